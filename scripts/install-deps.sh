@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package the workstation and its tests need.
+# Idempotent: when every package is present it only checks and returns.
+set -euo pipefail
+
+BUILD_PKGS=(
+  build-essential cmake ninja-build ccache pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+  libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
+  libdcmtk-dev dcmtk libturbojpeg0-dev libjpeg-turbo-progs
+  libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libburn-dev libisofs-dev libsodium-dev
+  unixodbc-dev tdsodbc libsqlite3-dev
+)
+RUN_PKGS=(
+  orthanc postgresql-15 xvfb xauth
+)
+TEST_PKGS=(
+  libgtest-dev dicom3tools python3-pydicom xorriso poppler-utils imagemagick
+)
+
+want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
+if [[ "${1:-}" == "--test" ]]; then want+=("${TEST_PKGS[@]}"); fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then exit 0; fi
+
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -q
+# The orthanc package starts a system service on install; the workstation runs its own instance.
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now orthanc >/dev/null 2>&1 || true; fi
+$SUDO service orthanc stop >/dev/null 2>&1 || true

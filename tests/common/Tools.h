@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace orv::test {
+
+// A free TCP port on the loopback interface (bound and released; good for a peer started next).
+quint16 freeLoopbackPort();
+
+// Blocks until something accepts connections on 127.0.0.1:port, at most timeoutMs.
+bool waitForPort(quint16 port, int timeoutMs = 15000);
+
+struct ToolResult
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs an outside tool to completion (at most timeoutMs) and returns what it printed.
+ToolResult runTool(const QString &program, const QStringList &args, int timeoutMs = 60000);
+
+// Runs dciodvfy on a file; returns the lines that report an error (empty when the object conforms).
+QStringList dciodvfyErrors(const QString &path);
+
+} // namespace orv::test
