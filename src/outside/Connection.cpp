@@ -1,0 +1,299 @@
+#include "Connection.h"
+
+#include "Error.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlResult>
+
+#include <sqlite3.h>
+
+namespace orv {
+
+namespace {
+
+QString describe(const QSqlError &e)
+{
+    QString text = e.databaseText().trimmed();
+    if (text.isEmpty())
+        text = e.driverText().trimmed();
+    if (text.isEmpty())
+        text = e.text().trimmed();
+    return text;
+}
+
+const QStringList &sqliteDatabases()
+{
+    static const QStringList names = {QStringLiteral("pacs"), QStringLiteral("Patient_Data"),
+                                      QStringLiteral("build_file"), QStringLiteral("DICOM")};
+    return names;
+}
+
+} // namespace
+
+RecordSet::RecordSet(QStringList columns, QList<QVariantList> rows)
+    : m_columns(std::move(columns)), m_rows(std::move(rows))
+{}
+
+int RecordSet::indexOf(const QString &column) const
+{
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+QVariant RecordSet::value(const QString &column) const
+{
+    const int i = indexOf(column);
+    if (i < 0)
+        throw Error(QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal: %1").arg(column));
+    if (eof() || m_pos < 0)
+        throw Error(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."));
+    return m_rows[m_pos][i];
+}
+
+QString RecordSet::text(const QString &column) const
+{
+    const QVariant v = value(column);
+    return v.isNull() ? QString() : v.toString();
+}
+
+QString RecordSet::text(int column) const
+{
+    if (eof() || column < 0 || column >= m_columns.size())
+        return {};
+    const QVariant &v = m_rows[m_pos][column];
+    return v.isNull() ? QString() : v.toString();
+}
+
+Connection::Connection(ConnectionConfig config) : m_config(std::move(config))
+{
+    static QAtomicInt counter;
+    m_name = QStringLiteral("orv-connection-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+Connection::~Connection()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QSqlDatabase Connection::database() const
+{
+    return QSqlDatabase::database(m_name, false);
+}
+
+std::unique_ptr<Connection> Connection::open(const ConnectionConfig &config)
+{
+    std::unique_ptr<Connection> c(new Connection(config));
+    switch (config.backend) {
+    case Backend::SQLite: {
+        QDir dir(config.dataFolder);
+        if (config.dataFolder.isEmpty() || (!dir.exists() && !QDir().mkpath(config.dataFolder)))
+            throw Error(QStringLiteral("Cannot open the database folder \"%1\".").arg(config.dataFolder));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), c->m_name);
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open())
+            throw Error(QStringLiteral("Cannot open the embedded database: %1").arg(describe(db.lastError())));
+        for (const QString &name : sqliteDatabases()) {
+            const QString file = dir.filePath(name + QStringLiteral(".sqlite"));
+            const QFileInfo info(file);
+            if (info.exists() && (!info.isFile() || !info.isReadable()))
+                throw Error(QStringLiteral("Cannot open the database file \"%1\": it is not a readable file.").arg(file));
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("ATTACH DATABASE ? AS %1").arg(name));
+            q.addBindValue(file);
+            if (!q.exec())
+                throw Error(QStringLiteral("Cannot open the database file \"%1\": %2").arg(file, describe(q.lastError())));
+            // Touching the schema reads the file header: a file that is not a database fails here.
+            if (!q.exec(QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(name)))
+                throw Error(QStringLiteral("Cannot open the database file \"%1\": %2").arg(file, describe(q.lastError())));
+            if (!q.exec(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(name)))
+                throw Error(QStringLiteral("Cannot open the database file \"%1\": %2").arg(file, describe(q.lastError())));
+        }
+        break;
+    }
+    case Backend::PostgreSQL: {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), c->m_name);
+        db.setHostName(config.host.isEmpty() ? QStringLiteral("localhost") : config.host);
+        if (config.port > 0)
+            db.setPort(config.port);
+        db.setDatabaseName(config.database.isEmpty() ? QStringLiteral("orvaline") : config.database);
+        db.setUserName(config.user);
+        db.setPassword(config.password);
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(qMax(1, config.connectTimeoutSeconds)));
+        if (!db.open())
+            throw Error(QStringLiteral("Cannot connect to the PostgreSQL server %1:%2: %3")
+                            .arg(db.hostName()).arg(config.port > 0 ? config.port : 5432).arg(describe(db.lastError())));
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SET search_path TO pacs, public")) || !q.exec(QStringLiteral("SET DateStyle TO 'ISO, MDY'")))
+            throw Error(QStringLiteral("Cannot prepare the PostgreSQL session: %1").arg(describe(q.lastError())));
+        break;
+    }
+    case Backend::SqlServer: {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), c->m_name);
+        QString cs = QStringLiteral("DRIVER={%1};SERVER=%2;PORT=%3;DATABASE=%4;TDS_Version=7.4;ClientCharset=UTF-8")
+                         .arg(config.odbcDriver, config.host)
+                         .arg(config.port > 0 ? config.port : 1433)
+                         .arg(config.database.isEmpty() ? QStringLiteral("pacs") : config.database);
+        db.setDatabaseName(cs);
+        db.setUserName(config.user);
+        db.setPassword(config.password);
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1").arg(qMax(1, config.connectTimeoutSeconds)));
+        if (!db.open())
+            throw Error(QStringLiteral("Cannot connect to the SQL Server %1: %2").arg(config.host, describe(db.lastError())));
+        break;
+    }
+    }
+    return c;
+}
+
+QString Connection::translate(const QString &tsql, QVariantList &params) const
+{
+    return translateSql(tsql, m_config.backend, params);
+}
+
+QSqlQuery Connection::run(const QString &tsql, const QVariantList &params, bool forwardOnly)
+{
+    QSqlDatabase db = database();
+    if (!db.isOpen())
+        throw Error(QStringLiteral("The database connection is closed."));
+    QVariantList values = params;
+    const QString sql = translate(tsql, values);
+    QSqlQuery q(db);
+    q.setForwardOnly(forwardOnly);
+    if (!q.prepare(sql))
+        throw Error(describe(q.lastError()));
+    for (const QVariant &v : std::as_const(values))
+        q.addBindValue(v);
+    if (!q.exec())
+        throw Error(describe(q.lastError()));
+    return q;
+}
+
+QStringList Connection::dateColumnsOf(const QSqlQuery &query) const
+{
+    // SQLite keeps dates as ISO text; the declared type of the result column tells them apart.
+    QStringList result;
+    if (m_config.backend != Backend::SQLite)
+        return result;
+    const QVariant handle = query.result() ? query.result()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3_stmt*") != 0)
+        return result;
+    auto *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
+    if (!stmt)
+        return result;
+    const int n = sqlite3_column_count(stmt);
+    for (int i = 0; i < n; ++i) {
+        const char *decl = sqlite3_column_decltype(stmt, i);
+        const QByteArray type = QByteArray(decl ? decl : "").toLower();
+        result << (type.startsWith("date") ? QString::fromLatin1(type) : QString());
+    }
+    return result;
+}
+
+QString Connection::displayText(const QVariant &value, bool dateColumn)
+{
+    if (value.isNull())
+        return {};
+    switch (value.metaType().id()) {
+    case QMetaType::QDate:
+        return value.toDate().toString(QStringLiteral("MM/dd/yyyy"));
+    case QMetaType::QDateTime: {
+        const QDateTime dt = value.toDateTime();
+        if (dt.time() == QTime(0, 0))
+            return dt.date().toString(QStringLiteral("MM/dd/yyyy"));
+        return dt.toString(QStringLiteral("MM/dd/yyyy h:mm:ss AP"));
+    }
+    default:
+        break;
+    }
+    const QString text = value.toString();
+    if (dateColumn) {
+        const QDateTime dt = QDateTime::fromString(text.left(19), text.size() > 10 ? Qt::ISODate : Qt::ISODate);
+        if (text.size() == 10) {
+            const QDate d = QDate::fromString(text, Qt::ISODate);
+            if (d.isValid())
+                return d.toString(QStringLiteral("MM/dd/yyyy"));
+        } else if (dt.isValid()) {
+            return displayText(dt, false);
+        }
+    }
+    return text;
+}
+
+RecordSet Connection::query(const QString &tsql, const QVariantList &params)
+{
+    QSqlQuery q = run(tsql, params, true);
+    const QSqlRecord rec = q.record();
+    QStringList columns;
+    for (int i = 0; i < rec.count(); ++i)
+        columns << rec.fieldName(i);
+    const QStringList dates = dateColumnsOf(q);
+    QList<QVariantList> rows;
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(columns.size());
+        for (int i = 0; i < columns.size(); ++i) {
+            const QVariant v = q.value(i);
+            const bool isDate = i < dates.size() && !dates[i].isEmpty();
+            if (v.isNull())
+                row << QVariant();
+            else if (isDate || v.metaType().id() == QMetaType::QDate || v.metaType().id() == QMetaType::QDateTime)
+                row << displayText(v, isDate);
+            else
+                row << v;
+        }
+        rows << row;
+    }
+    if (q.lastError().isValid())
+        throw Error(describe(q.lastError()));
+    return RecordSet(columns, rows);
+}
+
+int Connection::execute(const QString &tsql, const QVariantList &params)
+{
+    QSqlQuery q = run(tsql, params, true);
+    return q.numRowsAffected();
+}
+
+QSqlQuery Connection::openCursor(const QString &tsql, const QVariantList &params)
+{
+    return run(tsql, params, true);
+}
+
+void Connection::executeScript(const QString &script)
+{
+    QSqlDatabase db = database();
+    QString statement;
+    const auto lines = script.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1String("--")) || trimmed.compare(QLatin1String("GO"), Qt::CaseInsensitive) == 0)
+            continue;
+        statement += line + QLatin1Char('\n');
+        if (trimmed.endsWith(QLatin1Char(';'))) {
+            QSqlQuery q(db);
+            if (!q.exec(statement))
+                throw Error(QStringLiteral("%1 (in: %2)").arg(describe(q.lastError()), statement.trimmed().left(200)));
+            statement.clear();
+        }
+    }
+    if (!statement.trimmed().isEmpty()) {
+        QSqlQuery q(db);
+        if (!q.exec(statement))
+            throw Error(describe(q.lastError()));
+    }
+}
+
+} // namespace orv

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "SqlDialect.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+
+namespace orv {
+
+// Where the department databases live. Nothing configured means the embedded SQLite files.
+struct ConnectionConfig
+{
+    Backend backend = Backend::SQLite;
+    QString dataFolder;   // SQLite: folder of the four database files
+    QString host;         // PostgreSQL / SQL Server
+    int port = 0;
+    QString database;     // PostgreSQL database; SQL Server: the connection's current database
+    QString user;
+    QString password;     // never stored in the settings store
+    QString odbcDriver = QStringLiteral("FreeTDS");
+    int connectTimeoutSeconds = 10;
+};
+
+// The rows of one read, copied out of the database at once (the client-side cursor of the read
+// idiom). Columns are found by name without case; a NULL reads as an empty text.
+class RecordSet
+{
+public:
+    RecordSet() = default;
+    RecordSet(QStringList columns, QList<QVariantList> rows);
+
+    bool bof() const { return m_rows.isEmpty() || m_pos < 0; }
+    bool eof() const { return m_pos >= m_rows.size(); }
+    // Both flags set: the read found nothing.
+    bool isEmpty() const { return m_rows.isEmpty(); }
+    void moveNext() { ++m_pos; }
+    void moveFirst() { m_pos = 0; }
+    int rowCount() const { return int(m_rows.size()); }
+    const QStringList &columns() const { return m_columns; }
+
+    // The current row's value as text; NULL becomes "". Dates read as MM/DD/YYYY.
+    QString text(const QString &column) const;
+    QString text(int column) const;
+    QVariant value(const QString &column) const;
+    int indexOf(const QString &column) const;
+
+private:
+    QStringList m_columns;
+    QList<QVariantList> m_rows;
+    int m_pos = 0;
+};
+
+// The one open database connection of a workstation. Statements are written once in T-SQL with
+// '?' placeholders and translated for the backend (SqlDialect.h); values are always bound.
+// Every failure throws orv::Error with the database's own description.
+// A Connection belongs to the thread that opened it.
+class Connection
+{
+public:
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    static std::unique_ptr<Connection> open(const ConnectionConfig &config);
+
+    Backend backend() const { return m_config.backend; }
+    const ConnectionConfig &config() const { return m_config; }
+
+    RecordSet query(const QString &tsql, const QVariantList &params = {});
+    // Runs a write statement on its own (no transaction); returns the rows affected.
+    int execute(const QString &tsql, const QVariantList &params = {});
+    // Runs statements as given, without translation (schema files); stops at the first failure.
+    void executeScript(const QString &script);
+
+    // A forward-only query left open for a caller that fetches rows as it needs them.
+    QSqlQuery openCursor(const QString &tsql, const QVariantList &params = {});
+
+    // Converts a value read from the database into the text the program shows.
+    static QString displayText(const QVariant &value, bool dateColumn);
+
+    QString translate(const QString &tsql, QVariantList &params) const;
+    QSqlDatabase database() const;
+
+private:
+    explicit Connection(ConnectionConfig config);
+    QSqlQuery run(const QString &tsql, const QVariantList &params, bool forwardOnly);
+    QStringList dateColumnsOf(const QSqlQuery &query) const;
+
+    ConnectionConfig m_config;
+    QString m_name;
+};
+
+} // namespace orv
