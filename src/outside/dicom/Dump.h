@@ -1,0 +1,14 @@
+#pragma once
+
+#include "DataSet.h"
+
+namespace orv::dicom {
+
+// Appends the attribute listing of `attributes` to `text`, each line starting with `prefix`:
+// "(GGGG,EEEE) : " + description cut or padded to 30 + ": " + the value; pixel data as
+// "Pixel data"; a sequence as "Sequence of n items:" with every item framed by separator lines
+// and listed with one ">" more; multiple values on a second line after 14 blanks, joined by
+// " : ", or "Array of n elements" from 33 values on. Lines end with "\n".
+void dumpAttributes(QString &text, const QString &prefix, const QList<Attribute> &attributes);
+
+} // namespace orv::dicom

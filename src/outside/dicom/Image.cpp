@@ -1,0 +1,373 @@
+#include "Image.h"
+
+#include "Network.h"
+#include "Picture.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmimage/diregist.h>
+#include <dcmtk/dcmimgle/dcmimage.h>
+#include <dcmtk/dcmjpeg/djrploss.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+#include <new>
+
+namespace orv::dicom {
+
+namespace {
+
+E_TransferSyntax xferOf(const QString &uid)
+{
+    const DcmXfer x(uid.trimmed().toLatin1().constData());
+    const E_TransferSyntax ts = x.getXfer();
+    if (ts != EXS_LittleEndianExplicit && ts != EXS_LittleEndianImplicit && ts != EXS_JPEGProcess2_4
+        && ts != EXS_JPEGProcess1 && ts != EXS_BigEndianExplicit)
+        fail(QStringLiteral("The transfer syntax \"%1\" is not supported for writing.").arg(uid));
+    return ts;
+}
+
+QString str(DcmItem *item, const DcmTagKey &key)
+{
+    OFString s;
+    item->findAndGetOFStringArray(key, s);
+    return QString::fromUtf8(s.c_str());
+}
+
+long num(DcmItem *item, const DcmTagKey &key, long def = 0)
+{
+    Sint32 v = 0;
+    if (item->findAndGetSint32(key, v).good())
+        return v;
+    OFString s;
+    if (item->findAndGetOFString(key, s).good() && !s.empty())
+        return std::atol(s.c_str());
+    return def;
+}
+
+void putIfAbsent(DcmItem *item, const DcmTagKey &key, const char *value)
+{
+    if (!item->tagExists(key))
+        item->putAndInsertString(key, value);
+}
+
+// Copies every attribute but the pixel data into a new file format object.
+std::unique_ptr<DcmFileFormat> copyWithoutPixels(DcmDataset *src)
+{
+    auto out = std::make_unique<DcmFileFormat>();
+    DcmDataset *dst = out->getDataset();
+    for (unsigned long i = 0; i < src->card(); ++i) {
+        DcmElement *e = src->getElement(i);
+        if (e->getTag() == DCM_PixelData)
+            continue;
+        dst->insert(static_cast<DcmElement *>(e->clone()), OFTrue);
+    }
+    return out;
+}
+
+// Native 8-bit pixels of every frame, checked against the image size; null when the data set
+// holds no such pixels (other bit depths, compressed, other colour models).
+const Uint8 *native8(DcmDataset *ds, long &rows, long &cols, long &samples, long &frames)
+{
+    rows = num(ds, DCM_Rows);
+    cols = num(ds, DCM_Columns);
+    samples = num(ds, DCM_SamplesPerPixel, 1);
+    frames = num(ds, DCM_NumberOfFrames, 1);
+    if (num(ds, DCM_BitsAllocated) != 8 || rows <= 0 || cols <= 0 || frames <= 0 || num(ds, DCM_PixelRepresentation) != 0)
+        return nullptr;
+    const QString pi = str(ds, DCM_PhotometricInterpretation);
+    if (!((samples == 1 && (pi == QLatin1String("MONOCHROME2") || pi == QLatin1String("MONOCHROME1")))
+          || (samples == 3 && pi == QLatin1String("RGB") && num(ds, DCM_PlanarConfiguration) == 0)))
+        return nullptr;
+    DcmElement *elem = nullptr;
+    if (ds->findAndGetElement(DCM_PixelData, elem).bad() || !elem)
+        return nullptr;
+    auto *pd = static_cast<DcmPixelData *>(elem);
+    if (!pd->canWriteXfer(EXS_LittleEndianExplicit, EXS_Unknown) && !pd->hasRepresentation(EXS_LittleEndianExplicit, nullptr))
+        return nullptr;
+    const std::uint64_t need = std::uint64_t(rows) * cols * samples * frames;
+    if (pd->getLength() < need)
+        fail(QStringLiteral("The pixel data is shorter than the image size requires."));
+    Uint8 *data = nullptr;
+    if (pd->getUint8Array(data).bad() || !data)
+        return nullptr;
+    return data;
+}
+
+} // namespace
+
+Image::Image() : m_file(std::make_shared<DcmFileFormat>()), m_description(std::make_shared<QString>())
+{
+    initialise();
+}
+
+Image Image::fromFile(const QString &path)
+{
+    initialise();
+    Image img;
+    img.m_own = false;
+    if (!QFileInfo(path).isFile())
+        fail(QStringLiteral("Cannot read %1: the file does not exist.").arg(path));
+    try {
+        OFCondition cond = img.m_file->loadFile(OFFilename(QFile::encodeName(path).constData()));
+        if (cond.good())
+            cond = img.m_file->loadAllDataIntoMemory();
+        if (cond.bad())
+            fail(QStringLiteral("Cannot read %1 as a DICOM file: %2").arg(path, QString::fromLocal8Bit(cond.text())),
+                 cond.code());
+    } catch (const std::bad_alloc &) {
+        fail(QStringLiteral("Cannot read %1: it declares more data than memory can hold.").arg(path));
+    }
+    if (img.m_file->getDataset()->card() == 0)
+        fail(QStringLiteral("Cannot read %1: the file holds no DICOM attributes.").arg(path));
+    return img;
+}
+
+DataSet Image::dataSet() const { return DataSet(m_file, m_file->getDataset()); }
+
+QString Image::description() const
+{
+    return m_description->isEmpty() ? patientName() : *m_description;
+}
+
+void Image::setDescription(const QString &text) { *m_description = text; }
+
+QString Image::studyUid() const { return str(m_file->getDataset(), DCM_StudyInstanceUID); }
+void Image::setStudyUid(const QString &uid) { add(0x0020, 0x000D, uid); }
+QString Image::seriesUid() const { return str(m_file->getDataset(), DCM_SeriesInstanceUID); }
+void Image::setSeriesUid(const QString &uid) { add(0x0020, 0x000E, uid); }
+QString Image::instanceUid() const { return str(m_file->getDataset(), DCM_SOPInstanceUID); }
+void Image::setInstanceUid(const QString &uid) { add(0x0008, 0x0018, uid); }
+QString Image::patientName() const { return str(m_file->getDataset(), DCM_PatientName); }
+void Image::setPatientName(const QString &name) { add(0x0010, 0x0010, name); }
+
+int Image::frameCount() const
+{
+    DcmDataset *ds = m_file->getDataset();
+    if (!ds->tagExists(DCM_PixelData))
+        return 0;
+    return int(qMax(1L, num(ds, DCM_NumberOfFrames, 1)));
+}
+
+int Image::width() const { return int(num(m_file->getDataset(), DCM_Columns)); }
+int Image::height() const { return int(num(m_file->getDataset(), DCM_Rows)); }
+
+void Image::importPicture(const QString &path, const QString &format)
+{
+    const QString fmt = format.isEmpty() ? QFileInfo(path).suffix() : format;
+    Picture pic = readPicture(path, fmt);
+    DcmDataset *ds = m_file->getDataset();
+    for (const DcmTagKey &k : {DCM_PixelData, DCM_NumberOfFrames, DCM_FrameIncrementPointer, DCM_FrameTime,
+                               DCM_PlanarConfiguration, DCM_LossyImageCompression, DCM_LossyImageCompressionRatio,
+                               DCM_LossyImageCompressionMethod, DCM_WindowCenter, DCM_WindowWidth})
+        ds->findAndDeleteElement(k);
+    ds->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(pic.samples));
+    ds->putAndInsertString(DCM_PhotometricInterpretation, pic.samples == 1 ? "MONOCHROME2" : "RGB");
+    ds->putAndInsertUint16(DCM_Rows, Uint16(pic.height));
+    ds->putAndInsertUint16(DCM_Columns, Uint16(pic.width));
+    ds->putAndInsertUint16(DCM_BitsAllocated, 8);
+    ds->putAndInsertUint16(DCM_BitsStored, 8);
+    ds->putAndInsertUint16(DCM_HighBit, 7);
+    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    if (pic.samples == 3)
+        ds->putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    OFString sopClass;
+    ds->findAndGetOFString(DCM_SOPClassUID, sopClass);
+    const bool scFamily = sopClass.empty() || sopClass == kSecondaryCaptureClass || sopClass == kMultiFrameGreyClass
+                          || sopClass == kMultiFrameColourClass;
+    if (pic.frames > 1) {
+        ds->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(pic.frames).constData());
+        ds->putAndInsertTagKey(DCM_FrameIncrementPointer, DCM_FrameTime);
+        ds->putAndInsertString(DCM_FrameTime, QByteArray::number(pic.frameTimeMs, 'f', 2).constData());
+        if (scFamily)
+            ds->putAndInsertString(DCM_SOPClassUID, pic.samples == 1 ? kMultiFrameGreyClass : kMultiFrameColourClass);
+    } else if (scFamily) {
+        ds->putAndInsertString(DCM_SOPClassUID, kSecondaryCaptureClass);
+    }
+    QFile head(path);
+    if (head.open(QIODevice::ReadOnly) && head.read(2) == QByteArray("\xFF\xD8", 2)) {
+        ds->putAndInsertString(DCM_LossyImageCompression, "01");
+        ds->putAndInsertString(DCM_LossyImageCompressionMethod, "ISO_10918_1");
+    }
+    auto *pd = new DcmPixelData(DcmTag(DCM_PixelData, EVR_OB));
+    Uint8 *buf = nullptr;
+    const Uint32 len = Uint32(pic.pixels.size());
+    if (pd->createUint8Array(len + (len & 1), buf).bad() || !buf) {
+        delete pd;
+        fail(QStringLiteral("Not enough memory for the pixels of %1.").arg(path));
+    }
+    std::memcpy(buf, pic.pixels.data(), len);
+    if (len & 1)
+        buf[len] = 0;
+    ds->insert(pd, OFTrue);
+}
+
+Picture Image::render(int frame, int frameCountToRender) const
+{
+    DcmDataset *ds = m_file->getDataset();
+    const int frames = frameCount();
+    if (frames == 0)
+        fail(QStringLiteral("The image holds no pixel data."));
+    frame = qBound(0, frame, frames - 1);
+    frameCountToRender = qBound(1, frameCountToRender, frames - frame);
+    Picture pic;
+    pic.frames = frameCountToRender;
+    pic.frameTimeMs = double(num(ds, DCM_FrameTime, 40));
+    long rows = 0, cols = 0, samples = 0, nframes = 0;
+    if (const Uint8 *data = native8(ds, rows, cols, samples, nframes);
+        data && str(ds, DCM_PhotometricInterpretation) != QLatin1String("MONOCHROME1")) {
+        pic.width = int(cols);
+        pic.height = int(rows);
+        pic.samples = int(samples);
+        const std::size_t size = pic.frameSize();
+        pic.pixels.assign(data + size * frame, data + size * (frame + frameCountToRender));
+        return pic;
+    }
+    DicomImage di(ds, ds->getOriginalXfer(), CIF_UsePartialAccessToPixelData, frame, frameCountToRender);
+    if (di.getStatus() != EIS_Normal)
+        fail(QStringLiteral("The image cannot be displayed: %1").arg(QString::fromLatin1(DicomImage::getString(di.getStatus()))));
+    if (di.isMonochrome()) {
+        if (di.getWindowCount() > 0)
+            di.setWindow(0);
+        else
+            di.setMinMaxWindow();
+    }
+    pic.width = int(di.getWidth());
+    pic.height = int(di.getHeight());
+    pic.samples = di.isMonochrome() ? 1 : 3;
+    pic.pixels.resize(pic.frameSize() * frameCountToRender);
+    for (int f = 0; f < frameCountToRender; ++f)
+        if (!di.getOutputData(pic.pixels.data() + pic.frameSize() * f, pic.frameSize(), 8, f))
+            fail(QStringLiteral("Frame %1 of the image cannot be rendered.").arg(frame + f + 1));
+    return pic;
+}
+
+void Image::exportPicture(const QString &path, const QString &format) const
+{
+    const QString fmt = format.section(QLatin1Char('.'), -1).toUpper();
+    const Picture pic = render(0);
+    if (fmt == QLatin1String("BMP") || fmt == QLatin1String("DIB"))
+        writeBmp(path, pic, 0);
+    else if (fmt == QLatin1String("JPG") || fmt == QLatin1String("JPEG"))
+        writeJpegFile(path, pic, 0, 90);
+    else
+        fail(QStringLiteral("The picture format \"%1\" cannot be written (BMP or JPG).").arg(format));
+}
+
+void Image::exportVideo(const QString &path, int frameCount, int quality) const
+{
+    const int n = qBound(1, frameCount, qMax(1, this->frameCount()));
+    writeVideo(path, render(0, n), n, quality);
+}
+
+void Image::complete()
+{
+    if (!m_own)
+        return;
+    DcmDataset *ds = m_file->getDataset();
+    putIfAbsent(ds, DCM_SOPClassUID, kSecondaryCaptureClass);
+    for (const DcmTagKey &k : {DCM_SOPInstanceUID, DCM_StudyInstanceUID, DCM_SeriesInstanceUID})
+        if (str(ds, k).isEmpty())
+            ds->putAndInsertString(k, newUid().toLatin1().constData());
+    for (const DcmTagKey &k : {DCM_PatientName, DCM_PatientID, DCM_PatientBirthDate, DCM_PatientSex, DCM_StudyDate,
+                               DCM_StudyTime, DCM_ReferringPhysicianName, DCM_StudyID, DCM_AccessionNumber,
+                               DCM_SeriesNumber, DCM_InstanceNumber, DCM_PatientOrientation, DCM_Laterality})
+        putIfAbsent(ds, k, "");
+    if (str(ds, DCM_Modality).isEmpty())
+        ds->putAndInsertString(DCM_Modality, "OT");
+    if (str(ds, DCM_ConversionType).isEmpty())
+        ds->putAndInsertString(DCM_ConversionType, "WSD");
+    if (num(ds, DCM_NumberOfFrames, 1) > 1)
+        putIfAbsent(ds, DCM_BurnedInAnnotation, "NO");
+    if (!ds->tagExists(DCM_InstanceCreationDate)) {
+        const QDateTime now = QDateTime::currentDateTime();
+        ds->putAndInsertString(DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")).toLatin1().constData());
+        ds->putAndInsertString(DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")).toLatin1().constData());
+    }
+}
+
+void Image::writeFile(const QString &path, const QString &transferSyntax, int quality)
+{
+    const E_TransferSyntax ts = xferOf(transferSyntax);
+    complete();
+    DcmDataset *ds = m_file->getDataset();
+    const QByteArray file = QFile::encodeName(path);
+    const bool jpeg = ts == EXS_JPEGProcess2_4 || ts == EXS_JPEGProcess1;
+    quality = qBound(1, quality, 100);
+    try {
+        if (jpeg && ds->getOriginalXfer() != ts) {
+            long rows = 0, cols = 0, samples = 0, frames = 0;
+            if (const Uint8 *data = native8(ds, rows, cols, samples, frames)) {
+                auto out = copyWithoutPixels(ds);
+                DcmDataset *od = out->getDataset();
+                auto *seq = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
+                seq->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
+                const std::size_t frameSize = std::size_t(rows) * cols * samples;
+                std::size_t compressed = 0;
+                for (long f = 0; f < frames; ++f) {
+                    QByteArray j = encodeJpeg(data + frameSize * f, int(cols), int(rows), int(samples), quality);
+                    if (j.size() & 1)
+                        j.append('\0');
+                    compressed += std::size_t(j.size());
+                    auto *item = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+                    item->putUint8Array(reinterpret_cast<const Uint8 *>(j.constData()), Uint32(j.size()));
+                    seq->insert(item);
+                }
+                auto *pd = new DcmPixelData(DcmTag(DCM_PixelData, EVR_OB));
+                pd->putOriginalRepresentation(ts, nullptr, seq);
+                od->insert(pd, OFTrue);
+                if (samples == 3)
+                    od->putAndInsertString(DCM_PhotometricInterpretation, "YBR_FULL_422");
+                const QString ratio = QString::number(double(frameSize * frames) / double(qMax<std::size_t>(1, compressed)), 'f', 2);
+                if (str(od, DCM_LossyImageCompression) == QLatin1String("01")) {
+                    const QString methods = str(od, DCM_LossyImageCompressionMethod);
+                    const QString ratios = str(od, DCM_LossyImageCompressionRatio);
+                    const int nm = methods.isEmpty() ? 0 : int(methods.count(QLatin1Char('\\'))) + 1;
+                    const int nr = ratios.isEmpty() ? 0 : int(ratios.count(QLatin1Char('\\'))) + 1;
+                    od->putAndInsertString(DCM_LossyImageCompressionMethod,
+                                           (methods.isEmpty() ? QStringLiteral("ISO_10918_1") : methods + QStringLiteral("\\ISO_10918_1")).toLatin1().constData());
+                    if (nr == nm)
+                        od->putAndInsertString(DCM_LossyImageCompressionRatio,
+                                               (ratios.isEmpty() ? ratio : ratios + QLatin1Char('\\') + ratio).toLatin1().constData());
+                    else
+                        od->findAndDeleteElement(DCM_LossyImageCompressionRatio);
+                } else {
+                    od->putAndInsertString(DCM_LossyImageCompression, "01");
+                    od->putAndInsertString(DCM_LossyImageCompressionRatio, ratio.toLatin1().constData());
+                    od->putAndInsertString(DCM_LossyImageCompressionMethod, "ISO_10918_1");
+                }
+                check(out->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
+                      QStringLiteral("Cannot write %1").arg(path));
+                return;
+            }
+            DJ_RPLossy param(quality);
+            auto out = std::unique_ptr<DcmFileFormat>(static_cast<DcmFileFormat *>(m_file->clone()));
+            check(out->getDataset()->chooseRepresentation(ts, &param),
+                  QStringLiteral("Cannot compress the image as JPEG"));
+            check(out->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
+                  QStringLiteral("Cannot write %1").arg(path));
+            return;
+        }
+        if (ds->tagExists(DCM_PixelData))
+            check(ds->chooseRepresentation(ts, nullptr), QStringLiteral("Cannot convert the pixel data"));
+        check(m_file->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
+              QStringLiteral("Cannot write %1").arg(path));
+    } catch (const std::bad_alloc &) {
+        fail(QStringLiteral("Not enough memory to write %1.").arg(path));
+    }
+}
+
+int Image::send(const QString &host, int port, const QString &callingAe, const QString &calledAe)
+{
+    return StoreScu(host, port, callingAe, calledAe).send(*this);
+}
+
+} // namespace orv::dicom

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "DataSet.h"
+#include "Toolkit.h"
+
+#include <QString>
+
+#include <memory>
+
+class DcmFileFormat;
+
+namespace orv::dicom {
+
+struct Picture;
+
+// A DICOM image object: its attributes, its pixels and the identity the program reads from
+// it. Copies share one object (as the image set of a viewer shares the images it is given).
+// Objects made here (new, then importPicture) are Secondary Capture objects: writing or
+// sending them adds every attribute the IOD requires that the caller did not set (UIDs,
+// Conversion Type "WSD", Patient Orientation, ...). Objects read from a file are kept as read.
+class Image
+{
+public:
+    Image();
+    // Reads a DICOM file (Part 10, or a bare data set). Throws Error with the reason when the
+    // file is unreadable or malformed.
+    static Image fromFile(const QString &path);
+
+    DataSet dataSet() const;
+    QList<Attribute> attributes() const { return dataSet().attributes(); }
+    Attribute attribute(quint16 group, quint16 element) const { return dataSet().attribute(group, element); }
+    void add(quint16 group, quint16 element, const QVariant &value) { dataSet().add(group, element, value); }
+
+    // The text a list of images shows for this one: the one set, else the patient's name.
+    QString description() const;
+    void setDescription(const QString &text);
+
+    QString studyUid() const;
+    void setStudyUid(const QString &uid);
+    QString seriesUid() const;
+    void setSeriesUid(const QString &uid);
+    QString instanceUid() const;
+    void setInstanceUid(const QString &uid);
+    QString patientName() const;
+    void setPatientName(const QString &name);
+
+    // 0 without pixel data, else Number of Frames (1 when absent).
+    int frameCount() const;
+    int width() const;
+    int height() const;
+    // True for objects this program made (see the class comment).
+    bool isOwnObject() const { return m_own; }
+
+    // Replaces the pixels with those of a picture: BMP, DIB, JPEG or PNG (8-bit grey or 24-bit
+    // colour), or an AVI, which gives a multi-frame object. Attributes set before stay.
+    void importPicture(const QString &path, const QString &format = QString());
+    // Writes the first frame as "BMP" or "JPG" (displayed values, 8 bits per sample).
+    void exportPicture(const QString &path, const QString &format) const;
+    // Writes the first frameCount frames as an AVI (Motion JPEG) of the given quality.
+    void exportVideo(const QString &path, int frameCount, int quality = 90) const;
+    // Writes a Part 10 file with file meta information in the given transfer syntax (explicit
+    // or implicit VR little endian, JPEG baseline or extended "1.2.840.10008.1.2.4.51"); quality
+    // 1..100 applies to JPEG. An existing file is replaced.
+    void writeFile(const QString &path, const QString &transferSyntax = QLatin1String(kExplicitLittleEndian),
+                   int quality = 100);
+    // C-STORE of this object; returns the DIMSE status (0 = success). Throws Error when no
+    // association could be made or the peer accepts no presentation context for it.
+    int send(const QString &host, int port, const QString &callingAe, const QString &calledAe);
+
+    // Display pixels of one frame (0-based), 8 bits per sample. Internal to this layer.
+    Picture render(int frame, int frameCountToRender = 1) const;
+    // Adds what a Secondary Capture IOD requires and the caller has not set (own objects only).
+    void complete();
+    DcmFileFormat *fileFormat() const { return m_file.get(); }
+
+private:
+    std::shared_ptr<DcmFileFormat> m_file;
+    std::shared_ptr<QString> m_description;
+    bool m_own = true;
+};
+
+} // namespace orv::dicom

@@ -1,0 +1,461 @@
+#include "Network.h"
+
+#include "Image.h"
+#include "Picture.h"
+#include "Toolkit.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+#include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/scu.h>
+
+#include <algorithm>
+
+namespace orv::dicom {
+
+namespace {
+
+OFString latin(const QString &s) { return OFString(s.toLatin1().constData()); }
+
+QString peerText(const QString &host, int port, const QString &calledAe)
+{
+    return QStringLiteral("%1:%2 (%3)").arg(host).arg(port).arg(calledAe);
+}
+
+// DcmSCU with the timeouts of this layer and access to raw DIMSE messages.
+class Scu : public DcmSCU
+{
+public:
+    Scu(const QString &host, int port, const QString &callingAe, const QString &calledAe)
+    {
+        initialise();
+        if (port <= 0 || port > 65535)
+            fail(QStringLiteral("%1 is not a valid port number.").arg(port));
+        if (host.trimmed().isEmpty())
+            fail(QStringLiteral("No host is given for the DICOM peer."));
+        const int t = networkTimeout();
+        setPeerHostName(latin(host.trimmed()));
+        setPeerPort(Uint16(port));
+        setAETitle(latin(callingAe.trimmed().isEmpty() ? QStringLiteral("ORVALINE") : callingAe.trimmed()));
+        setPeerAETitle(latin(calledAe.trimmed().isEmpty() ? QStringLiteral("ANY-SCP") : calledAe.trimmed()));
+        setConnectionTimeout(t);
+        setACSETimeout(Uint32(t));
+        setDIMSETimeout(Uint32(t));
+        setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+        setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
+        m_where = peerText(host, port, calledAe);
+    }
+
+    void connect()
+    {
+        check(initNetwork(), QStringLiteral("Cannot start the network"));
+        const OFCondition cond = negotiateAssociation();
+        if (cond.bad()) {
+            if (cond == DUL_ASSOCIATIONREJECTED)
+                fail(QStringLiteral("The association was rejected by %1.").arg(m_where), cond.code());
+            fail(QStringLiteral("Cannot connect to %1: %2").arg(m_where, QString::fromLocal8Bit(cond.text())), cond.code());
+        }
+    }
+
+    void require(const OFCondition &cond, const QString &what)
+    {
+        if (cond.good())
+            return;
+        closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+        fail(QStringLiteral("%1 with %2 failed: %3").arg(what, m_where, QString::fromLocal8Bit(cond.text())), cond.code());
+    }
+
+    // Sends an N- request and returns the response (and its data set, when one came).
+    T_DIMSE_Message request(T_ASC_PresentationContextID pc, T_DIMSE_Message &msg, DcmDataset *data,
+                            DcmDataset **answer, const QString &what)
+    {
+        require(sendDIMSEMessage(pc, &msg, data), what);
+        T_DIMSE_Message rsp;
+        T_ASC_PresentationContextID rpc = 0;
+        DcmDataset *detail = nullptr;
+        require(receiveDIMSECommand(&rpc, &rsp, &detail), what);
+        delete detail;
+        bool hasData = false;
+        switch (rsp.CommandField) {
+        case DIMSE_N_CREATE_RSP: hasData = rsp.msg.NCreateRSP.DataSetType == DIMSE_DATASET_PRESENT; break;
+        case DIMSE_N_SET_RSP: hasData = rsp.msg.NSetRSP.DataSetType == DIMSE_DATASET_PRESENT; break;
+        case DIMSE_N_ACTION_RSP: hasData = rsp.msg.NActionRSP.DataSetType == DIMSE_DATASET_PRESENT; break;
+        case DIMSE_N_DELETE_RSP: break;
+        default: require(makeOFCondition(OFM_dcmnet, DIMSEC_UNEXPECTEDRESPONSE, OF_error, "Unexpected response"), what);
+        }
+        if (hasData) {
+            DcmDataset *ds = nullptr;
+            require(receiveDIMSEDataset(&rpc, &ds), what);
+            if (answer)
+                *answer = ds;
+            else
+                delete ds;
+        }
+        return rsp;
+    }
+
+    Uint16 nextId() { return ++m_msgId; }
+    const QString &where() const { return m_where; }
+
+private:
+    QString m_where;
+    Uint16 m_msgId = 0;
+};
+
+void requireStatus(Uint16 status, const QString &what, const QString &where)
+{
+    // Success (0) and warnings (0x0001, 0xBxxx, 0x0107, 0x0116) let the job go on.
+    if (status == 0 || status == 0x0001 || status == 0x0107 || status == 0x0116 || (status & 0xF000) == 0xB000)
+        return;
+    fail(QStringLiteral("%1 refused by %2 (status 0x%3).").arg(what, where).arg(status, 4, 16, QLatin1Char('0')), status);
+}
+
+const OFList<OFString> &uncompressed()
+{
+    static const OFList<OFString> list = [] {
+        OFList<OFString> l;
+        l.push_back(UID_LittleEndianExplicitTransferSyntax);
+        l.push_back(UID_LittleEndianImplicitTransferSyntax);
+        return l;
+    }();
+    return list;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+StoreScu::StoreScu(const QString &host, int port, const QString &callingAe, const QString &calledAe)
+    : m_peer{host, port, callingAe, calledAe}
+{}
+
+int StoreScu::send(Image &image)
+{
+    image.complete();
+    DcmDataset *ds = image.fileFormat()->getDataset();
+    OFString sopClass, sopInstance;
+    ds->findAndGetOFString(DCM_SOPClassUID, sopClass);
+    ds->findAndGetOFString(DCM_SOPInstanceUID, sopInstance);
+    if (sopClass.empty() || sopInstance.empty())
+        fail(QStringLiteral("The image has no SOP class or instance UID and cannot be sent."));
+
+    Scu scu(m_peer.host, m_peer.port, m_peer.callingAe, m_peer.calledAe);
+    scu.setDatasetConversionMode(OFTrue);
+    const E_TransferSyntax original = ds->getOriginalXfer();
+    const DcmXfer orig(original);
+    const bool encapsulated = original != EXS_Unknown && orig.isEncapsulated();
+    if (encapsulated) {
+        OFList<OFString> own;
+        own.push_back(orig.getXferID());
+        scu.addPresentationContext(sopClass, own);
+    }
+    scu.addPresentationContext(sopClass, uncompressed());
+    scu.connect();
+
+    T_ASC_PresentationContextID pc = 0;
+    if (encapsulated)
+        pc = scu.findPresentationContextID(sopClass, orig.getXferID());
+    if (pc == 0)
+        pc = scu.findPresentationContextID(sopClass, UID_LittleEndianExplicitTransferSyntax);
+    if (pc == 0)
+        pc = scu.findPresentationContextID(sopClass, UID_LittleEndianImplicitTransferSyntax);
+    if (pc == 0) {
+        scu.closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
+        const char *name = dcmFindNameOfUID(sopClass.c_str(), sopClass.c_str());
+        fail(QStringLiteral("%1 accepts no presentation context for %2.").arg(scu.where(), QString::fromLatin1(name)));
+    }
+    Uint16 status = 0;
+    scu.require(scu.sendSTORERequest(pc, OFFilename(), ds, status), QStringLiteral("Sending"));
+    scu.releaseAssociation();
+    return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+WorklistScu::WorklistScu(const QString &host, int port, const QString &calledAe, const QString &callingAe)
+    : m_host(host), m_port(port), m_calledAe(calledAe), m_callingAe(callingAe)
+{}
+
+QList<DataSet> WorklistScu::run(const DataSet &identifier)
+{
+    Scu scu(m_host, m_port, m_callingAe, m_calledAe);
+    scu.addPresentationContext(UID_FINDModalityWorklistInformationModel, uncompressed());
+    scu.connect();
+    const T_ASC_PresentationContextID pc = scu.findAnyPresentationContextID(UID_FINDModalityWorklistInformationModel,
+                                                                           UID_LittleEndianExplicitTransferSyntax);
+    if (pc == 0) {
+        scu.closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
+        fail(QStringLiteral("%1 offers no modality worklist.").arg(scu.where()));
+    }
+    DcmDataset query;
+    for (unsigned long i = 0; i < identifier.item()->card(); ++i)
+        query.insert(static_cast<DcmElement *>(identifier.item()->getElement(i)->clone()), OFTrue);
+    OFList<QRResponse *> responses;
+    const OFCondition cond = scu.sendFINDRequest(pc, &query, &responses);
+    QList<DataSet> answers;
+    Uint16 finalStatus = 0;
+    for (QRResponse *r : responses) {
+        if (r->m_dataset && (r->m_status == STATUS_Pending || r->m_status == STATUS_FIND_Pending_WarningUnsupportedOptionalKeys)) {
+            auto owned = std::shared_ptr<DcmItem>(new DcmItem(*r->m_dataset));
+            DcmItem *raw = owned.get();
+            answers << DataSet(std::move(owned), raw);
+        }
+        finalStatus = r->m_status;
+        delete r;
+    }
+    scu.require(cond, QStringLiteral("The worklist query"));
+    scu.releaseAssociation();
+    if (finalStatus != STATUS_Success && finalStatus != STATUS_Pending
+        && finalStatus != STATUS_FIND_Pending_WarningUnsupportedOptionalKeys)
+        requireStatus(finalStatus, QStringLiteral("The worklist query"), scu.where());
+    return answers;
+}
+
+DataSet WorklistScu::standardIdentifier(const QString &patientName, const QString &patientId, const QString &studyDate,
+                                       const QString &modality, const QString &accession, const QString &branch)
+{
+    DataSet id;
+    id.add(0x0010, 0x0010, patientName + QLatin1Char('*'));
+    id.add(0x0008, 0x0020, studyDate);
+    id.add(0x0008, 0x0050, accession);
+    id.add(0x0008, 0x0080, branch);
+    id.add(0x0008, 0x0060, modality);
+    id.add(0x0010, 0x0040, QString());
+    id.add(0x0008, 0x0090, QString());
+    id.add(0x0040, 0x1001, QString());
+    id.add(0x0032, 0x1060, QString());
+    id.add(0x0010, 0x0020, patientId);
+    id.add(0x0010, 0x0030, QString());
+    DataSet step;
+    step.add(0x0040, 0x0002, studyDate);
+    step.add(0x0040, 0x0003, QString());
+    id.add(0x0040, 0x0100, QVariant::fromValue(QList<DataSet>{step}));
+    return id;
+}
+
+QStringList WorklistScu::gridRow(const DataSet &answer)
+{
+    return {answer.text(0x0008, 0x0050), answer.text(0x0010, 0x0020), answer.text(0x0010, 0x0010),
+            answer.patientSex(),         answer.text(0x0010, 0x0030), answer.text(0x0008, 0x0090),
+            answer.text(0x0008, 0x0060), answer.text(0x0040, 0x1001), answer.text(0x0032, 0x1060),
+            answer.text(0x0008, 0x0020), QString(),                   QString()};
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct FilmPrinter::Session
+{
+    Scu scu;
+    T_ASC_PresentationContextID pc = 0;
+    OFString sessionUid;
+    OFString filmBoxUid;
+    QList<OFString> imageBoxes;
+    int filled = 0;
+
+    Session(const QString &host, int port, const QString &callingAe, const QString &calledAe)
+        : scu(host, port, callingAe, calledAe)
+    {}
+};
+
+FilmPrinter::FilmPrinter(const QString &host, int port, const QString &calledAe, const QString &callingAe)
+    : m_host(host), m_port(port), m_calledAe(calledAe), m_callingAe(callingAe)
+{}
+
+FilmPrinter::~FilmPrinter()
+{
+    if (m_session)
+        m_session->scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+}
+
+void FilmPrinter::setColour(bool colour) { m_colour = colour; }
+void FilmPrinter::setDisplayFormat(const QString &format) { m_displayFormat = format; }
+void FilmPrinter::setOrientation(const QString &orientation) { m_orientation = orientation; }
+void FilmPrinter::setFilmSize(const QString &filmSize) { m_filmSize = filmSize; }
+bool FilmPrinter::isOpen() const { return bool(m_session); }
+
+void FilmPrinter::open()
+{
+    if (m_session)
+        fail(QStringLiteral("The film printer is already open."));
+    auto s = std::make_unique<Session>(m_host, m_port, m_callingAe, m_calledAe);
+    const char *meta = m_colour ? UID_BasicColorPrintManagementMetaSOPClass : UID_BasicGrayscalePrintManagementMetaSOPClass;
+    s->scu.addPresentationContext(meta, uncompressed());
+    s->scu.connect();
+    s->pc = s->scu.findAnyPresentationContextID(meta, UID_LittleEndianExplicitTransferSyntax);
+    if (s->pc == 0) {
+        s->scu.closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
+        fail(QStringLiteral("%1 does not offer %2 print management.").arg(s->scu.where(), m_colour ? QStringLiteral("colour") : QStringLiteral("greyscale")));
+    }
+    DcmDataset attrs;
+    attrs.putAndInsertString(DCM_NumberOfCopies, "1");
+    T_DIMSE_Message msg{};
+    msg.CommandField = DIMSE_N_CREATE_RQ;
+    auto &rq = msg.msg.NCreateRQ;
+    rq.MessageID = s->scu.nextId();
+    OFStandard::strlcpy(rq.AffectedSOPClassUID, UID_BasicFilmSessionSOPClass, sizeof rq.AffectedSOPClassUID);
+    rq.DataSetType = DIMSE_DATASET_PRESENT;
+    rq.opts = 0;
+    const T_DIMSE_Message rsp = s->scu.request(s->pc, msg, &attrs, nullptr, QStringLiteral("Creating the film session"));
+    requireStatus(rsp.msg.NCreateRSP.DimseStatus, QStringLiteral("The film session"), s->scu.where());
+    if (!(rsp.msg.NCreateRSP.opts & O_NCREATE_AFFECTEDSOPINSTANCEUID)) {
+        s->scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+        fail(QStringLiteral("%1 did not identify the film session.").arg(s->scu.where()));
+    }
+    s->sessionUid = rsp.msg.NCreateRSP.AffectedSOPInstanceUID;
+    m_session = std::move(s);
+}
+
+void FilmPrinter::createFilmBox()
+{
+    Session &s = *m_session;
+    DcmDataset attrs;
+    for (unsigned long i = 0; i < m_filmBoxAttributes.item()->card(); ++i)
+        attrs.insert(static_cast<DcmElement *>(m_filmBoxAttributes.item()->getElement(i)->clone()), OFTrue);
+    DataSet box(nullptr, &attrs);
+    box.add(0x2010, 0x0010, m_displayFormat);
+    box.add(0x2010, 0x0040, m_orientation);
+    box.add(0x2010, 0x0050, m_filmSize);
+    DataSet ref;
+    ref.add(0x0008, 0x1150, QString::fromLatin1(UID_BasicFilmSessionSOPClass));
+    ref.add(0x0008, 0x1155, QString::fromLatin1(s.sessionUid.c_str()));
+    box.add(0x2010, 0x0500, QVariant::fromValue(QList<DataSet>{ref}));
+
+    T_DIMSE_Message msg{};
+    msg.CommandField = DIMSE_N_CREATE_RQ;
+    auto &rq = msg.msg.NCreateRQ;
+    rq.MessageID = s.scu.nextId();
+    OFStandard::strlcpy(rq.AffectedSOPClassUID, UID_BasicFilmBoxSOPClass, sizeof rq.AffectedSOPClassUID);
+    rq.DataSetType = DIMSE_DATASET_PRESENT;
+    DcmDataset *answer = nullptr;
+    const T_DIMSE_Message rsp = s.scu.request(s.pc, msg, &attrs, &answer, QStringLiteral("Creating a film box"));
+    std::unique_ptr<DcmDataset> answerGuard(answer);
+    requireStatus(rsp.msg.NCreateRSP.DimseStatus, QStringLiteral("The film box"), s.scu.where());
+    s.filmBoxUid = rsp.msg.NCreateRSP.AffectedSOPInstanceUID;
+    s.imageBoxes.clear();
+    s.filled = 0;
+    DcmSequenceOfItems *seq = nullptr;
+    if (answer && answer->findAndGetSequence(DCM_ReferencedImageBoxSequence, seq).good() && seq) {
+        for (unsigned long i = 0; i < seq->card(); ++i) {
+            OFString uid;
+            seq->getItem(i)->findAndGetOFString(DCM_ReferencedSOPInstanceUID, uid);
+            s.imageBoxes << uid;
+        }
+    }
+    if (s.imageBoxes.isEmpty())
+        fail(QStringLiteral("%1 created a film box without image boxes.").arg(s.scu.where()));
+}
+
+void FilmPrinter::printFilm()
+{
+    Session &s = *m_session;
+    if (s.filmBoxUid.empty())
+        return;
+    T_DIMSE_Message msg{};
+    msg.CommandField = DIMSE_N_ACTION_RQ;
+    auto &rq = msg.msg.NActionRQ;
+    rq.MessageID = s.scu.nextId();
+    OFStandard::strlcpy(rq.RequestedSOPClassUID, UID_BasicFilmBoxSOPClass, sizeof rq.RequestedSOPClassUID);
+    OFStandard::strlcpy(rq.RequestedSOPInstanceUID, s.filmBoxUid.c_str(), sizeof rq.RequestedSOPInstanceUID);
+    rq.ActionTypeID = 1;
+    rq.DataSetType = DIMSE_DATASET_NULL;
+    T_DIMSE_Message rsp = s.scu.request(s.pc, msg, nullptr, nullptr, QStringLiteral("Printing the film"));
+    requireStatus(rsp.msg.NActionRSP.DimseStatus, QStringLiteral("Printing the film"), s.scu.where());
+    ++m_filmsPrinted;
+
+    T_DIMSE_Message del{};
+    del.CommandField = DIMSE_N_DELETE_RQ;
+    auto &dq = del.msg.NDeleteRQ;
+    dq.MessageID = s.scu.nextId();
+    OFStandard::strlcpy(dq.RequestedSOPClassUID, UID_BasicFilmBoxSOPClass, sizeof dq.RequestedSOPClassUID);
+    OFStandard::strlcpy(dq.RequestedSOPInstanceUID, s.filmBoxUid.c_str(), sizeof dq.RequestedSOPInstanceUID);
+    dq.DataSetType = DIMSE_DATASET_NULL;
+    rsp = s.scu.request(s.pc, del, nullptr, nullptr, QStringLiteral("Deleting the film box"));
+    s.filmBoxUid.clear();
+    s.imageBoxes.clear();
+    s.filled = 0;
+}
+
+void FilmPrinter::printImage(Image &image, bool startNewFilm, bool printWhenFull)
+{
+    if (!m_session)
+        fail(QStringLiteral("The film printer is not open."));
+    Session &s = *m_session;
+    if (startNewFilm && s.filled > 0)
+        printFilm();
+    if (!s.filmBoxUid.empty() && s.filled >= s.imageBoxes.size())
+        printFilm();
+    if (s.filmBoxUid.empty())
+        createFilmBox();
+
+    Picture pic = image.render(0);
+    if (!m_colour && pic.samples == 3) {
+        std::vector<std::uint8_t> grey(std::size_t(pic.width) * pic.height);
+        for (std::size_t i = 0; i < grey.size(); ++i) {
+            const std::uint8_t *p = pic.pixels.data() + 3 * i;
+            grey[i] = std::uint8_t((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);
+        }
+        pic.pixels.swap(grey);
+        pic.samples = 1;
+    }
+    DcmDataset attrs;
+    attrs.putAndInsertUint16(DCM_ImageBoxPosition, Uint16(s.filled + 1));
+    auto *item = new DcmItem;
+    item->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(pic.samples));
+    item->putAndInsertString(DCM_PhotometricInterpretation, pic.samples == 1 ? "MONOCHROME2" : "RGB");
+    if (pic.samples == 3)
+        item->putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    item->putAndInsertUint16(DCM_Rows, Uint16(pic.height));
+    item->putAndInsertUint16(DCM_Columns, Uint16(pic.width));
+    item->putAndInsertString(DCM_PixelAspectRatio, "1\\1");
+    item->putAndInsertUint16(DCM_BitsAllocated, 8);
+    item->putAndInsertUint16(DCM_BitsStored, 8);
+    item->putAndInsertUint16(DCM_HighBit, 7);
+    item->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    item->putAndInsertUint8Array(DCM_PixelData, pic.pixels.data(), Uint32(pic.pixels.size()));
+    attrs.insertSequenceItem(m_colour ? DCM_BasicColorImageSequence : DCM_BasicGrayscaleImageSequence, item);
+
+    T_DIMSE_Message msg{};
+    msg.CommandField = DIMSE_N_SET_RQ;
+    auto &rq = msg.msg.NSetRQ;
+    rq.MessageID = s.scu.nextId();
+    OFStandard::strlcpy(rq.RequestedSOPClassUID,
+                        m_colour ? UID_BasicColorImageBoxSOPClass : UID_BasicGrayscaleImageBoxSOPClass,
+                        sizeof rq.RequestedSOPClassUID);
+    OFStandard::strlcpy(rq.RequestedSOPInstanceUID, s.imageBoxes.at(s.filled).c_str(), sizeof rq.RequestedSOPInstanceUID);
+    rq.DataSetType = DIMSE_DATASET_PRESENT;
+    const T_DIMSE_Message rsp = s.scu.request(s.pc, msg, &attrs, nullptr, QStringLiteral("Setting an image box"));
+    requireStatus(rsp.msg.NSetRSP.DimseStatus, QStringLiteral("The image box"), s.scu.where());
+    ++s.filled;
+    if (printWhenFull && s.filled >= s.imageBoxes.size())
+        printFilm();
+}
+
+void FilmPrinter::close()
+{
+    if (!m_session)
+        return;
+    std::unique_ptr<Session> s = std::move(m_session);
+    m_session = std::move(s);
+    try {
+        if (m_session->filled > 0)
+            printFilm();
+        T_DIMSE_Message del{};
+        del.CommandField = DIMSE_N_DELETE_RQ;
+        auto &dq = del.msg.NDeleteRQ;
+        dq.MessageID = m_session->scu.nextId();
+        OFStandard::strlcpy(dq.RequestedSOPClassUID, UID_BasicFilmSessionSOPClass, sizeof dq.RequestedSOPClassUID);
+        OFStandard::strlcpy(dq.RequestedSOPInstanceUID, m_session->sessionUid.c_str(), sizeof dq.RequestedSOPInstanceUID);
+        dq.DataSetType = DIMSE_DATASET_NULL;
+        m_session->scu.request(m_session->pc, del, nullptr, nullptr, QStringLiteral("Ending the film session"));
+        m_session->scu.releaseAssociation();
+    } catch (...) {
+        m_session.reset();
+        throw;
+    }
+    m_session.reset();
+}
+
+} // namespace orv::dicom

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "DataSet.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace orv::dicom {
+
+class Image;
+
+// The address of a DICOM peer and the AE titles of one association.
+struct Peer
+{
+    QString host;
+    int port = 104;
+    QString callingAe;
+    QString calledAe;
+};
+
+// Storage SCU: one association per image (C-STORE).
+class StoreScu
+{
+public:
+    StoreScu(const QString &host, int port, const QString &callingAe, const QString &calledAe);
+    // Sends the image and returns the DIMSE status of the C-STORE response (0 = success).
+    // Throws Error when the peer cannot be reached, refuses the association, accepts no
+    // presentation context for the image's SOP class, or does not answer in time.
+    int send(Image &image);
+
+private:
+    Peer m_peer;
+};
+
+// Modality Worklist SCU (C-FIND on the worklist information model).
+class WorklistScu
+{
+public:
+    WorklistScu(const QString &host, int port, const QString &calledAe, const QString &callingAe = QStringLiteral("VELMOR"));
+    // Runs the query and returns the answer data sets in the order received. Throws Error when
+    // the association fails or the provider ends the query with a failure status.
+    QList<DataSet> run(const DataSet &identifier);
+
+    // The identifier of the workstation's worklist query: patient name followed by "*", study
+    // date, accession number, institution (branch code), modality, patient ID as matching keys,
+    // the return keys, and one Scheduled Procedure Step item with the start date.
+    static DataSet standardIdentifier(const QString &patientName, const QString &patientId, const QString &studyDate,
+                                      const QString &modality, const QString &accession, const QString &branch);
+    // The twelve cells of the worklist grid for one answer: accession, patient ID, name, sex,
+    // birth date, referring physician, modality, requested procedure ID and description,
+    // study date, remarks (empty), and an empty hidden cell.
+    static QStringList gridRow(const DataSet &answer);
+
+private:
+    QString m_host;
+    int m_port;
+    QString m_calledAe;
+    QString m_callingAe;
+};
+
+// Basic Print Management SCU: one film session per open()/close(); images fill the image boxes
+// of the current film box in order; a full film box is printed and a new one started.
+class FilmPrinter
+{
+public:
+    FilmPrinter(const QString &host, int port, const QString &calledAe, const QString &callingAe);
+    ~FilmPrinter();
+    FilmPrinter(const FilmPrinter &) = delete;
+    FilmPrinter &operator=(const FilmPrinter &) = delete;
+
+    // Colour print uses the Basic Colour Print Management classes; the default is greyscale.
+    void setColour(bool colour);
+    // Opens the association and creates the film session. Throws Error.
+    void open();
+
+    void setDisplayFormat(const QString &format);     // e.g. "STANDARD\2,3"
+    void setOrientation(const QString &orientation);  // "PORTRAIT" or "LANDSCAPE"
+    void setFilmSize(const QString &filmSize);        // e.g. "8INX10IN"
+    // Further attributes for every film box created from now on (e.g. Magnification Type).
+    DataSet filmBoxAttributes() const { return m_filmBoxAttributes; }
+
+    // Places the image in the next image box. startNewFilm: print the current film first and
+    // start a new one; printWhenFull: print a film as soon as its last box is filled (else the
+    // film is printed by close()). Throws Error.
+    void printImage(Image &image, bool startNewFilm = false, bool printWhenFull = true);
+    // Prints the film holding images not yet printed, ends the film session and releases the
+    // association. Throws Error; the association is closed in any case.
+    void close();
+
+    bool isOpen() const;
+    int filmsPrinted() const { return m_filmsPrinted; }
+
+private:
+    struct Session;
+    void printFilm();
+    void createFilmBox();
+
+    QString m_host;
+    int m_port;
+    QString m_calledAe;
+    QString m_callingAe;
+    bool m_colour = false;
+    QString m_displayFormat = QStringLiteral("STANDARD\\1,1");
+    QString m_orientation = QStringLiteral("PORTRAIT");
+    QString m_filmSize = QStringLiteral("8INX10IN");
+    DataSet m_filmBoxAttributes;
+    std::unique_ptr<Session> m_session;
+    int m_filmsPrinted = 0;
+};
+
+} // namespace orv::dicom

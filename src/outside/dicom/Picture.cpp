@@ -1,0 +1,422 @@
+#include "Picture.h"
+
+#include "Toolkit.h"
+
+#include <QFile>
+#include <QImage>
+
+#include <turbojpeg.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstring>
+#include <memory>
+
+namespace orv::dicom {
+
+namespace {
+
+quint32 le32(const uchar *p) { return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24; }
+quint16 le16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        fail(QStringLiteral("Cannot open %1: %2").arg(path, f.errorString()));
+    return f.readAll();
+}
+
+Picture fromQImage(const QImage &src, const QString &path)
+{
+    if (src.isNull())
+        fail(QStringLiteral("%1 is not a picture that can be read.").arg(path));
+    Picture pic;
+    pic.width = src.width();
+    pic.height = src.height();
+    const bool grey = src.format() == QImage::Format_Grayscale8 || src.format() == QImage::Format_Grayscale16
+                      || (src.format() == QImage::Format_Indexed8 && src.isGrayscale());
+    const QImage img = src.convertToFormat(grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    pic.samples = grey ? 1 : 3;
+    const std::size_t row = std::size_t(pic.width) * pic.samples;
+    pic.pixels.resize(row * pic.height);
+    for (int y = 0; y < pic.height; ++y)
+        std::memcpy(pic.pixels.data() + row * y, img.constScanLine(y), row);
+    return pic;
+}
+
+// BMP and DIB (with or without the 14-byte file header), 8-bit palette, 24 and 32 bits,
+// uncompressed. Other kinds go through QImage.
+Picture readBmp(const QByteArray &data, const QString &path, bool hasFileHeader)
+{
+    const auto *d = reinterpret_cast<const uchar *>(data.constData());
+    const qint64 size = data.size();
+    const qint64 base = hasFileHeader ? 14 : 0;
+    if (size < base + 40)
+        fail(QStringLiteral("%1 is not a valid bitmap (too short).").arg(path));
+    const quint32 headerSize = le32(d + base);
+    if (headerSize < 40 || base + qint64(headerSize) > size)
+        return fromQImage(QImage::fromData(data), path);
+    const qint32 width = qint32(le32(d + base + 4));
+    const qint32 rawHeight = qint32(le32(d + base + 8));
+    const int bpp = le16(d + base + 14);
+    const quint32 compression = le32(d + base + 16);
+    quint32 colours = le32(d + base + 32);
+    if ((bpp != 8 && bpp != 24 && bpp != 32) || (compression != 0 && !(compression == 3 && bpp == 32)))
+        return fromQImage(QImage::fromData(data), path);
+    if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN || width > 65535 || std::abs(rawHeight) > 65535)
+        fail(QStringLiteral("%1 has an invalid bitmap size.").arg(path));
+    const bool topDown = rawHeight < 0;
+    const int height = std::abs(rawHeight);
+    const qint64 stride = ((qint64(width) * bpp + 31) / 32) * 4;
+    qint64 offset = hasFileHeader ? qint64(le32(d + 10)) : 0;
+    const qint64 paletteAt = base + headerSize + (compression == 3 && headerSize == 40 ? 12 : 0);
+    if (bpp == 8 && (colours == 0 || colours > 256))
+        colours = 256;
+    if (bpp != 8)
+        colours = 0;
+    if (!hasFileHeader)
+        offset = paletteAt + qint64(colours) * 4;
+    if (offset < base + 40 || offset + stride * height > size)
+        fail(QStringLiteral("%1 is truncated or has an invalid pixel offset.").arg(path));
+    if (bpp == 8 && paletteAt + qint64(colours) * 4 > size)
+        fail(QStringLiteral("%1 has a truncated palette.").arg(path));
+
+    Picture pic;
+    pic.width = width;
+    pic.height = height;
+    bool grey = false;
+    uchar pal[256][3] = {};
+    if (bpp == 8) {
+        grey = true;
+        for (quint32 i = 0; i < colours; ++i) {
+            const uchar *e = d + paletteAt + i * 4;
+            pal[i][0] = e[2];
+            pal[i][1] = e[1];
+            pal[i][2] = e[0];
+            if (e[0] != e[1] || e[1] != e[2])
+                grey = false;
+        }
+    }
+    pic.samples = grey ? 1 : 3;
+    const std::size_t row = std::size_t(width) * pic.samples;
+    pic.pixels.resize(row * height);
+    for (int y = 0; y < height; ++y) {
+        const uchar *src = d + offset + stride * (topDown ? y : height - 1 - y);
+        uchar *dst = pic.pixels.data() + row * y;
+        if (bpp == 24) {
+            for (int x = 0; x < width; ++x, src += 3, dst += 3) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+            }
+        } else if (bpp == 32) {
+            for (int x = 0; x < width; ++x, src += 4, dst += 3) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+            }
+        } else if (grey) {
+            for (int x = 0; x < width; ++x)
+                dst[x] = pal[src[x]][0];
+        } else {
+            for (int x = 0; x < width; ++x, dst += 3)
+                std::memcpy(dst, pal[src[x]], 3);
+        }
+    }
+    return pic;
+}
+
+struct TjHandle
+{
+    tjhandle handle;
+    explicit TjHandle(bool compress) : handle(compress ? tjInitCompress() : tjInitDecompress()) {}
+    ~TjHandle()
+    {
+        if (handle)
+            tjDestroy(handle);
+    }
+};
+
+Picture readJpeg(const QByteArray &data, const QString &path)
+{
+    thread_local TjHandle tj(false);
+    if (!tj.handle)
+        fail(QStringLiteral("The JPEG decoder cannot be started."));
+    int w = 0, h = 0, subsamp = 0, cs = 0;
+    auto *src = reinterpret_cast<const unsigned char *>(data.constData());
+    if (tjDecompressHeader3(tj.handle, src, (unsigned long)data.size(), &w, &h, &subsamp, &cs) != 0)
+        fail(QStringLiteral("%1 is not a readable JPEG: %2").arg(path, QString::fromLatin1(tjGetErrorStr2(tj.handle))));
+    if (w <= 0 || h <= 0 || qint64(w) * h > 400'000'000)
+        fail(QStringLiteral("%1 has an invalid JPEG size.").arg(path));
+    if (cs == TJCS_CMYK || cs == TJCS_YCCK)
+        return fromQImage(QImage::fromData(data), path);
+    Picture pic;
+    pic.width = w;
+    pic.height = h;
+    pic.samples = cs == TJCS_GRAY ? 1 : 3;
+    pic.pixels.resize(pic.frameSize());
+    if (tjDecompress2(tj.handle, src, (unsigned long)data.size(), pic.pixels.data(), w, 0, h,
+                      pic.samples == 1 ? TJPF_GRAY : TJPF_RGB, 0)
+            != 0
+        && tjGetErrorCode(tj.handle) == TJERR_FATAL)
+        fail(QStringLiteral("%1: JPEG data is corrupt: %2").arg(path, QString::fromLatin1(tjGetErrorStr2(tj.handle))));
+    return pic;
+}
+
+void quietVideoLog()
+{
+    static const bool once = [] {
+        av_log_set_level(AV_LOG_FATAL);
+        return true;
+    }();
+    Q_UNUSED(once);
+}
+
+QString avError(int err)
+{
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return QString::fromLocal8Bit(buf);
+}
+
+} // namespace
+
+Picture readPicture(const QString &path, const QString &format)
+{
+    const QString fmt = format.section(QLatin1Char('.'), -1).toUpper();
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            fail(QStringLiteral("Cannot open %1: %2").arg(path, f.errorString()));
+        const QByteArray head = f.read(12);
+        if (head.startsWith("RIFF") && head.mid(8, 4) == "AVI ")
+            return readVideo(path);
+        if (fmt == QLatin1String("AVI"))
+            fail(QStringLiteral("%1 is not an AVI file.").arg(path));
+    }
+    const QByteArray data = readAll(path);
+    if (data.startsWith("BM"))
+        return readBmp(data, path, true);
+    if (data.startsWith("\xFF\xD8"))
+        return readJpeg(data, path);
+    if (fmt == QLatin1String("DIB") && data.size() >= 4 && (le32(reinterpret_cast<const uchar *>(data.constData())) == 40
+                                                           || le32(reinterpret_cast<const uchar *>(data.constData())) == 108
+                                                           || le32(reinterpret_cast<const uchar *>(data.constData())) == 124))
+        return readBmp(data, path, false);
+    return fromQImage(QImage::fromData(data), path);
+}
+
+Picture readVideo(const QString &path)
+{
+    quietVideoLog();
+    AVFormatContext *fmt = nullptr;
+    const QByteArray p = QFile::encodeName(path);
+    if (int err = avformat_open_input(&fmt, p.constData(), nullptr, nullptr); err < 0)
+        fail(QStringLiteral("Cannot open the video %1: %2").arg(path, avError(err)));
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fmtGuard(fmt, [](AVFormatContext *c) { avformat_close_input(&c); });
+    if (int err = avformat_find_stream_info(fmt, nullptr); err < 0)
+        fail(QStringLiteral("Cannot read the video %1: %2").arg(path, avError(err)));
+    const AVCodec *codec = nullptr;
+    const int stream = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (stream < 0 || !codec)
+        fail(QStringLiteral("%1 holds no video stream that can be decoded.").arg(path));
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> ctxGuard(ctx, [](AVCodecContext *c) { avcodec_free_context(&c); });
+    avcodec_parameters_to_context(ctx, fmt->streams[stream]->codecpar);
+    if (int err = avcodec_open2(ctx, codec, nullptr); err < 0)
+        fail(QStringLiteral("Cannot decode the video %1: %2").arg(path, avError(err)));
+
+    Picture pic;
+    pic.samples = 3;
+    pic.frames = 0;
+    const AVRational rate = av_guess_frame_rate(fmt, fmt->streams[stream], nullptr);
+    pic.frameTimeMs = rate.num > 0 ? 1000.0 * rate.den / rate.num : 40.0;
+    SwsContext *sws = nullptr;
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    auto receive = [&]() {
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+            if (pic.frames == 0) {
+                pic.width = frame->width;
+                pic.height = frame->height;
+            }
+            if (frame->width != pic.width || frame->height != pic.height)
+                continue;
+            sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), pic.width,
+                                       pic.height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+            if (!sws)
+                break;
+            const std::size_t at = pic.pixels.size();
+            pic.pixels.resize(at + pic.frameSize());
+            uint8_t *dst[1] = {pic.pixels.data() + at};
+            int dstStride[1] = {pic.width * 3};
+            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+            ++pic.frames;
+        }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == stream && avcodec_send_packet(ctx, pkt) == 0)
+            receive();
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(ctx, nullptr);
+    receive();
+    sws_freeContext(sws);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    if (pic.frames == 0)
+        fail(QStringLiteral("The video %1 holds no frame that can be decoded.").arg(path));
+    return pic;
+}
+
+QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int samples, int quality)
+{
+    thread_local TjHandle tj(true);
+    if (!tj.handle)
+        fail(QStringLiteral("The JPEG encoder cannot be started."));
+    const int subsamp = samples == 1 ? TJSAMP_GRAY : TJSAMP_422;
+    QByteArray out;
+    out.resize(qsizetype(tjBufSize(width, height, subsamp)));
+    auto *buf = reinterpret_cast<unsigned char *>(out.data());
+    unsigned long size = (unsigned long)out.size();
+    if (tjCompress2(tj.handle, pixels, width, 0, height, samples == 1 ? TJPF_GRAY : TJPF_RGB, &buf, &size, subsamp,
+                    qBound(1, quality, 100), TJFLAG_NOREALLOC | TJFLAG_ACCURATEDCT)
+        != 0)
+        fail(QStringLiteral("JPEG encoding failed: %1").arg(QString::fromLatin1(tjGetErrorStr2(tj.handle))));
+    out.resize(qsizetype(size));
+    return out;
+}
+
+void writeBmp(const QString &path, const Picture &pic, int frame)
+{
+    const int stride = (pic.width * 3 + 3) & ~3;
+    const quint32 dataSize = quint32(stride) * pic.height;
+    QByteArray out(54 + qsizetype(dataSize), '\0');
+    auto *d = reinterpret_cast<uchar *>(out.data());
+    auto put32 = [&](int at, quint32 v) { for (int i = 0; i < 4; ++i) d[at + i] = uchar(v >> (8 * i)); };
+    d[0] = 'B';
+    d[1] = 'M';
+    put32(2, 54 + dataSize);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, quint32(pic.width));
+    put32(22, quint32(pic.height));
+    d[26] = 1;
+    d[28] = 24;
+    put32(34, dataSize);
+    put32(38, 2835);
+    put32(42, 2835);
+    const std::uint8_t *src = pic.pixels.data() + pic.frameSize() * frame;
+    for (int y = 0; y < pic.height; ++y) {
+        uchar *row = d + 54 + qsizetype(stride) * (pic.height - 1 - y);
+        const std::uint8_t *s = src + std::size_t(pic.width) * pic.samples * y;
+        for (int x = 0; x < pic.width; ++x, row += 3) {
+            if (pic.samples == 1) {
+                row[0] = row[1] = row[2] = s[x];
+            } else {
+                row[0] = s[3 * x + 2];
+                row[1] = s[3 * x + 1];
+                row[2] = s[3 * x];
+            }
+        }
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size())
+        fail(QStringLiteral("Cannot write %1: %2").arg(path, f.errorString()));
+}
+
+void writeJpegFile(const QString &path, const Picture &pic, int frame, int quality)
+{
+    const QByteArray jpeg = encodeJpeg(pic.pixels.data() + pic.frameSize() * frame, pic.width, pic.height, pic.samples, quality);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(jpeg) != jpeg.size())
+        fail(QStringLiteral("Cannot write %1: %2").arg(path, f.errorString()));
+}
+
+void writeVideo(const QString &path, const Picture &pic, int frameCount, int quality)
+{
+    quietVideoLog();
+    frameCount = qBound(1, frameCount, pic.frames);
+    const QByteArray p = QFile::encodeName(path);
+    AVFormatContext *oc = nullptr;
+    if (int err = avformat_alloc_output_context2(&oc, nullptr, "avi", p.constData()); err < 0 || !oc)
+        fail(QStringLiteral("Cannot create the video %1: %2").arg(path, avError(err)));
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> ocGuard(oc, [](AVFormatContext *c) {
+        if (c->pb)
+            avio_closep(&c->pb);
+        avformat_free_context(c);
+    });
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (!codec)
+        fail(QStringLiteral("No Motion JPEG encoder is available for %1.").arg(path));
+    AVStream *st = avformat_new_stream(oc, nullptr);
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> ctxGuard(ctx, [](AVCodecContext *c) { avcodec_free_context(&c); });
+    const int w = pic.width & ~1, h = pic.height & ~1;
+    if (w <= 0 || h <= 0)
+        fail(QStringLiteral("The image is too small to be written as a video."));
+    const int fps = pic.frameTimeMs > 0 ? qBound(1, int(1000.0 / pic.frameTimeMs + 0.5), 120) : 25;
+    ctx->width = w;
+    ctx->height = h;
+    ctx->time_base = AVRational{1, fps};
+    ctx->framerate = AVRational{fps, 1};
+    ctx->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    ctx->flags |= AV_CODEC_FLAG_QSCALE;
+    const int qscale = qBound(1, 1 + (100 - qBound(1, quality, 100)) * 30 / 100, 31);
+    ctx->global_quality = FF_QP2LAMBDA * qscale;
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER)
+        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (int err = avcodec_open2(ctx, codec, nullptr); err < 0)
+        fail(QStringLiteral("Cannot start the video encoder: %1").arg(avError(err)));
+    avcodec_parameters_from_context(st->codecpar, ctx);
+    st->time_base = ctx->time_base;
+    if (int err = avio_open(&oc->pb, p.constData(), AVIO_FLAG_WRITE); err < 0)
+        fail(QStringLiteral("Cannot write %1: %2").arg(path, avError(err)));
+    if (int err = avformat_write_header(oc, nullptr); err < 0)
+        fail(QStringLiteral("Cannot write %1: %2").arg(path, avError(err)));
+
+    AVFrame *frame = av_frame_alloc();
+    frame->format = ctx->pix_fmt;
+    frame->width = w;
+    frame->height = h;
+    av_frame_get_buffer(frame, 0);
+    AVPacket *pkt = av_packet_alloc();
+    SwsContext *sws = sws_getContext(pic.width, pic.height, pic.samples == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24, w, h,
+                                     ctx->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    QString error;
+    auto drain = [&]() {
+        while (avcodec_receive_packet(ctx, pkt) == 0) {
+            av_packet_rescale_ts(pkt, ctx->time_base, st->time_base);
+            pkt->stream_index = st->index;
+            if (int err = av_interleaved_write_frame(oc, pkt); err < 0 && error.isEmpty())
+                error = avError(err);
+        }
+    };
+    for (int i = 0; i < frameCount && error.isEmpty(); ++i) {
+        av_frame_make_writable(frame);
+        const uint8_t *src[1] = {pic.pixels.data() + pic.frameSize() * i};
+        const int srcStride[1] = {pic.width * pic.samples};
+        sws_scale(sws, src, srcStride, 0, pic.height, frame->data, frame->linesize);
+        frame->pts = i;
+        if (int err = avcodec_send_frame(ctx, frame); err < 0)
+            error = avError(err);
+        drain();
+    }
+    avcodec_send_frame(ctx, nullptr);
+    drain();
+    sws_freeContext(sws);
+    av_packet_free(&pkt);
+    av_frame_free(&frame);
+    if (int err = av_write_trailer(oc); err < 0 && error.isEmpty())
+        error = avError(err);
+    if (!error.isEmpty())
+        fail(QStringLiteral("Cannot write the video %1: %2").arg(path, error));
+}
+
+} // namespace orv::dicom

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace orv::dicom {
+
+// Pixels of one or more frames, top row first: grey (1 sample) or interleaved RGB (3 samples),
+// 8 bits per sample. Internal to this layer.
+struct Picture
+{
+    int width = 0;
+    int height = 0;
+    int samples = 0;
+    int frames = 1;
+    double frameTimeMs = 0; // video only
+    std::vector<std::uint8_t> pixels;
+
+    std::size_t frameSize() const { return std::size_t(width) * height * samples; }
+};
+
+// Reads BMP/DIB (8-bit palette, 24-bit, 32-bit), JPEG, PNG (and what Qt reads) or AVI.
+// `format` is the extension-like name the caller gives ("BMP", "jpg", "AVI"); the file's own
+// signature decides when it disagrees. Throws Error on unreadable or unsupported data.
+Picture readPicture(const QString &path, const QString &format);
+Picture readVideo(const QString &path);
+
+// Writes frame `frame` (0-based) as BMP or JPEG.
+void writeBmp(const QString &path, const Picture &pic, int frame);
+void writeJpegFile(const QString &path, const Picture &pic, int frame, int quality);
+// Writes the first `frameCount` frames as an AVI (Motion JPEG) at the given quality (1..100).
+void writeVideo(const QString &path, const Picture &pic, int frameCount, int quality);
+
+// Encodes one 8-bit grey or RGB frame as a baseline JPEG with libjpeg-turbo; colour is
+// encoded as YCbCr 4:2:2 (chroma halved horizontally).
+QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int samples, int quality);
+
+} // namespace orv::dicom

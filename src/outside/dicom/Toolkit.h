@@ -1,0 +1,41 @@
+#pragma once
+
+#include "outside/Error.h"
+
+#include <QString>
+
+class OFCondition;
+
+namespace orv::dicom {
+
+// Transfer syntaxes a caller may choose when writing a file.
+inline constexpr const char *kExplicitLittleEndian = "1.2.840.10008.1.2.1";
+inline constexpr const char *kImplicitLittleEndian = "1.2.840.10008.1.2";
+inline constexpr const char *kJpegExtended = "1.2.840.10008.1.2.4.51";
+inline constexpr const char *kJpegBaseline = "1.2.840.10008.1.2.4.50";
+
+inline constexpr const char *kSecondaryCaptureClass = "1.2.840.10008.5.1.4.1.1.7";
+inline constexpr const char *kMultiFrameGreyClass = "1.2.840.10008.5.1.4.1.1.7.2";
+inline constexpr const char *kMultiFrameColourClass = "1.2.840.10008.5.1.4.1.1.7.4";
+
+// Prepares the toolkit once per process (codecs, data dictionary, quiet logging). Every class
+// of this layer calls it; calling it again does nothing. Throws Error when the data
+// dictionary cannot be loaded.
+void initialise();
+
+// A fresh, globally unique UID under the current root.
+QString newUid();
+// Replaces the UID root used by newUid(); empty restores the toolkit's own root.
+void setUidRoot(const QString &root);
+QString uidRoot();
+
+// Seconds allowed for connecting, for association negotiation and for each network message
+// (10 by default). A peer that does not answer within it fails the operation.
+void setNetworkTimeout(int seconds);
+int networkTimeout();
+
+// Throws Error with "what: condition text" when the condition is bad.
+void check(const OFCondition &cond, const QString &what);
+[[noreturn]] void fail(const QString &description, int code = -1);
+
+} // namespace orv::dicom

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace orv::test {
+
+// A DICOM peer running in its own process on a free loopback port, with a private folder.
+// Stopped (killed) when destroyed.
+class PeerProcess
+{
+public:
+    PeerProcess();
+    ~PeerProcess();
+
+    bool isRunning() const { return m_started; }
+    quint16 port() const { return m_port; }
+    quint16 httpPort() const { return m_httpPort; }
+    QString folder() const { return m_dir.path(); }
+    QString log();
+
+    // storescp writing what it receives into folder()/in (calling AE titles are not checked).
+    static std::unique_ptr<PeerProcess> storescp(const QStringList &extraArgs = {});
+    // Orthanc with storage and worklists in folder(), DICOM AE "ORTHANC", REST on httpPort().
+    // Worklist files (*.wl) go to folder()/worklists.
+    static std::unique_ptr<PeerProcess> orthanc();
+    // wlmscpfs serving folder()/db/<aeTitle>/*.wl.
+    static std::unique_ptr<PeerProcess> wlmscpfs(const QString &aeTitle);
+    // dcmprscp as printer "IHEFULL", storing films into folder()/database.
+    static std::unique_ptr<PeerProcess> dcmprscp();
+
+private:
+    bool start(const QString &program, const QStringList &args, quint16 waitPort);
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    quint16 m_httpPort = 0;
+    bool m_started = false;
+};
+
+// Writes a worklist file from a dcmdump-style text through dump2dcm; true on success.
+bool writeWorklistFile(const QString &dumpText, const QString &path);
+
+} // namespace orv::test
