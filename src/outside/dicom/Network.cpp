@@ -54,6 +54,8 @@ public:
         check(initNetwork(), QStringLiteral("Cannot start the network"));
         const OFCondition cond = negotiateAssociation();
         if (cond.bad()) {
+            if (cond == NET_EC_NoAcceptablePresentationContexts)
+                fail(QStringLiteral("%1 accepts none of the proposed presentation contexts.").arg(m_where), cond.code());
             if (cond == DUL_ASSOCIATIONREJECTED)
                 fail(QStringLiteral("The association was rejected by %1.").arg(m_where), cond.code());
             fail(QStringLiteral("Cannot connect to %1: %2").arg(m_where, QString::fromLocal8Bit(cond.text())), cond.code());
@@ -153,6 +155,9 @@ int StoreScu::send(Image &image)
         scu.addPresentationContext(sopClass, own);
     }
     scu.addPresentationContext(sopClass, uncompressed());
+    // Verification keeps the association up when the peer refuses only the SOP class, so that
+    // the refusal can be told apart from a rejected association.
+    scu.addPresentationContext(UID_VerificationSOPClass, uncompressed());
     scu.connect();
 
     T_ASC_PresentationContextID pc = 0;

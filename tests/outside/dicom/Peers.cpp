@@ -104,6 +104,8 @@ std::unique_ptr<PeerProcess> PeerProcess::dcmprscp()
     text.replace(QRegularExpression(QStringLiteral("(?m)^Directory = spool$")), QStringLiteral("Directory = %1/spool").arg(dir));
     text.replace(QRegularExpression(QStringLiteral("(?m)^LogDirectory = log$")), QStringLiteral("LogDirectory = %1/log").arg(dir));
     text.replace(QRegularExpression(QStringLiteral("(?m)^Port = 10005$")), QStringLiteral("Port = %1").arg(p->m_port));
+    // Landscape films are checked against the transposed format, so offer both.
+    text.replace(QStringLiteral("DisplayFormat=1,1\\1,2\\2,2\\2,3\\"), QStringLiteral("DisplayFormat=1,1\\1,2\\2,2\\2,3\\3,2\\"));
     QFile out(dir + QStringLiteral("/dcmpstat.cfg"));
     out.open(QIODevice::WriteOnly);
     out.write(text.toLatin1());
