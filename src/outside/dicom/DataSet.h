@@ -1,5 +1,7 @@
 #pragma once
 
+#include "outside/Error.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
