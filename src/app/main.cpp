@@ -1,6 +1,119 @@
+// The start-up routine of the workstation.
+#include "core/Database.h"
+#include "core/SharedState.h"
+#include "core/Startup.h"
+#include "outside/Error.h"
+#include "outside/LoginComponent.h"
+#include "outside/Prompter.h"
+#include "transactions/frmMain.h"
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+const char *usage =
+    "Usage: orvaline [--demo] [--login CODE] [database options]\n"
+    "       orvaline --add-user CODE --name \"FULL NAME\" [--dept CODE] [database options]\n"
+    "\n"
+    "  --demo                 seed the demonstration data once and use a demo image server folder\n"
+    "  --login CODE           log in as CODE with the password read from standard input\n"
+    "  --add-user CODE        add an account; the password is read from standard input\n"
+    "  --db sqlite|postgres|sqlserver, --db-host H, --db-port P, --db-name N, --db-user U,\n"
+    "  --data-dir DIR         which database (default: the embedded files in the user's data folder);\n"
+    "                         the password comes from ORVALINE_DB_PASSWORD or libpq's password file\n"
+    "  --quit-when-shown      exit once the main window is shown (start-up timing)\n";
+
+QString option(const QStringList &args, const QString &name)
+{
+    const int i = int(args.indexOf(name));
+    return i >= 0 && i + 1 < args.size() ? args.at(i + 1) : QString();
+}
+
+QString readPasswordLine()
+{
+    QTextStream in(stdin);
+    return in.readLine();
+}
+
+int addUser(const QStringList &args)
+{
+    const QString code = option(args, QStringLiteral("--add-user"));
+    const QString name = option(args, QStringLiteral("--name"));
+    if (code.isEmpty() || name.isEmpty()) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    try {
+        auto db = orv::openDepartmentDatabase(orv::databaseConfig(args));
+        orv::LoginComponent::addUser(*db, code, name, readPasswordLine(), option(args, QStringLiteral("--dept")));
+        std::printf("Added the account %s.\n", qPrintable(orv::LoginComponent::normalizedCode(code)));
+        return 0;
+    } catch (const orv::Error &e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.description()));
+        return 1;
+    }
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    QElapsedTimer clock;
+    clock.start();
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Orvaline"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Orvaline"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QStringList args = QApplication::arguments();
+
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--add-user")))
+        return addUser(args);
+
+    orv::StartupOptions options;
+    options.arguments = args;
+    options.demo = args.contains(QStringLiteral("--demo"));
+    if (args.contains(QStringLiteral("--login")))
+        options.scriptedLogin = std::make_pair(option(args, QStringLiteral("--login")), readPasswordLine());
+    options.showMain = [] {
+        orv::frmMain *w = orv::frmMain::instance();
+        w->show();
+        return w;
+    };
+
+    QWidget *mainWindow = nullptr;
+    try {
+        mainWindow = orv::runStartup(options);
+    } catch (const orv::Error &e) {
+        orv::msgBox(nullptr, e.description(), orv::Prompter::Icon::Critical);
+        return 1;
+    }
+    if (!mainWindow) {
+        // The login failed or was cancelled: no window. A scripted login says why.
+        const QString why = orv::state().LoginComponent ? orv::state().LoginComponent->lastError() : QString();
+        if (options.scriptedLogin && !why.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(why));
+            return 1;
+        }
+        return 0;
+    }
+
+    if (args.contains(QStringLiteral("--quit-when-shown"))) {
+        QTimer::singleShot(0, &app, [&clock] {
+            std::printf("main window shown after %lld ms\n", static_cast<long long>(clock.elapsed()));
+            QApplication::quit();
+        });
+    }
+    const int rc = QApplication::exec();
+    // The connection and the login component go before the application object does.
+    orv::resetState();
+    return rc;
 }

@@ -107,6 +107,7 @@ QString LoginComponent::messageFor(Check result)
 void LoginComponent::ShowMain()
 {
     m_connected = false;
+    m_lastError.clear();
     try {
         if (!m_connection)
             m_connection = m_factory();
@@ -114,7 +115,7 @@ void LoginComponent::ShowMain()
             QString name;
             const Check result = check(*m_connection, m_script->first, m_script->second, &name);
             if (result != Check::Accepted) {
-                msgBox(nullptr, messageFor(result), Prompter::Icon::Critical, QStringLiteral("Login"));
+                m_lastError = messageFor(result);
                 return;
             }
             m_employeeCode = normalizedCode(m_script->first);
@@ -129,7 +130,9 @@ void LoginComponent::ShowMain()
         m_employeeName = dialog.employeeName();
         m_connected = true;
     } catch (const Error &e) {
-        msgBox(nullptr, e.description(), Prompter::Icon::Critical, QStringLiteral("Login"));
+        m_lastError = e.description();
+        if (!m_script)
+            msgBox(nullptr, e.description(), Prompter::Icon::Critical, QStringLiteral("Login"));
     }
 }
 

@@ -41,8 +41,10 @@ public:
     QString UserID() const;
     QString ServerPassword() const;
 
-    // Log in without a dialog (tests, benchmarks, `--login`): ShowMain checks these instead.
+    // Log in without a dialog (tests, benchmarks, `--login`): ShowMain checks these instead,
+    // and a failure is kept in lastError() instead of being shown.
     void setScriptedLogin(const QString &code, const QString &password);
+    QString lastError() const { return m_lastError; }
 
     // The users table, for the dialog and the command line.
     static bool hasUsers(Connection &db);
@@ -61,6 +63,7 @@ private:
     bool m_connected = false;
     QString m_employeeCode;
     QString m_employeeName;
+    QString m_lastError;
 };
 
 } // namespace orv

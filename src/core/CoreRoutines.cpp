@@ -1,0 +1,219 @@
+#include "CoreRoutines.h"
+
+#include "SharedState.h"
+#include "frmLog.h"
+#include "outside/Prompter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QScreen>
+#include <QSysInfo>
+#include <QWidget>
+
+namespace orv {
+
+void DigitsOnlyKey(int &keyAscii)
+{
+    if (keyAscii >= 'a' && keyAscii <= 'z')
+        keyAscii -= 32;
+    if (keyAscii >= 32 && !(keyAscii >= '0' && keyAscii <= '9'))
+        keyAscii = 0;
+}
+
+QString SqlQuote(const QString &text)
+{
+    QString t = text;
+    return t.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
+bool RequireText(const QString &value, const QString &message)
+{
+    if (!value.isEmpty())
+        return true;
+    msgBox(nullptr, message, Prompter::Icon::Critical);
+    return false;
+}
+
+void AddLog(const QString &message)
+{
+    frmLog::instance()->append(message);
+}
+
+namespace {
+QString placementKey(QWidget *w, const char *suffix)
+{
+    return w->windowTitle() + QLatin1String(suffix);
+}
+
+int storedNumber(QWidget *w, const char *suffix)
+{
+    return SettingsStore::intOf(settings().read(apps::PACS, QStringLiteral("WindowSize"), placementKey(w, suffix)));
+}
+
+bool hasFixedBorder(QWidget *w)
+{
+    return w->property("fixedBorder").toBool()
+        || (w->minimumSize() == w->maximumSize() && w->minimumSize().isValid() && !w->minimumSize().isEmpty());
+}
+} // namespace
+
+void RestoreWindow(QWidget *window)
+{
+    if (!window)
+        return;
+    if (!hasFixedBorder(window)) {
+        const int width = storedNumber(window, " Width");
+        const int height = storedNumber(window, " Height");
+        if (width > 0)
+            window->resize(width, window->height());
+        if (height > 0)
+            window->resize(window->width(), height);
+    }
+    const int left = storedNumber(window, " Left");
+    const int top = storedNumber(window, " Top");
+    if (left != 0)
+        window->move(left, window->y());
+    if (top != 0)
+        window->move(window->x(), top);
+    const int state = storedNumber(window, " WinState");
+    if (state > 0)
+        window->setWindowState(Qt::WindowMaximized); // a stored 1 (minimised) comes back maximised
+}
+
+void SaveWindow(QWidget *window)
+{
+    if (!window)
+        return;
+    SettingsStore &s = settings();
+    const QString section = QStringLiteral("WindowSize");
+    const QRect g = window->isMaximized() || window->isMinimized() ? window->normalGeometry() : window->geometry();
+    const QRect frame = window->isMaximized() || window->isMinimized() ? g : window->frameGeometry();
+    s.write(apps::PACS, section, placementKey(window, " Width"), QString::number(g.width()));
+    s.write(apps::PACS, section, placementKey(window, " Height"), QString::number(g.height()));
+    s.write(apps::PACS, section, placementKey(window, " Left"), QString::number(frame.x()));
+    s.write(apps::PACS, section, placementKey(window, " Top"), QString::number(frame.y()));
+    if (!window->isMinimized())
+        s.write(apps::PACS, section, placementKey(window, " WinState"), window->isMaximized() ? QStringLiteral("2") : QStringLiteral("0"));
+}
+
+void MakePath(const QString &path)
+{
+    for (int i = 1; i < path.size(); ++i) {
+        const QChar c = path.at(i);
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/')) {
+            const QString folder = path.left(i);
+            QDir().mkdir(folder); // errors (existing folder, no permission) are ignored
+        }
+    }
+}
+
+bool DeleteFolderTree(const QString &folder)
+{
+    QString f = folder;
+    if (f.endsWith(QLatin1Char('\\')) || f.endsWith(QLatin1Char('/')))
+        f.chop(1);
+    QDir dir(f);
+    if (f.isEmpty() || !dir.exists())
+        return false;
+    const bool removed = dir.removeRecursively();
+    return removed && !QFileInfo::exists(f);
+}
+
+QString TimeStamp()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return QLocale::c().toString(now, QStringLiteral("yyyy_MM_dd_hh_mm_ss_")) + (now.time().hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+}
+
+QString NextToken(QString &text, const QString &delimiter)
+{
+    const int at = delimiter.isEmpty() ? -1 : int(text.indexOf(delimiter));
+    if (at < 0) {
+        const QString all = text;
+        text.clear();
+        return all;
+    }
+    const QString head = text.left(at);
+    text = text.mid(at + delimiter.size());
+    return head;
+}
+
+QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder)
+{
+    // "Name|pattern|Name|pattern|" -> "Name (pattern);;Name (pattern)"
+    QStringList parts = filter.split(QLatin1Char('|'));
+    if (!parts.isEmpty() && parts.last().isEmpty())
+        parts.removeLast();
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    }
+    QString path = Prompter::instance().openFile(owner, title, initialFolder, entries.join(QLatin1String(";;")));
+    path = path.trimmed();
+    const int nul = int(path.indexOf(QChar(0)));
+    if (nul >= 0)
+        path.truncate(nul);
+    return path;
+}
+
+QString ComputerName()
+{
+    QString name = QSysInfo::machineHostName();
+    const int nul = int(name.indexOf(QChar(0)));
+    if (nul >= 0)
+        name.truncate(nul);
+    return name;
+}
+
+namespace {
+class KeyFilterObject : public QObject
+{
+public:
+    KeyFilterObject(KeyFilter kind, QObject *parent) : QObject(parent), m_kind(kind) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        if (text.size() != 1 || text.at(0).unicode() < 32 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
+        auto *edit = qobject_cast<QLineEdit *>(watched);
+        if (!edit || edit->isReadOnly())
+            return false;
+        QString out;
+        if (m_kind == KeyFilter::DigitsOnly) {
+            int code = text.at(0).unicode();
+            DigitsOnlyKey(code);
+            if (code == 0)
+                return true;
+            out = QString(QChar(code));
+        } else {
+            out = text.toUpper();
+            if (out == text)
+                return false;
+        }
+        edit->insert(out);
+        return true;
+    }
+
+private:
+    KeyFilter m_kind;
+};
+} // namespace
+
+void installKeyFilter(QLineEdit *edit, KeyFilter filter)
+{
+    edit->installEventFilter(new KeyFilterObject(filter, edit));
+}
+
+} // namespace orv

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+
+class QLineEdit;
+class QWidget;
+
+namespace orv {
+
+// Key filter of identifier fields: upper-cases the key; a key of 32 or more that is not a digit
+// becomes 0 (swallowed). Control keys pass.
+void DigitsOnlyKey(int &keyAscii);
+
+// Doubles every apostrophe.
+QString SqlQuote(const QString &text);
+
+// Shows `message` (critical icon, empty title) and returns false when `value` is empty.
+bool RequireText(const QString &value, const QString &message);
+
+// Appends a line break and the message to the log window and shows it.
+void AddLog(const QString &message);
+
+// Window placement, kept in the settings store under the window's caption.
+void RestoreWindow(QWidget *window);
+void SaveWindow(QWidget *window);
+
+// Creates the folder named by the text before every separator ("\" or "/") after the first
+// character, ignoring errors. A last component not followed by a separator is not created.
+void MakePath(const QString &path);
+
+// Deletes a folder with its contents; true only when it existed and no longer does.
+bool DeleteFolderTree(const QString &folder);
+
+// The current moment as "yyyy_MM_dd_hh_mm_ss_AM" (12-hour clock with the AM/PM designator).
+QString TimeStamp();
+
+// Returns the text before the first delimiter and removes it and the delimiter from `text`;
+// without the delimiter, returns the whole text and empties it.
+QString NextToken(QString &text, const QString &delimiter);
+
+// The open-file dialog: `filter` as "Name|*.ext|Name|*.ext"; returns the path or "" when cancelled.
+QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder);
+
+// The computer's network name, cut at the first NUL.
+QString ComputerName();
+
+// Key filters for line edits, applied to typed keys (not to text set by the program).
+enum class KeyFilter { DigitsOnly, UpperCase };
+void installKeyFilter(QLineEdit *edit, KeyFilter filter);
+
+} // namespace orv
