@@ -206,11 +206,12 @@ int print(const QStringList &argv)
     const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
     if (port < 0)
         throw UsageError{QStringLiteral("--port is required")};
+    const QString host = a.required(QStringLiteral("host"));
+    const QString called = a.required(QStringLiteral("aec"));
     QList<Image> images;
     for (const QString &file : a.files)
         images << Image::fromFile(file);
-    FilmPrinter printer(a.required(QStringLiteral("host")), port, a.required(QStringLiteral("aec")),
-                        a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")));
+    FilmPrinter printer(host, port, called, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")));
     printer.open();
     printer.setDisplayFormat(a.value(QStringLiteral("format"), QStringLiteral("STANDARD\\1,1")));
     printer.setOrientation(a.value(QStringLiteral("orientation"), QStringLiteral("PORTRAIT")));
@@ -231,7 +232,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const QString command = args.value(0);
-    args.removeFirst();
+    if (!args.isEmpty())
+        args.removeFirst();
     const QHash<QString, int (*)(const QStringList &)> commands{
         {QStringLiteral("dicomize"), dicomize}, {QStringLiteral("send"), send},         {QStringLiteral("worklist"), worklist},
         {QStringLiteral("dump"), dump},         {QStringLiteral("dicomdir"), dicomdir}, {QStringLiteral("print"), print}};

@@ -102,6 +102,53 @@ const Uint8 *native8(DcmDataset *ds, long &rows, long &cols, long &samples, long
     return data;
 }
 
+// Refuses RLE pixel data whose segment tables point outside the data: the decoder trusts them.
+void requireSoundRle(DcmDataset *ds)
+{
+    if (ds->getOriginalXfer() != EXS_RLELossless)
+        return;
+    DcmElement *elem = nullptr;
+    if (ds->findAndGetElement(DCM_PixelData, elem).bad() || !elem)
+        return;
+    DcmPixelSequence *seq = nullptr;
+    if (static_cast<DcmPixelData *>(elem)->getEncapsulatedRepresentation(EXS_RLELossless, nullptr, seq).bad() || !seq)
+        return;
+    const unsigned long fragments = seq->card();
+    const long frames = num(ds, DCM_NumberOfFrames, 1);
+    std::uint64_t total = 0;
+    for (unsigned long i = 1; i < fragments; ++i) {
+        DcmPixelItem *item = nullptr;
+        if (seq->getItem(item, i).good() && item)
+            total += item->getLength();
+    }
+    for (unsigned long i = 1; i < fragments; ++i) {
+        DcmPixelItem *item = nullptr;
+        Uint8 *data = nullptr;
+        if (seq->getItem(item, i).bad() || !item || item->getUint8Array(data).bad())
+            continue;
+        const Uint32 length = item->getLength();
+        // With one fragment per frame every fragment starts with a segment table that must fit
+        // it; otherwise only the first one does and the offsets span every fragment.
+        const bool framePerFragment = long(fragments - 1) == frames;
+        if (!framePerFragment && i > 1)
+            break;
+        const std::uint64_t limit = framePerFragment ? length : total;
+        if (length < 64 || !data)
+            fail(QStringLiteral("The RLE pixel data is corrupt (fragment %1 is too short).").arg(i));
+        auto le = [data](int at) { return Uint32(data[at]) | Uint32(data[at + 1]) << 8 | Uint32(data[at + 2]) << 16 | Uint32(data[at + 3]) << 24; };
+        const Uint32 segments = le(0);
+        if (segments == 0 || segments > 15)
+            fail(QStringLiteral("The RLE pixel data is corrupt (%1 segments).").arg(segments));
+        Uint32 previous = 64;
+        for (Uint32 s = 1; s <= segments; ++s) {
+            const Uint32 offset = le(int(4 * s));
+            if (offset < previous || offset >= limit)
+                fail(QStringLiteral("The RLE pixel data is corrupt (segment %1 lies outside the data).").arg(s));
+            previous = offset;
+        }
+    }
+}
+
 } // namespace
 
 Image::Image() : m_file(std::make_shared<DcmFileFormat>()), m_description(std::make_shared<QString>())
@@ -217,6 +264,7 @@ Picture Image::render(int frame, int frameCountToRender) const
     if (frames == 0)
         fail(QStringLiteral("The image holds no pixel data."));
     frame = qBound(0, frame, frames - 1);
+    requireSoundRle(ds);
     frameCountToRender = qBound(1, frameCountToRender, frames - frame);
     Picture pic;
     pic.frames = frameCountToRender;
@@ -299,6 +347,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
     const E_TransferSyntax ts = xferOf(transferSyntax);
     complete();
     DcmDataset *ds = m_file->getDataset();
+    requireSoundRle(ds);
     const QByteArray file = QFile::encodeName(path);
     const bool jpeg = ts == EXS_JPEGProcess2_4 || ts == EXS_JPEGProcess1;
     quality = qBound(1, quality, 100);
@@ -364,6 +413,8 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
         fail(QStringLiteral("Not enough memory to write %1.").arg(path));
     }
 }
+
+void Image::requireDecodable() const { requireSoundRle(m_file->getDataset()); }
 
 int Image::send(const QString &host, int port, const QString &callingAe, const QString &calledAe)
 {

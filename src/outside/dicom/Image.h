@@ -71,6 +71,8 @@ public:
     Picture render(int frame, int frameCountToRender = 1) const;
     // Adds what a Secondary Capture IOD requires and the caller has not set (own objects only).
     void complete();
+    // Throws Error when the pixel data is encoded in a way its decoder cannot safely take.
+    void requireDecodable() const;
     DcmFileFormat *fileFormat() const { return m_file.get(); }
 
 private:

@@ -137,6 +137,7 @@ StoreScu::StoreScu(const QString &host, int port, const QString &callingAe, cons
 int StoreScu::send(Image &image)
 {
     image.complete();
+    image.requireDecodable();
     DcmDataset *ds = image.fileFormat()->getDataset();
     OFString sopClass, sopInstance;
     ds->findAndGetOFString(DCM_SOPClassUID, sopClass);
