@@ -172,6 +172,12 @@ QSqlQuery Connection::run(const QString &tsql, const QVariantList &params, bool 
     const QString sql = translate(tsql, values);
     QSqlQuery q(db);
     q.setForwardOnly(forwardOnly);
+    if (values.isEmpty()) {
+        // Nothing to bind: run as is (PostgreSQL cannot prepare every statement, DDL among them).
+        if (!q.exec(sql))
+            throw Error(describe(q.lastError()));
+        return q;
+    }
     if (!q.prepare(sql))
         throw Error(describe(q.lastError()));
     for (const QVariant &v : std::as_const(values))

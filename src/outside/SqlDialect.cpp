@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+
 namespace orv {
 
 QString backendName(Backend backend)
@@ -144,6 +146,8 @@ public:
         rewriteConcatenation();
         rewriteFunctions();
         rewriteTop();
+        if (m_backend == Backend::PostgreSQL)
+            rewriteLikeEscape();
         QString out;
         for (const Token &t : std::as_const(m_toks))
             out += t.text;
@@ -168,8 +172,9 @@ private:
 
     void markDateParam(int paramIndex)
     {
-        if (paramIndex < 0 || paramIndex >= m_params.size())
+        if (paramIndex < 0 || paramIndex >= m_params.size() || m_dateParams.contains(paramIndex))
             return;
+        m_dateParams.insert(paramIndex);
         const QVariant v = m_params.at(paramIndex);
         if (v.isNull() || v.metaType().id() == QMetaType::QDate || v.metaType().id() == QMetaType::QDateTime)
             return;
@@ -373,6 +378,39 @@ private:
         }
     }
 
+    // SQL Server's LIKE has no escape character; PostgreSQL's has the backslash unless told otherwise.
+    void rewriteLikeEscape()
+    {
+        static const char *const ends[] = {"and", "or", "order", "group", "having", "union", "limit", "escape", "then", "when", "else", "end"};
+        for (int i = 0; i < m_toks.size(); ++i) {
+            if (!isWord(m_toks[i], "like"))
+                continue;
+            int depth = 0;
+            int j = i + 1;
+            bool hasEscape = false;
+            for (; j < m_toks.size(); ++j) {
+                const Token &t = m_toks[j];
+                if (isPunct(t, '('))
+                    ++depth;
+                else if (isPunct(t, ')')) {
+                    if (depth == 0)
+                        break;
+                    --depth;
+                } else if (depth == 0 && isPunct(t, ','))
+                    break;
+                else if (depth == 0 && t.kind == Tok::Word
+                         && std::any_of(std::begin(ends), std::end(ends), [&](const char *w) { return isWord(t, w); })) {
+                    hasEscape = isWord(t, "escape");
+                    break;
+                }
+            }
+            if (hasEscape)
+                continue;
+            m_toks.insert(j, {Tok::Word, QStringLiteral(" ESCAPE '' ")});
+            i = j;
+        }
+    }
+
     // The two stored procedures of the department's databases, called as
     // "[EXEC] PACS..spPassword_UserName ?" and "DICOM.dbo.spRADIOLOGY_SearchDoctors ?,?".
     void rewriteProcedures()
@@ -405,6 +443,7 @@ private:
     QVariantList &m_params;
     QList<Token> m_toks;
     QString m_suffix;
+    QSet<int> m_dateParams; // placeholders already read as dates
 };
 
 } // namespace

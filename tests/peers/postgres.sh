@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Starts or stops a throw-away PostgreSQL 15 server on a free loopback port for the test run.
-#   postgres.sh start DIR   -> initdb into DIR/data, start, create database "orvaline"; writes DIR/port
-#   postgres.sh stop DIR
+#   postgres.sh start DIR   -> a new cluster in a temporary folder, database "orvaline";
+#                              writes DIR/port and DIR/cluster (the cluster's folder)
+#   postgres.sh stop DIR    -> stops the server and removes the cluster
 # Connections from 127.0.0.1 are trusted, except the role orv_secure, which needs its password
-# ("right-password") so that tests can check a refused password.
+# ("right-password") so that tests can check a refused password. As root the server runs as the
+# postgres user (PostgreSQL refuses root), so the cluster lives under /tmp where that user can reach it.
 set -euo pipefail
 cmd=${1:?start|stop}
-dir=${2:?folder}
+dir=$(realpath -m "${2:?folder}")
 bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n1)
 
 as_pg() {
@@ -16,29 +18,36 @@ as_pg() {
 case "$cmd" in
 start)
   "$0" stop "$dir" >/dev/null 2>&1 || true
-  rm -rf "$dir"
   mkdir -p "$dir"
-  if [[ $(id -u) -eq 0 ]]; then chown postgres:postgres "$dir"; fi
+  cluster=$(mktemp -d /tmp/orvaline-pg.XXXXXX)
+  if [[ $(id -u) -eq 0 ]]; then chown postgres:postgres "$cluster"; fi
+  echo "$cluster" >"$dir/cluster"
   for _ in $(seq 1 50); do
     port=$((20000 + RANDOM % 40000))
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
   done
-  as_pg "$bin/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
-  cat >"$dir/data/pg_hba.conf" <<HBA
+  as_pg "$bin/initdb" -D "$cluster/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
+  as_pg bash -c "cat > '$cluster/data/pg_hba.conf'" <<HBA
 host all orv_secure 127.0.0.1/32 scram-sha-256
 host all all 127.0.0.1/32 trust
 local all all trust
 HBA
-  as_pg "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off" start >/dev/null
+  as_pg "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w -t 60 \
+    -o "-c listen_addresses=127.0.0.1 -p $port -k $cluster -c fsync=off -c synchronous_commit=off -c full_page_writes=off" start >/dev/null \
+    || { cat "$cluster/server.log" >&2; exit 1; }
   as_pg "$bin/psql" -h 127.0.0.1 -p "$port" -U postgres -q -c "CREATE DATABASE orvaline" \
     -c "CREATE ROLE orv_secure LOGIN SUPERUSER PASSWORD 'right-password'"
   echo "$port" >"$dir/port"
   echo "PostgreSQL listening on 127.0.0.1:$port"
   ;;
 stop)
-  if [[ -f "$dir/data/postmaster.pid" ]]; then
-    as_pg "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+  if [[ -f "$dir/cluster" ]]; then
+    cluster=$(cat "$dir/cluster")
+    if [[ -f "$cluster/data/postmaster.pid" ]]; then
+      as_pg "$bin/pg_ctl" -D "$cluster/data" -m immediate -w stop >/dev/null 2>&1 || true
+    fi
+    case "$cluster" in /tmp/orvaline-pg.*) rm -rf "$cluster" ;; esac
+    rm -f "$dir/cluster" "$dir/port"
   fi
   ;;
 *)
