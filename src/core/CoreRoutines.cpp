@@ -126,8 +126,8 @@ bool DeleteFolderTree(const QString &folder)
 
 QString TimeStamp()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return QLocale::c().toString(now, QStringLiteral("yyyy_MM_dd_hh_mm_ss_")) + (now.time().hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+    // "hh" is the 12-hour clock because the pattern holds the AM/PM designator.
+    return QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("yyyy_MM_dd_hh_mm_ss_AP"));
 }
 
 QString NextToken(QString &text, const QString &delimiter)

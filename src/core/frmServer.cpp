@@ -78,6 +78,7 @@ frmServer::frmServer()
     btnClose->setObjectName(QStringLiteral("btnClose"));
     buttons->addWidget(btnOk);
     buttons->addWidget(btnClose);
+    grid->setRowStretch(row++, 1);
     grid->addLayout(buttons, row, 0, 1, 2);
     connect(btnOk, &QPushButton::clicked, this, &frmServer::btnOk_Click);
     connect(btnClose, &QPushButton::clicked, this, &QWidget::close);

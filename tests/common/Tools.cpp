@@ -65,3 +65,18 @@ QStringList dciodvfyErrors(const QString &path)
 }
 
 } // namespace orv::test
+
+#include <QTest>
+#include <QWidget>
+
+namespace orv::test {
+void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 128 && c.unicode() >= 32)
+            QTest::keyClick(widget, char(c.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+} // namespace orv::test

@@ -25,3 +25,9 @@ ToolResult runTool(const QString &program, const QStringList &args, int timeoutM
 QStringList dciodvfyErrors(const QString &path);
 
 } // namespace orv::test
+
+class QWidget;
+namespace orv::test {
+// Types text into a widget key by key, non-ASCII characters included (QTest::keyClicks stops at those).
+void typeText(QWidget *widget, const QString &text);
+} // namespace orv::test

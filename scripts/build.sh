@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds the workstation and its tests into ./build (Ninja, ccache).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build" -j "${JOBS:-$(nproc)}"
