@@ -3,16 +3,10 @@
 #include "Toolkit.h"
 
 #include <QFile>
-#include <QImage>
 
 #include <turbojpeg.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
+#include "SharedLibraries.h"
 
 #include <cstring>
 #include <memory>
@@ -32,26 +26,35 @@ QByteArray readAll(const QString &path)
     return f.readAll();
 }
 
-Picture fromQImage(const QImage &src, const QString &path)
+Picture readPng(const QByteArray &data, const QString &path)
 {
-    if (src.isNull())
-        fail(QStringLiteral("%1 is not a picture that can be read.").arg(path));
+    const PngApi &png = libpng();
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png.png_image_begin_read_from_memory(&image, data.constData(), size_t(data.size())))
+        fail(QStringLiteral("%1 is not a readable PNG: %2").arg(path, QString::fromLatin1(image.message)));
+    if (image.width == 0 || image.height == 0 || image.width > 65535 || image.height > 65535) {
+        png.png_image_free(&image);
+        fail(QStringLiteral("%1 has an invalid PNG size.").arg(path));
+    }
     Picture pic;
-    pic.width = src.width();
-    pic.height = src.height();
-    const bool grey = src.format() == QImage::Format_Grayscale8 || src.format() == QImage::Format_Grayscale16
-                      || (src.format() == QImage::Format_Indexed8 && src.isGrayscale());
-    const QImage img = src.convertToFormat(grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    pic.samples = grey ? 1 : 3;
-    const std::size_t row = std::size_t(pic.width) * pic.samples;
-    pic.pixels.resize(row * pic.height);
-    for (int y = 0; y < pic.height; ++y)
-        std::memcpy(pic.pixels.data() + row * y, img.constScanLine(y), row);
+    pic.width = int(image.width);
+    pic.height = int(image.height);
+    pic.samples = (image.format & PNG_FORMAT_FLAG_COLOR) ? 3 : 1;
+    image.format = pic.samples == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    pic.pixels.resize(pic.frameSize());
+    if (!png.png_image_finish_read(&image, nullptr, pic.pixels.data(), 0, nullptr))
+        fail(QStringLiteral("%1: PNG data is corrupt: %2").arg(path, QString::fromLatin1(image.message)));
     return pic;
 }
 
+[[noreturn]] void unsupported(const QString &path, const QString &what)
+{
+    fail(QStringLiteral("%1 cannot be imported: %2 (BMP, DIB, JPEG, PNG and AVI are read).").arg(path, what));
+}
+
 // BMP and DIB (with or without the 14-byte file header), 8-bit palette, 24 and 32 bits,
-// uncompressed. Other kinds go through QImage.
+// uncompressed.
 Picture readBmp(const QByteArray &data, const QString &path, bool hasFileHeader)
 {
     const auto *d = reinterpret_cast<const uchar *>(data.constData());
@@ -61,14 +64,14 @@ Picture readBmp(const QByteArray &data, const QString &path, bool hasFileHeader)
         fail(QStringLiteral("%1 is not a valid bitmap (too short).").arg(path));
     const quint32 headerSize = le32(d + base);
     if (headerSize < 40 || base + qint64(headerSize) > size)
-        return fromQImage(QImage::fromData(data), path);
+        unsupported(path, QStringLiteral("an old or damaged bitmap header"));
     const qint32 width = qint32(le32(d + base + 4));
     const qint32 rawHeight = qint32(le32(d + base + 8));
     const int bpp = le16(d + base + 14);
     const quint32 compression = le32(d + base + 16);
     quint32 colours = le32(d + base + 32);
     if ((bpp != 8 && bpp != 24 && bpp != 32) || (compression != 0 && !(compression == 3 && bpp == 32)))
-        return fromQImage(QImage::fromData(data), path);
+        unsupported(path, QStringLiteral("a %1-bit bitmap with compression %2").arg(bpp).arg(compression));
     if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN || width > 65535 || std::abs(rawHeight) > 65535)
         fail(QStringLiteral("%1 has an invalid bitmap size.").arg(path));
     const bool topDown = rawHeight < 0;
@@ -155,7 +158,7 @@ Picture readJpeg(const QByteArray &data, const QString &path)
     if (w <= 0 || h <= 0 || qint64(w) * h > 400'000'000)
         fail(QStringLiteral("%1 has an invalid JPEG size.").arg(path));
     if (cs == TJCS_CMYK || cs == TJCS_YCCK)
-        return fromQImage(QImage::fromData(data), path);
+        unsupported(path, QStringLiteral("a CMYK JPEG"));
     Picture pic;
     pic.width = w;
     pic.height = h;
@@ -169,19 +172,10 @@ Picture readJpeg(const QByteArray &data, const QString &path)
     return pic;
 }
 
-void quietVideoLog()
-{
-    static const bool once = [] {
-        av_log_set_level(AV_LOG_FATAL);
-        return true;
-    }();
-    Q_UNUSED(once);
-}
-
 QString avError(int err)
 {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, buf, sizeof buf);
+    ffmpeg().av_strerror(err, buf, sizeof buf);
     return QString::fromLocal8Bit(buf);
 }
 
@@ -209,46 +203,47 @@ Picture readPicture(const QString &path, const QString &format)
                                                            || le32(reinterpret_cast<const uchar *>(data.constData())) == 108
                                                            || le32(reinterpret_cast<const uchar *>(data.constData())) == 124))
         return readBmp(data, path, false);
-    return fromQImage(QImage::fromData(data), path);
+    if (data.startsWith("\x89PNG"))
+        return readPng(data, path);
+    unsupported(path, QStringLiteral("an unknown picture format"));
 }
 
 Picture readVideo(const QString &path)
 {
-    quietVideoLog();
     AVFormatContext *fmt = nullptr;
     const QByteArray p = QFile::encodeName(path);
-    if (int err = avformat_open_input(&fmt, p.constData(), nullptr, nullptr); err < 0)
+    if (int err = ffmpeg().avformat_open_input(&fmt, p.constData(), nullptr, nullptr); err < 0)
         fail(QStringLiteral("Cannot open the video %1: %2").arg(path, avError(err)));
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fmtGuard(fmt, [](AVFormatContext *c) { avformat_close_input(&c); });
-    if (int err = avformat_find_stream_info(fmt, nullptr); err < 0)
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fmtGuard(fmt, [](AVFormatContext *c) { ffmpeg().avformat_close_input(&c); });
+    if (int err = ffmpeg().avformat_find_stream_info(fmt, nullptr); err < 0)
         fail(QStringLiteral("Cannot read the video %1: %2").arg(path, avError(err)));
     const AVCodec *codec = nullptr;
-    const int stream = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    const int stream = ffmpeg().av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (stream < 0 || !codec)
         fail(QStringLiteral("%1 holds no video stream that can be decoded.").arg(path));
-    AVCodecContext *ctx = avcodec_alloc_context3(codec);
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> ctxGuard(ctx, [](AVCodecContext *c) { avcodec_free_context(&c); });
-    avcodec_parameters_to_context(ctx, fmt->streams[stream]->codecpar);
-    if (int err = avcodec_open2(ctx, codec, nullptr); err < 0)
+    AVCodecContext *ctx = ffmpeg().avcodec_alloc_context3(codec);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> ctxGuard(ctx, [](AVCodecContext *c) { ffmpeg().avcodec_free_context(&c); });
+    ffmpeg().avcodec_parameters_to_context(ctx, fmt->streams[stream]->codecpar);
+    if (int err = ffmpeg().avcodec_open2(ctx, codec, nullptr); err < 0)
         fail(QStringLiteral("Cannot decode the video %1: %2").arg(path, avError(err)));
 
     Picture pic;
     pic.samples = 3;
     pic.frames = 0;
-    const AVRational rate = av_guess_frame_rate(fmt, fmt->streams[stream], nullptr);
+    const AVRational rate = ffmpeg().av_guess_frame_rate(fmt, fmt->streams[stream], nullptr);
     pic.frameTimeMs = rate.num > 0 ? 1000.0 * rate.den / rate.num : 40.0;
     SwsContext *sws = nullptr;
-    AVPacket *pkt = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
+    AVPacket *pkt = ffmpeg().av_packet_alloc();
+    AVFrame *frame = ffmpeg().av_frame_alloc();
     auto receive = [&]() {
-        while (avcodec_receive_frame(ctx, frame) == 0) {
+        while (ffmpeg().avcodec_receive_frame(ctx, frame) == 0) {
             if (pic.frames == 0) {
                 pic.width = frame->width;
                 pic.height = frame->height;
             }
             if (frame->width != pic.width || frame->height != pic.height)
                 continue;
-            sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), pic.width,
+            sws = ffmpeg().sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), pic.width,
                                        pic.height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
             if (!sws)
                 break;
@@ -256,20 +251,20 @@ Picture readVideo(const QString &path)
             pic.pixels.resize(at + pic.frameSize());
             uint8_t *dst[1] = {pic.pixels.data() + at};
             int dstStride[1] = {pic.width * 3};
-            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+            ffmpeg().sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
             ++pic.frames;
         }
     };
-    while (av_read_frame(fmt, pkt) >= 0) {
-        if (pkt->stream_index == stream && avcodec_send_packet(ctx, pkt) == 0)
+    while (ffmpeg().av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == stream && ffmpeg().avcodec_send_packet(ctx, pkt) == 0)
             receive();
-        av_packet_unref(pkt);
+        ffmpeg().av_packet_unref(pkt);
     }
-    avcodec_send_packet(ctx, nullptr);
+    ffmpeg().avcodec_send_packet(ctx, nullptr);
     receive();
-    sws_freeContext(sws);
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
+    ffmpeg().sws_freeContext(sws);
+    ffmpeg().av_frame_free(&frame);
+    ffmpeg().av_packet_free(&pkt);
     if (pic.frames == 0)
         fail(QStringLiteral("The video %1 holds no frame that can be decoded.").arg(path));
     return pic;
@@ -341,23 +336,22 @@ void writeJpegFile(const QString &path, const Picture &pic, int frame, int quali
 
 void writeVideo(const QString &path, const Picture &pic, int frameCount, int quality)
 {
-    quietVideoLog();
     frameCount = qBound(1, frameCount, pic.frames);
     const QByteArray p = QFile::encodeName(path);
     AVFormatContext *oc = nullptr;
-    if (int err = avformat_alloc_output_context2(&oc, nullptr, "avi", p.constData()); err < 0 || !oc)
+    if (int err = ffmpeg().avformat_alloc_output_context2(&oc, nullptr, "avi", p.constData()); err < 0 || !oc)
         fail(QStringLiteral("Cannot create the video %1: %2").arg(path, avError(err)));
     std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> ocGuard(oc, [](AVFormatContext *c) {
         if (c->pb)
-            avio_closep(&c->pb);
-        avformat_free_context(c);
+            ffmpeg().avio_closep(&c->pb);
+        ffmpeg().avformat_free_context(c);
     });
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    const AVCodec *codec = ffmpeg().avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     if (!codec)
         fail(QStringLiteral("No Motion JPEG encoder is available for %1.").arg(path));
-    AVStream *st = avformat_new_stream(oc, nullptr);
-    AVCodecContext *ctx = avcodec_alloc_context3(codec);
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> ctxGuard(ctx, [](AVCodecContext *c) { avcodec_free_context(&c); });
+    AVStream *st = ffmpeg().avformat_new_stream(oc, nullptr);
+    AVCodecContext *ctx = ffmpeg().avcodec_alloc_context3(codec);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> ctxGuard(ctx, [](AVCodecContext *c) { ffmpeg().avcodec_free_context(&c); });
     const int w = pic.width & ~1, h = pic.height & ~1;
     if (w <= 0 || h <= 0)
         fail(QStringLiteral("The image is too small to be written as a video."));
@@ -372,48 +366,48 @@ void writeVideo(const QString &path, const Picture &pic, int frameCount, int qua
     ctx->global_quality = FF_QP2LAMBDA * qscale;
     if (oc->oformat->flags & AVFMT_GLOBALHEADER)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (int err = avcodec_open2(ctx, codec, nullptr); err < 0)
+    if (int err = ffmpeg().avcodec_open2(ctx, codec, nullptr); err < 0)
         fail(QStringLiteral("Cannot start the video encoder: %1").arg(avError(err)));
-    avcodec_parameters_from_context(st->codecpar, ctx);
+    ffmpeg().avcodec_parameters_from_context(st->codecpar, ctx);
     st->time_base = ctx->time_base;
-    if (int err = avio_open(&oc->pb, p.constData(), AVIO_FLAG_WRITE); err < 0)
+    if (int err = ffmpeg().avio_open(&oc->pb, p.constData(), AVIO_FLAG_WRITE); err < 0)
         fail(QStringLiteral("Cannot write %1: %2").arg(path, avError(err)));
-    if (int err = avformat_write_header(oc, nullptr); err < 0)
+    if (int err = ffmpeg().avformat_write_header(oc, nullptr); err < 0)
         fail(QStringLiteral("Cannot write %1: %2").arg(path, avError(err)));
 
-    AVFrame *frame = av_frame_alloc();
+    AVFrame *frame = ffmpeg().av_frame_alloc();
     frame->format = ctx->pix_fmt;
     frame->width = w;
     frame->height = h;
-    av_frame_get_buffer(frame, 0);
-    AVPacket *pkt = av_packet_alloc();
-    SwsContext *sws = sws_getContext(pic.width, pic.height, pic.samples == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24, w, h,
+    ffmpeg().av_frame_get_buffer(frame, 0);
+    AVPacket *pkt = ffmpeg().av_packet_alloc();
+    SwsContext *sws = ffmpeg().sws_getContext(pic.width, pic.height, pic.samples == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24, w, h,
                                      ctx->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
     QString error;
     auto drain = [&]() {
-        while (avcodec_receive_packet(ctx, pkt) == 0) {
-            av_packet_rescale_ts(pkt, ctx->time_base, st->time_base);
+        while (ffmpeg().avcodec_receive_packet(ctx, pkt) == 0) {
+            ffmpeg().av_packet_rescale_ts(pkt, ctx->time_base, st->time_base);
             pkt->stream_index = st->index;
-            if (int err = av_interleaved_write_frame(oc, pkt); err < 0 && error.isEmpty())
+            if (int err = ffmpeg().av_interleaved_write_frame(oc, pkt); err < 0 && error.isEmpty())
                 error = avError(err);
         }
     };
     for (int i = 0; i < frameCount && error.isEmpty(); ++i) {
-        av_frame_make_writable(frame);
+        ffmpeg().av_frame_make_writable(frame);
         const uint8_t *src[1] = {pic.pixels.data() + pic.frameSize() * i};
         const int srcStride[1] = {pic.width * pic.samples};
-        sws_scale(sws, src, srcStride, 0, pic.height, frame->data, frame->linesize);
+        ffmpeg().sws_scale(sws, src, srcStride, 0, pic.height, frame->data, frame->linesize);
         frame->pts = i;
-        if (int err = avcodec_send_frame(ctx, frame); err < 0)
+        if (int err = ffmpeg().avcodec_send_frame(ctx, frame); err < 0)
             error = avError(err);
         drain();
     }
-    avcodec_send_frame(ctx, nullptr);
+    ffmpeg().avcodec_send_frame(ctx, nullptr);
     drain();
-    sws_freeContext(sws);
-    av_packet_free(&pkt);
-    av_frame_free(&frame);
-    if (int err = av_write_trailer(oc); err < 0 && error.isEmpty())
+    ffmpeg().sws_freeContext(sws);
+    ffmpeg().av_packet_free(&pkt);
+    ffmpeg().av_frame_free(&frame);
+    if (int err = ffmpeg().av_write_trailer(oc); err < 0 && error.isEmpty())
         error = avError(err);
     if (!error.isEmpty())
         fail(QStringLiteral("Cannot write the video %1: %2").arg(path, error));

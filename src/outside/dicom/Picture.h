@@ -22,7 +22,7 @@ struct Picture
     std::size_t frameSize() const { return std::size_t(width) * height * samples; }
 };
 
-// Reads BMP/DIB (8-bit palette, 24-bit, 32-bit), JPEG, PNG (and what Qt reads) or AVI.
+// Reads BMP/DIB (8-bit palette, 24-bit, 32-bit uncompressed), JPEG, PNG or AVI.
 // `format` is the extension-like name the caller gives ("BMP", "jpg", "AVI"); the file's own
 // signature decides when it disagrees. Throws Error on unreadable or unsupported data.
 Picture readPicture(const QString &path, const QString &format);
