@@ -53,15 +53,39 @@ echo "orvaline-cli dicomize (one process):        ${ours} s"
 echo "img2dcm loop (uncompressed output):         ${img2dcm_only} s   ratio $(ratio "$img2dcm_only" "$ours")x faster"
 echo "img2dcm + dcmcjpeg loop (same JPEG output): ${img2dcm_jpeg} s   ratio $(ratio "$img2dcm_jpeg" "$ours")x faster"
 
-# Throughput of the whole dicomize run (read, convert, encode, write) against tjbench's
-# compression alone, quality 100, on the same frames.
-ours_mps=$(echo "scale=2; $megapixels / $ours" | bc)
+# JPEG encoding alone: the layer's encoder (libjpeg-turbo, 4:2:2) on the same frames, timed in
+# a small program linked against the built layer, against tjbench on those frames.
+cat > "$work/encode.cpp" <<'CPP'
+#include "outside/dicom/Picture.h"
+#include <chrono>
+#include <cstdio>
+int main(int argc, char **argv)
+{
+    const auto pic = orv::dicom::readPicture(QString::fromLocal8Bit(argv[1]), QStringLiteral("BMP"));
+    const double seconds = argc > 2 ? atof(argv[2]) : 2.0;
+    orv::dicom::encodeJpeg(pic.pixels.data(), pic.width, pic.height, pic.samples, 100); // warm-up
+    int n = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    double elapsed = 0;
+    while (elapsed < seconds) {
+        orv::dicom::encodeJpeg(pic.pixels.data(), pic.width, pic.height, pic.samples, 100);
+        ++n;
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    }
+    std::printf("%.1f\n", double(pic.width) * pic.height * n / elapsed / 1e6);
+}
+CPP
+c++ -O2 -std=c++20 -fPIC -I"$root/src" $(pkg-config --cflags Qt6Core) "$work/encode.cpp" \
+  "$build/src/outside/liborv_outside.a" $(pkg-config --libs Qt6Core libturbojpeg) \
+  -ldcmjpeg -ldcmimage -ldcmimgle -ldcmnet -ldcmdata -loflog -lofstd -ldl -o "$work/encode"
 tj() { tjbench "$1" 100 -subsamp "$2" -benchtime 2 -warmup 0.5 -quiet 2>/dev/null | awk 'NF >= 8 && $1 == "BGR" {print $7}'; }
 for size in 720x576 1920x1080; do
-  (cd "$work" && echo "tjbench $size 4:4:4 $(tj seed-$size-0.bmp 444) Mpixel/s, 4:2:2 $(tj seed-$size-0.bmp 422) Mpixel/s")
+  f="$work/seed-$size-0.bmp"
+  ourenc=$("$work/encode" "$f" 2)
+  t444=$(cd "$work" && tj "seed-$size-0.bmp" 444)
+  t422=$(cd "$work" && tj "seed-$size-0.bmp" 422)
+  echo "JPEG encoding $size q100: ours (4:2:2) $ourenc Mpixel/s; tjbench 4:4:4 $t444, 4:2:2 $t422 Mpixel/s;" \
+       "ratio vs 4:4:4 $(ratio "$ourenc" "$t444"), vs 4:2:2 $(ratio "$ourenc" "$t422")"
 done
-tj444=$(cd "$work" && tj seed-1920x1080-0.bmp 444)
-tj422=$(cd "$work" && tj seed-1920x1080-0.bmp 422)
-echo "ours (whole run, 4:2:2):                    ${ours_mps} Mpixel/s"
-echo "ours / tjbench 1920x1080 4:4:4:             $(ratio "$ours_mps" "$tj444")"
-echo "ours / tjbench 1920x1080 4:2:2:             $(ratio "$ours_mps" "$tj422")"
+ours_mps=$(echo "scale=2; $megapixels / $ours" | bc)
+echo "whole dicomize run (read, convert, encode, write): ${ours_mps} Mpixel/s"

@@ -398,7 +398,7 @@ void FilmPrinter::printImage(Image &image, bool startNewFilm, bool printWhenFull
 
     Picture pic = image.render(0);
     if (!m_colour && pic.samples == 3) {
-        std::vector<std::uint8_t> grey(std::size_t(pic.width) * pic.height);
+        PixelBuffer grey(std::size_t(pic.width) * pic.height);
         for (std::size_t i = 0; i < grey.size(); ++i) {
             const std::uint8_t *p = pic.pixels.data() + 3 * i;
             grey[i] = std::uint8_t((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);

@@ -9,11 +9,29 @@
 #include "SharedLibraries.h"
 
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <memory>
 
 namespace orv::dicom {
 
 namespace {
+
+#if defined(__x86_64__)
+// Converts whole groups of five pixels while 16 bytes can be read and written; returns how
+// many pixels were converted.
+__attribute__((target("ssse3"))) int bgrToRgbSsse3(const uchar *src, uchar *dst, int count)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    int x = 0;
+    for (; x + 6 <= count; x += 5) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 3 * x), _mm_shuffle_epi8(v, order));
+    }
+    return x;
+}
+#endif
 
 quint32 le32(const uchar *p) { return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24; }
 quint16 le16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
@@ -51,6 +69,21 @@ Picture readPng(const QByteArray &data, const QString &path)
 [[noreturn]] void unsupported(const QString &path, const QString &what)
 {
     fail(QStringLiteral("%1 cannot be imported: %2 (BMP, DIB, JPEG, PNG and AVI are read).").arg(path, what));
+}
+
+// Copies `count` BGR (step 3) or BGRA (step 4) pixels as RGB.
+void bgrToRgb(const uchar *src, uchar *dst, int count, int step)
+{
+    int x = 0;
+#if defined(__x86_64__)
+    if (step == 3 && __builtin_cpu_supports("ssse3"))
+        x = bgrToRgbSsse3(src, dst, count);
+#endif
+    for (src += std::size_t(x) * step, dst += std::size_t(x) * 3; x < count; ++x, src += step, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+    }
 }
 
 // BMP and DIB (with or without the 14-byte file header), 8-bit palette, 24 and 32 bits,
@@ -112,18 +145,8 @@ Picture readBmp(const QByteArray &data, const QString &path, bool hasFileHeader)
     for (int y = 0; y < height; ++y) {
         const uchar *src = d + offset + stride * (topDown ? y : height - 1 - y);
         uchar *dst = pic.pixels.data() + row * y;
-        if (bpp == 24) {
-            for (int x = 0; x < width; ++x, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        } else if (bpp == 32) {
-            for (int x = 0; x < width; ++x, src += 4, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
+        if (bpp == 24 || bpp == 32) {
+            bgrToRgb(src, dst, width, bpp / 8);
         } else if (grey) {
             for (int x = 0; x < width; ++x)
                 dst[x] = pal[src[x]][0];
@@ -273,19 +296,28 @@ Picture readVideo(const QString &path)
 QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int samples, int quality)
 {
     thread_local TjHandle tj(true);
+    // Output buffer kept across frames: the worst-case size is allocated once, never cleared.
+    thread_local std::unique_ptr<unsigned char, void (*)(unsigned char *)> buffer(nullptr, [](unsigned char *b) { tjFree(b); });
+    thread_local unsigned long capacity = 0;
     if (!tj.handle)
         fail(QStringLiteral("The JPEG encoder cannot be started."));
     const int subsamp = samples == 1 ? TJSAMP_GRAY : TJSAMP_422;
-    QByteArray out;
-    out.resize(qsizetype(tjBufSize(width, height, subsamp)));
-    auto *buf = reinterpret_cast<unsigned char *>(out.data());
-    unsigned long size = (unsigned long)out.size();
+    const unsigned long need = tjBufSize(width, height, subsamp);
+    if (need == (unsigned long)-1)
+        fail(QStringLiteral("JPEG encoding failed: the image size %1 x %2 is invalid.").arg(width).arg(height));
+    if (need > capacity) {
+        buffer.reset(tjAlloc(int(need)));
+        capacity = buffer ? need : 0;
+        if (!buffer)
+            fail(QStringLiteral("Not enough memory to encode a JPEG of %1 x %2.").arg(width).arg(height));
+    }
+    unsigned char *buf = buffer.get();
+    unsigned long size = capacity;
     if (tjCompress2(tj.handle, pixels, width, 0, height, samples == 1 ? TJPF_GRAY : TJPF_RGB, &buf, &size, subsamp,
                     qBound(1, quality, 100), TJFLAG_NOREALLOC | TJFLAG_ACCURATEDCT)
         != 0)
         fail(QStringLiteral("JPEG encoding failed: %1").arg(QString::fromLatin1(tjGetErrorStr2(tj.handle))));
-    out.resize(qsizetype(size));
-    return out;
+    return QByteArray(reinterpret_cast<const char *>(buf), qsizetype(size));
 }
 
 void writeBmp(const QString &path, const Picture &pic, int frame)

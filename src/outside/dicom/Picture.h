@@ -4,9 +4,38 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace orv::dicom {
+
+// Leaves new elements uninitialised (frame buffers are always filled after they grow).
+template<typename T>
+struct UninitialisedAllocator : std::allocator<T>
+{
+    template<typename U>
+    struct rebind
+    {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template<typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U> &) noexcept
+    {}
+    template<typename U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template<typename U, typename... Args>
+    void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using PixelBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 // Pixels of one or more frames, top row first: grey (1 sample) or interleaved RGB (3 samples),
 // 8 bits per sample. Internal to this layer.
@@ -17,7 +46,7 @@ struct Picture
     int samples = 0;
     int frames = 1;
     double frameTimeMs = 0; // video only
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
 
     std::size_t frameSize() const { return std::size_t(width) * height * samples; }
 };
