@@ -11,6 +11,8 @@
 
 #include <QRegularExpression>
 
+#include <functional>
+
 namespace orv::dicom {
 
 namespace {
@@ -51,7 +53,12 @@ DataSet::DataSet(std::shared_ptr<void> owner, DcmItem *item) : m_owner(std::move
 
 int DataSet::count() const { return int(m_item->card()); }
 
-static Attribute describe(DcmElement *elem)
+QString DataSet::decode(const char *text) const
+{
+    return m_latin1 ? QString::fromLatin1(text) : QString::fromUtf8(text);
+}
+
+static Attribute describe(DcmElement *elem, const std::function<QString(const char *)> &decode)
 {
     Attribute a;
     a.found = true;
@@ -92,7 +99,7 @@ static Attribute describe(DcmElement *elem)
         for (unsigned long i = 0; i < vm; ++i) {
             OFString s;
             elem->getOFString(s, i, OFTrue);
-            a.values << QString::fromUtf8(s.c_str());
+            a.values << decode(s.c_str());
         }
         if (vm == 0) {
             a.values << QString();
@@ -110,11 +117,13 @@ QList<Attribute> DataSet::attributes() const
     list.reserve(int(n));
     for (unsigned long i = 0; i < n; ++i) {
         DcmElement *elem = m_item->getElement(i);
-        Attribute a = describe(elem);
+        Attribute a = describe(elem, [this](const char *t) { return decode(t); });
         if (a.kind == Attribute::Kind::Sequence) {
             auto *seq = static_cast<DcmSequenceOfItems *>(elem);
-            for (unsigned long k = 0; k < seq->card(); ++k)
+            for (unsigned long k = 0; k < seq->card(); ++k) {
                 a.items << DataSet(m_owner, seq->getItem(k));
+                a.items.last().m_latin1 = m_latin1;
+            }
             a.valueCount = int(seq->card());
         }
         list << a;
@@ -127,11 +136,13 @@ Attribute DataSet::attribute(quint16 group, quint16 element) const
     DcmElement *elem = nullptr;
     if (m_item->findAndGetElement(DcmTagKey(group, element), elem, OFFalse).bad() || !elem)
         return {};
-    Attribute a = describe(elem);
+    Attribute a = describe(elem, [this](const char *t) { return decode(t); });
     if (a.kind == Attribute::Kind::Sequence) {
         auto *seq = static_cast<DcmSequenceOfItems *>(elem);
-        for (unsigned long k = 0; k < seq->card(); ++k)
+        for (unsigned long k = 0; k < seq->card(); ++k) {
             a.items << DataSet(m_owner, seq->getItem(k));
+            a.items.last().m_latin1 = m_latin1;
+        }
         a.valueCount = int(seq->card());
     }
     return a;
@@ -147,7 +158,7 @@ QString DataSet::text(quint16 group, quint16 element) const
     OFString s;
     if (m_item->findAndGetOFStringArray(DcmTagKey(group, element), s, OFFalse).bad())
         return {};
-    return QString::fromUtf8(s.c_str());
+    return decode(s.c_str());
 }
 
 QString DataSet::encodeForVr(const QString &vrName, const QString &value)
@@ -219,7 +230,7 @@ void DataSet::add(quint16 group, quint16 element, const QVariant &value)
     QString text = value.userType() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char('\\'))
                                                                : value.toString();
     text = encodeForVr(QString::fromLatin1(DcmVR(tag.getEVR()).getVRName()), text);
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = m_latin1 ? text.toLatin1() : text.toUtf8();
     const OFCondition cond = m_item->putAndInsertString(tag, bytes.constData(), OFTrue);
     check(cond, QStringLiteral("Cannot set (%1,%2) to \"%3\"")
                     .arg(group, 4, 16, QLatin1Char('0'))
@@ -229,7 +240,7 @@ void DataSet::add(quint16 group, quint16 element, const QVariant &value)
     for (char c : bytes)
         if (static_cast<unsigned char>(c) >= 0x80)
             ascii = false;
-    if (!ascii && !m_item->tagExists(DCM_SpecificCharacterSet))
+    if (!ascii && !m_latin1 && !m_item->tagExists(DCM_SpecificCharacterSet))
         m_item->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
 }
 
@@ -244,7 +255,9 @@ DataSet DataSet::clone() const
 {
     auto item = std::shared_ptr<DcmItem>(static_cast<DcmItem *>(m_item->clone()));
     DcmItem *raw = item.get();
-    return DataSet(std::move(item), raw);
+    DataSet copy(std::move(item), raw);
+    copy.m_latin1 = m_latin1;
+    return copy;
 }
 
 } // namespace orv::dicom

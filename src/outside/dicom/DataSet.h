@@ -47,12 +47,19 @@ public:
     DataSet clone() const;
     DcmItem *item() const { return m_item; }
 
+    // Text of this data set is ISO 8859-1 (Specific Character Set "ISO_IR 100") rather than
+    // UTF-8; items of its sequences follow it. Set by the owner of a top-level data set.
+    void setLatin1(bool latin1) { m_latin1 = latin1; }
+
     // Encodes text for a VR the way add() does ("DA", "TM", ...).
     static QString encodeForVr(const QString &vr, const QString &value);
 
 private:
+    QString decode(const char *text) const;
+
     std::shared_ptr<void> m_owner;
     DcmItem *m_item = nullptr;
+    bool m_latin1 = false;
 };
 
 struct Attribute
@@ -65,8 +72,8 @@ struct Attribute
     QString vr;
     QString description;
     Kind kind = Kind::Single;
-    // Single: one text (possibly empty). Multiple: every value, as text, when there are at most
-    // 32 of them, else empty. Binary data (OB, OW, UN) counts as numbers, one per byte or word.
+    // Single: one text (possibly empty). Multiple: every value as text. Binary data (OB, OW,
+    // UN) counts as numbers, one per byte or word, listed only up to 32 of them.
     QStringList values;
     // Number of values (1-based upper bound of the value array).
     int valueCount = 0;

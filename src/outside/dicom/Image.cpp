@@ -37,9 +37,10 @@ E_TransferSyntax xferOf(const QString &uid)
 
 QString str(DcmItem *item, const DcmTagKey &key)
 {
-    OFString s;
+    OFString s, charset;
     item->findAndGetOFStringArray(key, s);
-    return QString::fromUtf8(s.c_str());
+    item->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    return charset == "ISO_IR 100" ? QString::fromLatin1(s.c_str()) : QString::fromUtf8(s.c_str());
 }
 
 long num(DcmItem *item, const DcmTagKey &key, long def = 0)
@@ -178,7 +179,14 @@ Image Image::fromFile(const QString &path)
     return img;
 }
 
-DataSet Image::dataSet() const { return DataSet(m_file, m_file->getDataset()); }
+DataSet Image::dataSet() const
+{
+    DataSet ds(m_file, m_file->getDataset());
+    OFString charset;
+    m_file->getDataset()->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    ds.setLatin1(charset == "ISO_IR 100");
+    return ds;
+}
 
 QString Image::description() const
 {

@@ -12,6 +12,8 @@
 #include <dcmtk/dcmnet/diutil.h>
 #include <dcmtk/dcmnet/scu.h>
 
+#include <QStringDecoder>
+
 #include <algorithm>
 
 namespace orv::dicom {
@@ -126,6 +128,31 @@ const OFList<OFString> &uncompressed()
     return list;
 }
 
+// Converts text to UTF-8. An answer that names no character set but is not valid UTF-8 is
+// taken as Latin-1 (providers answer in their own set unless the query asked for it).
+void toUtf8(DcmDataset *ds)
+{
+    if (ds->tagExists(DCM_SpecificCharacterSet)) {
+        ds->convertToUTF8();
+        return;
+    }
+    DcmStack stack;
+    bool valid = true;
+    while (valid && ds->nextObject(stack, OFTrue).good()) {
+        auto *obj = stack.top();
+        if (!obj->isLeaf() || !static_cast<DcmElement *>(obj)->isaString())
+            continue;
+        char *text = nullptr;
+        if (static_cast<DcmElement *>(obj)->getString(text).good() && text) {
+            QStringDecoder decoder(QStringDecoder::Utf8);
+            const QString unused = decoder(QByteArrayView(text));
+            valid = !decoder.hasError();
+        }
+    }
+    if (!valid)
+        ds->convertCharacterSet("ISO_IR 100", "ISO_IR 192", 0, OFTrue);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -205,6 +232,7 @@ QList<DataSet> WorklistScu::run(const DataSet &identifier)
     Uint16 finalStatus = 0;
     for (QRResponse *r : responses) {
         if (r->m_dataset && (r->m_status == STATUS_Pending || r->m_status == STATUS_FIND_Pending_WarningUnsupportedOptionalKeys)) {
+            toUtf8(r->m_dataset); // answers are handed on as UTF-8 whatever the provider used
             auto owned = std::shared_ptr<DcmItem>(new DcmItem(*r->m_dataset));
             DcmItem *raw = owned.get();
             answers << DataSet(std::move(owned), raw);

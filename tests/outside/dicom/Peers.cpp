@@ -119,7 +119,7 @@ bool writeWorklistFile(const QString &dumpText, const QString &path)
     QFile dump(path + QStringLiteral(".dump"));
     if (!dump.open(QIODevice::WriteOnly))
         return false;
-    dump.write(dumpText.toUtf8());
+    dump.write(dumpText.contains(QLatin1String("ISO_IR 100")) ? dumpText.toLatin1() : dumpText.toUtf8());
     dump.close();
     const ToolResult r = runTool(QStringLiteral("dump2dcm"), {dump.fileName(), path});
     QFile::remove(dump.fileName());

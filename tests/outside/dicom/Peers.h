@@ -43,7 +43,8 @@ private:
     bool m_started = false;
 };
 
-// Writes a worklist file from a dcmdump-style text through dump2dcm; true on success.
+// Writes a DICOM file from a dcmdump-style text through dump2dcm (Latin-1 when the text names
+// "ISO_IR 100", else UTF-8); true on success.
 bool writeWorklistFile(const QString &dumpText, const QString &path);
 
 } // namespace orv::test

@@ -228,6 +228,17 @@ void TestDicomObjects::dumpListsSequencesAndArrays()
     QString empty;
     dumpAttributes(empty, QStringLiteral(">>"), {});
     QCOMPARE(empty, QString());
+
+    // Text of a Latin-1 file is decoded as such, in sequence items too.
+    const QString latin1 = m_dir.filePath(QStringLiteral("latin1.dcm"));
+    QVERIFY(writeWorklistFile(QStringLiteral("(0008,0005) CS [ISO_IR 100]\n(0008,1111) SQ\n(fffe,e000) -\n(0010,0010) PN [BJÖRK]\n"
+                                             "(fffe,e00d) -\n(fffe,e0dd) -\n(0010,0010) PN [MÜLLER^JÖRG]\n"),
+                              latin1));
+    Image img = Image::fromFile(latin1);
+    QCOMPARE(img.patientName(), QStringLiteral("MÜLLER^JÖRG"));
+    QCOMPARE(img.attribute(0x0008, 0x1111).items.value(0).text(0x0010, 0x0010), QStringLiteral("BJÖRK"));
+    img.add(0x0010, 0x0020, QStringLiteral("ÅSA"));
+    QCOMPARE(img.dataSet().text(0x0010, 0x0020), QStringLiteral("ÅSA"));
 }
 
 void TestDicomObjects::dicomdirOfThreeImages()
