@@ -170,6 +170,9 @@ QSqlQuery Connection::run(const QString &tsql, const QVariantList &params, bool 
         throw Error(QStringLiteral("The database connection is closed."));
     QVariantList values = params;
     const QString sql = translate(tsql, values);
+    static const bool trace = qEnvironmentVariableIsSet("ORVALINE_SQL_TRACE");
+    if (trace)
+        qInfo("SQL: %s", qPrintable(sql));
     QSqlQuery q(db);
     q.setForwardOnly(forwardOnly);
     if (values.isEmpty()) {
@@ -273,9 +276,63 @@ int Connection::execute(const QString &tsql, const QVariantList &params)
     return q.numRowsAffected();
 }
 
-QSqlQuery Connection::openCursor(const QString &tsql, const QVariantList &params)
+std::unique_ptr<Cursor> Connection::openCursor(const QString &tsql, const QVariantList &params)
 {
-    return run(tsql, params, true);
+    QSqlQuery q = run(tsql, params, true);
+    QStringList dates = dateColumnsOf(q);
+    return std::make_unique<Cursor>(std::move(q), std::move(dates));
+}
+
+Cursor::Cursor(QSqlQuery query, QStringList dateColumns) : m_query(std::move(query)), m_dates(std::move(dateColumns))
+{
+    const QSqlRecord rec = m_query.record();
+    for (int i = 0; i < rec.count(); ++i)
+        m_columns << rec.fieldName(i);
+}
+
+bool Cursor::fetch(int count, QList<QStringList> &rows)
+{
+    for (int n = 0; n < count && !m_atEnd; ++n) {
+        if (!m_query.next()) {
+            m_atEnd = true;
+            if (m_query.lastError().isValid())
+                throw Error(describe(m_query.lastError()));
+            break;
+        }
+        QStringList row;
+        row.reserve(m_columns.size());
+        for (int i = 0; i < m_columns.size(); ++i)
+            row << Connection::displayText(m_query.value(i), i < m_dates.size() && !m_dates[i].isEmpty());
+        rows << row;
+    }
+    return !m_atEnd;
+}
+
+void Connection::runLocked(const QString &table, const std::function<void()> &work)
+{
+    QVariantList none;
+    const QString name = translate(table, none);
+    switch (m_config.backend) {
+    case Backend::SQLite: execute(QStringLiteral("BEGIN IMMEDIATE")); break;
+    case Backend::PostgreSQL:
+        execute(QStringLiteral("BEGIN"));
+        execute(QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE").arg(name));
+        break;
+    case Backend::SqlServer:
+        execute(QStringLiteral("BEGIN TRANSACTION"));
+        execute(QStringLiteral("SELECT COUNT(*) FROM %1 WITH (TABLOCKX, HOLDLOCK)").arg(name));
+        break;
+    }
+    try {
+        work();
+        execute(m_config.backend == Backend::SqlServer ? QStringLiteral("COMMIT TRANSACTION") : QStringLiteral("COMMIT"));
+    } catch (...) {
+        try {
+            execute(m_config.backend == Backend::SqlServer ? QStringLiteral("ROLLBACK TRANSACTION") : QStringLiteral("ROLLBACK"));
+        } catch (const Error &) {
+        }
+        throw;
+    }
 }
 
 void Connection::executeScript(const QString &script)

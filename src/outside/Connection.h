@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 
 namespace orv {
@@ -54,6 +55,24 @@ private:
     int m_pos = 0;
 };
 
+// A forward-only read whose rows are fetched as the caller needs them (the transaction list).
+// Values come as the read idiom gives them: NULL as an empty text, dates as MM/DD/YYYY.
+class Cursor
+{
+public:
+    Cursor(QSqlQuery query, QStringList dateColumns);
+    const QStringList &columns() const { return m_columns; }
+    // Reads up to `count` more rows into `rows`; false once the result is exhausted.
+    bool fetch(int count, QList<QStringList> &rows);
+    bool atEnd() const { return m_atEnd; }
+
+private:
+    QSqlQuery m_query;
+    QStringList m_columns;
+    QStringList m_dates;
+    bool m_atEnd = false;
+};
+
 // The one open database connection of a workstation. Statements are written once in T-SQL with
 // '?' placeholders and translated for the backend (SqlDialect.h); values are always bound.
 // Every failure throws orv::Error with the database's own description.
@@ -76,8 +95,13 @@ public:
     // Runs statements as given, without translation (schema files); stops at the first failure.
     void executeScript(const QString &script);
 
-    // A forward-only query left open for a caller that fetches rows as it needs them.
-    QSqlQuery openCursor(const QString &tsql, const QVariantList &params = {});
+    // A forward-only read left open for a caller that fetches rows as it needs them.
+    std::unique_ptr<Cursor> openCursor(const QString &tsql, const QVariantList &params = {});
+
+    // Runs `work` inside a transaction that holds the write lock on `table` (a T-SQL name such as
+    // "pacs..tblTransNo") from its first statement, so that a read followed by a write is atomic
+    // across workstations. Commits when `work` returns, rolls back when it throws.
+    void runLocked(const QString &table, const std::function<void()> &work);
 
     // Converts a value read from the database into the text the program shows.
     static QString displayText(const QVariant &value, bool dateColumn);

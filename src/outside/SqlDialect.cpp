@@ -146,8 +146,10 @@ public:
         rewriteConcatenation();
         rewriteFunctions();
         rewriteTop();
-        if (m_backend == Backend::PostgreSQL)
+        if (m_backend == Backend::PostgreSQL) {
             rewriteLikeEscape();
+            rewriteNullOrder();
+        }
         QString out;
         for (const Token &t : std::as_const(m_toks))
             out += t.text;
@@ -244,6 +246,9 @@ private:
             }
             m_toks.remove(i, end - i + 1);
             m_toks.insert(i, replacement);
+            // "convert(...)ORDER" is fine; "?ORDER" is not.
+            if (i + 1 < m_toks.size() && (m_toks[i + 1].kind == Tok::Word || m_toks[i + 1].kind == Tok::Number))
+                m_toks.insert(i + 1, {Tok::Space, QStringLiteral(" ")});
         }
     }
 
@@ -408,6 +413,52 @@ private:
                 continue;
             m_toks.insert(j, {Tok::Word, QStringLiteral(" ESCAPE '' ")});
             i = j;
+        }
+    }
+
+    // SQL Server sorts NULL before every value; PostgreSQL after, unless told.
+    void rewriteNullOrder()
+    {
+        for (int i = 0; i + 2 < m_toks.size(); ++i) {
+            if (!isWord(m_toks[i], "order"))
+                continue;
+            const int by = neighbour(m_toks, i, 1);
+            if (by < 0 || !isWord(m_toks[by], "by"))
+                continue;
+            int depth = 0;
+            int itemEnd = -1; // last significant token of the current item
+            bool descending = false;
+            auto close = [&](int at) {
+                if (itemEnd < 0)
+                    return 0;
+                const QString clause = descending ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST");
+                m_toks.insert(at, {Tok::Word, clause});
+                itemEnd = -1;
+                descending = false;
+                return 1;
+            };
+            int j = by + 1;
+            for (; j < m_toks.size(); ++j) {
+                const Token &t = m_toks[j];
+                if (t.kind == Tok::Space)
+                    continue;
+                if (isPunct(t, '('))
+                    ++depth;
+                else if (isPunct(t, ')')) {
+                    if (depth == 0)
+                        break;
+                    --depth;
+                } else if (depth == 0 && isPunct(t, ',')) {
+                    j += close(itemEnd + 1);
+                    continue;
+                } else if (depth == 0 && (isWord(t, "limit") || isWord(t, "offset") || isWord(t, "nulls")))
+                    break;
+                if (depth == 0)
+                    descending = isWord(t, "desc");
+                itemEnd = j;
+            }
+            close(itemEnd + 1);
+            return;
         }
     }
 

@@ -1,17 +1,31 @@
 #include "frmMain.h"
 
+#include "TransactionListModel.h"
+#include "frmTransaction.h"
+
 #include "core/CoreRoutines.h"
 #include "core/SharedState.h"
 #include "core/WindowRegistry.h"
 #include "core/frmOptions.h"
+#include "outside/Error.h"
+#include "outside/Prompter.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateEdit>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace orv {
@@ -23,16 +37,29 @@ QPointer<frmMain> &holder()
     return w;
 }
 
-QPushButton *toolButton(QWidget *parent, const char *name, const QString &caption, const QString &window)
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
 {
     auto *b = new QPushButton(caption, parent);
     b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+// A tool button that shows a window owned by a later part of the program; disabled until that
+// window is registered.
+QPushButton *toolButton(QWidget *parent, const char *name, const QString &caption, const QString &window)
+{
+    QPushButton *b = makeButton(parent, name, caption);
     QObject::connect(b, &QPushButton::clicked, parent, [window] { WindowRegistry::show(window); });
     if (!WindowRegistry::has(window)) {
         b->setEnabled(false);
         b->setToolTip(QStringLiteral("Not available in this build yet."));
     }
     return b;
+}
+
+int twipsToPixels(int twips)
+{
+    return twips / 15;
 }
 } // namespace
 
@@ -54,36 +81,104 @@ frmMain::frmMain()
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("VELMOR ORVALINE"));
     auto *central = new QWidget(this);
-    auto *layout = new QHBoxLayout(central);
-    auto *list = new QWidget(central);
-    list->setObjectName(QStringLiteral("fraTop"));
-    layout->addWidget(list, 1);
-    auto *cmd = new QWidget(central);
-    cmd->setObjectName(QStringLiteral("fraCmd"));
-    auto *buttons = new QVBoxLayout(cmd);
-    cmdAcquire = toolButton(cmd, "cmdAcquire", QStringLiteral("&New / Acquire"), QStringLiteral("frmTransaction"));
-    sbtnView = toolButton(cmd, "sbtnView", QStringLiteral("&View Exam"), QStringLiteral("frmTransaction"));
-    sbtnPatient = toolButton(cmd, "sbtnPatient", QStringLiteral("&Patients"), QStringLiteral("frmPatient"));
-    cmdSelectSource = toolButton(cmd, "cmdSelectSource", QStringLiteral("Select Sour&ce"), QStringLiteral("frmSelectSource"));
-    cmdTest = toolButton(cmd, "cmdTest", QStringLiteral("Capture &Test"), QStringLiteral("frmCAPTEST"));
-    cmdOptions = new QPushButton(QStringLiteral("&Options"), cmd);
-    cmdOptions->setObjectName(QStringLiteral("cmdOptions"));
+    auto *outer = new QHBoxLayout(central);
+    auto *left = new QVBoxLayout;
+
+    fraTop = new QWidget(central);
+    fraTop->setObjectName(QStringLiteral("fraTop"));
+    auto *top = new QGridLayout(fraTop);
+    top->setContentsMargins(0, 0, 0, 0);
+    txtLastname = new QLineEdit(fraTop);
+    txtLastname->setObjectName(QStringLiteral("txtLastname"));
+    installKeyFilter(txtLastname, KeyFilter::UpperCase);
+    auto *lblLast = new QLabel(QStringLiteral("&Last Name:"), fraTop);
+    lblLast->setBuddy(txtLastname);
+    optAll = new QRadioButton(QStringLiteral("&All Exams Requested"), fraTop);
+    optAll->setObjectName(QStringLiteral("optAll"));
+    optSpecified = new QRadioButton(QStringLiteral("&Exam Date:"), fraTop);
+    optSpecified->setObjectName(QStringLiteral("optSpecified"));
+    optAll->setAutoExclusive(false);
+    optSpecified->setAutoExclusive(false);
+    optAll->setChecked(true);
+    dtPicker = new QDateEdit(fraTop);
+    dtPicker->setObjectName(QStringLiteral("dtPicker"));
+    dtPicker->setCalendarPopup(true);
+    dtPicker->setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
+    chkPendingResults = new QCheckBox(QStringLiteral("&Pending Results"), fraTop);
+    chkPendingResults->setObjectName(QStringLiteral("chkPendingResults"));
+    btnFilter = makeButton(fraTop, "btnFilter", QStringLiteral("&Search"));
+    top->addWidget(lblLast, 0, 0);
+    top->addWidget(txtLastname, 0, 1);
+    top->addWidget(btnFilter, 0, 2);
+    top->addWidget(optAll, 1, 0);
+    top->addWidget(optSpecified, 1, 1, Qt::AlignRight);
+    top->addWidget(dtPicker, 1, 2);
+    top->addWidget(chkPendingResults, 0, 3);
+    top->setColumnStretch(1, 1);
+    left->addWidget(fraTop);
+
+    m_model = new TransactionListModel(this);
+    fgridPacs = new QTableView(central);
+    fgridPacs->setObjectName(QStringLiteral("fgridPacs"));
+    fgridPacs->setModel(m_model);
+    fgridPacs->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fgridPacs->setSelectionMode(QAbstractItemView::SingleSelection);
+    fgridPacs->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fgridPacs->verticalHeader()->setDefaultSectionSize(fgridPacs->fontMetrics().height() + 6);
+    fgridPacs->verticalHeader()->hide();
+    fgridPacs->setAlternatingRowColors(true);
+    fgridPacs->installEventFilter(this);
+    left->addWidget(fgridPacs, 1);
+    outer->addLayout(left, 1);
+
+    fraCmd = new QWidget(central);
+    fraCmd->setObjectName(QStringLiteral("fraCmd"));
+    auto *cmd = new QVBoxLayout(fraCmd);
+    sbtnView = makeButton(fraCmd, "sbtnView", QStringLiteral("&View Exam"));
+    cmdAcquire = makeButton(fraCmd, "cmdAcquire", QStringLiteral("&New / Acquire"));
+    sbtnPatient = toolButton(fraCmd, "sbtnPatient", QStringLiteral("&Patients"), QStringLiteral("frmPatient"));
+    cmdSelectSource = toolButton(fraCmd, "cmdSelectSource", QStringLiteral("Select Sour&ce"), QStringLiteral("frmSelectSource"));
+    cmdTest = toolButton(fraCmd, "cmdTest", QStringLiteral("Capture &Test"), QStringLiteral("frmCAPTEST"));
+    cmdOptions = makeButton(fraCmd, "cmdOptions", QStringLiteral("&Options"));
+    lblSource = new QLabel(fraCmd);
+    lblSource->setObjectName(QStringLiteral("lblSource"));
+    lblSource->setWordWrap(true);
+    for (QWidget *w : std::initializer_list<QWidget *>{sbtnView, cmdAcquire, sbtnPatient, cmdSelectSource, cmdTest, cmdOptions})
+        cmd->addWidget(w);
+    cmd->addSpacing(12);
+    cmd->addWidget(new QLabel(QStringLiteral("Source:"), fraCmd));
+    cmd->addWidget(lblSource);
+    cmd->addStretch();
+    fraCmd->setFixedWidth(170);
+    outer->addWidget(fraCmd);
+    setCentralWidget(central);
+    statusBar()->setObjectName(QStringLiteral("statBar"));
+    sbtnPatient->hide();
+
+    connect(btnFilter, &QPushButton::clicked, this, &frmMain::Search_Exam);
+    connect(sbtnView, &QPushButton::clicked, this, &frmMain::OpenCurrent);
+    connect(fgridPacs, &QTableView::doubleClicked, this, &frmMain::OpenCurrent);
+    connect(cmdAcquire, &QPushButton::clicked, this, [] { frmTransaction::instance()->NewTransaction(); });
     connect(cmdOptions, &QPushButton::clicked, this, [] {
         frmOptions *w = frmOptions::instance();
         w->show();
         w->raise();
     });
-    lblSource = new QLabel(cmd);
-    lblSource->setObjectName(QStringLiteral("lblSource"));
-    lblSource->setWordWrap(true);
-    for (QWidget *w : std::initializer_list<QWidget *>{cmdAcquire, sbtnView, sbtnPatient, cmdSelectSource, cmdTest, cmdOptions, lblSource})
-        buttons->addWidget(w);
-    buttons->addStretch();
-    sbtnPatient->hide();
-    layout->addWidget(cmd);
-    setCentralWidget(central);
-    statusBar()->setObjectName(QStringLiteral("statBar"));
-    resize(1000, 640);
+    connect(dtPicker, &QDateEdit::dateChanged, this, [this] {
+        optSpecified->setChecked(true);
+        optAll->setChecked(false);
+    });
+    connect(optAll, &QRadioButton::clicked, this, [this] {
+        optAll->setChecked(true);
+        optSpecified->setChecked(false);
+    });
+    connect(optSpecified, &QRadioButton::clicked, this, [this] {
+        optSpecified->setChecked(true);
+        optAll->setChecked(false);
+    });
+    connect(m_model, &TransactionListModel::fetchFailed, this, [this](const QString &d) { msgBox(this, d); });
+    txtLastname->installEventFilter(this);
+    resize(1100, 680);
     Form_Load();
 }
 
@@ -97,7 +192,73 @@ void frmMain::Form_Load()
                              + QStringLiteral(")"));
     if (st.chkUseHospPat == 0)
         sbtnPatient->setVisible(true);
+    {
+        const QSignalBlocker block(dtPicker);
+        dtPicker->setDate(QDate::currentDate());
+    }
     sbtnView->setEnabled(false);
+    for (int c = 0; c < TransactionListModel::ColumnCount; ++c)
+        fgridPacs->setColumnWidth(c, twipsToPixels(TransactionListModel::widthTwips(c)));
+    // The first search runs once the window is shown and pending events have run.
+    QTimer::singleShot(0, this, &frmMain::Search_Exam);
+}
+
+void frmMain::Search_Exam()
+{
+    SearchFilter f;
+    f.text = txtLastname->text().trimmed();
+    f.modality = state().AcquireModalityCode;
+    f.useHospPat = state().chkUseHospPat;
+    f.dateSpecified = optSpecified->isChecked();
+    f.date = dtPicker->date();
+    f.pendingOnly = chkPendingResults->isChecked();
+    m_model->clear();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        m_model->search(state().db(), searchStatement(f));
+    } catch (const Error &e) {
+        QApplication::restoreOverrideCursor();
+        msgBox(this, e.description());
+        return;
+    }
+    QApplication::restoreOverrideCursor();
+    fgridPacs->setVisible(true);
+    if (m_model->rowCount() > 0) {
+        fgridPacs->setFocusPolicy(Qt::StrongFocus);
+        sbtnView->setEnabled(true);
+        fgridPacs->setCurrentIndex(m_model->index(0, 0));
+        fgridPacs->setFocus();
+    } else {
+        fgridPacs->setFocusPolicy(Qt::NoFocus);
+        sbtnView->setEnabled(false);
+    }
+}
+
+void frmMain::OpenCurrent()
+{
+    const int row = fgridPacs->currentIndex().isValid() ? fgridPacs->currentIndex().row() : -1;
+    frmTransaction::instance()->LoadTransaction(m_model->text(row, 1).trimmed());
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+        if (watched == txtLastname && enter) {
+            Search_Exam();
+            return true;
+        }
+        if (watched == txtLastname && key == Qt::Key_Escape) {
+            close();
+            return true;
+        }
+        if (watched == fgridPacs && enter) {
+            OpenCurrent();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

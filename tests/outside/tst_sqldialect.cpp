@@ -35,10 +35,14 @@ private slots:
         // PostgreSQL's LIKE would treat a typed backslash as an escape; SQL Server's does not.
         QTest::newRow("like prefix") << "WHERE (p.name_last LIKE ? + '%' OR t.trans_no LIKE ? + '%') ORDER BY 1"
                                      << "WHERE (p.name_last LIKE ? || '%' OR t.trans_no LIKE ? || '%') ORDER BY 1"
-                                     << "WHERE (p.name_last LIKE ? || '%'  ESCAPE '' OR t.trans_no LIKE ? || '%' ESCAPE '' ) ORDER BY 1";
+                                     << "WHERE (p.name_last LIKE ? || '%'  ESCAPE '' OR t.trans_no LIKE ? || '%' ESCAPE '' ) ORDER BY 1 NULLS FIRST";
         QTest::newRow("convert column") << "SELECT convert(varchar(10), p.date_birth, 101)as BDate"
-                                        << "SELECT strftime('%m/%d/%Y', p.date_birth)as BDate"
-                                        << "SELECT to_char(p.date_birth, 'MM/DD/YYYY')as BDate";
+                                        << "SELECT strftime('%m/%d/%Y', p.date_birth) as BDate"
+                                        << "SELECT to_char(p.date_birth, 'MM/DD/YYYY') as BDate";
+        // SQL Server sorts NULL first in ascending and last in descending order.
+        QTest::newRow("null order") << "SELECT a FROM t ORDER BY name_last,f(x, y) asc,trans_no desc"
+                                    << "SELECT a FROM t ORDER BY name_last,f(x, y) asc,trans_no desc"
+                                    << "SELECT a FROM t ORDER BY name_last NULLS FIRST,f(x, y) asc NULLS FIRST,trans_no desc NULLS LAST";
         QTest::newRow("functions") << "UPDATE t SET date_updated = getdate(), x = isnull(y, '') WHERE len(z) > 0"
                                    << "UPDATE t SET date_updated = datetime('now','localtime'), x = coalesce(y, '') WHERE length(z) > 0"
                                    << "UPDATE t SET date_updated = localtimestamp(0), x = coalesce(y, '') WHERE length(z) > 0";

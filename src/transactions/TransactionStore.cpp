@@ -1,0 +1,148 @@
+#include "TransactionStore.h"
+
+namespace orv {
+
+Statement searchStatement(const SearchFilter &f)
+{
+    const bool hosp = f.useHospPat == 1;
+    Statement s;
+    QString &q = s.sql;
+    q += QStringLiteral("SELECT trans_id as TransID,t.trans_no as TransNo,t.RevenueID as Modality,t.patient_id as RegNum,t.hospnum as HospNum,");
+    q += hosp ? QStringLiteral(" p.LastName as LastName, p.FirstName as FirstName, p.MiddleName as MiddleName,convert(varchar(10), p.birthdate, 101) as BDate, sex  as SEX")
+              : QStringLiteral(" p.name_last as LastName,p.name_first as FirstName,p.name_middle as MiddleName,convert(varchar(10), p.date_birth, 101)as BDate ,p.sex_type as SEX");
+    q += QStringLiteral(" ,E.exam_name AS ExamName ,t.date_trans as TransDate ,t.File_No as FileNo ");
+    q += QStringLiteral(" FROM pacs..tblTransaction t left outer join pacs..tblExam e ON e.exam_id = t.exam_id ");
+    q += hosp ? QStringLiteral(" INNER JOIN Patient_Data.dbo.tbmaster p ON p.hospnum = t.hospnum ")
+              : QStringLiteral(" LEFT OUTER JOIN pacs..tblPatient p ON cast(p.patient_id as varchar) = cast(t.patient_id as varchar) ");
+    if (!f.modality.isEmpty()) {
+        q += QStringLiteral(" WHERE t.RevenueID=? ");
+        s.params << f.modality;
+    } else {
+        q += QStringLiteral(" WHERE  1=1 ");
+    }
+    if (!f.text.isEmpty()) {
+        q += hosp ? QStringLiteral("AND (LastName LIKE ? + '%' OR t.trans_no LIKE ? + '%') ")
+                  : QStringLiteral("AND (p.name_last LIKE ? + '%' OR t.trans_no LIKE ? + '%') ");
+        s.params << f.text << f.text;
+    }
+    if (f.dateSpecified) {
+        q += QStringLiteral("AND t.date_trans = convert(varchar(10), ?, 101)");
+        s.params << f.date.toString(QStringLiteral("MM/dd/yyyy"));
+    }
+    if (f.pendingOnly)
+        q += QStringLiteral(" AND t.interpretation is null  ");
+    q += hosp ? QStringLiteral("ORDER BY p.LastName , p.FirstName, p.MiddleName,trans_id desc")
+              : QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
+    return s;
+}
+
+namespace TransactionStore {
+
+QString NextTransNo(Connection &db)
+{
+    qint64 number = 0;
+    db.runLocked(QStringLiteral("pacs..tblTransNo"), [&] {
+        RecordSet rs = db.query(QStringLiteral("SELECT trans_no FROM pacs..tblTransNo"));
+        if (rs.isEmpty()) {
+            number = 1;
+            db.execute(QStringLiteral("INSERT INTO pacs..tblTransNo(trans_no) VALUES(?)"), {number});
+        } else {
+            number = rs.value(QStringLiteral("trans_no")).toLongLong() + 1;
+            db.execute(QStringLiteral("UPDATE pacs..tblTransNo SET trans_no=?"), {number});
+        }
+    });
+    return QString::number(number);
+}
+
+namespace {
+QString personName(const RecordSet &rs, const char *last, const char *first, const char *middle)
+{
+    return rs.text(QLatin1String(last)) + QStringLiteral(", ") + rs.text(QLatin1String(first)) + QLatin1Char(' ')
+         + rs.text(QLatin1String(middle));
+}
+} // namespace
+
+std::optional<QString> doctorName(Connection &db, const QString &doctorId)
+{
+    RecordSet rs = db.query(QStringLiteral("SELECT firstname,middlename,lastname FROM build_file..tbcoDoctor WHERE doctorid=?  "), {doctorId});
+    if (rs.isEmpty())
+        return std::nullopt;
+    return personName(rs, "LastName", "FirstName", "MiddleName");
+}
+
+std::optional<QString> technologistName(Connection &db, const QString &technologistId)
+{
+    RecordSet rs = db.query(QStringLiteral("SELECT name_first,name_middle,name_last FROM pacs..tblTechnologist WHERE technologist_id=?"),
+                            {technologistId});
+    if (rs.isEmpty())
+        return std::nullopt;
+    return personName(rs, "Name_Last", "Name_First", "Name_Middle");
+}
+
+std::optional<QString> examName(Connection &db, const QString &examId)
+{
+    RecordSet rs = db.query(QStringLiteral("SELECT exam_name FROM pacs..tblExam WHERE exam_id=?"), {examId});
+    if (rs.isEmpty())
+        return std::nullopt;
+    return rs.text(QStringLiteral("exam_name"));
+}
+
+std::optional<PatientFields> patient(Connection &db, const QString &key, int useHospPat)
+{
+    const bool hosp = useHospPat == 1;
+    RecordSet rs = hosp ? db.query(QStringLiteral(" SELECT LastName ,  FirstName , MiddleName,BirthDate,sex  ") + QStringLiteral(" FROM ")
+                                       + QStringLiteral(" Patient_Data.dbo.tbMaster   ") + QStringLiteral(" WHERE ")
+                                       + QStringLiteral(" HospNum =  ? "),
+                                   {key})
+                        : db.query(QStringLiteral(" SELECT name_last ,  name_first , name_middle,date_birth,sex_type  ") + QStringLiteral(" FROM ")
+                                       + QStringLiteral(" pacs..tblPatient   ") + QStringLiteral(" WHERE ")
+                                       + QStringLiteral(" patient_id =  ? "),
+                                   {key});
+    if (rs.isEmpty())
+        return std::nullopt;
+    PatientFields p;
+    p.first = rs.text(QLatin1String(hosp ? "FirstName" : "Name_First")).trimmed();
+    p.middle = rs.text(QLatin1String(hosp ? "MiddleName" : "Name_Middle")).trimmed();
+    p.last = rs.text(QLatin1String(hosp ? "LastName" : "Name_Last")).trimmed();
+    p.gender = rs.text(QLatin1String(hosp ? "Sex" : "sex_type")).trimmed();
+    p.birthDate = rs.text(QLatin1String(hosp ? "BirthDate" : "Date_Birth")).trimmed();
+    return p;
+}
+
+QString userFullName(Connection &db, const QString &userCode)
+{
+    RecordSet rs = db.query(QStringLiteral("PACS..spPassword_UserName ?"), {userCode});
+    return rs.isEmpty() ? QString() : rs.text(QStringLiteral("FullName")).trimmed();
+}
+
+RecordSet load(Connection &db, const QString &transNo)
+{
+    return db.query(QStringLiteral("SELECT * ") + QStringLiteral("FROM pacs..tblTransaction ") + QStringLiteral("WHERE trans_no=?"), {transNo});
+}
+
+void save(Connection &db, const OpenTransaction &t)
+{
+    using F = OpenTransaction;
+    const QString no = t.value(F::TransNo);
+    const bool exists = !db.query(QStringLiteral("SELECT 1 FROM pacs..tblTransaction WHERE trans_no=?"), {no}).isEmpty();
+    const QVariantList values = {no, t.value(F::PatientID), t.value(F::HospNum), t.value(F::ExamType), t.value(F::FileNo),
+                                 t.value(F::ExamId), t.value(F::DocID), t.value(F::RadId), t.value(F::TechID),
+                                 t.value(F::UserId), t.value(F::TransDate), t.value(F::StudyUID)};
+    if (!exists) {
+        db.execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID,file_no,exam_id,refdoc_id,"
+                                  "radiologist_id,technologist_id,by_trans,date_trans,StudyUID) VALUES(")
+                       + QStringLiteral("?,?,?,?,?,?,?,?,?,?,Convert(varchar(10),?,101)") + QStringLiteral(",?") + QStringLiteral(")"),
+                   values);
+    } else {
+        db.execute(QStringLiteral("update pacs.dbo.tblTransaction ") + QStringLiteral(" set trans_no = ?") + QStringLiteral(",patient_id = ?")
+                       + QStringLiteral(",hospnum = ?") + QStringLiteral(",RevenueID = ?") + QStringLiteral(",file_no = ?")
+                       + QStringLiteral(",exam_id = ?") + QStringLiteral(",refdoc_id = ?") + QStringLiteral(",radiologist_id = ?")
+                       + QStringLiteral(",technologist_id = ?") + QStringLiteral(",by_trans = ?") + QStringLiteral(",date_trans = ?")
+                       + QStringLiteral(",StudyUID = ?") + QStringLiteral(" where  trans_no =  ?"),
+                   values + QVariantList{no});
+    }
+}
+
+} // namespace TransactionStore
+
+} // namespace orv

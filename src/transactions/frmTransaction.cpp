@@ -1,0 +1,603 @@
+#include "frmTransaction.h"
+
+#include "TransactionStore.h"
+
+#include "core/CoreRoutines.h"
+#include "core/SharedState.h"
+#include "core/WindowRegistry.h"
+#include "core/frmServer.h"
+#include "outside/Error.h"
+#include "outside/Prompter.h"
+#include "outside/dicom/Toolkit.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace orv {
+
+using F = OpenTransaction::Field;
+
+namespace {
+QPointer<frmTransaction> &holder()
+{
+    static QPointer<frmTransaction> w;
+    return w;
+}
+
+// Runs a database action of an event handler: a failure shows its description and the handler stops.
+template<typename Fn>
+void guarded(QWidget *parent, Fn &&fn)
+{
+    try {
+        fn();
+    } catch (const Error &e) {
+        msgBox(parent, e.description());
+    }
+}
+
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+const QString notYet = QStringLiteral("Not available in this build yet.");
+} // namespace
+
+frmTransaction *frmTransaction::instance()
+{
+    auto &w = holder();
+    if (!w) {
+        w = new frmTransaction();
+        w->loadRoutine();
+    }
+    return w;
+}
+
+frmTransaction *frmTransaction::loaded()
+{
+    return holder();
+}
+
+frmTransaction::frmTransaction()
+{
+    setObjectName(QStringLiteral("frmTransaction"));
+    setWindowTitle(QStringLiteral("Transaction"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    openTransaction().clear();
+    buildLayout();
+    // Hidden when the window loads: a loaded transaction does not show them.
+    btnRefresh->hide();
+    btnPatient->hide();
+    cmdWorklist->hide();
+    fraInt->setEnabled(false);
+    SetSaved(false);
+}
+
+void frmTransaction::bind(QLineEdit *edit, F field)
+{
+    edit->setObjectName(OpenTransaction::controlName(field));
+    edit->setText(openTransaction().value(field));
+    connect(edit, &QLineEdit::textChanged, this, [field](const QString &t) { openTransaction().setValue(field, t); });
+    connect(&openTransaction(), &OpenTransaction::changed, edit, [edit, field](F f, const QString &v) {
+        if (f == field && edit->text() != v)
+            edit->setText(v);
+    });
+}
+
+void frmTransaction::buildLayout()
+{
+    auto edit = [this](F field, KeyFilter *filter = nullptr, bool readOnly = false) {
+        auto *e = new QLineEdit(this);
+        bind(e, field);
+        if (filter)
+            installKeyFilter(e, *filter);
+        e->setReadOnly(readOnly);
+        return e;
+    };
+    KeyFilter digits = KeyFilter::DigitsOnly;
+    KeyFilter upper = KeyFilter::UpperCase;
+    txtTransNo = edit(F::TransNo, &upper);
+    txtPatientID = edit(F::PatientID, &digits);
+    txtHospNum = edit(F::HospNum, &upper);
+    txtExamType = edit(F::ExamType, &upper);
+    txtFileNo = edit(F::FileNo, &upper);
+    txtExamId = edit(F::ExamId, &upper);
+    txtExamName = edit(F::ExamName, nullptr, true);
+    txtDocID = edit(F::DocID, &digits);
+    txtDocName = edit(F::DocName, nullptr, true);
+    txtRadId = edit(F::RadId, &digits);
+    txtRadName = edit(F::RadName, nullptr, true);
+    txtTechID = edit(F::TechID, &digits);
+    txtTechnologist = edit(F::Technologist, nullptr, true);
+    txtUserId = edit(F::UserId, &upper);
+    txtTransDate = edit(F::TransDate);
+    txtStudyUID = edit(F::StudyUID);
+    txtSeriesUID = edit(F::SeriesUID);
+    txtSeriesNum = edit(F::SeriesNum);
+    txtImgNum = edit(F::ImgNum);
+    txtLName = edit(F::LName, &upper);
+    txtFName = edit(F::FName, &upper);
+    txtMName = edit(F::MName, &upper);
+    txtGender = edit(F::Gender, &upper);
+    txtBDate = edit(F::BDate);
+    txtIntBy = edit(F::IntBy, nullptr, true);
+
+    auto button = [this](const char *name, const QString &caption) {
+        auto *b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        return b;
+    };
+    cmdSaveTrans = button("cmdSaveTrans", QStringLiteral("&Save"));
+    btnRefresh = button("btnRefresh", QStringLiteral("generate"));
+    btnCancel = button("btnCancel", QStringLiteral("Close"));
+    cmdCaptureImage[0] = button("cmdCaptureImage_0", QStringLiteral("Capture Image DirectShow"));
+    cmdCaptureImage[1] = button("cmdCaptureImage_1", QStringLiteral("Capture Image Internal Card"));
+    btnProceed = button("btnProceed", QStringLiteral("Capture Video"));
+    cmdWorklist = button("cmdWorklist", QStringLiteral("&Worklist Patient"));
+    btnPatient = button("btnPatient", QStringLiteral("&Select Patient"));
+    btnDocID = button("btnDocID", QStringLiteral("..."));
+    btnRad = button("btnRad", QStringLiteral("..."));
+    btnTechID = button("btnTechID", QStringLiteral("..."));
+    btnExamID = button("btnExamID", QStringLiteral("..."));
+    cmdCoded = button("cmdCoded", QStringLiteral("&Coded Interpret."));
+    cmdSave = button("cmdSave", QStringLiteral("Save &Interpretation"));
+    cmdSavePrint = button("cmdSavePrint", QStringLiteral("Save / &Print"));
+    for (QPushButton *b : {btnDocID, btnRad, btnTechID, btnExamID})
+        b->setFixedWidth(28);
+    // Windows owned by later parts of the program: shown disabled until they are registered.
+    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{btnPatient, "frmSelectPatient"},
+                             std::pair{btnDocID, "frmSelectDoc"}, std::pair{btnRad, "frmSelectRad"},
+                             std::pair{btnTechID, "frmSelectTech"}, std::pair{btnExamID, "frmExams"},
+                             std::pair{cmdCoded, "frmExamCoded"}, std::pair{cmdSave, "frmReport"},
+                             std::pair{cmdSavePrint, "frmReport"}}) {
+        if (!WindowRegistry::has(QLatin1String(window))) {
+            b->setEnabled(false);
+            b->setToolTip(notYet);
+        }
+    }
+    lblSaved = new QLabel(QStringLiteral("(Saved)"), this);
+    lblSaved->setObjectName(QStringLiteral("lblSaved"));
+    lblSaved->setStyleSheet(QStringLiteral("color: #1a7f37; font-weight: bold;"));
+
+    auto *outer = new QVBoxLayout(this);
+    auto *grid = new QGridLayout;
+    int row = 0;
+    auto label = [this](const QString &text) { return new QLabel(text, this); };
+    auto pair = [&](int r, int col, const QString &text, QWidget *w, int span = 1) {
+        grid->addWidget(label(text), r, col);
+        grid->addWidget(w, r, col + 1, 1, span);
+    };
+    auto withButton = [this](QWidget *a, QWidget *b, QWidget *c = nullptr) {
+        auto *box = new QWidget(this);
+        auto *h = new QHBoxLayout(box);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(a);
+        h->addWidget(b);
+        if (c)
+            h->addWidget(c, 2);
+        return box;
+    };
+    pair(row, 0, QStringLiteral("Accession #:"), withButton(txtTransNo, btnRefresh));
+    pair(row++, 2, QStringLiteral("Trans Date:"), txtTransDate);
+    pair(row, 0, QStringLiteral("Registration Number:"), withButton(txtPatientID, btnPatient));
+    pair(row++, 2, QStringLiteral("Hosp Num:"), withButton(txtHospNum, cmdWorklist));
+    pair(row, 0, QStringLiteral("Last Name:"), txtLName);
+    pair(row++, 2, QStringLiteral("First Name:"), txtFName);
+    pair(row, 0, QStringLiteral("Middle Name:"), txtMName);
+    auto *genderBirth = new QWidget(this);
+    auto *gb = new QHBoxLayout(genderBirth);
+    gb->setContentsMargins(0, 0, 0, 0);
+    gb->addWidget(txtGender, 1);
+    gb->addWidget(label(QStringLiteral("Birth Date:")));
+    gb->addWidget(txtBDate, 2);
+    pair(row++, 2, QStringLiteral("Gender:"), genderBirth);
+    pair(row, 0, QStringLiteral("Modality:"), txtExamType);
+    pair(row++, 2, QStringLiteral("File No:"), txtFileNo);
+    pair(row++, 0, QStringLiteral("Exam:"), withButton(txtExamId, btnExamID, txtExamName), 3);
+    pair(row++, 0, QStringLiteral("Ref. Doctor:"), withButton(txtDocID, btnDocID, txtDocName), 3);
+    pair(row++, 0, QStringLiteral("Technologist:"), withButton(txtTechID, btnTechID, txtTechnologist), 3);
+    pair(row, 0, QStringLiteral("User ID:"), txtUserId);
+    pair(row++, 2, QStringLiteral("Study UID:"), txtStudyUID);
+    pair(row, 0, QStringLiteral("Series Num:"), txtSeriesNum);
+    pair(row++, 2, QStringLiteral("Series UID:"), txtSeriesUID);
+    pair(row++, 0, QStringLiteral("Image Num:"), txtImgNum);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 2);
+    outer->addLayout(grid);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdSaveTrans);
+    buttons->addWidget(lblSaved);
+    buttons->addStretch();
+    buttons->addWidget(cmdCaptureImage[0]);
+    buttons->addWidget(cmdCaptureImage[1]);
+    buttons->addWidget(btnProceed);
+    buttons->addWidget(btnCancel);
+    outer->addLayout(buttons);
+
+    tabMain = new QTabWidget(this);
+    tabMain->setObjectName(QStringLiteral("tabMain"));
+    ctlImageList1 = new QWidget(tabMain);
+    ctlImageList1->setObjectName(QStringLiteral("ctlImageList1"));
+    tabMain->addTab(ctlImageList1, QStringLiteral("Images"));
+    auto *report = new QWidget(tabMain);
+    auto *rl = new QVBoxLayout(report);
+    auto *rad = new QHBoxLayout;
+    rad->addWidget(label(QStringLiteral("&Radiologist:")));
+    rad->addWidget(txtRadId);
+    rad->addWidget(btnRad);
+    rad->addWidget(txtRadName, 2);
+    rl->addLayout(rad);
+    fraInt = new QGroupBox(QStringLiteral("Interpretation"), report);
+    fraInt->setObjectName(QStringLiteral("fraInt"));
+    auto *il = new QVBoxLayout(fraInt);
+    txtInterpret = new QPlainTextEdit(fraInt);
+    txtInterpret->setObjectName(QStringLiteral("txtInterpret"));
+    il->addWidget(txtInterpret, 1);
+    il->addWidget(txtIntBy);
+    auto *ib = new QHBoxLayout;
+    ib->addWidget(cmdCoded);
+    ib->addStretch();
+    ib->addWidget(cmdSave);
+    ib->addWidget(cmdSavePrint);
+    il->addLayout(ib);
+    rl->addWidget(fraInt, 1);
+    tabMain->addTab(report, QStringLiteral("Report"));
+    outer->addWidget(tabMain, 1);
+    connect(txtInterpret, &QPlainTextEdit::textChanged, this,
+            [this] { openTransaction().setValue(F::Interpret, txtInterpret->toPlainText()); });
+    connect(&openTransaction(), &OpenTransaction::changed, txtInterpret, [this](F f, const QString &v) {
+        if (f == F::Interpret && txtInterpret->toPlainText() != v)
+            txtInterpret->setPlainText(v);
+    });
+
+    connect(cmdSaveTrans, &QPushButton::clicked, this, &frmTransaction::saveClicked);
+    connect(btnRefresh, &QPushButton::clicked, this, &frmTransaction::generateClicked);
+    connect(btnCancel, &QPushButton::clicked, this, &QWidget::close);
+    connect(cmdCaptureImage[0], &QPushButton::clicked, this, [this] { captureImageClicked(0); });
+    connect(cmdCaptureImage[1], &QPushButton::clicked, this, [this] { captureImageClicked(1); });
+    connect(btnProceed, &QPushButton::clicked, this, &frmTransaction::captureVideoClicked);
+    connect(cmdWorklist, &QPushButton::clicked, this, [] {
+        if (QWidget *w = WindowRegistry::instance(QStringLiteral("frmWorklistQuery")))
+            w->setWindowModality(Qt::ApplicationModal), w->show();
+    });
+    for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
+        connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
+    connect(txtPatientID, &QLineEdit::textChanged, this, [this](const QString &t) {
+        if (t.trimmed().isEmpty())
+            ClearPatient();
+    });
+    for (QWidget *w : std::initializer_list<QWidget *>{txtPatientID, txtFileNo, txtExamId, txtDocID, txtTechID, txtRadId, btnRefresh})
+        w->installEventFilter(this);
+    resize(900, 720);
+}
+
+void frmTransaction::loadRoutine()
+{
+    RestoreWindow(this);
+    DefaultRadiologist();
+    show();
+    raise();
+    QApplication::processEvents();
+}
+
+void frmTransaction::DefaultRadiologist()
+{
+    if (txtRadId->text().isEmpty()) {
+        txtRadId->setText(state().UserDoctorId);
+        txtRadName->setText(state().UserDoctorName);
+    }
+}
+
+void frmTransaction::NewTransaction()
+{
+    NewTranDefault();
+    txtExamType->setText(settings().read(apps::Orvaline, QStringLiteral("Main"), QStringLiteral("AcquireModalityCode"), QStringLiteral("US")));
+    loadRoutine();
+}
+
+void frmTransaction::NewTranDefault()
+{
+    txtTransDate->setText(QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
+    txtStudyUID->setText(dicom::newUid());
+    const QString code = state().LoginComponent ? state().LoginComponent->EmployeeCode() : QString();
+    txtUserId->setText(code);
+    btnRefresh->setVisible(true);
+    btnPatient->setVisible(true);
+    cmdWorklist->setVisible(true);
+    txtTechID->setText(code);
+    txtTechID_LostFocus();
+    txtSeriesNum->setText(QStringLiteral("0"));
+    NewSeries();
+}
+
+void frmTransaction::NewSeries()
+{
+    txtSeriesUID->setText(dicom::newUid());
+    txtSeriesNum->setText(QString::number(SettingsStore::intOf(txtSeriesNum->text()) + 1));
+    txtImgNum->setText(QStringLiteral("0"));
+}
+
+QString frmTransaction::GetPatName() const
+{
+    return openTransaction().GetPatName();
+}
+
+QString frmTransaction::NextTransNo()
+{
+    return TransactionStore::NextTransNo(state().db());
+}
+
+void frmTransaction::generateClicked()
+{
+    guarded(this, [this] { txtTransNo->setText(NextTransNo()); });
+}
+
+void frmTransaction::LoadTransaction(const QString &transNo)
+{
+    if (!transNo.isEmpty()) {
+        try {
+            Connection &db = state().db();
+            RecordSet rs = TransactionStore::load(db, transNo);
+            if (rs.isEmpty()) {
+                msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
+            } else {
+                txtHospNum->setText(rs.text(QStringLiteral("hospnum")));
+                txtPatientID->setText(rs.text(QStringLiteral("patient_id")));
+                txtTransNo->setText(rs.text(QStringLiteral("trans_no")));
+                txtFileNo->setText(rs.text(QStringLiteral("file_no")));
+                txtExamType->setText(rs.text(QStringLiteral("RevenueID")));
+                txtExamId->setText(rs.text(QStringLiteral("exam_id")));
+                txtDocID->setText(rs.text(QStringLiteral("refdoc_id")));
+                txtRadId->setText(rs.text(QStringLiteral("radiologist_id")));
+                txtTechID->setText(rs.text(QStringLiteral("technologist_id")));
+                txtTransDate->setText(rs.text(QStringLiteral("date_trans")));
+                txtUserId->setText(rs.text(QStringLiteral("by_trans")));
+                txtInterpret->setPlainText(rs.text(QStringLiteral("Interpretation")));
+                txtIntBy->setText(TransactionStore::userFullName(db, rs.text(QStringLiteral("by_interpret"))) + QLatin1Char(' ')
+                                  + rs.text(QStringLiteral("date_interpret")));
+                txtStudyUID->setText(rs.text(QStringLiteral("StudyUID")));
+                txtExamId_LostFocus();
+                RefreshDocs();
+                FillPatient(txtHospNum->text());
+            }
+            WaitCursor wait; // the image list is rebuilt here once it exists
+        } catch (const Error &e) {
+            msgBox(this, e.description());
+        }
+    }
+    SetSaved(true);
+    loadRoutine();
+}
+
+void frmTransaction::RefreshDocs()
+{
+    txtRadId_LostFocus();
+    txtDocID_LostFocus();
+    txtTechID_LostFocus();
+}
+
+void frmTransaction::FillPatient(const QString &key)
+{
+    const auto p = TransactionStore::patient(state().db(), key, state().chkUseHospPat);
+    if (!p) {
+        msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
+        return;
+    }
+    txtFName->setText(p->first);
+    txtMName->setText(p->middle);
+    txtLName->setText(p->last);
+    txtGender->setText(p->gender);
+    txtBDate->setText(p->birthDate);
+}
+
+void frmTransaction::ClearPatient()
+{
+    for (QLineEdit *e : {txtPatientID, txtFName, txtMName, txtLName, txtBDate, txtGender})
+        e->clear();
+}
+
+bool frmTransaction::ValidateTransaction()
+{
+    return RequireText(txtHospNum->text().trimmed(), QStringLiteral("Patient ID is required!"))
+        && RequireText(txtTransNo->text().trimmed(), QStringLiteral("Accession Num is required!"));
+}
+
+bool frmTransaction::SaveTrans()
+{
+    try {
+        TransactionStore::save(state().db(), openTransaction());
+    } catch (const Error &e) {
+        AddLog(QStringLiteral("Cannot save, check field sizes.") + e.description());
+        return false;
+    }
+    QApplication::beep();
+    SetSaved(true);
+    return true;
+}
+
+void frmTransaction::SetSaved(bool saved)
+{
+    m_saved = saved;
+    if (saved)
+        fraInt->setEnabled(true);
+    lblSaved->setVisible(saved);
+    cmdSaveTrans->setEnabled(!saved);
+}
+
+void frmTransaction::saveClicked()
+{
+    if (ValidateTransaction())
+        SaveTrans();
+    SetSaved(false);
+}
+
+void frmTransaction::captureImageClicked(int index)
+{
+    if (state().Server_Name.isEmpty() || state().Server_Folder.isEmpty()) {
+        msgBox(this, QStringLiteral("specify capture folder"));
+        frmServer *server = frmServer::instance();
+        server->show();
+        server->raise();
+    }
+    WaitCursor wait;
+    if (!ValidateTransaction())
+        return;
+    SaveTrans();
+    NewSeries();
+    btnRefresh->setEnabled(false);
+    btnPatient->setEnabled(false);
+    cmdWorklist->setEnabled(false);
+    const QString window = index == 0 ? QStringLiteral("frmAcquireImageCapStill") : QStringLiteral("frmAcquireImage");
+    if (!WindowRegistry::show(window))
+        msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
+}
+
+void frmTransaction::captureVideoClicked()
+{
+    WaitCursor wait;
+    if (!ValidateTransaction())
+        return;
+    SaveTrans();
+    btnRefresh->setEnabled(false);
+    btnPatient->setEnabled(false);
+    if (!WindowRegistry::show(QStringLiteral("frmAcquire")))
+        msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
+}
+
+// Lookups: a blank field runs no query; a found identifier shows its name; an identifier missing
+// from its table is erased with its name.
+void frmTransaction::txtDocID_LostFocus()
+{
+    if (txtDocID->text().trimmed().isEmpty())
+        return;
+    guarded(this, [this] {
+        const auto name = TransactionStore::doctorName(state().db(), txtDocID->text());
+        if (name) {
+            txtDocName->setText(*name);
+        } else {
+            txtDocID->clear();
+            txtDocName->clear();
+        }
+    });
+}
+
+void frmTransaction::txtRadId_LostFocus()
+{
+    if (txtRadId->text().trimmed().isEmpty() || txtRadId->text() == QLatin1String("0"))
+        return;
+    guarded(this, [this] {
+        const auto name = TransactionStore::doctorName(state().db(), txtRadId->text());
+        if (name) {
+            txtRadName->setText(*name);
+        } else {
+            txtRadId->clear();
+            txtRadName->clear();
+        }
+    });
+}
+
+void frmTransaction::txtTechID_LostFocus()
+{
+    if (txtTechID->text().trimmed().isEmpty())
+        return;
+    guarded(this, [this] {
+        const auto name = TransactionStore::technologistName(state().db(), txtTechID->text());
+        if (name) {
+            txtTechnologist->setText(*name);
+        } else {
+            txtTechID->clear();
+            txtTechnologist->clear();
+        }
+    });
+}
+
+void frmTransaction::txtExamId_LostFocus()
+{
+    if (txtExamId->text().trimmed().isEmpty())
+        return;
+    guarded(this, [this] {
+        const auto name = TransactionStore::examName(state().db(), txtExamId->text());
+        if (name) {
+            txtExamName->setText(*name);
+        } else {
+            txtExamId->clear();
+            txtExamName->clear();
+        }
+    });
+}
+
+bool frmTransaction::tabOrEnter(QObject *field)
+{
+    struct Route
+    {
+        QLineEdit *field;
+        const char *picker; // opened when the field is empty; nullptr: move on
+        QWidget *next;
+    };
+    const Route routes[] = {
+        {txtPatientID, "frmSelectPatient", txtFileNo}, {txtFileNo, nullptr, txtExamId},
+        {txtExamId, "frmExams", txtDocID},             {txtDocID, "frmSelectDoc", txtTechID},
+        {txtTechID, "frmSelectTech", btnProceed},      {txtRadId, "frmSelectRad", nullptr},
+    };
+    for (const Route &r : routes) {
+        if (r.field != field)
+            continue;
+        if (r.field->text().trimmed().isEmpty() && r.picker && WindowRegistry::has(QLatin1String(r.picker))) {
+            WindowRegistry::show(QLatin1String(r.picker));
+            return true;
+        }
+        // Without its picker (not in this build yet) an empty field moves on like a filled one.
+        if (r.next)
+            r.next->setFocus(Qt::TabFocusReason);
+        return true;
+    }
+    return false;
+}
+
+bool frmTransaction::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+        if (watched == btnRefresh && enter) {
+            generateClicked();
+            txtFileNo->setFocus();
+            return true;
+        }
+        if ((enter || key == Qt::Key_Tab) && tabOrEnter(watched))
+            return true;
+    } else if (event->type() == QEvent::FocusOut) {
+        if (watched == txtDocID)
+            txtDocID_LostFocus();
+        else if (watched == txtExamId)
+            txtExamId_LostFocus();
+        else if (watched == txtTechID)
+            txtTechID_LostFocus();
+        else if (watched == txtRadId)
+            txtRadId_LostFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmTransaction::closeEvent(QCloseEvent *event)
+{
+    SaveWindow(this);
+    event->accept();
+}
+
+} // namespace orv

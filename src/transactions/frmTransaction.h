@@ -1,0 +1,85 @@
+#pragma once
+
+#include "core/OpenTransaction.h"
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace orv {
+
+// The transaction editor: one exam of one patient. One instance per run, loaded on first use
+// and unloaded when closed. Its fields are bound to the open transaction (OpenTransaction).
+class frmTransaction : public QWidget
+{
+    Q_OBJECT
+public:
+    static frmTransaction *instance();
+    static frmTransaction *loaded();
+
+    // Identifier and record fields.
+    QLineEdit *txtTransNo = nullptr, *txtPatientID = nullptr, *txtHospNum = nullptr, *txtExamType = nullptr,
+              *txtFileNo = nullptr, *txtExamId = nullptr, *txtExamName = nullptr, *txtDocID = nullptr,
+              *txtDocName = nullptr, *txtRadId = nullptr, *txtRadName = nullptr, *txtTechID = nullptr,
+              *txtTechnologist = nullptr, *txtUserId = nullptr, *txtTransDate = nullptr, *txtStudyUID = nullptr,
+              *txtSeriesUID = nullptr, *txtSeriesNum = nullptr, *txtImgNum = nullptr, *txtLName = nullptr,
+              *txtFName = nullptr, *txtMName = nullptr, *txtGender = nullptr, *txtBDate = nullptr, *txtIntBy = nullptr;
+    QPlainTextEdit *txtInterpret = nullptr;
+    QLabel *lblSaved = nullptr;
+    QGroupBox *fraInt = nullptr;
+    QTabWidget *tabMain = nullptr;
+    QWidget *ctlImageList1 = nullptr;
+
+    QPushButton *cmdSaveTrans = nullptr, *btnRefresh = nullptr, *btnCancel = nullptr, *btnProceed = nullptr,
+                *cmdWorklist = nullptr, *btnPatient = nullptr, *btnDocID = nullptr, *btnRad = nullptr,
+                *btnTechID = nullptr, *btnExamID = nullptr, *cmdCoded = nullptr, *cmdSave = nullptr,
+                *cmdSavePrint = nullptr;
+    QPushButton *cmdCaptureImage[2] = {nullptr, nullptr};
+
+    // Public operations.
+    void NewTransaction();
+    void NewTranDefault();
+    void LoadTransaction(const QString &transNo);
+    // Inserts or updates the record; a failure is logged. Returns true when saved.
+    bool SaveTrans();
+    void NewSeries();
+    QString GetPatName() const;
+    void RefreshDocs();
+    void DefaultRadiologist();
+    void txtDocID_LostFocus();
+    void txtExamId_LostFocus();
+    void txtRadId_LostFocus();
+    void txtTechID_LostFocus();
+
+    bool isSaved() const { return m_saved; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    frmTransaction();
+    void buildLayout();
+    void bind(QLineEdit *edit, OpenTransaction::Field field);
+    void loadRoutine();
+    QString NextTransNo();
+    bool ValidateTransaction();
+    void SetSaved(bool saved);
+    void FillPatient(const QString &key);
+    void ClearPatient();
+    void saveClicked();
+    void captureImageClicked(int index);
+    void captureVideoClicked();
+    void generateClicked();
+    // Tab or Enter in an identifier field: the picker when empty, else the next field.
+    bool tabOrEnter(QObject *field);
+
+    bool m_saved = false;
+};
+
+} // namespace orv
