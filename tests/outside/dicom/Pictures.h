@@ -1,24 +1,26 @@
 #pragma once
 
-#include <QColor>
+#include "outside/Error.h"
+
 #include <QImage>
 #include <QString>
 
+#include <functional>
+
 namespace orv::test {
 
-// Colour test picture: a diagonal gradient with a bright square, distinct per `seed`.
+// Colour test picture: gradients with a bright square, distinct per `seed`.
 inline QImage colourPicture(int w, int h, int seed = 0)
 {
     QImage img(w, h, QImage::Format_RGB888);
-    for (int y = 0; y < h; ++y) {
-        uchar *row = img.scanLine(y);
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const bool square = x > w / 4 && x < w / 2 && y > h / 4 && y < h / 2;
-            row[3 * x] = uchar(square ? 250 : (x * 255 / w + seed * 37) % 256);
-            row[3 * x + 1] = uchar(square ? 240 : (y * 255 / h + seed * 11) % 256);
-            row[3 * x + 2] = uchar(square ? 10 : ((x + y) * 127 / (w + h) + seed * 53) % 256);
+            uchar *p = img.scanLine(y) + 3 * x;
+            p[0] = uchar(square ? 250 : (x * 255 / w + seed * 37) % 256);
+            p[1] = uchar(square ? 240 : (y * 255 / h + seed * 11) % 256);
+            p[2] = uchar(square ? 10 : ((x + y) * 127 / (w + h) + seed * 53) % 256);
         }
-    }
     return img;
 }
 
@@ -30,6 +32,17 @@ inline QImage greyPicture(int w, int h, int seed = 0)
         for (int x = 0; x < w; ++x)
             img.scanLine(y)[x] = uchar((x * 3 + y + seed * 40) % 256);
     return img;
+}
+
+// The description of the orv::Error that `f` throws; "(no error)" when it throws none.
+inline QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const orv::Error &e) {
+        return e.description();
+    }
+    return QStringLiteral("(no error)");
 }
 
 } // namespace orv::test

@@ -2,15 +2,15 @@
 // identifier the workstation sends and the twelve grid columns it lists.
 
 #include "Peers.h"
+#include "Pictures.h"
 
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "outside/dicom/Network.h"
 
-#include <QDir>
-
 using namespace orv::dicom;
 using namespace orv::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -20,68 +20,50 @@ struct Item
 };
 
 const QList<Item> kItems{
-    {"ACC1001", "P1001", "ALPHA^ANN^A", "F", "19700101", "D01^HOUSE^GREG^", "US", "RP01", "ABDOMEN US", "20261205"},
-    {"ACC1002", "P1002", "ALPHA^BEN", "M", "19800202", "D02^WATSON^JOHN^", "US", "RP02", "THYROID US", "20261205"},
-    {"ACC1003", "P1003", "BRAVO^CARL", "M", "19900303", "D01^HOUSE^GREG^", "ES", "RP03", "GASTROSCOPY", "20261205"},
-    {"ACC1004", "P1004", "CHARLIE^DORA", "F", "19600404", "D03^GREY^MEREDITH^", "US", "RP04", "PELVIS US", "20261206"},
-    {"ACC1005", "P1005", "MÜLLER^JÖRG", "M", "19550505", "D02^WATSON^JOHN^", "US", "RP06", "HÜFTE US", "20261205"},
+    {u"ACC1001"_s, u"P1001"_s, u"ALPHA^ANN^A"_s, u"F"_s, u"19700101"_s, u"D01^HOUSE^GREG^"_s, u"US"_s, u"RP01"_s, u"ABDOMEN US"_s, u"20261205"_s},
+    {u"ACC1002"_s, u"P1002"_s, u"ALPHA^BEN"_s, u"M"_s, u"19800202"_s, u"D02^WATSON^JOHN^"_s, u"US"_s, u"RP02"_s, u"THYROID US"_s, u"20261205"_s},
+    {u"ACC1003"_s, u"P1003"_s, u"BRAVO^CARL"_s, u"M"_s, u"19900303"_s, u"D01^HOUSE^GREG^"_s, u"ES"_s, u"RP03"_s, u"GASTROSCOPY"_s, u"20261205"_s},
+    {u"ACC1004"_s, u"P1004"_s, u"CHARLIE^DORA"_s, u"F"_s, u"19600404"_s, u"D03^GREY^MEREDITH^"_s, u"US"_s, u"RP04"_s, u"PELVIS US"_s, u"20261206"_s},
+    {u"ACC1005"_s, u"P1005"_s, u"MÜLLER^JÖRG"_s, u"M"_s, u"19550505"_s, u"D02^WATSON^JOHN^"_s, u"US"_s, u"RP06"_s, u"HÜFTE US"_s, u"20261205"_s},
 };
 
-QString itemDump(const Item &i, bool withStep)
+// A worklist file in ISO 8859-1 with the attributes wlmscpfs requires; without a scheduled
+// step the modality is kept at the top level.
+bool writeItem(const Item &i, bool withStep, const QString &path)
 {
-    QString t = QStringLiteral("(0008,0005) CS [ISO_IR 100]\n"
-                               "(0008,0020) DA [@DATE]\n"
-                               "(0008,0050) SH [@ACC]\n"
-                               "(0008,0090) PN [@DOC]\n"
-                               "(0010,0010) PN [@NAME]\n"
-                               "(0010,0020) LO [@PID]\n"
-                               "(0010,0030) DA [@BIRTH]\n"
-                               "(0010,0040) CS [@SEX]\n"
-                               "(0020,000d) UI [1.2.826.0.1.3680043.9.7777.@ACC]\n"
-                               "(0032,1032) PN [REQUESTER]\n"
-                               "(0032,1060) LO [@DESC]\n");
-    if (withStep)
-        t += QStringLiteral("(0040,0100) SQ\n"
-                            "(fffe,e000) -\n"
-                            "(0008,0060) CS [@MOD]\n"
-                            "(0040,0001) AE [STATION1]\n"
-                            "(0040,0002) DA [@DATE]\n"
-                            "(0040,0003) TM [091500]\n"
-                            "(0040,0006) PN [PERFORMER]\n"
-                            "(0040,0007) LO [@DESC]\n"
-                            "(0040,0009) SH [SPS@ACC]\n"
-                            "(0040,0010) SH [ROOM1]\n"
-                            "(0040,0011) SH [FLOOR1]\n"
-                            "(0040,0012) LO\n"
-                            "(0040,0400) LT\n"
-                            "(fffe,e00d) -\n"
-                            "(fffe,e0dd) -\n");
-    else
-        t += QStringLiteral("(0008,0060) CS [@MOD]\n");
-    t += QStringLiteral("(0040,1001) SH [@PROC]\n(0040,1003) SH [LOW]\n");
-    t.replace(QStringLiteral("1.2.826.0.1.3680043.9.7777.@ACC"), QStringLiteral("1.2.826.0.1.3680043.9.7777.") + i.accession.mid(3));
-    const QList<std::pair<const char *, QString>> fields{{"@DATE", i.date}, {"@ACC", i.accession}, {"@DOC", i.doctor},
-                                                         {"@NAME", i.name}, {"@PID", i.patientId}, {"@BIRTH", i.birth},
-                                                         {"@SEX", i.sex},   {"@DESC", i.procDesc}, {"@MOD", i.modality},
-                                                         {"@PROC", i.procId}};
-    for (const auto &[key, value] : fields)
-        t.replace(QLatin1String(key), value);
-    return t;
+    const QString step = withStep ? u"(0040,0100) SQ\n(fffe,e000) -\n(0008,0060) CS [%1]\n(0040,0001) AE [STATION1]\n"
+                                    "(0040,0002) DA [%2]\n(0040,0003) TM [091500]\n(0040,0006) PN [PERFORMER]\n"
+                                    "(0040,0007) LO [%3]\n(0040,0009) SH [SPS%4]\n(0040,0010) SH [ROOM1]\n"
+                                    "(0040,0011) SH [FLOOR1]\n(0040,0012) LO\n(0040,0400) LT\n(fffe,e00d) -\n(fffe,e0dd) -\n"_s
+                                      .arg(i.modality, i.date, i.procDesc, i.accession)
+                                  : u"(0008,0060) CS [%1]\n"_s.arg(i.modality);
+    return writeWorklistFile(u"(0008,0005) CS [ISO_IR 100]\n(0008,0020) DA [%1]\n(0008,0050) SH [%2]\n(0008,0090) PN [%3]\n"
+                             "(0010,0010) PN [%4]\n(0010,0020) LO [%5]\n(0010,0030) DA [%6]\n(0010,0040) CS [%7]\n"
+                             "(0020,000d) UI [1.2.826.0.1.3680043.9.7777.%8]\n(0032,1032) PN [REQUESTER]\n(0032,1060) LO [%9]\n"_s
+                                     .arg(i.date, i.accession, i.doctor, i.name, i.patientId, i.birth, i.sex, i.accession.mid(3), i.procDesc)
+                                 + step + u"(0040,1001) SH [%1]\n(0040,1003) SH [LOW]\n"_s.arg(i.procId),
+                             path);
 }
 
-// The grid takes the top-level Modality; these items carry it only in their scheduled step
-// unless they have no step.
+// The grid takes the top-level Modality, which these items carry only when they have no step.
 QStringList rowOf(const Item &i, bool topLevelModality = false)
 {
     return {i.accession, i.patientId, i.name, i.sex, i.birth, i.doctor, topLevelModality ? i.modality : QString(),
             i.procId, i.procDesc, i.date, QString(), QString()};
 }
 
-QList<QStringList> query(quint16 port, const QString &ae, const QString &name, const QString &date = QStringLiteral("12/05/2026"))
+QList<QStringList> rowsOf(std::initializer_list<int> indexes)
 {
-    WorklistScu scu(QStringLiteral("127.0.0.1"), port, ae);
     QList<QStringList> rows;
-    for (const DataSet &answer : scu.run(WorklistScu::standardIdentifier(name, {}, date, {}, {}, {})))
+    for (int i : indexes)
+        rows << rowOf(kItems[i]);
+    return rows;
+}
+
+QList<QStringList> query(quint16 port, const QString &ae, const QString &name, const QString &date = u"12/05/2026"_s)
+{
+    QList<QStringList> rows;
+    for (const DataSet &answer : WorklistScu(u"127.0.0.1"_s, port, ae).run(WorklistScu::standardIdentifier(name, {}, date, {}, {}, {})))
         rows << WorklistScu::gridRow(answer);
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -101,48 +83,32 @@ private slots:
 
 void TestWorklist::identifierCarriesTheQueryKeys()
 {
-    const DataSet id = WorklistScu::standardIdentifier(QStringLiteral("SMI"), QStringLiteral("P9"), QStringLiteral("12/05/2026"),
-                                                       QStringLiteral("us"), QStringLiteral("A7"), QStringLiteral("BR1"));
-    QCOMPARE(id.text(0x0010, 0x0010), QStringLiteral("SMI*"));
-    QCOMPARE(id.text(0x0008, 0x0020), QStringLiteral("20261205"));
-    QCOMPARE(id.text(0x0008, 0x0060), QStringLiteral("US"));
-    QCOMPARE(id.text(0x0008, 0x0080), QStringLiteral("BR1"));
-    for (auto [g, e] : {std::pair{0x0010, 0x0040}, {0x0008, 0x0090}, {0x0040, 0x1001}, {0x0032, 0x1060}, {0x0010, 0x0030}}) {
-        QVERIFY(id.contains(quint16(g), quint16(e)));
-        QCOMPARE(id.text(quint16(g), quint16(e)), QString());
-    }
-    const Attribute step = id.attribute(0x0040, 0x0100);
-    QCOMPARE(step.items.size(), 1);
-    QCOMPARE(step.items.first().text(0x0040, 0x0002), QStringLiteral("20261205"));
-    QVERIFY(step.items.first().contains(0x0040, 0x0003));
-    QCOMPARE(WorklistScu::standardIdentifier({}, {}, {}, {}, {}, {}).text(0x0010, 0x0010), QStringLiteral("*"));
+    const DataSet id = WorklistScu::standardIdentifier(u"SMI"_s, u"P9"_s, u"12/05/2026"_s, u"us"_s, u"A7"_s, u"BR1"_s);
+    QCOMPARE(id.text(0x0010, 0x0010), u"SMI*"_s);
+    QCOMPARE(id.text(0x0008, 0x0020), u"20261205"_s); // a DA, whatever the window shows
+    QCOMPARE(id.text(0x0008, 0x0080), u"BR1"_s);
+    QCOMPARE(id.attribute(0x0040, 0x0100).items.value(0).text(0x0040, 0x0002), u"20261205"_s);
+    QVERIFY(id.contains(0x0010, 0x0040) && id.contains(0x0032, 0x1060) && id.attribute(0x0040, 0x0100).items.value(0).contains(0x0040, 0x0003));
 }
 
 void TestWorklist::wlmscpfsListsTheDay()
 {
-    auto peer = PeerProcess::wlmscpfs(QStringLiteral("WLMTEST"));
+    auto peer = PeerProcess::wlmscpfs(u"WLMTEST"_s);
     QVERIFY(peer->isRunning());
     for (int i = 0; i < kItems.size(); ++i)
-        QVERIFY(writeWorklistFile(itemDump(kItems[i], true), peer->folder() + QStringLiteral("/db/WLMTEST/item%1.wl").arg(i)));
+        QVERIFY(writeItem(kItems[i], true, peer->folder() + u"/db/WLMTEST/item%1.wl"_s.arg(i)));
 
-    // Latin-1 answers reach the caller as text.
-    QCOMPARE(query(peer->port(), QStringLiteral("WLMTEST"), QString()),
-             (QList<QStringList>{rowOf(kItems[0]), rowOf(kItems[1]), rowOf(kItems[2]), rowOf(kItems[4])}));
-    QCOMPARE(query(peer->port(), QStringLiteral("WLMTEST"), QStringLiteral("ALPHA")), (QList<QStringList>{rowOf(kItems[0]), rowOf(kItems[1])}));
-    QCOMPARE(query(peer->port(), QStringLiteral("WLMTEST"), QStringLiteral("ZULU")), QList<QStringList>());
-    QCOMPARE(query(peer->port(), QStringLiteral("WLMTEST"), QString(), QStringLiteral("12/06/2026")), QList<QStringList>{rowOf(kItems[3])});
+    // An empty name field matches every item of the day; Latin-1 answers arrive as text.
+    QCOMPARE(query(peer->port(), u"WLMTEST"_s, QString()), rowsOf({0, 1, 2, 4}));
+    QCOMPARE(query(peer->port(), u"WLMTEST"_s, u"ALPHA"_s), rowsOf({0, 1}));
+    QCOMPARE(query(peer->port(), u"WLMTEST"_s, u"ZULU"_s), QList<QStringList>());
+    QCOMPARE(query(peer->port(), u"WLMTEST"_s, QString(), u"12/06/2026"_s), rowsOf({3}));
 
-    // The command-line front prints the same rows, tab-separated.
-    const ToolResult r = runTool(QStringLiteral(ORV_CLI), {QStringLiteral("worklist"), QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-                                                           QStringLiteral("--port"), QString::number(peer->port()), QStringLiteral("--aec"),
-                                                           QStringLiteral("WLMTEST"), QStringLiteral("--patient-name"), QStringLiteral("BRAVO"),
-                                                           QStringLiteral("--date"), QStringLiteral("12/05/2026")});
+    const ToolResult r = runTool(QStringLiteral(ORV_CLI), {u"worklist"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(peer->port()),
+                                                           u"--aec"_s, u"WLMTEST"_s, u"--patient-name"_s, u"BRAVO"_s, u"--date"_s, u"12/05/2026"_s});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out, rowOf(kItems[2]).join(QLatin1Char('\t')) + QLatin1Char('\n'));
-
-    // Errors of the association reach the caller with their description.
-    const quint16 closed = freeLoopbackPort();
-    QVERIFY_THROWS_EXCEPTION(orv::Error, [closed] { query(closed, QStringLiteral("WLMTEST"), QString()); }());
+    QCOMPARE(r.out, rowOf(kItems[2]).join(u'\t') + u'\n');
+    QVERIFY(errorOf([] { query(freeLoopbackPort(), u"WLMTEST"_s, QString()); }).contains(u"Cannot connect"_s));
 }
 
 void TestWorklist::orthancListsTheDayAndItemsWithoutStep()
@@ -150,17 +116,14 @@ void TestWorklist::orthancListsTheDayAndItemsWithoutStep()
     auto peer = PeerProcess::orthanc();
     QVERIFY2(peer->isRunning(), qPrintable(peer->log()));
     for (int i = 0; i < kItems.size(); ++i)
-        QVERIFY(writeWorklistFile(itemDump(kItems[i], true), peer->folder() + QStringLiteral("/worklists/item%1.wl").arg(i)));
-
-    QCOMPARE(query(peer->port(), QStringLiteral("ORTHANC"), QString()),
-             (QList<QStringList>{rowOf(kItems[0]), rowOf(kItems[1]), rowOf(kItems[2]), rowOf(kItems[4])}));
-    QCOMPARE(query(peer->port(), QStringLiteral("ORTHANC"), QStringLiteral("ALPHA^B")), QList<QStringList>{rowOf(kItems[1])});
+        QVERIFY(writeItem(kItems[i], true, peer->folder() + u"/worklists/item%1.wl"_s.arg(i)));
+    QCOMPARE(query(peer->port(), u"ORTHANC"_s, QString()), rowsOf({0, 1, 2, 4}));
+    QCOMPARE(query(peer->port(), u"ORTHANC"_s, u"ALPHA^B"_s), rowsOf({1}));
 
     // An answer without a Scheduled Procedure Step Sequence is listed like any other.
-    const Item noStep{"ACC2001", "P2001", "DELTA^EVE", "F", "19750505", "D04^KILDARE^JAMES^", "US", "RP05", "KNEE US", "20261205"};
-    QVERIFY(writeWorklistFile(itemDump(noStep, false), peer->folder() + QStringLiteral("/worklists/nostep.wl")));
-    const QList<QStringList> rows = query(peer->port(), QStringLiteral("ORTHANC"), QStringLiteral("DELTA"), QString());
-    QCOMPARE(rows, QList<QStringList>{rowOf(noStep, true)});
+    const Item noStep{u"ACC2001"_s, u"P2001"_s, u"DELTA^EVE"_s, u"F"_s, u"19750505"_s, u"D04^KILDARE^JAMES^"_s, u"US"_s, u"RP05"_s, u"KNEE US"_s, u"20261205"_s};
+    QVERIFY(writeItem(noStep, false, peer->folder() + u"/worklists/nostep.wl"_s));
+    QCOMPARE(query(peer->port(), u"ORTHANC"_s, u"DELTA"_s, QString()), QList<QStringList>{rowOf(noStep, true)});
 }
 
 ORV_TEST_MAIN(TestWorklist)
