@@ -1,0 +1,345 @@
+// The main window and the transaction editor, driven through their controls offscreen.
+#include "common/ScriptedPrompter.h"
+#include "common/TestDb.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "core/Database.h"
+#include "core/SharedState.h"
+#include "core/frmLog.h"
+#include "core/frmServer.h"
+#include "transactions/TransactionListModel.h"
+#include "transactions/frmMain.h"
+#include "transactions/frmTransaction.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTest>
+
+using namespace orv;
+using namespace orv::test;
+
+class tst_Editor : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<FreshDatabase> m_db;
+    ScriptedPrompter *m_prompter = nullptr;
+
+    Connection &db() { return state().db(); }
+
+    void login(Backend b)
+    {
+        resetState();
+        resetSettings();
+        m_db = std::make_unique<FreshDatabase>(b);
+        const ConnectionConfig config = m_db->config();
+        {
+            auto db = openDepartmentDatabase(config);
+            seedDemoData(*db);
+            LoginComponent::addUser(*db, QStringLiteral("T01"), QStringLiteral("Joy Manalo"), QStringLiteral("password1"));
+            db->execute(QStringLiteral("UPDATE build_file..tbcoDoctor SET userid = 'T01' WHERE DoctorID = '1002'"));
+        }
+        state().LoginComponent = std::make_unique<LoginComponent>([config] { return openDepartmentDatabase(config); });
+        state().LoginComponent->setScriptedLogin(QStringLiteral("T01"), QStringLiteral("password1"));
+        state().LoginComponent->ShowMain();
+        QVERIFY(state().LoginComponent->Connected());
+        state().CurrentUser.setUserID(QStringLiteral("T01"));
+        state().EmployeeName = QStringLiteral("Joy Manalo");
+        state().UserDoctorId = QStringLiteral("1002");
+        state().UserDoctorName = QStringLiteral("LIM, CATHERINE S");
+        state().AcquireModalityCode = QStringLiteral("US");
+    }
+
+    void closeAll()
+    {
+        delete frmTransaction::loaded();
+        delete frmMain::loaded();
+        delete frmLog::existing();
+        resetState();
+        m_db.reset();
+    }
+
+    QStringList listedNumbers(frmMain *main)
+    {
+        QStringList out;
+        for (int r = 0; r < main->model()->rowCount(); ++r)
+            out << main->model()->text(r, 1);
+        return out;
+    }
+
+private slots:
+    void init() { m_prompter = ScriptedPrompter::install(); }
+    void cleanup() { closeAll(); }
+
+    void newSaveSearchAndReopen_data() { addBackendRows(); }
+    void newSaveSearchAndReopen()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        frmMain *main = frmMain::instance();
+        main->show();
+        QCOMPARE(main->windowTitle(), QStringLiteral("VELMOR ORVALINE"));
+        QTRY_COMPARE(main->fgridPacs->focusPolicy(), Qt::NoFocus); // the first search found nothing
+        QVERIFY(main->model()->rowCount() == 0 && !main->sbtnView->isEnabled());
+
+        main->cmdAcquire->click();
+        frmTransaction *ed = frmTransaction::loaded();
+        QVERIFY(ed && ed->isVisible());
+        QCOMPARE(ed->txtTransDate->text(), QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9.]{10,64}$")).match(ed->txtStudyUID->text()).hasMatch());
+        QVERIFY(ed->txtSeriesUID->text() != ed->txtStudyUID->text());
+        QCOMPARE(ed->txtSeriesNum->text(), QStringLiteral("1"));
+        QCOMPARE(ed->txtImgNum->text(), QStringLiteral("0"));
+        QCOMPARE(ed->txtUserId->text(), QStringLiteral("T01"));
+        QCOMPARE(ed->txtTechnologist->text(), QStringLiteral("MANALO, JOY B"));
+        QCOMPARE(ed->txtExamType->text(), QStringLiteral("US"));
+        QCOMPARE(ed->txtRadId->text(), QStringLiteral("1002"));      // the user's own doctor row
+        QVERIFY(ed->btnRefresh->isVisible() && ed->btnPatient->isVisible());
+
+        ed->btnRefresh->click();                                    // "generate"
+        QCOMPARE(ed->txtTransNo->text(), QStringLiteral("1"));
+        // In the department register the hospital number field carries the registration number.
+        ed->txtHospNum->setText(QStringLiteral("3"));
+        ed->txtPatientID->setText(QStringLiteral("3"));
+        typeText(ed->txtExamId, QStringLiteral("us01"));
+        ed->txtExamId_LostFocus();
+        QCOMPARE(ed->txtExamName->text(), QStringLiteral("ABDOMEN, WHOLE"));
+        typeText(ed->txtDocID, QStringLiteral("1004"));
+        ed->txtDocID_LostFocus();
+        QCOMPARE(ed->txtDocName->text(), QStringLiteral("GONZAGA, PAOLO R"));
+        typeText(ed->txtFileNo, QStringLiteral("f-12"));
+        QCOMPARE(ed->txtFileNo->text(), QStringLiteral("F-12"));
+        QVERIFY(!ed->isSaved());
+        ed->cmdSaveTrans->click();
+        QVERIFY(m_prompter->shown.isEmpty());
+        QVERIFY(!ed->isSaved());         // "&Save" leaves the editor unsaved after saving
+        QVERIFY(ed->fraInt->isEnabled());
+
+        main->txtLastname->setText(QStringLiteral("O'BR"));
+        main->btnFilter->click();
+        QCOMPARE(listedNumbers(main), QStringList{QStringLiteral("1")});
+        QVERIFY(main->sbtnView->isEnabled());
+        QCOMPARE(main->model()->text(0, 5), QStringLiteral("O'BRIEN"));
+        QCOMPARE(main->model()->text(0, 10), QStringLiteral("ABDOMEN, WHOLE"));
+
+        const QString study = ed->txtStudyUID->text();
+        ed->close();
+        QTRY_VERIFY(frmTransaction::loaded() == nullptr);
+        const QPoint cell = main->fgridPacs->visualRect(main->model()->index(0, 1)).center();
+        QTest::mouseClick(main->fgridPacs->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(main->fgridPacs->viewport(), Qt::LeftButton, {}, cell);
+        ed = frmTransaction::loaded();
+        QVERIFY(ed);
+        QCOMPARE(ed->txtTransNo->text(), QStringLiteral("1"));
+        QCOMPARE(ed->txtHospNum->text(), QStringLiteral("3"));
+        QCOMPARE(ed->txtPatientID->text(), QStringLiteral("3"));
+        QCOMPARE(ed->txtExamId->text(), QStringLiteral("US01"));
+        QCOMPARE(ed->txtExamName->text(), QStringLiteral("ABDOMEN, WHOLE"));
+        QCOMPARE(ed->txtDocName->text(), QStringLiteral("GONZAGA, PAOLO R"));
+        QCOMPARE(ed->txtRadName->text(), QStringLiteral("LIM, CATHERINE S"));
+        QCOMPARE(ed->txtTechID->text(), QStringLiteral("T01"));
+        QCOMPARE(ed->txtFileNo->text(), QStringLiteral("F-12"));
+        QCOMPARE(ed->txtStudyUID->text(), study);
+        QCOMPARE(ed->txtTransDate->text(), QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
+        QCOMPARE(ed->txtUserId->text(), QStringLiteral("T01"));
+        QVERIFY(ed->isSaved() && ed->lblSaved->isVisible() && !ed->cmdSaveTrans->isEnabled());
+        QVERIFY(!ed->btnRefresh->isVisible());
+        // The patient block comes from the register.
+        QCOMPARE(ed->txtLName->text(), QStringLiteral("O'BRIEN"));
+        QCOMPARE(ed->txtFName->text(), QStringLiteral("SEAN"));
+        QCOMPARE(ed->txtMName->text(), QStringLiteral("PATRICK"));
+        QCOMPARE(ed->txtGender->text(), QStringLiteral("M"));
+        QCOMPARE(ed->txtBDate->text(), QStringLiteral("07/22/1984"));
+        QCOMPARE(ed->GetPatName(), QStringLiteral("O'BRIEN^SEAN^PATRICK"));
+        QVERIFY(m_prompter->shown.isEmpty());
+    }
+
+    void requiredFieldsAndUnknownNumbers()
+    {
+        login(Backend::SQLite);
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->txtPatientID->setText(QStringLiteral("3"));
+        ed->cmdSaveTrans->click();
+        QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("Patient ID is required!")});
+        QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
+        ed->txtHospNum->setText(QStringLiteral("D0000003"));
+        ed->cmdSaveTrans->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Accession Num is required!"));
+        QVERIFY(db().query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).isEmpty());
+
+        ed->txtFileNo->setText(QStringLiteral("KEEP"));
+        ed->LoadTransaction(QStringLiteral("404"));
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Transaction No. not found!"));
+        QCOMPARE(ed->txtFileNo->text(), QStringLiteral("KEEP"));
+        QVERIFY(ed->isSaved());
+
+        // Clearing the registration number clears the patient block.
+        ed->txtLName->setText(QStringLiteral("X"));
+        ed->txtBDate->setText(QStringLiteral("01/01/2000"));
+        ed->txtPatientID->setText(QStringLiteral("  "));
+        QCOMPARE(ed->txtLName->text(), QString());
+        QCOMPARE(ed->txtBDate->text(), QString());
+        QCOMPARE(ed->txtPatientID->text(), QString());
+    }
+
+    // Every stored field takes hostile text as typed and gives it back exactly.
+    void hostileTextRoundTrips_data() { addBackendRows(); }
+    void hostileTextRoundTrips()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        const QString no = QStringLiteral("A'1;--%_[");
+        ed->txtTransNo->setText(no);
+        ed->txtPatientID->setText(QStringLiteral("O'Brien\"x"));
+        ed->txtHospNum->setText(QStringLiteral("Müller;--"));
+        ed->txtExamType->setText(QStringLiteral("中村"));
+        ed->txtFileNo->setText(QStringLiteral("100%_[]\t'"));
+        ed->txtUserId->setText(QStringLiteral("'); DROP--"));
+        ed->txtStudyUID->setText(QStringLiteral("1.2.3'4"));
+        // Identifiers that are looked up are erased when unknown, so they hold only what the
+        // key filters let through; the stored values are exactly what was typed.
+        ed->txtExamId->clear();
+        ed->txtDocID->clear();
+        ed->txtTechID->clear();
+        ed->txtRadId->clear();
+        ed->cmdSaveTrans->click();
+        QVERIFY2(frmLog::existing() == nullptr, qPrintable(frmLog::existing() ? frmLog::existing()->text() : QString()));
+        for (QLineEdit *e : {ed->txtPatientID, ed->txtHospNum, ed->txtExamType, ed->txtFileNo, ed->txtUserId, ed->txtStudyUID})
+            e->setText(QStringLiteral("changed"));
+        ed->LoadTransaction(no);
+        QCOMPARE(ed->txtTransNo->text(), no);
+        QCOMPARE(ed->txtPatientID->text(), QStringLiteral("O'Brien\"x"));
+        QCOMPARE(ed->txtHospNum->text(), QStringLiteral("Müller;--"));
+        QCOMPARE(ed->txtExamType->text(), QStringLiteral("中村"));
+        QCOMPARE(ed->txtFileNo->text(), QStringLiteral("100%_[]\t'"));
+        QCOMPARE(ed->txtUserId->text(), QStringLiteral("'); DROP--"));
+        QCOMPARE(ed->txtStudyUID->text(), QStringLiteral("1.2.3'4"));
+        // A second save of the same number updates the row.
+        QVERIFY(!ed->cmdSaveTrans->isEnabled());
+        ed->txtFileNo->clear();
+        typeText(ed->txtFileNo, QStringLiteral("f2"));
+        ed->cmdSaveTrans->click();
+        RecordSet rs = db().query(QStringLiteral("SELECT file_no FROM pacs..tblTransaction WHERE trans_no = ?"), {no});
+        QCOMPARE(rs.rowCount(), 1);
+        QCOMPARE(rs.text(QStringLiteral("file_no")), QStringLiteral("F2"));
+    }
+
+    void lookupsEraseUnknownIdentifiers()
+    {
+        login(Backend::SQLite);
+        frmTransaction *ed = frmTransaction::instance();
+        ed->txtDocName->setText(QStringLiteral("KEPT"));
+        ed->txtDocID->clear();
+        ed->txtDocID_LostFocus();                  // blank: no query, the name stays
+        QCOMPARE(ed->txtDocName->text(), QStringLiteral("KEPT"));
+        ed->txtDocID->setText(QStringLiteral("9999"));
+        ed->txtDocID_LostFocus();
+        QCOMPARE(ed->txtDocID->text(), QString());
+        QCOMPARE(ed->txtDocName->text(), QString());
+        ed->txtRadId->setText(QStringLiteral("0"));
+        ed->txtRadName->setText(QStringLiteral("NONE"));
+        ed->txtRadId_LostFocus();                  // "0" is not looked up
+        QCOMPARE(ed->txtRadId->text(), QStringLiteral("0"));
+        QCOMPARE(ed->txtRadName->text(), QStringLiteral("NONE"));
+        ed->txtRadId->setText(QStringLiteral("1001"));
+        ed->txtRadId_LostFocus();
+        QCOMPARE(ed->txtRadName->text(), QStringLiteral("VALDEZ, RICARDO M"));
+        ed->txtExamId->setText(QStringLiteral("NOPE"));
+        ed->txtExamId_LostFocus();
+        QCOMPARE(ed->txtExamId->text(), QString());
+        ed->txtTechID->setText(QStringLiteral("77"));
+        ed->txtTechID_LostFocus();
+        QCOMPARE(ed->txtTechID->text(), QString());
+        QVERIFY(m_prompter->shown.isEmpty());
+
+        // Tab and Enter move along the field order (the pickers are not in this build yet).
+        ed->show();
+        QVERIFY(QTest::qWaitForWindowActive(ed));
+        ed->txtPatientID->setFocus();
+        QTest::keyClick(ed->txtPatientID, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), ed->txtFileNo);
+        QTest::keyClick(ed->txtFileNo, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), ed->txtExamId);
+        ed->txtExamId->setText(QStringLiteral("US02"));
+        QTest::keyClick(ed->txtExamId, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), ed->txtDocID);
+        QCOMPARE(ed->txtExamName->text(), QStringLiteral("KUB"));   // looked up on leaving
+        QTest::keyClick(ed->txtDocID, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), ed->txtTechID);
+        QTest::keyClick(ed->txtTechID, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), ed->btnProceed);
+
+        // Typing in a looked-up field marks the transaction unsaved.
+        ed->LoadTransaction(QString());
+        QVERIFY(ed->isSaved());
+        typeText(ed->txtTechID, QStringLiteral("1"));
+        QVERIFY(!ed->isSaved());
+    }
+
+    // A database that goes away: the save is logged with the database's description, nothing
+    // is half-written, the list reports the error, and the program goes on.
+    void databaseGoneWhileEditing()
+    {
+        login(Backend::SQLite);
+        frmMain *main = frmMain::instance();
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->txtTransNo->setText(QStringLiteral("55"));
+        ed->txtHospNum->setText(QStringLiteral("D0000001"));
+        QVERIFY(ed->SaveTrans());
+        const int before = db().query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).rowCount();
+        db().database().close();
+        ed->txtFileNo->clear();
+        typeText(ed->txtFileNo, QStringLiteral("LOST"));
+        QVERIFY(!ed->SaveTrans());
+        QVERIFY(!ed->isSaved());
+        const QString log = frmLog::instance()->text();
+        QVERIFY2(log.startsWith(QStringLiteral("\nCannot save, check field sizes.")) && log.size() > 40, qPrintable(log));
+        main->btnFilter->click();
+        QVERIFY(!m_prompter->lastMessage().isEmpty());
+        QCOMPARE(main->model()->rowCount(), 0);
+        auto again = openDepartmentDatabase(m_db->config());
+        QCOMPARE(again->query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).rowCount(), before);
+        QVERIFY(again->query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction WHERE file_no = 'LOST'")).isEmpty());
+    }
+
+    // A value too long for its column: the database refuses it and the save is logged.
+    void tooLongValueIsLogged()
+    {
+        login(Backend::SQLite);
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->txtTransNo->setText(QStringLiteral("56"));
+        ed->txtHospNum->setText(QStringLiteral("D0000001-TOO-LONG"));
+        ed->cmdSaveTrans->click();
+        QVERIFY(frmLog::instance()->text().startsWith(QStringLiteral("\nCannot save, check field sizes.")));
+        QVERIFY(db().query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).isEmpty());
+    }
+
+    void captureButtonsSaveFirst()
+    {
+        login(Backend::SQLite);
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->txtTransNo->setText(QStringLiteral("57"));
+        ed->txtHospNum->setText(QStringLiteral("D0000001"));
+        ed->cmdCaptureImage[0]->click();
+        QCOMPARE(m_prompter->messages().first(), QStringLiteral("specify capture folder"));
+        QCOMPARE(m_prompter->shown.first().icon, Prompter::Icon::None);
+        QCOMPARE(ed->txtSeriesNum->text(), QStringLiteral("2"));  // a new series for the capture
+        QVERIFY(!ed->btnRefresh->isEnabled() && !ed->cmdWorklist->isEnabled());
+        QCOMPARE(db().query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).rowCount(), 1);
+        delete frmServer::instance();
+    }
+};
+
+ORV_TEST_MAIN(tst_Editor)
+#include "tst_editor.moc"
