@@ -213,9 +213,14 @@ QString DataSet::encodeForVr(const QString &vrName, const QString &value)
 void DataSet::add(quint16 group, quint16 element, const QVariant &value)
 {
     DcmTag tag(group, element);
-    if (tag.getEVR() == EVR_UNKNOWN || tag.getEVR() == EVR_UN || tag.getEVR() == EVR_ox
-        || tag.getEVR() == EVR_xs || tag.getEVR() == EVR_lt)
-        tag.setVR(EVR_LO);
+    switch (tag.getEVR()) { // ambiguous dictionary VRs get their usual value; unknown tags LO
+    case EVR_xs: tag.setVR(EVR_US); break;
+    case EVR_ox: tag.setVR(EVR_OB); break;
+    case EVR_lt: tag.setVR(EVR_OW); break;
+    case EVR_UNKNOWN:
+    case EVR_UN: tag.setVR(EVR_LO); break;
+    default: break;
+    }
     if (value.canConvert<DataSet>() && value.userType() == qMetaTypeId<DataSet>())
         return add(group, element, QVariant::fromValue(QList<DataSet>{value.value<DataSet>()}));
     if (value.userType() == qMetaTypeId<QList<DataSet>>()) {

@@ -37,7 +37,8 @@ public:
     // Adds or replaces an attribute. The value is encoded for the attribute's VR: a date
     // "MM/DD/YYYY" becomes YYYYMMDD, a time "HH:MM[:SS]" HHMM[SS], code strings are upper-cased,
     // text is cut to the VR's length. A QStringList gives multiple values, a QList<DataSet> or a
-    // DataSet a sequence (items are copied). Tags unknown to the dictionary are written as LO.
+    // DataSet a sequence (items are copied). Tags unknown to the dictionary are written as LO,
+    // tags of ambiguous VR as US, OB or OW.
     // Throws Error when the value cannot be stored.
     void add(quint16 group, quint16 element, const QVariant &value);
     void remove(quint16 group, quint16 element);

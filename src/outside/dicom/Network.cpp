@@ -292,17 +292,18 @@ struct FilmPrinter::Session
     Session(const QString &host, int port, const QString &callingAe, const QString &calledAe)
         : scu(host, port, callingAe, calledAe)
     {}
+    ~Session()
+    {
+        if (scu.isConnected())
+            scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+    }
 };
 
 FilmPrinter::FilmPrinter(const QString &host, int port, const QString &calledAe, const QString &callingAe)
     : m_host(host), m_port(port), m_calledAe(calledAe), m_callingAe(callingAe)
 {}
 
-FilmPrinter::~FilmPrinter()
-{
-    if (m_session)
-        m_session->scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
-}
+FilmPrinter::~FilmPrinter() = default;
 
 void FilmPrinter::setColour(bool colour) { m_colour = colour; }
 void FilmPrinter::setDisplayFormat(const QString &format) { m_displayFormat = format; }
@@ -471,25 +472,24 @@ void FilmPrinter::close()
 {
     if (!m_session)
         return;
-    std::unique_ptr<Session> s = std::move(m_session);
-    m_session = std::move(s);
-    try {
-        if (m_session->filled > 0)
-            printFilm();
-        T_DIMSE_Message del{};
-        del.CommandField = DIMSE_N_DELETE_RQ;
-        auto &dq = del.msg.NDeleteRQ;
-        dq.MessageID = m_session->scu.nextId();
-        OFStandard::strlcpy(dq.RequestedSOPClassUID, UID_BasicFilmSessionSOPClass, sizeof dq.RequestedSOPClassUID);
-        OFStandard::strlcpy(dq.RequestedSOPInstanceUID, m_session->sessionUid.c_str(), sizeof dq.RequestedSOPInstanceUID);
-        dq.DataSetType = DIMSE_DATASET_NULL;
-        m_session->scu.request(m_session->pc, del, nullptr, nullptr, QStringLiteral("Ending the film session"));
-        m_session->scu.releaseAssociation();
-    } catch (...) {
-        m_session.reset();
-        throw;
-    }
-    m_session.reset();
+    // The session ends here whatever happens; its destructor aborts what is left open.
+    Session *keep = m_session.get();
+    struct Release
+    {
+        std::unique_ptr<Session> &session;
+        ~Release() { session.reset(); }
+    } release{m_session};
+    if (keep->filled > 0)
+        printFilm();
+    T_DIMSE_Message del{};
+    del.CommandField = DIMSE_N_DELETE_RQ;
+    auto &dq = del.msg.NDeleteRQ;
+    dq.MessageID = keep->scu.nextId();
+    OFStandard::strlcpy(dq.RequestedSOPClassUID, UID_BasicFilmSessionSOPClass, sizeof dq.RequestedSOPClassUID);
+    OFStandard::strlcpy(dq.RequestedSOPInstanceUID, keep->sessionUid.c_str(), sizeof dq.RequestedSOPInstanceUID);
+    dq.DataSetType = DIMSE_DATASET_NULL;
+    keep->scu.request(keep->pc, del, nullptr, nullptr, QStringLiteral("Ending the film session"));
+    keep->scu.releaseAssociation();
 }
 
 } // namespace orv::dicom
