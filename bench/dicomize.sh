@@ -13,7 +13,8 @@ large=${LARGE:-100}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 now() { date +%s.%N; }
-ratio() { echo "scale=2; $1 / $2" | bc; }
+calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
+ratio() { calc "$1 / $2" 2; }
 
 echo "making $small frames of 720x576 and $large of 1920x1080 (24-bit BMP)"
 mkdir -p "$work/in"
@@ -26,13 +27,13 @@ done
 for ((i = 0; i < small; i++)); do cp "$work/seed-720x576-$((i % 4)).bmp" "$work/in/s$i.bmp"; done
 for ((i = 0; i < large; i++)); do cp "$work/seed-1920x1080-$((i % 4)).bmp" "$work/in/l$i.bmp"; done
 mapfile -t pictures < <(ls "$work"/in/*.bmp)
-megapixels=$(echo "scale=3; ($small * 720 * 576 + $large * 1920 * 1080) / 1000000" | bc)
+megapixels=$(calc "($small * 720 * 576 + $large * 1920 * 1080) / 1000000" 3)
 sync
 
 t0=$(now)
 "$cli" dicomize --out "$work/ours" --ts jpeg51 --quality 100 "${pictures[@]}" >/dev/null
 t1=$(now)
-ours=$(echo "$t1 - $t0" | bc)
+ours=$(calc "$t1 - $t0")
 
 mkdir -p "$work/peer" "$work/peerjpeg"
 t0=$(now)
@@ -46,8 +47,8 @@ for p in "${pictures[@]}"; do
   dcmcjpeg +ee +q 100 "$work/peer/$b.dcm" "$work/peerjpeg/$b.dcm"
 done
 t2=$(now)
-img2dcm_only=$(echo "$t1 - $t0" | bc)
-img2dcm_jpeg=$(echo "$t2 - $t0" | bc)
+img2dcm_only=$(calc "$t1 - $t0")
+img2dcm_jpeg=$(calc "$t2 - $t0")
 
 echo "orvaline-cli dicomize (one process):        ${ours} s"
 echo "img2dcm loop (uncompressed output):         ${img2dcm_only} s   ratio $(ratio "$img2dcm_only" "$ours")x faster"
@@ -92,5 +93,5 @@ for size in 720x576 1920x1080; do
   echo "JPEG encoding $size q100: ours (4:2:2) $ourenc Mpixel/s; tjbench 4:4:4 $t444, 4:2:2 $t422 Mpixel/s;" \
        "ratio vs 4:4:4 $(ratio "$ourenc" "$t444"), vs 4:2:2 $(ratio "$ourenc" "$t422")"
 done
-ours_mps=$(echo "scale=2; $megapixels / $ours" | bc)
+ours_mps=$(calc "$megapixels / $ours" 2)
 echo "whole dicomize run (read, convert, encode, write): ${ours_mps} Mpixel/s"

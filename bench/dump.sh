@@ -11,7 +11,8 @@ count=${COUNT:-1000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 now() { date +%s.%N; }
-ratio() { echo "scale=2; $1 / $2" | bc; }
+calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
+ratio() { calc "$1 / $2" 2; }
 
 # A mix: Secondary Capture made here (plain and JPEG) and real-world samples with sequences.
 mkdir -p "$work/pic" "$work/seed" "$work/files"
@@ -29,7 +30,7 @@ cat "${files[@]}" >/dev/null
 
 t0=$(now); "$cli" dump "${files[@]}" >/dev/null; t1=$(now)
 dcmdump "${files[@]}" >/dev/null 2>&1; t2=$(now)
-ours=$(echo "$t1 - $t0" | bc); peer=$(echo "$t2 - $t1" | bc)
+ours=$(calc "$t1 - $t0"); peer=$(calc "$t2 - $t1")
 echo "one command for ${#files[@]} files: orvaline-cli dump ${ours} s, dcmdump ${peer} s, ratio ours/dcmdump $(ratio "$ours" "$peer")"
 
 # Interleaved, so that both tools meet the same machine load.
@@ -40,5 +41,5 @@ for f in "${files[@]}"; do
   dcmdump "$f" >/dev/null 2>&1; c=$(us)
   ours_us=$((ours_us + b - a)); peer_us=$((peer_us + c - b))
 done
-ours=$(echo "scale=3; $ours_us / 1000000" | bc); peer=$(echo "scale=3; $peer_us / 1000000" | bc)
+ours=$(calc "$ours_us / 1000000" 3); peer=$(calc "$peer_us / 1000000" 3)
 echo "one process per file:          orvaline-cli dump ${ours} s, dcmdump ${peer} s, ratio ours/dcmdump $(ratio "$ours" "$peer")"

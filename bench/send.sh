@@ -14,6 +14,8 @@ scp_pid=
 cleanup() { [[ -n $scp_pid ]] && kill "$scp_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
+ratio() { calc "$1 / $2" 2; }
 
 mkdir -p "$work/pic" "$work/in"
 for v in 0 1 2 3; do convert -seed "$v" -size "$size" plasma:fractal -blur 0x3 -type TrueColor "BMP3:$work/seed$v.bmp"; done
@@ -32,9 +34,9 @@ t0=$(now)
 t1=$(now)
 storescu -aec STORESCP 127.0.0.1 "$port" "${files[@]}"
 t2=$(now)
-ours=$(echo "$t1 - $t0" | bc)
-peer=$(echo "$t2 - $t1" | bc)
+ours=$(calc "$t1 - $t0")
+peer=$(calc "$t2 - $t1")
 sent=$(grep -c $'\t0$' "$work/ours.txt" || true)
 echo "orvaline-cli send ($sent/${#files[@]} status 0, one association each): ${ours} s"
 echo "storescu (one association):                                 ${peer} s"
-echo "ratio ours/storescu: $(echo "scale=2; $ours / $peer" | bc) (target <= 1.5)"
+echo "ratio ours/storescu: $(calc "$ours / $peer" 2) (target <= 1.5)"
