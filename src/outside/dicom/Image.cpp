@@ -20,6 +20,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace orv::dicom {
 
@@ -149,6 +150,31 @@ void requireSoundRle(DcmDataset *ds)
         }
     }
 }
+
+// Takes the directory-record attributes (group 0004, e.g. Referenced File ID) out of an image
+// data set for as long as it lives: they belong in a DICOMDIR, and an image IOD with them fails
+// validation. Own objects only.
+class WithoutDirectoryAttributes
+{
+public:
+    WithoutDirectoryAttributes(DcmDataset *ds, bool active) : m_ds(ds)
+    {
+        if (!active)
+            return;
+        for (unsigned long i = ds->card(); i-- > 0;)
+            if (ds->getElement(i)->getGTag() == 0x0004)
+                m_taken.push_back(ds->remove(i));
+    }
+    ~WithoutDirectoryAttributes()
+    {
+        for (DcmElement *e : m_taken)
+            m_ds->insert(e, OFTrue);
+    }
+
+private:
+    DcmDataset *m_ds;
+    std::vector<DcmElement *> m_taken;
+};
 
 } // namespace
 
@@ -356,6 +382,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
     complete();
     DcmDataset *ds = m_file->getDataset();
     requireSoundRle(ds);
+    const WithoutDirectoryAttributes outOfTheWay(ds, m_own);
     const QByteArray file = QFile::encodeName(path);
     const bool jpeg = ts == EXS_JPEGProcess2_4 || ts == EXS_JPEGProcess1;
     quality = qBound(1, quality, 100);
@@ -423,6 +450,12 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
 }
 
 void Image::requireDecodable() const { requireSoundRle(m_file->getDataset()); }
+
+void Image::withoutDirectoryAttributes(const std::function<void()> &f)
+{
+    const WithoutDirectoryAttributes outOfTheWay(m_file->getDataset(), m_own);
+    f();
+}
 
 int Image::send(const QString &host, int port, const QString &callingAe, const QString &calledAe)
 {

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class DcmFileFormat;
@@ -73,6 +74,9 @@ public:
     void complete();
     // Throws Error when the pixel data is encoded in a way its decoder cannot safely take.
     void requireDecodable() const;
+    // Runs `f` with the directory-record attributes (group 0004, such as Referenced File ID)
+    // set aside, as they are whenever an own object is written or sent.
+    void withoutDirectoryAttributes(const std::function<void()> &f);
     DcmFileFormat *fileFormat() const { return m_file.get(); }
 
 private:

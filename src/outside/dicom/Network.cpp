@@ -201,7 +201,7 @@ int StoreScu::send(Image &image)
         fail(QStringLiteral("%1 accepts no presentation context for %2.").arg(scu.where(), QString::fromLatin1(name)));
     }
     Uint16 status = 0;
-    scu.require(scu.sendSTORERequest(pc, OFFilename(), ds, status), QStringLiteral("Sending"));
+    image.withoutDirectoryAttributes([&] { scu.require(scu.sendSTORERequest(pc, OFFilename(), ds, status), QStringLiteral("Sending")); });
     scu.releaseAssociation();
     return status;
 }

@@ -102,6 +102,7 @@ void TestDicomObjects::secondaryCaptureConforms()
     img.add(0x0008, 0x0030, u"2:35 PM"_s);
     img.add(0x0008, 0x0060, u"es"_s);
     img.add(0x0008, 0x0050, u"ACC-0123456789012345"_s);
+    img.add(0x0004, 0x1500, u"1234-2026_12_05_10_11_12_am-1.dcm"_s); // a directory attribute stays out of the file
     img.importPicture(picture, QFileInfo(picture).suffix());
     QCOMPARE(img.frameCount(), frames);
 
