@@ -1,5 +1,7 @@
 #include "Database.h"
 
+#include "outside/dicom/Toolkit.h"
+
 #include <QDate>
 
 namespace orv {
@@ -122,6 +124,28 @@ bool seedDemoData(Connection &db)
         db.execute(QStringLiteral("INSERT INTO pacs..tblExamCode(exam_id, examcode, radiologist_id, by_created, by_updated, "
                                   "date_updated) VALUES(?, ?, ?, 'DEMO', 'DEMO', getdate())"),
                    {QString::fromLatin1(c[0]), QString::fromLatin1(c[2]), QString::fromLatin1(c[1])});
+    // A few dozen exams of the last days, some interpreted, numbered from the shared counter.
+    const char *modalities[] = {"US", "US", "US", "CR", "US", "ES", "US", "CT"};
+    const char *examOf[] = {"US01", "US02", "US04", "CR01", "US06", "ES01", "US05", "CT01"};
+    int number = 0;
+    for (int i = 0; i < 36; ++i) {
+        ++number;
+        const int patientNo = (i * 7) % int(std::size(people)) + 1;
+        const int k = i % int(std::size(modalities));
+        const QString date = today.addDays(-(i % 6)).toString(QStringLiteral("MM/dd/yyyy"));
+        db.execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID,file_no,exam_id,refdoc_id,"
+                                  "radiologist_id,technologist_id,by_trans,date_trans,StudyUID) "
+                                  "VALUES(?,?,?,?,?,?,?,?,?,?,Convert(varchar(10),?,101),?)"),
+                   {QString::number(number), QString::number(patientNo), QString::number(patientNo),
+                    QString::fromLatin1(modalities[k]), QStringLiteral("F-%1").arg(1000 + i), QString::fromLatin1(examOf[k]),
+                    QString::fromLatin1(doctors[3 + i % 5].id), QString::fromLatin1(doctors[i % 3].id),
+                    QString::fromLatin1(techs[i % 4][0]), QString::fromLatin1(techs[i % 4][0]), date, dicom::newUid()});
+        if (i % 3 == 0)
+            db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET interpretation = ?, by_interpret = ?, date_interpret = getdate() "
+                                      "WHERE trans_no = ?"),
+                       {QStringLiteral("No significant abnormality."), QString::fromLatin1(doctors[i % 3].id), QString::number(number)});
+    }
+    db.execute(QStringLiteral("INSERT INTO pacs..tblTransNo(trans_no) VALUES(?)"), {number});
     return true;
 }
 

@@ -41,6 +41,8 @@ private:
         {
             auto db = openDepartmentDatabase(config);
             seedDemoData(*db);
+            db->execute(QStringLiteral("DELETE FROM pacs..tblTransaction"));
+            db->execute(QStringLiteral("DELETE FROM pacs..tblTransNo"));
             LoginComponent::addUser(*db, QStringLiteral("T01"), QStringLiteral("Joy Manalo"), QStringLiteral("password1"));
             db->execute(QStringLiteral("UPDATE build_file..tbcoDoctor SET userid = 'T01' WHERE DoctorID = '1002'"));
         }

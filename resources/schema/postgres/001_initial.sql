@@ -45,6 +45,8 @@ CREATE TABLE pacs.tblPatient (
 );
 CREATE INDEX ix_tblPatient_name ON pacs.tblPatient (name_last, name_first, name_middle);
 CREATE INDEX ix_tblPatient_name_prefix ON pacs.tblPatient (name_last varchar_pattern_ops);
+-- The transaction list joins on the registration number as text.
+CREATE INDEX ix_tblPatient_id_text ON pacs.tblPatient ((CAST(patient_id AS varchar)));
 
 CREATE TABLE pacs.tblExam (
   exam_id VARCHAR(10) PRIMARY KEY,

@@ -41,6 +41,8 @@ CREATE TABLE pacs.tblPatient (
   date_updated DATETIME
 );
 CREATE INDEX pacs.ix_tblPatient_name ON tblPatient (name_last, name_first, name_middle);
+-- The transaction list joins on the registration number as text.
+CREATE INDEX pacs.ix_tblPatient_id_text ON tblPatient (CAST(patient_id AS varchar));
 
 CREATE TABLE pacs.tblExam (
   exam_id VARCHAR(10) PRIMARY KEY CHECK (length(exam_id) <= 10),
