@@ -197,8 +197,11 @@ void frmMain::Form_Load()
         dtPicker->setDate(QDate::currentDate());
     }
     sbtnView->setEnabled(false);
+    // The designed widths, widened where a header would not fit.
+    const QFontMetrics header(fgridPacs->horizontalHeader()->font());
     for (int c = 0; c < TransactionListModel::ColumnCount; ++c)
-        fgridPacs->setColumnWidth(c, twipsToPixels(TransactionListModel::widthTwips(c)));
+        fgridPacs->setColumnWidth(c, qMax(twipsToPixels(TransactionListModel::widthTwips(c)),
+                                          header.horizontalAdvance(TransactionListModel::header(c)) + 16));
     // The first search runs once the window is shown and pending events have run.
     QTimer::singleShot(0, this, &frmMain::Search_Exam);
 }

@@ -9,6 +9,9 @@
 #include "core/CoreRoutines.h"
 #include "outside/LoginDialog.h"
 #include "transactions/frmMain.h"
+#include "transactions/frmTransaction.h"
+
+#include <QTableView>
 
 #include <QApplication>
 #include <QDir>
@@ -50,7 +53,13 @@ int main(int argc, char **argv)
     options.scriptedLogin = std::make_pair(QStringLiteral("TECH1"), QStringLiteral("demo-password"));
     options.showMain = [] { return frmMain::instance(); };
     QWidget *main = runStartup(options);
+    main->resize(1280, 720);
+    QTest::qWait(200);
     save(main, out, QStringLiteral("main.png"));
+    frmMain::instance()->OpenCurrent();
+    frmTransaction *editor = frmTransaction::instance();
+    editor->resize(960, 760);
+    save(editor, out, QStringLiteral("transaction.png"));
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
