@@ -1,6 +1,7 @@
 #include "frmLog.h"
 
 #include "CoreRoutines.h"
+#include "WindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QPlainTextEdit>
@@ -10,11 +11,7 @@
 namespace orv {
 
 namespace {
-QPointer<frmLog> &holder()
-{
-    static QPointer<frmLog> w;
-    return w;
-}
+auto &holder = windowInstance<frmLog>;
 } // namespace
 
 frmLog::frmLog()

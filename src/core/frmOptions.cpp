@@ -3,6 +3,7 @@
 #include "CoreRoutines.h"
 #include "SharedState.h"
 #include "Startup.h"
+#include "WindowHelpers.h"
 #include "WindowRegistry.h"
 #include "frmServer.h"
 #include "outside/Error.h"
@@ -22,25 +23,9 @@
 namespace orv {
 
 namespace {
-QPointer<frmOptions> &holder()
-{
-    static QPointer<frmOptions> w;
-    return w;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
-
-QCheckBox *makeCheck(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *c = new QCheckBox(caption, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
+auto &holder = windowInstance<frmOptions>;
+constexpr auto makeButton = namedControl<QPushButton>;
+constexpr auto makeCheck = namedControl<QCheckBox>;
 
 QString flag(const QCheckBox *c)
 {

@@ -3,6 +3,7 @@
 #include "CoreRoutines.h"
 #include "SharedState.h"
 #include "Startup.h"
+#include "WindowHelpers.h"
 #include "outside/Prompter.h"
 
 #include <QCheckBox>
@@ -33,7 +34,7 @@ QLineEdit *makeEdit(QWidget *parent, const char *name)
 
 frmServer *frmServer::instance()
 {
-    static QPointer<frmServer> w;
+    auto &w = windowInstance<frmServer>();
     if (!w)
         w = new frmServer();
     return w;

@@ -5,6 +5,7 @@
 
 #include "core/CoreRoutines.h"
 #include "core/SharedState.h"
+#include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
 #include "core/frmOptions.h"
 #include "outside/Error.h"
@@ -31,18 +32,8 @@
 namespace orv {
 
 namespace {
-QPointer<frmMain> &holder()
-{
-    static QPointer<frmMain> w;
-    return w;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
+auto &holder = windowInstance<frmMain>;
+constexpr auto makeButton = namedControl<QPushButton>;
 
 // A tool button that shows a window owned by a later part of the program; disabled until that
 // window is registered.

@@ -4,6 +4,7 @@
 
 #include "core/CoreRoutines.h"
 #include "core/SharedState.h"
+#include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
 #include "core/frmServer.h"
 #include "outside/Error.h"
@@ -30,11 +31,7 @@ namespace orv {
 using F = OpenTransaction::Field;
 
 namespace {
-QPointer<frmTransaction> &holder()
-{
-    static QPointer<frmTransaction> w;
-    return w;
-}
+auto &holder = windowInstance<frmTransaction>;
 
 // Runs a database action of an event handler: a failure shows its description and the handler stops.
 template<typename Fn>
@@ -136,11 +133,7 @@ void frmTransaction::buildLayout()
     txtBDate = edit(F::BDate);
     txtIntBy = edit(F::IntBy, nullptr, true);
 
-    auto button = [this](const char *name, const QString &caption) {
-        auto *b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        return b;
-    };
+    auto button = [this](const char *name, const QString &caption) { return namedControl(this, name, caption); };
     cmdSaveTrans = button("cmdSaveTrans", QStringLiteral("&Save"));
     btnRefresh = button("btnRefresh", QStringLiteral("generate"));
     btnCancel = button("btnCancel", QStringLiteral("Close"));
@@ -481,64 +474,40 @@ void frmTransaction::captureVideoClicked()
 
 // Lookups: a blank field runs no query; a found identifier shows its name; an identifier missing
 // from its table is erased with its name.
-void frmTransaction::txtDocID_LostFocus()
+void frmTransaction::lookup(QLineEdit *id, QLineEdit *name,
+                            std::optional<QString> (*find)(Connection &, const QString &), bool skipZero)
 {
-    if (txtDocID->text().trimmed().isEmpty())
+    if (id->text().trimmed().isEmpty() || (skipZero && id->text() == QLatin1String("0")))
         return;
-    guarded(this, [this] {
-        const auto name = TransactionStore::doctorName(state().db(), txtDocID->text());
-        if (name) {
-            txtDocName->setText(*name);
+    guarded(this, [&] {
+        const auto found = find(state().db(), id->text());
+        if (found) {
+            name->setText(*found);
         } else {
-            txtDocID->clear();
-            txtDocName->clear();
+            id->clear();
+            name->clear();
         }
     });
+}
+
+void frmTransaction::txtDocID_LostFocus()
+{
+    lookup(txtDocID, txtDocName, &TransactionStore::doctorName);
 }
 
 void frmTransaction::txtRadId_LostFocus()
 {
-    if (txtRadId->text().trimmed().isEmpty() || txtRadId->text() == QLatin1String("0"))
-        return;
-    guarded(this, [this] {
-        const auto name = TransactionStore::doctorName(state().db(), txtRadId->text());
-        if (name) {
-            txtRadName->setText(*name);
-        } else {
-            txtRadId->clear();
-            txtRadName->clear();
-        }
-    });
+    lookup(txtRadId, txtRadName, &TransactionStore::doctorName, true); // a radiologist "0" stays
 }
 
 void frmTransaction::txtTechID_LostFocus()
 {
-    if (txtTechID->text().trimmed().isEmpty())
-        return;
-    guarded(this, [this] {
-        const auto name = TransactionStore::technologistName(state().db(), txtTechID->text());
-        if (name) {
-            txtTechnologist->setText(*name);
-        } else {
-            txtTechID->clear();
-            txtTechnologist->clear();
-        }
-    });
+    lookup(txtTechID, txtTechnologist, &TransactionStore::technologistName);
 }
 
 void frmTransaction::txtExamId_LostFocus()
 {
-    if (txtExamId->text().trimmed().isEmpty())
-        return;
-    guarded(this, [this] {
-        const auto name = TransactionStore::examName(state().db(), txtExamId->text());
-        if (name) {
-            txtExamName->setText(*name);
-        } else {
-            txtExamId->clear();
-            txtExamName->clear();
-        }
-    });
+    lookup(txtExamId, txtExamName, &TransactionStore::examName);
 }
 
 bool frmTransaction::tabOrEnter(QObject *field)

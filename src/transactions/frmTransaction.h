@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -12,6 +14,8 @@ class QPushButton;
 class QTabWidget;
 
 namespace orv {
+
+class Connection;
 
 // The transaction editor: one exam of one patient. One instance per run, loaded on first use
 // and unloaded when closed. Its fields are bound to the open transaction (OpenTransaction).
@@ -76,6 +80,8 @@ private:
     void captureImageClicked(int index);
     void captureVideoClicked();
     void generateClicked();
+    void lookup(QLineEdit *id, QLineEdit *name, std::optional<QString> (*find)(Connection &, const QString &),
+                bool skipZero = false);
     // Tab or Enter in an identifier field: the picker when empty, else the next field.
     bool tabOrEnter(QObject *field);
 
