@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "SharedState.h"
 #include "outside/Error.h"
+#include "outside/dicom/Toolkit.h"
 
 #include <QDir>
 
@@ -30,6 +31,15 @@ void applyDemoSettings()
     }
 }
 } // namespace
+
+void applyToolkitSettings()
+{
+    SettingsStore &s = settings();
+    const QString section = QStringLiteral("DICOM");
+    dicom::setUidRoot(s.read(apps::VelmorOrvaline, section, QStringLiteral("UIDRoot")).trimmed());
+    const int timeout = SettingsStore::intOf(s.read(apps::VelmorOrvaline, section, QStringLiteral("NetworkTimeout"), QStringLiteral("10")));
+    dicom::setNetworkTimeout(timeout > 0 ? timeout : 10);
+}
 
 QWidget *runStartup(const StartupOptions &options)
 {
@@ -100,6 +110,8 @@ QWidget *runStartup(const StartupOptions &options)
 
     // 12.
     st.chkUseHospPat = SettingsStore::intOf(s.read(apps::Orvaline, QStringLiteral("Main"), QStringLiteral("chkUseHospPat")));
+
+    applyToolkitSettings();
 
     // 13.
     return options.showMain ? options.showMain() : nullptr;

@@ -28,6 +28,10 @@ QWidget *runStartup(const StartupOptions &options);
 // The platform folder for "c:\temp", the default of the location and temporary folder fields.
 QString defaultTempFolder();
 
+// The DICOM toolkit's settings: UID root ("VelmorOrvaline", "DICOM", "UIDRoot"; empty: the
+// toolkit's own) and network timeout in seconds ("NetworkTimeout", default 10).
+void applyToolkitSettings();
+
 // Settings read by several windows.
 QString readAcquireModalityCode();
 

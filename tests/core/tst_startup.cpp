@@ -6,8 +6,10 @@
 #include "core/SharedState.h"
 #include "core/Startup.h"
 #include "outside/Error.h"
+#include "outside/dicom/Toolkit.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
 
 using namespace orv;
@@ -49,6 +51,7 @@ private slots:
     {
         m_prompter = ScriptedPrompter::install();
         resetState();
+        QFile::remove(SettingsStore().fileName()); // every case starts from a fresh profile
         resetSettings();
         m_mainShown = false;
     }
@@ -103,6 +106,21 @@ private slots:
         QCOMPARE(st.CompanyName, QStringLiteral("St. Luke's"));
         QCOMPARE(st.TempFolder, temp);
         QVERIFY(QDir(temp).exists());
+        QCOMPARE(dicom::networkTimeout(), 10);
+    }
+
+    void toolkitSettingsAreApplied()
+    {
+        settings().write(apps::VelmorOrvaline, QStringLiteral("dicom"), QStringLiteral("UIDRoot"), QStringLiteral("1.2.826.0.1.3680043.10.999"));
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("NetworkTimeout"), QStringLiteral("3 s"));
+        delete runStartup(options(QStringLiteral("TECH1"), QStringLiteral("right-password")));
+        QVERIFY(dicom::newUid().startsWith(QLatin1String("1.2.826.0.1.3680043.10.999.")));
+        QCOMPARE(dicom::networkTimeout(), 3);
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("NetworkTimeout"), QStringLiteral("none"));
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("UIDRoot"), QString());
+        applyToolkitSettings();
+        QCOMPARE(dicom::networkTimeout(), 10);
+        QVERIFY(!dicom::newUid().startsWith(QLatin1String("1.2.826.0.1.3680043.10.999.")));
     }
 
     void blankTempFolderMeansTheDefault()
