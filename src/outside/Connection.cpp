@@ -229,14 +229,11 @@ QString Connection::displayText(const QVariant &value, bool dateColumn)
     }
     const QString text = value.toString();
     if (dateColumn) {
-        const QDateTime dt = QDateTime::fromString(text.left(19), text.size() > 10 ? Qt::ISODate : Qt::ISODate);
-        if (text.size() == 10) {
-            const QDate d = QDate::fromString(text, Qt::ISODate);
-            if (d.isValid())
-                return d.toString(QStringLiteral("MM/dd/yyyy"));
-        } else if (dt.isValid()) {
+        // SQLite keeps dates as ISO text: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS".
+        if (const QDate d = QDate::fromString(text, Qt::ISODate); d.isValid())
+            return displayText(d, false);
+        if (const QDateTime dt = QDateTime::fromString(text.left(19), Qt::ISODate); dt.isValid())
             return displayText(dt, false);
-        }
     }
     return text;
 }

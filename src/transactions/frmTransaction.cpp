@@ -265,8 +265,10 @@ void frmTransaction::buildLayout()
     connect(cmdCaptureImage[1], &QPushButton::clicked, this, [this] { captureImageClicked(1); });
     connect(btnProceed, &QPushButton::clicked, this, &frmTransaction::captureVideoClicked);
     connect(cmdWorklist, &QPushButton::clicked, this, [] {
-        if (QWidget *w = WindowRegistry::instance(QStringLiteral("frmWorklistQuery")))
-            w->setWindowModality(Qt::ApplicationModal), w->show();
+        if (QWidget *w = WindowRegistry::instance(QStringLiteral("frmWorklistQuery"))) {
+            w->setWindowModality(Qt::ApplicationModal);
+            w->show();
+        }
     });
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
@@ -368,7 +370,6 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 RefreshDocs();
                 FillPatient(txtHospNum->text());
             }
-            WaitCursor wait; // the image list is rebuilt here once it exists
         } catch (const Error &e) {
             msgBox(this, e.description());
         }
