@@ -34,14 +34,16 @@ private slots:
     {
         ORV_FETCH_BACKEND(b);
         FreshDatabase fresh(b);
+        int version = 0;
         {
             auto db = openDepartmentDatabase(fresh.config());
-            QCOMPARE(schemaVersion(*db), 1);
+            version = schemaVersion(*db);
+            QVERIFY(version >= 1);
             db->execute(QStringLiteral("INSERT INTO pacs..tblExam(exam_id, exam_name, modality_code) VALUES(?, ?, ?)"),
                         {QStringLiteral("US01"), QStringLiteral("ABDOMEN"), QStringLiteral("US")});
         }
         auto db = openDepartmentDatabase(fresh.config());
-        QCOMPARE(schemaVersion(*db), 1);
+        QCOMPARE(schemaVersion(*db), version);
         QCOMPARE(db->query(QStringLiteral("SELECT exam_name FROM pacs..tblExam WHERE exam_id = ?"), {QStringLiteral("US01")})
                      .text(QStringLiteral("EXAM_NAME")),
                  QStringLiteral("ABDOMEN"));
