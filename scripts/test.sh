@@ -4,6 +4,7 @@
 # loopback ports). Exits non-zero on any failure, or when no test ran.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 "$root/scripts/install-deps.sh" --test
 "$root/scripts/build.sh"
 if [[ -x "$root/tests/outside/dicom/sanitized.sh" && "${SKIP_SANITIZED:-0}" != 1 ]]; then
