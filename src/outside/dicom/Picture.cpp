@@ -256,6 +256,7 @@ Picture readVideo(const QString &path)
     const AVRational rate = ffmpeg().av_guess_frame_rate(fmt, fmt->streams[stream], nullptr);
     pic.frameTimeMs = rate.num > 0 ? 1000.0 * rate.den / rate.num : 40.0;
     SwsContext *sws = nullptr;
+    bool tooLong = false;
     AVPacket *pkt = ffmpeg().av_packet_alloc();
     AVFrame *frame = ffmpeg().av_frame_alloc();
     auto receive = [&]() {
@@ -271,6 +272,11 @@ Picture readVideo(const QString &path)
             if (!sws)
                 break;
             const std::size_t at = pic.pixels.size();
+            // Pixel data of one DICOM object is limited to a 32-bit length; stay well below.
+            if (at + pic.frameSize() > std::size_t(0x7FFFFFFF)) {
+                tooLong = true;
+                break;
+            }
             pic.pixels.resize(at + pic.frameSize());
             uint8_t *dst[1] = {pic.pixels.data() + at};
             int dstStride[1] = {pic.width * 3};
@@ -278,7 +284,7 @@ Picture readVideo(const QString &path)
             ++pic.frames;
         }
     };
-    while (ffmpeg().av_read_frame(fmt, pkt) >= 0) {
+    while (!tooLong && ffmpeg().av_read_frame(fmt, pkt) >= 0) {
         if (pkt->stream_index == stream && ffmpeg().avcodec_send_packet(ctx, pkt) == 0)
             receive();
         ffmpeg().av_packet_unref(pkt);
@@ -288,6 +294,12 @@ Picture readVideo(const QString &path)
     ffmpeg().sws_freeContext(sws);
     ffmpeg().av_frame_free(&frame);
     ffmpeg().av_packet_free(&pkt);
+    if (tooLong)
+        fail(QStringLiteral("The video %1 is too long to become one image (at most %2 frames of %3 x %4).")
+                 .arg(path)
+                 .arg(pic.frames)
+                 .arg(pic.width)
+                 .arg(pic.height));
     if (pic.frames == 0)
         fail(QStringLiteral("The video %1 holds no frame that can be decoded.").arg(path));
     return pic;
