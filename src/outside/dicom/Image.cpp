@@ -293,6 +293,15 @@ void Image::importPicture(const QString &path, const QString &format)
 
 Picture Image::render(int frame, int frameCountToRender) const
 {
+    try {
+        return renderUnguarded(frame, frameCountToRender);
+    } catch (const std::bad_alloc &) {
+        fail(QStringLiteral("Not enough memory to display the image."));
+    }
+}
+
+Picture Image::renderUnguarded(int frame, int frameCountToRender) const
+{
     DcmDataset *ds = m_file->getDataset();
     const int frames = frameCount();
     if (frames == 0)

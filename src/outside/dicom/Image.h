@@ -80,6 +80,8 @@ public:
     DcmFileFormat *fileFormat() const { return m_file.get(); }
 
 private:
+    Picture renderUnguarded(int frame, int frameCountToRender) const;
+
     std::shared_ptr<DcmFileFormat> m_file;
     std::shared_ptr<QString> m_description;
     bool m_own = true;

@@ -51,7 +51,8 @@ Picture readPng(const QByteArray &data, const QString &path)
     image.version = PNG_IMAGE_VERSION;
     if (!png.png_image_begin_read_from_memory(&image, data.constData(), size_t(data.size())))
         fail(QStringLiteral("%1 is not a readable PNG: %2").arg(path, QString::fromLatin1(image.message)));
-    if (image.width == 0 || image.height == 0 || image.width > 65535 || image.height > 65535) {
+    if (image.width == 0 || image.height == 0 || image.width > 65535 || image.height > 65535
+        || quint64(image.width) * image.height > 400'000'000) {
         png.png_image_free(&image);
         fail(QStringLiteral("%1 has an invalid PNG size.").arg(path));
     }
@@ -204,7 +205,18 @@ QString avError(int err)
 
 } // namespace
 
+static Picture readPictureUnguarded(const QString &path, const QString &format);
+
 Picture readPicture(const QString &path, const QString &format)
+{
+    try {
+        return readPictureUnguarded(path, format);
+    } catch (const std::bad_alloc &) {
+        fail(QStringLiteral("Not enough memory to read the picture %1.").arg(path));
+    }
+}
+
+static Picture readPictureUnguarded(const QString &path, const QString &format)
 {
     const QString fmt = format.section(QLatin1Char('.'), -1).toUpper();
     {
