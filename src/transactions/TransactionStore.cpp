@@ -2,37 +2,98 @@
 
 namespace orv {
 
-Statement searchStatement(const SearchFilter &f)
+namespace {
+// The columns, in the grid's order.
+void columns(QString &q, bool hosp)
 {
-    const bool hosp = f.useHospPat == 1;
-    Statement s;
-    QString &q = s.sql;
     q += QStringLiteral("SELECT trans_id as TransID,t.trans_no as TransNo,t.RevenueID as Modality,t.patient_id as RegNum,t.hospnum as HospNum,");
     q += hosp ? QStringLiteral(" p.LastName as LastName, p.FirstName as FirstName, p.MiddleName as MiddleName,convert(varchar(10), p.birthdate, 101) as BDate, sex  as SEX")
               : QStringLiteral(" p.name_last as LastName,p.name_first as FirstName,p.name_middle as MiddleName,convert(varchar(10), p.date_birth, 101)as BDate ,p.sex_type as SEX");
     q += QStringLiteral(" ,E.exam_name AS ExamName ,t.date_trans as TransDate ,t.File_No as FileNo ");
-    q += QStringLiteral(" FROM pacs..tblTransaction t left outer join pacs..tblExam e ON e.exam_id = t.exam_id ");
+}
+
+// The transaction, its exam and its patient (without the FROM).
+void joins(QString &q, bool hosp)
+{
+    q += QStringLiteral(" pacs..tblTransaction t left outer join pacs..tblExam e ON e.exam_id = t.exam_id ");
     q += hosp ? QStringLiteral(" INNER JOIN Patient_Data.dbo.tbmaster p ON p.hospnum = t.hospnum ")
               : QStringLiteral(" LEFT OUTER JOIN pacs..tblPatient p ON cast(p.patient_id as varchar) = cast(t.patient_id as varchar) ");
+}
+
+// The modality, or every modality.
+void modality(Statement &s, const SearchFilter &f)
+{
     if (!f.modality.isEmpty()) {
-        q += QStringLiteral(" WHERE t.RevenueID=? ");
+        s.sql += QStringLiteral(" WHERE t.RevenueID=? ");
         s.params << f.modality;
     } else {
-        q += QStringLiteral(" WHERE  1=1 ");
+        s.sql += QStringLiteral(" WHERE  1=1 ");
     }
-    if (!f.text.isEmpty()) {
-        q += hosp ? QStringLiteral("AND (LastName LIKE ? + '%' OR t.trans_no LIKE ? + '%') ")
-                  : QStringLiteral("AND (p.name_last LIKE ? + '%' OR t.trans_no LIKE ? + '%') ");
-        s.params << f.text << f.text;
-    }
+}
+
+// The exam date and pending interpretations.
+void dateAndPending(Statement &s, const SearchFilter &f)
+{
     if (f.dateSpecified) {
-        q += QStringLiteral("AND t.date_trans = convert(varchar(10), ?, 101)");
+        s.sql += QStringLiteral("AND t.date_trans = convert(varchar(10), ?, 101)");
         s.params << f.date.toString(QStringLiteral("MM/dd/yyyy"));
     }
     if (f.pendingOnly)
-        q += QStringLiteral(" AND t.interpretation is null  ");
-    q += hosp ? QStringLiteral("ORDER BY p.LastName , p.FirstName, p.MiddleName,trans_id desc")
-              : QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
+        s.sql += QStringLiteral(" AND t.interpretation is null  ");
+}
+} // namespace
+
+Statement listStatementFromPieces(const SearchFilter &f)
+{
+    const bool hosp = f.useHospPat == 1;
+    Statement s;
+    columns(s.sql, hosp);
+    s.sql += QStringLiteral(" FROM");
+    joins(s.sql, hosp);
+    modality(s, f);
+    if (!f.text.isEmpty()) {
+        s.sql += hosp ? QStringLiteral("AND (LastName LIKE ? + '%' OR t.trans_no LIKE ? + '%') ")
+                      : QStringLiteral("AND (p.name_last LIKE ? + '%' OR t.trans_no LIKE ? + '%') ");
+        s.params << f.text << f.text;
+    }
+    dateAndPending(s, f);
+    s.sql += hosp ? QStringLiteral("ORDER BY p.LastName , p.FirstName, p.MiddleName,trans_id desc")
+                  : QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
+    return s;
+}
+
+Statement searchStatement(const SearchFilter &f)
+{
+    if (f.useHospPat == 1)
+        return listStatementFromPieces(f);
+    // The department register: the same columns, joins and filters.
+    Statement s;
+    columns(s.sql, false);
+    if (f.text.isEmpty()) {
+        // The order comes from the transaction's copy of its patient's names (list_last,
+        // list_first, list_middle, kept by the schema's triggers), which an index holds in list
+        // order: the first screen is read without sorting every transaction.
+        s.sql += QStringLiteral(" FROM");
+        joins(s.sql, false);
+        modality(s, f);
+        dateAndPending(s, f);
+        s.sql += QStringLiteral("ORDER BY t.list_last,t.list_first,t.list_middle,t.trans_no desc");
+        return s;
+    }
+    // A prefix: the transactions of the patients whose last name starts with it, and those whose
+    // number does, each found by its own index (one OR over both tables reads every row), drive
+    // the read (CROSS JOIN keeps them first on SQLite), and the few rows found are sorted.
+    // The pattern is bound whole so that the database sees its fixed prefix.
+    s.sql += QStringLiteral(" FROM (SELECT pt.trans_id AS found_id FROM pacs..tblPatient pp INNER JOIN pacs..tblTransaction pt "
+                            "ON pt.patient_id = cast(pp.patient_id as varchar) WHERE pp.name_last LIKE ? "
+                            "UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
+    const QString pattern = f.text + QLatin1Char('%');
+    s.params << pattern << pattern;
+    joins(s.sql, false);
+    modality(s, f);
+    s.sql += QStringLiteral("AND t.trans_id = k.found_id ");
+    dateAndPending(s, f);
+    s.sql += QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
     return s;
 }
 

@@ -29,6 +29,9 @@ struct SearchFilter
 };
 
 // The list statement, from its pieces in their order; the search text and the date are bound.
+Statement listStatementFromPieces(const SearchFilter &filter);
+// The statement the list runs: the same rows in the same order as listStatementFromPieces on
+// every backend, without sorting or reading every transaction when there are many.
 Statement searchStatement(const SearchFilter &filter);
 
 struct PatientFields
