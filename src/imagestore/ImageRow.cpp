@@ -1,0 +1,98 @@
+#include "ImageRow.h"
+
+#include "outside/Connection.h"
+
+#include <QRegularExpression>
+
+namespace orv {
+
+ImageRow ImageRow::make(const QString &status, const QString &type, const QString &serverName,
+                        const QString &serverFolder, const QString &fileDir, const QString &fileName,
+                        const QString &fileId)
+{
+    return ImageRow{status, type, fileName, serverName, serverFolder, fileId, fileDir};
+}
+
+QString rowFilePath(const ImageRow &row, const QString &configuredServerName, bool overrideServerName)
+{
+    const QChar sep = QLatin1Char('\\');
+    if (row.status == kStatusNew)
+        return row.fileDir + sep + row.fileName;
+    if (row.status == kStatusSaved)
+        return (overrideServerName ? configuredServerName : row.server) + sep + row.serverFolder + sep + row.fileDir
+               + sep + row.fileName;
+    return {};
+}
+
+QString nativePath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path;
+#else
+    QString p = path;
+    return p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+#endif
+}
+
+QString storedFileType(const QString &fileName)
+{
+    const qsizetype dot = fileName.indexOf(QLatin1Char('.'));
+    const QString ext = dot < 0 ? QString() : fileName.mid(dot + 1);
+    if (ext == QLatin1String("dcm"))
+        return QStringLiteral("Image");
+    if (ext == QLatin1String("avi"))
+        return QStringLiteral("Video");
+    return ext;
+}
+
+namespace {
+bool hasDrive(const QString &text)
+{
+    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
+    return drive.match(text).hasMatch();
+}
+} // namespace
+
+QString unsafeFileNameReason(const QString &fileName)
+{
+    if (fileName.isEmpty())
+        return QStringLiteral("The file name is empty.");
+    if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')))
+        return QStringLiteral("The file name \"%1\" holds a folder separator.").arg(fileName);
+    if (fileName.contains(QLatin1String("..")) || fileName == QLatin1String("."))
+        return QStringLiteral("The file name \"%1\" could name a file outside its folder.").arg(fileName);
+    if (hasDrive(fileName))
+        return QStringLiteral("The file name \"%1\" names a drive.").arg(fileName);
+    if (fileName.contains(QChar(0)))
+        return QStringLiteral("The file name \"%1\" holds a NUL character.").arg(fileName);
+    return {};
+}
+
+QString unsafeRelativeFolderReason(const QString &folder)
+{
+    if (folder.startsWith(QLatin1Char('\\')) || folder.startsWith(QLatin1Char('/')) || hasDrive(folder))
+        return QStringLiteral("The folder \"%1\" is not relative.").arg(folder);
+    for (const QString &part : folder.split(QLatin1Char('\\'))) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..") || part.contains(QLatin1Char('/'))
+            || part.contains(QChar(0)))
+            return QStringLiteral("The folder \"%1\" could name a place outside the server folder.").arg(folder);
+    }
+    return {};
+}
+
+QList<ImageRow> LoadImages(Connection &db, const QString &transNo)
+{
+    RecordSet rs = db.query(QStringLiteral("SELECT Server_Name,Server_Folder,file_id, filedir, filename From pacs..tblFile "
+                                           "WHERE trans_no=?"),
+                            {transNo});
+    QList<ImageRow> rows;
+    for (; !rs.eof(); rs.moveNext()) {
+        const QString name = rs.text(QStringLiteral("filename"));
+        rows << ImageRow::make(kStatusSaved, storedFileType(name), rs.text(QStringLiteral("Server_Name")),
+                               rs.text(QStringLiteral("Server_Folder")), rs.text(QStringLiteral("filedir")), name,
+                               rs.text(QStringLiteral("file_id")));
+    }
+    return rows;
+}
+
+} // namespace orv
