@@ -1,0 +1,291 @@
+// Saving New rows into the server folder tree and tblFile, on SQLite and PostgreSQL.
+#include "common/TestDb.h"
+#include "common/TestMain.h"
+#include "core/Database.h"
+#include "imagestore/ServerStorage.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace orv;
+using namespace orv::test;
+
+class tst_ServerStorage : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<FreshDatabase> m_fresh;
+    std::unique_ptr<Connection> m_db;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_server, m_source, m_folder; // m_folder: the transaction folder of 03/05/2024
+
+    void open(Backend b)
+    {
+        m_fresh = std::make_unique<FreshDatabase>(b);
+        m_db = openDepartmentDatabase(m_fresh->config());
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_server = m_dir->filePath("server");
+        m_source = m_dir->filePath("pacstemp");
+        m_folder = m_server + "/ACQUIRE/US/2024/2024-03-05/00123";
+        QDir().mkpath(m_server + "/ACQUIRE");
+        QDir().mkpath(m_source + "/other");
+    }
+    void source(const QString &name, const QByteArray &content)
+    {
+        QFile f(QDir(m_source).filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(f.fileName()));
+    }
+    static QByteArray content(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    ImageRow row(const QString &name, const QString &folder = QString()) const
+    {
+        return ImageRow::make("New", "Image", "localtemp", "", folder.isEmpty() ? m_source : folder, name, "");
+    }
+    SaveRequest request(const QList<ImageRow> &rows, int day = 5) const
+    {
+        return SaveRequest{"00123", m_server, "ACQUIRE", "US", "T01", "WS1", QDateTime(QDate(2024, 3, day), QTime(9, 30)), rows};
+    }
+    QStringList recorded()
+    {
+        QStringList names;
+        for (const ImageRow &r : LoadImages(*m_db, "00123"))
+            names << r.fileName;
+        names.sort();
+        return names;
+    }
+    QStringList files(const QString &folder) const { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+    // Every record's file is on the server with its source's bytes; one record per file.
+    void verifyRecordsMatchSources()
+    {
+        const QStringList names = recorded();
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+        for (const ImageRow &r : LoadImages(*m_db, "00123"))
+            QCOMPARE(content(nativePath(rowFilePath(r, QString(), false))), content(m_source + "/" + r.fileName));
+    }
+
+private slots:
+    void cleanup()
+    {
+        m_db.reset();
+        m_fresh.reset();
+        m_dir.reset();
+    }
+
+    // New rows are copied into the transaction's day folder and recorded once, values intact;
+    // Saved rows are passed over; a rerun, even on a later day, adds nothing; a different file
+    // under a stored name never replaces it.
+    void savesCopiesAndRecords_data() { addBackendRows(); }
+    void savesCopiesAndRecords()
+    {
+        ORV_FETCH_BACKEND(b);
+        open(b);
+        source("a.dcm", QByteArray(300000, 'a'));
+        source("o'brien.dcm", "apostrophe");
+        source("other/a.dcm", "another a");
+        const QList<ImageRow> rows{row("a.dcm"), ImageRow::make("Saved", "Image", "srv", "X", "1\\2", "old.dcm", "9"),
+                                   row("o'brien.dcm"), row("a.dcm")};
+        QList<int> progress;
+        const SaveOutcome first = ServerStorage::save(*m_db, request(rows),
+                                                      {{}, [&](int done, int total, const QString &) { progress << done << total; }});
+        QVERIFY2(first.ok() && first.folderMessages.isEmpty(), qPrintable(first.failure));
+        QCOMPARE(progress, (QList<int>{1, 3, 2, 3, 3, 3}));
+        QCOMPARE(files(m_folder), (QStringList{"a.dcm", "o'brien.dcm"}));
+        verifyRecordsMatchSources();
+        RecordSet rs = m_db->query("SELECT trans_no, server_name, server_folder, filedir, filename, compname, user_id "
+                                   "FROM pacs..tblFile WHERE filename=?", {"o'brien.dcm"});
+        QCOMPARE((QStringList{rs.text(0), rs.text(1), rs.text(2), rs.text(3), rs.text(4), rs.text(5), rs.text(6)}),
+                 (QStringList{"00123", m_server, "ACQUIRE\\US", "2024\\2024-03-05\\00123", "o'brien.dcm", "WS1", "T01"}));
+
+        const SaveOutcome again = ServerStorage::save(*m_db, request(rows));
+        QVERIFY(again.ok() && again.copied == 0 && again.recorded == 0 && again.alreadyStored == 3);
+        const SaveOutcome nextDay = ServerStorage::save(*m_db, request(rows, 6));
+        QVERIFY(nextDay.ok() && nextDay.copied == 0 && nextDay.recorded == 0);
+        QVERIFY(files(m_server + "/ACQUIRE/US/2024/2024-03-06/00123").isEmpty());
+
+        const SaveOutcome clash = ServerStorage::save(*m_db, request({row("a.dcm", m_source + "/other")}));
+        QCOMPARE(clash.failure, "Cannot write to server. Check permissions.A different file named a.dcm is already in "
+                                    + m_folder + ".");
+        QCOMPARE(content(m_folder + "/a.dcm"), QByteArray(300000, 'a'));
+        QCOMPARE(recorded(), (QStringList{"a.dcm", "o'brien.dcm"}));
+    }
+
+    // Names that could reach outside the storage folder are refused before anything is written;
+    // the rows before them keep their records.
+    void refusesHostileNames_data()
+    {
+        QTest::addColumn<QString>("transNo");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("storedFolder"); // a record already in tblFile
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("backslash") << "00123" << "..\\evil.dcm" << "" << "separator";
+        QTest::newRow("slash") << "00123" << "../evil.dcm" << "" << "separator";
+        QTest::newRow("absolute") << "00123" << "/tmp/evil.dcm" << "" << "separator";
+        QTest::newRow("drive") << "00123" << "C:evil.dcm" << "" << "drive";
+        QTest::newRow("dots") << "00123" << ".." << "" << "outside its folder";
+        QTest::newRow("stored parent") << "00123" << "evil.dcm" << "..\\..\\..\\x" << "outside the server folder";
+        QTest::newRow("stored absolute") << "00123" << "evil.dcm" << "\\tmp" << "not relative";
+        QTest::newRow("transaction") << "..\\.." << "evil.dcm" << "" << "cannot name a folder";
+    }
+    void refusesHostileNames()
+    {
+        QFETCH(QString, transNo);
+        QFETCH(QString, fileName);
+        QFETCH(QString, storedFolder);
+        QFETCH(QString, reason);
+        open(Backend::SQLite);
+        source("good.dcm", "good");
+        source("evil.dcm", "evil");
+        if (!storedFolder.isEmpty())
+            m_db->execute("INSERT INTO pacs..tblFile (trans_no,server_name,server_folder,filedir,filename) "
+                          "VALUES(?,?,?,?,?)", {transNo, m_server, "ACQUIRE\\US", storedFolder, fileName});
+        SaveRequest r = request({row("good.dcm"), row(fileName)});
+        r.transNo = transNo;
+        const SaveOutcome outcome = ServerStorage::save(*m_db, r);
+        QVERIFY2(outcome.failure.startsWith("Cannot write to server. Check permissions.") && outcome.failure.contains(reason),
+                 qPrintable(outcome.failure));
+        const int good = transNo == "00123" ? 1 : 0;
+        QCOMPARE(m_db->query("SELECT 1 FROM pacs..tblFile WHERE filename='good.dcm'").rowCount(), good);
+        QCOMPARE(m_db->query("SELECT 1 FROM pacs..tblFile").rowCount(), good + (storedFolder.isEmpty() ? 0 : 1));
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList{"pacstemp", "server"}));
+        QCOMPARE(QDir(m_server).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"ACQUIRE"});
+        QVERIFY(!QFileInfo::exists("/tmp/evil.dcm"));
+    }
+
+    // A source file gone before the save, a missing server folder and a read-only one are
+    // reported with their reason; nothing is recorded for a file not copied.
+    void reportsFolderAndFileProblems_data() { addBackendRows(); }
+    void reportsFolderAndFileProblems()
+    {
+        ORV_FETCH_BACKEND(b);
+        open(b);
+        source("a.dcm", "a");
+        source("c.dcm", "c");
+        const QString prefix = "Cannot write to server. Check permissions.";
+        const SaveOutcome gone = ServerStorage::save(*m_db, request({row("a.dcm"), row("gone.dcm"), row("c.dcm")}));
+        QCOMPARE(gone.failure, prefix + "Cannot read " + m_source + "/gone.dcm: the file does not exist.");
+        QCOMPARE(recorded(), QStringList{"a.dcm"});
+        QCOMPARE(files(m_folder), QStringList{"a.dcm"});
+
+        SaveRequest r = request({row("c.dcm")});
+        r.serverFolder = "NOSUCH";
+        QStringList shown;
+        const SaveOutcome noFolder = ServerStorage::save(*m_db, r, {[&](const QString &m) { shown << m; }, {}});
+        QString level = m_server + "/NOSUCH/US";
+        QStringList expected;
+        for (const QString &sub : {"", "/2024", "/2024-03-05", "/00123"})
+            expected << "No such file or directory. Check " + (level += sub);
+        QCOMPARE(noFolder.folderMessages, expected);
+        QCOMPARE(shown, expected);
+        QVERIFY2(noFolder.failure.startsWith(prefix + "Cannot create " + level + "/.c.dcm."), qPrintable(noFolder.failure));
+        QCOMPARE(recorded(), QStringList{"a.dcm"});
+
+        // Read-only even for root: the immutable flag where chmod does not bind.
+        const QByteArray folder = QFile::encodeName(m_folder);
+        ::chmod(folder.constData(), 0555);
+        if (::geteuid() == 0 && QProcess::execute("chattr", {"+i", m_folder}) != 0)
+            QSKIP("this system cannot make a folder read-only");
+        const SaveOutcome readOnly = ServerStorage::save(*m_db, request({row("a.dcm"), row("c.dcm")}));
+        if (::geteuid() == 0)
+            QProcess::execute("chattr", {"-i", m_folder});
+        ::chmod(folder.constData(), 0755);
+        QVERIFY2(readOnly.failure.startsWith(prefix + "Cannot create " + m_folder + "/.c.dcm."), qPrintable(readOnly.failure));
+        QCOMPARE(recorded(), QStringList{"a.dcm"});
+        QVERIFY(ServerStorage::save(*m_db, request({row("a.dcm"), row("c.dcm")})).ok());
+        QCOMPARE(recorded(), (QStringList{"a.dcm", "c.dcm"}));
+    }
+
+    // The worker saves on a thread of its own, with a connection of its own, and reports
+    // progress and the outcome by signals.
+    void workerSavesOffTheCallingThread_data() { addBackendRows(); }
+    void workerSavesOffTheCallingThread()
+    {
+        ORV_FETCH_BACKEND(b);
+        open(b);
+        QList<ImageRow> rows;
+        for (int i = 0; i < 5; ++i) {
+            source(QString("img%1.dcm").arg(i), QByteArray(50000 + i, 'x'));
+            rows << row(QString("img%1.dcm").arg(i));
+        }
+        ServerSaveWorker worker;
+        QThread *savingThread = nullptr;
+        connect(&worker, &ServerSaveWorker::progress, &worker, [&] { savingThread = QThread::currentThread(); },
+                Qt::DirectConnection);
+        QSignalSpy progress(&worker, &ServerSaveWorker::progress);
+        QSignalSpy finished(&worker, &ServerSaveWorker::finished);
+        QVERIFY(worker.start(m_fresh->config(), request(rows)));
+        QVERIFY(finished.wait(60000));
+        QVERIFY2(finished.first().first().value<SaveOutcome>().ok(), qPrintable(finished.first().first().value<SaveOutcome>().failure));
+        QCOMPARE(progress.size(), 5);
+        QCOMPARE(progress.last(), (QVariantList{5, 5, QString("img4.dcm")}));
+        QVERIFY(savingThread && savingThread != QThread::currentThread());
+        QCOMPARE(recorded().size(), 5);
+        verifyRecordsMatchSources();
+    }
+
+    // A save killed at random moments never leaves a record without its whole file, nor a torn
+    // file under its own name; a rerun completes the rest without duplicating records.
+    void killedSavesRerunToCompletion_data() { addBackendRows(); }
+    void killedSavesRerunToCompletion()
+    {
+        ORV_FETCH_BACKEND(b);
+        open(b);
+        QRandomGenerator random(20261205);
+        for (int i = 0; i < 20; ++i) {
+            QByteArray bytes(int(random.bounded(200000, 1500000)), Qt::Uninitialized);
+            random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+            source(QString("img%1.dcm").arg(i, 2, 10, QChar('0')), bytes);
+        }
+        const ConnectionConfig &c = m_fresh->config();
+        QStringList args{m_source, m_server, "2024-03-05"};
+        if (b == Backend::SQLite)
+            args << "--data-dir" << c.dataFolder;
+        else
+            args << "--db" << "postgres" << "--db-host" << c.host << "--db-port" << QString::number(c.port)
+                 << "--db-user" << c.user << "--db-name" << c.database;
+        // Each round kills the save a random moment after a random number of rows are done.
+        int killed = 0;
+        for (int round = 0; round < 20; ++round) {
+            QProcess worker;
+            worker.start(ORV_STORE_WORKER, args);
+            QVERIFY(worker.waitForStarted());
+            for (int lines = 0, target = int(random.bounded(20)); lines < target && worker.state() == QProcess::Running;)
+                if (worker.waitForReadyRead(1000))
+                    lines += int(worker.readAllStandardOutput().count('\n'));
+            QThread::usleep(random.bounded(15000));
+            if (worker.state() == QProcess::Running) {
+                worker.kill();
+                ++killed;
+                QVERIFY(worker.waitForFinished(60000));
+            } else {
+                QCOMPARE(worker.exitCode(), 0);
+            }
+            verifyRecordsMatchSources();
+            if (QTest::currentTestFailed())
+                return;
+            for (const QString &name : QDir(m_folder).entryList(QDir::Files))
+                QCOMPARE(content(m_folder + "/" + name), content(m_source + "/" + name));
+        }
+        QVERIFY2(killed > 0, "no save was interrupted");
+        QProcess rerun;
+        rerun.start(ORV_STORE_WORKER, args);
+        QVERIFY(rerun.waitForFinished(120000));
+        QCOMPARE(rerun.readAllStandardError(), QByteArray());
+        QCOMPARE(rerun.exitCode(), 0);
+        verifyRecordsMatchSources();
+        QCOMPARE(recorded().size(), 20);
+    }
+};
+
+ORV_TEST_MAIN(tst_ServerStorage)
+#include "tst_serverstorage.moc"
