@@ -4,6 +4,8 @@
 
 #include <QAbstractTableModel>
 
+#include <QSet>
+
 #include <memory>
 
 namespace orv {
@@ -20,7 +22,10 @@ public:
     explicit TransactionListModel(QObject *parent = nullptr);
 
     // Runs the statement and fetches the first rows; throws orv::Error when it fails
-    // (the list is then empty).
+    // (the list is then empty). The statement's order must be total (it ends with a unique
+    // column) and it must begin with "SELECT ": on a database server it is read in growing
+    // first parts ("SELECT TOP n"), each skipping the transaction numbers already listed.
+    // The connection must outlive the list's rows.
     void search(Connection &db, const Statement &statement);
     void clear();
 
@@ -40,7 +45,17 @@ signals:
     void fetchFailed(const QString &description);
 
 private:
-    std::unique_ptr<Cursor> m_cursor;
+    // The statement's first `top` rows (every row when 0), read whole.
+    QList<QStringList> readFirst(int top);
+    // The rows whose transaction number is not listed yet, now counted as listed.
+    QList<QStringList> unlisted(QList<QStringList> rows);
+
+    std::unique_ptr<Cursor> m_cursor; // SQLite: the open read
+    Connection *m_db = nullptr;       // a server: read in growing first parts
+    Statement m_statement;
+    int m_top = 0;                    // the last part's row limit; 0: it was the whole result
+    bool m_cutAtTop = false;          // the last part ended at its limit: there may be more
+    QSet<QString> m_listed;           // transaction numbers listed, when read in parts
     QList<QStringList> m_rows;
 };
 

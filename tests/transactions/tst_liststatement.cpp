@@ -9,6 +9,7 @@
 #include "transactions/TransactionStore.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTest>
 
 using namespace orv;
@@ -172,6 +173,36 @@ private slots:
         difference = firstDifference(*db, &compared);
         QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("after the changes: ") + difference));
         QCOMPARE(compared, 2 * 192);
+    }
+
+    // Rows that come or go while the list is read in parts are neither listed twice nor lost.
+    void rowsAddedWhileScrollingAreListedOnce_data() { addBackendRows(); }
+    void rowsAddedWhileScrollingAreListedOnce()
+    {
+        ORV_FETCH_BACKEND(b);
+        FreshDatabase fresh(b);
+        auto db = openDepartmentDatabase(fresh.config());
+        patient(*db, 1, QStringLiteral("BB"), QStringLiteral("B"), QVariant());
+        QSet<QString> before;
+        for (int i = 0; i < 450; ++i) {
+            transaction(*db, QString::number(1000 + i), QStringLiteral("1"), QStringLiteral("US"), Day2, false);
+            before.insert(QString::number(1000 + i));
+        }
+        SearchFilter f;
+        f.modality = QStringLiteral("US");
+        TransactionListModel model;
+        model.search(*db, searchStatement(f));
+        QCOMPARE(model.rowCount(), TransactionListModel::FetchSize);
+        QCOMPARE(model.text(0, 1), QStringLiteral("1449"));
+        transaction(*db, QStringLiteral("1"), QVariant(), QStringLiteral("US"), Day2, false); // sorts first
+        while (model.canFetchMore(QModelIndex()))
+            model.fetchMore(QModelIndex());
+        QSet<QString> seen;
+        for (int r = 0; r < model.rowCount(); ++r) {
+            QVERIFY2(!seen.contains(model.text(r, 1)), qPrintable(model.text(r, 1)));
+            seen.insert(model.text(r, 1));
+        }
+        QVERIFY(seen.contains(before));
     }
 };
 
