@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cerrno>
@@ -94,24 +93,29 @@ bool sameContent(const QString &a, const QString &b)
 
 // Copies `source` to `target` (which must not exist) so that `target` appears only whole: the
 // bytes go to a hidden name in the target's folder, are flushed to disk, and are renamed (never
-// replacing a file); then the folder is flushed. Returns false when another file took the name
-// meanwhile (nothing is copied then).
-bool copyWhole(const QString &source, const QString &target)
+// replacing a file); then the folder is flushed. The hidden name is the workstation's own
+// (".name.computer.part"), so what a killed save leaves behind is taken up by the next save of
+// that file from the same workstation. Returns false when another file took the name meanwhile
+// (nothing is copied then).
+bool copyWhole(const QString &source, const QString &target, const QString &computerName)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
     const QFileInfo t(target);
-    const QString partial = t.dir().filePath(
-        QStringLiteral(".%1.%2.part").arg(t.fileName(), QUuid::createUuid().toString(QUuid::Id128)));
+    QString workstation = computerName.isEmpty() ? QStringLiteral("local") : computerName;
+    for (QChar &ch : workstation)
+        if (!(ch.isLetterOrNumber() && ch.unicode() < 128) && ch != QLatin1Char('-') && ch != QLatin1Char('_'))
+            ch = QLatin1Char('_');
+    const QString partial = t.dir().filePath(QStringLiteral(".%1.%2.part").arg(t.fileName(), workstation));
     QFile out(partial);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw Error(QStringLiteral("Cannot create %1: %2").arg(partial, out.errorString()));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(t.fileName(), t.path(), out.errorString()));
     try {
         QByteArray chunk;
         while (!(chunk = in.read(kChunk)).isEmpty())
             if (out.write(chunk) != chunk.size())
-                throw Error(QStringLiteral("Cannot write %1: %2").arg(partial, out.errorString()));
+                throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(t.fileName(), t.path(), out.errorString()));
         if (in.error() != QFileDevice::NoError)
             throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
         syncFile(out);
@@ -233,7 +237,7 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
             if (!storedElsewhere) {
                 const QString target = nativePath(folders.absolute + kSep + row.fileName);
                 if (!QFileInfo::exists(target))
-                    copied = copyWhole(source, target);
+                    copied = copyWhole(source, target, computerName);
                 if (!copied && !sameContent(source, target))
                     throw Error(QStringLiteral("A different file named %1 is already in %2.")
                                     .arg(row.fileName, nativePath(folders.absolute)));

@@ -68,10 +68,11 @@ struct SaveObserver
 // Server storage: files every New row of the list into the transaction's storage folder and
 // records it in pacs..tblFile.
 //
-// Each file is copied under a hidden temporary name in the storage folder, flushed to disk and
-// then renamed to its own name, and the rename is flushed before the record is inserted; so a
-// file on the server under its own name is always whole, and a record is never written before
-// its file. A file already there with the same size and content is not copied again; one with
+// Each file is copied under a hidden name of this workstation in the storage folder
+// (".name.computer.part"), flushed to disk and then renamed to its own name, and the rename is
+// flushed before the record is inserted; so a file on the server under its own name is always
+// whole, and a record is never written before its file. A hidden file left by a killed save is
+// overwritten by the next save of that file from the same workstation. A file already there with the same size and content is not copied again; one with
 // the same name and other content is never replaced (the save stops and says so).
 //
 // A save may be run again after a failure or a crash and completes the rest without

@@ -187,7 +187,7 @@ private slots:
             expected << "No such file or directory. Check " + (level += sub);
         QCOMPARE(noFolder.folderMessages, expected);
         QCOMPARE(shown, expected);
-        QVERIFY2(noFolder.failure.startsWith(prefix + "Cannot create " + level + "/.c.dcm."), qPrintable(noFolder.failure));
+        QVERIFY2(noFolder.failure.startsWith(prefix + "Cannot write c.dcm into " + level + ": "), qPrintable(noFolder.failure));
         QCOMPARE(recorded(), QStringList{"a.dcm"});
 
         // Read-only even for root: the immutable flag where chmod does not bind.
@@ -199,7 +199,7 @@ private slots:
         if (::geteuid() == 0)
             QProcess::execute("chattr", {"-i", m_folder});
         ::chmod(folder.constData(), 0755);
-        QVERIFY2(readOnly.failure.startsWith(prefix + "Cannot create " + m_folder + "/.c.dcm."), qPrintable(readOnly.failure));
+        QVERIFY2(readOnly.failure.startsWith(prefix + "Cannot write c.dcm into " + m_folder + ": "), qPrintable(readOnly.failure));
         QCOMPARE(recorded(), QStringList{"a.dcm"});
         QVERIFY(ServerStorage::save(*m_db, request({row("a.dcm"), row("c.dcm")})).ok());
         QCOMPARE(recorded(), (QStringList{"a.dcm", "c.dcm"}));
@@ -284,6 +284,7 @@ private slots:
         QCOMPARE(rerun.exitCode(), 0);
         verifyRecordsMatchSources();
         QCOMPARE(recorded().size(), 20);
+        QCOMPARE(files(m_folder), QDir(m_source).entryList(QDir::Files)); // no hidden file left behind
     }
 };
 
