@@ -22,14 +22,13 @@ struct PicturePathParts
 };
 PicturePathParts splitPicturePath(const QString &path);
 
-
 // Import non-DICOM: stamps a new image object with the open transaction's identity (advancing
 // its image number), imports the picture (BMP, DIB, JPEG, PNG or AVI) with the extension as the
-// format name, and writes it as a Part 10 file named base name & ".dcm" into `tempFolder`,
-// replacing a file of that name. Returns the New row ("Image", "localtemp", the temporary folder
-// as file dir) and, through `image` when given, the object for the viewer's image set.
-// Throws orv::Error with the reason when the picture cannot be read or the file cannot be
-// written; then no file is written or replaced and the image number is left as it was.
+// format name, and writes it with file meta information as base name & ".dcm" into
+// `tempFolder`, replacing a file of that name. Returns the New row ("Image", "localtemp", the
+// temporary folder as file dir) and, through `image` when given, the object for the viewer's
+// image set. Throws orv::Error with the reason when the picture cannot be read or the file
+// cannot be written; then no file is written or replaced and the image number is left as it was.
 ImageRow importNonDicom(const QString &picturePath, const QString &tempFolder, dicom::Image *image = nullptr);
 
 } // namespace orv
