@@ -107,6 +107,13 @@ private slots:
         QCOMPARE((QStringList{rs.text(0), rs.text(1), rs.text(2), rs.text(3), rs.text(4), rs.text(5), rs.text(6)}),
                  (QStringList{"00123", m_server, "ACQUIRE\\US", "2024\\2024-03-05\\00123", "o'brien.dcm", "WS1", "T01"}));
 
+        ImageRow listed = LoadImages(*m_db, "00123").value(0);
+        QVERIFY(listed.fileId.toInt() > 0);
+        listed.fileId.clear();
+        QVERIFY(listed == ImageRow::make("Saved", "Image", m_server, "ACQUIRE\\US", "2024\\2024-03-05\\00123", listed.fileName, ""));
+        QCOMPARE((QStringList{storedFileType("scan.old.dcm"), storedFileType("clip.avi"), storedFileType("A.DCM")}),
+                 (QStringList{"old.dcm", "Video", "DCM"}));
+
         const SaveOutcome again = ServerStorage::save(*m_db, request(rows));
         QVERIFY(again.ok() && again.copied == 0 && again.recorded == 0 && again.alreadyStored == 3);
         const SaveOutcome nextDay = ServerStorage::save(*m_db, request(rows, 6));
