@@ -1,7 +1,9 @@
-// orv_bench_list [--transactions N] [--patients N] <database options>
-// Fills the department database with N transactions and N patients (once), then times the
-// transaction list: a last-name prefix search (all rows fetched) and the empty search (first
-// screen), five times each, and prints the medians in milliseconds.
+// orv_bench_list [--transactions N] [--patients N] [--runs N] <database options>
+// Fills the department database with N transactions and N patients, in the department register
+// and in the hospital master (once), then times the transaction list in both patient modes: a
+// last-name prefix search (all rows fetched) and the empty search (first screen), median of
+// --runs (default 5) each. The peer in the same run is the list statement built from its
+// pieces, read through one open cursor (the list as it was before it read in index order).
 #include "core/Database.h"
 #include "outside/Error.h"
 #include "transactions/TransactionListModel.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 using namespace orv;
 
@@ -22,40 +25,105 @@ int option(const QStringList &args, const QString &name, int fallback)
     return i >= 0 && i + 1 < args.size() ? args.at(i + 1).toInt() : fallback;
 }
 
+int count(Connection &db, const QString &table)
+{
+    return db.query(QStringLiteral("SELECT count(*) AS n FROM %1").arg(table)).value(QStringLiteral("n")).toInt();
+}
+
 void fill(Connection &db, int transactions, int patients)
 {
-    if (db.query(QStringLiteral("SELECT count(*) AS n FROM pacs..tblTransaction")).value(QStringLiteral("n")).toInt() >= transactions)
-        return;
-    std::printf("filling %d transactions and %d patients...\n", transactions, patients);
-    std::fflush(stdout);
-    if (db.backend() == Backend::SQLite) {
-        db.executeScript(QStringLiteral(
-            "BEGIN;\n"
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %2) "
-            "INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) "
-            "SELECT i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', date('1950-01-01', '+' || (i % 20000) || ' days'), "
-            "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END FROM n;\n"
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-            "INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID) "
-            "SELECT 'B' || i, CAST((i % %2) + 1 AS TEXT), 'H' || ((i % %2) + 1), 'US', 'US01', "
-            "date('2020-01-01', '+' || (i % 2000) || ' days'), '1.2.826.0.1.3680043.2.1143.' || i FROM n;\n"
-            "COMMIT;\nANALYZE;").arg(transactions).arg(patients));
-    } else {
-        db.executeScript(QStringLiteral(
-            "INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) "
-            "SELECT i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', DATE '1950-01-01' + (i % 20000), "
-            "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END FROM generate_series(1, %2) AS i;\n"
-            "INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID) "
-            "SELECT 'B' || i, CAST((i % %2) + 1 AS TEXT), 'H' || ((i % %2) + 1), 'US', 'US01', "
-            "DATE '2020-01-01' + (i % 2000), '1.2.826.0.1.3680043.2.1143.' || i FROM generate_series(1, %1) AS i;\n"
-            "ANALYZE;").arg(transactions).arg(patients));
+    const bool sqlite = db.backend() == Backend::SQLite;
+    bool filled = false;
+    if (count(db, QStringLiteral("pacs..tblTransaction")) < transactions) {
+        filled = true;
+        std::printf("filling %d transactions and %d patients...\n", transactions, patients);
+        std::fflush(stdout);
+        if (sqlite) {
+            db.executeScript(QStringLiteral(
+                "BEGIN;\n"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %2) "
+                "INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) "
+                "SELECT i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', date('1950-01-01', '+' || (i % 20000) || ' days'), "
+                "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END FROM n;\n"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                "INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID) "
+                "SELECT 'B' || i, CAST((i % %2) + 1 AS TEXT), 'H' || ((i % %2) + 1), 'US', 'US01', "
+                "date('2020-01-01', '+' || (i % 2000) || ' days'), '1.2.826.0.1.3680043.2.1143.' || i FROM n;\n"
+                "COMMIT;").arg(transactions).arg(patients));
+        } else {
+            db.executeScript(QStringLiteral(
+                "INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) "
+                "SELECT i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', DATE '1950-01-01' + (i % 20000), "
+                "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END FROM generate_series(1, %2) AS i;\n"
+                "INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID) "
+                "SELECT 'B' || i, CAST((i % %2) + 1 AS TEXT), 'H' || ((i % %2) + 1), 'US', 'US01', "
+                "DATE '2020-01-01' + (i % 2000), '1.2.826.0.1.3680043.2.1143.' || i FROM generate_series(1, %1) AS i;").arg(transactions).arg(patients));
+        }
     }
+    if (count(db, QStringLiteral("Patient_Data..tbMaster")) < patients) {
+        filled = true;
+        std::printf("filling %d hospital master patients...\n", patients);
+        std::fflush(stdout);
+        db.executeScript(sqlite ? QStringLiteral(
+                                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                      "INSERT INTO Patient_Data.tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) "
+                                      "SELECT 'H' || i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', date('1950-01-01', '+' || (i % 20000) || ' days'), "
+                                      "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END FROM n;").arg(patients)
+                                : QStringLiteral(
+                                      "INSERT INTO patient_data.tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) "
+                                      "SELECT 'H' || i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', DATE '1950-01-01' + (i % 20000), "
+                                      "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END FROM generate_series(1, %1) AS i;").arg(patients));
+    }
+    if (filled)
+        db.executeScript(QStringLiteral("ANALYZE;"));
 }
 
 double median(QList<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+struct Timing
+{
+    double ms = 0;
+    int rows = 0;
+};
+
+// Median time of `runs` calls of `read`, which returns the rows it read.
+Timing timed(int runs, const std::function<int()> &read)
+{
+    QList<double> times;
+    Timing t;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        t.rows = read();
+        times << clock.nsecsElapsed() / 1e6;
+    }
+    t.ms = median(times);
+    return t;
+}
+
+// The list: `all` fetches every row, otherwise the first screen.
+int list(Connection &db, const SearchFilter &f, bool all)
+{
+    TransactionListModel model;
+    model.search(db, searchStatement(f));
+    while (all && model.canFetchMore(QModelIndex()))
+        model.fetchMore(QModelIndex());
+    return model.rowCount();
+}
+
+// The statement from its pieces through one open cursor.
+int asWritten(Connection &db, const SearchFilter &f, bool all)
+{
+    const Statement s = listStatementFromPieces(f);
+    auto cursor = db.openCursor(s.sql, s.params);
+    QList<QStringList> rows;
+    while (cursor->fetch(TransactionListModel::FetchSize, rows) && all) {
+    }
+    return int(rows.size());
 }
 } // namespace
 
@@ -66,30 +134,25 @@ int main(int argc, char **argv)
     try {
         auto db = openDepartmentDatabase(databaseConfig(args));
         fill(*db, option(args, QStringLiteral("--transactions"), 1000000), option(args, QStringLiteral("--patients"), 200000));
-        SearchFilter prefix;
-        prefix.modality = QStringLiteral("US");
-        prefix.text = QStringLiteral("LN1234");
-        SearchFilter empty;
-        empty.modality = QStringLiteral("US");
-        QList<double> prefixTimes, emptyTimes;
-        int prefixRows = 0;
-        for (int i = 0; i < 5; ++i) {
-            TransactionListModel model;
-            QElapsedTimer t;
-            t.start();
-            model.search(*db, searchStatement(prefix));
-            while (model.canFetchMore(QModelIndex()))
-                model.fetchMore(QModelIndex());
-            prefixTimes << t.nsecsElapsed() / 1e6;
-            prefixRows = model.rowCount();
-            TransactionListModel all;
-            t.restart();
-            all.search(*db, searchStatement(empty));
-            emptyTimes << t.nsecsElapsed() / 1e6;
+        const int runs = option(args, QStringLiteral("--runs"), 5);
+        const QString backend = backendName(db->backend());
+        for (int hosp : {0, 1}) {
+            SearchFilter prefix;
+            prefix.useHospPat = hosp;
+            prefix.modality = QStringLiteral("US");
+            prefix.text = QStringLiteral("LN1234");
+            SearchFilter empty = prefix;
+            empty.text.clear();
+            const char *mode = hosp ? "hospital master" : "department register";
+            const Timing p = timed(runs, [&] { return list(*db, prefix, true); });
+            const Timing pw = timed(runs, [&] { return asWritten(*db, prefix, true); });
+            const Timing e = timed(runs, [&] { return list(*db, empty, false); });
+            const Timing ew = timed(runs, [&] { return asWritten(*db, empty, false); });
+            std::printf("%s, %s: prefix search (%d rows) median %.1f ms (statement as written: %d rows, %.1f ms); "
+                        "empty search first screen (%d rows) median %.1f ms (as written: %d rows, %.1f ms)\n",
+                        qPrintable(backend), mode, p.rows, p.ms, pw.rows, pw.ms, e.rows, e.ms, ew.rows, ew.ms);
+            std::fflush(stdout);
         }
-        std::printf("%s: prefix search (%d rows) median %.1f ms; empty search first screen (%d rows) median %.1f ms\n",
-                    qPrintable(backendName(db->backend())), prefixRows, median(prefixTimes),
-                    TransactionListModel::FetchSize, median(emptyTimes));
     } catch (const Error &e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.description()));
         return 1;

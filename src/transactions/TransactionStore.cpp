@@ -31,6 +31,16 @@ void modality(Statement &s, const SearchFilter &f)
     }
 }
 
+// The name or number prefix.
+void prefix(Statement &s, const SearchFilter &f, bool hosp)
+{
+    if (f.text.isEmpty())
+        return;
+    s.sql += hosp ? QStringLiteral("AND (LastName LIKE ? + '%' OR t.trans_no LIKE ? + '%') ")
+                  : QStringLiteral("AND (p.name_last LIKE ? + '%' OR t.trans_no LIKE ? + '%') ");
+    s.params << f.text << f.text;
+}
+
 // The exam date and pending interpretations.
 void dateAndPending(Statement &s, const SearchFilter &f)
 {
@@ -40,6 +50,12 @@ void dateAndPending(Statement &s, const SearchFilter &f)
     }
     if (f.pendingOnly)
         s.sql += QStringLiteral(" AND t.interpretation is null  ");
+}
+
+void order(Statement &s, bool hosp)
+{
+    s.sql += hosp ? QStringLiteral("ORDER BY p.LastName , p.FirstName, p.MiddleName,trans_id desc")
+                  : QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
 }
 } // namespace
 
@@ -51,25 +67,20 @@ Statement listStatementFromPieces(const SearchFilter &f)
     s.sql += QStringLiteral(" FROM");
     joins(s.sql, hosp);
     modality(s, f);
-    if (!f.text.isEmpty()) {
-        s.sql += hosp ? QStringLiteral("AND (LastName LIKE ? + '%' OR t.trans_no LIKE ? + '%') ")
-                      : QStringLiteral("AND (p.name_last LIKE ? + '%' OR t.trans_no LIKE ? + '%') ");
-        s.params << f.text << f.text;
-    }
+    prefix(s, f, hosp);
     dateAndPending(s, f);
-    s.sql += hosp ? QStringLiteral("ORDER BY p.LastName , p.FirstName, p.MiddleName,trans_id desc")
-                  : QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
+    order(s, hosp);
     return s;
 }
 
 Statement searchStatement(const SearchFilter &f)
 {
-    if (f.useHospPat == 1)
-        return listStatementFromPieces(f);
-    // The department register: the same columns, joins and filters.
+    const bool hosp = f.useHospPat == 1;
     Statement s;
-    columns(s.sql, false);
+    columns(s.sql, hosp);
     if (f.text.isEmpty()) {
+        if (hosp)
+            return listStatementFromPieces(f);
         // The order comes from the transaction's copy of its patient's names (list_last,
         // list_first, list_middle, kept by the schema's triggers), which an index holds in list
         // order: the first screen is read without sorting every transaction.
@@ -81,19 +92,23 @@ Statement searchStatement(const SearchFilter &f)
         return s;
     }
     // A prefix: the transactions of the patients whose last name starts with it, and those whose
-    // number does, each found by its own index (one OR over both tables reads every row), drive
-    // the read (CROSS JOIN keeps them first on SQLite), and the few rows found are sorted.
-    // The pattern is bound whole so that the database sees its fixed prefix.
-    s.sql += QStringLiteral(" FROM (SELECT pt.trans_id AS found_id FROM pacs..tblPatient pp INNER JOIN pacs..tblTransaction pt "
-                            "ON pt.patient_id = cast(pp.patient_id as varchar) WHERE pp.name_last LIKE ? "
-                            "UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
+    // number does, each found on its own (one OR over both tables reads every row), drive the
+    // read (CROSS JOIN keeps them first on SQLite); the prefix condition itself still decides,
+    // and the few rows found are sorted. The pattern is bound whole so that the database sees its
+    // fixed prefix.
+    s.sql += hosp ? QStringLiteral(" FROM (SELECT ht.trans_id AS found_id FROM Patient_Data.dbo.tbmaster hp INNER JOIN pacs..tblTransaction ht "
+                                   "ON ht.hospnum = hp.hospnum WHERE hp.LastName LIKE ? ")
+                  : QStringLiteral(" FROM (SELECT pt.trans_id AS found_id FROM pacs..tblPatient pp INNER JOIN pacs..tblTransaction pt "
+                                   "ON pt.patient_id = cast(pp.patient_id as varchar) WHERE pp.name_last LIKE ? ");
+    s.sql += QStringLiteral("UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
     const QString pattern = f.text + QLatin1Char('%');
     s.params << pattern << pattern;
-    joins(s.sql, false);
+    joins(s.sql, hosp);
     modality(s, f);
     s.sql += QStringLiteral("AND t.trans_id = k.found_id ");
+    prefix(s, f, hosp);
     dateAndPending(s, f);
-    s.sql += QStringLiteral("ORDER BY name_last,name_first,name_middle,trans_no desc");
+    order(s, hosp);
     return s;
 }
 

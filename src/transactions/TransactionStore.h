@@ -31,7 +31,7 @@ struct SearchFilter
 // The list statement, from its pieces in their order; the search text and the date are bound.
 Statement listStatementFromPieces(const SearchFilter &filter);
 // The statement the list runs: the same rows in the same order as listStatementFromPieces on
-// every backend, without sorting or reading every transaction when there are many.
+// every backend, read through indexes where that one reads or sorts every transaction.
 Statement searchStatement(const SearchFilter &filter);
 
 struct PatientFields
