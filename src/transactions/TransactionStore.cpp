@@ -78,9 +78,20 @@ Statement searchStatement(const SearchFilter &f)
     const bool hosp = f.useHospPat == 1;
     Statement s;
     columns(s.sql, hosp);
+    if (f.text.isEmpty() && hosp) {
+        if (f.dateSpecified)
+            return listStatementFromPieces(f); // the date's index finds the few rows
+        // The hospital master's name index gives the order of the names (CROSS JOIN keeps it
+        // the outer loop on SQLite): only the transactions of one name are sorted at a time.
+        s.sql += QStringLiteral(" FROM Patient_Data.dbo.tbmaster p CROSS JOIN pacs..tblTransaction t "
+                                "left outer join pacs..tblExam e ON e.exam_id = t.exam_id ");
+        modality(s, f);
+        s.sql += QStringLiteral("AND p.hospnum = t.hospnum ");
+        dateAndPending(s, f);
+        order(s, true);
+        return s;
+    }
     if (f.text.isEmpty()) {
-        if (hosp)
-            return listStatementFromPieces(f);
         // The order comes from the transaction's copy of its patient's names (list_last,
         // list_first, list_middle, kept by the schema's triggers), which an index holds in list
         // order: the first screen is read without sorting every transaction.

@@ -141,11 +141,13 @@ private slots:
             for (const char *h : {"H12", "H13", "H16", "H17", "H19", "H22"})
                 master(*db, QLatin1String(h), QStringLiteral("M") + QLatin1String(h), QStringLiteral("F"));
             master(*db, QStringLiteral("H15"), QStringLiteral("MH13"), QStringLiteral("F")); // the names of H13
+            db->execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum,FirstName) VALUES('H012','NONAME')"));
             transaction(*db, QStringLiteral("5"), QVariant(), QStringLiteral("US"), Day2, false);
             transaction(*db, QStringLiteral("50"), QStringLiteral("012"), QStringLiteral("US"), Day2, false); // not patient 12
             transaction(*db, QStringLiteral("51"), QStringLiteral("99"), QStringLiteral("US"), Day1, false);  // no such patient yet
             transaction(*db, QStringLiteral("52"), QStringLiteral("12"), QStringLiteral("CT"), Day2, true);
             transaction(*db, QStringLiteral("53"), QStringLiteral("13"), QVariant(), Day2, false);
+            db->execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID) VALUES('54','13','H13','US')"));
             transaction(*db, QStringLiteral("60"), QStringLiteral("13"), QStringLiteral("US"), Day2, false);
             transaction(*db, QStringLiteral("61"), QStringLiteral("18"), QStringLiteral("US"), Day2, false);
             transaction(*db, QStringLiteral("62"), QStringLiteral("21"), QStringLiteral("US"), Day2, false);
