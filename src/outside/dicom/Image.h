@@ -23,7 +23,7 @@ class Image
 {
 public:
     Image();
-    // Reads a DICOM file (Part 10, or a bare data set). Throws Error with the reason when the
+    // Reads a DICOM file (a PS3.10 file, or a bare data set). Throws Error with the reason when the
     // file is unreadable or malformed.
     static Image fromFile(const QString &path);
 
@@ -59,7 +59,7 @@ public:
     void exportPicture(const QString &path, const QString &format) const;
     // Writes the first frameCount frames as an AVI (Motion JPEG) of the given quality.
     void exportVideo(const QString &path, int frameCount, int quality = 90) const;
-    // Writes a Part 10 file with file meta information in the given transfer syntax (explicit
+    // Writes a PS3.10 file with file meta information in the given transfer syntax (explicit
     // or implicit VR little endian, JPEG baseline or extended "1.2.840.10008.1.2.4.51"); quality
     // 1..100 applies to JPEG. An existing file is replaced.
     void writeFile(const QString &path, const QString &transferSyntax = QLatin1String(kExplicitLittleEndian),

@@ -39,7 +39,7 @@ void putLe(QByteArray &b, qsizetype at, int size, quint32 v)
         b[at + i] = char(v >> (8 * i));
 }
 
-// Top-level elements of an explicit VR little endian Part 10 file: where each starts, where its
+// Top-level elements of an explicit VR little endian PS3.10 file: where each starts, where its
 // length field is and how wide.
 struct Header
 {
