@@ -2,19 +2,12 @@
 # Pictures to JPEG (1.2.840.10008.1.2.4.51, quality 100) Secondary Capture files:
 # orvaline-cli dicomize (one process) against a shell loop of DCMTK img2dcm (+ dcmcjpeg for the
 # same JPEG output), and our throughput against libjpeg-turbo's tjbench on the same frames.
-# usage: bench/dicomize.sh [build-dir]   (default build-dicom; SMALL=300 LARGE=100 frames)
+# usage: bench/dicomize.sh [build-dir]   (default build; SMALL=300 LARGE=100 frames)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-$root/build-dicom}
-cli="$build/src/cli/orvaline-cli"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh" "$@"
 small=${SMALL:-300}
 large=${LARGE:-100}
-[[ -x $cli ]] || { echo "build orvaline-cli first ($cli)"; exit 1; }
-work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
-ratio() { calc "$1 / $2" 2; }
 
 echo "making $small frames of 720x576 and $large of 1920x1080 (24-bit BMP)"
 mkdir -p "$work/in"

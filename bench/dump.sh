@@ -1,18 +1,11 @@
 #!/usr/bin/env bash
 # Attribute dump of 1000 files: orvaline-cli dump against dcmdump, both given all files in one
 # command, and both run once per file from a shell loop.
-# usage: bench/dump.sh [build-dir]   (default build-dicom; COUNT=1000)
+# usage: bench/dump.sh [build-dir]   (default build; COUNT=1000)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-$root/build-dicom}
-cli="$build/src/cli/orvaline-cli"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh" "$@"
 count=${COUNT:-1000}
-[[ -x $cli ]] || { echo "build orvaline-cli first ($cli)"; exit 1; }
-work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
-ratio() { calc "$1 / $2" 2; }
 
 # A mix: Secondary Capture made here (plain and JPEG) and real-world samples with sequences.
 mkdir -p "$work/pic" "$work/seed" "$work/files"

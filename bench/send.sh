@@ -1,21 +1,14 @@
 #!/usr/bin/env bash
 # 500 Secondary Capture images to storescp: orvaline-cli send (one association per image, as
 # the workstation sends) against DCMTK storescu sending the same files over one association.
-# usage: bench/send.sh [build-dir]   (default build-dicom; COUNT=500, SIZE=640x480)
+# usage: bench/send.sh [build-dir]   (default build; COUNT=500, SIZE=640x480)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-$root/build-dicom}
-cli="$build/src/cli/orvaline-cli"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh" "$@"
 count=${COUNT:-500}
 size=${SIZE:-640x480}
-[[ -x $cli ]] || { echo "build orvaline-cli first ($cli)"; exit 1; }
-work=$(mktemp -d)
 scp_pid=
 cleanup() { [[ -n $scp_pid ]] && kill "$scp_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
-ratio() { calc "$1 / $2" 2; }
 
 mkdir -p "$work/pic" "$work/in"
 for v in 0 1 2 3; do convert -seed "$v" -size "$size" plasma:fractal -blur 0x3 -type TrueColor "BMP3:$work/seed$v.bmp"; done
