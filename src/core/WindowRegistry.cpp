@@ -56,4 +56,12 @@ QWidget *WindowRegistry::show(const QString &name)
     return w;
 }
 
+void WindowRegistry::disableUnlessRegistered(QWidget *control, const QString &name)
+{
+    if (has(name))
+        return;
+    control->setEnabled(false);
+    control->setToolTip(QStringLiteral("Not available in this build yet."));
+}
+
 } // namespace orv

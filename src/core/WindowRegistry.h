@@ -22,6 +22,9 @@ public:
     static QWidget *loaded(const QString &name);
     // Shows the window, not modal, and brings it to the front.
     static QWidget *show(const QString &name);
+    // A control that opens `name` is disabled, with a tooltip saying so, while nothing is
+    // registered under that name (the window belongs to a later part of the program).
+    static void disableUnlessRegistered(QWidget *control, const QString &name);
 };
 
 } // namespace orv

@@ -128,10 +128,7 @@ frmOptions::frmOptions()
         w->raise();
     });
     connect(cmdDICOM, &QPushButton::clicked, this, [] { WindowRegistry::show(QStringLiteral("OptionsBox")); });
-    if (!WindowRegistry::has(QStringLiteral("OptionsBox"))) {
-        cmdDICOM->setEnabled(false);
-        cmdDICOM->setToolTip(QStringLiteral("The DICOM node settings are not part of this build yet."));
-    }
+    WindowRegistry::disableUnlessRegistered(cmdDICOM, QStringLiteral("OptionsBox"));
     connect(cmdResetSettings, &QPushButton::clicked, this, &frmOptions::cmdResetSettings_Click);
     connect(cmdResetWindowPos, &QPushButton::clicked, this, &frmOptions::cmdResetWindowPos_Click);
     connect(cmdAddHospNum, &QPushButton::clicked, this, &frmOptions::cmdAddHospNum_Click);

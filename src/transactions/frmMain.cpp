@@ -41,10 +41,7 @@ QPushButton *toolButton(QWidget *parent, const char *name, const QString &captio
 {
     QPushButton *b = makeButton(parent, name, caption);
     QObject::connect(b, &QPushButton::clicked, parent, [window] { WindowRegistry::show(window); });
-    if (!WindowRegistry::has(window)) {
-        b->setEnabled(false);
-        b->setToolTip(QStringLiteral("Not available in this build yet."));
-    }
+    WindowRegistry::disableUnlessRegistered(b, window);
     return b;
 }
 

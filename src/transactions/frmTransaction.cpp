@@ -51,7 +51,6 @@ public:
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
-const QString notYet = QStringLiteral("Not available in this build yet.");
 } // namespace
 
 frmTransaction *frmTransaction::instance()
@@ -157,10 +156,7 @@ void frmTransaction::buildLayout()
                              std::pair{btnTechID, "frmSelectTech"}, std::pair{btnExamID, "frmExams"},
                              std::pair{cmdCoded, "frmExamCoded"}, std::pair{cmdSave, "frmReport"},
                              std::pair{cmdSavePrint, "frmReport"}}) {
-        if (!WindowRegistry::has(QLatin1String(window))) {
-            b->setEnabled(false);
-            b->setToolTip(notYet);
-        }
+        WindowRegistry::disableUnlessRegistered(b, QLatin1String(window));
     }
     lblSaved = new QLabel(QStringLiteral("(Saved)"), this);
     lblSaved->setObjectName(QStringLiteral("lblSaved"));
