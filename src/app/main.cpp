@@ -1,4 +1,5 @@
 // The start-up routine of the workstation.
+#include "acquisition/Registration.h"
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
@@ -20,7 +21,8 @@ const char *usage =
     "Usage: orvaline [--demo] [--login CODE] [database options]\n"
     "       orvaline --add-user CODE --name \"FULL NAME\" [--dept CODE] [database options]\n"
     "\n"
-    "  --demo                 seed the demonstration data once and use a demo image server folder\n"
+    "  --demo                 seed the demonstration data once, use a demo image server folder and\n"
+    "                         list the \"Test Pattern\" capture driver\n"
     "  --login CODE           log in as CODE with the password read from standard input\n"
     "  --add-user CODE        add an account; the password is read from standard input\n"
     "  --db sqlite|postgres|sqlserver, --db-host H, --db-port P, --db-name N, --db-user U,\n"
@@ -78,6 +80,7 @@ int main(int argc, char **argv)
     if (args.contains(QStringLiteral("--add-user")))
         return addUser(args);
 
+    orv::registerAcquisitionWindows(args.contains(QStringLiteral("--demo")));
     orv::StartupOptions options;
     options.arguments = args;
     options.demo = args.contains(QStringLiteral("--demo"));

@@ -1,0 +1,20 @@
+#include "Registration.h"
+
+#include "frmAcquire.h"
+
+#include "core/SharedState.h"
+#include "core/WindowRegistry.h"
+#include "outside/capture/CaptureDriver.h"
+
+namespace orv {
+
+void registerAcquisitionWindows(bool demo)
+{
+    WindowRegistry::registerWindow(QStringLiteral("frmAcquire"), [] { return frmAcquire::instance(); });
+    const bool setting = SettingsStore::intOf(settings().read(apps::Orvaline, QStringLiteral("Capture"),
+                                                              QStringLiteral("TestPattern"))) == 1;
+    if (demo || setting)
+        capture::setTestPatternEnabled(true);
+}
+
+} // namespace orv

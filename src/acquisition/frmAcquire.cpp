@@ -1,0 +1,744 @@
+#include "frmAcquire.h"
+
+#include "frmPresets.h"
+#include "frmSelectDriver.h"
+
+#include "core/CoreRoutines.h"
+#include "core/OpenTransaction.h"
+#include "core/SharedState.h"
+#include "core/WindowHelpers.h"
+#include "core/frmOptions.h"
+#include "outside/Prompter.h"
+#include "outside/capture/CaptureControl.h"
+#include "outside/dicom/Toolkit.h"
+#include "viewer/frmImageViewer.h"
+
+#if __has_include("imagestore/ctlImageList.h")
+#include "imagestore/ctlImageList.h"
+#define ORV_HAVE_IMAGE_LIST 1
+#endif
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace orv {
+
+namespace {
+
+const QString kSection = QStringLiteral("Codec");
+const QString kNoDrivers = QStringLiteral("There are no drivers installed!");
+const QString kConnectFailed = QStringLiteral("An error occured attempting to connect to the specified device driver!");
+const QString kCaptureFailed = QStringLiteral("An error occured while capturing the frame...");
+const QString kErrorTitle = QStringLiteral("Error:");
+
+int readSetting(const QString &key)
+{
+    return SettingsStore::intOf(settings().read(apps::VelmorOrvaline, kSection, key));
+}
+
+void writeSetting(const QString &key, int value)
+{
+    settings().write(apps::VelmorOrvaline, kSection, key, QString::number(value));
+}
+
+// The encoding lists of the clip recording, filled when the window opens.
+QStringList audioFormats()
+{
+    QStringList out{QStringLiteral("[Default/No Recompression]")};
+    for (const char *rate : {"8", "11.025", "12", "16", "22.050", "24", "32", "44.100", "48"})
+        for (const char *kind : {"8 Bit, Mono", "8 Bit, Stereo", "16 Bit, Mono", "16 Bit, Stereo"})
+            out << QStringLiteral("%1 KHz, %2").arg(QLatin1String(rate), QLatin1String(kind));
+    return out;
+}
+
+template<typename W>
+W *named(QWidget *parent, const char *name, const QString &caption = QString())
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    if constexpr (requires { w->setText(caption); })
+        if (!caption.isEmpty())
+            w->setText(caption);
+    return w;
+}
+
+QComboBox *comboOf(QWidget *parent, const char *name)
+{
+    auto *c = named<QComboBox>(parent, name);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return c;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *g = new QGroupBox(caption.trimmed(), parent);
+    if (name)
+        g->setObjectName(QLatin1String(name));
+    return g;
+}
+
+QWidget *row(QWidget *parent, std::initializer_list<QWidget *> widgets, bool stretch = true)
+{
+    auto *w = new QWidget(parent);
+    auto *l = new QHBoxLayout(w);
+    l->setContentsMargins(0, 0, 0, 0);
+    for (QWidget *x : widgets)
+        l->addWidget(x);
+    if (stretch)
+        l->addStretch();
+    return w;
+}
+
+class OverrideCursor
+{
+public:
+    OverrideCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~OverrideCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+frmAcquire *frmAcquire::instance()
+{
+    auto &w = windowInstance<frmAcquire>();
+    if (!w)
+        w = new frmAcquire();
+    return w;
+}
+
+frmAcquire *frmAcquire::loaded()
+{
+    return windowInstance<frmAcquire>();
+}
+
+frmAcquire::frmAcquire()
+{
+    setObjectName(QStringLiteral("frmAcquire"));
+    setWindowTitle(QStringLiteral("Acquire"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_writer = new FrameWriter(this);
+    buildLayout();
+    applyDisconnectedState();
+    cmdCaptureBMP->setEnabled(false);
+    cmdCaptureAVI->setEnabled(false);
+    for (QPushButton *b : {cmdEncode, cmdStopEncoder, cmdPause, cmdResume, cmdAboutCODEC, cmdConfigureCODEC})
+        b->setEnabled(false);
+
+    connect(cmdSelect, &QPushButton::clicked, this, &frmAcquire::cmdSelect_Click);
+    connect(cmdConnect, &QPushButton::clicked, this, &frmAcquire::cmdConnect_Click);
+    connect(cmdDisconnect, &QPushButton::clicked, this, &frmAcquire::cmdDisconnect_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmAcquire::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmAcquire::Command2_Click);
+    connect(cmdCaptureBMP, &QPushButton::clicked, this, &frmAcquire::cmdCaptureBMP_Click);
+    connect(cmdSourceDialog, &QPushButton::clicked, actiVideoX1, &capture::CaptureControl::ShowSourceDialog);
+    connect(cmdFormatDialog, &QPushButton::clicked, actiVideoX1, &capture::CaptureControl::ShowFormatDialog);
+    connect(btnFormatDialog, &QPushButton::clicked, actiVideoX1, &capture::CaptureControl::ShowFormatDialog);
+    connect(cmdDisplayDialog, &QPushButton::clicked, actiVideoX1, &capture::CaptureControl::ShowDisplayDialog);
+    connect(cmdCompressionDialog, &QPushButton::clicked, actiVideoX1, &capture::CaptureControl::ShowCompressionDialog);
+    connect(cmdSavePreset, &QPushButton::clicked, this, [this] { openPresets(true); });
+    connect(cmdLoadPreset, &QPushButton::clicked, this, [this] { openPresets(false); });
+    connect(chkShowOptions, &QCheckBox::toggled, fraOptions, &QWidget::setVisible);
+    connect(cmdCancel, &QPushButton::clicked, this, [this] {
+        if (cmdCancel->isEnabled())
+            close();
+    });
+    for (auto [option, mode] : {std::pair{optDsplNone, 0}, std::pair{optDsplOverlay, 1}, std::pair{optDsplPreview, 2}})
+        connect(option, &QRadioButton::clicked, this, [this, mode = mode] { actiVideoX1->setDisplayMode(mode); });
+    for (auto [check, combo] : {std::pair{chkDatarate, cmbDatarate}, std::pair{chkKeyframes, cmbKeyframes},
+                                std::pair{chkInterleave, cmbInterleave}})
+        connect(check, &QCheckBox::toggled, combo, &QWidget::setEnabled);
+    for (QRadioButton *o : {optSourceFile, optSourceVfW})
+        connect(o, &QRadioButton::clicked, this, [this] {
+            ReloadCODECs();
+            EncodeEnable();
+        });
+    connect(actiVideoX1, &capture::CaptureControl::captureFinished, this, &frmAcquire::CaptureFinished);
+    connect(actiVideoX1, &capture::CaptureControl::videoLost, this, &frmAcquire::videoLost);
+    connect(m_writer, &FrameWriter::stored, this, &frmAcquire::frameWritten);
+    connect(m_writer, &FrameWriter::failed, this, &frmAcquire::frameFailed);
+    connect(m_writer, &FrameWriter::idle, this, &frmAcquire::refreshCloseButton);
+    qApp->installEventFilter(this);
+}
+
+frmAcquire::~frmAcquire()
+{
+    qApp->removeEventFilter(this);
+    delete m_writer; // finishes the frame being written before the control goes
+    m_writer = nullptr;
+    if (actiVideoX1->VideoConnected())
+        actiVideoX1->DisconnectVideo();
+}
+
+void frmAcquire::buildLayout()
+{
+    actiVideoX1 = new capture::CaptureControl(this);
+    actiVideoX1->setObjectName(QStringLiteral("actiVideoX1"));
+    actiVideoX1->setMinimumSize(480, 360);
+    actiVideoX1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+    // Driver area.
+    auto *fraDriver = frame(this, "fraDriver", QStringLiteral("Video Source"));
+    cmbDevices = comboOf(fraDriver, "cmbDevices");
+    cmbResolution = comboOf(fraDriver, "cmbResolution");
+    cmdSelect = named<QPushButton>(fraDriver, "cmdSelect", QStringLiteral("Select/Apply"));
+    chkCaptureAudio = named<QCheckBox>(fraDriver, "chkCaptureAudio", QStringLiteral("Capt&ure Audio"));
+    chkHitOKToCapture = named<QCheckBox>(fraDriver, "chkHitOKToCapture", QStringLiteral("Hit OK to Capture"));
+    cmdConnect = named<QPushButton>(fraDriver, "cmdConnect", QStringLiteral("Connect"));
+    cmdDisconnect = named<QPushButton>(fraDriver, "cmdDisconnect", QStringLiteral("Disconnect"));
+    Command2 = named<QPushButton>(fraDriver, "Command2", QStringLiteral("&Connect Source"));
+    Command1 = named<QPushButton>(fraDriver, "Command1", QStringLiteral("&Disconnect Source"));
+    lblVideoConnected = named<QLabel>(this, "lblVideoConnected", QStringLiteral("Video Not Connected"));
+    QFont bold = lblVideoConnected->font();
+    bold.setBold(true);
+    lblVideoConnected->setFont(bold);
+    auto *driverGrid = new QGridLayout(fraDriver);
+    driverGrid->addWidget(new QLabel(QStringLiteral("Available Drivers:"), fraDriver), 0, 0, 1, 2);
+    driverGrid->addWidget(cmbDevices, 1, 0, 1, 2);
+    driverGrid->addWidget(new QLabel(QStringLiteral("Requested Resolution:"), fraDriver), 2, 0);
+    driverGrid->addWidget(cmbResolution, 2, 1);
+    driverGrid->addWidget(cmdSelect, 3, 1);
+    driverGrid->addWidget(chkCaptureAudio, 3, 0);
+    driverGrid->addWidget(chkHitOKToCapture, 4, 0, 1, 2);
+    driverGrid->addWidget(cmdConnect, 5, 0);
+    driverGrid->addWidget(cmdDisconnect, 5, 1);
+    driverGrid->addWidget(Command2, 6, 0);
+    driverGrid->addWidget(Command1, 6, 1);
+
+    // Display mode.
+    auto *fraDisplay = frame(this, "fraDisplay", QStringLiteral(" Display mode "));
+    optDsplNone = named<QRadioButton>(fraDisplay, "optDsplNone", QStringLiteral("None"));
+    optDsplOverlay = named<QRadioButton>(fraDisplay, "optDsplOverlay", QStringLiteral("Overlay"));
+    optDsplPreview = named<QRadioButton>(fraDisplay, "optDsplPreview", QStringLiteral("Preview"));
+    auto *displayRow = new QHBoxLayout(fraDisplay);
+    for (QRadioButton *o : {optDsplNone, optDsplOverlay, optDsplPreview})
+        displayRow->addWidget(o);
+
+    // Driver dialogs and presets.
+    auto *fraDialogs = frame(this, "fraDialogs", QStringLiteral("Driver"));
+    cmdSourceDialog = named<QPushButton>(fraDialogs, "cmdSourceDialog", QStringLiteral("Source Dialog"));
+    cmdFormatDialog = named<QPushButton>(fraDialogs, "cmdFormatDialog", QStringLiteral("Format Dialog"));
+    cmdDisplayDialog = named<QPushButton>(fraDialogs, "cmdDisplayDialog", QStringLiteral("Display Dialog"));
+    cmdCompressionDialog = named<QPushButton>(fraDialogs, "cmdCompressionDialog", QStringLiteral("Compression Dialog"));
+    cmdSavePreset = named<QPushButton>(fraDialogs, "cmdSavePreset", QStringLiteral("Save Preset"));
+    cmdLoadPreset = named<QPushButton>(fraDialogs, "cmdLoadPreset", QStringLiteral("Load Preset"));
+    auto *dialogGrid = new QGridLayout(fraDialogs);
+    dialogGrid->addWidget(cmdSourceDialog, 0, 0);
+    dialogGrid->addWidget(cmdFormatDialog, 0, 1);
+    dialogGrid->addWidget(cmdDisplayDialog, 1, 0);
+    dialogGrid->addWidget(cmdCompressionDialog, 1, 1);
+    dialogGrid->addWidget(cmdSavePreset, 2, 0);
+    dialogGrid->addWidget(cmdLoadPreset, 2, 1);
+
+    // Commands.
+    cmdCaptureBMP = named<QPushButton>(this, "cmdCaptureBMP", QStringLiteral("Capture &Frame"));
+    cmdEncode = named<QPushButton>(this, "cmdEncode", QStringLiteral("Capture &Video"));
+    cmdStopEncoder = named<QPushButton>(this, "cmdStopEncoder", QStringLiteral("&Stop"));
+    cmdPause = named<QPushButton>(this, "cmdPause", QStringLiteral("&Pause"));
+    cmdResume = named<QPushButton>(this, "cmdResume", QStringLiteral("&Resume"));
+    cmdCancel = named<QPushButton>(this, "cmdCancel", QStringLiteral("Close"));
+    chkShowOptions = named<QCheckBox>(this, "chkShowOptions", QStringLiteral("Show &Options"));
+    cmdCaptureBMP->setDefault(true);
+    fraEnc = frame(this, "fraEnc", QString());
+    (new QHBoxLayout(fraEnc))->addWidget(new QLabel(QStringLiteral("Please wait... Encoding Video."), fraEnc));
+    fraEnc->hide();
+    lblInfo = named<QLabel>(this, "lblInfo",
+                            QStringLiteral("    F8=Start Encode   F3=Cancel       F9=Stop Encode   F11=Pause   F12=Resume   "));
+    tmrStats = new QTimer(this);
+    tmrStats->setObjectName(QStringLiteral("tmrStats"));
+
+    // Options: capture parameters, files and the encoder.
+    fraOptions = frame(this, "fraOptions", QStringLiteral("Options"));
+    auto *fraParams = frame(fraOptions, "fraParams", QStringLiteral(" Capture parameters "));
+    chkLimitEnabled = named<QCheckBox>(fraParams, "chkLimitEnabled", QStringLiteral("Time Limit Enabled"));
+    chkAbortLeftMouse = named<QCheckBox>(fraParams, "chkAbortLeftMouse", QStringLiteral("Abort Capture w/ Left Mouse Button"));
+    chkAbortRightMouse = named<QCheckBox>(fraParams, "chkAbortRightMouse", QStringLiteral("Abort Capture w/ Right Mouse Button"));
+    auto *paramsBox = new QVBoxLayout(fraParams);
+    for (QCheckBox *c : {chkLimitEnabled, chkAbortLeftMouse, chkAbortRightMouse}) {
+        c->setAttribute(Qt::WA_TransparentForMouseEvents); // they display the control's values
+        c->setFocusPolicy(Qt::NoFocus);
+        paramsBox->addWidget(c);
+    }
+    auto *fraFiles = frame(fraOptions, "fraFiles", QStringLiteral("Files"));
+    txtBMPFile = named<QLineEdit>(fraFiles, "txtBMPFile");
+    txtAVIFile = named<QLineEdit>(fraFiles, "txtAVIFile");
+    txtBMPFile->setReadOnly(true);
+    txtAVIFile->setReadOnly(true);
+    cmdCaptureAVI = named<QPushButton>(fraFiles, "cmdCaptureAVI", QStringLiteral("Capture AVI"));
+    btnFormatDialog = named<QPushButton>(fraFiles, "btnFormatDialog", QStringLiteral("Format Dialog"));
+    auto *filesGrid = new QGridLayout(fraFiles);
+    filesGrid->addWidget(new QLabel(QStringLiteral("Enter bitmap filename:"), fraFiles), 0, 0);
+    filesGrid->addWidget(txtBMPFile, 0, 1);
+    filesGrid->addWidget(new QLabel(QStringLiteral("Enter AVI filename:"), fraFiles), 1, 0);
+    filesGrid->addWidget(txtAVIFile, 1, 1);
+    filesGrid->addWidget(row(fraFiles, {cmdCaptureAVI, btnFormatDialog}), 2, 1);
+
+    auto *fraInput = frame(fraOptions, "fraInput", QStringLiteral(" Input "));
+    optSourceFile = named<QRadioButton>(fraInput, "optSourceFile", QStringLiteral("Encode a file:"));
+    optSourceVfW = named<QRadioButton>(fraInput, "optSourceVfW", QStringLiteral("Encode a live source"));
+    cmdInputFile = named<QPushButton>(fraInput, "cmdInputFile", QStringLiteral("[...]"));
+    optSourceVfW->setChecked(true);
+    auto *inputBox = new QVBoxLayout(fraInput);
+    inputBox->addWidget(row(fraInput, {optSourceFile, cmdInputFile}));
+    inputBox->addWidget(optSourceVfW);
+
+    auto *fraOutput = frame(fraOptions, "fraOutput", QStringLiteral(" Output "));
+    txtOutputFilePath = named<QLineEdit>(fraOutput, "txtOutputFilePath");
+    txtOutputFilename = named<QLineEdit>(fraOutput, "txtOutputFilename");
+    cmdOutputFile = named<QPushButton>(fraOutput, "cmdOutputFile", QStringLiteral("[...]"));
+    auto *outputBox = new QVBoxLayout(fraOutput);
+    outputBox->addWidget(txtOutputFilePath);
+    outputBox->addWidget(row(fraOutput, {txtOutputFilename, cmdOutputFile}, false));
+
+    auto *fraCompression = frame(fraOptions, "fraCompression", QStringLiteral(" Video Compression "));
+    lstCODECs = named<QListWidget>(fraCompression, "lstCODECs");
+    lstCODECs->setMaximumHeight(90);
+    srlQuality = named<QSlider>(fraCompression, "srlQuality");
+    srlQuality->setOrientation(Qt::Horizontal);
+    srlQuality->setRange(0, 100);
+    srlQuality->setValue(75);
+    chkDatarate = named<QCheckBox>(fraCompression, "chkDatarate", QStringLiteral("Limit Datarate to:"));
+    chkKeyframes = named<QCheckBox>(fraCompression, "chkKeyframes", QStringLiteral("Force keyframe:"));
+    chkInterleave = named<QCheckBox>(fraCompression, "chkInterleave", QStringLiteral("Interleave every:"));
+    cmbDatarate = comboOf(fraCompression, "cmbDatarate");
+    cmbKeyframes = comboOf(fraCompression, "cmbKeyframes");
+    cmbInterleave = comboOf(fraCompression, "cmbInterleave");
+    cmdAboutCODEC = named<QPushButton>(fraCompression, "cmdAboutCODEC", QStringLiteral("About..."));
+    cmdConfigureCODEC = named<QPushButton>(fraCompression, "cmdConfigureCODEC", QStringLiteral("Configure..."));
+    auto *compGrid = new QGridLayout(fraCompression);
+    compGrid->addWidget(lstCODECs, 0, 0, 1, 3);
+    compGrid->addWidget(new QLabel(QStringLiteral("Quality:"), fraCompression), 1, 0);
+    compGrid->addWidget(srlQuality, 1, 1, 1, 2);
+    compGrid->addWidget(chkDatarate, 2, 0);
+    compGrid->addWidget(cmbDatarate, 2, 1);
+    compGrid->addWidget(new QLabel(QStringLiteral("KB/s"), fraCompression), 2, 2);
+    compGrid->addWidget(chkKeyframes, 3, 0);
+    compGrid->addWidget(cmbKeyframes, 3, 1);
+    compGrid->addWidget(new QLabel(QStringLiteral("frame"), fraCompression), 3, 2);
+    compGrid->addWidget(chkInterleave, 4, 0);
+    compGrid->addWidget(cmbInterleave, 4, 1);
+    compGrid->addWidget(row(fraCompression, {cmdAboutCODEC, cmdConfigureCODEC}), 5, 0, 1, 3);
+    for (QComboBox *c : {cmbDatarate, cmbKeyframes, cmbInterleave})
+        c->setEnabled(false);
+
+    auto *fraAudio = frame(fraOptions, "fraAudio", QStringLiteral(" Audio Format "));
+    cmbAudioFormat = comboOf(fraAudio, "cmbAudioFormat");
+    (new QVBoxLayout(fraAudio))->addWidget(cmbAudioFormat);
+
+    auto *fraStats = frame(fraOptions, "fraStats", QStringLiteral(" Encoding Statistics "));
+    lblProgress = named<QLabel>(fraStats, "lblProgress");
+    lblTime = named<QLabel>(fraStats, "lblTime");
+    cmdAbout = named<QPushButton>(fraStats, "cmdAbout", QStringLiteral("About!"));
+    auto *statsGrid = new QGridLayout(fraStats);
+    statsGrid->addWidget(new QLabel(QStringLiteral("Encoding progress:"), fraStats), 0, 0);
+    statsGrid->addWidget(lblProgress, 0, 1);
+    statsGrid->addWidget(new QLabel(QStringLiteral("AVI Length:"), fraStats), 1, 0);
+    statsGrid->addWidget(lblTime, 1, 1);
+    statsGrid->addWidget(cmdAbout, 2, 1);
+
+    auto *optionsGrid = new QGridLayout(fraOptions);
+    optionsGrid->addWidget(fraParams, 0, 0);
+    optionsGrid->addWidget(fraFiles, 1, 0);
+    optionsGrid->addWidget(fraInput, 2, 0);
+    optionsGrid->addWidget(fraOutput, 3, 0);
+    optionsGrid->addWidget(fraCompression, 0, 1, 3, 1);
+    optionsGrid->addWidget(fraAudio, 3, 1);
+    optionsGrid->addWidget(fraStats, 0, 2, 2, 1);
+    fraOptions->hide();
+
+    // The window: live picture and commands on the left, the driver on the right, options below.
+    auto *left = new QVBoxLayout;
+    left->addWidget(actiVideoX1, 1);
+    left->addWidget(lblVideoConnected);
+    left->addWidget(row(this, {cmdCaptureBMP, cmdEncode, cmdStopEncoder, cmdPause, cmdResume}));
+    left->addWidget(fraEnc);
+    left->addWidget(lblInfo);
+    auto *right = new QVBoxLayout;
+    right->addWidget(fraDriver);
+    right->addWidget(fraDisplay);
+    right->addWidget(fraDialogs);
+    right->addStretch();
+    right->addWidget(chkShowOptions);
+    right->addWidget(cmdCancel);
+    auto *top = new QHBoxLayout;
+    top->addLayout(left, 1);
+    top->addLayout(right);
+    auto *main = new QVBoxLayout(this);
+    main->addLayout(top, 1);
+    main->addWidget(fraOptions);
+    resize(900, 560);
+}
+
+void frmAcquire::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_loaded) {
+        m_loaded = true;
+        Form_Load();
+    }
+}
+
+void frmAcquire::Form_Load()
+{
+    OverrideCursor wait;
+    RestoreWindow(this);
+    chkShowOptions->setChecked(readSetting(QStringLiteral("ShowOptions")) != 0);
+    fraOptions->setVisible(chkShowOptions->isChecked());
+
+    cmbResolution->addItems({QStringLiteral("Default"), QStringLiteral("80x60"), QStringLiteral("112x84"),
+                             QStringLiteral("120x90"), QStringLiteral("160x120"), QStringLiteral("192x144"),
+                             QStringLiteral("240x180"), QStringLiteral("320x240"), QStringLiteral("640x480"),
+                             QStringLiteral("720x576")});
+    cmbResolution->setCurrentIndex(0);
+    cmbAudioFormat->addItems(audioFormats());
+    cmbAudioFormat->setCurrentIndex(0);
+    cmbDatarate->addItems({QStringLiteral("150"), QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("900")});
+    cmbDatarate->setCurrentIndex(1);
+    cmbInterleave->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("5"), QStringLiteral("10")});
+    cmbInterleave->setCurrentIndex(0);
+    cmbKeyframes->addItems({QStringLiteral("1"), QStringLiteral("4"), QStringLiteral("8"), QStringLiteral("16")});
+    cmbKeyframes->setCurrentIndex(2);
+
+    const int count = actiVideoX1->DriverCount();
+    if (count >= 1) {
+        for (int i = 0; i < count; ++i)
+            cmbDevices->addItem(QStringLiteral("[%1] Ver. %2").arg(actiVideoX1->DriverName(i), actiVideoX1->DriverVersion(i)));
+        cmbDevices->setEnabled(true);
+        cmdSelect->setEnabled(true);
+        const int device = readSetting(QStringLiteral("Device"));
+        if (device >= 0 && device < count)
+            cmbDevices->setCurrentIndex(device);
+    } else {
+        cmbDevices->addItem(kNoDrivers);
+        cmbDevices->setCurrentIndex(0);
+        cmbDevices->setEnabled(false);
+        cmdSelect->setEnabled(false);
+    }
+
+    const int audio = readSetting(QStringLiteral("Audio"));
+    if (audio >= 0 && audio < cmbAudioFormat->count())
+        cmbAudioFormat->setCurrentIndex(audio);
+    chkCaptureAudio->setChecked(readSetting(QStringLiteral("CaptureAudio")) != 0);
+    chkHitOKToCapture->setChecked(readSetting(QStringLiteral("HitOKToCapture")) != 0);
+    const int resolution = readSetting(QStringLiteral("Resolution"));
+    if (resolution >= 0 && resolution < cmbResolution->count())
+        cmbResolution->setCurrentIndex(resolution);
+
+    cmdSelect_Click();
+    cmdConnect_Click();
+    ReloadCODECs();
+    const int type = readSetting(QStringLiteral("Type"));
+    if (type >= 0 && type < lstCODECs->count())
+        lstCODECs->setCurrentRow(type);
+    actiVideoX1->setCaptureAudioEnabled(chkCaptureAudio->isChecked());
+}
+
+void frmAcquire::cmdSelect_Click()
+{
+    const QSize size = requestedSize(cmbResolution->currentIndex(), cmbResolution->currentText());
+    actiVideoX1->setRequestedHeight(qint16(size.height()));
+    actiVideoX1->setRequestedWidth(qint16(size.width()));
+    if (actiVideoX1->VideoConnected())
+        actiVideoX1->DisconnectVideo();
+    if (!actiVideoX1->ConnectVideo(qint16(cmbDevices->currentIndex())))
+        msgBox(this, kConnectFailed, Prompter::Icon::Critical, kErrorTitle);
+    followSource();
+}
+
+// An attached encoder follows the capture control to its new connection, or loses its source.
+void frmAcquire::followSource()
+{
+    if (m_encoderSourceHandle == 0)
+        return;
+    m_encoderSourceHandle = actiVideoX1->CaptureHandle();
+    EncodeEnable();
+}
+
+void frmAcquire::cmdConnect_Click()
+{
+    if (!actiVideoX1->VideoConnected())
+        return;
+    cmdConnect->setEnabled(false);
+    cmdDisconnect->setEnabled(true);
+    m_encoderSourceHandle = actiVideoX1->CaptureHandle();
+    EncodeEnable();
+}
+
+void frmAcquire::cmdDisconnect_Click()
+{
+    m_encoderSourceHandle = 0;
+    EncodeEnable();
+    cmdConnect->setEnabled(true);
+    cmdDisconnect->setEnabled(false);
+}
+
+void frmAcquire::Command1_Click()
+{
+    if (actiVideoX1->DisconnectVideo()) {
+        m_encoderSourceHandle = 0;
+        EncodeEnable();
+        applyDisconnectedState();
+        UpdatePropertiesDisplay();
+    }
+}
+
+void frmAcquire::Command2_Click()
+{
+    frmSelectDriver picker(this);
+    picker.exec();
+    followSource();
+}
+
+void frmAcquire::openPresets(bool save)
+{
+    frmPresets picker(actiVideoX1, this);
+    picker.lblFormat->setText(save ? QStringLiteral("Select Preset format to save:")
+                                   : QStringLiteral("Select Preset format to load:"));
+    picker.setSaveFlag(save);
+    picker.exec();
+    followSource(); // loading a preset may reconnect at another frame size
+    UpdatePropertiesDisplay();
+}
+
+void frmAcquire::applyDisconnectedState()
+{
+    cmdConnect->setEnabled(true);
+    for (QWidget *w : std::initializer_list<QWidget *>{cmdDisconnect, optDsplNone, optDsplOverlay, optDsplPreview,
+                                                       cmdSourceDialog, cmdFormatDialog, cmdDisplayDialog,
+                                                       cmdCompressionDialog, cmdSavePreset, cmdLoadPreset, cmdCaptureBMP,
+                                                       cmdCaptureAVI})
+        w->setEnabled(false);
+    lblVideoConnected->setText(QStringLiteral("Video Not Connected"));
+    lblVideoConnected->setStyleSheet(QStringLiteral("color: rgb(0, 0, 0);"));
+}
+
+void frmAcquire::ControlsEnabled()
+{
+    cmdConnect->setEnabled(false);
+    cmdDisconnect->setEnabled(true);
+    optDsplNone->setEnabled(true);
+    optDsplPreview->setEnabled(true);
+    optDsplOverlay->setEnabled(actiVideoX1->HasOverlay());
+    cmdSourceDialog->setEnabled(actiVideoX1->HasSourceDialog());
+    cmdFormatDialog->setEnabled(actiVideoX1->HasFormatDialog());
+    btnFormatDialog->setEnabled(actiVideoX1->HasFormatDialog());
+    cmdDisplayDialog->setEnabled(actiVideoX1->HasDisplayDialog());
+    for (QPushButton *b : {cmdCompressionDialog, cmdSavePreset, cmdLoadPreset, cmdCaptureBMP, cmdCaptureAVI})
+        b->setEnabled(true);
+    lblVideoConnected->setText(QStringLiteral("Video Connected"));
+    lblVideoConnected->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+}
+
+void frmAcquire::UpdatePropertiesDisplay()
+{
+    txtBMPFile->setText(actiVideoX1->FrameFileName());
+    txtAVIFile->setText(actiVideoX1->AVIFileName());
+    chkHitOKToCapture->setChecked(actiVideoX1->ConfirmCapture());
+    chkCaptureAudio->setChecked(actiVideoX1->CaptureAudioEnabled());
+    chkLimitEnabled->setChecked(actiVideoX1->LimitEnabled());
+    chkAbortLeftMouse->setChecked(actiVideoX1->AbortLeftMouse());
+    chkAbortRightMouse->setChecked(actiVideoX1->AbortRightMouse());
+    if (actiVideoX1->VideoConnected()) {
+        QRadioButton *options[] = {optDsplNone, optDsplOverlay, optDsplPreview};
+        const int mode = actiVideoX1->DisplayMode();
+        if (mode >= 0 && mode <= 2) {
+            options[mode]->setChecked(true);
+        } else {
+            for (QRadioButton *o : options) {
+                o->setAutoExclusive(false);
+                o->setChecked(false);
+                o->setAutoExclusive(true);
+            }
+        }
+    }
+}
+
+void frmAcquire::CaptureFinished()
+{
+    // Stopping the encoder belongs to the clip recording; nothing records clips yet.
+}
+
+int frmAcquire::sourceType() const
+{
+    return optSourceFile->isChecked() ? 0 : 1;
+}
+
+void frmAcquire::EncodeEnable()
+{
+    // A file source needs the encoder's input and output files; until clips are recorded only
+    // the live source can be ready. "Capture Video" stays off until the encoder is built in.
+    const bool ready = sourceType() == 1 && m_encoderSourceHandle != 0;
+    cmdCaptureBMP->setEnabled(ready);
+}
+
+void frmAcquire::ReloadCODECs()
+{
+    lstCODECs->clear();
+}
+
+void frmAcquire::trace(const QString &text)
+{
+    msgBox(this, text);
+}
+
+void frmAcquire::cmdCaptureBMP_Click()
+{
+    if (m_counter == std::numeric_limits<qint16>::max()) {
+        msgBox(this, QStringLiteral("This window has named 32767 frames and clips, its limit. Close it and open it again to capture more."),
+               Prompter::Icon::Warning, kErrorTitle);
+        return;
+    }
+    const bool tracing = frmOptions::maintenanceMode();
+    if (tracing)
+        trace(QStringLiteral("1"));
+    ++m_counter;
+    const OpenTransaction &tr = openTransaction();
+    const QString folder = state().TempFolder;
+    FrameJob job;
+    job.folder = folder;
+    job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
+    job.bmpPath = QDir(folder).filePath(job.baseName + QStringLiteral(".bmp"));
+    job.dcmPath = QDir(folder).filePath(job.baseName + QStringLiteral(".dcm"));
+    job.identity = FrameIdentity::from(tr, state().CompanyName);
+    job.at = QDateTime::currentDateTime();
+    actiVideoX1->setFrameFileName(job.bmpPath);
+    if (tracing) {
+        captureTraced(job);
+        return;
+    }
+    job.frame = actiVideoX1->grabFrame();
+    if (job.frame.isNull()) {
+        msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
+        return;
+    }
+    m_writer->submit(job);
+    refreshCloseButton();
+}
+
+// The same steps on the GUI thread, one by one, with the maintenance trace between them.
+void frmAcquire::captureTraced(FrameJob job)
+{
+    trace(QStringLiteral("2"));
+    qint32 quality = 100;
+    qint16 flags = 0;
+    if (!actiVideoX1->CaptureFrame(quality, flags)) {
+        msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
+        return;
+    }
+    job.bmpPath = actiVideoX1->FrameFileName();
+    trace(job.bmpPath);
+    try {
+        dicom::Image image = frameImage(job.identity, job.baseName, job.at);
+        image.importPicture(job.bmpPath, QStringLiteral("BMP"));
+        trace(QStringLiteral("3"));
+        trace(QStringLiteral("3.5"));
+        trace(job.baseName);
+        trace(QString::fromLatin1(dicom::kJpegExtended));
+        writeFrameObject(image, job.dcmPath);
+        frameWritten(job, image);
+    } catch (const std::exception &e) {
+        frameFailed(job, true, describe(e));
+    }
+}
+
+void frmAcquire::frameWritten(const FrameJob &job, const dicom::Image &image)
+{
+    const bool tracing = frmOptions::maintenanceMode();
+    frmImageViewer *viewer = frmImageViewer::instance();
+    viewer->Images().add(image);
+    viewer->imagesChanged();
+    if (tracing)
+        trace(QStringLiteral("4"));
+#ifdef ORV_HAVE_IMAGE_LIST
+    ctlImageList::instance()->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"),
+                                               QString(), job.folder,
+                                               job.baseName + QStringLiteral(".dcm"), QString());
+#endif
+    QApplication::beep();
+    if (tracing) {
+        trace(QStringLiteral("5"));
+        trace(QStringLiteral("6"));
+    }
+    emit frameStored(job.dcmPath);
+}
+
+void frmAcquire::frameFailed(const FrameJob &, bool bitmapWritten, const QString &description)
+{
+    if (!bitmapWritten)
+        msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
+    else
+        msgBox(this, QStringLiteral("The captured frame could not be stored as a DICOM file:\n%1").arg(description),
+               Prompter::Icon::Warning, kErrorTitle);
+}
+
+void frmAcquire::refreshCloseButton()
+{
+    cmdCancel->setEnabled(m_writer->pending() == 0);
+}
+
+void frmAcquire::videoLost(const QString &description)
+{
+    m_encoderSourceHandle = 0;
+    EncodeEnable();
+    applyDisconnectedState();
+    UpdatePropertiesDisplay();
+    msgBox(this, QStringLiteral("The video source stopped delivering frames and was disconnected:\n%1").arg(description),
+           Prompter::Icon::Critical, kErrorTitle);
+}
+
+bool frmAcquire::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto *w = static_cast<QWidget *>(watched);
+    if (w->window() != this)
+        return false;
+    QPushButton *target = nullptr;
+    switch (static_cast<QKeyEvent *>(event)->key()) {
+    case Qt::Key_F3: target = cmdCancel; break;
+    case Qt::Key_F8: target = cmdEncode; break;
+    case Qt::Key_F9: target = cmdStopEncoder; break;
+    case Qt::Key_F11: target = cmdPause; break;
+    case Qt::Key_F12: target = cmdResume; break;
+    default: return false;
+    }
+    if (target->isEnabled())
+        target->click();
+    return true;
+}
+
+void frmAcquire::closeEvent(QCloseEvent *event)
+{
+    if (m_writer->pending() > 0) {
+        event->ignore(); // the frames being written are still to be listed
+        return;
+    }
+    if (actiVideoX1->VideoConnected())
+        actiVideoX1->DisconnectVideo();
+    writeSetting(QStringLiteral("Type"), lstCODECs->currentRow());
+    writeSetting(QStringLiteral("Audio"), cmbAudioFormat->currentIndex());
+    writeSetting(QStringLiteral("CaptureAudio"), chkCaptureAudio->isChecked() ? 1 : 0);
+    writeSetting(QStringLiteral("Device"), cmbDevices->currentIndex());
+    writeSetting(QStringLiteral("ShowOptions"), chkShowOptions->isChecked() ? 1 : 0);
+    writeSetting(QStringLiteral("HitOKToCapture"), chkHitOKToCapture->isChecked() ? 1 : 0);
+    writeSetting(QStringLiteral("Resolution"), cmbResolution->currentIndex());
+    SaveWindow(this);
+    event->accept();
+}
+
+} // namespace orv

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "FrameCapture.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTimer;
+
+namespace orv {
+
+namespace capture {
+class CaptureControl;
+}
+
+// The video capture station ("Acquire"): connects a capture driver, shows the live picture and
+// turns captured frames into DICOM objects of the open transaction (New rows of the image list,
+// images of the viewer). One instance; it unloads (and disconnects the driver) when closed.
+// Frames are written off the GUI thread, one after the other; closing waits until the last
+// one is written.
+class frmAcquire : public QWidget
+{
+    Q_OBJECT
+public:
+    static frmAcquire *instance();
+    // The instance if loaded, else nullptr.
+    static frmAcquire *loaded();
+    ~frmAcquire() override;
+
+    // The connected state of the controls (applied by the driver picker).
+    void ControlsEnabled();
+    // Copies the capture control's properties into the option controls.
+    void UpdatePropertiesDisplay();
+    // The capture control's capture has ended (the encoder is stopped by the clip recording).
+    void CaptureFinished();
+    // Enables frame capture when the chosen source is ready.
+    void EncodeEnable();
+    void ReloadCODECs();
+
+    // Frames and clips named so far by this window.
+    int frameCounter() const { return m_counter; }
+    // Frames waiting to be written.
+    int framesPending() const { return m_writer->pending(); }
+
+    capture::CaptureControl *actiVideoX1 = nullptr;
+    QComboBox *cmbDevices = nullptr, *cmbResolution = nullptr, *cmbAudioFormat = nullptr, *cmbDatarate = nullptr,
+              *cmbKeyframes = nullptr, *cmbInterleave = nullptr;
+    QPushButton *cmdSelect = nullptr, *cmdConnect = nullptr, *cmdDisconnect = nullptr, *Command2 = nullptr,
+                *Command1 = nullptr, *cmdSourceDialog = nullptr, *cmdFormatDialog = nullptr, *btnFormatDialog = nullptr,
+                *cmdDisplayDialog = nullptr, *cmdCompressionDialog = nullptr, *cmdSavePreset = nullptr,
+                *cmdLoadPreset = nullptr, *cmdInputFile = nullptr, *cmdOutputFile = nullptr, *cmdAboutCODEC = nullptr,
+                *cmdConfigureCODEC = nullptr, *cmdAbout = nullptr, *cmdCaptureBMP = nullptr, *cmdCaptureAVI = nullptr,
+                *cmdEncode = nullptr, *cmdStopEncoder = nullptr, *cmdPause = nullptr, *cmdResume = nullptr,
+                *cmdCancel = nullptr;
+    QCheckBox *chkCaptureAudio = nullptr, *chkHitOKToCapture = nullptr, *chkLimitEnabled = nullptr,
+              *chkAbortLeftMouse = nullptr, *chkAbortRightMouse = nullptr, *chkShowOptions = nullptr,
+              *chkDatarate = nullptr, *chkKeyframes = nullptr, *chkInterleave = nullptr;
+    QRadioButton *optDsplNone = nullptr, *optDsplOverlay = nullptr, *optDsplPreview = nullptr,
+                 *optSourceFile = nullptr, *optSourceVfW = nullptr;
+    QLabel *lblVideoConnected = nullptr, *lblProgress = nullptr, *lblTime = nullptr, *lblInfo = nullptr;
+    QLineEdit *txtBMPFile = nullptr, *txtAVIFile = nullptr, *txtOutputFilePath = nullptr, *txtOutputFilename = nullptr;
+    QListWidget *lstCODECs = nullptr;
+    QSlider *srlQuality = nullptr;
+    QGroupBox *fraOptions = nullptr, *fraEnc = nullptr;
+    QTimer *tmrStats = nullptr;
+
+signals:
+    // A captured frame was written, added to the viewer and listed as a New row.
+    void frameStored(const QString &dcmPath);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    frmAcquire();
+    void buildLayout();
+    void Form_Load();
+    void cmdSelect_Click();
+    void cmdConnect_Click();
+    void cmdDisconnect_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void cmdCaptureBMP_Click();
+    void captureTraced(FrameJob job);
+    void openPresets(bool save);
+    void applyDisconnectedState();
+    void videoLost(const QString &description);
+    void frameWritten(const FrameJob &job, const dicom::Image &image);
+    void frameFailed(const FrameJob &job, bool bitmapWritten, const QString &description);
+    void refreshCloseButton();
+    void followSource();
+    void trace(const QString &text);
+    int sourceType() const;
+
+    FrameWriter *m_writer = nullptr;
+    qint16 m_counter = 0;
+    qint32 m_encoderSourceHandle = 0; // the encoder's SourceHandle (clip recording attaches it)
+    bool m_loaded = false;
+    bool m_closeAllowed = true;
+};
+
+} // namespace orv
