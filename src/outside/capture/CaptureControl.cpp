@@ -200,6 +200,18 @@ bool CaptureControl::HasFormatDialog() const { return m_connected >= 0 && !m_dri
 bool CaptureControl::HasDisplayDialog() const { return m_connected >= 0 && m_drivers.at(m_connected)->hasDisplayDialog(); }
 bool CaptureControl::HasOverlay() const { return m_connected >= 0 && m_drivers.at(m_connected)->hasOverlay(); }
 
+QList<DeviceControl> CaptureControl::deviceControls() const
+{
+    return m_source ? m_source->controls() : QList<DeviceControl>();
+}
+
+void CaptureControl::setDeviceControl(const QString &name, int value)
+{
+    for (const DeviceControl &c : deviceControls())
+        if (c.name == name)
+            m_source->setControl(c.id, value);
+}
+
 void CaptureControl::ShowSourceDialog()
 {
     if (!m_source)

@@ -88,6 +88,10 @@ public:
     bool LoadPreset(const QString &name, int slot);
     static QString presetFolder();
 
+    // The connected device's picture adjustments (what the source dialog shows).
+    QList<DeviceControl> deviceControls() const;
+    void setDeviceControl(const QString &name, int value);
+
     QString lastError() const { return m_lastError; }
     // Frames painted so far (the live picture's progress; benchmarks watch it).
     qint64 framesShown() const { return m_framesShown; }
