@@ -11,12 +11,8 @@
 #include "outside/Prompter.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/dicom/Toolkit.h"
-#include "viewer/frmImageViewer.h"
-
-#if __has_include("imagestore/ctlImageList.h")
 #include "imagestore/ctlImageList.h"
-#define ORV_HAVE_IMAGE_LIST 1
-#endif
+#include "viewer/frmImageViewer.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -664,17 +660,36 @@ void frmAcquire::frameWritten(const FrameJob &job, const dicom::Image &image)
     viewer->imagesChanged();
     if (tracing)
         trace(QStringLiteral("4"));
-#ifdef ORV_HAVE_IMAGE_LIST
-    ctlImageList::instance()->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"),
-                                               QString(), job.folder,
-                                               job.baseName + QStringLiteral(".dcm"), QString());
-#endif
+    listRow(job);
     QApplication::beep();
     if (tracing) {
         trace(QStringLiteral("5"));
         trace(QStringLiteral("6"));
     }
+}
+
+// A New row for a written frame. While the list is busy (a save rebuilds it from the database
+// when it ends) the rows wait and are appended, in capture order, once the work has finished.
+void frmAcquire::listRow(const FrameJob &job)
+{
+    ctlImageList *list = ctlImageList::instance();
+    if (list->isBusy() || !m_heldRows.isEmpty()) {
+        if (m_heldRows.isEmpty())
+            connect(list, &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows, Qt::SingleShotConnection);
+        m_heldRows.append(job);
+        return;
+    }
+    list->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"), QString(),
+                           job.folder, job.baseName + QStringLiteral(".dcm"), QString());
     emit frameStored(job.dcmPath);
+}
+
+void frmAcquire::releaseHeldRows()
+{
+    const QList<FrameJob> held = std::exchange(m_heldRows, {});
+    for (const FrameJob &job : held)
+        listRow(job);
+    refreshCloseButton();
 }
 
 void frmAcquire::frameFailed(const FrameJob &, bool bitmapWritten, const QString &description)
@@ -688,7 +703,7 @@ void frmAcquire::frameFailed(const FrameJob &, bool bitmapWritten, const QString
 
 void frmAcquire::refreshCloseButton()
 {
-    cmdCancel->setEnabled(m_writer->pending() == 0);
+    cmdCancel->setEnabled(m_writer->pending() == 0 && m_heldRows.isEmpty());
 }
 
 void frmAcquire::videoLost(const QString &description)
@@ -724,7 +739,7 @@ bool frmAcquire::eventFilter(QObject *watched, QEvent *event)
 
 void frmAcquire::closeEvent(QCloseEvent *event)
 {
-    if (m_writer->pending() > 0) {
+    if (m_writer->pending() > 0 || !m_heldRows.isEmpty()) {
         event->ignore(); // the frames being written are still to be listed
         return;
     }

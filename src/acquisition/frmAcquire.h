@@ -47,8 +47,8 @@ public:
 
     // Frames and clips named so far by this window.
     int frameCounter() const { return m_counter; }
-    // Frames waiting to be written.
-    int framesPending() const { return m_writer->pending(); }
+    // Frames waiting to be written or listed.
+    int framesPending() const { return m_writer->pending() + int(m_heldRows.size()); }
 
     capture::CaptureControl *actiVideoX1 = nullptr;
     QComboBox *cmbDevices = nullptr, *cmbResolution = nullptr, *cmbAudioFormat = nullptr, *cmbDatarate = nullptr,
@@ -99,12 +99,15 @@ private:
     void frameFailed(const FrameJob &job, bool bitmapWritten, const QString &description);
     void refreshCloseButton();
     void followSource();
+    void listRow(const FrameJob &job);
+    void releaseHeldRows();
     void trace(const QString &text);
     int sourceType() const;
 
     FrameWriter *m_writer = nullptr;
     qint16 m_counter = 0;
     qint32 m_encoderSourceHandle = 0; // the encoder's SourceHandle (clip recording attaches it)
+    QList<FrameJob> m_heldRows; // written frames waiting for the busy image list
     bool m_loaded = false;
     bool m_closeAllowed = true;
 };

@@ -1,0 +1,489 @@
+// The capture station over the test pattern driver: frames captured into the open transaction,
+// the opening steps and settings, the connected and disconnected states, the pickers, and what
+// goes wrong (no driver, a refused size, a lost device, a full or missing folder).
+#include "common/CaptureTools.h"
+#include "common/ScriptedPrompter.h"
+#include "common/TestDb.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "acquisition/Registration.h"
+#include "acquisition/frmAcquire.h"
+#include "acquisition/frmPresets.h"
+#include "core/Database.h"
+#include "core/OpenTransaction.h"
+#include "core/SharedState.h"
+#include "core/frmLog.h"
+#include "core/frmOptions.h"
+#include "imagestore/ctlImageList.h"
+#include "outside/capture/CaptureControl.h"
+#include "outside/capture/TestPattern.h"
+#include "outside/dicom/Toolkit.h"
+#include "transactions/frmTransaction.h"
+#include "viewer/frmImageViewer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+
+using namespace orv;
+using namespace orv::test;
+using T = OpenTransaction;
+
+namespace {
+const QString kConnectFailed = QStringLiteral("An error occured attempting to connect to the specified device driver!");
+const QString kCaptureFailed = QStringLiteral("An error occured while capturing the frame...");
+
+QString codec(const QString &settingKey)
+{
+    return settings().read(apps::VelmorOrvaline, QStringLiteral("Codec"), settingKey);
+}
+void setCodec(const QString &key, int value)
+{
+    settings().write(apps::VelmorOrvaline, QStringLiteral("Codec"), key, QString::number(value));
+}
+} // namespace
+
+class tst_Acquire : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FreshDatabase> m_db;
+    ScriptedPrompter *m_prompter = nullptr;
+
+    QStringList temp(const char *pattern) const
+    {
+        return QDir(state().TempFolder).entryList({QLatin1String(pattern)}, QDir::Files, QDir::Name);
+    }
+
+    static frmAcquire *openStation()
+    {
+        frmAcquire *w = frmAcquire::instance();
+        w->show();
+        return w;
+    }
+    static bool live(frmAcquire *w) { return !w->actiVideoX1->grabFrame().isNull(); }
+
+    static void openTransactionOf(const QString &transNo)
+    {
+        openTransaction().clear();
+        openTransaction().setValue(T::TransNo, transNo);
+        openTransaction().setValue(T::PatientID, QStringLiteral("3"));
+        openTransaction().setValue(T::LName, QStringLiteral("O'BRIEN"));
+        openTransaction().setValue(T::FName, QStringLiteral("SEAN"));
+        openTransaction().setValue(T::Gender, QStringLiteral("M"));
+        openTransaction().setValue(T::BDate, QStringLiteral("07/22/1984"));
+    }
+
+    // Runs `step` on the modal picker once it is shown (the opener blocks in its exec()).
+    template<typename Dialog>
+    static void whenModal(std::function<void(Dialog *)> step)
+    {
+        QTimer::singleShot(0, [step] {
+            auto *d = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+            QVERIFY2(d, "no modal picker shown");
+            step(d);
+        });
+    }
+
+private slots:
+    void initTestCase() { registerAcquisitionWindows(); }
+
+    void init()
+    {
+        resetSettings();
+        QFile::remove(settings().fileName()); // every test starts from the defaults
+        resetSettings();
+        m_prompter = ScriptedPrompter::install();
+        capture::setTestPatternEnabled(true);
+        capture::setDeviceScanEnabled(false);
+        m_dir = std::make_unique<QTemporaryDir>();
+        state().TempFolder = m_dir->filePath(QStringLiteral("pacstemp"));
+        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
+        QDir().mkpath(state().TempFolder);
+        openTransactionOf(QStringLiteral("77"));
+    }
+
+    void cleanup()
+    {
+        if (frmAcquire *w = frmAcquire::loaded()) {
+            QTRY_COMPARE(w->framesPending(), 0);
+            delete w;
+        }
+        delete frmTransaction::loaded();
+        delete ctlImageList::existing();
+        delete frmOptions::loaded();
+        delete frmLog::existing();
+        if (frmImageViewer *v = frmImageViewer::existing())
+            v->Images().clear();
+        resetState();
+        m_db.reset();
+    }
+
+    // Twenty frames back to back from the editor's "Capture Video": a bitmap and a conforming
+    // JPEG object each, carrying the editor's patient, a New row each, twenty viewer images.
+    void captureTwentyFramesIntoTheOpenTransaction()
+    {
+        m_db = std::make_unique<FreshDatabase>(Backend::SQLite);
+        const ConnectionConfig config = m_db->config();
+        {
+            auto db = openDepartmentDatabase(config);
+            seedDemoData(*db);
+            db->execute(QStringLiteral("DELETE FROM pacs..tblTransNo"));
+            LoginComponent::addUser(*db, QStringLiteral("T01"), QStringLiteral("Joy Manalo"), QStringLiteral("password1"));
+        }
+        const QString folder = state().TempFolder;
+        resetState();
+        state().TempFolder = folder;
+        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
+        state().LoginComponent = std::make_unique<LoginComponent>([config] { return openDepartmentDatabase(config); });
+        state().LoginComponent->setScriptedLogin(QStringLiteral("T01"), QStringLiteral("password1"));
+        state().LoginComponent->ShowMain();
+        QVERIFY(state().LoginComponent->Connected());
+        state().CurrentUser.setUserID(QStringLiteral("T01"));
+        state().AcquireModalityCode = QStringLiteral("US");
+
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->show();
+        ed->btnRefresh->click();
+        const QString transNo = ed->txtTransNo->text();
+        QVERIFY(!transNo.isEmpty());
+        ed->txtHospNum->setText(QStringLiteral("3"));
+        ed->txtPatientID->setText(QStringLiteral("3"));
+        ed->txtLName->setText(QStringLiteral("O'BRIEN"));
+        ed->txtFName->setText(QStringLiteral("SEAN"));
+        ed->txtMName->setText(QStringLiteral("PATRICK"));
+        ed->txtGender->setText(QStringLiteral("M"));
+        ed->txtBDate->setText(QStringLiteral("07/22/1984"));
+        ed->btnProceed->click();
+        QVERIFY(ed->isSaved());
+        QVERIFY(!ed->btnRefresh->isEnabled() && !ed->btnPatient->isEnabled());
+        frmAcquire *w = frmAcquire::loaded();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Acquire"));
+        QTRY_VERIFY(live(w));
+        QVERIFY(w->cmdCaptureBMP->isEnabled());
+
+        QSignalSpy stored(w, &frmAcquire::frameStored);
+        for (int i = 0; i < 20; ++i)
+            w->cmdCaptureBMP->click();
+        QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 20, 60000);
+        QCOMPARE(w->frameCounter(), 20);
+        QVERIFY(m_prompter->shown.isEmpty());
+
+        const QStringList bitmaps = temp("*.bmp"), objects = temp("*.dcm");
+        QCOMPARE(bitmaps.size(), 20);
+        QCOMPARE(objects.size(), 20);
+        const QRegularExpression name(QStringLiteral("^%1-\\d{4}_\\d\\d_\\d\\d_\\d\\d_\\d\\d_\\d\\d_(AM|PM)-(\\d+)\\.dcm$").arg(transNo));
+        const QList<ImageRow> rows = ctlImageList::instance()->rows();
+        QCOMPARE(rows.size(), 20);
+        for (int i = 0; i < 20; ++i) {
+            const ImageRow &r = rows.at(i);
+            const auto m = name.match(r.fileName);
+            QVERIFY2(m.hasMatch(), qPrintable(r.fileName));
+            QCOMPARE(m.captured(2).toInt(), i + 1); // listed in capture order
+            QCOMPARE(r, ImageRow::make(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"),
+                                       QString(), folder, r.fileName, QString()));
+            QCOMPARE(stored.at(i).at(0).toString(), QDir(folder).filePath(r.fileName));
+            QVERIFY(bitmaps.contains(QString(r.fileName).replace(QLatin1String(".dcm"), QLatin1String(".bmp"))));
+        }
+        QCOMPARE(frmImageViewer::instance()->Images().count(), 20);
+
+        for (const QString &file : objects) {
+            const QString path = QDir(folder).filePath(file);
+            QCOMPARE(dciodvfyErrors(path), QStringList());
+            const dicom::Image image = dicom::Image::fromFile(path);
+            const dicom::DataSet ds = image.dataSet();
+            QCOMPARE(ds.text(0x0010, 0x0010), QStringLiteral("O'BRIEN^SEAN^PATRICK"));
+            QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("3"));
+            QCOMPARE(ds.text(0x0010, 0x0021), QStringLiteral("ORVALINE GENERAL"));
+            QCOMPARE(ds.text(0x0010, 0x0030), QStringLiteral("19840722"));
+            QCOMPARE(ds.text(0x0010, 0x0040), QStringLiteral("M"));
+            QCOMPARE(ds.text(0x0020, 0x0010), transNo);
+            QCOMPARE(ds.text(0x0008, 0x0016), QString::fromLatin1(dicom::kSecondaryCaptureClass));
+            QCOMPARE(ds.text(0x0008, 0x0020), QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+            QCOMPARE(image.width(), 640);
+            QCOMPARE(image.height(), 480);
+            OFString ts;
+            image.fileFormat()->getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, ts);
+            QCOMPARE(QString::fromLatin1(ts.c_str()), QString::fromLatin1(dicom::kJpegExtended));
+        }
+    }
+
+    // With no driver the list says so and the driver controls are off; the opening's
+    // Select/Apply and the driver picker fail with the connect message.
+    void noDriverInstalled()
+    {
+        capture::setTestPatternEnabled(false);
+        frmAcquire *w = openStation();
+        QCOMPARE(w->cmbDevices->count(), 1);
+        QCOMPARE(w->cmbDevices->itemText(0), QStringLiteral("There are no drivers installed!"));
+        QVERIFY(!w->cmbDevices->isEnabled() && !w->cmdSelect->isEnabled());
+        QCOMPARE(m_prompter->messages(), QStringList{kConnectFailed});
+        QCOMPARE(m_prompter->shown.at(0).title, QStringLiteral("Error:"));
+        QCOMPARE(m_prompter->shown.at(0).icon, Prompter::Icon::Critical);
+        QVERIFY(!w->actiVideoX1->VideoConnected());
+        QVERIFY(!w->cmdCaptureBMP->isEnabled() && w->cmdConnect->isEnabled() && !w->cmdDisconnect->isEnabled());
+        w->Command2->click(); // the picker connects at once, and fails
+        QCOMPARE(m_prompter->messages(), (QStringList{kConnectFailed, kConnectFailed}));
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
+    }
+
+    // The seven settings are read when the window opens and written when it closes (F3).
+    void settingsReadOnOpenAndWrittenOnClose()
+    {
+        setCodec(QStringLiteral("ShowOptions"), 1);
+        setCodec(QStringLiteral("Resolution"), 9); // "720x576"
+        setCodec(QStringLiteral("HitOKToCapture"), 1);
+        setCodec(QStringLiteral("CaptureAudio"), 1);
+        setCodec(QStringLiteral("Audio"), 5);
+        setCodec(QStringLiteral("Device"), 4); // beyond the list: the first driver stays
+        setCodec(QStringLiteral("Type"), 3);  // beyond the (empty) codec list: ignored
+        frmAcquire *w = openStation();
+        QVERIFY(m_prompter->shown.isEmpty());
+        QVERIFY(w->fraOptions->isVisible() && w->chkShowOptions->isChecked());
+        QCOMPARE(w->cmbResolution->count(), 10);
+        QCOMPARE(w->cmbResolution->currentText(), QStringLiteral("720x576"));
+        QCOMPARE(w->actiVideoX1->frameSize(), QSize(720, 576));
+        QVERIFY(w->chkHitOKToCapture->isChecked() && w->chkCaptureAudio->isChecked());
+        QVERIFY(w->actiVideoX1->CaptureAudioEnabled());
+        QCOMPARE(w->cmbAudioFormat->count(), 37);
+        QCOMPARE(w->cmbAudioFormat->currentText(), QStringLiteral("11.025 KHz, 8 Bit, Mono"));
+        QCOMPARE(w->cmbAudioFormat->itemText(36), QStringLiteral("48 KHz, 16 Bit, Stereo"));
+        QCOMPARE(w->cmbDatarate->currentText(), QStringLiteral("300"));
+        QCOMPARE(w->cmbKeyframes->currentText(), QStringLiteral("8"));
+        QCOMPARE(w->cmbDevices->currentText(), QStringLiteral("[Test Pattern] Ver. 1.0"));
+        QCOMPARE(w->lstCODECs->currentRow(), -1);
+        // The connect step attached the live source: capture is on, Connect is off.
+        QVERIFY(w->cmdCaptureBMP->isEnabled() && !w->cmdConnect->isEnabled() && w->cmdDisconnect->isEnabled());
+
+        w->chkShowOptions->click();
+        QVERIFY(!w->fraOptions->isVisible());
+        w->cmbResolution->setCurrentIndex(7);
+        w->chkHitOKToCapture->setChecked(false);
+        QTest::keyClick(w->cmbResolution, Qt::Key_F8); // Capture Video is off: nothing happens
+        QVERIFY(frmAcquire::loaded());
+        QTest::keyClick(w->cmbResolution, Qt::Key_F3);
+        QTRY_VERIFY(frmAcquire::loaded() == nullptr);
+        QCOMPARE(codec(QStringLiteral("ShowOptions")), QStringLiteral("0"));
+        QCOMPARE(codec(QStringLiteral("Resolution")), QStringLiteral("7"));
+        QCOMPARE(codec(QStringLiteral("HitOKToCapture")), QStringLiteral("0"));
+        QCOMPARE(codec(QStringLiteral("CaptureAudio")), QStringLiteral("1"));
+        QCOMPARE(codec(QStringLiteral("Audio")), QStringLiteral("5"));
+        QCOMPARE(codec(QStringLiteral("Device")), QStringLiteral("0"));
+        QCOMPARE(codec(QStringLiteral("Type")), QStringLiteral("-1"));
+    }
+
+    // A size the driver refuses gives the connect message and leaves capture off; Select/Apply
+    // with a size it delivers connects.
+    void refusedResolution()
+    {
+        setCodec(QStringLiteral("Resolution"), 1); // "80x60"
+        frmAcquire *w = openStation();
+        QCOMPARE(m_prompter->messages(), QStringList{kConnectFailed});
+        QVERIFY(!w->actiVideoX1->VideoConnected() && !w->cmdCaptureBMP->isEnabled());
+        QCOMPARE(w->actiVideoX1->RequestedWidth(), 80);
+        QCOMPARE(w->actiVideoX1->RequestedHeight(), 60);
+        w->cmbResolution->setCurrentIndex(0);
+        w->cmdSelect->click();
+        QCOMPARE(m_prompter->messages().size(), 1);
+        QVERIFY(w->actiVideoX1->VideoConnected());
+        QCOMPARE(w->actiVideoX1->RequestedWidth(), 0);
+        QCOMPARE(w->actiVideoX1->frameSize(), QSize(640, 480));
+    }
+
+    void connectedAndDisconnectedStates()
+    {
+        frmAcquire *w = openStation();
+        QTRY_VERIFY(live(w));
+        w->Command1->click();
+        QVERIFY(!w->actiVideoX1->VideoConnected());
+        for (QWidget *off : std::initializer_list<QWidget *>{w->cmdDisconnect, w->optDsplNone, w->optDsplOverlay,
+                                                             w->optDsplPreview, w->cmdSourceDialog, w->cmdFormatDialog,
+                                                             w->cmdDisplayDialog, w->cmdCompressionDialog, w->cmdSavePreset,
+                                                             w->cmdLoadPreset, w->cmdCaptureBMP, w->cmdCaptureAVI})
+            QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+        QVERIFY(w->cmdConnect->isEnabled());
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
+
+        w->Command2->click(); // the driver picker connects the first driver and closes
+        QVERIFY(m_prompter->shown.isEmpty());
+        QVERIFY(w->actiVideoX1->VideoConnected());
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Connected"));
+        QCOMPARE(w->lblVideoConnected->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QVERIFY(!w->cmdConnect->isEnabled() && w->cmdDisconnect->isEnabled());
+        QVERIFY(w->cmdSourceDialog->isEnabled() && w->cmdFormatDialog->isEnabled() && w->btnFormatDialog->isEnabled());
+        QVERIFY(!w->cmdDisplayDialog->isEnabled() && !w->optDsplOverlay->isEnabled()); // the pattern has neither
+        QVERIFY(w->cmdCaptureBMP->isEnabled() && w->cmdSavePreset->isEnabled() && w->cmdLoadPreset->isEnabled());
+        QVERIFY(w->optDsplPreview->isChecked());
+        QVERIFY(!QApplication::activeModalWidget());
+
+        w->optDsplNone->click();
+        QCOMPARE(w->actiVideoX1->DisplayMode(), 0);
+        w->cmdDisconnect->click(); // detaches the encoder only: the driver stays connected
+        QVERIFY(w->actiVideoX1->VideoConnected());
+        QVERIFY(w->cmdConnect->isEnabled() && !w->cmdDisconnect->isEnabled() && !w->cmdCaptureBMP->isEnabled());
+        w->cmdConnect->click();
+        QVERIFY(!w->cmdConnect->isEnabled() && w->cmdCaptureBMP->isEnabled());
+    }
+
+    // In Maintenance Mode every step of a capture is announced, the image list's own included.
+    void maintenanceModeTraces()
+    {
+        frmOptions::instance()->chkDebugMode->setChecked(true);
+        frmAcquire *w = openStation();
+        QTRY_VERIFY(live(w));
+        w->cmdCaptureBMP->click();
+        const QList<ImageRow> rows = ctlImageList::instance()->rows();
+        QCOMPARE(rows.size(), 1);
+        const QString base = rows.at(0).fileName.chopped(4);
+        const QString bmp = QDir(state().TempFolder).filePath(base + QStringLiteral(".bmp"));
+        QCOMPARE(m_prompter->messages(),
+                 (QStringList{QStringLiteral("1"), QStringLiteral("2"), bmp, QStringLiteral("3"), QStringLiteral("3.5"), base,
+                              QStringLiteral("1.2.840.10008.1.2.4.51"), QStringLiteral("4"), QStringLiteral("A"),
+                              rows.at(0).cells().join(QLatin1String(" -- ")), QStringLiteral("b"), QStringLiteral("5"),
+                              QStringLiteral("6")}));
+        QCOMPARE(w->txtBMPFile->text(), QString()); // shown only when the properties are copied
+        QCOMPARE(frmImageViewer::instance()->Images().count(), 1);
+    }
+
+    // A folder that is gone, a full disc, a device unplugged: the message, no row and no viewer
+    // image for the frame, the counter value spent, and the window still usable.
+    void failuresLeaveNoRow()
+    {
+        frmAcquire *w = openStation();
+        QTRY_VERIFY(live(w));
+        const QString folder = state().TempFolder;
+        state().TempFolder = folder + QStringLiteral("/gone");
+        w->cmdCaptureBMP->click();
+        QTRY_COMPARE(m_prompter->messages(), QStringList{kCaptureFailed});
+        QCOMPARE(m_prompter->shown.at(0).title, QStringLiteral("Error:"));
+        QCOMPARE(m_prompter->shown.at(0).icon, Prompter::Icon::Warning);
+        state().TempFolder = folder;
+        {
+            FileSizeLimit full(64 * 1024);
+            w->cmdCaptureBMP->click();
+            QTRY_COMPARE(m_prompter->messages().size(), 2);
+        }
+        QCOMPARE(m_prompter->lastMessage(), kCaptureFailed);
+        QTRY_VERIFY(w->cmdCancel->isEnabled());
+        QCOMPARE(ctlImageList::instance()->rows().size(), 0);
+        QCOMPARE(frmImageViewer::instance()->Images().count(), 0);
+        QCOMPARE(temp("*"), QStringList()); // nothing half-written is left
+        QCOMPARE(w->frameCounter(), 2);
+
+        QSignalSpy stored(w, &frmAcquire::frameStored);
+        w->cmdCaptureBMP->click();
+        QTRY_COMPARE(stored.count(), 1);
+        QVERIFY(stored.at(0).at(0).toString().endsWith(QStringLiteral("-3.dcm")));
+        QCOMPARE(ctlImageList::instance()->rows().size(), 1);
+
+        capture::unplugTestPattern();
+        QTRY_COMPARE(m_prompter->messages().size(), 3);
+        QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("The video source stopped delivering frames")));
+        QVERIFY(m_prompter->lastMessage().contains(QStringLiteral("The device was unplugged.")));
+        QVERIFY(!w->cmdCaptureBMP->isEnabled() && w->cmdConnect->isEnabled());
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
+        w->Command2->click(); // plugged in again
+        QTRY_VERIFY(live(w));
+        QVERIFY(w->cmdCaptureBMP->isEnabled());
+    }
+
+    // The DICOM stage failing after the bitmap was written: reported as such, the bitmap stays.
+    void objectThatCannotBeWritten()
+    {
+        FrameWriter writer;
+        QSignalSpy failed(&writer, &FrameWriter::failed);
+        FrameJob job;
+        job.frame = QImage(64, 48, QImage::Format_RGB32);
+        job.frame.fill(Qt::darkCyan);
+        job.baseName = QStringLiteral("77-x-1");
+        job.bmpPath = QDir(state().TempFolder).filePath(QStringLiteral("77-x-1.bmp"));
+        job.dcmPath = m_dir->filePath(QStringLiteral("no/such/77-x-1.dcm"));
+        job.at = QDateTime::currentDateTime();
+        writer.submit(job);
+        QTRY_COMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(1).toBool(), true);
+        QVERIFY(!failed.at(0).at(2).toString().isEmpty());
+        QVERIFY(QFile::exists(job.bmpPath));
+        QCOMPARE(writer.pending(), 0);
+    }
+
+    // Save and load through the preset picker: ten slots, the caption set by the opener, a
+    // failure keeps the picker open for another slot.
+    void presetPicker()
+    {
+        frmAcquire *w = openStation();
+        w->Command2->click();
+        QVERIFY(w->cmdSavePreset->isEnabled());
+        whenModal<frmPresets>([](frmPresets *p) {
+            QCOMPARE(p->windowTitle(), QStringLiteral("Preset Formats"));
+            QCOMPARE(p->lblFormat->text(), QStringLiteral("Select Preset format to save:"));
+            QCOMPARE(p->cmbPresets->count(), 10);
+            QCOMPARE(p->cmbPresets->itemText(9), QStringLiteral("Preset Format 9"));
+            p->cmbPresets->setCurrentIndex(2);
+            p->cmdOk->click();
+        });
+        w->cmdSavePreset->click();
+        QVERIFY(QFile::exists(capture::CaptureControl::presetFolder() + QStringLiteral("/TestGUI-2.ini")));
+        QVERIFY(m_prompter->shown.isEmpty());
+
+        QDir(capture::CaptureControl::presetFolder()).removeRecursively();
+        QFile blocker(capture::CaptureControl::presetFolder());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        whenModal<frmPresets>([this](frmPresets *p) {
+            p->cmdOk->click();
+            QCOMPARE(m_prompter->lastMessage(), QStringLiteral("An error occured trying to save the preset format!"));
+            QVERIFY(p->isVisible()); // still open for another slot
+            p->cmdCancel->click();
+        });
+        w->cmdSavePreset->click();
+        QFile::remove(capture::CaptureControl::presetFolder());
+
+        whenModal<frmPresets>([this](frmPresets *p) {
+            QCOMPARE(p->lblFormat->text(), QStringLiteral("Select Preset format to load:"));
+            p->cmbPresets->setCurrentIndex(7);
+            p->cmdOk->click();
+            QCOMPARE(m_prompter->lastMessage(), QStringLiteral("An error occured trying to load the selected preset format!"));
+            QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
+            p->cmdCancel->click();
+        });
+        w->cmdLoadPreset->click();
+        QCOMPARE(m_prompter->messages().size(), 2);
+    }
+
+    void resolutionTexts_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("Default") << 0 << QStringLiteral("Default") << QSize(0, 0);
+        QTest::newRow("720x576") << 9 << QStringLiteral("720x576") << QSize(720, 576);
+        QTest::newRow("80x60") << 1 << QStringLiteral("80x60") << QSize(80, 60);
+        QTest::newRow("no x") << 3 << QStringLiteral("640") << QSize(640, 0);
+    }
+    void resolutionTexts()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, text);
+        QFETCH(QSize, size);
+        QCOMPARE(requestedSize(index, text), size);
+    }
+};
+
+ORV_TEST_MAIN(tst_Acquire)
+#include "tst_acquire.moc"
