@@ -6,7 +6,10 @@
 #include "outside/dicom/Toolkit.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+
+#include <ctime>
 
 namespace orv {
 
@@ -16,6 +19,13 @@ QString dateOrEmpty(const QString &text)
 {
     const QString encoded = dicom::DataSet::encodeForVr(QStringLiteral("DA"), text);
     return QDate::fromString(encoded, QStringLiteral("yyyyMMdd")).isValid() ? text : QString();
+}
+
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 QString sexOrEmpty(const QString &text)
@@ -102,14 +112,21 @@ dicom::Image FrameWriter::objectStage(const FrameJob &job)
 void FrameWriter::submit(const FrameJob &job)
 {
     ++m_pending;
-    m_pool.start([this, job] {
+    m_pool.start([this, submitted = job] {
+        FrameJob job = submitted;
         bool bitmapWritten = false;
         QString why;
         dicom::Image image;
+        QElapsedTimer clock;
+        clock.start();
+        const double cpuStart = threadCpuMs();
         try {
             writeBitmapStage(job);
             bitmapWritten = true;
+            job.bitmapMs = double(clock.nsecsElapsed()) / 1e6;
             image = objectStage(job);
+            job.objectMs = double(clock.nsecsElapsed()) / 1e6 - job.bitmapMs;
+            job.cpuMs = threadCpuMs() - cpuStart;
         } catch (const std::exception &e) {
             why = describe(e);
         }

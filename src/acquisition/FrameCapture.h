@@ -53,6 +53,11 @@ struct FrameJob
     QString dcmPath;
     FrameIdentity identity;
     QDateTime at;
+    // Filled by the writer: milliseconds spent on the bitmap and on the DICOM object, and the
+    // processor time of both (wall time minus what other threads and processes took).
+    double bitmapMs = 0;
+    double objectMs = 0;
+    double cpuMs = 0;
 };
 
 // Writes captured frames off the GUI thread, one after the other in the order submitted: the

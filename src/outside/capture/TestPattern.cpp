@@ -82,12 +82,16 @@ private:
         }
     }
 
-    QImage paint(qint64 frameNumber, int offset) const
+    QImage paint(qint64 frameNumber, int offset)
     {
         static const QRgb bars[] = {qRgb(235, 235, 235), qRgb(235, 235, 16), qRgb(16, 235, 235), qRgb(16, 235, 16),
                                     qRgb(235, 16, 235),  qRgb(235, 16, 16),  qRgb(16, 16, 235)};
         constexpr int barCount = int(std::size(bars));
-        QImage img(m_size, QImage::Format_RGB32);
+        // Frames are painted into one of two buffers, reused while nobody else holds it.
+        QImage &img = m_buffers[m_next];
+        m_next = 1 - m_next;
+        if (img.isNull() || !img.isDetached())
+            img = QImage(m_size, QImage::Format_RGB32);
         const int w = m_size.width(), h = m_size.height();
         const int shift = m_brightness.load();
         QPainter p(&img);
@@ -112,10 +116,13 @@ private:
                                  .arg(w)
                                  .arg(h);
         p.drawText(QRect(0, h * 3 / 4, w, h - h * 3 / 4), Qt::AlignCenter, text);
+        p.end();
         return img;
     }
 
     const QSize m_size;
+    QImage m_buffers[2];
+    int m_next = 0;
     const int m_unplugGeneration;
     std::atomic<int> m_brightness{0};
     std::atomic<int> m_speed{4};
