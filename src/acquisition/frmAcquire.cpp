@@ -133,6 +133,7 @@ frmAcquire::frmAcquire()
     applyDisconnectedState();
     cmdCaptureBMP->setEnabled(false);
     cmdCaptureAVI->setEnabled(false);
+    btnFormatDialog->setEnabled(false); // until a driver is connected (ControlsEnabled)
     for (QPushButton *b : {cmdEncode, cmdStopEncoder, cmdPause, cmdResume, cmdAboutCODEC, cmdConfigureCODEC})
         b->setEnabled(false);
 

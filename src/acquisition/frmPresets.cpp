@@ -35,6 +35,7 @@ frmPresets::frmPresets(capture::CaptureControl *control, QWidget *parent) : QDia
     layout->addWidget(lblFormat);
     layout->addWidget(cmbPresets);
     layout->addLayout(buttons);
+    setMinimumWidth(300);
     connect(cmdOk, &QPushButton::clicked, this, &frmPresets::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -31,6 +31,7 @@ frmSelectDriver::frmSelectDriver(frmAcquire *station) : QDialog(station), m_stat
     grid->addWidget(cmbResolution, 1, 1, 1, 2);
     grid->addWidget(cmdSelect, 2, 1);
     grid->addWidget(cmdCancel, 2, 2);
+    setMinimumWidth(380);
 
     capture::CaptureControl *control = m_station->actiVideoX1;
     const int count = control->DriverCount();

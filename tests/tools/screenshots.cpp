@@ -1,5 +1,7 @@
 // Renders the workstation's windows with demo data into PNG files for the documentation:
 //   xvfb-run -a build/tests/tools/orv_screenshots docs/screenshots
+#include "acquisition/Registration.h"
+#include "acquisition/frmAcquire.h"
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
@@ -8,9 +10,12 @@
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
 #include "outside/LoginDialog.h"
+#include "outside/capture/CaptureControl.h"
+#include "outside/capture/CaptureDriver.h"
 #include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
 
+#include <QPushButton>
 #include <QTableView>
 
 #include <QApplication>
@@ -60,6 +65,16 @@ int main(int argc, char **argv)
     frmTransaction *editor = frmTransaction::instance();
     editor->resize(960, 760);
     save(editor, out, QStringLiteral("transaction.png"));
+    // The capture station on the test pattern, connected through its driver picker.
+    registerAcquisitionWindows(true);
+    capture::setDeviceScanEnabled(false);
+    frmAcquire *acquire = frmAcquire::instance();
+    acquire->show();
+    acquire->Command2->click();
+    acquire->resize(980, 600);
+    QTest::qWait(600);
+    save(acquire, out, QStringLiteral("acquire.png"));
+    acquire->close();
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));

@@ -3,6 +3,7 @@
 #include "Bitmap.h"
 #include "outside/Prompter.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -32,6 +33,9 @@ CaptureControl::CaptureControl(QWidget *parent) : QWidget(parent), m_drivers(ins
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(160, 120);
+    // A control still connected when the program ends stops its stream before the application
+    // object goes.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { DisconnectVideo(); });
 }
 
 CaptureControl::~CaptureControl()
@@ -118,6 +122,8 @@ CaptureControl *CaptureControl::fromHandle(qint32 handle)
 void CaptureControl::onFrame(const QImage &frame)
 {
     // Runs on the stream's thread.
+    if (QCoreApplication::closingDown())
+        return;
     const QSize target(m_displayWidth.load(), m_displayHeight.load());
     QImage display;
     if (!target.isEmpty()) {
