@@ -704,7 +704,10 @@ void frmAcquire::frameFailed(const FrameJob &, bool bitmapWritten, const QString
 
 void frmAcquire::refreshCloseButton()
 {
-    cmdCancel->setEnabled(m_writer->pending() == 0 && m_heldRows.isEmpty());
+    const bool idle = m_writer->pending() == 0 && m_heldRows.isEmpty();
+    cmdCancel->setEnabled(idle);
+    if (idle && std::exchange(m_closeRequested, false))
+        QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void frmAcquire::videoLost(const QString &description)
@@ -741,7 +744,9 @@ bool frmAcquire::eventFilter(QObject *watched, QEvent *event)
 void frmAcquire::closeEvent(QCloseEvent *event)
 {
     if (m_writer->pending() > 0 || !m_heldRows.isEmpty()) {
-        event->ignore(); // the frames being written are still to be listed
+        // The frames being written are still to be listed; the window closes after the last.
+        m_closeRequested = true;
+        event->ignore();
         return;
     }
     if (actiVideoX1->VideoConnected())

@@ -24,8 +24,8 @@ class CaptureControl;
 // The video capture station ("Acquire"): connects a capture driver, shows the live picture and
 // turns captured frames into DICOM objects of the open transaction (New rows of the image list,
 // images of the viewer). One instance; it unloads (and disconnects the driver) when closed.
-// Frames are written off the GUI thread, one after the other; closing waits until the last
-// one is written.
+// Frames are written off the GUI thread, one after the other; a close asked for meanwhile
+// happens once the last one is listed.
 class frmAcquire : public QWidget
 {
     Q_OBJECT
@@ -109,7 +109,7 @@ private:
     qint32 m_encoderSourceHandle = 0; // the encoder's SourceHandle (clip recording attaches it)
     QList<FrameJob> m_heldRows; // written frames waiting for the busy image list
     bool m_loaded = false;
-    bool m_closeAllowed = true;
+    bool m_closeRequested = false; // closing waits for the frames still being written
 };
 
 } // namespace orv
