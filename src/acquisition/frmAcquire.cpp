@@ -129,6 +129,12 @@ frmAcquire::frmAcquire()
     setWindowTitle(QStringLiteral("Acquire"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_writer = new FrameWriter(this);
+    m_listPoll = new QTimer(this);
+    m_listPoll->setInterval(250);
+    connect(m_listPoll, &QTimer::timeout, this, [this] {
+        if (!ctlImageList::instance()->isBusy())
+            releaseHeldRows();
+    });
     buildLayout();
     applyDisconnectedState();
     cmdCaptureBMP->setEnabled(false);
@@ -675,8 +681,12 @@ void frmAcquire::listRow(const FrameJob &job)
 {
     ctlImageList *list = ctlImageList::instance();
     if (list->isBusy() || !m_heldRows.isEmpty()) {
-        if (m_heldRows.isEmpty())
+        if (m_heldRows.isEmpty()) {
+            // The list's own work reports its end; the work of other parts (a send, a disc)
+            // only frees the list, which the poll sees.
             connect(list, &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows, Qt::SingleShotConnection);
+            m_listPoll->start();
+        }
         m_heldRows.append(job);
         return;
     }
@@ -687,6 +697,14 @@ void frmAcquire::listRow(const FrameJob &job)
 
 void frmAcquire::releaseHeldRows()
 {
+    m_listPoll->stop();
+    disconnect(ctlImageList::instance(), &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows);
+    if (ctlImageList::instance()->isBusy()) {
+        m_listPoll->start(); // busy again at once: wait for that work too
+        connect(ctlImageList::instance(), &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows,
+                Qt::SingleShotConnection);
+        return;
+    }
     const QList<FrameJob> held = std::exchange(m_heldRows, {});
     for (const FrameJob &job : held)
         listRow(job);

@@ -108,6 +108,7 @@ private:
     qint16 m_counter = 0;
     qint32 m_encoderSourceHandle = 0; // the encoder's SourceHandle (clip recording attaches it)
     QList<FrameJob> m_heldRows; // written frames waiting for the busy image list
+    QTimer *m_listPoll = nullptr;
     bool m_loaded = false;
     bool m_closeRequested = false; // closing waits for the frames still being written
 };

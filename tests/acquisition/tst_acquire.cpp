@@ -405,6 +405,30 @@ private slots:
         QVERIFY(w->cmdCaptureBMP->isEnabled());
     }
 
+    // Frames written while the image list is busy (a send, a save) are listed, in capture order,
+    // once it is free again: a save's rebuild of the list does not lose them.
+    void rowsWaitWhileTheListIsBusy()
+    {
+        frmAcquire *w = openStation();
+        QTRY_VERIFY(live(w));
+        ctlImageList *list = ctlImageList::instance();
+        QVERIFY(list->beginWork(0));
+        QSignalSpy stored(w, &frmAcquire::frameStored);
+        w->cmdCaptureBMP->click();
+        w->cmdCaptureBMP->click();
+        QTRY_COMPARE(temp("*.dcm").size(), 2);
+        QTest::qWait(400);
+        QCOMPARE(list->rows().size(), 0);
+        QCOMPARE(stored.count(), 0);
+        QVERIFY(!w->cmdCancel->isEnabled()); // nor can the window close before they are listed
+        list->endWork();
+        QTRY_COMPARE(stored.count(), 2);
+        QCOMPARE(list->rows().size(), 2);
+        QVERIFY(list->rows().at(0).fileName.endsWith(QStringLiteral("-1.dcm")));
+        QVERIFY(list->rows().at(1).fileName.endsWith(QStringLiteral("-2.dcm")));
+        QVERIFY(w->cmdCancel->isEnabled());
+    }
+
     // The DICOM stage failing after the bitmap was written: reported as such, the bitmap stays.
     void objectThatCannotBeWritten()
     {
