@@ -97,6 +97,9 @@ public:
     // nothing started) while another send of this worker runs.
     bool start(const SendRequest &request);
     bool isRunning() const;
+    // Asks a running send to stop before its next row (or while it waits for stamping); it then
+    // ends with "Cannot Send.The send was stopped.".
+    void cancel() { m_stop = true; }
     void waitForFinished();
 
 signals:
