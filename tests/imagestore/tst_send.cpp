@@ -2,12 +2,15 @@
 // the log lines in their order, and the refusals that come before any association.
 #include "Peers.h"
 #include "Pictures.h"
+#include "common/ScriptedPrompter.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
+#include "core/frmLog.h"
 #include "imagestore/ImageSend.h"
+#include "imagestore/ctlImageList.h"
 #include "outside/dicom/Dump.h"
 #include "outside/dicom/Image.h"
 
@@ -16,6 +19,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
@@ -308,6 +314,49 @@ private slots:
                                    "Send Complete."}));
         QVERIFY(videos.completed && videos.sent == 0);
         QVERIFY(!archive.waitForNewConnection(200));
+    }
+
+    // "S&end to PACS" of the list: the list is busy while the send runs (a second click does
+    // nothing), the log window gets the lines in order, and refused settings are shown.
+    void listSendsWhileBusyAndShowsRefusals()
+    {
+        auto *prompter = ScriptedPrompter::install();
+        auto scp = PeerProcess::storescp();
+        QVERIFY(scp->isRunning());
+        dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
+        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(scp->port()));
+        dicomNodes().setValue(DicomNodes::StorageAE, QStringLiteral("STORESCP"));
+        dicomFile(QStringLiteral("a.dcm"), 1);
+        pictureFile(QStringLiteral("p.jpg"), 3);
+        ctlImageList *list = ctlImageList::instance();
+        list->clearRows();
+        for (int i = 0; i < 20; ++i)
+            list->GrdFilesAddImage("New", i % 2 ? "jpg" : "Image", "localtemp", "", m_dir.path(), i % 2 ? "p.jpg" : "a.dcm", "");
+        frmLog::instance()->txtLog->clear();
+        QSignalSpy done(list, &ctlImageList::workFinished);
+
+        QTest::mouseClick(list->cmdSendToPACS, Qt::LeftButton);
+        QVERIFY(list->isBusy() && !list->cmdSendToPACS->isEnabled() && !list->cmdSave->isEnabled());
+        QVERIFY(list->prgWork->isVisibleTo(list) && list->prgWork->maximum() == 20);
+        list->cmdSendToPACS->click();
+        QVERIFY(done.wait(60000));
+        QCOMPARE(done.size(), 1);
+        QVERIFY(!list->isBusy() && list->cmdSendToPACS->isEnabled());
+        QCOMPARE(frmLog::instance()->text().trimmed().split('\n'),
+                 (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | LOCAL | STORESCP").arg(scp->port()), "Send Complete."}));
+        // storescp names files by instance: one for the DICOM file sent ten times, ten pictures.
+        QCOMPARE(QDir(scp->folder() + "/in").entryList(QDir::Files).size(), 11);
+        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("14"));
+        QCOMPARE(list->rowCount(), 20);
+
+        dicomNodes().setValue(DicomNodes::StoragePort, QString());
+        frmLog::instance()->txtLog->clear();
+        list->cmdSendToPACS->click();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(prompter->lastMessage(), QStringLiteral("The port of the storage archive is empty. Enter it in DICOM Settings."));
+        QCOMPARE(prompter->shown.last().icon, Prompter::Icon::Critical);
+        QCOMPARE(frmLog::instance()->text().trimmed(), QString());
+        QCOMPARE(list->rowCount(), 20);
     }
 };
 
