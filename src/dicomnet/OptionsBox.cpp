@@ -29,6 +29,7 @@ QLineEdit *makeEdit(QWidget *parent, const char *name)
 {
     auto *e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
+    e->setMinimumWidth(150);
     return e;
 }
 
@@ -246,7 +247,7 @@ OptionsBox::OptionsBox()
     // Only a click by the operator warns, not a value set by the program.
     connect(A_CMOVE, &QRadioButton::clicked, this, &OptionsBox::MoveWarning);
     connect(S_CMOVE, &QRadioButton::clicked, this, &OptionsBox::MoveWarning);
-    resize(560, 330);
+    resize(680, 340);
     RestoreWindow(this);
 }
 
