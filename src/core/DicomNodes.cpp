@@ -3,6 +3,7 @@
 #include "SharedState.h"
 #include "outside/Error.h"
 
+#include <QCoreApplication>
 #include <QMutexLocker>
 
 #include <memory>
@@ -189,6 +190,9 @@ DicomNodes &dicomNodes()
     auto &n = holder();
     if (!n) {
         n = std::make_unique<DicomNodes>();
+        // The model belongs to the GUI thread whichever thread reads it first.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            n->moveToThread(app->thread());
         n->load();
     }
     return *n;

@@ -172,6 +172,7 @@ bool ImageSendWorker::start(const SendRequest &request)
     if (isRunning())
         return false;
     m_stop = false;
+    dicomNodes(); // loaded here, not by the worker, when nothing has read the settings yet
     m_future = QtConcurrent::run([this, request] {
         SendHooks hooks;
         hooks.log = [this](const QString &line) { emit logLine(line); };
