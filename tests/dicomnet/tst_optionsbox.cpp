@@ -133,8 +133,6 @@ private slots:
                                  << "The port of the storage archive, \"1o4\", is not a number from 1 to 65535. Correct it in DICOM Settings.";
         QTest::newRow("too large") << int(N::StoragePort) << "65536"
                                    << "The port of the storage archive, \"65536\", is not a number from 1 to 65535. Correct it in DICOM Settings.";
-        QTest::newRow("zero") << int(N::StoragePort) << "0"
-                              << "The port of the storage archive, \"0\", is not a number from 1 to 65535. Correct it in DICOM Settings.";
         QTest::newRow("blanks around") << int(N::StoragePort) << " 11112 " << "";
         QTest::newRow("called AE 17") << int(N::StorageAE) << "ABCDEFGHIJKLMNOPQ"
                                       << "The AE title of the storage archive \"ABCDEFGHIJKLMNOPQ\" is longer than 16 characters. Shorten it in DICOM Settings.";
