@@ -75,7 +75,7 @@ SendRequest SendRequest::fromState(const QList<ImageRow> &rows)
 
 QString ImageSend::statusLine(const QString &path, int status)
 {
-    const QString hex = QStringLiteral("0x%1").arg(status, 4, 16, QLatin1Char('0')).toUpper().replace(QLatin1String("0X"), QLatin1String("0x"));
+    const QString hex = QStringLiteral("0x") + QStringLiteral("%1").arg(status, 4, 16, QLatin1Char('0')).toUpper();
     return isWarning(status) ? QStringLiteral("Store status %1 (warning) for %2").arg(hex, path)
                              : QStringLiteral("Store status %1 for %2").arg(hex, path);
 }
@@ -130,12 +130,9 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 peer = peerNow();
                 try {
                     const int status = image->send(peer.host, peer.port, peer.callingAe, peer.calledAe);
-                    if (status == 0) {
-                        ++outcome.sent;
-                    } else {
+                    if (status != 0)
                         log(statusLine(path, status));
-                        ++outcome.notStored;
-                    }
+                    ++(status == 0 || isWarning(status) ? outcome.sent : outcome.notStored);
                 } catch (const Error &e) {
                     if (e.code() != kSopClassNotSupported)
                         throw;

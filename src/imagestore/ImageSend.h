@@ -38,8 +38,8 @@ struct SendOutcome
     // rows before it were sent, later ones not attempted.
     QString failure;
     bool completed = false; // "Send Complete." was logged
-    int sent = 0;           // images the archive answered with status 0
-    int notStored = 0;      // images answered with another status, or whose SOP class was refused
+    int sent = 0;           // images the archive stored (status 0 or a warning)
+    int notStored = 0;      // images answered with a failure status, or whose SOP class was refused
     int unreadable = 0;     // DICOM rows whose file was missing
     bool ok() const { return refused.isEmpty() && failure.isEmpty(); }
 };
