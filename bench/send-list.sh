@@ -33,9 +33,11 @@ Orthanc "$work/orthanc.json" >"$work/orthanc.log" 2>&1 &
 orthanc_pid=$!
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 
-instances() { curl -s "http://127.0.0.1:$http/statistics" | python3 -c 'import json,sys; print(json.load(sys.stdin)["CountInstances"])'; }
-empty() { for p in $(curl -s "http://127.0.0.1:$http/patients" | python3 -c 'import json,sys; print(" ".join(json.load(sys.stdin)))'); do
-  curl -s -X DELETE "http://127.0.0.1:$http/patients/$p" >/dev/null; done; }
+rest() { # method path: Orthanc's REST API, JSON on stdout
+  python3 -c 'import sys, urllib.request as u; r = u.Request("http://127.0.0.1:'"$http"'" + sys.argv[2], method=sys.argv[1]); print(u.urlopen(r).read().decode())' "$1" "$2"
+}
+instances() { rest GET /statistics | python3 -c 'import json,sys; print(json.load(sys.stdin)["CountInstances"])'; }
+empty() { for p in $(rest GET /patients | python3 -c 'import json,sys; print(" ".join(json.load(sys.stdin)))'); do rest DELETE "/patients/$p" >/dev/null; done; }
 
 t0=$(now)
 storescu -aec ORTHANC 127.0.0.1 "$port" "${files[@]}"
