@@ -7,10 +7,12 @@
 #include "core/frmOptions.h"
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
+#include "dicomnet/OptionsBox.h"
 #include "outside/LoginDialog.h"
 #include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
 
+#include <QTabWidget>
 #include <QTableView>
 
 #include <QApplication>
@@ -47,6 +49,7 @@ int main(int argc, char **argv)
         LoginDialog login(*db);
         save(&login, out, QStringLiteral("login.png"));
     }
+    OptionsBox::registerWindow();
     StartupOptions options;
     options.arguments = {QStringLiteral("orvaline"), QStringLiteral("--demo")};
     options.demo = true;
@@ -62,6 +65,13 @@ int main(int argc, char **argv)
     save(editor, out, QStringLiteral("transaction.png"));
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
+    OptionsBox *dicom = OptionsBox::instance();
+    save(dicom, out, QStringLiteral("dicom-settings.png"));
+    dicom->SSTab1->setCurrentIndex(1);
+    save(dicom, out, QStringLiteral("dicom-settings-query.png"));
+    dicom->SSTab1->setCurrentIndex(3);
+    save(dicom, out, QStringLiteral("dicom-settings-printing.png"));
+    dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
     resetState();
