@@ -3,6 +3,7 @@
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
+#include "dicomnet/OptionsBox.h"
 #include "outside/Error.h"
 #include "outside/LoginComponent.h"
 #include "outside/Prompter.h"
@@ -81,6 +82,8 @@ int main(int argc, char **argv)
         return addUser(args);
 
     orv::registerAcquisitionWindows(args.contains(QStringLiteral("--demo")));
+    orv::OptionsBox::registerWindow();
+
     orv::StartupOptions options;
     options.arguments = args;
     options.demo = args.contains(QStringLiteral("--demo"));

@@ -1,6 +1,7 @@
 #include "ctlImageList.h"
 
 #include "IdentityStamp.h"
+#include "ImageSend.h"
 #include "PictureImport.h"
 #include "ServerStorage.h"
 
@@ -77,6 +78,7 @@ ctlImageList::ctlImageList()
     setObjectName(QStringLiteral("ctlImageList1"));
     m_reader = new ImageReadWorker(this);
     m_saver = new ServerSaveWorker(this);
+    m_sender = new ImageSendWorker(this);
     buildLayout();
 }
 
@@ -86,6 +88,8 @@ ctlImageList::~ctlImageList()
     m_reader->cancel();
     m_reader->waitForFinished();
     m_saver->waitForFinished();
+    m_sender->cancel();
+    m_sender->waitForFinished();
 }
 
 void ctlImageList::buildLayout()
@@ -155,6 +159,7 @@ void ctlImageList::buildLayout()
     connect(cmdRefresh, &QPushButton::clicked, this, [this] { LoadImages(); });
     connect(cmdOpenImage, &QPushButton::clicked, this, [this] { cmdOpenImage_Click(); });
     connect(cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
+    connect(cmdSendToPACS, &QPushButton::clicked, this, [this] { cmdSendToPACS_Click(); });
 
     // Results of the save, handled in the order they were produced.
     connect(m_saver, &ServerSaveWorker::folderProblem, this,
@@ -170,6 +175,18 @@ void ctlImageList::buildLayout()
             } else {
                 msgBox(this, outcome.failure);
             }
+            emit workFinished();
+        });
+    });
+
+    // Results of the send: log lines, progress, and settings refused before anything was sent.
+    connect(m_sender, &ImageSendWorker::logLine, this, [this](const QString &line) { post([line] { AddLog(line); }); });
+    connect(m_sender, &ImageSendWorker::progress, this, [this](int done, int) { post([this, done] { setWorkProgress(done); }); });
+    connect(m_sender, &ImageSendWorker::finished, this, [this](const SendOutcome &outcome) {
+        post([this, outcome] {
+            endWork();
+            if (!outcome.refused.isEmpty())
+                msgBox(this, outcome.refused, Prompter::Icon::Critical);
             emit workFinished();
         });
     });
@@ -608,6 +625,21 @@ void ctlImageList::cmdSave_Click()
         newRows += r.status == kStatusNew ? 1 : 0;
     beginWork(newRows);
     if (!m_saver->start(state().db().config(), request))
+        endWork();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Send
+
+void ctlImageList::cmdSendToPACS_Click()
+{
+    if (m_busy || !cmdSendToPACS->isEnabled())
+        return;
+    const QList<ImageRow> list = rows();
+    if (list.isEmpty())
+        return;
+    beginWork(int(list.size()));
+    if (!m_sender->start(SendRequest::fromState(list)))
         endWork();
 }
 

@@ -20,6 +20,7 @@ class QTableWidget;
 
 namespace orv {
 
+class ImageSendWorker;
 class ServerSaveWorker;
 
 // The image list of the open transaction: the files stored for it on the image server (Saved
@@ -102,6 +103,7 @@ private:
     void cmdDel_Click();
     void cmdOpenImage_Click();
     void cmdSave_Click();
+    void cmdSendToPACS_Click();
     // Reads every image row into the viewer's image set off the GUI thread, then runs `then`.
     void fillViewer(std::function<void()> then);
     void appendText1(const QString &lines);
@@ -116,6 +118,7 @@ private:
 
     ImageReadWorker *m_reader = nullptr;
     ServerSaveWorker *m_saver = nullptr;
+    ImageSendWorker *m_sender = nullptr;
     QSet<QWidget *> m_unavailable; // commands whose window is not in this build
     QList<std::function<void()>> m_queue;
     bool m_draining = false;

@@ -9,6 +9,7 @@
 #include "core/frmOptions.h"
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
+#include "dicomnet/OptionsBox.h"
 #include "outside/LoginDialog.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/CaptureDriver.h"
@@ -16,6 +17,7 @@
 #include "transactions/frmTransaction.h"
 
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 
 #include <QApplication>
@@ -52,6 +54,7 @@ int main(int argc, char **argv)
         LoginDialog login(*db);
         save(&login, out, QStringLiteral("login.png"));
     }
+    OptionsBox::registerWindow();
     StartupOptions options;
     options.arguments = {QStringLiteral("orvaline"), QStringLiteral("--demo")};
     options.demo = true;
@@ -77,6 +80,13 @@ int main(int argc, char **argv)
     acquire->close();
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
+    OptionsBox *dicom = OptionsBox::instance();
+    save(dicom, out, QStringLiteral("dicom-settings.png"));
+    dicom->SSTab1->setCurrentIndex(1);
+    save(dicom, out, QStringLiteral("dicom-settings-query.png"));
+    dicom->SSTab1->setCurrentIndex(3);
+    save(dicom, out, QStringLiteral("dicom-settings-printing.png"));
+    dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
     resetState();
