@@ -106,6 +106,13 @@ dicom::Image FrameWriter::objectStage(const FrameJob &job)
     dicom::Image image = frameImage(job.identity, job.baseName, job.at);
     image.importPicture(job.bmpPath, QStringLiteral("BMP"));
     writeFrameObject(image, job.dcmPath);
+    return viewerImage(job);
+}
+
+dicom::Image FrameWriter::viewerImage(const FrameJob &job)
+{
+    dicom::Image image = dicom::Image::fromFile(job.dcmPath);
+    image.add(0x0004, 0x1500, job.baseName + QStringLiteral(".dcm"));
     return image;
 }
 

@@ -74,8 +74,12 @@ public:
     int pending() const { return m_pending; }
 
     // The two stages, also run one by one on the GUI thread (maintenance mode traces them).
+    // The object stage returns the image for the viewer: the object as written, read back
+    // (its JPEG pixels stay compressed until shown, a fraction of the frame's memory), with
+    // its Referenced File ID.
     static void writeBitmapStage(const FrameJob &job);
     static dicom::Image objectStage(const FrameJob &job);
+    static dicom::Image viewerImage(const FrameJob &job);
 
 signals:
     void stored(const orv::FrameJob &job, const orv::dicom::Image &image);

@@ -653,7 +653,7 @@ void frmAcquire::captureTraced(FrameJob job)
         trace(job.baseName);
         trace(QString::fromLatin1(dicom::kJpegExtended));
         writeFrameObject(image, job.dcmPath);
-        frameWritten(job, image);
+        frameWritten(job, FrameWriter::viewerImage(job));
     } catch (const std::exception &e) {
         frameFailed(job, true, describe(e));
     }
