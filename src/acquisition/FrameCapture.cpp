@@ -130,6 +130,7 @@ void FrameWriter::submit(const FrameJob &job)
         try {
             writeBitmapStage(job);
             bitmapWritten = true;
+            job.frame = QImage(); // the live picture may paint into it again
             job.bitmapMs = double(clock.nsecsElapsed()) / 1e6;
             image = objectStage(job);
             job.objectMs = double(clock.nsecsElapsed()) / 1e6 - job.bitmapMs;
