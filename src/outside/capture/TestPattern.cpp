@@ -1,5 +1,7 @@
 #include "TestPattern.h"
 
+#include "FrameRing.h"
+
 #include <QDateTime>
 #include <QFont>
 #include <QPainter>
@@ -37,11 +39,6 @@ public:
 
     void start(FrameCallback onFrame, LostCallback onLost) override
     {
-        // The ring is allocated and touched now, not while frames are being captured.
-        for (QImage &b : m_buffers) {
-            b = QImage(m_size, QImage::Format_RGB32);
-            b.fill(Qt::black);
-        }
         m_thread = std::thread([this, onFrame = std::move(onFrame), onLost = std::move(onLost)] {
             run(onFrame, onLost);
         });
@@ -92,20 +89,7 @@ private:
         static const QRgb bars[] = {qRgb(235, 235, 235), qRgb(235, 235, 16), qRgb(16, 235, 235), qRgb(16, 235, 16),
                                     qRgb(235, 16, 235),  qRgb(235, 16, 16),  qRgb(16, 16, 235)};
         constexpr int barCount = int(std::size(bars));
-        // Frames are painted into a buffer of the ring that nobody else holds (the picture
-        // shown and the frames being written hold some); a new one only when all are held.
-        QImage *free = nullptr;
-        for (std::size_t i = 0; i < std::size(m_buffers) && !free; ++i) {
-            QImage &candidate = m_buffers[(m_next + i) % std::size(m_buffers)];
-            if (!candidate.isNull() && candidate.isDetached())
-                free = &candidate;
-        }
-        if (!free) {
-            free = &m_buffers[m_next];
-            *free = QImage(m_size, QImage::Format_RGB32);
-        }
-        m_next = (m_next + 1) % std::size(m_buffers);
-        QImage &img = *free;
+        QImage &img = m_ring.next();
         const int w = m_size.width(), h = m_size.height();
         const int shift = m_brightness.load();
         QPainter p(&img);
@@ -135,8 +119,7 @@ private:
     }
 
     const QSize m_size;
-    QImage m_buffers[4];
-    int m_next = 0;
+    FrameRing m_ring{m_size};
     const int m_unplugGeneration;
     std::atomic<int> m_brightness{0};
     std::atomic<int> m_speed{4};

@@ -1,5 +1,7 @@
 #include "V4l2Driver.h"
 
+#include "FrameRing.h"
+
 #include <QDir>
 
 #include <atomic>
@@ -174,7 +176,11 @@ private:
 
     QImage convert(const AVFrame *f)
     {
-        QImage img(f->width, f->height, QImage::Format_RGB32);
+        if (!m_ring || QSize(f->width, f->height) != m_ringSize) {
+            m_ringSize = QSize(f->width, f->height);
+            m_ring = std::make_unique<FrameRing>(m_ringSize);
+        }
+        QImage &img = m_ring->next();
         m_sws = sws_getCachedContext(m_sws, f->width, f->height, AVPixelFormat(f->format), f->width, f->height,
                                      AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (!m_sws)
@@ -190,6 +196,8 @@ private:
     AVFormatContext *m_format = nullptr;
     AVCodecContext *m_codec = nullptr;
     SwsContext *m_sws = nullptr;
+    std::unique_ptr<FrameRing> m_ring; // the decoding thread's
+    QSize m_ringSize;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
