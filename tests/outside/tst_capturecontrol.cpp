@@ -4,6 +4,7 @@
 #include "common/TestMain.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/TestPattern.h"
+#include "outside/capture/V4l2Driver.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,6 +139,26 @@ private slots:
         c->setFrameFileName(dir.filePath(QStringLiteral("g.bmp")));
         QVERIFY(!c->CaptureFrame(quality, flags));
         QVERIFY(!QFile::exists(c->FrameFileName()));
+    }
+
+    // A device node that is gone, or a file that is no device, is refused with the reason.
+    void missingDeviceIsRefused()
+    {
+        QTemporaryDir dir;
+        QFile plain(dir.filePath(QStringLiteral("video0")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        for (const QString &path : {QStringLiteral("/dev/video-gone"), plain.fileName()}) {
+            V4l2Driver driver(path, QStringLiteral("Camera"), QStringLiteral("1.0.0"));
+            QVERIFY(driver.formats().isEmpty());
+            try {
+                driver.open(QSize(640, 480));
+                QFAIL("a missing device opened");
+            } catch (const Error &e) {
+                QVERIFY2(e.description().startsWith(QStringLiteral("Cannot open the video device ") + path),
+                         qPrintable(e.description()));
+            }
+        }
     }
 
     void unpluggedDeviceDisconnects()
