@@ -94,14 +94,15 @@ private:
         const int shift = m_brightness.load();
         QPainter p(&img);
         const int barWidth = (w + barCount - 1) / barCount;
-        const int start = offset % w;
-        for (int i = -1; i <= barCount; ++i) {
-            const QRgb c = bars[(i + barCount) % barCount];
+        const int start = offset % (barCount * barWidth);
+        const int period = barCount * barWidth; // at least the frame's width
+        for (int i = 0; i < barCount; ++i) {
+            const QRgb c = bars[i];
             const QColor shifted(qBound(0, qRed(c) + shift, 255), qBound(0, qGreen(c) + shift, 255),
                                  qBound(0, qBlue(c) + shift, 255));
-            int x = start + i * barWidth;
-            x = ((x % (barCount * barWidth)) + barCount * barWidth) % (barCount * barWidth) - barWidth;
+            const int x = ((start + i * barWidth) % period + period) % period;
             p.fillRect(x, 0, barWidth, h * 3 / 4, shifted);
+            p.fillRect(x - period, 0, barWidth, h * 3 / 4, shifted); // the part wrapped round
         }
         p.fillRect(0, h * 3 / 4, w, h - h * 3 / 4, QColor(16, 16, 16));
         QFont font(QStringLiteral("DejaVu Sans Mono"));
