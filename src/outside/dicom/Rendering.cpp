@@ -251,15 +251,18 @@ QImage windowImage(const DecodedImage &image, const Sampled &sampled, double wid
         }
         return out;
     }
-    std::vector<std::uint8_t> lut(std::size_t(image.levels));
+    // Grey is written as 32-bit pixels: the screen's format, so that drawing is a plain copy.
+    std::vector<QRgb> lut(std::size_t(image.levels));
     for (int i = 0; i < image.levels; ++i) {
-        const std::uint8_t v = windowValue(image.modalityValue(i), width, level);
-        lut[std::size_t(i)] = image.inverse ? std::uint8_t(255 - v) : v;
+        std::uint8_t v = windowValue(image.modalityValue(i), width, level);
+        if (image.inverse)
+            v = std::uint8_t(255 - v);
+        lut[std::size_t(i)] = 0xff000000u | QRgb(v) << 16 | QRgb(v) << 8 | v;
     }
-    QImage out(sampled.width, sampled.height, QImage::Format_Grayscale8);
+    QImage out(sampled.width, sampled.height, QImage::Format_RGB32);
     const std::uint16_t *src = sampled.indices.data();
     for (int y = 0; y < sampled.height; ++y) {
-        std::uint8_t *dst = out.scanLine(y);
+        auto *dst = reinterpret_cast<QRgb *>(out.scanLine(y));
         for (int x = 0; x < sampled.width; ++x)
             dst[x] = lut[src[x]];
         src += sampled.width;
