@@ -6,6 +6,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dccodec.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmimage/diregist.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
@@ -143,6 +144,8 @@ std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
     DcmDataset *ds = file->getDataset();
     try {
         const E_TransferSyntax xfer = ds->getOriginalXfer() == EXS_Unknown ? EXS_LittleEndianExplicit : ds->getOriginalXfer();
+        if (DcmXfer(xfer).isEncapsulated() && !DcmCodecList::canChangeCoding(xfer, EXS_LittleEndianExplicit))
+            fail(QStringLiteral("No decoder for %1").arg(QString::fromLatin1(DcmXfer(xfer).getXferName())));
         // Partial access decodes only the first frame of compressed data; native data is in memory.
         const unsigned long flags = CIF_IgnoreModalityTransformation | (DcmXfer(xfer).isEncapsulated() ? CIF_UsePartialAccessToPixelData : 0);
         DicomImage di(ds, xfer, flags, 0, 1);
