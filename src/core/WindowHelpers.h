@@ -1,5 +1,9 @@
 #pragma once
 
+#include "outside/Error.h"
+#include "outside/Prompter.h"
+
+#include <QApplication>
 #include <QCheckBox>
 #include <QPointer>
 #include <QPushButton>
@@ -22,6 +26,28 @@ Control *namedControl(QWidget *parent, const char *name, const QString &caption)
     auto *c = new Control(caption, parent);
     c->setObjectName(QLatin1String(name));
     return c;
+}
+
+// The hourglass pointer for the lifetime of the object.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+// Runs an action of an event handler: a failure shows its description in a message box and the
+// handler stops; no exception leaves it.
+template<typename Fn>
+void guarded(QWidget *parent, Fn &&fn)
+{
+    try {
+        fn();
+    } catch (const std::exception &e) {
+        msgBox(parent, describe(e));
+    }
 }
 
 } // namespace orv

@@ -43,6 +43,24 @@ PicturePathParts splitPicturePath(const QString &path)
 
 ImageRow importNonDicom(const QString &picturePath, const QString &tempFolder, dicom::Image *imageOut)
 {
+    OpenTransaction &tr = openTransaction();
+    const QString imageNumberBefore = tr.value(OpenTransaction::ImgNum);
+    dicom::Image image;
+    ImageRow row;
+    try {
+        stampIdentity(image);
+        row = writeStampedPicture(image, picturePath, tempFolder);
+    } catch (...) {
+        tr.setValue(OpenTransaction::ImgNum, imageNumberBefore);
+        throw;
+    }
+    if (imageOut)
+        *imageOut = image;
+    return row;
+}
+
+ImageRow writeStampedPicture(dicom::Image &image, const QString &picturePath, const QString &tempFolder)
+{
     const PicturePathParts parts = splitPicturePath(picturePath);
     if (parts.baseName.isEmpty())
         throw Error(QStringLiteral("Cannot import %1: the file name has no name before its first \".\".").arg(picturePath));
@@ -50,30 +68,21 @@ ImageRow importNonDicom(const QString &picturePath, const QString &tempFolder, d
         throw Error(QStringLiteral("Cannot import %1: the file does not exist.").arg(picturePath));
     if (!QFileInfo(nativePath(tempFolder)).isDir())
         throw Error(QStringLiteral("Cannot import %1: the temporary folder %2 does not exist.").arg(picturePath, tempFolder));
-
     const QString fileName = parts.baseName + QStringLiteral(".dcm");
     const QString target = QDir(nativePath(tempFolder)).filePath(fileName);
     // Written under a name of its own first, so that a failure never leaves a half-written file
     // or replaces an existing one.
     const QString partial = QDir(nativePath(tempFolder))
                                 .filePath(QStringLiteral(".%1.%2.part").arg(fileName, QUuid::createUuid().toString(QUuid::Id128)));
-
-    OpenTransaction &tr = openTransaction();
-    const QString imageNumberBefore = tr.value(OpenTransaction::ImgNum);
-    dicom::Image image;
     try {
-        stampIdentity(image);
         image.importPicture(picturePath, parts.extension);
         image.writeFile(partial);
         if (!replaceFile(partial, target))
             throw Error(QStringLiteral("Cannot write %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
     } catch (...) {
         QFile::remove(partial);
-        tr.setValue(OpenTransaction::ImgNum, imageNumberBefore);
         throw;
     }
-    if (imageOut)
-        *imageOut = image;
     return ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), tempFolder, fileName, QString());
 }
 

@@ -31,4 +31,9 @@ PicturePathParts splitPicturePath(const QString &path);
 // cannot be written; then no file is written or replaced and the image number is left as it was.
 ImageRow importNonDicom(const QString &picturePath, const QString &tempFolder, dicom::Image *image = nullptr);
 
+// The part of Import non-DICOM after stamping, safe on any thread: imports the picture into the
+// already stamped `image` and writes it into `tempFolder` as importNonDicom does. Throws
+// orv::Error with the reason; then no file is written or replaced.
+ImageRow writeStampedPicture(dicom::Image &image, const QString &picturePath, const QString &tempFolder);
+
 } // namespace orv

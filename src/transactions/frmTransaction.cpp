@@ -7,6 +7,7 @@
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
 #include "core/frmServer.h"
+#include "imagestore/ctlImageList.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/Toolkit.h"
@@ -32,24 +33,6 @@ using F = OpenTransaction::Field;
 
 namespace {
 auto &holder = windowInstance<frmTransaction>;
-
-// Runs a database action of an event handler: a failure shows its description and the handler stops.
-template<typename Fn>
-void guarded(QWidget *parent, Fn &&fn)
-{
-    try {
-        fn();
-    } catch (const Error &e) {
-        msgBox(parent, e.description());
-    }
-}
-
-class WaitCursor
-{
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 } // namespace
 
@@ -220,8 +203,8 @@ void frmTransaction::buildLayout()
 
     tabMain = new QTabWidget(this);
     tabMain->setObjectName(QStringLiteral("tabMain"));
-    ctlImageList1 = new QWidget(tabMain);
-    ctlImageList1->setObjectName(QStringLiteral("ctlImageList1"));
+    ctlImageList1 = ctlImageList::instance();
+    ctlImageList1->setParent(tabMain);
     tabMain->addTab(ctlImageList1, QStringLiteral("Images"));
     auto *report = new QWidget(tabMain);
     auto *rl = new QVBoxLayout(report);
@@ -366,6 +349,11 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 RefreshDocs();
                 FillPatient(txtHospNum->text());
             }
+            WaitCursor wait;
+            if (rs.isEmpty())
+                ctlImageList1->clearRows();
+            else
+                ctlImageList1->LoadImages();
         } catch (const Error &e) {
             msgBox(this, e.description());
         }

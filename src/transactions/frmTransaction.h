@@ -15,6 +15,8 @@ class QTabWidget;
 
 namespace orv {
 
+class ctlImageList;
+
 class Connection;
 
 // The transaction editor: one exam of one patient. One instance per run, loaded on first use
@@ -37,7 +39,7 @@ public:
     QLabel *lblSaved = nullptr;
     QGroupBox *fraInt = nullptr;
     QTabWidget *tabMain = nullptr;
-    QWidget *ctlImageList1 = nullptr;
+    ctlImageList *ctlImageList1 = nullptr;
 
     QPushButton *cmdSaveTrans = nullptr, *btnRefresh = nullptr, *btnCancel = nullptr, *btnProceed = nullptr,
                 *cmdWorklist = nullptr, *btnPatient = nullptr, *btnDocID = nullptr, *btnRad = nullptr,
