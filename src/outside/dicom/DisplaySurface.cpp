@@ -21,6 +21,7 @@ struct DisplaySurface::Entry
 
     double width = 256;
     double level = 128;
+    bool voiLut = false;
     double zoom = 1;
     bool stretch = true;
     double panX = 0;
@@ -41,6 +42,7 @@ struct DisplaySurface::Entry
     QImage shown;
     double shownWidth = 0;
     double shownLevel = 0;
+    bool shownVoiLut = false;
 };
 
 DisplaySurface::DisplaySurface(QWidget *parent) : QWidget(parent)
@@ -135,6 +137,7 @@ DisplaySurface::Entry &DisplaySurface::decoded(const Image &image) const
         e.pixels = DecodedImage::decode(image);
         e.width = e.pixels->defaultWidth;
         e.level = e.pixels->defaultLevel;
+        e.voiLut = !e.pixels->voiLut.empty();
     } catch (const std::exception &ex) {
         e.reason = describe(ex);
     }
@@ -163,8 +166,9 @@ void DisplaySurface::setWindowLevel(const Image &image, double level)
 void DisplaySurface::setWindow(const Image &image, double width, double level)
 {
     Entry &e = decoded(image);
-    if (e.width == width && e.level == level)
+    if (e.width == width && e.level == level && !e.voiLut)
         return;
+    e.voiLut = false;
     e.width = width;
     e.level = level;
     changed(image);
@@ -228,6 +232,8 @@ void DisplaySurface::setHighlight(const Image &image, int style, const QColor &c
     e.highlightColour = colour;
     redraw(image);
 }
+
+bool DisplaySurface::usesVoiLut(const Image &image) const { return decoded(image).voiLut; }
 
 double DisplaySurface::defaultWidth(const Image &image) const
 {
@@ -299,10 +305,11 @@ void DisplaySurface::paintTile(QPainter &painter, int tile, const Image &image)
             e.smooth = smooth;
             e.shown = QImage();
         }
-        if (e.shown.isNull() || e.shownWidth != e.width || e.shownLevel != e.level) {
-            e.shown = windowImage(*e.pixels, e.sampled, e.width, e.level);
+        if (e.shown.isNull() || e.shownWidth != e.width || e.shownLevel != e.level || e.shownVoiLut != e.voiLut) {
+            e.shown = windowImage(*e.pixels, e.sampled, e.width, e.level, e.voiLut);
             e.shownWidth = e.width;
             e.shownLevel = e.level;
+            e.shownVoiLut = e.voiLut;
         }
         if (!e.shown.isNull())
             painter.drawImage(inner.topLeft() + visible.topLeft(), e.shown);

@@ -55,7 +55,8 @@ public:
     void refresh();
 
     // Per-image display values. Getters decode the image if it has not been yet; width and
-    // level start from the image's own window (else its value range), zoom at 1, stretch-to-fit
+    // level start from the image's own window (else its value range; an image with a VOI LUT is
+    // shown through its LUT until a width or level is set), zoom at 1, stretch-to-fit
     // on, pan at 0, both enhancement switches on (smooth scaling), no highlight frame.
     double windowWidth(const Image &image) const;
     double windowLevel(const Image &image) const;
@@ -77,6 +78,8 @@ public:
     int highlightStyle(const Image &image) const;
     QColor highlightColour(const Image &image) const;
     void setHighlight(const Image &image, int style, const QColor &colour = Qt::red);
+    // True while an image with a VOI LUT is shown through it: until a width or level is set.
+    bool usesVoiLut(const Image &image) const;
     // The window the image came with (its first Window Center/Width, else its value range).
     double defaultWidth(const Image &image) const;
     double defaultLevel(const Image &image) const;

@@ -133,6 +133,31 @@ void sample(const T *src, int width, int height, const QRectF &placed, const QRe
     }
 }
 
+// The first item of the VOI LUT Sequence, when its descriptor and data agree.
+void takeVoiLut(DcmDataset *ds, DecodedImage &out)
+{
+    DcmItem *item = nullptr;
+    if (ds->findAndGetSequenceItem(DCM_VOILUTSequence, item, 0).bad() || !item)
+        return;
+    Uint16 entries = 0, first = 0, bits = 0;
+    if (item->findAndGetUint16(DCM_LUTDescriptor, entries, 0).bad() || item->findAndGetUint16(DCM_LUTDescriptor, first, 1).bad()
+        || item->findAndGetUint16(DCM_LUTDescriptor, bits, 2).bad())
+        return;
+    const unsigned long n = entries == 0 ? 65536 : entries;
+    const Uint16 *data = nullptr;
+    unsigned long count = 0;
+    if (item->findAndGetUint16Array(DCM_LUTData, data, &count).bad() || !data || count < n || bits < 1 || bits > 16)
+        return;
+    Uint16 pixelRepresentation = 0;
+    ds->findAndGetUint16(DCM_PixelRepresentation, pixelRepresentation);
+    out.voiFirst = pixelRepresentation ? double(Sint16(first)) : double(first);
+    out.voiBits = bits;
+    const Uint16 mask = Uint16((1u << bits) - 1);
+    out.voiLut.resize(n);
+    for (unsigned long i = 0; i < n; ++i)
+        out.voiLut[i] = data[i] & mask;
+}
+
 } // namespace
 
 std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
@@ -181,6 +206,7 @@ std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
         if (out->slope == 0)
             out->slope = 1;
         out->intercept = float64(ds, DCM_RescaleIntercept, 0);
+        takeVoiLut(ds, *out);
         const double width = float64(ds, DCM_WindowWidth, 0);
         if (width >= 1) {
             out->defaultWidth = width;
@@ -237,7 +263,7 @@ Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect
     return s;
 }
 
-QImage windowImage(const DecodedImage &image, const Sampled &sampled, double width, double level)
+QImage windowImage(const DecodedImage &image, const Sampled &sampled, double width, double level, bool voiLut)
 {
     if (sampled.width == 0 || sampled.height == 0)
         return {};
@@ -257,7 +283,13 @@ QImage windowImage(const DecodedImage &image, const Sampled &sampled, double wid
     // Grey is written as 32-bit pixels: the screen's format, so that drawing is a plain copy.
     std::vector<QRgb> lut(std::size_t(image.levels));
     for (int i = 0; i < image.levels; ++i) {
-        std::uint8_t v = windowValue(image.modalityValue(i), width, level);
+        std::uint8_t v = 0;
+        if (voiLut && !image.voiLut.empty()) {
+            const double at = std::clamp(std::floor(image.modalityValue(i) - image.voiFirst), 0.0, double(image.voiLut.size() - 1));
+            v = std::uint8_t((image.voiLut[std::size_t(at)] * 255 + ((1 << image.voiBits) - 1) / 2) / ((1 << image.voiBits) - 1));
+        } else {
+            v = windowValue(image.modalityValue(i), width, level);
+        }
         if (image.inverse)
             v = std::uint8_t(255 - v);
         lut[std::size_t(i)] = 0xff000000u | QRgb(v) << 16 | QRgb(v) << 8 | v;

@@ -33,6 +33,11 @@ struct DecodedImage
     int levels = 1;
     double slope = 1;
     double intercept = 0;
+    // the first VOI LUT of the image, if it has one: modality value first + i shows as
+    // voiLut[i] of voiBits bits (values beyond either end take the end entries)
+    std::vector<std::uint16_t> voiLut;
+    double voiFirst = 0;
+    int voiBits = 8;
     // colour
     PixelBuffer rgb;
     // the window the image asks for (its first Window Center/Width), else its value range
@@ -66,7 +71,8 @@ struct Sampled
 };
 Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect &visible, bool smooth);
 
-// Maps sampled values through the window into a picture ready to draw.
-QImage windowImage(const DecodedImage &image, const Sampled &sampled, double width, double level);
+// Maps sampled values through the window (or, with `voiLut`, the image's VOI LUT) into a
+// picture ready to draw.
+QImage windowImage(const DecodedImage &image, const Sampled &sampled, double width, double level, bool voiLut = false);
 
 } // namespace orv::dicom

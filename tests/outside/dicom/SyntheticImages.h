@@ -55,9 +55,15 @@ inline dicom::Image greyImage(const GreySpec &s, const std::function<int(int, in
         ds->putAndInsertString(DCM_WindowCenter, QByteArray::number(s.window->first).constData());
         ds->putAndInsertString(DCM_WindowWidth, QByteArray::number(s.window->second).constData());
     }
-    if (s.voiLutSequence) {
+    if (s.voiLutSequence) { // 1024 entries from 0, 12 bits, a square law
         auto *item = new DcmItem;
-        item->putAndInsertString(DCM_LUTExplanation, "TEST");
+        const Uint16 descriptor[3] = {1024, 0, 12};
+        std::vector<Uint16> lut(1024);
+        for (int i = 0; i < 1024; ++i)
+            lut[std::size_t(i)] = Uint16(i * i / 256);
+        item->putAndInsertUint16Array(DCM_LUTDescriptor, descriptor, 3);
+        item->putAndInsertUint16Array(DCM_LUTData, lut.data(), 1024);
+        item->putAndInsertString(DCM_LUTExplanation, "SQUARE");
         ds->insertSequenceItem(DCM_VOILUTSequence, item);
     }
     const std::size_t n = std::size_t(s.rows) * s.columns;

@@ -32,7 +32,10 @@ QImage reference(const Image &image, double width, double level)
     const int w = int(di.getWidth()), h = int(di.getHeight());
     QImage out(w, h, QImage::Format_RGB32);
     if (di.isMonochrome()) {
-        di.setWindow(level, width);
+        if (width > 0)
+            di.setWindow(level, width);
+        else
+            di.setVoiLut(0);
         const auto *p = static_cast<const Uint8 *>(di.getOutputData(8));
         for (int i = 0; i < w * h; ++i)
             out.setPixel(i % w, i / w, qRgb(p[i], p[i], p[i]));
@@ -105,6 +108,9 @@ void tst_DisplaySurface::drawsWhatTheToolkitRenders_data()
     GreySpec eight;
     eight.bits = 8;
     eight.sopClass = QStringLiteral("1.2.840.10008.5.1.4.1.1.7");
+    GreySpec voi;
+    voi.voiLutSequence = true;
+    QTest::newRow("VOI LUT") << greyImage(voi, [](int x, int y) { return (x * 16 + y) % 1100; }) << false;
     QTest::newRow("8-bit secondary capture") << greyImage(eight, [](int x, int y) { return (x * 4 + y) & 255; }) << false;
 }
 
@@ -120,7 +126,10 @@ void tst_DisplaySurface::drawsWhatTheToolkitRenders()
     QVERIFY2(s.failureReason(image).isEmpty(), qPrintable(s.failureReason(image)));
     // A window inside the value range, so that many values fall on the slope.
     double width = s.windowWidth(image), level = s.windowLevel(image);
-    if (!colour) {
+    QCOMPARE(s.usesVoiLut(image), QByteArray(QTest::currentDataTag()) == "VOI LUT");
+    if (s.usesVoiLut(image)) {
+        width = 0; // the reference shows the LUT too
+    } else if (!colour) {
         width = std::max(2.0, width * 0.6);
         level = level + width * 0.1;
         s.setWindow(image, width, level);
