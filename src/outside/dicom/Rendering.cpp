@@ -158,6 +158,91 @@ void takeVoiLut(DcmDataset *ds, DecodedImage &out)
         out.voiLut[i] = data[i] & mask;
 }
 
+// Native greyscale pixels (the common case of CT, MR, CR and most captures) read straight from
+// the data set in two passes, without the general decoder's intermediate copy. False when the
+// layout needs the general decoder.
+template<typename T>
+void takeNative(const T *raw, std::size_t count, int stored, int high, bool isSigned, DecodedImage &out)
+{
+    const int shift = high + 1 - stored;
+    const std::uint32_t mask = stored >= 32 ? 0xffffffffu : (1u << stored) - 1;
+    const std::uint32_t sign = 1u << (stored - 1);
+    const auto value = [=](T r) {
+        const std::uint32_t v = (std::uint32_t(r) >> shift) & mask;
+        return isSigned && (v & sign) ? std::int32_t(v) - std::int32_t(mask) - 1 : std::int32_t(v);
+    };
+    std::int32_t min = std::numeric_limits<std::int32_t>::max(), max = std::numeric_limits<std::int32_t>::min();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t v = value(raw[i]);
+        min = std::min(min, v);
+        max = std::max(max, v);
+    }
+    out.base = min;
+    out.step = 1;
+    out.levels = max - min + 1;
+    out.indices.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        out.indices[i] = std::uint16_t(value(raw[i]) - min);
+}
+
+bool takeNativeGrey(DcmDataset *ds, E_TransferSyntax xfer, DecodedImage &out)
+{
+    if (DcmXfer(xfer).isEncapsulated())
+        return false;
+    Uint16 rows = 0, columns = 0, samples = 1, allocated = 0, stored = 0, high = 0, representation = 0;
+    OFString photometric;
+    if (ds->findAndGetUint16(DCM_Rows, rows).bad() || ds->findAndGetUint16(DCM_Columns, columns).bad()
+        || ds->findAndGetUint16(DCM_BitsAllocated, allocated).bad() || ds->findAndGetUint16(DCM_BitsStored, stored).bad()
+        || ds->findAndGetUint16(DCM_HighBit, high).bad() || ds->findAndGetOFString(DCM_PhotometricInterpretation, photometric).bad())
+        return false;
+    ds->findAndGetUint16(DCM_SamplesPerPixel, samples);
+    ds->findAndGetUint16(DCM_PixelRepresentation, representation);
+    const bool mono1 = photometric == "MONOCHROME1";
+    if (samples != 1 || !(mono1 || photometric == "MONOCHROME2") || (allocated != 8 && allocated != 16) || stored == 0
+        || stored > allocated || high + 1 < stored || high >= allocated || rows == 0 || columns == 0)
+        return false;
+    DcmElement *element = nullptr;
+    if (ds->findAndGetElement(DCM_PixelData, element).bad() || !element)
+        return false;
+    const std::size_t count = std::size_t(rows) * columns;
+    if (element->getLength() < count * (allocated / 8))
+        return false;
+    if (allocated == 16) {
+        Uint16 *raw = nullptr;
+        if (element->getUint16Array(raw).bad() || !raw)
+            return false;
+        takeNative(raw, count, stored, high, representation == 1, out);
+    } else {
+        Uint8 *raw = nullptr;
+        if (element->getUint8Array(raw).bad() || !raw)
+            return false;
+        takeNative(raw, count, stored, high, representation == 1, out);
+    }
+    out.width = columns;
+    out.height = rows;
+    out.inverse = mono1;
+    return true;
+}
+
+// Rescale, the image's own window and VOI LUT, once the stored values are taken.
+void finishGrey(DcmDataset *ds, DecodedImage &out)
+{
+    out.slope = float64(ds, DCM_RescaleSlope, 1);
+    if (out.slope == 0)
+        out.slope = 1;
+    out.intercept = float64(ds, DCM_RescaleIntercept, 0);
+    takeVoiLut(ds, out);
+    const double width = float64(ds, DCM_WindowWidth, 0);
+    if (width >= 1) {
+        out.defaultWidth = width;
+        out.defaultLevel = float64(ds, DCM_WindowCenter, 0);
+    } else {
+        const double a = out.modalityValue(0), b = out.modalityValue(out.levels - 1);
+        out.defaultWidth = std::max(1.0, std::abs(b - a) + 1);
+        out.defaultLevel = (a + b) / 2 + 0.5;
+    }
+}
+
 } // namespace
 
 std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
@@ -171,12 +256,16 @@ std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
         const E_TransferSyntax xfer = ds->getOriginalXfer() == EXS_Unknown ? EXS_LittleEndianExplicit : ds->getOriginalXfer();
         if (DcmXfer(xfer).isEncapsulated() && !DcmCodecList::canChangeCoding(xfer, EXS_LittleEndianExplicit))
             fail(QStringLiteral("No decoder for %1").arg(QString::fromLatin1(DcmXfer(xfer).getXferName())));
+        auto out = std::make_shared<DecodedImage>();
+        if (takeNativeGrey(ds, xfer, *out)) {
+            finishGrey(ds, *out);
+            return out;
+        }
         // Partial access decodes only the first frame of compressed data; native data is in memory.
         const unsigned long flags = CIF_IgnoreModalityTransformation | (DcmXfer(xfer).isEncapsulated() ? CIF_UsePartialAccessToPixelData : 0);
         DicomImage di(ds, xfer, flags, 0, 1);
         if (di.getStatus() != EIS_Normal)
             fail(QString::fromLatin1(DicomImage::getString(di.getStatus())));
-        auto out = std::make_shared<DecodedImage>();
         out->width = int(di.getWidth());
         out->height = int(di.getHeight());
         const std::size_t pixels = std::size_t(out->width) * std::size_t(out->height);
@@ -202,20 +291,7 @@ std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
         case EPR_Sint32: takeGrey(static_cast<const Sint32 *>(data), pixels, *out); break;
         }
         out->inverse = di.getPhotometricInterpretation() == EPI_Monochrome1;
-        out->slope = float64(ds, DCM_RescaleSlope, 1);
-        if (out->slope == 0)
-            out->slope = 1;
-        out->intercept = float64(ds, DCM_RescaleIntercept, 0);
-        takeVoiLut(ds, *out);
-        const double width = float64(ds, DCM_WindowWidth, 0);
-        if (width >= 1) {
-            out->defaultWidth = width;
-            out->defaultLevel = float64(ds, DCM_WindowCenter, 0);
-        } else {
-            const double a = out->modalityValue(0), b = out->modalityValue(out->levels - 1);
-            out->defaultWidth = std::max(1.0, std::abs(b - a) + 1);
-            out->defaultLevel = (a + b) / 2 + 0.5;
-        }
+        finishGrey(ds, *out);
         return out;
     } catch (const std::bad_alloc &) {
         fail(QStringLiteral("Not enough memory"));

@@ -16,6 +16,8 @@ namespace orv::dicom {
 
 class Image;
 
+using IndexBuffer = std::vector<std::uint16_t, UninitialisedAllocator<std::uint16_t>>;
+
 // The first frame of an image, decoded once into the values that display needs, so that a
 // window change only re-maps through a lookup table.
 // Greyscale: stored values as indices (value = base + index * step, then slope and intercept
@@ -27,7 +29,7 @@ struct DecodedImage
     bool colour = false;
     bool inverse = false; // MONOCHROME1: high values are dark
     // greyscale
-    std::vector<std::uint16_t> indices;
+    IndexBuffer indices;
     double base = 0;
     double step = 1;
     int levels = 1;
@@ -66,7 +68,7 @@ struct Sampled
 {
     int width = 0;
     int height = 0;
-    std::vector<std::uint16_t> indices;
+    IndexBuffer indices;
     PixelBuffer rgb;
 };
 Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect &visible, bool smooth);
