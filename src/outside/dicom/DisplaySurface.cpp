@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSet>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <cmath>
 
@@ -127,21 +128,44 @@ DisplaySurface::Entry &DisplaySurface::entry(const Image &image) const
     return *slot;
 }
 
-DisplaySurface::Entry &DisplaySurface::decoded(const Image &image) const
+namespace {
+// Safe on any thread for distinct entries: an entry's image is touched by its decoder only.
+template<typename Entry>
+void decodeEntry(Entry &e)
 {
-    Entry &e = entry(image);
-    if (e.tried)
-        return e;
     e.tried = true;
     try {
-        e.pixels = DecodedImage::decode(image);
+        e.pixels = DecodedImage::decode(e.image);
         e.width = e.pixels->defaultWidth;
         e.level = e.pixels->defaultLevel;
         e.voiLut = !e.pixels->voiLut.empty();
     } catch (const std::exception &ex) {
         e.reason = describe(ex);
     }
+}
+} // namespace
+
+DisplaySurface::Entry &DisplaySurface::decoded(const Image &image) const
+{
+    Entry &e = entry(image);
+    if (!e.tried)
+        decodeEntry(e);
     return e;
+}
+
+void DisplaySurface::decodeVisible()
+{
+    QList<Entry *> pending;
+    for (int tile = 0; tile < m_rows * m_columns && m_current >= 1; ++tile) {
+        const int index = m_current + tile;
+        if (index > m_images.count())
+            break;
+        Entry *e = &entry(m_images.item(index));
+        if (!e->tried && !pending.contains(e))
+            pending.append(e);
+    }
+    if (pending.size() > 1)
+        QtConcurrent::blockingMap(pending, [](Entry *e) { decodeEntry(*e); });
 }
 
 void DisplaySurface::changed(const Image &image)
@@ -267,6 +291,7 @@ void DisplaySurface::redraw(const Image &image, bool now)
 
 void DisplaySurface::paintEvent(QPaintEvent *event)
 {
+    decodeVisible();
     QPainter painter(this);
     painter.fillRect(event->rect(), Qt::black);
     for (int tile = 0; tile < m_rows * m_columns; ++tile) {

@@ -16,9 +16,9 @@ struct DecodedImage;
 // image at the current index in the top-left tile (left to right, then down). Each image keeps
 // its own display values here (window width and level, zoom, stretch-to-fit, pan, the two
 // display-enhancement switches, highlight frame), which take effect at once. An image is
-// decoded once, when it is first shown or asked for a value; a window change only re-maps its
-// sampled pixels through a lookup table. An image that cannot be decoded shows an empty tile
-// with the reason; the other tiles are unaffected.
+// decoded once, when it is first shown (the visible tiles in parallel) or asked for a value;
+// a window change only re-maps its sampled pixels through a lookup table. An image that cannot
+// be decoded shows an empty tile with the reason; the other tiles are unaffected.
 //
 // Whoever changes images() calls refresh() afterwards. Indices are 1-based; 0 means none.
 class DisplaySurface : public QWidget
@@ -111,6 +111,8 @@ private:
     struct Entry;
     Entry &entry(const Image &image) const;
     Entry &decoded(const Image &image) const;
+    // Decodes the images of the visible tiles not decoded yet, in parallel.
+    void decodeVisible();
     void changed(const Image &image);
     void paintTile(QPainter &painter, int tile, const Image &image);
 
