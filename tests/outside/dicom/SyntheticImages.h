@@ -32,21 +32,42 @@ struct GreySpec
     bool voiLutSequence = false;
 };
 
+// The image attributes every synthetic image shares.
+inline DcmDataset *pixelModule(dicom::Image &image, const char *sopClass, int rows, int columns, const char *photometric,
+                               int bits, bool isSigned)
+{
+    DcmDataset *ds = image.fileFormat()->getDataset();
+    ds->putAndInsertString(DCM_SOPClassUID, sopClass);
+    ds->putAndInsertUint16(DCM_Rows, Uint16(rows));
+    ds->putAndInsertUint16(DCM_Columns, Uint16(columns));
+    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
+    ds->putAndInsertString(DCM_PhotometricInterpretation, photometric);
+    ds->putAndInsertUint16(DCM_BitsAllocated, Uint16(bits));
+    ds->putAndInsertUint16(DCM_BitsStored, Uint16(bits));
+    ds->putAndInsertUint16(DCM_HighBit, Uint16(bits - 1));
+    ds->putAndInsertUint16(DCM_PixelRepresentation, isSigned ? 1 : 0);
+    return ds;
+}
+
+template<typename T>
+void putPixels(DcmDataset *ds, int rows, int columns, const std::function<int(int, int)> &value)
+{
+    std::vector<T> px(std::size_t(rows) * columns + (sizeof(T) == 1 ? 1 : 0));
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x)
+            px[std::size_t(y) * columns + x] = T(value(x, y));
+    if constexpr (sizeof(T) == 1)
+        ds->putAndInsertUint8Array(DCM_PixelData, px.data(), Uint32(px.size() & ~std::size_t(1)));
+    else
+        ds->putAndInsertUint16Array(DCM_PixelData, px.data(), Uint32(px.size()));
+}
+
 // A greyscale image whose stored value at (x, y) is value(x, y).
 inline dicom::Image greyImage(const GreySpec &s, const std::function<int(int, int)> &value)
 {
     dicom::Image image;
-    DcmDataset *ds = image.fileFormat()->getDataset();
-    ds->putAndInsertString(DCM_SOPClassUID, s.sopClass.toLatin1().constData());
-    ds->putAndInsertString(DCM_Modality, "CT");
-    ds->putAndInsertUint16(DCM_Rows, Uint16(s.rows));
-    ds->putAndInsertUint16(DCM_Columns, Uint16(s.columns));
-    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds->putAndInsertString(DCM_PhotometricInterpretation, s.photometric.toLatin1().constData());
-    ds->putAndInsertUint16(DCM_BitsAllocated, Uint16(s.bits));
-    ds->putAndInsertUint16(DCM_BitsStored, Uint16(s.bits));
-    ds->putAndInsertUint16(DCM_HighBit, Uint16(s.bits - 1));
-    ds->putAndInsertUint16(DCM_PixelRepresentation, s.isSigned ? 1 : 0);
+    DcmDataset *ds = pixelModule(image, s.sopClass.toLatin1().constData(), s.rows, s.columns,
+                                 s.photometric.toLatin1().constData(), s.bits, s.isSigned);
     if (s.slope != 1 || s.intercept != 0) {
         ds->putAndInsertString(DCM_RescaleSlope, QByteArray::number(s.slope).constData());
         ds->putAndInsertString(DCM_RescaleIntercept, QByteArray::number(s.intercept).constData());
@@ -63,23 +84,12 @@ inline dicom::Image greyImage(const GreySpec &s, const std::function<int(int, in
             lut[std::size_t(i)] = Uint16(i * i / 256);
         item->putAndInsertUint16Array(DCM_LUTDescriptor, descriptor, 3);
         item->putAndInsertUint16Array(DCM_LUTData, lut.data(), 1024);
-        item->putAndInsertString(DCM_LUTExplanation, "SQUARE");
         ds->insertSequenceItem(DCM_VOILUTSequence, item);
     }
-    const std::size_t n = std::size_t(s.rows) * s.columns;
-    if (s.bits == 8) {
-        std::vector<Uint8> px(n + (n & 1));
-        for (int y = 0; y < s.rows; ++y)
-            for (int x = 0; x < s.columns; ++x)
-                px[std::size_t(y) * s.columns + x] = Uint8(value(x, y));
-        ds->putAndInsertUint8Array(DCM_PixelData, px.data(), Uint32(px.size()));
-    } else {
-        std::vector<Uint16> px(n);
-        for (int y = 0; y < s.rows; ++y)
-            for (int x = 0; x < s.columns; ++x)
-                px[std::size_t(y) * s.columns + x] = Uint16(value(x, y));
-        ds->putAndInsertUint16Array(DCM_PixelData, px.data(), Uint32(n));
-    }
+    if (s.bits == 8)
+        putPixels<Uint8>(ds, s.rows, s.columns, value);
+    else
+        putPixels<Uint16>(ds, s.rows, s.columns, value);
     return image;
 }
 
@@ -90,38 +100,27 @@ inline dicom::Image uniformImage(int value, int size = 64, GreySpec spec = {})
     return greyImage(spec, [value](int, int) { return value; });
 }
 
-// An 8-bit PALETTE COLOR image: index i shows as (i, 255 - i, 128) scaled to 16-bit entries.
+// An 8-bit PALETTE COLOR image: index i shows as (i, 255 - i, 128).
 inline dicom::Image paletteImage(int size, const std::function<int(int, int)> &index)
 {
     dicom::Image image;
-    DcmDataset *ds = image.fileFormat()->getDataset();
-    ds->putAndInsertString(DCM_SOPClassUID, "1.2.840.10008.5.1.4.1.1.7");
-    ds->putAndInsertUint16(DCM_Rows, Uint16(size));
-    ds->putAndInsertUint16(DCM_Columns, Uint16(size));
-    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds->putAndInsertString(DCM_PhotometricInterpretation, "PALETTE COLOR");
-    ds->putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds->putAndInsertUint16(DCM_BitsStored, 8);
-    ds->putAndInsertUint16(DCM_HighBit, 7);
-    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    DcmDataset *ds = pixelModule(image, "1.2.840.10008.5.1.4.1.1.7", size, size, "PALETTE COLOR", 8, false);
     const Uint16 descriptor[3] = {256, 0, 16};
-    std::vector<Uint16> r(256), g(256), b(256);
+    std::vector<Uint16> lut[3];
     for (int i = 0; i < 256; ++i) {
-        r[std::size_t(i)] = Uint16(i * 257);
-        g[std::size_t(i)] = Uint16((255 - i) * 257);
-        b[std::size_t(i)] = Uint16(128 * 257);
+        lut[0].push_back(Uint16(i * 257));
+        lut[1].push_back(Uint16((255 - i) * 257));
+        lut[2].push_back(Uint16(128 * 257));
     }
-    for (const auto &key : {DCM_RedPaletteColorLookupTableDescriptor, DCM_GreenPaletteColorLookupTableDescriptor,
-                            DCM_BluePaletteColorLookupTableDescriptor})
-        ds->putAndInsertUint16Array(key, descriptor, 3);
-    ds->putAndInsertUint16Array(DCM_RedPaletteColorLookupTableData, r.data(), 256);
-    ds->putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableData, g.data(), 256);
-    ds->putAndInsertUint16Array(DCM_BluePaletteColorLookupTableData, b.data(), 256);
-    std::vector<Uint8> px(std::size_t(size) * size);
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x)
-            px[std::size_t(y) * size + x] = Uint8(index(x, y));
-    ds->putAndInsertUint8Array(DCM_PixelData, px.data(), Uint32(px.size()));
+    const DcmTagKey descriptors[3] = {DCM_RedPaletteColorLookupTableDescriptor, DCM_GreenPaletteColorLookupTableDescriptor,
+                                      DCM_BluePaletteColorLookupTableDescriptor};
+    const DcmTagKey data[3] = {DCM_RedPaletteColorLookupTableData, DCM_GreenPaletteColorLookupTableData,
+                               DCM_BluePaletteColorLookupTableData};
+    for (int c = 0; c < 3; ++c) {
+        ds->putAndInsertUint16Array(descriptors[c], descriptor, 3);
+        ds->putAndInsertUint16Array(data[c], lut[c].data(), 256);
+    }
+    putPixels<Uint8>(ds, size, size, index);
     return image;
 }
 
