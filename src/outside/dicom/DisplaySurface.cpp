@@ -153,19 +153,26 @@ DisplaySurface::Entry &DisplaySurface::decoded(const Image &image) const
     return e;
 }
 
-void DisplaySurface::decodeVisible()
+void DisplaySurface::prepareVisible()
 {
-    QList<Entry *> pending;
+    QList<Entry *> visible, pending;
     for (int tile = 0; tile < m_rows * m_columns && m_current >= 1; ++tile) {
         const int index = m_current + tile;
         if (index > m_images.count())
             break;
         Entry *e = &entry(m_images.item(index));
+        visible.append(e);
         if (!e->tried && !pending.contains(e))
             pending.append(e);
     }
     if (pending.size() > 1)
         QtConcurrent::blockingMap(pending, [](Entry *e) { decodeEntry(*e); });
+    for (const auto &e : std::as_const(m_entries))
+        if (e->sampledValid && !visible.contains(e.get())) {
+            e->sampledValid = false;
+            e->sampled = Sampled();
+            e->shown = QImage();
+        }
 }
 
 void DisplaySurface::changed(const Image &image)
@@ -291,7 +298,7 @@ void DisplaySurface::redraw(const Image &image, bool now)
 
 void DisplaySurface::paintEvent(QPaintEvent *event)
 {
-    decodeVisible();
+    prepareVisible();
     QPainter painter(this);
     painter.fillRect(event->rect(), Qt::black);
     for (int tile = 0; tile < m_rows * m_columns; ++tile) {

@@ -111,8 +111,9 @@ private:
     struct Entry;
     Entry &entry(const Image &image) const;
     Entry &decoded(const Image &image) const;
-    // Decodes the images of the visible tiles not decoded yet, in parallel.
-    void decodeVisible();
+    // Decodes the images of the visible tiles not decoded yet, in parallel, and lets go of the
+    // screen pixels kept for images no longer visible (only decoded pixels stay per image).
+    void prepareVisible();
     void changed(const Image &image);
     void paintTile(QPainter &painter, int tile, const Image &image);
 
