@@ -324,9 +324,11 @@ void frmTransaction::generateClicked()
 void frmTransaction::LoadTransaction(const QString &transNo)
 {
     if (!transNo.isEmpty()) {
+        bool found = false;
         try {
             Connection &db = state().db();
             RecordSet rs = TransactionStore::load(db, transNo);
+            found = !rs.isEmpty();
             if (rs.isEmpty()) {
                 msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
             } else {
@@ -349,14 +351,15 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 RefreshDocs();
                 FillPatient(txtHospNum->text());
             }
-            WaitCursor wait;
-            if (rs.isEmpty())
-                ctlImageList1->clearRows();
-            else
-                ctlImageList1->LoadImages();
         } catch (const Error &e) {
             msgBox(this, e.description());
         }
+        // The list follows the number even when a lookup above failed.
+        WaitCursor wait;
+        if (found)
+            ctlImageList1->LoadImages();
+        else
+            ctlImageList1->clearRows();
     }
     SetSaved(true);
     loadRoutine();

@@ -9,6 +9,7 @@
 #include "core/frmServer.h"
 #include "transactions/TransactionListModel.h"
 #include "transactions/frmMain.h"
+#include "imagestore/ctlImageList.h"
 #include "transactions/frmTransaction.h"
 
 #include <QGroupBox>
@@ -180,6 +181,7 @@ private slots:
         QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Transaction No. not found!"));
         QCOMPARE(ed->txtFileNo->text(), QStringLiteral("KEEP"));
         QVERIFY(ed->isSaved());
+        QCOMPARE(ed->ctlImageList1->rowCount(), 0);
 
         // Clearing the registration number clears the patient block.
         ed->txtLName->setText(QStringLiteral("X"));
@@ -216,7 +218,15 @@ private slots:
         QVERIFY2(frmLog::existing() == nullptr, qPrintable(frmLog::existing() ? frmLog::existing()->text() : QString()));
         for (QLineEdit *e : {ed->txtPatientID, ed->txtHospNum, ed->txtExamType, ed->txtFileNo, ed->txtUserId, ed->txtStudyUID})
             e->setText(QStringLiteral("changed"));
+        db().execute(QStringLiteral("INSERT INTO pacs..tblFile (trans_no,server_name,server_folder,filedir,filename,compname,user_id) "
+                                    "VALUES(?,?,?,?,?,?,?)"),
+                     {no, QStringLiteral("srv"), QStringLiteral("img\\US"), QStringLiteral("2026\\2026-12-05\\x"),
+                      QStringLiteral("o'k.dcm"), QStringLiteral("ws"), QStringLiteral("T01")});
         ed->LoadTransaction(no);
+        // Loading lists the transaction's stored files.
+        QVERIFY2(ed->ctlImageList1->rowCount() == 1, qPrintable(m_prompter->messages().join(QLatin1Char('|'))));
+        QCOMPARE(ed->ctlImageList1->row(1).fileName, QStringLiteral("o'k.dcm"));
+        QCOMPARE(ed->ctlImageList1->row(1).status, QStringLiteral("Saved"));
         QCOMPARE(ed->txtTransNo->text(), no);
         QCOMPARE(ed->txtPatientID->text(), QStringLiteral("O'Brien\"x"));
         QCOMPARE(ed->txtHospNum->text(), QStringLiteral("Müller;--"));
