@@ -49,6 +49,8 @@ std::optional<double> number(const QString &text)
 }
 
 QString numberText(double v) { return QString::number(v, 'g', 10); }
+// Zoom factors as the box can show them: four significant digits (2^(3/10) shows as 1.231).
+QString zoomText(double z) { return QString::number(z, 'g', 4); }
 
 // Half of a slider maximum, to the nearest integer with ties to even.
 int halfToEven(int maximum)
@@ -300,7 +302,7 @@ QGroupBox *frmImageViewer::buildDisplaySettings()
         if (m_copying)
             return;
         const double z = std::pow(2.0, s / 10.0);
-        Zoom->setText(numberText(z));
+        Zoom->setText(zoomText(z));
         Viewer->setZoom(GetSelectedImage(), z);
     });
     for (QLineEdit *e : {width1, level1, Zoom})
@@ -486,7 +488,7 @@ void frmImageViewer::copyImageValues()
         width1->setText(numberText(w));
         LevelSlider->setValue(int(std::lround(l)));
         level1->setText(numberText(l));
-        Zoom->setText(numberText(Viewer->zoom(image)));
+        Zoom->setText(zoomText(Viewer->zoom(image)));
         ZoomSlider->setValue(int(std::lround(10 * std::log2(Viewer->zoom(image)))));
         const bool stretch = Viewer->stretchToFit(image);
         StretchToFit->setChecked(stretch);
@@ -544,6 +546,9 @@ void frmImageViewer::setLevelSlider(int value)
 
 void frmImageViewer::typedWindowValue(QLineEdit *edit, QSlider *slider)
 {
+    if (!edit->isModified())
+        return;
+    edit->setModified(false);
     const auto v = number(edit->text());
     if (!v || *v < slider->minimum() || *v > slider->maximum()) {
         edit->setText(QString::number(slider->value()));
@@ -557,10 +562,13 @@ void frmImageViewer::typedWindowValue(QLineEdit *edit, QSlider *slider)
 
 void frmImageViewer::typedZoom()
 {
+    if (!Zoom->isModified()) // the focus passed through: what it shows is already applied
+        return;
+    Zoom->setModified(false);
     const auto z = number(Zoom->text());
     const int s = z && *z > 0 ? int(std::lround(10 * std::log2(*z))) : 0;
     if (!z || *z <= 0 || s < ZoomSlider->minimum() || s > ZoomSlider->maximum()) {
-        Zoom->setText(numberText(std::pow(2.0, ZoomSlider->value() / 10.0)));
+        Zoom->setText(zoomText(std::pow(2.0, ZoomSlider->value() / 10.0)));
         return;
     }
     {
