@@ -40,9 +40,7 @@ void takeGrey(const T *data, std::size_t count, DecodedImage &out)
     out.base = double(min);
     out.step = double(std::int64_t(1) << shift);
     out.levels = int(range >> shift) + 1;
-    out.indices.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        out.indices[i] = std::uint16_t((std::int64_t(data[i]) - min) >> shift);
+    out.putIndices(count, [&](std::size_t i) { return (std::int64_t(data[i]) - min) >> shift; });
 }
 
 // Samples one axis: for each output pixel the first source pixel, the next one and the weight
@@ -180,9 +178,7 @@ void takeNative(const T *raw, std::size_t count, int stored, int high, bool isSi
     out.base = min;
     out.step = 1;
     out.levels = max - min + 1;
-    out.indices.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        out.indices[i] = std::uint16_t(value(raw[i]) - min);
+    out.putIndices(count, [&](std::size_t i) { return value(raw[i]) - min; });
 }
 
 bool takeNativeGrey(DcmDataset *ds, E_TransferSyntax xfer, DecodedImage &out)
@@ -332,6 +328,9 @@ Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect
     if (image.colour) {
         s.rgb.resize(n * 3);
         sample<std::uint8_t, 3>(image.rgb.data(), image.width, image.height, placed, visible, smooth, s.rgb.data());
+    } else if (!image.narrowIndices.empty()) {
+        s.narrowIndices.resize(n);
+        sample<std::uint8_t, 1>(image.narrowIndices.data(), image.width, image.height, placed, visible, smooth, s.narrowIndices.data());
     } else {
         s.indices.resize(n);
         sample<std::uint16_t, 1>(image.indices.data(), image.width, image.height, placed, visible, smooth, s.indices.data());
@@ -371,13 +370,18 @@ QImage windowImage(const DecodedImage &image, const Sampled &sampled, double wid
         lut[std::size_t(i)] = 0xff000000u | QRgb(v) << 16 | QRgb(v) << 8 | v;
     }
     QImage out(sampled.width, sampled.height, QImage::Format_RGB32);
-    const std::uint16_t *src = sampled.indices.data();
-    for (int y = 0; y < sampled.height; ++y) {
-        auto *dst = reinterpret_cast<QRgb *>(out.scanLine(y));
-        for (int x = 0; x < sampled.width; ++x)
-            dst[x] = lut[src[x]];
-        src += sampled.width;
-    }
+    const auto map = [&](const auto *src) {
+        for (int y = 0; y < sampled.height; ++y) {
+            auto *dst = reinterpret_cast<QRgb *>(out.scanLine(y));
+            for (int x = 0; x < sampled.width; ++x)
+                dst[x] = lut[src[x]];
+            src += sampled.width;
+        }
+    };
+    if (!sampled.narrowIndices.empty())
+        map(sampled.narrowIndices.data());
+    else
+        map(sampled.indices.data());
     return out;
 }
 

@@ -20,7 +20,8 @@ using IndexBuffer = std::vector<std::uint16_t, UninitialisedAllocator<std::uint1
 
 // The first frame of an image, decoded once into the values that display needs, so that a
 // window change only re-maps through a lookup table.
-// Greyscale: stored values as indices (value = base + index * step, then slope and intercept
+// Greyscale: stored values as indices, one byte each when 256 levels suffice, else two
+// (value = base + index * step, then slope and intercept
 // give the modality value that width and level refer to). Colour: 8-bit interleaved RGB.
 struct DecodedImage
 {
@@ -30,6 +31,7 @@ struct DecodedImage
     bool inverse = false; // MONOCHROME1: high values are dark
     // greyscale
     IndexBuffer indices;
+    PixelBuffer narrowIndices;
     double base = 0;
     double step = 1;
     int levels = 1;
@@ -51,6 +53,20 @@ struct DecodedImage
     static std::shared_ptr<const DecodedImage> decode(const Image &image);
 
     double modalityValue(int index) const { return (base + index * step) * slope + intercept; }
+    // Stores index i of every pixel, in the narrow form when levels allow it.
+    template<typename F>
+    void putIndices(std::size_t count, F index)
+    {
+        if (levels <= 256) {
+            narrowIndices.resize(count);
+            for (std::size_t i = 0; i < count; ++i)
+                narrowIndices[i] = std::uint8_t(index(i));
+        } else {
+            indices.resize(count);
+            for (std::size_t i = 0; i < count; ++i)
+                indices[i] = std::uint16_t(index(i));
+        }
+    }
 };
 
 // Display value (0..255) of a modality value under a linear window of the given width and
@@ -69,6 +85,7 @@ struct Sampled
     int width = 0;
     int height = 0;
     IndexBuffer indices;
+    PixelBuffer narrowIndices;
     PixelBuffer rgb;
 };
 Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect &visible, bool smooth);
