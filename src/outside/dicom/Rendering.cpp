@@ -73,8 +73,16 @@ std::vector<Tap> taps(int outStart, int outCount, double placedStart, double sca
     return t;
 }
 
-template<typename T, int Channels>
-void sample(const T *src, int width, int height, const QRectF &placed, const QRect &visible, bool smooth, T *dst)
+// Reads a source value as its index: identity for decoded buffers.
+struct AsIs
+{
+    template<typename V>
+    std::uint32_t operator()(V v) const { return v; }
+};
+
+template<int Channels, typename S, typename T, typename Index = AsIs>
+void sample(const S *src, int width, int height, const QRectF &placed, const QRect &visible, bool smooth, T *dst,
+            Index index = {})
 {
     const double sx = placed.width() / width, sy = placed.height() / height;
     const bool area = smooth && sx < 1;
@@ -88,12 +96,12 @@ void sample(const T *src, int width, int height, const QRectF &placed, const QRe
             const Tap ty = yt[std::size_t(oy)];
             std::fill(sums.begin(), sums.end(), 0);
             for (int y = ty.first; y < ty.second; ++y) {
-                const T *row = src + stride * std::size_t(y);
+                const S *row = src + stride * std::size_t(y);
                 for (int ox = 0; ox < ow; ++ox) {
                     const Tap tx = xt[std::size_t(ox)];
                     for (int x = tx.first; x < tx.second; ++x)
                         for (int c = 0; c < Channels; ++c)
-                            sums[std::size_t(ox) * Channels + c] += row[std::size_t(x) * Channels + c];
+                            sums[std::size_t(ox) * Channels + c] += index(row[std::size_t(x) * Channels + c]);
                 }
             }
             T *out = dst + std::size_t(oy) * ow * Channels;
@@ -108,13 +116,13 @@ void sample(const T *src, int width, int height, const QRectF &placed, const QRe
     }
     for (int oy = 0; oy < visible.height(); ++oy) {
         const Tap ty = yt[std::size_t(oy)];
-        const T *r0 = src + stride * std::size_t(ty.first);
-        const T *r1 = src + stride * std::size_t(ty.second);
+        const S *r0 = src + stride * std::size_t(ty.first);
+        const S *r1 = src + stride * std::size_t(ty.second);
         T *out = dst + std::size_t(oy) * ow * Channels;
         if (!smooth) {
             for (int ox = 0; ox < ow; ++ox)
                 for (int c = 0; c < Channels; ++c)
-                    out[std::size_t(ox) * Channels + c] = r0[std::size_t(xt[std::size_t(ox)].first) * Channels + c];
+                    out[std::size_t(ox) * Channels + c] = T(index(r0[std::size_t(xt[std::size_t(ox)].first) * Channels + c]));
             continue;
         }
         const std::uint32_t wy = std::uint32_t(ty.weight);
@@ -123,8 +131,8 @@ void sample(const T *src, int width, int height, const QRectF &placed, const QRe
             const std::uint32_t wx = std::uint32_t(tx.weight);
             for (int c = 0; c < Channels; ++c) {
                 const std::size_t a = std::size_t(tx.first) * Channels + c, b = std::size_t(tx.second) * Channels + c;
-                const std::uint32_t top = r0[a] * (256 - wx) + r0[b] * wx;
-                const std::uint32_t bottom = r1[a] * (256 - wx) + r1[b] * wx;
+                const std::uint32_t top = index(r0[a]) * (256 - wx) + index(r0[b]) * wx;
+                const std::uint32_t bottom = index(r1[a]) * (256 - wx) + index(r1[b]) * wx;
                 out[std::size_t(ox) * Channels + c] = T((top * (256 - wy) + bottom * wy + 32768) >> 16);
             }
         }
@@ -156,32 +164,29 @@ void takeVoiLut(DcmDataset *ds, DecodedImage &out)
         out.voiLut[i] = data[i] & mask;
 }
 
-// Native greyscale pixels (the common case of CT, MR, CR and most captures) read straight from
-// the data set in two passes, without the general decoder's intermediate copy. False when the
-// layout needs the general decoder.
+// Native greyscale pixels (the common case of CT, MR, CR and most captures) stay in the data
+// set: one pass finds their range, and sampling reads them through the index transform. False
+// when the layout needs the general decoder.
 template<typename T>
 void takeNative(const T *raw, std::size_t count, int stored, int high, bool isSigned, DecodedImage &out)
 {
-    const int shift = high + 1 - stored;
-    const std::uint32_t mask = stored >= 32 ? 0xffffffffu : (1u << stored) - 1;
-    const std::uint32_t sign = 1u << (stored - 1);
-    const auto value = [=](T r) {
-        const std::uint32_t v = (std::uint32_t(r) >> shift) & mask;
-        return isSigned && (v & sign) ? std::int32_t(v) - std::int32_t(mask) - 1 : std::int32_t(v);
-    };
-    std::int32_t min = std::numeric_limits<std::int32_t>::max(), max = std::numeric_limits<std::int32_t>::min();
+    out.shift = high + 1 - stored;
+    out.mask = (1u << stored) - 1;
+    out.flip = isSigned ? 1u << (stored - 1) : 0; // signed values biased to keep their order
+    std::uint32_t min = out.mask, max = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t v = value(raw[i]);
+        const std::uint32_t v = ((std::uint32_t(raw[i]) >> out.shift) & out.mask) ^ out.flip;
         min = std::min(min, v);
         max = std::max(max, v);
     }
-    out.base = min;
+    out.offset = min;
+    out.base = double(min) - double(out.flip);
     out.step = 1;
-    out.levels = max - min + 1;
-    out.putIndices(count, [&](std::size_t i) { return value(raw[i]) - min; });
+    out.levels = int(max - min) + 1;
+    out.nativeBytes = int(sizeof(T));
 }
 
-bool takeNativeGrey(DcmDataset *ds, E_TransferSyntax xfer, DecodedImage &out)
+bool takeNativeGrey(const Image &image, DcmDataset *ds, E_TransferSyntax xfer, DecodedImage &out)
 {
     if (DcmXfer(xfer).isEncapsulated())
         return false;
@@ -217,6 +222,7 @@ bool takeNativeGrey(DcmDataset *ds, E_TransferSyntax xfer, DecodedImage &out)
     out.width = columns;
     out.height = rows;
     out.inverse = mono1;
+    out.source = image;
     return true;
 }
 
@@ -253,7 +259,7 @@ std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
         if (DcmXfer(xfer).isEncapsulated() && !DcmCodecList::canChangeCoding(xfer, EXS_LittleEndianExplicit))
             fail(QStringLiteral("No decoder for %1").arg(QString::fromLatin1(DcmXfer(xfer).getXferName())));
         auto out = std::make_shared<DecodedImage>();
-        if (takeNativeGrey(ds, xfer, *out)) {
+        if (takeNativeGrey(image, ds, xfer, *out)) {
             finishGrey(ds, *out);
             return out;
         }
@@ -317,6 +323,45 @@ QRectF placeImage(const QRectF &tile, int width, int height, double zoom, bool s
     return {centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height()};
 }
 
+namespace {
+
+// The native pixels of the source data set, fetched anew for each use so that they are never
+// read after the data set changed; null when they no longer match the decoded size.
+const void *nativePixels(const DecodedImage &image)
+{
+    DcmDataset *ds = image.source.fileFormat()->getDataset();
+    Uint16 rows = 0, columns = 0;
+    DcmElement *element = nullptr;
+    if (ds->findAndGetUint16(DCM_Rows, rows).bad() || ds->findAndGetUint16(DCM_Columns, columns).bad()
+        || rows != image.height || columns != image.width || ds->findAndGetElement(DCM_PixelData, element).bad() || !element
+        || element->getLength() < std::size_t(rows) * columns * image.nativeBytes)
+        return nullptr;
+    if (image.nativeBytes == 2) {
+        Uint16 *p = nullptr;
+        return element->getUint16Array(p).good() ? p : nullptr;
+    }
+    Uint8 *p = nullptr;
+    return element->getUint8Array(p).good() ? p : nullptr;
+}
+
+template<typename S>
+void sampleNative(const DecodedImage &image, const S *src, const QRectF &placed, const QRect &visible, bool smooth, Sampled &s)
+{
+    const auto index = [shift = image.shift, mask = image.mask, flip = image.flip, offset = image.offset](S raw) {
+        return (((std::uint32_t(raw) >> shift) & mask) ^ flip) - offset;
+    };
+    const std::size_t n = std::size_t(s.width) * std::size_t(s.height);
+    if (image.levels <= 256) {
+        s.narrowIndices.resize(n);
+        sample<1>(src, image.width, image.height, placed, visible, smooth, s.narrowIndices.data(), index);
+    } else {
+        s.indices.resize(n);
+        sample<1>(src, image.width, image.height, placed, visible, smooth, s.indices.data(), index);
+    }
+}
+
+} // namespace
+
 Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect &visible, bool smooth)
 {
     Sampled s;
@@ -325,15 +370,23 @@ Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect
     s.width = visible.width();
     s.height = visible.height();
     const std::size_t n = std::size_t(s.width) * std::size_t(s.height);
-    if (image.colour) {
+    if (image.nativeBytes != 0) {
+        const void *raw = nativePixels(image);
+        if (!raw)
+            return {};
+        if (image.nativeBytes == 2)
+            sampleNative(image, static_cast<const std::uint16_t *>(raw), placed, visible, smooth, s);
+        else
+            sampleNative(image, static_cast<const std::uint8_t *>(raw), placed, visible, smooth, s);
+    } else if (image.colour) {
         s.rgb.resize(n * 3);
-        sample<std::uint8_t, 3>(image.rgb.data(), image.width, image.height, placed, visible, smooth, s.rgb.data());
+        sample<3>(image.rgb.data(), image.width, image.height, placed, visible, smooth, s.rgb.data());
     } else if (!image.narrowIndices.empty()) {
         s.narrowIndices.resize(n);
-        sample<std::uint8_t, 1>(image.narrowIndices.data(), image.width, image.height, placed, visible, smooth, s.narrowIndices.data());
+        sample<1>(image.narrowIndices.data(), image.width, image.height, placed, visible, smooth, s.narrowIndices.data());
     } else {
         s.indices.resize(n);
-        sample<std::uint16_t, 1>(image.indices.data(), image.width, image.height, placed, visible, smooth, s.indices.data());
+        sample<1>(image.indices.data(), image.width, image.height, placed, visible, smooth, s.indices.data());
     }
     return s;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Image.h"
 #include "Picture.h"
 
 #include <QImage>
@@ -14,14 +15,12 @@ class DcmDataset;
 
 namespace orv::dicom {
 
-class Image;
-
 using IndexBuffer = std::vector<std::uint16_t, UninitialisedAllocator<std::uint16_t>>;
 
 // The first frame of an image, decoded once into the values that display needs, so that a
 // window change only re-maps through a lookup table.
-// Greyscale: stored values as indices, one byte each when 256 levels suffice, else two
-// (value = base + index * step, then slope and intercept
+// Greyscale: stored values as indices, one byte each when 256 levels suffice, else two, or read
+// in place (value = base + index * step, then slope and intercept
 // give the modality value that width and level refer to). Colour: 8-bit interleaved RGB.
 struct DecodedImage
 {
@@ -32,6 +31,14 @@ struct DecodedImage
     // greyscale
     IndexBuffer indices;
     PixelBuffer narrowIndices;
+    // Native greyscale pixels are not copied: they stay in the source's data set and each is
+    // read as index (((raw >> shift) & mask) ^ flip) - offset, raw being nativeBytes wide.
+    Image source;
+    int nativeBytes = 0;
+    int shift = 0;
+    std::uint32_t mask = 0;
+    std::uint32_t flip = 0;
+    std::uint32_t offset = 0;
     double base = 0;
     double step = 1;
     int levels = 1;

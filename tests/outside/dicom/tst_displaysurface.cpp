@@ -319,6 +319,15 @@ void tst_DisplaySurface::forgetsImagesRemovedFromTheCollection()
     QCOMPARE(s.currentImage().frameCount(), 0);
     show(s, {a});
     QCOMPARE(s.windowWidth(a), 1.0); // forgotten: back to its value range (one value)
+    // Pixels replaced behind the surface's back (a smaller image) are never read beyond their end.
+    DcmDataset *ds = a.fileFormat()->getDataset();
+    const Uint16 few[4] = {1, 2, 3, 4};
+    ds->putAndInsertUint16(DCM_Rows, 2);
+    ds->putAndInsertUint16(DCM_Columns, 2);
+    ds->putAndInsertUint16Array(DCM_PixelData, few, 4);
+    s.setZoom(a, 3);
+    s.setStretchToFit(a, false);
+    QCOMPARE(grey(s.grab().toImage(), 50, 50), 0);
 }
 
 ORV_TEST_MAIN(tst_DisplaySurface)
