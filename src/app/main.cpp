@@ -2,6 +2,7 @@
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
+#include "dicomnet/OptionsBox.h"
 #include "outside/Error.h"
 #include "outside/LoginComponent.h"
 #include "outside/Prompter.h"
@@ -77,6 +78,8 @@ int main(int argc, char **argv)
     }
     if (args.contains(QStringLiteral("--add-user")))
         return addUser(args);
+
+    orv::OptionsBox::registerWindow();
 
     orv::StartupOptions options;
     options.arguments = args;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cerrno>
@@ -25,6 +26,9 @@ namespace {
 
 const QChar kSep = QLatin1Char('\\');
 constexpr qint64 kChunk = 1 << 20;
+// A save stores and records its rows in groups of at most this many files or bytes.
+constexpr int kGroupFiles = 64;
+constexpr qint64 kGroupBytes = 128ll << 20;
 
 QString osError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
@@ -60,6 +64,7 @@ void syncFolder(const QString &folder)
 #endif
 }
 
+#ifndef Q_OS_LINUX
 void syncFile(QFile &file)
 {
     if (!file.flush())
@@ -69,6 +74,7 @@ void syncFile(QFile &file)
         throw Error(QStringLiteral("Cannot flush %1 to disk: %2").arg(file.fileName(), osError()));
 #endif
 }
+#endif
 
 // True when both files exist with the same size and bytes.
 bool sameContent(const QString &a, const QString &b)
@@ -91,49 +97,72 @@ bool sameContent(const QString &a, const QString &b)
     return true;
 }
 
-// Copies `source` to `target` (which must not exist) so that `target` appears only whole: the
-// bytes go to a hidden name in the target's folder, are flushed to disk, and are renamed (never
-// replacing a file); then the folder is flushed. The hidden name is the workstation's own
-// (".name.computer.part"), so what a killed save leaves behind is taken up by the next save of
-// that file from the same workstation. Returns false when another file took the name meanwhile
-// (nothing is copied then).
-bool copyWhole(const QString &source, const QString &target, const QString &computerName)
+// The hidden name under which this workstation writes `target` before it is whole
+// (".name.computer.part"), so that what a killed save leaves behind is taken up by the next save
+// of that file from the same workstation.
+QString partialName(const QString &target, const QString &computerName)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
     const QFileInfo t(target);
     QString workstation = computerName.isEmpty() ? QStringLiteral("local") : computerName;
     for (QChar &ch : workstation)
         if (!(ch.isLetterOrNumber() && ch.unicode() < 128) && ch != QLatin1Char('-') && ch != QLatin1Char('_'))
             ch = QLatin1Char('_');
-    const QString partial = t.dir().filePath(QStringLiteral(".%1.%2.part").arg(t.fileName(), workstation));
+    return t.dir().filePath(QStringLiteral(".%1.%2.part").arg(t.fileName(), workstation));
+}
+
+// Copies `source` to `partial`, replacing it, and starts writing it to disk without waiting.
+void writePartial(const QString &source, const QString &partial, const QString &fileName)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
+    const QFileInfo t(partial);
     QFile out(partial);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(t.fileName(), t.path(), out.errorString()));
+        throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
     try {
         QByteArray chunk;
         while (!(chunk = in.read(kChunk)).isEmpty())
             if (out.write(chunk) != chunk.size())
-                throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(t.fileName(), t.path(), out.errorString()));
+                throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
         if (in.error() != QFileDevice::NoError)
             throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
-        syncFile(out);
+        if (!out.flush())
+            throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
+#ifdef Q_OS_LINUX
+        ::sync_file_range(out.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
         out.close();
-        if (!QFile::rename(partial, target)) {
-            if (QFileInfo::exists(target)) {
-                QFile::remove(partial);
-                return false;
-            }
-            throw Error(QStringLiteral("Cannot rename %1 to %2.").arg(partial, target));
-        }
-        syncFolder(t.path());
     } catch (...) {
         out.close();
         QFile::remove(partial);
         throw;
     }
-    return true;
+}
+
+// Waits until the bytes of the files are on disk.
+void syncFiles(const QStringList &files)
+{
+    if (files.isEmpty())
+        return;
+#ifdef Q_OS_LINUX
+    // One flush of the file system holding them, rather than one per file.
+    const int fd = ::open(QFile::encodeName(files.first()).constData(), O_RDONLY);
+    if (fd < 0)
+        throw Error(QStringLiteral("Cannot open %1: %2").arg(files.first(), osError()));
+    const int rc = ::syncfs(fd);
+    const QString reason = rc == 0 ? QString() : osError();
+    ::close(fd);
+    if (rc != 0)
+        throw Error(QStringLiteral("Cannot flush %1 to disk: %2").arg(QFileInfo(files.first()).path(), reason));
+#else
+    for (const QString &f : files) {
+        QFile file(f);
+        if (!file.open(QIODevice::ReadWrite))
+            throw Error(QStringLiteral("Cannot open %1: %2").arg(f, file.errorString()));
+        syncFile(file);
+    }
+#endif
 }
 
 void refuseUnsafeFolder(const QString &folder)
@@ -204,7 +233,75 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
 
     const QString serverFolderValue = r.serverFolder + kSep + r.modalityCode;
     const QString computerName = r.computerName.left(64);
+
+    // Rows are stored in groups: each file of a group is written under its hidden name, then the
+    // group's bytes are flushed to disk at once, the files renamed to their own names, the folder
+    // flushed, and only then are the group's records inserted, in one transaction. So a record
+    // never comes before its whole file, as when each file is stored on its own, at the cost of
+    // one flush per group instead of three per file.
+    struct Entry
+    {
+        QString fileName;
+        QString partial; // written by this save, to be renamed to `target`; empty otherwise
+        QString target;
+        bool record = false;
+    };
+    QList<Entry> group;
+    QSet<QString> groupNames;
+    qint64 groupBytes = 0;
     int done = 0;
+    auto commitGroup = [&] {
+        if (group.isEmpty())
+            return;
+        QStringList partials;
+        for (const Entry &e : group)
+            if (!e.partial.isEmpty())
+                partials << e.partial;
+        syncFiles(partials);
+        for (Entry &e : group) {
+            if (e.partial.isEmpty())
+                continue;
+            if (QFileInfo::exists(e.target)) {
+                // Another save put a file under the name meanwhile.
+                const bool same = sameContent(e.partial, e.target);
+                QFile::remove(e.partial);
+                if (!same)
+                    throw Error(QStringLiteral("A different file named %1 is already in %2.")
+                                    .arg(e.fileName, nativePath(folders.absolute)));
+            } else if (!QFile::rename(e.partial, e.target)) {
+                throw Error(QStringLiteral("Cannot rename %1 to %2.").arg(e.partial, e.target));
+            } else {
+                ++outcome.copied;
+            }
+            e.partial.clear();
+        }
+        if (!partials.isEmpty())
+            syncFolder(nativePath(folders.absolute));
+        db.runInTransaction([&] {
+            for (const Entry &e : group)
+                if (e.record)
+                    db.execute(QStringLiteral("INSERT INTO pacs..tblFile (trans_no,server_name,server_folder,filedir,"
+                                              "filename,compname,user_id) VALUES(?,?,?,?,?,?,?)"),
+                               {r.transNo, r.serverName, serverFolderValue, folders.relative, e.fileName,
+                                computerName, r.userId});
+        });
+        for (const Entry &e : group) {
+            outcome.recorded += e.record ? 1 : 0;
+            ++done;
+            if (observer.progress)
+                observer.progress(done, outcome.newRows, e.fileName);
+        }
+        group.clear();
+        groupNames.clear();
+        groupBytes = 0;
+    };
+    auto discardGroup = [&] {
+        for (const Entry &e : group)
+            if (!e.partial.isEmpty())
+                QFile::remove(e.partial);
+        group.clear();
+    };
+
     for (const ImageRow &row : r.rows) {
         if (row.status != kStatusNew)
             continue;
@@ -216,6 +313,9 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
             const QString source = nativePath(rowFilePath(row, QString(), false));
             if (!QFileInfo(source).isFile())
                 throw Error(QStringLiteral("Cannot read %1: the file does not exist.").arg(source));
+            // A second row of the same name waits for the first to be stored and recorded.
+            if (groupNames.contains(row.fileName))
+                commitGroup();
 
             bool recordedHere = false;
             bool storedElsewhere = false;
@@ -233,33 +333,40 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
                 }
             }
 
-            bool copied = false;
+            Entry entry{row.fileName, QString(), nativePath(folders.absolute + kSep + row.fileName), false};
             if (!storedElsewhere) {
-                const QString target = nativePath(folders.absolute + kSep + row.fileName);
-                if (!QFileInfo::exists(target))
-                    copied = copyWhole(source, target, computerName);
-                if (!copied && !sameContent(source, target))
+                if (!QFileInfo::exists(entry.target)) {
+                    entry.partial = partialName(entry.target, computerName);
+                    writePartial(source, entry.partial, row.fileName);
+                    groupBytes += QFileInfo(source).size();
+                } else if (!sameContent(source, entry.target)) {
                     throw Error(QStringLiteral("A different file named %1 is already in %2.")
                                     .arg(row.fileName, nativePath(folders.absolute)));
-                if (copied)
-                    ++outcome.copied;
-                if (!recordedHere) {
-                    db.execute(QStringLiteral("INSERT INTO pacs..tblFile (trans_no,server_name,server_folder,filedir,"
-                                              "filename,compname,user_id) VALUES(?,?,?,?,?,?,?)"),
-                               {r.transNo, r.serverName, serverFolderValue, folders.relative, row.fileName,
-                                computerName, r.userId});
-                    ++outcome.recorded;
                 }
+                entry.record = !recordedHere;
             }
-            if (storedElsewhere || (recordedHere && !copied))
+            if (storedElsewhere || (recordedHere && entry.partial.isEmpty()))
                 ++outcome.alreadyStored;
+            group.append(entry);
+            groupNames.insert(row.fileName);
+            if (group.size() >= kGroupFiles || groupBytes >= kGroupBytes)
+                commitGroup();
         } catch (const std::exception &e) {
+            // The rows before the failing one keep what they reached.
             outcome.failure = failurePrefix() + describe(e);
+            try {
+                commitGroup();
+            } catch (const std::exception &) {
+                discardGroup();
+            }
             return outcome;
         }
-        ++done;
-        if (observer.progress)
-            observer.progress(done, outcome.newRows, row.fileName);
+    }
+    try {
+        commitGroup();
+    } catch (const std::exception &e) {
+        discardGroup();
+        outcome.failure = failurePrefix() + describe(e);
     }
     return outcome;
 }

@@ -1,6 +1,7 @@
 #include "ctlImageList.h"
 
 #include "IdentityStamp.h"
+#include "ImageSend.h"
 #include "PictureImport.h"
 #include "ServerStorage.h"
 
@@ -24,7 +25,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QElapsedTimer>
 #include <QtConcurrent>
 
 namespace orv {
@@ -33,6 +36,10 @@ namespace {
 
 // Lengths of the control's layout, given in twips (1/1440 inch; 15 to a pixel at 96 dpi).
 constexpr int twips(int t) { return t / 15; }
+
+// Results of long work are shown in slices of at most this length, so that the window keeps
+// answering however fast they come.
+constexpr qint64 kSliceMilliseconds = 12;
 
 enum Column { ColStatus, ColType, ColFileName, ColServer, ColServerFolder, ColFileId, ColFileDir, ColumnCount };
 
@@ -77,6 +84,7 @@ ctlImageList::ctlImageList()
     setObjectName(QStringLiteral("ctlImageList1"));
     m_reader = new ImageReadWorker(this);
     m_saver = new ServerSaveWorker(this);
+    m_sender = new ImageSendWorker(this);
     buildLayout();
 }
 
@@ -86,6 +94,8 @@ ctlImageList::~ctlImageList()
     m_reader->cancel();
     m_reader->waitForFinished();
     m_saver->waitForFinished();
+    m_sender->cancel();
+    m_sender->waitForFinished();
 }
 
 void ctlImageList::buildLayout()
@@ -155,6 +165,7 @@ void ctlImageList::buildLayout()
     connect(cmdRefresh, &QPushButton::clicked, this, [this] { LoadImages(); });
     connect(cmdOpenImage, &QPushButton::clicked, this, [this] { cmdOpenImage_Click(); });
     connect(cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
+    connect(cmdSendToPACS, &QPushButton::clicked, this, [this] { cmdSendToPACS_Click(); });
 
     // Results of the save, handled in the order they were produced.
     connect(m_saver, &ServerSaveWorker::folderProblem, this,
@@ -170,6 +181,18 @@ void ctlImageList::buildLayout()
             } else {
                 msgBox(this, outcome.failure);
             }
+            emit workFinished();
+        });
+    });
+
+    // Results of the send: log lines, progress, and settings refused before anything was sent.
+    connect(m_sender, &ImageSendWorker::logLine, this, [this](const QString &line) { post([line] { AddLog(line); }); });
+    connect(m_sender, &ImageSendWorker::progress, this, [this](int done, int) { post([this, done] { setWorkProgress(done); }); });
+    connect(m_sender, &ImageSendWorker::finished, this, [this](const SendOutcome &outcome) {
+        post([this, outcome] {
+            endWork();
+            if (!outcome.refused.isEmpty())
+                msgBox(this, outcome.refused, Prompter::Icon::Critical);
             emit workFinished();
         });
     });
@@ -319,10 +342,29 @@ void ctlImageList::setBusy(bool busy)
 void ctlImageList::post(std::function<void()> handler)
 {
     m_queue.append(std::move(handler));
+    scheduleDrain();
+}
+
+void ctlImageList::scheduleDrain()
+{
+    if (m_drainScheduled)
+        return;
+    m_drainScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_drainScheduled = false;
+        drain();
+    });
+}
+
+void ctlImageList::drain()
+{
+    // A handler's message box runs the event loop; its drain goes on when the box is closed.
     if (m_draining)
         return;
     m_draining = true;
-    while (!m_queue.isEmpty()) {
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_queue.isEmpty() && slice.elapsed() < kSliceMilliseconds) {
         const auto next = m_queue.takeFirst();
         try {
             next();
@@ -330,14 +372,29 @@ void ctlImageList::post(std::function<void()> handler)
             msgBox(this, describe(e));
         }
     }
+    if (m_viewerChanged) {
+        m_viewerChanged = false;
+        if (frmImageViewer *viewer = frmImageViewer::existing())
+            viewer->imagesChanged();
+    }
     m_draining = false;
+    if (!m_queue.isEmpty())
+        scheduleDrain();
 }
 
-void ctlImageList::runReader(const std::function<void(const QList<ReadResult> &)> &onBatch,
+void ctlImageList::addToViewer(const dicom::Image &image)
+{
+    frmImageViewer::instance()->Images().add(image);
+    m_viewerChanged = true;
+}
+
+void ctlImageList::runReader(const std::function<void(const ReadResult &)> &onResult,
                              const std::function<void()> &onFinished)
 {
-    connect(m_reader, &ImageReadWorker::batchReady, this,
-            [this, onBatch](const QList<ReadResult> &results) { post([onBatch, results] { onBatch(results); }); });
+    connect(m_reader, &ImageReadWorker::batchReady, this, [this, onResult](const QList<ReadResult> &results) {
+        for (const ReadResult &r : results)
+            post([onResult, r] { onResult(r); });
+    });
     connect(m_reader, &ImageReadWorker::finished, this, [this, onFinished] {
         disconnect(m_reader, nullptr, this, nullptr);
         post([this, onFinished] {
@@ -425,17 +482,13 @@ void ctlImageList::cmdImportnon_Click()
     const QString folder = path.left(path.size() - parts.fileName.size());
     beginWork(0);
     runReader(
-        [this, folder, parts](const QList<ReadResult> &results) {
-            for (const ReadResult &r : results) {
-                if (!r.error.isEmpty()) {
-                    msgBox(this, r.error);
-                    continue;
-                }
-                GrdFilesAddImage(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder, parts.fileName, QString());
-                frmImageViewer *viewer = frmImageViewer::instance();
-                viewer->Images().add(r.image);
-                viewer->imagesChanged();
+        [this, folder, parts](const ReadResult &r) {
+            if (!r.error.isEmpty()) {
+                msgBox(this, r.error);
+                return;
             }
+            GrdFilesAddImage(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder, parts.fileName, QString());
+            addToViewer(r.image);
         },
         {});
     m_reader->start({{ReadJob::Kind::Dicom, path, {}, {}}}, true);
@@ -464,28 +517,19 @@ void ctlImageList::cmdImportFolder_Click()
         post([this, total] { prgWork->setRange(0, total); });
     });
     runReader(
-        [this, folder, failed](const QList<ReadResult> &results) {
-            frmImageViewer *viewer = frmImageViewer::instance();
-            QString lines;
-            grdFiles->setUpdatesEnabled(false);
-            for (const ReadResult &r : results) {
-                if (r.index >= 0)
-                    lines += QStringLiteral("\r\n") + QDir::toNativeSeparators(nativePath(r.path));
-                if (!r.error.isEmpty()) {
-                    *failed = true;
-                    break;
-                }
-                GrdFilesAddImage(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder,
-                                 QFileInfo(r.path).fileName(), QString());
-                viewer->Images().add(r.image);
-                lines += QStringLiteral("\r\n.");
-                setWorkProgress(r.index + 1);
+        [this, folder, failed](const ReadResult &r) {
+            const QString line = r.index >= 0 ? QStringLiteral("\r\n") + QDir::toNativeSeparators(nativePath(r.path)) : QString();
+            if (!r.error.isEmpty()) {
+                *failed = true;
+                appendText1(line);
+                msgBox(this, r.error);
+                return;
             }
-            grdFiles->setUpdatesEnabled(true);
-            appendText1(lines);
-            viewer->imagesChanged();
-            if (*failed)
-                msgBox(this, results.last().error);
+            GrdFilesAddImage(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder, QFileInfo(r.path).fileName(),
+                             QString());
+            addToViewer(r.image);
+            appendText1(line + QStringLiteral("\r\n."));
+            setWorkProgress(r.index + 1);
         },
         [this, failed] {
             if (!*failed)
@@ -539,18 +583,14 @@ void ctlImageList::fillViewer(std::function<void()> then)
     }
     beginWork(int(jobs.size()));
     runReader(
-        [this](const QList<ReadResult> &results) {
-            frmImageViewer *viewer = frmImageViewer::instance();
-            for (const ReadResult &r : results) {
-                setWorkProgress(r.index + 1);
-                if (r.missing)
-                    msgBox(this, QStringLiteral("Cant read/access ") + r.path);
-                else if (!r.error.isEmpty())
-                    msgBox(this, r.error);
-                else
-                    viewer->Images().add(r.image);
-            }
-            viewer->imagesChanged();
+        [this](const ReadResult &r) {
+            setWorkProgress(r.index + 1);
+            if (r.missing)
+                msgBox(this, QStringLiteral("Cant read/access ") + r.path);
+            else if (!r.error.isEmpty())
+                msgBox(this, r.error);
+            else
+                addToViewer(r.image);
         },
         then);
     m_reader->start(jobs, false);
@@ -608,6 +648,21 @@ void ctlImageList::cmdSave_Click()
         newRows += r.status == kStatusNew ? 1 : 0;
     beginWork(newRows);
     if (!m_saver->start(state().db().config(), request))
+        endWork();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Send
+
+void ctlImageList::cmdSendToPACS_Click()
+{
+    if (m_busy || !cmdSendToPACS->isEnabled())
+        return;
+    const QList<ImageRow> list = rows();
+    if (list.isEmpty())
+        return;
+    beginWork(int(list.size()));
+    if (!m_sender->start(SendRequest::fromState(list)))
         endWork();
 }
 

@@ -20,6 +20,7 @@ class QTableWidget;
 
 namespace orv {
 
+class ImageSendWorker;
 class ServerSaveWorker;
 
 // The image list of the open transaction: the files stored for it on the image server (Saved
@@ -102,6 +103,7 @@ private:
     void cmdDel_Click();
     void cmdOpenImage_Click();
     void cmdSave_Click();
+    void cmdSendToPACS_Click();
     // Reads every image row into the viewer's image set off the GUI thread, then runs `then`.
     void fillViewer(std::function<void()> then);
     void appendText1(const QString &lines);
@@ -109,16 +111,22 @@ private:
     // Runs the handlers of worker results one after the other, in arrival order, even when one
     // of them shows a message box (whose event loop would otherwise run the next one inside it).
     void post(std::function<void()> handler);
-    // Hands the reader's results to `onBatch` and, once it has finished, ends the work, runs
+    // Hands the reader's results one by one to `onResult` and, once it has finished, ends the work, runs
     // `onFinished` and reports workFinished; the next start of the reader follows.
-    void runReader(const std::function<void(const QList<ReadResult> &)> &onBatch,
-                   const std::function<void()> &onFinished);
+    void runReader(const std::function<void(const ReadResult &)> &onResult, const std::function<void()> &onFinished);
+    void scheduleDrain();
+    void drain();
+    // Adds to the viewer's image set; the viewer is told once per slice of results.
+    void addToViewer(const dicom::Image &image);
 
     ImageReadWorker *m_reader = nullptr;
     ServerSaveWorker *m_saver = nullptr;
+    ImageSendWorker *m_sender = nullptr;
     QSet<QWidget *> m_unavailable; // commands whose window is not in this build
     QList<std::function<void()>> m_queue;
     bool m_draining = false;
+    bool m_drainScheduled = false;
+    bool m_viewerChanged = false;
     bool m_busy = false;
     bool m_reloadAfterWork = false;
 };

@@ -320,6 +320,17 @@ void Connection::runLocked(const QString &table, const std::function<void()> &wo
         execute(QStringLiteral("SELECT COUNT(*) FROM %1 WITH (TABLOCKX, HOLDLOCK)").arg(name));
         break;
     }
+    commitOrRollBack(work);
+}
+
+void Connection::runInTransaction(const std::function<void()> &work)
+{
+    execute(m_config.backend == Backend::SqlServer ? QStringLiteral("BEGIN TRANSACTION") : QStringLiteral("BEGIN"));
+    commitOrRollBack(work);
+}
+
+void Connection::commitOrRollBack(const std::function<void()> &work)
+{
     try {
         work();
         execute(m_config.backend == Backend::SqlServer ? QStringLiteral("COMMIT TRANSACTION") : QStringLiteral("COMMIT"));

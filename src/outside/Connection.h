@@ -102,6 +102,9 @@ public:
     // "pacs..tblTransNo") from its first statement, so that a read followed by a write is atomic
     // across workstations. Commits when `work` returns, rolls back when it throws.
     void runLocked(const QString &table, const std::function<void()> &work);
+    // Runs `work` inside one transaction (its writes are committed together, or not at all when it
+    // throws).
+    void runInTransaction(const std::function<void()> &work);
 
     // Converts a value read from the database into the text the program shows.
     static QString displayText(const QVariant &value, bool dateColumn);
@@ -113,6 +116,7 @@ private:
     explicit Connection(ConnectionConfig config);
     QSqlQuery run(const QString &tsql, const QVariantList &params, bool forwardOnly);
     QStringList dateColumnsOf(const QSqlQuery &query) const;
+    void commitOrRollBack(const std::function<void()> &work);
 
     ConnectionConfig m_config;
     QString m_name;

@@ -190,7 +190,7 @@ private slots:
         const SaveOutcome noFolder = ServerStorage::save(*m_db, r, {[&](const QString &m) { shown << m; }, {}});
         QString level = m_server + "/NOSUCH/US";
         QStringList expected;
-        for (const QString &sub : {"", "/2024", "/2024-03-05", "/00123"})
+        for (const char *sub : {"", "/2024", "/2024-03-05", "/00123"})
             expected << "No such file or directory. Check " + (level += sub);
         QCOMPARE(noFolder.folderMessages, expected);
         QCOMPARE(shown, expected);

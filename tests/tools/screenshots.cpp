@@ -8,12 +8,14 @@
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
 #include "outside/Error.h"
+#include "dicomnet/OptionsBox.h"
 #include "outside/LoginDialog.h"
 #include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
 #include "viewer/frmImageViewer.h"
 
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 
 #include <QApplication>
@@ -50,6 +52,7 @@ int main(int argc, char **argv)
         LoginDialog login(*db);
         save(&login, out, QStringLiteral("login.png"));
     }
+    OptionsBox::registerWindow();
     StartupOptions options;
     options.arguments = {QStringLiteral("orvaline"), QStringLiteral("--demo")};
     options.demo = true;
@@ -65,6 +68,13 @@ int main(int argc, char **argv)
     save(editor, out, QStringLiteral("transaction.png"));
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
+    OptionsBox *dicom = OptionsBox::instance();
+    save(dicom, out, QStringLiteral("dicom-settings.png"));
+    dicom->SSTab1->setCurrentIndex(1);
+    save(dicom, out, QStringLiteral("dicom-settings-query.png"));
+    dicom->SSTab1->setCurrentIndex(3);
+    save(dicom, out, QStringLiteral("dicom-settings-printing.png"));
+    dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
 

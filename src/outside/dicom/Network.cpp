@@ -198,7 +198,8 @@ int StoreScu::send(Image &image)
     if (pc == 0) {
         scu.closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
         const char *name = dcmFindNameOfUID(sopClass.c_str(), sopClass.c_str());
-        fail(QStringLiteral("%1 accepts no presentation context for %2.").arg(scu.where(), QString::fromLatin1(name)));
+        // Carries the status the standard gives a refused SOP class, so callers can go on with the next image.
+        fail(QStringLiteral("%1 accepts no presentation context for %2.").arg(scu.where(), QString::fromLatin1(name)), 0x0122);
     }
     Uint16 status = 0;
     image.withoutDirectoryAttributes([&] { scu.require(scu.sendSTORERequest(pc, OFFilename(), ds, status), QStringLiteral("Sending")); });

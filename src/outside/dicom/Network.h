@@ -27,7 +27,8 @@ public:
     StoreScu(const QString &host, int port, const QString &callingAe, const QString &calledAe);
     // Sends the image and returns the DIMSE status of the C-STORE response (0 = success).
     // Throws Error when the peer cannot be reached, refuses the association, accepts no
-    // presentation context for the image's SOP class, or does not answer in time.
+    // presentation context for the image's SOP class (the Error's code is then 0x0122, "SOP class
+    // not supported"), or does not answer in time.
     int send(Image &image);
 
 private:

@@ -43,7 +43,7 @@ std::unique_ptr<PeerProcess> PeerProcess::storescp(const QStringList &extraArgs)
     return p;
 }
 
-std::unique_ptr<PeerProcess> PeerProcess::orthanc()
+std::unique_ptr<PeerProcess> PeerProcess::orthanc(const QString &extraConfig)
 {
     auto p = std::make_unique<PeerProcess>();
     p->m_port = freeLoopbackPort();
@@ -65,11 +65,12 @@ std::unique_ptr<PeerProcess> PeerProcess::orthanc()
   "DicomAlwaysAllowFindWorklist": true,
   "DicomCheckCalledAet": false,
   "Plugins": ["/usr/share/orthanc/plugins/libModalityWorklists.so"],
-  "Worklists": { "Enable": true, "Database": "%1/worklists" }
+  "Worklists": { "Enable": true, "Database": "%1/worklists" }%4
 })")
                              .arg(dir)
                              .arg(p->m_httpPort)
-                             .arg(p->m_port);
+                             .arg(p->m_port)
+                             .arg(extraConfig.isEmpty() ? QString() : QStringLiteral(",\n  ") + extraConfig);
     cfg.close();
     if (p->start(QStringLiteral("Orthanc"), {cfg.fileName()}, p->m_httpPort))
         p->m_started = waitForPort(p->m_port, 30000);

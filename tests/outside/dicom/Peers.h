@@ -26,8 +26,9 @@ public:
     // storescp writing what it receives into folder()/in (calling AE titles are not checked).
     static std::unique_ptr<PeerProcess> storescp(const QStringList &extraArgs = {});
     // Orthanc with storage and worklists in folder(), DICOM AE "ORTHANC", REST on httpPort().
-    // Worklist files (*.wl) go to folder()/worklists.
-    static std::unique_ptr<PeerProcess> orthanc();
+    // Worklist files (*.wl) go to folder()/worklists. `extraConfig`: further members of its JSON
+    // configuration, e.g. "\"MaximumPatientCount\": 1".
+    static std::unique_ptr<PeerProcess> orthanc(const QString &extraConfig = QString());
     // wlmscpfs serving folder()/db/<aeTitle>/*.wl.
     static std::unique_ptr<PeerProcess> wlmscpfs(const QString &aeTitle);
     // dcmprscp as printer "IHEFULL", storing films into folder()/database.

@@ -1,0 +1,206 @@
+#include "DicomNodes.h"
+
+#include "SharedState.h"
+#include "outside/Error.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+
+#include <memory>
+
+namespace orv {
+
+namespace {
+
+const QString kSection = QStringLiteral("ACQUIRE");
+
+// What a validation message calls each peer.
+struct PeerFields
+{
+    const char *what;
+    DicomNodes::Field host, port, calledAe;
+};
+
+// A port text as a reader converts it: a whole number from 1 to 65535, blanks around it allowed.
+int portNumber(const QString &text, bool *ok)
+{
+    const int n = text.trimmed().toInt(ok);
+    *ok = *ok && n >= 1 && n <= 65535;
+    return n;
+}
+
+void requireAeTitle(const QString &title, const QString &which)
+{
+    const QString t = title.trimmed();
+    if (t.isEmpty())
+        throw Error(QStringLiteral("The %1 is empty. Enter it in DICOM Settings.").arg(which));
+    if (t.size() > 16)
+        throw Error(QStringLiteral("The %1 \"%2\" is longer than 16 characters. Shorten it in DICOM Settings.").arg(which, t));
+}
+
+std::unique_ptr<DicomNodes> &holder()
+{
+    static std::unique_ptr<DicomNodes> nodes;
+    return nodes;
+}
+
+} // namespace
+
+DicomNodes::DicomNodes()
+{
+    for (int f = 0; f < FieldCount; ++f)
+        m_values[f] = defaultValue(Field(f));
+}
+
+QString DicomNodes::value(Field f) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_values.at(f);
+}
+
+void DicomNodes::setValue(Field f, const QString &v)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_values.at(f) == v)
+            return;
+        m_values[f] = v;
+    }
+    emit changed(f, v);
+}
+
+QString DicomNodes::defaultValue(Field f)
+{
+    switch (f) {
+    case StorageNode: return defaultAddress();
+    case StoragePort: return QStringLiteral("104");
+    case StorageAE: return QStringLiteral("VELMOR");
+    case CallingAE: return QStringLiteral("LOCAL");
+    case MoveDestination: return QStringLiteral("LOCAL");
+    case RemoteNode: return QStringLiteral("localhost");
+    case RemotePort: return QStringLiteral("104");
+    case RemoteAE: return QStringLiteral("REMOTE_AET");
+    case QueryRoot: return QStringLiteral("PatientRoot");
+    case RetrieveMethod: return QStringLiteral("CGET");
+    case Port: return QStringLiteral("1111");
+    case PrintNode: return QStringLiteral("localhost");
+    case PrintPort: return QStringLiteral("104");
+    case PrintAE: return QStringLiteral("ADVT");
+    case PrintCallingAE: return QStringLiteral("ADVT");
+    case PrintFormat: return QStringLiteral("STANDARD\\1,1");
+    case PrintOrientation: return QStringLiteral("PORTRAIT");
+    case FilmSize: return QStringLiteral("8INX10IN");
+    case Magnification: return QStringLiteral("NONE");
+    case wRemoteNode: return defaultAddress();
+    case wRemotePort: return QStringLiteral("105");
+    case wRemoteAE: return QStringLiteral("VELMOR");
+    case Async:
+    case CopyAllFrames:
+    case WindowAll: return QStringLiteral("0");
+    case AEName:
+    case txtBranchCode:
+    case FieldCount: break;
+    }
+    return {};
+}
+
+QString DicomNodes::settingsKey(Field f)
+{
+    switch (f) {
+    case StorageNode: return QStringLiteral("StorageServer");
+    case StoragePort: return QStringLiteral("StoragePort");
+    case StorageAE: return QStringLiteral("StorageAEName");
+    case wRemoteNode: return QStringLiteral("wRemoteNode");
+    case wRemotePort: return QStringLiteral("wRemotePort");
+    case wRemoteAE: return QStringLiteral("wRemoteAE");
+    case txtBranchCode: return QStringLiteral("txtBranchCode");
+    default: return {};
+    }
+}
+
+QList<DicomNodes::Field> DicomNodes::storedFields()
+{
+    return {StorageNode, StoragePort, StorageAE, wRemoteNode, wRemotePort, wRemoteAE, txtBranchCode};
+}
+
+void DicomNodes::load()
+{
+    const SettingsStore &s = settings();
+    for (int i = 0; i < FieldCount; ++i) {
+        const Field f = Field(i);
+        const QString key = settingsKey(f);
+        setValue(f, key.isEmpty() ? defaultValue(f) : s.read(apps::VELMORPACS, kSection, key, defaultValue(f)));
+    }
+}
+
+void DicomNodes::store() const
+{
+    SettingsStore &s = settings();
+    for (Field f : storedFields())
+        s.write(apps::VELMORPACS, kSection, settingsKey(f), value(f));
+}
+
+namespace {
+
+DicomPeer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString &callingAe, const QString &callingWhich)
+{
+    const QString what = QString::fromLatin1(p.what);
+    DicomPeer peer;
+    peer.host = n.value(p.host).trimmed();
+    if (peer.host.isEmpty())
+        throw Error(QStringLiteral("The address of the %1 is empty. Enter it in DICOM Settings.").arg(what));
+    const QString portText = n.value(p.port);
+    bool ok = false;
+    peer.port = portNumber(portText, &ok);
+    if (portText.trimmed().isEmpty())
+        throw Error(QStringLiteral("The port of the %1 is empty. Enter it in DICOM Settings.").arg(what));
+    if (!ok)
+        throw Error(QStringLiteral("The port of the %1, \"%2\", is not a number from 1 to 65535. Correct it in DICOM Settings.")
+                        .arg(what, portText));
+    requireAeTitle(callingAe, callingWhich);
+    requireAeTitle(n.value(p.calledAe), QStringLiteral("AE title of the %1").arg(what));
+    peer.callingAe = callingAe.trimmed();
+    peer.calledAe = n.value(p.calledAe).trimmed();
+    return peer;
+}
+
+} // namespace
+
+DicomPeer DicomNodes::storagePeer() const
+{
+    return checkedPeer(*this, {"storage archive", StorageNode, StoragePort, StorageAE}, value(CallingAE),
+                       QStringLiteral("calling AE title"));
+}
+
+DicomPeer DicomNodes::worklistPeer() const
+{
+    // The worklist query always calls itself "VELMOR".
+    return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE}, QStringLiteral("VELMOR"),
+                       QStringLiteral("calling AE title"));
+}
+
+DicomPeer DicomNodes::printPeer() const
+{
+    return checkedPeer(*this, {"film printer", PrintNode, PrintPort, PrintAE}, value(PrintCallingAE),
+                       QStringLiteral("calling AE title of the film printer"));
+}
+
+DicomNodes &dicomNodes()
+{
+    auto &n = holder();
+    if (!n) {
+        n = std::make_unique<DicomNodes>();
+        // The model belongs to the GUI thread whichever thread reads it first.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            n->moveToThread(app->thread());
+        n->load();
+    }
+    return *n;
+}
+
+void resetDicomNodes()
+{
+    holder().reset();
+}
+
+} // namespace orv

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+namespace orv {
+
+// One DICOM peer as the node settings name it, ports converted to numbers.
+struct DicomPeer
+{
+    QString host;
+    int port = 0;
+    QString callingAe;
+    QString calledAe;
+};
+
+// The DICOM node settings of this run: the addresses of the storage archive, the worklist
+// provider and the film printer, the local AE titles and the branch code. The settings window
+// binds its fields to this model; sending, printing and the worklist read it at the moment of
+// use. Seven fields are kept in the settings store (application "VELMORPACS", section
+// "ACQUIRE") and read from it when the model is first used; the others start at their design
+// defaults and live only for the run. Values are the texts the operator typed. value() and
+// setValue() may be called from any thread; `changed` is emitted on the caller's thread.
+class DicomNodes : public QObject
+{
+    Q_OBJECT
+public:
+    // Field names are the names of the settings window's controls. Check boxes hold "1" or "0";
+    // the two option groups hold the object name of the chosen option.
+    enum Field {
+        StorageNode, StoragePort, StorageAE, Async,
+        CallingAE, MoveDestination, RemoteNode, RemotePort, RemoteAE, QueryRoot, RetrieveMethod,
+        AEName, Port, CopyAllFrames, WindowAll,
+        PrintNode, PrintPort, PrintAE, PrintCallingAE, PrintFormat, PrintOrientation, FilmSize, Magnification,
+        wRemoteNode, wRemotePort, wRemoteAE, txtBranchCode,
+        FieldCount
+    };
+    Q_ENUM(Field)
+
+    // A model with every field at its design default (nothing read from the store).
+    DicomNodes();
+
+    QString value(Field f) const;
+    void setValue(Field f, const QString &v);
+
+    // Reads the stored fields from the settings store (their defaults when absent) and sets every
+    // other field to its design default.
+    void load();
+    // Writes the stored fields under their keys, in the order of storedFields().
+    void store() const;
+
+    static QString defaultValue(Field f);
+    // The settings key of a stored field; "" for a field that is not stored.
+    static QString settingsKey(Field f);
+    static QList<Field> storedFields();
+    // The address used when nothing is stored for the storage archive or the worklist provider.
+    static QString defaultAddress() { return QStringLiteral("localhost"); }
+
+    // The peers as their readers take them: the storage archive with CallingAE as the calling AE
+    // title; the worklist provider; the film printer with PrintCallingAE. Throws orv::Error with
+    // a message naming the setting when an address is empty, a port is not a whole number from
+    // 1 to 65535 or an AE title is empty or longer than 16 characters.
+    DicomPeer storagePeer() const;
+    DicomPeer worklistPeer() const;
+    DicomPeer printPeer() const;
+
+signals:
+    void changed(orv::DicomNodes::Field field, const QString &value);
+
+private:
+    mutable QMutex m_mutex;
+    std::array<QString, FieldCount> m_values;
+};
+
+// The node settings of this run, loaded from the settings store on first use.
+DicomNodes &dicomNodes();
+// Forgets the node settings of this run (the next dicomNodes() loads them again). For tests.
+void resetDicomNodes();
+
+} // namespace orv

@@ -1,0 +1,342 @@
+// "S&end to PACS" of the image list against real peers on loopback ports: what the archive holds,
+// the log lines in their order, and the refusals that come before any association.
+#include "Peers.h"
+#include "Pictures.h"
+#include "common/ScriptedPrompter.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "core/DicomNodes.h"
+#include "core/OpenTransaction.h"
+#include "core/SharedState.h"
+#include "core/frmLog.h"
+#include "imagestore/ImageSend.h"
+#include "imagestore/ctlImageList.h"
+#include "outside/dicom/Dump.h"
+#include "outside/dicom/Image.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+
+using namespace orv;
+using namespace orv::test;
+using T = OpenTransaction;
+
+namespace {
+
+QByteArray http(const QByteArray &verb, quint16 port, const QString &path, const QByteArray &body = {})
+{
+    QNetworkAccessManager nam;
+    QNetworkReply *reply = nam.sendCustomRequest(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path))),
+                                                 verb, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+    return reply->readAll();
+}
+
+QJsonArray instances(quint16 httpPort)
+{
+    return QJsonDocument::fromJson(http("GET", httpPort, QStringLiteral("/instances?expand"))).array();
+}
+
+QString attributeDump(const dicom::Image &image)
+{
+    QString text;
+    dicom::dumpAttributes(text, QString(), image.attributes());
+    return text;
+}
+
+} // namespace
+
+class tst_Send : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    QString m_peerHost = QStringLiteral("127.0.0.1");
+    int m_peerPort = 0;
+    QString m_calledAe = QStringLiteral("ORTHANC");
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    ImageRow row(const QString &type, const QString &name) const
+    {
+        return ImageRow::make(kStatusNew, type, kLocalTemp, QString(), m_dir.path(), name, QString());
+    }
+    // A DICOM file of a patient other than the transaction's, as a modality would send it.
+    QString dicomFile(const QString &name, int seed)
+    {
+        dicom::Image image;
+        image.add(0x0010, 0x0010, QStringLiteral("MODALITY^PATIENT%1").arg(seed));
+        image.add(0x0010, 0x0020, QStringLiteral("MOD%1").arg(seed));
+        image.add(0x0008, 0x0050, QStringLiteral("ACC%1").arg(seed));
+        image.importPicture(pictureFile(name + QStringLiteral(".bmp"), seed));
+        image.writeFile(path(name));
+        return path(name);
+    }
+    QString pictureFile(const QString &name, int seed)
+    {
+        const QString p = path(name);
+        const bool grey = name.endsWith(QLatin1String(".bmp"));
+        if (!(grey ? greyPicture(96, 64, seed) : colourPicture(96, 64, seed)).save(p))
+            qFatal("cannot write %s", qPrintable(p));
+        return p;
+    }
+    SendHooks hooks(QStringList *log)
+    {
+        SendHooks h;
+        h.log = [log](const QString &line) { *log << line; };
+        h.peer = [this] { return DicomPeer{m_peerHost, m_peerPort, QStringLiteral("WS1"), m_calledAe}; };
+        return h;
+    }
+    QString sendingTo() const
+    {
+        return QStringLiteral("Sending to: %1 | %2 | WS1 | %3").arg(m_peerHost).arg(m_peerPort).arg(m_calledAe);
+    }
+
+private slots:
+    void init()
+    {
+        resetDicomNodes();
+        OpenTransaction &tr = openTransaction();
+        tr.clear();
+        const QList<std::pair<T::Field, QString>> values{
+            {T::TransNo, "00077"},        {T::HospNum, "H-1001"},           {T::LName, "DELA CRUZ"},
+            {T::FName, "ROSARIO"},        {T::MName, "MENDOZA"},            {T::BDate, "05/17/1990"},
+            {T::Gender, "F"},             {T::TransDate, "12/05/2026"},     {T::StudyUID, "1.2.826.0.1.3680043.9.7777.77"},
+            {T::SeriesUID, "1.2.826.0.1.3680043.9.7777.77.1"}, {T::SeriesNum, "1"}, {T::ImgNum, "4"},
+            {T::ExamType, "US"},          {T::ExamId, "US01"},              {T::ExamName, "ABDOMEN, WHOLE"},
+            {T::DocName, "GONZAGA, PAOLO"}, {T::Technologist, "TECH ONE"}};
+        for (const auto &[f, v] : values)
+            tr.setValue(f, v);
+        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
+        dicom::setNetworkTimeout(10);
+    }
+
+    // DICOM files arrive unchanged, pictures as Secondary Capture objects of the open
+    // transaction numbered on from its image number, videos are not sent; the worker stamps on
+    // the GUI thread and refuses a second send while one runs. Sending again gives the pictures
+    // new instances and numbers.
+    void archiveHoldsFilesAsSentAndPicturesAsTheTransaction()
+    {
+        auto orthanc = PeerProcess::orthanc();
+        QVERIFY(orthanc->isRunning());
+        m_peerPort = orthanc->port();
+        dicomNodes().setValue(DicomNodes::StorageNode, m_peerHost);
+        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(m_peerPort));
+        dicomNodes().setValue(DicomNodes::StorageAE, m_calledAe);
+        dicomNodes().setValue(DicomNodes::CallingAE, QStringLiteral("WS1"));
+
+        const QString a = dicomFile(QStringLiteral("a.dcm"), 1);
+        QDir().mkpath(path(QStringLiteral("server/ACQUIRE/US/2026/2026-12-05/00077")));
+        const QString saved = path(QStringLiteral("server/ACQUIRE/US/2026/2026-12-05/00077/b.dcm"));
+        QFile::copy(dicomFile(QStringLiteral("b.dcm"), 2), saved);
+        pictureFile(QStringLiteral("p.jpg"), 3);
+        pictureFile(QStringLiteral("q.bmp"), 4);
+        QFile(path(QStringLiteral("clip.avi"))).open(QIODevice::WriteOnly);
+        const QList<ImageRow> rows{
+            row("Image", "a.dcm"), row("jpg", "p.jpg"), row("Video", "clip.avi"),
+            ImageRow::make(kStatusSaved, "Image", "elsewhere", "ACQUIRE\\US", "2026\\2026-12-05\\00077", "b.dcm", "12"),
+            row("BMP", "q.bmp")};
+        SendRequest request{rows, path(QStringLiteral("server")), true};
+
+        ImageSendWorker worker;
+        QStringList log;
+        QList<int> progress;
+        connect(&worker, &ImageSendWorker::logLine, this, [&](const QString &l) { log << l; });
+        connect(&worker, &ImageSendWorker::progress, this, [&](int done, int total) { progress << done * 10 + total; });
+        QSignalSpy finished(&worker, &ImageSendWorker::finished);
+        QVERIFY(worker.start(request));
+        QVERIFY(!worker.start(request));
+        QVERIFY(finished.wait(60000));
+        const auto outcome = finished.at(0).at(0).value<SendOutcome>();
+        QVERIFY2(outcome.ok() && outcome.completed, qPrintable(outcome.failure + outcome.refused));
+        QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | WS1 | ORTHANC").arg(m_peerPort), "Send Complete."}));
+        QCOMPARE(progress, (QList<int>{15, 25, 35, 45, 55}));
+        QCOMPARE(outcome.sent, 4);
+        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("6"));
+
+        QMap<QString, QJsonObject> byNumber; // pictures by instance number; originals by accession
+        for (const QJsonValue &v : instances(orthanc->httpPort())) {
+            const QString id = v.toObject().value("ID").toString();
+            const QJsonObject tags = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), "/instances/" + id + "/simplified-tags")).object();
+            const QString key = tags.value("AccessionNumber").toString() == "00077" ? tags.value("InstanceNumber").toString()
+                                                                                   : tags.value("AccessionNumber").toString();
+            byNumber.insert(key, tags);
+            const QString received = path("received-" + key + ".dcm");
+            QFile f(received);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(http("GET", orthanc->httpPort(), "/instances/" + id + "/file"));
+            f.close();
+            if (key.startsWith("ACC")) {
+                const QString original = key == "ACC1" ? a : saved;
+                QCOMPARE(attributeDump(dicom::Image::fromFile(received)), attributeDump(dicom::Image::fromFile(original)));
+            } else {
+                QCOMPARE(dciodvfyErrors(received), QStringList());
+            }
+        }
+        QCOMPARE(byNumber.keys(), (QStringList{"5", "6", "ACC1", "ACC2"}));
+        for (const char *n : {"5", "6"}) {
+            const QJsonObject t = byNumber.value(n);
+            QCOMPARE((QStringList{t.value("SOPClassUID").toString(), t.value("PatientName").toString(), t.value("PatientID").toString(),
+                                  t.value("StudyInstanceUID").toString(), t.value("SeriesInstanceUID").toString(),
+                                  t.value("StudyDate").toString(), t.value("Modality").toString(), t.value("IssuerOfPatientID").toString()}),
+                     (QStringList{"1.2.840.10008.5.1.4.1.1.7", "DELA CRUZ^ROSARIO^MENDOZA", "H-1001", "1.2.826.0.1.3680043.9.7777.77",
+                                  "1.2.826.0.1.3680043.9.7777.77.1", "20261205", "US", "ORVALINE GENERAL"}));
+        }
+        QCOMPARE(byNumber.value("5").value("PhotometricInterpretation").toString(), QStringLiteral("RGB"));
+        QCOMPARE(byNumber.value("6").value("PhotometricInterpretation").toString(), QStringLiteral("MONOCHROME2"));
+        QCOMPARE(byNumber.value("ACC1").value("PatientName").toString(), QStringLiteral("MODALITY^PATIENT1"));
+
+        // Again, synchronously: the DICOM files are the same instances, the pictures new ones.
+        log.clear();
+        const SendOutcome again = ImageSend::send(request, hooks(&log));
+        QVERIFY(again.completed);
+        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("8"));
+        QCOMPARE(instances(orthanc->httpPort()).size(), 6);
+    }
+
+    // Missing DICOM files and images the archive does not keep are logged and passed over; a
+    // picture that cannot be read, a dead or silent peer end the send with "Cannot Send.".
+    void failuresAreLoggedInOrder()
+    {
+        const QString a = dicomFile(QStringLiteral("a.dcm"), 1);
+        pictureFile(QStringLiteral("p.jpg"), 3);
+        QStringList log;
+
+        // A peer that refuses Secondary Capture.
+        auto wlm = PeerProcess::wlmscpfs(QStringLiteral("WLM"));
+        QVERIFY(wlm->isRunning());
+        m_peerPort = wlm->port();
+        m_calledAe = QStringLiteral("WLM");
+        SendOutcome o = ImageSend::send({{row("Image", "gone.dcm"), row("Image", "a.dcm"), row("Video", "x.avi")}, {}, false}, hooks(&log));
+        QCOMPARE(log.size(), 4);
+        QCOMPARE(log.at(0), sendingTo());
+        QCOMPARE(log.at(1), "Cant read/access " + path("gone.dcm"));
+        QVERIFY2(log.at(2).startsWith("Store refused for " + a + ": ") && log.at(2).contains("SecondaryCaptureImageStorage"),
+                 qPrintable(log.at(2)));
+        QCOMPARE(log.at(3), QStringLiteral("Send Complete."));
+        QVERIFY(o.completed && o.unreadable == 1 && o.notStored == 1 && o.sent == 0);
+
+        // An archive that answers with a failure status: full, its one patient protected.
+        auto orthanc = PeerProcess::orthanc(QStringLiteral("\"MaximumPatientCount\": 1"));
+        QVERIFY(orthanc->isRunning());
+        m_peerPort = orthanc->port();
+        m_calledAe = QStringLiteral("ORTHANC");
+        log.clear();
+        o = ImageSend::send({{row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        QCOMPARE(o.sent, 1);
+        const QString patient = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), "/patients")).array().at(0).toString();
+        http("PUT", orthanc->httpPort(), "/patients/" + patient + "/protected", "1");
+        log.clear();
+        o = ImageSend::send({{row("jpg", "p.jpg"), row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        QCOMPARE(log, (QStringList{sendingTo(), "Store status 0xA700 for " + path("p.jpg"), "Send Complete."}));
+        QCOMPARE(ImageSend::statusLine("x.dcm", 0xb007), QStringLiteral("Store status 0xB007 (warning) for x.dcm"));
+
+        // A picture that cannot be read ends the send; the rows after it are not attempted.
+        log.clear();
+        o = ImageSend::send({{row("BMP", "nothing.bmp"), row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log.at(1).startsWith("Cannot Send.") && log.at(1).size() > 12, qPrintable(log.at(1)));
+        QVERIFY(!o.completed && o.sent == 0);
+
+        // A peer that takes the connection and never answers: within the timeout.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        m_peerPort = silent.serverPort();
+        dicom::setNetworkTimeout(2);
+        QElapsedTimer t;
+        t.start();
+        log.clear();
+        o = ImageSend::send({{row("Image", "a.dcm"), row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        QVERIFY2(t.elapsed() < 2 * 2000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log.at(1).startsWith("Cannot Send.") && log.at(1).size() > 12, qPrintable(log.at(1)));
+        QVERIFY(!o.completed && !o.failure.isEmpty());
+    }
+
+    // An address that does not resolve is refused before anything is logged or sent (the checks
+    // of port and AE titles are the node settings' own); an empty list does nothing at all, a list
+    // of videos only logs the two lines.
+    void unresolvableArchiveIsRefusedBeforeAnyAssociation()
+    {
+        QTcpServer archive; // counts connection attempts
+        QVERIFY(archive.listen(QHostAddress::LocalHost, 0));
+        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(archive.serverPort()));
+        dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("no-such-host.invalid"));
+        QStringList log;
+        SendHooks h;
+        h.log = [&](const QString &l) { log << l; };
+        const SendOutcome o = ImageSend::send({{row("Image", "a.dcm")}, {}, false}, h);
+        QVERIFY2(o.refused.startsWith("The address of the storage archive, \"no-such-host.invalid\", cannot be found"),
+                 qPrintable(o.refused));
+        QVERIFY(log.isEmpty());
+
+        const SendOutcome empty = ImageSend::send({}, h);
+        QVERIFY(log.isEmpty() && empty.refused.isEmpty() && !empty.completed);
+        dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
+        const SendOutcome videos = ImageSend::send({{row("Video", "a.avi"), row("avi", "b.avi")}, {}, false}, h);
+        QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | LOCAL | VELMOR").arg(archive.serverPort()),
+                                   "Send Complete."}));
+        QVERIFY(videos.completed && videos.sent == 0);
+        QVERIFY(!archive.waitForNewConnection(200));
+    }
+
+    // "S&end to PACS" of the list: the list is busy while the send runs (a second click does
+    // nothing), the log window gets the lines in order, and refused settings are shown.
+    void listSendsWhileBusyAndShowsRefusals()
+    {
+        auto *prompter = ScriptedPrompter::install();
+        auto scp = PeerProcess::storescp();
+        QVERIFY(scp->isRunning());
+        dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
+        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(scp->port()));
+        dicomNodes().setValue(DicomNodes::StorageAE, QStringLiteral("STORESCP"));
+        dicomFile(QStringLiteral("a.dcm"), 1);
+        pictureFile(QStringLiteral("p.jpg"), 3);
+        ctlImageList *list = ctlImageList::instance();
+        list->clearRows();
+        for (int i = 0; i < 20; ++i)
+            list->GrdFilesAddImage("New", i % 2 ? "jpg" : "Image", "localtemp", "", m_dir.path(), i % 2 ? "p.jpg" : "a.dcm", "");
+        frmLog::instance()->txtLog->clear();
+        QSignalSpy done(list, &ctlImageList::workFinished);
+
+        QTest::mouseClick(list->cmdSendToPACS, Qt::LeftButton);
+        QVERIFY(list->isBusy() && !list->cmdSendToPACS->isEnabled() && !list->cmdSave->isEnabled());
+        QVERIFY(list->prgWork->isVisibleTo(list) && list->prgWork->maximum() == 20);
+        list->cmdSendToPACS->click();
+        QVERIFY(done.wait(60000));
+        QCOMPARE(done.size(), 1);
+        QVERIFY(!list->isBusy() && list->cmdSendToPACS->isEnabled());
+        QCOMPARE(frmLog::instance()->text().trimmed().split('\n'),
+                 (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | LOCAL | STORESCP").arg(scp->port()), "Send Complete."}));
+        // storescp names files by instance: one for the DICOM file sent ten times, ten pictures.
+        QCOMPARE(QDir(scp->folder() + "/in").entryList(QDir::Files).size(), 11);
+        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("14"));
+        QCOMPARE(list->rowCount(), 20);
+
+        dicomNodes().setValue(DicomNodes::StoragePort, QString());
+        frmLog::instance()->txtLog->clear();
+        list->cmdSendToPACS->click();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(prompter->lastMessage(), QStringLiteral("The port of the storage archive is empty. Enter it in DICOM Settings."));
+        QCOMPARE(prompter->shown.last().icon, Prompter::Icon::Critical);
+        QCOMPARE(frmLog::instance()->text().trimmed(), QString());
+        QCOMPARE(list->rowCount(), 20);
+    }
+};
+
+ORV_TEST_MAIN(tst_Send)
+#include "tst_send.moc"
