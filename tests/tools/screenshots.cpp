@@ -7,11 +7,14 @@
 #include "core/frmOptions.h"
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
+#include "outside/Error.h"
 #include "dicomnet/OptionsBox.h"
 #include "outside/LoginDialog.h"
 #include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
+#include "viewer/frmImageViewer.h"
 
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 
@@ -74,6 +77,29 @@ int main(int argc, char **argv)
     dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
+
+    // The viewer with CT, MR, ultrasound colour and secondary-capture samples (python3-pydicom).
+    const QString samples = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/");
+    frmImageViewer *viewer = frmImageViewer::instance();
+    viewer->resize(1280, 800);
+    for (const char *name : {"CT_small.dcm", "MR_small.dcm", "ExplVR_BigEnd.dcm", "SC_rgb_jpeg_dcmtk.dcm",
+                             "JPGExtended.dcm", "SC_ybr_full_422_uncompressed.dcm", "MR_small_RLE.dcm",
+                             "rtdose_1frame.dcm", "JPEG2000.dcm"}) {
+        try {
+            viewer->Images().readFile(samples + QLatin1String(name));
+        } catch (const Error &) {
+        }
+    }
+    viewer->imagesChanged();
+    const auto tiles = [&](const char *button, const QString &file) {
+        viewer->findChild<QPushButton *>(QLatin1String(button))->click();
+        save(viewer, out, file);
+    };
+    tiles("cmnuTile1x1", QStringLiteral("viewer-1x1.png"));
+    tiles("cmnuTile2x3", QStringLiteral("viewer-2x3.png"));
+    viewer->Viewer->setCurrentIndex(1);
+    tiles("cmnuTile3x3", QStringLiteral("viewer-3x3.png"));
+    viewer->close();
     resetState();
     return 0;
 }
