@@ -12,6 +12,10 @@
 #include "outside/LoginDialog.h"
 #include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
+#include "imagestore/ctlImageList.h"
+#include "core/SharedState.h"
+#include <QCheckBox>
+#include <QDate>
 #include "viewer/frmImageViewer.h"
 
 #include <QPushButton>
@@ -65,6 +69,20 @@ int main(int argc, char **argv)
     frmMain::instance()->OpenCurrent();
     frmTransaction *editor = frmTransaction::instance();
     editor->resize(960, 760);
+    // A few files as the list shows them between a capture and its save.
+    ctlImageList *list = editor->ctlImageList1;
+    const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString no = editor->txtTransNo->text();
+    for (int i = 1; i <= 3; ++i)
+        list->GrdFilesAddImage(QStringLiteral("Saved"), QStringLiteral("Image"), QStringLiteral("\\\\imgsrv"),
+                               QStringLiteral("images\\US"), day.left(4) + QStringLiteral("\\") + day + QStringLiteral("\\") + no,
+                               QStringLiteral("%1-%2.dcm").arg(no).arg(i), QString::number(40 + i));
+    list->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"), QString(),
+                           state().TempFolder, no + QStringLiteral("-2026_12_05_09_41_07_AM-4.dcm"), QString());
+    list->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Video"), QStringLiteral("localtemp"), QString(),
+                           state().TempFolder, no + QStringLiteral("-2026_12_05_09_43_30_AM-1.avi"), QString());
+    list->chkImportFolder->setChecked(true);
+    QTest::qWait(100);
     save(editor, out, QStringLiteral("transaction.png"));
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
