@@ -15,6 +15,7 @@
 #include "imagestore/ctlImageList.h"
 #include "core/SharedState.h"
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QDate>
 #include "viewer/frmImageViewer.h"
 
