@@ -45,9 +45,13 @@ cat "$work/dicom"/* >/dev/null
 out=$("$tool" import "$work/dicom")
 echo "$out"
 ours=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$out")
+# dcmmkdir takes only DICOM file IDs (no extension): the same files, hard-linked under such names.
+mkdir -p "$work/ids"
+(cd "$work/dicom" && for f in *.DCM; do ln "$f" "$work/ids/${f%.DCM}"; done)
 t0=$(now)
-(cd "$work/dicom" && dcmmkdir -q +D "$work/DICOMDIR" -Pgp +I +r . )
+(cd "$work" && dcmmkdir -q +D "$work/DICOMDIR" -Pgp +I +id ids +r)
 t1=$(now)
+[[ -s $work/DICOMDIR ]] || { echo "dcmmkdir made no DICOMDIR"; exit 1; }
 peer=$(calc "$t1 - $t0")
 echo "dcmmkdir: ${peer} s"
 echo "ratio import / dcmmkdir = $(calc "$ours / $peer" 2)"

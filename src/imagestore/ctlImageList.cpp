@@ -22,6 +22,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -560,7 +561,9 @@ void ctlImageList::cmdOpenImage_Click()
     if (type != QLatin1String("IMAGE") && type != QLatin1String("JPG") && type != QLatin1String("BMP"))
         return;
     frmImageViewer *viewer = frmImageViewer::instance();
-    auto show = [viewer] {
+    auto show = [viewer = QPointer<frmImageViewer>(viewer)] {
+        if (!viewer)
+            return;
         viewer->show();
         viewer->raise();
         viewer->activateWindow();

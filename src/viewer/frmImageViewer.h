@@ -1,16 +1,28 @@
 #pragma once
 
-#include "outside/dicom/ImageCollection.h"
+#include "outside/dicom/DisplaySurface.h"
 
 #include <QWidget>
 
-class QListWidget;
+#include <array>
+#include <optional>
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QSlider;
 
 namespace orv {
 
-// The viewer window. Its image set is the program's working set of images: the image list
-// fills it, imports and capture add to it. One instance per run, created on first use; it
-// keeps its image set while hidden.
+// The viewer window "DICOM Image Viewer". Its display surface `Viewer` holds the image set,
+// which is the program's working set of images: the image list fills it, imports and capture
+// add to it. One instance per run, created on first use; it keeps its image set while hidden
+// and unloads (is deleted, image set included) when closed.
 class frmImageViewer : public QWidget
 {
     Q_OBJECT
@@ -19,15 +31,115 @@ public:
     // The instance when loaded, else nullptr.
     static frmImageViewer *existing();
 
-    // The image set. Whoever changes it calls imagesChanged() afterwards.
-    dicom::ImageCollection &Images() { return m_images; }
+    // The image set, 1-based. Whoever changes it calls imagesChanged() afterwards.
+    dicom::ImageCollection &Images() { return Viewer->images(); }
     void imagesChanged();
 
-    QListWidget *lstImages = nullptr;
+    // Shows rows x columns tiles and writes the two numbers into `Rows` and `Columns`.
+    void SetRC(int &rows, int &columns);
+    // The image every per-image operation acts on: the selected image, else the surface's
+    // current one. With neither, tells the operator "No Images to manipulate!" once and returns
+    // a blank image that is not shown, until an image is selected or the set is filled.
+    dicom::Image GetSelectedImage();
+    // 1 Select, 2 Window, 3 Hand; the drawing modes 4..12 belong to the label tools.
+    int mouseMode() const { return m_mouseMode; }
+
+    dicom::DisplaySurface *Viewer = nullptr;
+
+    // Image number
+    QGroupBox *Frame2 = nullptr;
+    QLineEdit *current = nullptr;
+    QScrollBar *CurrentSpin = nullptr;
+    QLabel *ImageLabel = nullptr;
+    // Tile
+    QGroupBox *Frame3 = nullptr;
+    QLineEdit *Rows = nullptr;
+    QLineEdit *Columns = nullptr;
+    QScrollBar *RowSpin = nullptr;
+    QScrollBar *ColSpin = nullptr;
+    QPushButton *cmdRem = nullptr;
+    // Tools
+    QGroupBox *fraTools = nullptr;
+    QPushButton *cmdClose = nullptr;
+    QPushButton *cmdDICOMSendOne = nullptr;
+    QPushButton *cmdExportDir = nullptr;
+    QPushButton *cmdImageInfo = nullptr;
+    QPushButton *cmdPrintAll = nullptr;
+    QPushButton *cmdDicomSend = nullptr;
+    QPushButton *FileWrite = nullptr;
+    QPushButton *Export = nullptr;
+    QPushButton *cmdPrint = nullptr;
+    // Display settings
+    QGroupBox *fraT = nullptr;
+    QSlider *WLSlider = nullptr;
+    QSlider *WidthSlider = nullptr;
+    QSlider *LevelSlider = nullptr;
+    QSlider *ZoomSlider = nullptr;
+    QLineEdit *width1 = nullptr;
+    QLineEdit *level1 = nullptr;
+    QLineEdit *Zoom = nullptr;
+    QLabel *WLLabel = nullptr;
+    QLabel *WidthLabel = nullptr;
+    QLabel *LevelLabel = nullptr;
+    QLabel *ZoomLabel = nullptr;
+    QCheckBox *optAllChange = nullptr;
+    QCheckBox *StretchToFit = nullptr;
+    QCheckBox *mnuDisplayEnhance = nullptr;
+    QCheckBox *AnatomicMarkers = nullptr;
+    QPushButton *btnChngSel = nullptr;
+    QPushButton *btnChngAll = nullptr;
+    QPushButton *btnDefault = nullptr;
+    QPushButton *btnDefaultAll = nullptr;
+    // Mouse function: option array `Mouse`, indices 1..12 without 6 (objectName "Mouse_<i>").
+    QGroupBox *Frame1 = nullptr;
+    QButtonGroup *MouseGroup = nullptr;
+    std::array<QRadioButton *, 13> Mouse{};
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     frmImageViewer();
-    dicom::ImageCollection m_images;
+    void buildTools();
+    QGroupBox *buildImageNumber();
+    QGroupBox *buildTile();
+    QGroupBox *buildDisplaySettings();
+    QGroupBox *buildMouseFunction();
+
+    void rowsOrColumnsEdited();
+    void currentEdited();
+    void syncFromSurface();
+    void setUpDisplayControls();
+    void copyImageValues();
+    void applyWidth(int value);
+    void applyLevel(int value);
+    void setWidthSlider(int value);
+    void setLevelSlider(int value);
+    void typedWindowValue(QLineEdit *edit, QSlider *slider);
+    void typedZoom();
+    void windowButton(bool all, bool defaults);
+    void stretchClicked(bool on);
+    void enhanceClicked(bool on);
+    void doubleClicked();
+    void mouseDown(Qt::MouseButton button, int x, int y);
+    void mouseMove(Qt::MouseButtons buttons, int x, int y);
+    void select(int index);
+    bool allChange() const;
+
+    std::optional<dicom::Image> m_selected;
+    bool m_placeholder = false;
+    int m_savedRows = 3;
+    int m_savedColumns = 3;
+    int m_mouseMode = 1;
+    bool m_drawing = false;
+    int m_lastClickIndex = 0;
+    bool m_copying = false;
+    // A drag in progress: its target image and the two base values it moves from.
+    enum class Drag { None, Window, Pan } m_drag = Drag::None;
+    std::optional<dicom::Image> m_dragTarget;
+    double m_baseA = 0;
+    double m_baseB = 0;
 };
 
 } // namespace orv

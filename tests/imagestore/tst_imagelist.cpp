@@ -2,6 +2,7 @@
 // save against a real database and real folders.
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
+#include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/Database.h"
@@ -46,20 +47,7 @@ private:
 
     void login(Backend b)
     {
-        resetState();
-        resetSettings();
-        m_db = std::make_unique<FreshDatabase>(b);
-        const ConnectionConfig config = m_db->config();
-        {
-            auto db = openDepartmentDatabase(config);
-            LoginComponent::addUser(*db, QStringLiteral("T01"), QStringLiteral("Joy Manalo"), QStringLiteral("password1"));
-        }
-        state().LoginComponent = std::make_unique<LoginComponent>([config] { return openDepartmentDatabase(config); });
-        state().LoginComponent->setScriptedLogin(QStringLiteral("T01"), QStringLiteral("password1"));
-        state().LoginComponent->ShowMain();
-        QVERIFY(state().LoginComponent->Connected());
-        state().CurrentUser.setUserID(QStringLiteral("T01"));
-        state().AcquireModalityCode = QStringLiteral("US");
+        QVERIFY(loginOnFreshDatabase(m_db, b));
         state().Server_Name = path(QStringLiteral("server"));
         state().Server_Folder = QStringLiteral("images");
         state().TempFolder = path(QStringLiteral("pacstemp"));

@@ -9,12 +9,19 @@
 #include "core/frmOptions.h"
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
+#include "outside/Error.h"
 #include "dicomnet/OptionsBox.h"
 #include "outside/LoginDialog.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/CaptureDriver.h"
 #include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
+#include "imagestore/ctlImageList.h"
+#include "core/SharedState.h"
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QDate>
+#include "viewer/frmImageViewer.h"
 
 #include <QPushButton>
 #include <QTabWidget>
@@ -67,6 +74,20 @@ int main(int argc, char **argv)
     frmMain::instance()->OpenCurrent();
     frmTransaction *editor = frmTransaction::instance();
     editor->resize(960, 760);
+    // A few files as the list shows them between a capture and its save.
+    ctlImageList *list = editor->ctlImageList1;
+    const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString no = editor->txtTransNo->text();
+    for (int i = 1; i <= 3; ++i)
+        list->GrdFilesAddImage(QStringLiteral("Saved"), QStringLiteral("Image"), QStringLiteral("\\\\imgsrv"),
+                               QStringLiteral("images\\US"), day.left(4) + QStringLiteral("\\") + day + QStringLiteral("\\") + no,
+                               QStringLiteral("%1-%2.dcm").arg(no).arg(i), QString::number(40 + i));
+    list->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"), QString(),
+                           state().TempFolder, no + QStringLiteral("-2026_12_05_09_41_07_AM-4.dcm"), QString());
+    list->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Video"), QStringLiteral("localtemp"), QString(),
+                           state().TempFolder, no + QStringLiteral("-2026_12_05_09_43_30_AM-1.avi"), QString());
+    list->chkImportFolder->setChecked(true);
+    QTest::qWait(100);
     save(editor, out, QStringLiteral("transaction.png"));
     // The capture station on the test pattern, connected through its driver picker.
     registerAcquisitionWindows(true);
@@ -89,6 +110,29 @@ int main(int argc, char **argv)
     dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
+
+    // The viewer with CT, MR, ultrasound colour and secondary-capture samples (python3-pydicom).
+    const QString samples = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/");
+    frmImageViewer *viewer = frmImageViewer::instance();
+    viewer->resize(1280, 800);
+    for (const char *name : {"CT_small.dcm", "MR_small.dcm", "ExplVR_BigEnd.dcm", "SC_rgb_jpeg_dcmtk.dcm",
+                             "JPGExtended.dcm", "SC_ybr_full_422_uncompressed.dcm", "MR_small_RLE.dcm",
+                             "rtdose_1frame.dcm", "JPEG2000.dcm"}) {
+        try {
+            viewer->Images().readFile(samples + QLatin1String(name));
+        } catch (const Error &) {
+        }
+    }
+    viewer->imagesChanged();
+    const auto tiles = [&](const char *button, const QString &file) {
+        viewer->findChild<QPushButton *>(QLatin1String(button))->click();
+        save(viewer, out, file);
+    };
+    tiles("cmnuTile1x1", QStringLiteral("viewer-1x1.png"));
+    tiles("cmnuTile2x3", QStringLiteral("viewer-2x3.png"));
+    viewer->Viewer->setCurrentIndex(1);
+    tiles("cmnuTile3x3", QStringLiteral("viewer-3x3.png"));
+    viewer->close();
     resetState();
     return 0;
 }

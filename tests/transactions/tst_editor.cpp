@@ -1,6 +1,7 @@
 // The main window and the transaction editor, driven through their controls offscreen.
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
+#include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/Database.h"
@@ -35,27 +36,15 @@ private:
 
     void login(Backend b)
     {
-        resetState();
-        resetSettings();
-        m_db = std::make_unique<FreshDatabase>(b);
-        const ConnectionConfig config = m_db->config();
-        {
-            auto db = openDepartmentDatabase(config);
-            seedDemoData(*db);
-            db->execute(QStringLiteral("DELETE FROM pacs..tblTransaction"));
-            db->execute(QStringLiteral("DELETE FROM pacs..tblTransNo"));
-            LoginComponent::addUser(*db, QStringLiteral("T01"), QStringLiteral("Joy Manalo"), QStringLiteral("password1"));
-            db->execute(QStringLiteral("UPDATE build_file..tbcoDoctor SET userid = 'T01' WHERE DoctorID = '1002'"));
-        }
-        state().LoginComponent = std::make_unique<LoginComponent>([config] { return openDepartmentDatabase(config); });
-        state().LoginComponent->setScriptedLogin(QStringLiteral("T01"), QStringLiteral("password1"));
-        state().LoginComponent->ShowMain();
-        QVERIFY(state().LoginComponent->Connected());
-        state().CurrentUser.setUserID(QStringLiteral("T01"));
+        QVERIFY(loginOnFreshDatabase(m_db, b, [](Connection &db) {
+            seedDemoData(db);
+            db.execute(QStringLiteral("DELETE FROM pacs..tblTransaction"));
+            db.execute(QStringLiteral("DELETE FROM pacs..tblTransNo"));
+            db.execute(QStringLiteral("UPDATE build_file..tbcoDoctor SET userid = 'T01' WHERE DoctorID = '1002'"));
+        }));
         state().EmployeeName = QStringLiteral("Joy Manalo");
         state().UserDoctorId = QStringLiteral("1002");
         state().UserDoctorName = QStringLiteral("LIM, CATHERINE S");
-        state().AcquireModalityCode = QStringLiteral("US");
     }
 
     void closeAll()

@@ -1,0 +1,380 @@
+#include "DisplaySurface.h"
+
+#include "Rendering.h"
+
+#include "outside/Error.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSet>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <cmath>
+
+namespace orv::dicom {
+
+struct DisplaySurface::Entry
+{
+    Image image;
+    bool tried = false;
+    std::shared_ptr<const DecodedImage> pixels;
+    QString reason;
+
+    double width = 256;
+    double level = 128;
+    bool voiLut = false;
+    double zoom = 1;
+    bool stretch = true;
+    double panX = 0;
+    double panY = 0;
+    bool enhance1 = true;
+    bool enhance2 = true;
+    int highlightStyle = 0;
+    QColor highlightColour = Qt::red;
+
+    // What was last drawn, in tile coordinates: the sampled pixels for one placement, and
+    // the picture for one window over them.
+    bool sampledValid = false;
+    QSizeF tileSize;
+    QRectF placed;
+    QRect visible;
+    bool smooth = true;
+    Sampled sampled;
+    QImage shown;
+    double shownWidth = 0;
+    double shownLevel = 0;
+    bool shownVoiLut = false;
+};
+
+DisplaySurface::DisplaySurface(QWidget *parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setMinimumSize(64, 64);
+}
+
+DisplaySurface::~DisplaySurface() = default;
+
+void DisplaySurface::setRows(int rows) { setTiles(rows, m_columns); }
+void DisplaySurface::setColumns(int columns) { setTiles(m_rows, columns); }
+
+void DisplaySurface::setTiles(int rows, int columns)
+{
+    rows = std::max(1, rows);
+    columns = std::max(1, columns);
+    if (rows == m_rows && columns == m_columns)
+        return;
+    m_rows = rows;
+    m_columns = columns;
+    update();
+    emit layoutChanged();
+}
+
+void DisplaySurface::setCurrentIndex(int index)
+{
+    index = m_images.count() == 0 ? 0 : std::clamp(index, 1, m_images.count());
+    if (index == m_current)
+        return;
+    m_current = index;
+    update();
+    emit layoutChanged();
+}
+
+Image DisplaySurface::currentImage() const
+{
+    return m_current >= 1 && m_current <= m_images.count() ? m_images.item(m_current) : Image();
+}
+
+QRect DisplaySurface::tileRect(int tile) const
+{
+    const int r = tile / m_columns, c = tile % m_columns;
+    const int x0 = c * width() / m_columns, x1 = (c + 1) * width() / m_columns;
+    const int y0 = r * height() / m_rows, y1 = (r + 1) * height() / m_rows;
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+int DisplaySurface::imageIndexAt(int x, int y) const
+{
+    if (m_current < 1)
+        return 0;
+    for (int tile = 0; tile < m_rows * m_columns; ++tile)
+        if (tileRect(tile).contains(x, y)) {
+            const int index = m_current + tile;
+            return index <= m_images.count() ? index : 0;
+        }
+    return 0;
+}
+
+void DisplaySurface::refresh()
+{
+    QSet<const void *> present;
+    for (int i = 1; i <= m_images.count(); ++i)
+        present.insert(m_images.item(i).fileFormat());
+    for (auto it = m_entries.begin(); it != m_entries.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_entries.erase(it);
+    m_current = m_images.count() == 0 ? 0 : std::clamp(m_current, 1, m_images.count());
+    update();
+    emit layoutChanged();
+}
+
+DisplaySurface::Entry &DisplaySurface::entry(const Image &image) const
+{
+    auto &slot = m_entries[image.fileFormat()];
+    if (!slot) {
+        slot = std::make_shared<Entry>();
+        slot->image = image;
+    }
+    return *slot;
+}
+
+namespace {
+// Safe on any thread for distinct entries: an entry's image is touched by its decoder only.
+template<typename Entry>
+void decodeEntry(Entry &e)
+{
+    e.tried = true;
+    try {
+        e.pixels = DecodedImage::decode(e.image);
+        e.width = e.pixels->defaultWidth;
+        e.level = e.pixels->defaultLevel;
+        e.voiLut = !e.pixels->voiLut.empty();
+    } catch (const std::exception &ex) {
+        e.reason = describe(ex);
+    }
+}
+} // namespace
+
+DisplaySurface::Entry &DisplaySurface::decoded(const Image &image) const
+{
+    Entry &e = entry(image);
+    if (!e.tried)
+        decodeEntry(e);
+    return e;
+}
+
+void DisplaySurface::prepareVisible()
+{
+    QList<Entry *> visible, pending;
+    for (int tile = 0; tile < m_rows * m_columns && m_current >= 1; ++tile) {
+        const int index = m_current + tile;
+        if (index > m_images.count())
+            break;
+        Entry *e = &entry(m_images.item(index));
+        visible.append(e);
+        if (!e->tried && !pending.contains(e))
+            pending.append(e);
+    }
+    if (pending.size() > 1)
+        QtConcurrent::blockingMap(pending, [](Entry *e) { decodeEntry(*e); });
+    for (const auto &e : std::as_const(m_entries))
+        if (e->sampledValid && !visible.contains(e.get())) {
+            e->sampledValid = false;
+            e->sampled = Sampled();
+            e->shown = QImage();
+        }
+}
+
+void DisplaySurface::changed(const Image &image)
+{
+    redraw(image);
+    emit imageValuesChanged();
+}
+
+double DisplaySurface::windowWidth(const Image &image) const { return decoded(image).width; }
+double DisplaySurface::windowLevel(const Image &image) const { return decoded(image).level; }
+
+void DisplaySurface::setWindowWidth(const Image &image, double width)
+{
+    setWindow(image, width, windowLevel(image));
+}
+
+void DisplaySurface::setWindowLevel(const Image &image, double level)
+{
+    setWindow(image, windowWidth(image), level);
+}
+
+void DisplaySurface::setWindow(const Image &image, double width, double level)
+{
+    Entry &e = decoded(image);
+    if (e.width == width && e.level == level && !e.voiLut)
+        return;
+    e.voiLut = false;
+    e.width = width;
+    e.level = level;
+    changed(image);
+}
+
+double DisplaySurface::zoom(const Image &image) const { return decoded(image).zoom; }
+
+void DisplaySurface::setZoom(const Image &image, double zoom)
+{
+    Entry &e = decoded(image);
+    if (e.zoom == zoom || !(zoom > 0) || !std::isfinite(zoom))
+        return;
+    e.zoom = zoom;
+    changed(image);
+}
+
+bool DisplaySurface::stretchToFit(const Image &image) const { return decoded(image).stretch; }
+
+void DisplaySurface::setStretchToFit(const Image &image, bool on)
+{
+    Entry &e = decoded(image);
+    if (e.stretch == on)
+        return;
+    e.stretch = on;
+    changed(image);
+}
+
+double DisplaySurface::panX(const Image &image) const { return decoded(image).panX; }
+double DisplaySurface::panY(const Image &image) const { return decoded(image).panY; }
+
+void DisplaySurface::setPan(const Image &image, double x, double y)
+{
+    Entry &e = decoded(image);
+    if (e.panX == x && e.panY == y)
+        return;
+    e.panX = x;
+    e.panY = y;
+    changed(image);
+}
+
+bool DisplaySurface::displayEnhance1(const Image &image) const { return decoded(image).enhance1; }
+bool DisplaySurface::displayEnhance2(const Image &image) const { return decoded(image).enhance2; }
+
+void DisplaySurface::setDisplayEnhance(const Image &image, bool first, bool second)
+{
+    Entry &e = decoded(image);
+    if (e.enhance1 == first && e.enhance2 == second)
+        return;
+    e.enhance1 = first;
+    e.enhance2 = second;
+    changed(image);
+}
+
+int DisplaySurface::highlightStyle(const Image &image) const { return entry(image).highlightStyle; }
+QColor DisplaySurface::highlightColour(const Image &image) const { return entry(image).highlightColour; }
+
+void DisplaySurface::setHighlight(const Image &image, int style, const QColor &colour)
+{
+    Entry &e = entry(image);
+    e.highlightStyle = style;
+    e.highlightColour = colour;
+    redraw(image);
+}
+
+bool DisplaySurface::usesVoiLut(const Image &image) const { return decoded(image).voiLut; }
+
+double DisplaySurface::defaultWidth(const Image &image) const
+{
+    const Entry &e = decoded(image);
+    return e.pixels ? e.pixels->defaultWidth : 256;
+}
+
+double DisplaySurface::defaultLevel(const Image &image) const
+{
+    const Entry &e = decoded(image);
+    return e.pixels ? e.pixels->defaultLevel : 128;
+}
+
+QString DisplaySurface::failureReason(const Image &image) const { return decoded(image).reason; }
+
+void DisplaySurface::redraw(const Image &image, bool now)
+{
+    const void *key = image.fileFormat();
+    for (int tile = 0; tile < m_rows * m_columns; ++tile) {
+        const int index = m_current + tile;
+        if (m_current < 1 || index > m_images.count())
+            break;
+        if (m_images.item(index).fileFormat() == key) {
+            if (now)
+                repaint(tileRect(tile));
+            else
+                update(tileRect(tile));
+        }
+    }
+}
+
+void DisplaySurface::paintEvent(QPaintEvent *event)
+{
+    prepareVisible();
+    QPainter painter(this);
+    painter.fillRect(event->rect(), Qt::black);
+    for (int tile = 0; tile < m_rows * m_columns; ++tile) {
+        const int index = m_current + tile;
+        if (m_current < 1 || index > m_images.count())
+            break;
+        if (event->region().intersects(tileRect(tile)))
+            paintTile(painter, tile, m_images.item(index));
+    }
+    painter.setPen(QColor(60, 60, 60));
+    for (int tile = 0; tile < m_rows * m_columns; ++tile)
+        painter.drawRect(tileRect(tile).adjusted(0, 0, -1, -1));
+}
+
+void DisplaySurface::paintTile(QPainter &painter, int tile, const Image &image)
+{
+    const QRect frame = tileRect(tile);
+    const QRect inner = frame.adjusted(1, 1, -1, -1);
+    Entry &e = decoded(image);
+    painter.save();
+    painter.setClipRect(inner);
+    if (!e.pixels) {
+        painter.setPen(QColor(170, 170, 170));
+        painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap,
+                         QStringLiteral("Cannot display this image:\n%1").arg(e.reason));
+    } else {
+        const QRectF local(QPointF(0, 0), QSizeF(inner.size()));
+        const QRectF placed = placeImage(local, e.pixels->width, e.pixels->height, e.zoom, e.stretch, e.panX, e.panY);
+        const QRect visible = placed.toAlignedRect() & local.toRect();
+        const bool smooth = placed.width() >= e.pixels->width ? e.enhance1 : e.enhance2;
+        if (!e.sampledValid || e.placed != placed || e.visible != visible || e.smooth != smooth) {
+            e.sampled = sampleImage(*e.pixels, placed, visible, smooth);
+            e.sampledValid = true;
+            e.placed = placed;
+            e.visible = visible;
+            e.smooth = smooth;
+            e.shown = QImage();
+        }
+        if (e.shown.isNull() || e.shownWidth != e.width || e.shownLevel != e.level || e.shownVoiLut != e.voiLut) {
+            e.shown = windowImage(*e.pixels, e.sampled, e.width, e.level, e.voiLut);
+            e.shownWidth = e.width;
+            e.shownLevel = e.level;
+            e.shownVoiLut = e.voiLut;
+        }
+        if (!e.shown.isNull())
+            painter.drawImage(inner.topLeft() + visible.topLeft(), e.shown);
+    }
+    painter.restore();
+    if (e.highlightStyle != 0) {
+        painter.setPen(QPen(e.highlightColour, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(frame).adjusted(1.5, 1.5, -1.5, -1.5));
+    }
+}
+
+void DisplaySurface::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    emit mouseDown(event->button(), p.x(), p.y());
+}
+
+void DisplaySurface::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    emit mouseMove(event->buttons(), p.x(), p.y());
+}
+
+void DisplaySurface::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    emit mouseUp(event->button(), p.x(), p.y());
+}
+
+void DisplaySurface::mouseDoubleClickEvent(QMouseEvent *)
+{
+    emit doubleClick();
+}
+
+} // namespace orv::dicom
