@@ -3,7 +3,8 @@
 # click to the New row added (median at 1280x720 and 1920x1080), and 100 frames back to back at
 # 1920x1080 with the live picture's longest pause. Reference: libjpeg-turbo's tjbench compressing
 # the same frames (4:2:2, quality 100, as the frames are written) in the same run.
-# usage: bench/capture.sh [build-dir]   (default build; FRAMES=40 per size, BACK_TO_BACK=100)
+# usage: bench/capture.sh [build-dir]   (default build; FRAMES=40 per size, BACK_TO_BACK=100;
+#        SHOW_VIEWER=1 keeps the viewer window open beside the station)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}

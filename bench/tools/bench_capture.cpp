@@ -117,6 +117,9 @@ int main(int argc, char **argv)
 
     frmAcquire *w = frmAcquire::instance();
     w->show();
+    // SHOW_VIEWER=1: the viewer window open beside the station, repainting as frames arrive.
+    if (qEnvironmentVariableIntValue("SHOW_VIEWER") == 1)
+        frmImageViewer::instance()->show();
     int stored = 0;
     QObject::connect(w, &frmAcquire::frameStored, [&stored] { ++stored; });
     QObject::connect(w->findChild<FrameWriter *>(), &FrameWriter::stored, [](const FrameJob &job) {
