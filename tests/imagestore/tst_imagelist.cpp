@@ -90,7 +90,10 @@ private:
     {
         QSignalSpy finished(m_list, &ctlImageList::workFinished);
         command->click();
-        QVERIFY2(finished.wait(60000), qPrintable(QStringLiteral("pool threads busy: %1").arg(QThreadPool::globalInstance()->activeThreadCount())));
+        QVERIFY2(finished.wait(60000), qPrintable(QStringLiteral("no end of work; pool threads busy: %1, list busy: %2, shown: %3")
+                                                      .arg(QThreadPool::globalInstance()->activeThreadCount())
+                                                      .arg(m_list->isBusy())
+                                                      .arg(m_prompter->messages().join(QLatin1Char('|')))));
         QVERIFY(!m_list->isBusy());
     }
     QStringList column(int c) const
