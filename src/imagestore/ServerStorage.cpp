@@ -121,12 +121,31 @@ void writePartial(const QString &source, const QString &partial, const QString &
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
     try {
-        QByteArray chunk;
-        while (!(chunk = in.read(kChunk)).isEmpty())
-            if (out.write(chunk) != chunk.size())
-                throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
-        if (in.error() != QFileDevice::NoError)
-            throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
+        bool copied = false;
+#ifdef Q_OS_LINUX
+        // The kernel copies without passing the bytes through this process (as cp does); file
+        // systems that cannot fall back to the loop below before anything is written.
+        const qint64 size = in.size();
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n = ::copy_file_range(in.handle(), nullptr, out.handle(), nullptr, size_t(size - done), 0);
+            if (n <= 0) {
+                if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+                    break;
+                throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), osError()));
+            }
+            done += n;
+        }
+        copied = done == size && size > 0;
+#endif
+        if (!copied) {
+            QByteArray chunk;
+            while (!(chunk = in.read(kChunk)).isEmpty())
+                if (out.write(chunk) != chunk.size())
+                    throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
+            if (in.error() != QFileDevice::NoError)
+                throw Error(QStringLiteral("Cannot read %1: %2").arg(source, in.errorString()));
+        }
         if (!out.flush())
             throw Error(QStringLiteral("Cannot write %1 into %2: %3").arg(fileName, t.path(), out.errorString()));
 #ifdef Q_OS_LINUX
