@@ -306,6 +306,11 @@ bool ctlImageList::beginWork(int total)
 {
     if (m_busy)
         return false;
+    // The last work has been reported; its worker may still be returning from it, and would
+    // refuse to start again until it has.
+    m_reader->waitForFinished();
+    m_saver->waitForFinished();
+    m_sender->waitForFinished();
     setBusy(true);
     prgWork->setRange(0, qMax(0, total));
     prgWork->setValue(0);
