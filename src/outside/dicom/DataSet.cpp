@@ -115,19 +115,8 @@ QList<Attribute> DataSet::attributes() const
     QList<Attribute> list;
     const unsigned long n = m_item->card();
     list.reserve(int(n));
-    for (unsigned long i = 0; i < n; ++i) {
-        DcmElement *elem = m_item->getElement(i);
-        Attribute a = describe(elem, [this](const char *t) { return decode(t); });
-        if (a.kind == Attribute::Kind::Sequence) {
-            auto *seq = static_cast<DcmSequenceOfItems *>(elem);
-            for (unsigned long k = 0; k < seq->card(); ++k) {
-                a.items << DataSet(m_owner, seq->getItem(k));
-                a.items.last().m_latin1 = m_latin1;
-            }
-            a.valueCount = int(seq->card());
-        }
-        list << a;
-    }
+    for (unsigned long i = 0; i < n; ++i)
+        list << describeElement(m_item->getElement(i));
     return list;
 }
 
@@ -136,6 +125,11 @@ Attribute DataSet::attribute(quint16 group, quint16 element) const
     DcmElement *elem = nullptr;
     if (m_item->findAndGetElement(DcmTagKey(group, element), elem, OFFalse).bad() || !elem)
         return {};
+    return describeElement(elem);
+}
+
+Attribute DataSet::describeElement(DcmElement *elem) const
+{
     Attribute a = describe(elem, [this](const char *t) { return decode(t); });
     if (a.kind == Attribute::Kind::Sequence) {
         auto *seq = static_cast<DcmSequenceOfItems *>(elem);

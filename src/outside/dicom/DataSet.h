@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class DcmElement;
 class DcmItem;
 
 namespace orv::dicom {
@@ -57,6 +58,8 @@ public:
 
 private:
     QString decode(const char *text) const;
+    // The attribute of an element of this data set, with the items of a sequence.
+    Attribute describeElement(DcmElement *element) const;
 
     std::shared_ptr<void> m_owner;
     DcmItem *m_item = nullptr;
