@@ -63,20 +63,9 @@ QStringList audioFormats()
     return out;
 }
 
-template<typename W>
-W *named(QWidget *parent, const char *name, const QString &caption = QString())
-{
-    auto *w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    if constexpr (requires { w->setText(caption); })
-        if (!caption.isEmpty())
-            w->setText(caption);
-    return w;
-}
-
 QComboBox *comboOf(QWidget *parent, const char *name)
 {
-    auto *c = named<QComboBox>(parent, name);
+    auto *c = namedControl<QComboBox>(parent, name);
     c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return c;
 }
@@ -101,12 +90,6 @@ QWidget *row(QWidget *parent, std::initializer_list<QWidget *> widgets, bool str
     return w;
 }
 
-class OverrideCursor
-{
-public:
-    OverrideCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~OverrideCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 } // namespace
 
@@ -199,14 +182,14 @@ void frmAcquire::buildLayout()
     auto *fraDriver = frame(this, "fraDriver", QStringLiteral("Video Source"));
     cmbDevices = comboOf(fraDriver, "cmbDevices");
     cmbResolution = comboOf(fraDriver, "cmbResolution");
-    cmdSelect = named<QPushButton>(fraDriver, "cmdSelect", QStringLiteral("Select/Apply"));
-    chkCaptureAudio = named<QCheckBox>(fraDriver, "chkCaptureAudio", QStringLiteral("Capt&ure Audio"));
-    chkHitOKToCapture = named<QCheckBox>(fraDriver, "chkHitOKToCapture", QStringLiteral("Hit OK to Capture"));
-    cmdConnect = named<QPushButton>(fraDriver, "cmdConnect", QStringLiteral("Connect"));
-    cmdDisconnect = named<QPushButton>(fraDriver, "cmdDisconnect", QStringLiteral("Disconnect"));
-    Command2 = named<QPushButton>(fraDriver, "Command2", QStringLiteral("&Connect Source"));
-    Command1 = named<QPushButton>(fraDriver, "Command1", QStringLiteral("&Disconnect Source"));
-    lblVideoConnected = named<QLabel>(this, "lblVideoConnected", QStringLiteral("Video Not Connected"));
+    cmdSelect = namedControl<QPushButton>(fraDriver, "cmdSelect", QStringLiteral("Select/Apply"));
+    chkCaptureAudio = namedControl<QCheckBox>(fraDriver, "chkCaptureAudio", QStringLiteral("Capt&ure Audio"));
+    chkHitOKToCapture = namedControl<QCheckBox>(fraDriver, "chkHitOKToCapture", QStringLiteral("Hit OK to Capture"));
+    cmdConnect = namedControl<QPushButton>(fraDriver, "cmdConnect", QStringLiteral("Connect"));
+    cmdDisconnect = namedControl<QPushButton>(fraDriver, "cmdDisconnect", QStringLiteral("Disconnect"));
+    Command2 = namedControl<QPushButton>(fraDriver, "Command2", QStringLiteral("&Connect Source"));
+    Command1 = namedControl<QPushButton>(fraDriver, "Command1", QStringLiteral("&Disconnect Source"));
+    lblVideoConnected = namedControl<QLabel>(this, "lblVideoConnected", QStringLiteral("Video Not Connected"));
     QFont bold = lblVideoConnected->font();
     bold.setBold(true);
     lblVideoConnected->setFont(bold);
@@ -225,21 +208,21 @@ void frmAcquire::buildLayout()
 
     // Display mode.
     auto *fraDisplay = frame(this, "fraDisplay", QStringLiteral(" Display mode "));
-    optDsplNone = named<QRadioButton>(fraDisplay, "optDsplNone", QStringLiteral("None"));
-    optDsplOverlay = named<QRadioButton>(fraDisplay, "optDsplOverlay", QStringLiteral("Overlay"));
-    optDsplPreview = named<QRadioButton>(fraDisplay, "optDsplPreview", QStringLiteral("Preview"));
+    optDsplNone = namedControl<QRadioButton>(fraDisplay, "optDsplNone", QStringLiteral("None"));
+    optDsplOverlay = namedControl<QRadioButton>(fraDisplay, "optDsplOverlay", QStringLiteral("Overlay"));
+    optDsplPreview = namedControl<QRadioButton>(fraDisplay, "optDsplPreview", QStringLiteral("Preview"));
     auto *displayRow = new QHBoxLayout(fraDisplay);
     for (QRadioButton *o : {optDsplNone, optDsplOverlay, optDsplPreview})
         displayRow->addWidget(o);
 
     // Driver dialogs and presets.
     auto *fraDialogs = frame(this, "fraDialogs", QStringLiteral("Driver"));
-    cmdSourceDialog = named<QPushButton>(fraDialogs, "cmdSourceDialog", QStringLiteral("Source Dialog"));
-    cmdFormatDialog = named<QPushButton>(fraDialogs, "cmdFormatDialog", QStringLiteral("Format Dialog"));
-    cmdDisplayDialog = named<QPushButton>(fraDialogs, "cmdDisplayDialog", QStringLiteral("Display Dialog"));
-    cmdCompressionDialog = named<QPushButton>(fraDialogs, "cmdCompressionDialog", QStringLiteral("Compression Dialog"));
-    cmdSavePreset = named<QPushButton>(fraDialogs, "cmdSavePreset", QStringLiteral("Save Preset"));
-    cmdLoadPreset = named<QPushButton>(fraDialogs, "cmdLoadPreset", QStringLiteral("Load Preset"));
+    cmdSourceDialog = namedControl<QPushButton>(fraDialogs, "cmdSourceDialog", QStringLiteral("Source Dialog"));
+    cmdFormatDialog = namedControl<QPushButton>(fraDialogs, "cmdFormatDialog", QStringLiteral("Format Dialog"));
+    cmdDisplayDialog = namedControl<QPushButton>(fraDialogs, "cmdDisplayDialog", QStringLiteral("Display Dialog"));
+    cmdCompressionDialog = namedControl<QPushButton>(fraDialogs, "cmdCompressionDialog", QStringLiteral("Compression Dialog"));
+    cmdSavePreset = namedControl<QPushButton>(fraDialogs, "cmdSavePreset", QStringLiteral("Save Preset"));
+    cmdLoadPreset = namedControl<QPushButton>(fraDialogs, "cmdLoadPreset", QStringLiteral("Load Preset"));
     auto *dialogGrid = new QGridLayout(fraDialogs);
     dialogGrid->addWidget(cmdSourceDialog, 0, 0);
     dialogGrid->addWidget(cmdFormatDialog, 0, 1);
@@ -249,18 +232,18 @@ void frmAcquire::buildLayout()
     dialogGrid->addWidget(cmdLoadPreset, 2, 1);
 
     // Commands.
-    cmdCaptureBMP = named<QPushButton>(this, "cmdCaptureBMP", QStringLiteral("Capture &Frame"));
-    cmdEncode = named<QPushButton>(this, "cmdEncode", QStringLiteral("Capture &Video"));
-    cmdStopEncoder = named<QPushButton>(this, "cmdStopEncoder", QStringLiteral("&Stop"));
-    cmdPause = named<QPushButton>(this, "cmdPause", QStringLiteral("&Pause"));
-    cmdResume = named<QPushButton>(this, "cmdResume", QStringLiteral("&Resume"));
-    cmdCancel = named<QPushButton>(this, "cmdCancel", QStringLiteral("Close"));
-    chkShowOptions = named<QCheckBox>(this, "chkShowOptions", QStringLiteral("Show &Options"));
+    cmdCaptureBMP = namedControl<QPushButton>(this, "cmdCaptureBMP", QStringLiteral("Capture &Frame"));
+    cmdEncode = namedControl<QPushButton>(this, "cmdEncode", QStringLiteral("Capture &Video"));
+    cmdStopEncoder = namedControl<QPushButton>(this, "cmdStopEncoder", QStringLiteral("&Stop"));
+    cmdPause = namedControl<QPushButton>(this, "cmdPause", QStringLiteral("&Pause"));
+    cmdResume = namedControl<QPushButton>(this, "cmdResume", QStringLiteral("&Resume"));
+    cmdCancel = namedControl<QPushButton>(this, "cmdCancel", QStringLiteral("Close"));
+    chkShowOptions = namedControl<QCheckBox>(this, "chkShowOptions", QStringLiteral("Show &Options"));
     cmdCaptureBMP->setDefault(true);
     fraEnc = frame(this, "fraEnc", QString());
     (new QHBoxLayout(fraEnc))->addWidget(new QLabel(QStringLiteral("Please wait... Encoding Video."), fraEnc));
     fraEnc->hide();
-    lblInfo = named<QLabel>(this, "lblInfo",
+    lblInfo = namedControl<QLabel>(this, "lblInfo",
                             QStringLiteral("    F8=Start Encode   F3=Cancel       F9=Stop Encode   F11=Pause   F12=Resume   "));
     tmrStats = new QTimer(this);
     tmrStats->setObjectName(QStringLiteral("tmrStats"));
@@ -268,9 +251,9 @@ void frmAcquire::buildLayout()
     // Options: capture parameters, files and the encoder.
     fraOptions = frame(this, "fraOptions", QStringLiteral("Options"));
     auto *fraParams = frame(fraOptions, "fraParams", QStringLiteral(" Capture parameters "));
-    chkLimitEnabled = named<QCheckBox>(fraParams, "chkLimitEnabled", QStringLiteral("Time Limit Enabled"));
-    chkAbortLeftMouse = named<QCheckBox>(fraParams, "chkAbortLeftMouse", QStringLiteral("Abort Capture w/ Left Mouse Button"));
-    chkAbortRightMouse = named<QCheckBox>(fraParams, "chkAbortRightMouse", QStringLiteral("Abort Capture w/ Right Mouse Button"));
+    chkLimitEnabled = namedControl<QCheckBox>(fraParams, "chkLimitEnabled", QStringLiteral("Time Limit Enabled"));
+    chkAbortLeftMouse = namedControl<QCheckBox>(fraParams, "chkAbortLeftMouse", QStringLiteral("Abort Capture w/ Left Mouse Button"));
+    chkAbortRightMouse = namedControl<QCheckBox>(fraParams, "chkAbortRightMouse", QStringLiteral("Abort Capture w/ Right Mouse Button"));
     auto *paramsBox = new QVBoxLayout(fraParams);
     for (QCheckBox *c : {chkLimitEnabled, chkAbortLeftMouse, chkAbortRightMouse}) {
         c->setAttribute(Qt::WA_TransparentForMouseEvents); // they display the control's values
@@ -278,12 +261,12 @@ void frmAcquire::buildLayout()
         paramsBox->addWidget(c);
     }
     auto *fraFiles = frame(fraOptions, "fraFiles", QStringLiteral("Files"));
-    txtBMPFile = named<QLineEdit>(fraFiles, "txtBMPFile");
-    txtAVIFile = named<QLineEdit>(fraFiles, "txtAVIFile");
+    txtBMPFile = namedControl<QLineEdit>(fraFiles, "txtBMPFile");
+    txtAVIFile = namedControl<QLineEdit>(fraFiles, "txtAVIFile");
     txtBMPFile->setReadOnly(true);
     txtAVIFile->setReadOnly(true);
-    cmdCaptureAVI = named<QPushButton>(fraFiles, "cmdCaptureAVI", QStringLiteral("Capture AVI"));
-    btnFormatDialog = named<QPushButton>(fraFiles, "btnFormatDialog", QStringLiteral("Format Dialog"));
+    cmdCaptureAVI = namedControl<QPushButton>(fraFiles, "cmdCaptureAVI", QStringLiteral("Capture AVI"));
+    btnFormatDialog = namedControl<QPushButton>(fraFiles, "btnFormatDialog", QStringLiteral("Format Dialog"));
     auto *filesGrid = new QGridLayout(fraFiles);
     filesGrid->addWidget(new QLabel(QStringLiteral("Enter bitmap filename:"), fraFiles), 0, 0);
     filesGrid->addWidget(txtBMPFile, 0, 1);
@@ -292,37 +275,37 @@ void frmAcquire::buildLayout()
     filesGrid->addWidget(row(fraFiles, {cmdCaptureAVI, btnFormatDialog}), 2, 1);
 
     auto *fraInput = frame(fraOptions, "fraInput", QStringLiteral(" Input "));
-    optSourceFile = named<QRadioButton>(fraInput, "optSourceFile", QStringLiteral("Encode a file:"));
-    optSourceVfW = named<QRadioButton>(fraInput, "optSourceVfW", QStringLiteral("Encode a live source"));
-    cmdInputFile = named<QPushButton>(fraInput, "cmdInputFile", QStringLiteral("[...]"));
+    optSourceFile = namedControl<QRadioButton>(fraInput, "optSourceFile", QStringLiteral("Encode a file:"));
+    optSourceVfW = namedControl<QRadioButton>(fraInput, "optSourceVfW", QStringLiteral("Encode a live source"));
+    cmdInputFile = namedControl<QPushButton>(fraInput, "cmdInputFile", QStringLiteral("[...]"));
     optSourceVfW->setChecked(true);
     auto *inputBox = new QVBoxLayout(fraInput);
     inputBox->addWidget(row(fraInput, {optSourceFile, cmdInputFile}));
     inputBox->addWidget(optSourceVfW);
 
     auto *fraOutput = frame(fraOptions, "fraOutput", QStringLiteral(" Output "));
-    txtOutputFilePath = named<QLineEdit>(fraOutput, "txtOutputFilePath");
-    txtOutputFilename = named<QLineEdit>(fraOutput, "txtOutputFilename");
-    cmdOutputFile = named<QPushButton>(fraOutput, "cmdOutputFile", QStringLiteral("[...]"));
+    txtOutputFilePath = namedControl<QLineEdit>(fraOutput, "txtOutputFilePath");
+    txtOutputFilename = namedControl<QLineEdit>(fraOutput, "txtOutputFilename");
+    cmdOutputFile = namedControl<QPushButton>(fraOutput, "cmdOutputFile", QStringLiteral("[...]"));
     auto *outputBox = new QVBoxLayout(fraOutput);
     outputBox->addWidget(txtOutputFilePath);
     outputBox->addWidget(row(fraOutput, {txtOutputFilename, cmdOutputFile}, false));
 
     auto *fraCompression = frame(fraOptions, "fraCompression", QStringLiteral(" Video Compression "));
-    lstCODECs = named<QListWidget>(fraCompression, "lstCODECs");
+    lstCODECs = namedControl<QListWidget>(fraCompression, "lstCODECs");
     lstCODECs->setMaximumHeight(90);
-    srlQuality = named<QSlider>(fraCompression, "srlQuality");
+    srlQuality = namedControl<QSlider>(fraCompression, "srlQuality");
     srlQuality->setOrientation(Qt::Horizontal);
     srlQuality->setRange(0, 100);
     srlQuality->setValue(75);
-    chkDatarate = named<QCheckBox>(fraCompression, "chkDatarate", QStringLiteral("Limit Datarate to:"));
-    chkKeyframes = named<QCheckBox>(fraCompression, "chkKeyframes", QStringLiteral("Force keyframe:"));
-    chkInterleave = named<QCheckBox>(fraCompression, "chkInterleave", QStringLiteral("Interleave every:"));
+    chkDatarate = namedControl<QCheckBox>(fraCompression, "chkDatarate", QStringLiteral("Limit Datarate to:"));
+    chkKeyframes = namedControl<QCheckBox>(fraCompression, "chkKeyframes", QStringLiteral("Force keyframe:"));
+    chkInterleave = namedControl<QCheckBox>(fraCompression, "chkInterleave", QStringLiteral("Interleave every:"));
     cmbDatarate = comboOf(fraCompression, "cmbDatarate");
     cmbKeyframes = comboOf(fraCompression, "cmbKeyframes");
     cmbInterleave = comboOf(fraCompression, "cmbInterleave");
-    cmdAboutCODEC = named<QPushButton>(fraCompression, "cmdAboutCODEC", QStringLiteral("About..."));
-    cmdConfigureCODEC = named<QPushButton>(fraCompression, "cmdConfigureCODEC", QStringLiteral("Configure..."));
+    cmdAboutCODEC = namedControl<QPushButton>(fraCompression, "cmdAboutCODEC", QStringLiteral("About..."));
+    cmdConfigureCODEC = namedControl<QPushButton>(fraCompression, "cmdConfigureCODEC", QStringLiteral("Configure..."));
     auto *compGrid = new QGridLayout(fraCompression);
     compGrid->addWidget(lstCODECs, 0, 0, 1, 3);
     compGrid->addWidget(new QLabel(QStringLiteral("Quality:"), fraCompression), 1, 0);
@@ -344,9 +327,9 @@ void frmAcquire::buildLayout()
     (new QVBoxLayout(fraAudio))->addWidget(cmbAudioFormat);
 
     auto *fraStats = frame(fraOptions, "fraStats", QStringLiteral(" Encoding Statistics "));
-    lblProgress = named<QLabel>(fraStats, "lblProgress");
-    lblTime = named<QLabel>(fraStats, "lblTime");
-    cmdAbout = named<QPushButton>(fraStats, "cmdAbout", QStringLiteral("About!"));
+    lblProgress = namedControl<QLabel>(fraStats, "lblProgress");
+    lblTime = namedControl<QLabel>(fraStats, "lblTime");
+    cmdAbout = namedControl<QPushButton>(fraStats, "cmdAbout", QStringLiteral("About!"));
     auto *statsGrid = new QGridLayout(fraStats);
     statsGrid->addWidget(new QLabel(QStringLiteral("Encoding progress:"), fraStats), 0, 0);
     statsGrid->addWidget(lblProgress, 0, 1);
@@ -398,7 +381,7 @@ void frmAcquire::showEvent(QShowEvent *event)
 
 void frmAcquire::Form_Load()
 {
-    OverrideCursor wait;
+    WaitCursor wait;
     RestoreWindow(this);
     chkShowOptions->setChecked(readSetting(QStringLiteral("ShowOptions")) != 0);
     fraOptions->setVisible(chkShowOptions->isChecked());

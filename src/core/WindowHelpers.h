@@ -19,14 +19,22 @@ QPointer<Window> &windowInstance()
     return w;
 }
 
-// A control with the given object name, so that tests and lookups find it by name.
+// A control with the given object name, so that tests and lookups find it by name, and the
+// caption given (for controls that show a text).
 template<typename Control = QPushButton>
-Control *namedControl(QWidget *parent, const char *name, const QString &caption)
+Control *namedControl(QWidget *parent, const char *name, const QString &caption = QString())
 {
-    auto *c = new Control(caption, parent);
+    auto *c = new Control(parent);
     c->setObjectName(QLatin1String(name));
+    if constexpr (requires { c->setText(caption); }) {
+        if (!caption.isEmpty())
+            c->setText(caption);
+    }
     return c;
 }
+
+// A length given in twips (1/1440 inch) in pixels at 96 dots per inch (15 twips to a pixel).
+constexpr int twipsToPixels(int twips) { return twips / 15; }
 
 // The hourglass pointer for the lifetime of the object.
 class WaitCursor

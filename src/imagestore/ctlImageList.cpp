@@ -35,8 +35,6 @@ namespace orv {
 
 namespace {
 
-// Lengths of the control's layout, given in twips (1/1440 inch; 15 to a pixel at 96 dpi).
-constexpr int twips(int t) { return t / 15; }
 
 // Results of long work are shown in slices of at most this length, so that the window keeps
 // answering however fast they come.
@@ -105,7 +103,7 @@ void ctlImageList::buildLayout()
     grdFiles->setObjectName(QStringLiteral("grdFiles"));
     grdFiles->setHorizontalHeaderLabels(kHeaders);
     for (int c = 0; c < ColumnCount; ++c)
-        grdFiles->setColumnWidth(c, twips(kWidths[c]));
+        grdFiles->setColumnWidth(c, twipsToPixels(kWidths[c]));
     grdFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     grdFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -151,7 +149,7 @@ void ctlImageList::buildLayout()
         col->addWidget(w, w == fraImport ? 1 : 0);
     col->addStretch();
     col->addWidget(prgWork);
-    fra1->setFixedWidth(twips(2700));
+    fra1->setFixedWidth(twipsToPixels(2700));
 
     WindowRegistry::disableUnlessRegistered(cmdBurn, QStringLiteral("frmBurn"));
     for (QWidget *c : {static_cast<QWidget *>(cmdBurn), static_cast<QWidget *>(cmdSendToPACS)})
@@ -203,8 +201,8 @@ void ctlImageList::buildLayout()
 void ctlImageList::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    fra1->setGeometry(width() - fra1->width() - twips(200), 0, fra1->width(), height());
-    grdFiles->setGeometry(0, 0, qMax(0, width() - fra1->width() - twips(400)), qMax(0, height() - twips(300)));
+    fra1->setGeometry(width() - fra1->width() - twipsToPixels(200), 0, fra1->width(), height());
+    grdFiles->setGeometry(0, 0, qMax(0, width() - fra1->width() - twipsToPixels(400)), qMax(0, height() - twipsToPixels(300)));
 }
 
 // ---------------------------------------------------------------------------------------------

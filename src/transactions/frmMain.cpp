@@ -44,11 +44,6 @@ QPushButton *toolButton(QWidget *parent, const char *name, const QString &captio
     WindowRegistry::disableUnlessRegistered(b, window);
     return b;
 }
-
-int twipsToPixels(int twips)
-{
-    return twips / 15;
-}
 } // namespace
 
 frmMain *frmMain::instance()
@@ -204,15 +199,13 @@ void frmMain::Search_Exam()
     f.date = dtPicker->date();
     f.pendingOnly = chkPendingResults->isChecked();
     m_model->clear();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
+        WaitCursor wait;
         m_model->search(state().db(), searchStatement(f));
     } catch (const Error &e) {
-        QApplication::restoreOverrideCursor();
         msgBox(this, e.description());
         return;
     }
-    QApplication::restoreOverrideCursor();
     fgridPacs->setVisible(true);
     if (m_model->rowCount() > 0) {
         fgridPacs->setFocusPolicy(Qt::StrongFocus);

@@ -83,13 +83,6 @@ QSlider *slider(QWidget *parent, const char *name, int minimum, int maximum)
     return s;
 }
 
-QLabel *label(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *l = new QLabel(caption, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
 void notYet(QWidget *control)
 {
     control->setEnabled(false);
@@ -178,7 +171,7 @@ QGroupBox *frmImageViewer::buildImageNumber()
     Frame2 = new QGroupBox(this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     auto *row = new QHBoxLayout(Frame2);
-    ImageLabel = label(Frame2, "ImageLabel", QStringLiteral("Current Image Number"));
+    ImageLabel = namedControl<QLabel>(Frame2, "ImageLabel", QStringLiteral("Current Image Number"));
     current = box(Frame2, "current", 56);
     CurrentSpin = spinner(Frame2, "CurrentSpin", 1);
     row->addWidget(ImageLabel);
@@ -244,10 +237,10 @@ QGroupBox *frmImageViewer::buildDisplaySettings()
     fraT = new QGroupBox(QStringLiteral(" Display Settings "), this);
     fraT->setObjectName(QStringLiteral("fraT"));
     auto *grid = new QGridLayout(fraT);
-    WidthLabel = label(fraT, "WidthLabel", QStringLiteral("Width"));
-    LevelLabel = label(fraT, "LevelLabel", QStringLiteral("Level"));
-    WLLabel = label(fraT, "WLLabel", QStringLiteral("Window"));
-    ZoomLabel = label(fraT, "ZoomLabel", QStringLiteral("Zoom"));
+    WidthLabel = namedControl<QLabel>(fraT, "WidthLabel", QStringLiteral("Width"));
+    LevelLabel = namedControl<QLabel>(fraT, "LevelLabel", QStringLiteral("Level"));
+    WLLabel = namedControl<QLabel>(fraT, "WLLabel", QStringLiteral("Window"));
+    ZoomLabel = namedControl<QLabel>(fraT, "ZoomLabel", QStringLiteral("Zoom"));
     WidthSlider = slider(fraT, "WidthSlider", 2, 1000);
     LevelSlider = slider(fraT, "LevelSlider", 2, 1000);
     WLSlider = slider(fraT, "WLSlider", 2, 500);
