@@ -4,11 +4,11 @@
 // save: lists every file of the source folder as a New row and runs "&Save" into the server
 // folder. import: runs "Import Folder" on the folder. Prints the wall time from the click to the
 // end of the work and the longest gap of the GUI event loop meanwhile (a 5 ms timer).
+#include "common/TestLogin.h"
 #include "core/Database.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "imagestore/ctlImageList.h"
-#include "outside/LoginComponent.h"
 #include "viewer/frmImageViewer.h"
 
 #include <QApplication>
@@ -34,17 +34,11 @@ int main(int argc, char **argv)
         return 2;
     }
     QTemporaryDir scratch;
-    ConnectionConfig config;
-    config.dataFolder = scratch.path();
-    {
-        auto db = openDepartmentDatabase(config);
-        LoginComponent::addUser(*db, QStringLiteral("B01"), QStringLiteral("Bench"), QStringLiteral("bench-password"));
+    std::unique_ptr<test::FreshDatabase> database;
+    if (!test::loginOnFreshDatabase(database, Backend::SQLite)) {
+        std::fprintf(stderr, "cannot log in on the scratch database\n");
+        return 1;
     }
-    state().LoginComponent = std::make_unique<LoginComponent>([config] { return openDepartmentDatabase(config); });
-    state().LoginComponent->setScriptedLogin(QStringLiteral("B01"), QStringLiteral("bench-password"));
-    state().LoginComponent->ShowMain();
-    state().CurrentUser.setUserID(QStringLiteral("B01"));
-    state().AcquireModalityCode = QStringLiteral("US");
     state().TempFolder = scratch.filePath(QStringLiteral("pacstemp"));
     openTransaction().setValue(OpenTransaction::TransNo, QStringLiteral("BENCH1"));
 
@@ -83,5 +77,6 @@ int main(int argc, char **argv)
                 static_cast<long long>(longestGap));
     delete list;
     delete frmImageViewer::existing();
+    resetState(); // the database connection closes while the application still exists
     return 0;
 }
