@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QtConcurrent>
 
 namespace orv {
 
@@ -59,7 +58,7 @@ ReadResult readJob(const ReadJob &job, int index)
     return r;
 }
 
-ImageReadWorker::ImageReadWorker(QObject *parent) : QObject(parent)
+ImageReadWorker::ImageReadWorker(QObject *parent) : PoolWorker(parent)
 {
     qRegisterMetaType<orv::ReadResult>();
     qRegisterMetaType<QList<orv::ReadResult>>();
@@ -71,21 +70,12 @@ ImageReadWorker::~ImageReadWorker()
     waitForFinished();
 }
 
-bool ImageReadWorker::isRunning() const { return m_future.isValid() && !m_future.isFinished(); }
-
-void ImageReadWorker::waitForFinished()
-{
-    if (m_future.isValid())
-        m_future.waitForFinished();
-}
-
 bool ImageReadWorker::start(const QList<ReadJob> &jobs, bool stopAtFailure)
 {
     if (isRunning())
         return false;
     m_cancel = false;
-    m_future = QtConcurrent::run([this, jobs, stopAtFailure] { run(jobs, stopAtFailure); });
-    return true;
+    return runInPool([this, jobs, stopAtFailure] { run(jobs, stopAtFailure); });
 }
 
 bool ImageReadWorker::startFolder(const QString &folder)
@@ -93,7 +83,7 @@ bool ImageReadWorker::startFolder(const QString &folder)
     if (isRunning())
         return false;
     m_cancel = false;
-    m_future = QtConcurrent::run([this, folder] {
+    return runInPool([this, folder] {
         QStringList paths;
         try {
             paths = dicomFilesOf(folder);
@@ -113,7 +103,6 @@ bool ImageReadWorker::startFolder(const QString &folder)
             jobs.append({ReadJob::Kind::Dicom, p, {}, {}});
         run(jobs, true);
     });
-    return true;
 }
 
 void ImageReadWorker::run(const QList<ReadJob> &jobs, bool stopAtFailure)

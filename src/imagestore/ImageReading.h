@@ -1,8 +1,9 @@
 #pragma once
 
+#include "PoolWorker.h"
+
 #include "outside/dicom/Image.h"
 
-#include <QFuture>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
@@ -41,7 +42,7 @@ QStringList dicomFilesOf(const QString &folder);
 // Reads files into image objects on a thread of the global pool, one after the other, and hands
 // the results over in order, in batches, to receivers on the thread that owns the reader.
 // `finished` comes once, last; a second start while one runs is refused.
-class ImageReadWorker : public QObject
+class ImageReadWorker : public PoolWorker
 {
     Q_OBJECT
 public:
@@ -54,10 +55,8 @@ public:
     // then reads them as start(..., true) does. A folder that cannot be listed gives one failed
     // result with index -1.
     bool startFolder(const QString &folder);
-    bool isRunning() const;
     // Asks a running read to stop after the current file.
     void cancel() { m_cancel = true; }
-    void waitForFinished();
 
 signals:
     void listed(const QStringList &paths);
@@ -67,7 +66,6 @@ signals:
 private:
     void run(const QList<ReadJob> &jobs, bool stopAtFailure);
 
-    QFuture<void> m_future;
     std::atomic_bool m_cancel{false};
 };
 

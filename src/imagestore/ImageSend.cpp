@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QSemaphore>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
 #include <memory>
@@ -153,7 +152,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     return outcome;
 }
 
-ImageSendWorker::ImageSendWorker(QObject *parent) : QObject(parent)
+ImageSendWorker::ImageSendWorker(QObject *parent) : PoolWorker(parent)
 {
     qRegisterMetaType<orv::SendOutcome>();
 }
@@ -170,7 +169,7 @@ bool ImageSendWorker::start(const SendRequest &request)
         return false;
     m_stop = false;
     dicomNodes(); // loaded here, not by the worker, when nothing has read the settings yet
-    m_future = QtConcurrent::run([this, request] {
+    return runInPool([this, request] {
         SendHooks hooks;
         hooks.log = [this](const QString &line) { emit logLine(line); };
         hooks.progress = [this](int done, int total) { emit progress(done, total); };
@@ -182,15 +181,6 @@ bool ImageSendWorker::start(const SendRequest &request)
         };
         emit finished(ImageSend::send(request, hooks));
     });
-    return true;
-}
-
-bool ImageSendWorker::isRunning() const { return m_future.isValid() && !m_future.isFinished(); }
-
-void ImageSendWorker::waitForFinished()
-{
-    if (m_future.isValid())
-        m_future.waitForFinished();
 }
 
 } // namespace orv

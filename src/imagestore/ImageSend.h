@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ImageRow.h"
+#include "PoolWorker.h"
 
 #include "core/DicomNodes.h"
 
-#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -85,7 +85,7 @@ public:
 // Runs a send off the calling thread (a thread of the global pool). Picture rows are stamped on
 // the thread of this object (the open transaction belongs to it) while the send waits. Signals
 // reach receivers in the order things happened; `finished` comes last, once.
-class ImageSendWorker : public QObject
+class ImageSendWorker : public PoolWorker
 {
     Q_OBJECT
 public:
@@ -96,11 +96,9 @@ public:
     // Starts a send with the node settings and the open transaction of this run; false (and
     // nothing started) while another send of this worker runs.
     bool start(const SendRequest &request);
-    bool isRunning() const;
     // Asks a running send to stop before its next row (or while it waits for stamping); it then
     // ends with "Cannot Send.The send was stopped.".
     void cancel() { m_stop = true; }
-    void waitForFinished();
 
 signals:
     void logLine(const QString &line);
@@ -108,7 +106,6 @@ signals:
     void finished(const orv::SendOutcome &outcome);
 
 private:
-    QFuture<void> m_future;
     std::atomic_bool m_stop{false};
 };
 

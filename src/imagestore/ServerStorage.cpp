@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cerrno>
 #include <cstring>
@@ -390,7 +389,7 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
     return outcome;
 }
 
-ServerSaveWorker::ServerSaveWorker(QObject *parent) : QObject(parent)
+ServerSaveWorker::ServerSaveWorker(QObject *parent) : PoolWorker(parent)
 {
     qRegisterMetaType<orv::SaveOutcome>();
 }
@@ -399,9 +398,7 @@ ServerSaveWorker::~ServerSaveWorker() { waitForFinished(); }
 
 bool ServerSaveWorker::start(const ConnectionConfig &config, const SaveRequest &request)
 {
-    if (isRunning())
-        return false;
-    m_future = QtConcurrent::run([this, config, request] {
+    return runInPool([this, config, request] {
         SaveOutcome outcome;
         try {
             auto db = Connection::open(config);
@@ -414,15 +411,6 @@ bool ServerSaveWorker::start(const ConnectionConfig &config, const SaveRequest &
         }
         emit finished(outcome);
     });
-    return true;
-}
-
-bool ServerSaveWorker::isRunning() const { return m_future.isValid() && !m_future.isFinished(); }
-
-void ServerSaveWorker::waitForFinished()
-{
-    if (m_future.isValid())
-        m_future.waitForFinished();
 }
 
 } // namespace orv

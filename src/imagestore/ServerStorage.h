@@ -1,11 +1,11 @@
 #pragma once
 
 #include "ImageRow.h"
+#include "PoolWorker.h"
 
 #include "outside/Connection.h"
 
 #include <QDateTime>
-#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -99,7 +99,7 @@ public:
 // its own, opened from `config` (a Connection belongs to the thread that opened it). Signals
 // reach receivers on the worker's own thread by queued connection, in the order they happened;
 // `finished` comes last, once.
-class ServerSaveWorker : public QObject
+class ServerSaveWorker : public PoolWorker
 {
     Q_OBJECT
 public:
@@ -108,17 +108,11 @@ public:
 
     // Starts a save; false (and nothing started) while another save of this worker runs.
     bool start(const ConnectionConfig &config, const SaveRequest &request);
-    bool isRunning() const;
-    // Blocks until the running save, if any, has ended (its signals may still be queued).
-    void waitForFinished();
 
 signals:
     void folderProblem(const QString &message);
     void progress(int done, int total, const QString &fileName);
     void finished(const orv::SaveOutcome &outcome);
-
-private:
-    QFuture<void> m_future;
 };
 
 } // namespace orv
