@@ -122,10 +122,10 @@ int main(int argc, char **argv)
         frmImageViewer::instance()->show();
     int stored = 0;
     QObject::connect(w, &frmAcquire::frameStored, [&stored] { ++stored; });
-    QObject::connect(w->findChild<FrameWriter *>(), &FrameWriter::stored, [](const FrameJob &job) {
-        g_bitmapMs.push_back(job.bitmapMs);
-        g_objectMs.push_back(job.objectMs);
-        g_cpuMs.push_back(job.cpuMs);
+    QObject::connect(w, &frmAcquire::frameTimed, [](double bitmapMs, double objectMs, double cpuMs) {
+        g_bitmapMs.push_back(bitmapMs);
+        g_objectMs.push_back(objectMs);
+        g_cpuMs.push_back(cpuMs);
     });
 
     for (const QSize size : {QSize(1280, 720), QSize(1920, 1080)}) {

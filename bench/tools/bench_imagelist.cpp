@@ -8,6 +8,7 @@
 #include "core/Database.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
+#include "core/ExamSession.h"
 #include "imagestore/ctlImageList.h"
 #include "viewer/frmImageViewer.h"
 
@@ -52,7 +53,7 @@ int main(int argc, char **argv)
         QDir().mkpath(QDir(args[3]).filePath(QStringLiteral("images")));
         const QStringList names = QDir(args[2]).entryList(QDir::Files, QDir::Name);
         for (const QString &n : names)
-            list->addRow(ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), args[2], n, QString()));
+            session().openRows()->append(ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), args[2], n, QString()));
         command = list->cmdSave;
     } else {
         list->txtFolder->setText(args[2]);

@@ -216,9 +216,11 @@ int main(int argc, char **argv)
         timer.start();
         frmImageViewer *w = frmImageViewer::instance();
         w->resize(1400, 900);
+        w->Viewer->setBackgroundDecoding(false); // measured to the first 3 x 3 drawn
+        QList<dicom::Image> images;
         for (int i = 0; i < count; ++i)
-            w->Images().readFile(ctFiles.at(i));
-        w->imagesChanged();
+            images << dicom::Image::fromFile(ctFiles.at(i));
+        w->Images().add(images);
         w->show();
         QCoreApplication::processEvents();
         w->Viewer->repaint();

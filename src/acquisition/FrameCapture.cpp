@@ -1,9 +1,13 @@
 #include "FrameCapture.h"
 
-#include "core/OpenTransaction.h"
+#include "core/ExamSession.h"
+#include "imagestore/IdentityStamp.h"
+#include "imagestore/ctlImageList.h"
 #include "outside/SettingsStore.h"
 #include "outside/capture/Bitmap.h"
 #include "outside/dicom/Toolkit.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,13 +18,6 @@
 namespace orv {
 
 namespace {
-// A date the DA can hold (a real day), else "".
-QString dateOrEmpty(const QString &text)
-{
-    const QString encoded = dicom::DataSet::encodeForVr(QStringLiteral("DA"), text);
-    return QDate::fromString(encoded, QStringLiteral("yyyyMMdd")).isValid() ? text : QString();
-}
-
 double threadCpuMs()
 {
     timespec t{};
@@ -34,13 +31,6 @@ QString sexOrEmpty(const QString &text)
     return s == QLatin1String("M") || s == QLatin1String("F") || s == QLatin1String("O") ? s : QString();
 }
 } // namespace
-
-FrameIdentity FrameIdentity::from(const OpenTransaction &tr, const QString &companyName)
-{
-    using T = OpenTransaction;
-    return {tr.GetPatName(),       tr.value(T::PatientID), companyName,
-            tr.value(T::BDate),    tr.value(T::Gender),    tr.value(T::TransNo)};
-}
 
 QSize requestedSize(int index, const QString &text)
 {
@@ -57,20 +47,22 @@ QString captureBaseName(const QString &transNo, const QString &timeStamp, int co
     return transNo + QLatin1Char('-') + timeStamp + QLatin1Char('-') + QString::number(counter);
 }
 
-dicom::Image frameImage(const FrameIdentity &id, const QString &baseName, const QDateTime &at)
+dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QString &companyName,
+                        const QString &baseName, const QDateTime &at)
 {
     dicom::Image image;
-    image.add(0x0010, 0x0010, id.patientName);
-    image.add(0x0010, 0x0020, id.patientId);
-    image.add(0x0010, 0x0021, id.issuer);
-    image.add(0x0010, 0x0030, dateOrEmpty(id.birthDate));
-    image.add(0x0010, 0x0040, sexOrEmpty(id.sex));
-    image.add(0x0020, 0x0010, id.transNo);
-    image.add(0x0008, 0x0016, QString::fromLatin1(dicom::kSecondaryCaptureClass));
-    image.add(0x0008, 0x0020, at.date().toString(QStringLiteral("MM/dd/yyyy")));
-    image.add(0x0008, 0x0030, at.time().toString(QStringLiteral("HH:mm")));
-    image.add(0x0004, 0x1500, baseName + QStringLiteral(".dcm"));
-    image.setDescription(id.patientName);
+    stampIdentity(image, tr, imageNumber, companyName);
+    image.add(DCM_PatientName, tr.patientName());
+    image.add(DCM_PatientID, tr.patientId);
+    image.add(DCM_IssuerOfPatientID, companyName);
+    image.add(DCM_PatientBirthDate, tr.birthDate.isValid() ? tr.birthDate.toString(QStringLiteral("yyyyMMdd")) : QString());
+    image.add(DCM_PatientSex, sexOrEmpty(tr.gender));
+    image.add(DCM_StudyID, tr.transNo);
+    image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
+    image.add(DCM_StudyDate, at.date().toString(QStringLiteral("yyyyMMdd")));
+    image.add(DCM_StudyTime, at.time().toString(QStringLiteral("HHmm")));
+    image.add(DCM_ReferencedFileID, baseName + QStringLiteral(".dcm"));
+    image.setDescription(tr.patientName());
     return image;
 }
 
@@ -84,70 +76,69 @@ void writeFrameObject(dicom::Image &image, const QString &dcmPath)
     }
 }
 
-FrameWriter::FrameWriter(QObject *parent) : QObject(parent)
-{
-    m_pool.setMaxThreadCount(1); // one after the other, in the order captured
-    m_pool.setExpiryTimeout(-1);
-}
-
-FrameWriter::~FrameWriter()
-{
-    m_pool.clear();
-    m_pool.waitForDone();
-}
-
-void FrameWriter::writeBitmapStage(const FrameJob &job)
+void writeBitmapStage(const FrameJob &job)
 {
     capture::writeBitmap(job.frame, job.bmpPath);
 }
 
-dicom::Image FrameWriter::objectStage(const FrameJob &job)
+dicom::Image objectStage(const FrameJob &job)
 {
-    dicom::Image image = frameImage(job.identity, job.baseName, job.at);
+    dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
     image.importPicture(job.bmpPath, QStringLiteral("BMP"));
     writeFrameObject(image, job.dcmPath);
     return viewerImage(job);
 }
 
-dicom::Image FrameWriter::viewerImage(const FrameJob &job)
+dicom::Image viewerImage(const FrameJob &job)
 {
     dicom::Image image = dicom::Image::fromFile(job.dcmPath);
-    image.add(0x0004, 0x1500, job.baseName + QStringLiteral(".dcm"));
+    image.add(DCM_ReferencedFileID, job.baseName + QStringLiteral(".dcm"));
     return image;
 }
 
-void FrameWriter::submit(const FrameJob &job)
+void listFrame(const FrameJob &job, const dicom::Image &image)
 {
-    ++m_pending;
-    m_pool.start([this, submitted = job] {
-        FrameJob job = submitted;
-        bool bitmapWritten = false;
-        QString why;
-        dicom::Image image;
-        QElapsedTimer clock;
-        clock.start();
-        const double cpuStart = threadCpuMs();
-        try {
-            writeBitmapStage(job);
-            bitmapWritten = true;
-            job.frame = QImage(); // the live picture may paint into it again
-            job.bitmapMs = double(clock.nsecsElapsed()) / 1e6;
-            image = objectStage(job);
-            job.objectMs = double(clock.nsecsElapsed()) / 1e6 - job.bitmapMs;
-            job.cpuMs = threadCpuMs() - cpuStart;
-        } catch (const std::exception &e) {
-            why = describe(e);
-        }
-        QMetaObject::invokeMethod(this, [this, job, image, bitmapWritten, why] {
-            --m_pending;
-            if (why.isEmpty())
-                emit stored(job, image);
-            else
-                emit failed(job, bitmapWritten, why);
-            if (m_pending == 0)
-                emit idle();
-        }, Qt::QueuedConnection);
-    });
+    const QString transNo = job.transaction.transNo;
+    GrdFilesAddImage(transNo, ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), job.folder,
+                                             job.baseName + QStringLiteral(".dcm"), QString()));
+    if (session().isOpen(transNo))
+        session().images().add(image);
+}
+
+void submitFrame(const FrameJob &submitted, FrameDone done)
+{
+    JobOptions options;
+    options.exclusive = false;
+    options.lane = QStringLiteral("frames");
+    session().jobs().start(
+        submitted.transaction.transNo, QStringLiteral("frame"),
+        [submitted, done](JobContext &context) {
+            FrameJob job = submitted;
+            bool bitmapWritten = false;
+            QString why;
+            dicom::Image image;
+            QElapsedTimer clock;
+            clock.start();
+            const double cpuStart = threadCpuMs();
+            try {
+                writeBitmapStage(job);
+                bitmapWritten = true;
+                job.frame = QImage(); // the live picture may paint into it again
+                job.bitmapMs = double(clock.nsecsElapsed()) / 1e6;
+                image = objectStage(job);
+                job.objectMs = double(clock.nsecsElapsed()) / 1e6 - job.bitmapMs;
+                job.cpuMs = threadCpuMs() - cpuStart;
+            } catch (const std::exception &e) {
+                why = describe(e);
+            }
+            context.post([job, image, bitmapWritten, why, done] {
+                if (why.isEmpty())
+                    listFrame(job, image);
+                if (done)
+                    done(job, bitmapWritten, why);
+            });
+        },
+        {}, options);
 }
 
 } // namespace orv

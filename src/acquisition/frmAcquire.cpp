@@ -11,8 +11,7 @@
 #include "outside/Prompter.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/dicom/Toolkit.h"
-#include "imagestore/ctlImageList.h"
-#include "viewer/frmImageViewer.h"
+#include "core/ExamSession.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -111,13 +110,6 @@ frmAcquire::frmAcquire()
     setObjectName(QStringLiteral("frmAcquire"));
     setWindowTitle(QStringLiteral("Acquire"));
     setAttribute(Qt::WA_DeleteOnClose);
-    m_writer = new FrameWriter(this);
-    m_listPoll = new QTimer(this);
-    m_listPoll->setInterval(250);
-    connect(m_listPoll, &QTimer::timeout, this, [this] {
-        if (!ctlImageList::instance()->isBusy())
-            releaseHeldRows();
-    });
     buildLayout();
     applyDisconnectedState();
     cmdCaptureBMP->setEnabled(false);
@@ -156,17 +148,12 @@ frmAcquire::frmAcquire()
         });
     connect(actiVideoX1, &capture::CaptureControl::captureFinished, this, &frmAcquire::CaptureFinished);
     connect(actiVideoX1, &capture::CaptureControl::videoLost, this, &frmAcquire::videoLost);
-    connect(m_writer, &FrameWriter::stored, this, &frmAcquire::frameWritten);
-    connect(m_writer, &FrameWriter::failed, this, &frmAcquire::frameFailed);
-    connect(m_writer, &FrameWriter::idle, this, &frmAcquire::refreshCloseButton);
     qApp->installEventFilter(this);
 }
 
 frmAcquire::~frmAcquire()
 {
     qApp->removeEventFilter(this);
-    delete m_writer; // finishes the frame being written before the control goes
-    m_writer = nullptr;
     if (actiVideoX1->VideoConnected())
         actiVideoX1->DisconnectVideo();
 }
@@ -593,17 +580,19 @@ void frmAcquire::cmdCaptureBMP_Click()
     if (tracing)
         trace(QStringLiteral("1"));
     ++m_counter;
-    const OpenTransaction &tr = openTransaction();
+    OpenTransaction &tr = openTransaction();
     const QString folder = state().TempFolder;
     FrameJob job;
     job.folder = folder;
     job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
     job.bmpPath = QDir(folder).filePath(job.baseName + QStringLiteral(".bmp"));
     job.dcmPath = QDir(folder).filePath(job.baseName + QStringLiteral(".dcm"));
-    job.identity = FrameIdentity::from(tr, state().CompanyName);
+    job.transaction = tr.record();
+    job.companyName = state().CompanyName;
     job.at = QDateTime::currentDateTime();
     actiVideoX1->setFrameFileName(job.bmpPath);
     if (tracing) {
+        job.imageNumber = tr.takeImageNumbers(1);
         captureTraced(job);
         return;
     }
@@ -612,8 +601,18 @@ void frmAcquire::cmdCaptureBMP_Click()
         msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
         return;
     }
-    m_writer->submit(job);
-    refreshCloseButton();
+    job.imageNumber = tr.takeImageNumbers(1);
+    submitFrame(job, [window = QPointer<frmAcquire>(this)](const FrameJob &written, bool bitmapWritten, const QString &failure) {
+        if (!failure.isEmpty()) {
+            frameFailed(window, written, bitmapWritten, failure);
+            return;
+        }
+        QApplication::beep();
+        if (window) {
+            emit window->frameTimed(written.bitmapMs, written.objectMs, written.cpuMs);
+            emit window->frameStored(written.dcmPath);
+        }
+    });
 }
 
 // The same steps on the GUI thread, one by one, with the maintenance trace between them.
@@ -623,92 +622,42 @@ void frmAcquire::captureTraced(FrameJob job)
     qint32 quality = 100;
     qint16 flags = 0;
     if (!actiVideoX1->CaptureFrame(quality, flags)) {
+        openTransaction().giveBackImageNumbers(job.imageNumber, 1);
         msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
         return;
     }
     job.bmpPath = actiVideoX1->FrameFileName();
     trace(job.bmpPath);
     try {
-        dicom::Image image = frameImage(job.identity, job.baseName, job.at);
+        dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
         image.importPicture(job.bmpPath, QStringLiteral("BMP"));
         trace(QStringLiteral("3"));
         trace(QStringLiteral("3.5"));
         trace(job.baseName);
         trace(QString::fromLatin1(dicom::kJpegExtended));
         writeFrameObject(image, job.dcmPath);
-        frameWritten(job, FrameWriter::viewerImage(job));
-    } catch (const std::exception &e) {
-        frameFailed(job, true, describe(e));
-    }
-}
-
-void frmAcquire::frameWritten(const FrameJob &job, const dicom::Image &image)
-{
-    const bool tracing = frmOptions::maintenanceMode();
-    frmImageViewer *viewer = frmImageViewer::instance();
-    viewer->Images().add(image);
-    viewer->imagesChanged();
-    if (tracing)
+        const dicom::Image shown = viewerImage(job);
         trace(QStringLiteral("4"));
-    listRow(job);
-    QApplication::beep();
-    if (tracing) {
+        listFrame(job, shown);
+        QApplication::beep();
         trace(QStringLiteral("5"));
         trace(QStringLiteral("6"));
+        emit frameStored(job.dcmPath);
+    } catch (const std::exception &e) {
+        frameFailed(this, job, true, describe(e));
     }
 }
 
-// A New row for a written frame. While the list is busy (a save rebuilds it from the database
-// when it ends) the rows wait and are appended, in capture order, once the work has finished.
-void frmAcquire::listRow(const FrameJob &job)
+void frmAcquire::frameFailed(QWidget *parent, const FrameJob &job, bool bitmapWritten, const QString &description)
 {
-    ctlImageList *list = ctlImageList::instance();
-    if (list->isBusy() || !m_heldRows.isEmpty()) {
-        if (m_heldRows.isEmpty()) {
-            // The list's own work reports its end; the work of other parts (a send, a disc)
-            // only frees the list, which the poll sees.
-            connect(list, &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows, Qt::SingleShotConnection);
-            m_listPoll->start();
-        }
-        m_heldRows.append(job);
-        return;
-    }
-    list->GrdFilesAddImage(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"), QString(),
-                           job.folder, job.baseName + QStringLiteral(".dcm"), QString());
-    emit frameStored(job.dcmPath);
-}
-
-void frmAcquire::releaseHeldRows()
-{
-    m_listPoll->stop();
-    disconnect(ctlImageList::instance(), &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows);
-    if (ctlImageList::instance()->isBusy()) {
-        m_listPoll->start(); // busy again at once: wait for that work too
-        connect(ctlImageList::instance(), &ctlImageList::workFinished, this, &frmAcquire::releaseHeldRows,
-                Qt::SingleShotConnection);
-        return;
-    }
-    const QList<FrameJob> held = std::exchange(m_heldRows, {});
-    for (const FrameJob &job : held)
-        listRow(job);
-    refreshCloseButton();
-}
-
-void frmAcquire::frameFailed(const FrameJob &, bool bitmapWritten, const QString &description)
-{
+    // Nothing was listed: the number the frame took is given back.
+    if (session().isOpen(job.transaction.transNo))
+        openTransaction().giveBackImageNumbers(job.imageNumber, 1);
     if (!bitmapWritten)
-        msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
+        msgBox(parent, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
     else
-        msgBox(this, QStringLiteral("The captured frame could not be stored as a DICOM file:\n%1").arg(description),
+        msgBox(parent, QStringLiteral("The captured frame could not be stored as a DICOM file:\n%1").arg(description),
                Prompter::Icon::Warning, kErrorTitle);
-}
-
-void frmAcquire::refreshCloseButton()
-{
-    const bool idle = m_writer->pending() == 0 && m_heldRows.isEmpty();
-    cmdCancel->setEnabled(idle);
-    if (idle && std::exchange(m_closeRequested, false))
-        QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void frmAcquire::videoLost(const QString &description)
@@ -744,12 +693,7 @@ bool frmAcquire::eventFilter(QObject *watched, QEvent *event)
 
 void frmAcquire::closeEvent(QCloseEvent *event)
 {
-    if (m_writer->pending() > 0 || !m_heldRows.isEmpty()) {
-        // The frames being written are still to be listed; the window closes after the last.
-        m_closeRequested = true;
-        event->ignore();
-        return;
-    }
+    // Frames still being written are listed by the session after the window has gone.
     if (actiVideoX1->VideoConnected())
         actiVideoX1->DisconnectVideo();
     writeSetting(QStringLiteral("Type"), lstCODECs->currentRow());

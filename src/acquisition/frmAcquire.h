@@ -48,7 +48,6 @@ public:
     // Frames and clips named so far by this window.
     int frameCounter() const { return m_counter; }
     // Frames waiting to be written or listed.
-    int framesPending() const { return m_writer->pending() + int(m_heldRows.size()); }
 
     capture::CaptureControl *actiVideoX1 = nullptr;
     QComboBox *cmbDevices = nullptr, *cmbResolution = nullptr, *cmbAudioFormat = nullptr, *cmbDatarate = nullptr,
@@ -75,6 +74,8 @@ public:
 signals:
     // A captured frame was written, added to the viewer and listed as a New row.
     void frameStored(const QString &dcmPath);
+    // How long the writer took for it (milliseconds; processor time of both stages).
+    void frameTimed(double bitmapMs, double objectMs, double cpuMs);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -95,22 +96,14 @@ private:
     void openPresets(bool save);
     void applyDisconnectedState();
     void videoLost(const QString &description);
-    void frameWritten(const FrameJob &job, const dicom::Image &image);
-    void frameFailed(const FrameJob &job, bool bitmapWritten, const QString &description);
-    void refreshCloseButton();
+    static void frameFailed(QWidget *parent, const FrameJob &job, bool bitmapWritten, const QString &description);
     void followSource();
-    void listRow(const FrameJob &job);
-    void releaseHeldRows();
     void trace(const QString &text);
     int sourceType() const;
 
-    FrameWriter *m_writer = nullptr;
     qint16 m_counter = 0;
     qint32 m_encoderSourceHandle = 0; // the encoder's SourceHandle (clip recording attaches it)
-    QList<FrameJob> m_heldRows; // written frames waiting for the busy image list
-    QTimer *m_listPoll = nullptr;
     bool m_loaded = false;
-    bool m_closeRequested = false; // closing waits for the frames still being written
 };
 
 } // namespace orv

@@ -1,5 +1,6 @@
 // The start-up routine of the workstation.
 #include "acquisition/Registration.h"
+#include "core/ExamSession.h"
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
@@ -119,7 +120,10 @@ int main(int argc, char **argv)
         });
     }
     const int rc = QApplication::exec();
-    // The connection and the login component go before the application object does.
+    // Work still running is stopped at its next safe point (a save after the file it is storing)
+    // and its results are shown; then the connection and the login component go, all before the
+    // application object does.
+    orv::resetSession();
     orv::resetState();
     return rc;
 }

@@ -142,10 +142,10 @@ void DicomNodes::store() const
 
 namespace {
 
-DicomPeer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString &callingAe, const QString &callingWhich)
+dicom::Peer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString &callingAe, const QString &callingWhich)
 {
     const QString what = QString::fromLatin1(p.what);
-    DicomPeer peer;
+    dicom::Peer peer;
     peer.host = n.value(p.host).trimmed();
     if (peer.host.isEmpty())
         throw Error(QStringLiteral("The address of the %1 is empty. Enter it in DICOM Settings.").arg(what));
@@ -166,20 +166,20 @@ DicomPeer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString &c
 
 } // namespace
 
-DicomPeer DicomNodes::storagePeer() const
+dicom::Peer DicomNodes::storagePeer() const
 {
     return checkedPeer(*this, {"storage archive", StorageNode, StoragePort, StorageAE}, value(CallingAE),
                        QStringLiteral("calling AE title"));
 }
 
-DicomPeer DicomNodes::worklistPeer() const
+dicom::Peer DicomNodes::worklistPeer() const
 {
     // The worklist query always calls itself "VELMOR".
     return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE}, QStringLiteral("VELMOR"),
                        QStringLiteral("calling AE title"));
 }
 
-DicomPeer DicomNodes::printPeer() const
+dicom::Peer DicomNodes::printPeer() const
 {
     return checkedPeer(*this, {"film printer", PrintNode, PrintPort, PrintAE}, value(PrintCallingAE),
                        QStringLiteral("calling AE title of the film printer"));

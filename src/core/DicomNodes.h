@@ -1,5 +1,7 @@
 #pragma once
 
+#include "outside/dicom/Network.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -8,15 +10,6 @@
 #include <array>
 
 namespace orv {
-
-// One DICOM peer as the node settings name it, ports converted to numbers.
-struct DicomPeer
-{
-    QString host;
-    int port = 0;
-    QString callingAe;
-    QString calledAe;
-};
 
 // The DICOM node settings of this run: the addresses of the storage archive, the worklist
 // provider and the film printer, the local AE titles and the branch code. The settings window
@@ -64,9 +57,9 @@ public:
     // title; the worklist provider; the film printer with PrintCallingAE. Throws orv::Error with
     // a message naming the setting when an address is empty, a port is not a whole number from
     // 1 to 65535 or an AE title is empty or longer than 16 characters.
-    DicomPeer storagePeer() const;
-    DicomPeer worklistPeer() const;
-    DicomPeer printPeer() const;
+    dicom::Peer storagePeer() const;
+    dicom::Peer worklistPeer() const;
+    dicom::Peer printPeer() const;
 
 signals:
     void changed(orv::DicomNodes::Field field, const QString &value);

@@ -1,14 +1,40 @@
 #pragma once
 
+#include <QDate>
 #include <QHash>
 #include <QObject>
 #include <QString>
 
 namespace orv {
 
-// The open transaction: the record the editor shows. The editor binds its fields to it; stamping,
-// capture, sending, the worklist and printing read or fill it at the moment of use.
-// Field names are the names of the editor's text boxes without the "txt" prefix.
+// One exam transaction as typed values: what a background job takes with it when it starts, so
+// that it stamps and files its results under the transaction it was started for, whatever the
+// editor shows by the time it ends.
+struct TransactionRecord
+{
+    QString transNo, patientId, hospNum, examType, fileNo, examId, examName, docId, docName, radId, radName,
+        techId, technologist, userId, studyUid, seriesUid, lastName, firstName, middleName, gender, interpretation,
+        intBy;
+    QDate transDate; // invalid when the editor's text is not a date
+    QDate birthDate; // invalid when the editor's text is not a date
+    int seriesNumber = 0;
+    int imageNumber = 0; // the number of the last image stamped
+
+    // "last^first^middle".
+    QString patientName() const;
+};
+
+// A date as the editor shows and the database returns it: "MM/DD/YYYY", "YYYY-MM-DD" (a time
+// may follow) or "YYYYMMDD"; invalid for anything else.
+QDate parseShownDate(const QString &text);
+// The numeric value of a text as the editor counts it: its leading digits (after blanks), 0
+// when there are none.
+int numericValue(const QString &text);
+
+// The open transaction: the record the editor shows. The editor's fields show and edit its
+// texts; record() gives the typed values (dates as dates, numbers as numbers) that stamping,
+// capture, sending, the worklist and printing take at the moment they start. Field names are
+// the names of the editor's text boxes without the "txt" prefix. GUI thread only.
 class OpenTransaction : public QObject
 {
     Q_OBJECT
@@ -20,12 +46,22 @@ public:
     };
     Q_ENUM(Field)
 
+    // The text the field shows.
     QString value(Field f) const { return m_values.value(f); }
     void setValue(Field f, const QString &v);
     void clear();
 
+    TransactionRecord record() const;
+
     // The patient name as "last^first^middle".
     QString GetPatName() const;
+
+    // Advances the image number by `count` and returns the first of the numbers taken; each
+    // stamping takes one.
+    int takeImageNumbers(int count = 1);
+    // Gives back numbers taken by takeImageNumbers(`count`) that returned `first`, when nothing
+    // has been taken since (a write that failed leaves no gap).
+    void giveBackImageNumbers(int first, int count = 1);
 
     // The control name bound to a field ("txtTransNo").
     static QString controlName(Field f);
@@ -37,7 +73,7 @@ private:
     QHash<int, QString> m_values;
 };
 
-// The open transaction of this run.
+// The open transaction of this run (the exam session's).
 OpenTransaction &openTransaction();
 
 } // namespace orv

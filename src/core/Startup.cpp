@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "Database.h"
+#include "ImageRow.h"
 #include "SharedState.h"
 #include "outside/Error.h"
 #include "outside/dicom/Toolkit.h"
@@ -23,11 +24,16 @@ namespace {
 void applyDemoSettings()
 {
     SettingsStore &s = settings();
-    if (s.read(apps::velmorPacs, QStringLiteral("ServerInfo"), QStringLiteral("Server_Name")).isEmpty()) {
-        const QString server = QDir(perUserDataFolder()).filePath(QStringLiteral("imageserver"));
-        QDir().mkpath(server);
-        s.write(apps::velmorPacs, QStringLiteral("ServerInfo"), QStringLiteral("Server_Name"), server);
-        s.write(apps::velmorPacs, QStringLiteral("ServerInfo"), QStringLiteral("Server_Folder"), QStringLiteral("ACQUIRE"));
+    const QString section = QStringLiteral("ServerInfo");
+    const QString server = QDir(perUserDataFolder()).filePath(QStringLiteral("imageserver"));
+    if (s.read(apps::velmorPacs, section, QStringLiteral("Server_Name")).isEmpty()) {
+        s.write(apps::velmorPacs, section, QStringLiteral("Server_Name"), server);
+        s.write(apps::velmorPacs, section, QStringLiteral("Server_Folder"), QStringLiteral("ACQUIRE"));
+    }
+    // A save builds the folders below the server folder, which must exist: the demo's does.
+    if (s.read(apps::velmorPacs, section, QStringLiteral("Server_Name")) == server) {
+        const QString folder = s.read(apps::velmorPacs, section, QStringLiteral("Server_Folder"));
+        QDir().mkpath(folder.isEmpty() || !unsafeFileNameReason(folder).isEmpty() ? server : QDir(server).filePath(folder));
     }
 }
 } // namespace

@@ -5,20 +5,14 @@
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Toolkit.h"
 
-#include <QDate>
+#include <dcmtk/dcmdata/dcdeftag.h>
+
 #include <QTime>
 
 namespace orv {
 
 namespace {
-using T = OpenTransaction;
-
-// A date the DA can hold (YYYYMMDD of a real day), else "".
-QString dateOrEmpty(const QString &text)
-{
-    const QString encoded = dicom::DataSet::encodeForVr(QStringLiteral("DA"), text);
-    return QDate::fromString(encoded, QStringLiteral("yyyyMMdd")).isValid() ? text : QString();
-}
+QString dicomDate(const QDate &d) { return d.isValid() ? d.toString(QStringLiteral("yyyyMMdd")) : QString(); }
 
 // Patient's Sex takes M, F or O only.
 QString sexOrEmpty(const QString &text)
@@ -28,57 +22,46 @@ QString sexOrEmpty(const QString &text)
 }
 } // namespace
 
-int numericValue(const QString &text)
+void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNumber, const QString &companyName)
 {
-    const QString t = text.trimmed();
-    qsizetype n = 0;
-    while (n < t.size() && n < 9 && t.at(n).isDigit() && t.at(n).unicode() < 128)
-        ++n;
-    return n == 0 ? 0 : t.left(n).toInt();
-}
-
-void stampIdentity(dicom::Image &image, OpenTransaction &tr, const QString &companyName)
-{
-    // Identity properties of the image object.
-    image.setStudyUid(tr.value(T::StudyUID));
-    image.setSeriesUid(tr.value(T::SeriesUID));
+    // Identity properties of the image object. The toolkit image has no property of its own for
+    // the exam name; it is carried by Requested Procedure Description below.
+    image.setStudyUid(tr.studyUid);
+    image.setSeriesUid(tr.seriesUid);
     image.setInstanceUid(dicom::newUid());
-    // The toolkit image has no property of its own for the exam name; it is carried by
-    // Requested Procedure Description below.
 
-    image.add(0x0008, 0x0090, tr.value(T::DocName));
-    const QString patientName = tr.GetPatName();
-    image.add(0x0010, 0x0010, patientName);
+    image.add(DCM_ReferringPhysicianName, tr.docName);
+    const QString patientName = tr.patientName();
+    image.add(DCM_PatientName, patientName);
     image.setDescription(patientName);
-    image.add(0x0010, 0x0020, tr.value(T::HospNum));
-    image.add(0x0010, 0x0021, companyName);
-    image.add(0x0010, 0x0030, dateOrEmpty(tr.value(T::BDate)));
-    image.add(0x0010, 0x0040, sexOrEmpty(tr.value(T::Gender)));
-    image.add(0x0008, 0x0016, QString::fromLatin1(dicom::kSecondaryCaptureClass));
-    image.add(0x0008, 0x0020, dateOrEmpty(tr.value(T::TransDate)));
-    image.add(0x0008, 0x0030, QTime::currentTime().toString(QStringLiteral("HH:mm")));
-    image.add(0x0008, 0x1070, tr.value(T::Technologist));
-    image.add(0x0040, 0x1001, tr.value(T::ExamId));
-    image.add(0x0032, 0x1060, tr.value(T::ExamName));
-    image.add(0x0008, 0x0050, tr.value(T::TransNo));
-    image.add(0x0020, 0x0010, tr.value(T::TransNo));
-    image.add(0x0008, 0x0060, tr.value(T::ExamType));
-
-    const QString before = tr.value(T::ImgNum);
-    const QString imageNumber = QString::number(numericValue(before) + 1);
-    tr.setValue(T::ImgNum, imageNumber);
-    try {
-        image.add(0x0020, 0x0013, imageNumber);
-        image.add(0x0020, 0x0011, tr.value(T::SeriesNum));
-    } catch (...) {
-        tr.setValue(T::ImgNum, before);
-        throw;
-    }
+    image.add(DCM_PatientID, tr.hospNum);
+    image.add(DCM_IssuerOfPatientID, companyName);
+    image.add(DCM_PatientBirthDate, dicomDate(tr.birthDate));
+    image.add(DCM_PatientSex, sexOrEmpty(tr.gender));
+    image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
+    image.add(DCM_StudyDate, dicomDate(tr.transDate));
+    image.add(DCM_StudyTime, QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    image.add(DCM_OperatorsName, tr.technologist);
+    image.add(DCM_RequestedProcedureID, tr.examId);
+    image.add(DCM_RequestedProcedureDescription, tr.examName);
+    image.add(DCM_AccessionNumber, tr.transNo);
+    image.add(DCM_StudyID, tr.transNo);
+    image.add(DCM_Modality, tr.examType);
+    image.add(DCM_InstanceNumber, QString::number(imageNumber));
+    image.add(DCM_SeriesNumber, QString::number(tr.seriesNumber));
 }
 
 void stampIdentity(dicom::Image &image)
 {
-    stampIdentity(image, openTransaction(), state().CompanyName);
+    OpenTransaction &open = openTransaction();
+    const TransactionRecord record = open.record();
+    const int number = open.takeImageNumbers(1);
+    try {
+        stampIdentity(image, record, number, state().CompanyName);
+    } catch (...) {
+        open.giveBackImageNumbers(number, 1);
+        throw;
+    }
 }
 
 } // namespace orv

@@ -1,20 +1,14 @@
 #include "ImageReading.h"
 
-#include "ImageRow.h"
+#include "core/ImageRow.h"
 
 #include "outside/Error.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 
 namespace orv {
 
-namespace {
-// Results are handed over at most this often, so that the receiving window stays responsive
-// however fast the files are read.
-constexpr int kBatchMilliseconds = 40;
-} // namespace
 
 QStringList dicomFilesOf(const QString &folder)
 {
@@ -56,74 +50,6 @@ ReadResult readJob(const ReadJob &job, int index)
         r.error = describe(e);
     }
     return r;
-}
-
-ImageReadWorker::ImageReadWorker(QObject *parent) : PoolWorker(parent)
-{
-    qRegisterMetaType<orv::ReadResult>();
-    qRegisterMetaType<QList<orv::ReadResult>>();
-}
-
-ImageReadWorker::~ImageReadWorker()
-{
-    cancel();
-    waitForFinished();
-}
-
-bool ImageReadWorker::start(const QList<ReadJob> &jobs, bool stopAtFailure)
-{
-    if (isRunning())
-        return false;
-    m_cancel = false;
-    return runInPool([this, jobs, stopAtFailure] { run(jobs, stopAtFailure); });
-}
-
-bool ImageReadWorker::startFolder(const QString &folder)
-{
-    if (isRunning())
-        return false;
-    m_cancel = false;
-    return runInPool([this, folder] {
-        QStringList paths;
-        try {
-            paths = dicomFilesOf(folder);
-        } catch (const std::exception &e) {
-            ReadResult r;
-            r.index = -1;
-            r.path = folder;
-            r.error = describe(e);
-            emit batchReady({r});
-            emit finished();
-            return;
-        }
-        emit listed(paths);
-        QList<ReadJob> jobs;
-        jobs.reserve(paths.size());
-        for (const QString &p : paths)
-            jobs.append({ReadJob::Kind::Dicom, p, {}, {}});
-        run(jobs, true);
-    });
-}
-
-void ImageReadWorker::run(const QList<ReadJob> &jobs, bool stopAtFailure)
-{
-    QList<ReadResult> batch;
-    QElapsedTimer sinceBatch;
-    sinceBatch.start();
-    for (int i = 0; i < jobs.size() && !m_cancel; ++i) {
-        batch.append(readJob(jobs[i], i));
-        const bool failed = !batch.last().error.isEmpty();
-        if (sinceBatch.elapsed() >= kBatchMilliseconds || (failed && stopAtFailure)) {
-            emit batchReady(batch);
-            batch.clear();
-            sinceBatch.restart();
-        }
-        if (failed && stopAtFailure)
-            break;
-    }
-    if (!batch.isEmpty())
-        emit batchReady(batch);
-    emit finished();
 }
 
 } // namespace orv

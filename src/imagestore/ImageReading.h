@@ -1,15 +1,11 @@
 #pragma once
 
-#include "PoolWorker.h"
-
 #include "outside/dicom/Image.h"
 
 #include <QList>
 #include <QMetaType>
-#include <QObject>
 #include <QString>
 
-#include <atomic>
 
 namespace orv {
 
@@ -39,39 +35,7 @@ struct ReadResult
 // sub-folders, in name order. Throws Error when the folder cannot be listed.
 QStringList dicomFilesOf(const QString &folder);
 
-// Reads files into image objects on a thread of the global pool, one after the other, and hands
-// the results over in order, in batches, to receivers on the thread that owns the reader.
-// `finished` comes once, last; a second start while one runs is refused.
-class ImageReadWorker : public PoolWorker
-{
-    Q_OBJECT
-public:
-    explicit ImageReadWorker(QObject *parent = nullptr);
-    ~ImageReadWorker() override;
-
-    // Reads the jobs in order. With stopAtFailure, the first failing job is the last result.
-    bool start(const QList<ReadJob> &jobs, bool stopAtFailure);
-    // Lists the DICOM files of `folder` (dicomFilesOf), reports their count through `listed`,
-    // then reads them as start(..., true) does. A folder that cannot be listed gives one failed
-    // result with index -1.
-    bool startFolder(const QString &folder);
-    // Asks a running read to stop after the current file.
-    void cancel() { m_cancel = true; }
-
-signals:
-    void listed(const QStringList &paths);
-    void batchReady(const QList<orv::ReadResult> &results);
-    void finished();
-
-private:
-    void run(const QList<ReadJob> &jobs, bool stopAtFailure);
-
-    std::atomic_bool m_cancel{false};
-};
-
 // Reads one job on the calling thread; never throws.
 ReadResult readJob(const ReadJob &job, int index);
 
 } // namespace orv
-
-Q_DECLARE_METATYPE(orv::ReadResult)

@@ -2,33 +2,34 @@
 
 #include "IdentityStamp.h"
 
+#include "core/CoreRoutines.h"
+#include "core/DicomNodes.h"
+#include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
+#include "outside/Prompter.h"
 #include "outside/dicom/Image.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/dimse.h>
 
 #include <QFileInfo>
 #include <QHostInfo>
-#include <QSemaphore>
 
-#include <exception>
-#include <memory>
 #include <optional>
 
 namespace orv {
 
 namespace {
 
-// The DIMSE status a store layer error carries when the archive accepts no presentation context
-// for the image's SOP class ("Refused: SOP class not supported").
-constexpr int kSopClassNotSupported = 0x0122;
-
-bool isWarning(int status)
+bool isPicture(const QString &type)
 {
-    return status == 0x0001 || status == 0x0107 || status == 0x0116 || (status & 0xF000) == 0xB000;
+    const QString t = type.toUpper();
+    return t == QLatin1String("JPG") || t == QLatin1String("BMP");
 }
 
 // Throws when the archive's address does not resolve (network work: not on the GUI thread).
-void requireResolvable(const DicomPeer &peer)
+void requireResolvable(const dicom::Peer &peer)
 {
     const QHostInfo info = QHostInfo::fromName(peer.host);
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
@@ -37,46 +38,28 @@ void requireResolvable(const DicomPeer &peer)
                         .arg(peer.host, info.errorString()));
 }
 
-// Runs `f` on the thread of `context` and waits for it; gives up when `stop` is set.
-void runOnThreadOf(QObject *context, std::function<void()> f, const std::atomic_bool &stop)
-{
-    struct Call
-    {
-        QSemaphore done;
-        std::exception_ptr error;
-    };
-    auto call = std::make_shared<Call>();
-    QMetaObject::invokeMethod(
-        context,
-        [call, f = std::move(f)] {
-            try {
-                f();
-            } catch (...) {
-                call->error = std::current_exception();
-            }
-            call->done.release();
-        },
-        Qt::QueuedConnection);
-    while (!call->done.tryAcquire(1, 50))
-        if (stop)
-            throw Error(QStringLiteral("The send was stopped."));
-    if (call->error)
-        std::rethrow_exception(call->error);
-}
-
 } // namespace
+
+int SendRequest::pictureRows(const QList<ImageRow> &rows)
+{
+    return int(std::count_if(rows.begin(), rows.end(), [](const ImageRow &r) { return isPicture(r.type); }));
+}
 
 SendRequest SendRequest::fromState(const QList<ImageRow> &rows)
 {
     const SharedState &st = state();
-    return SendRequest{rows, st.Server_Name, SettingsStore::intOf(st.chkOverrideImgPath) == 1};
+    SendRequest r{rows, st.Server_Name, SettingsStore::intOf(st.chkOverrideImgPath) == 1, openTransaction().record(), 1,
+                  st.CompanyName};
+    const int pictures = pictureRows(rows);
+    r.firstImageNumber = pictures > 0 ? openTransaction().takeImageNumbers(pictures) : r.transaction.imageNumber + 1;
+    return r;
 }
 
 QString ImageSend::statusLine(const QString &path, int status)
 {
     const QString hex = QStringLiteral("0x") + QStringLiteral("%1").arg(status, 4, 16, QLatin1Char('0')).toUpper();
-    return isWarning(status) ? QStringLiteral("Store status %1 (warning) for %2").arg(hex, path)
-                             : QStringLiteral("Store status %1 for %2").arg(hex, path);
+    return DICOM_WARNING_STATUS(status) ? QStringLiteral("Store status %1 (warning) for %2").arg(hex, path)
+                                        : QStringLiteral("Store status %1 for %2").arg(hex, path);
 }
 
 SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
@@ -90,7 +73,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     };
     const auto peerNow = [&] { return hooks.peer ? hooks.peer() : dicomNodes().storagePeer(); };
 
-    DicomPeer peer;
+    dicom::Peer peer;
     try {
         peer = peerNow();
         requireResolvable(peer);
@@ -102,6 +85,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
 
     const int total = int(request.rows.size());
     int done = 0;
+    int nextNumber = request.firstImageNumber;
     dicom::Image picture; // one object for every picture of this send
     try {
         for (const ImageRow &row : request.rows) {
@@ -117,23 +101,20 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;
                 }
-            } else if (type == QLatin1String("JPG") || type == QLatin1String("BMP")) {
+            } else if (isPicture(type)) {
                 picture.importPicture(path, type);
-                if (hooks.stamp)
-                    hooks.stamp(picture);
-                else
-                    stampIdentity(picture);
+                stampIdentity(picture, request.transaction, nextNumber++, request.companyName);
                 image = picture;
             }
             if (image) {
                 peer = peerNow();
                 try {
-                    const int status = image->send(peer.host, peer.port, peer.callingAe, peer.calledAe);
-                    if (status != 0)
+                    const int status = dicom::StoreScu(peer).send(*image);
+                    if (status != STATUS_Success)
                         log(statusLine(path, status));
-                    ++(status == 0 || isWarning(status) ? outcome.sent : outcome.notStored);
+                    ++(status == STATUS_Success || DICOM_WARNING_STATUS(status) ? outcome.sent : outcome.notStored);
                 } catch (const Error &e) {
-                    if (e.code() != kSopClassNotSupported)
+                    if (e.code() != STATUS_STORE_Refused_SOPClassNotSupported)
                         throw;
                     log(QStringLiteral("Store refused for %1: %2").arg(path, e.description()));
                     ++outcome.notStored;
@@ -152,35 +133,31 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     return outcome;
 }
 
-ImageSendWorker::ImageSendWorker(QObject *parent) : PoolWorker(parent)
+void ImageSend::start(const SendRequest &request)
 {
-    qRegisterMetaType<orv::SendOutcome>();
-}
-
-ImageSendWorker::~ImageSendWorker()
-{
-    m_stop = true;
-    waitForFinished();
-}
-
-bool ImageSendWorker::start(const SendRequest &request)
-{
-    if (isRunning())
-        return false;
-    m_stop = false;
     dicomNodes(); // loaded here, not by the worker, when nothing has read the settings yet
-    return runInPool([this, request] {
-        SendHooks hooks;
-        hooks.log = [this](const QString &line) { emit logLine(line); };
-        hooks.progress = [this](int done, int total) { emit progress(done, total); };
-        hooks.stopped = [this] { return m_stop.load(); };
-        hooks.stamp = [this](dicom::Image &image) {
-            if (m_stop)
-                throw Error(QStringLiteral("The send was stopped."));
-            runOnThreadOf(this, [image]() mutable { stampIdentity(image); }, m_stop);
-        };
-        emit finished(ImageSend::send(request, hooks));
-    });
+    const QString transNo = request.transaction.transNo;
+    const int pictures = SendRequest::pictureRows(request.rows);
+    auto outcome = std::make_shared<SendOutcome>();
+    JobOptions options;
+    options.total = int(request.rows.size());
+    session().jobs().start(
+        transNo, QStringLiteral("send"),
+        [request, outcome](JobContext &job) {
+            SendHooks hooks;
+            hooks.log = [&job](const QString &line) { job.post([line] { AddLog(line); }); };
+            hooks.progress = [&job](int done, int total) { job.progress(done, total); };
+            hooks.stopped = [&job] { return job.cancelled(); };
+            *outcome = ImageSend::send(request, hooks);
+        },
+        [outcome, transNo, first = request.firstImageNumber, pictures] {
+            // Pictures never stamped leave no gap when nothing was taken since.
+            if (!outcome->refused.isEmpty() && pictures > 0 && session().isOpen(transNo))
+                openTransaction().giveBackImageNumbers(first, pictures);
+            if (!outcome->refused.isEmpty())
+                msgBox(nullptr, outcome->refused, Prompter::Icon::Critical);
+        },
+        options);
 }
 
 } // namespace orv

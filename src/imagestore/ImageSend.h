@@ -1,19 +1,18 @@
 #pragma once
 
-#include "ImageRow.h"
-#include "PoolWorker.h"
+#include "core/ImageRow.h"
+#include "core/OpenTransaction.h"
 
-#include "core/DicomNodes.h"
+#include "outside/dicom/Network.h"
 
 #include <QList>
-#include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 
 namespace orv {
 
+class JobContext;
 namespace dicom {
 class Image;
 }
@@ -24,9 +23,17 @@ struct SendRequest
     QList<ImageRow> rows;
     QString configuredServerName; // Server_Name setting, for the row file path of Saved rows
     bool overrideServerName = false;
+    // The transaction the pictures are stamped with, the first of the image numbers taken for
+    // them (one per picture row, in row order) and the company name.
+    TransactionRecord transaction;
+    int firstImageNumber = 1;
+    QString companyName;
 
-    // The shared state's server name and override switch, for these rows.
+    // The open transaction (taking one image number per picture row), the shared state's server
+    // name and override switch, for these rows.
     static SendRequest fromState(const QList<ImageRow> &rows);
+    // Picture rows ("JPG" and "BMP"), the rows stamped by a send.
+    static int pictureRows(const QList<ImageRow> &rows);
 };
 
 struct SendOutcome
@@ -53,17 +60,15 @@ struct SendHooks
     std::function<void(int done, int total)> progress;
     // The storage archive, read at the start and again for every image; throws orv::Error when
     // the settings cannot be used. Default: dicomNodes().storagePeer().
-    std::function<DicomPeer()> peer;
-    // Identity stamping of a picture; default: stampIdentity with the open transaction.
-    std::function<void(dicom::Image &)> stamp;
+    std::function<dicom::Peer()> peer;
     // Asked before each row; true ends the send as an error ("The send was stopped.").
     std::function<bool()> stopped;
 };
 
 // "S&end to PACS": sends every image row of the list to the storage archive by C-STORE, one
 // association per image. "Image" rows are DICOM files sent as they are; "JPG" and "BMP" rows are
-// pictures converted into one reused Secondary Capture object, stamped with the open
-// transaction's identity (advancing its image number) and sent; other rows are passed over.
+// pictures converted into one reused Secondary Capture object, stamped with the request's
+// transaction and the next of its image numbers, and sent; other rows are passed over.
 //
 // Log lines, in order: "Sending to: host | port | calling AE | called AE"; per DICOM row whose
 // file is missing "Cant read/access " & path (the send goes on); per image not stored as sent a
@@ -76,39 +81,13 @@ struct SendHooks
 class ImageSend
 {
 public:
-    // Runs the send on the calling thread. Never throws.
+    // Runs the send on the calling thread (any thread). Never throws.
     static SendOutcome send(const SendRequest &request, const SendHooks &hooks = {});
     // The status line of an image the archive answered with a status other than 0.
     static QString statusLine(const QString &path, int status);
-};
-
-// Runs a send off the calling thread (a thread of the global pool). Picture rows are stamped on
-// the thread of this object (the open transaction belongs to it) while the send waits. Signals
-// reach receivers in the order things happened; `finished` comes last, once.
-class ImageSendWorker : public PoolWorker
-{
-    Q_OBJECT
-public:
-    explicit ImageSendWorker(QObject *parent = nullptr);
-    // Stops a running send after its current image and waits for it.
-    ~ImageSendWorker() override;
-
-    // Starts a send with the node settings and the open transaction of this run; false (and
-    // nothing started) while another send of this worker runs.
-    bool start(const SendRequest &request);
-    // Asks a running send to stop before its next row (or while it waits for stamping); it then
-    // ends with "Cannot Send.The send was stopped.".
-    void cancel() { m_stop = true; }
-
-signals:
-    void logLine(const QString &line);
-    void progress(int done, int total);
-    void finished(const orv::SendOutcome &outcome);
-
-private:
-    std::atomic_bool m_stop{false};
+    // Starts the send as a job of the session for the request's transaction: log lines go to the
+    // log window, a refusal to a message box; the picture numbers not used are given back.
+    static void start(const SendRequest &request);
 };
 
 } // namespace orv
-
-Q_DECLARE_METATYPE(orv::SendOutcome)

@@ -2,6 +2,7 @@
 
 #include "IdentityStamp.h"
 #include "core/OpenTransaction.h"
+#include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/dicom/Image.h"
 
@@ -44,14 +45,15 @@ PicturePathParts splitPicturePath(const QString &path)
 ImageRow importNonDicom(const QString &picturePath, const QString &tempFolder, dicom::Image *imageOut)
 {
     OpenTransaction &tr = openTransaction();
-    const QString imageNumberBefore = tr.value(OpenTransaction::ImgNum);
+    const TransactionRecord record = tr.record();
+    const int number = tr.takeImageNumbers(1);
     dicom::Image image;
     ImageRow row;
     try {
-        stampIdentity(image);
+        stampIdentity(image, record, number, state().CompanyName);
         row = writeStampedPicture(image, picturePath, tempFolder);
     } catch (...) {
-        tr.setValue(OpenTransaction::ImgNum, imageNumberBefore);
+        tr.giveBackImageNumbers(number, 1);
         throw;
     }
     if (imageOut)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ImageRow.h"
+#include "core/ImageRow.h"
 
 #include <QString>
 

@@ -1,9 +1,11 @@
 #include "ServerStorage.h"
 
 #include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
+#include "outside/Prompter.h"
 
 #include <QDir>
 #include <QFile>
@@ -326,6 +328,8 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
         try {
             if (!unsafe.isEmpty())
                 throw Error(unsafe);
+            if (observer.stopped && observer.stopped())
+                throw Error(QStringLiteral("The save was stopped before %1.").arg(row.fileName));
             if (const QString reason = unsafeFileNameReason(row.fileName); !reason.isEmpty())
                 throw Error(reason);
             const QString source = nativePath(rowFilePath(row, QString(), false));
@@ -389,28 +393,42 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
     return outcome;
 }
 
-ServerSaveWorker::ServerSaveWorker(QObject *parent) : PoolWorker(parent)
+void ServerStorage::start(const ConnectionConfig &config, const SaveRequest &request)
 {
-    qRegisterMetaType<orv::SaveOutcome>();
-}
-
-ServerSaveWorker::~ServerSaveWorker() { waitForFinished(); }
-
-bool ServerSaveWorker::start(const ConnectionConfig &config, const SaveRequest &request)
-{
-    return runInPool([this, config, request] {
-        SaveOutcome outcome;
-        try {
-            auto db = Connection::open(config);
-            SaveObserver observer;
-            observer.folderProblem = [this](const QString &m) { emit folderProblem(m); };
-            observer.progress = [this](int done, int total, const QString &name) { emit progress(done, total, name); };
-            outcome = ServerStorage::save(*db, request, observer);
-        } catch (const std::exception &e) {
-            outcome.failure = ServerStorage::failurePrefix() + describe(e);
-        }
-        emit finished(outcome);
-    });
+    auto outcome = std::make_shared<SaveOutcome>();
+    JobOptions options;
+    options.total = int(std::count_if(request.rows.begin(), request.rows.end(),
+                                      [](const ImageRow &r) { return r.status == kStatusNew; }));
+    session().jobs().start(
+        request.transNo, QStringLiteral("save"),
+        [config, request, outcome](JobContext &job) {
+            try {
+                auto db = Connection::open(config);
+                SaveObserver observer;
+                observer.folderProblem = [&job](const QString &m) { job.post([m] { msgBox(nullptr, m); }); };
+                observer.progress = [&job](int done, int total, const QString &) { job.progress(done, total); };
+                observer.stopped = [&job] { return job.cancelled(); };
+                *outcome = ServerStorage::save(*db, request, observer);
+            } catch (const std::exception &e) {
+                outcome->failure = ServerStorage::failurePrefix() + describe(e);
+            }
+        },
+        [outcome, request] {
+            if (!outcome->ok()) {
+                msgBox(nullptr, outcome->failure);
+                return;
+            }
+            // Rows of a transaction no longer open are only on disk and in the database now.
+            if (ImageRowsModel *rows = session().existingRows(request.transNo)) {
+                try {
+                    rows->reload(LoadImages(state().db(), request.transNo), request.rowsMark);
+                } catch (const std::exception &e) {
+                    msgBox(nullptr, QStringLiteral("Problem loading. ") + describe(e));
+                }
+            }
+            AddLog(QStringLiteral("Done."));
+        },
+        options);
 }
 
 } // namespace orv

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ImageRow.h"
-#include "PoolWorker.h"
+#include "core/ImageRow.h"
 
 #include "outside/Connection.h"
 
@@ -26,6 +25,7 @@ struct SaveRequest
     QString computerName;
     QDateTime when;       // the moment of the save: names the year and day folders
     QList<ImageRow> rows; // the list's rows; only New rows are saved
+    quint64 rowsMark = 0; // the rows model's mark when the rows were taken
 
     // The open transaction, the shared state and this computer, now, for these rows.
     static SaveRequest fromState(const QList<ImageRow> &rows);
@@ -63,6 +63,8 @@ struct SaveObserver
     std::function<void(const QString &message)> folderProblem;
     // After each New row: rows done, New rows in all, the row's file name.
     std::function<void(int done, int total, const QString &fileName)> progress;
+    // Asked before each row; true ends the save there (the rows before it keep what they reached).
+    std::function<bool()> stopped;
 };
 
 // Server storage: files every New row of the list into the transaction's storage folder and
@@ -91,30 +93,15 @@ public:
     // the outcome.
     static SaveOutcome save(Connection &db, const SaveRequest &request, const SaveObserver &observer = {});
 
+    // Runs the save as a job of the session for the request's transaction, on a database
+    // connection of its own opened from `config` (a connection belongs to the thread that opened
+    // it). Folder problems and the failure are shown in message boxes; on success the
+    // transaction's rows are reloaded from tblFile (keeping the New rows added while it ran) and
+    // "Done." is logged, whether or not the transaction is still open in the editor.
+    static void start(const ConnectionConfig &config, const SaveRequest &request);
+
     // The text that starts every failure of the rows.
     static QString failurePrefix() { return QStringLiteral("Cannot write to server. Check permissions."); }
 };
 
-// Runs a save off the calling thread (a thread of the global pool) on a database connection of
-// its own, opened from `config` (a Connection belongs to the thread that opened it). Signals
-// reach receivers on the worker's own thread by queued connection, in the order they happened;
-// `finished` comes last, once.
-class ServerSaveWorker : public PoolWorker
-{
-    Q_OBJECT
-public:
-    explicit ServerSaveWorker(QObject *parent = nullptr);
-    ~ServerSaveWorker() override;
-
-    // Starts a save; false (and nothing started) while another save of this worker runs.
-    bool start(const ConnectionConfig &config, const SaveRequest &request);
-
-signals:
-    void folderProblem(const QString &message);
-    void progress(int done, int total, const QString &fileName);
-    void finished(const orv::SaveOutcome &outcome);
-};
-
 } // namespace orv
-
-Q_DECLARE_METATYPE(orv::SaveOutcome)

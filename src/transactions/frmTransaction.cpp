@@ -3,6 +3,7 @@
 #include "TransactionStore.h"
 
 #include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
@@ -57,6 +58,7 @@ frmTransaction::frmTransaction()
     setWindowTitle(QStringLiteral("Transaction"));
     setAttribute(Qt::WA_DeleteOnClose);
     openTransaction().clear();
+    session().beginExam();
     buildLayout();
     // Hidden when the window loads: a loaded transaction does not show them.
     btnRefresh->hide();
@@ -138,7 +140,8 @@ void frmTransaction::buildLayout()
                              std::pair{btnDocID, "frmSelectDoc"}, std::pair{btnRad, "frmSelectRad"},
                              std::pair{btnTechID, "frmSelectTech"}, std::pair{btnExamID, "frmExams"},
                              std::pair{cmdCoded, "frmExamCoded"}, std::pair{cmdSave, "frmReport"},
-                             std::pair{cmdSavePrint, "frmReport"}}) {
+                             std::pair{cmdSavePrint, "frmReport"}, std::pair{cmdCaptureImage[0], "frmAcquireImageCapStill"},
+                             std::pair{cmdCaptureImage[1], "frmAcquireImage"}}) {
         WindowRegistry::disableUnlessRegistered(b, QLatin1String(window));
     }
     lblSaved = new QLabel(QStringLiteral("(Saved)"), this);
@@ -279,6 +282,7 @@ void frmTransaction::DefaultRadiologist()
 
 void frmTransaction::NewTransaction()
 {
+    session().beginExam();
     NewTranDefault();
     txtExamType->setText(settings().read(apps::Orvaline, QStringLiteral("Main"), QStringLiteral("AcquireModalityCode"), QStringLiteral("US")));
     loadRoutine();
@@ -323,6 +327,7 @@ void frmTransaction::generateClicked()
 
 void frmTransaction::LoadTransaction(const QString &transNo)
 {
+    session().beginExam();
     if (!transNo.isEmpty()) {
         bool found = false;
         try {

@@ -1,6 +1,7 @@
 #include "frmImageViewer.h"
 
 #include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "outside/Error.h"
@@ -99,6 +100,8 @@ frmImageViewer::frmImageViewer()
 
     Viewer = new dicom::DisplaySurface(this);
     Viewer->setObjectName(QStringLiteral("Viewer"));
+    // Images arriving while capturing decode off the GUI thread, so the live picture never waits.
+    Viewer->setBackgroundDecoding(true);
 
     buildTools();
     auto *panel = new QVBoxLayout;
@@ -117,6 +120,11 @@ frmImageViewer::frmImageViewer()
     root->addWidget(fraTools);
     root->addLayout(body, 1);
 
+    ImageSetModel &images = session().images();
+    Viewer->showCollection(&images.collection());
+    for (auto signal : {&ImageSetModel::rowsInserted, &ImageSetModel::rowsRemoved})
+        connect(&images, signal, this, [this] { imagesChanged(); });
+    connect(&images, &ImageSetModel::modelReset, this, [this] { imagesChanged(); });
     connect(Viewer, &dicom::DisplaySurface::layoutChanged, this, [this] { syncFromSurface(); });
     connect(Viewer, &dicom::DisplaySurface::imageValuesChanged, this, [this] { copyImageValues(); });
     connect(Viewer, &dicom::DisplaySurface::doubleClick, this, [this] { doubleClicked(); });
@@ -347,6 +355,11 @@ frmImageViewer *frmImageViewer::instance()
 frmImageViewer *frmImageViewer::existing()
 {
     return windowInstance<frmImageViewer>();
+}
+
+ImageSetModel &frmImageViewer::Images()
+{
+    return session().images();
 }
 
 void frmImageViewer::imagesChanged()
@@ -724,6 +737,8 @@ bool frmImageViewer::eventFilter(QObject *watched, QEvent *event)
 void frmImageViewer::closeEvent(QCloseEvent *event)
 {
     SaveWindow(this);
+    Viewer->showCollection(nullptr);
+    session().images().clear();
     QWidget::closeEvent(event);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ImageSetModel.h"
 #include "outside/dicom/DisplaySurface.h"
 
 #include <QWidget>
@@ -19,10 +20,10 @@ class QSlider;
 
 namespace orv {
 
-// The viewer window "DICOM Image Viewer". Its display surface `Viewer` holds the image set,
-// which is the program's working set of images: the image list fills it, imports and capture
-// add to it. One instance per run, created on first use; it keeps its image set while hidden
-// and unloads (is deleted, image set included) when closed.
+// The viewer window "DICOM Image Viewer": its display surface `Viewer` shows the session's image
+// set, the program's working set of images, which the image list fills and imports and capture
+// add to. One instance per run, created on first use; it unloads (is deleted) when closed, and
+// the image set is emptied with it.
 class frmImageViewer : public QWidget
 {
     Q_OBJECT
@@ -31,9 +32,8 @@ public:
     // The instance when loaded, else nullptr.
     static frmImageViewer *existing();
 
-    // The image set, 1-based. Whoever changes it calls imagesChanged() afterwards.
-    dicom::ImageCollection &Images() { return Viewer->images(); }
-    void imagesChanged();
+    // The image set shown, 1-based.
+    ImageSetModel &Images();
 
     // Shows rows x columns tiles and writes the two numbers into `Rows` and `Columns`.
     void SetRC(int &rows, int &columns);
@@ -101,6 +101,7 @@ protected:
 
 private:
     frmImageViewer();
+    void imagesChanged();
     void buildTools();
     QGroupBox *buildImageNumber();
     QGroupBox *buildTile();

@@ -10,6 +10,7 @@
 #include "acquisition/frmAcquire.h"
 #include "acquisition/frmPresets.h"
 #include "core/Database.h"
+#include "core/ExamSession.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
@@ -118,16 +119,14 @@ private slots:
 
     void cleanup()
     {
-        if (frmAcquire *w = frmAcquire::loaded()) {
-            QTRY_COMPARE(w->framesPending(), 0);
-            delete w;
-        }
+        QVERIFY(session().jobs().waitForIdle(60000));
+        delete frmAcquire::loaded();
         delete frmTransaction::loaded();
         delete ctlImageList::existing();
         delete frmOptions::loaded();
         delete frmLog::existing();
-        if (frmImageViewer *v = frmImageViewer::existing())
-            v->Images().clear();
+        delete frmImageViewer::existing();
+        resetSession();
         resetState();
         m_db.reset();
     }
@@ -161,7 +160,7 @@ private slots:
         ed->btnRefresh->click();
         const QString transNo = ed->txtTransNo->text();
         QVERIFY(!transNo.isEmpty());
-        ed->txtHospNum->setText(QStringLiteral("3"));
+        ed->txtHospNum->setText(QStringLiteral("H-0003"));
         ed->txtPatientID->setText(QStringLiteral("3"));
         ed->txtLName->setText(QStringLiteral("O'BRIEN"));
         ed->txtFName->setText(QStringLiteral("SEAN"));
@@ -180,11 +179,9 @@ private slots:
         QSignalSpy stored(w, &frmAcquire::frameStored);
         for (int i = 0; i < 20; ++i)
             w->cmdCaptureBMP->click();
-        QVERIFY(w->framesPending() > 0 && !w->cmdCancel->isEnabled());
-        w->close(); // waits for the frames still being written, then closes
-        QVERIFY(frmAcquire::loaded());
+        QCOMPARE(ed->txtImgNum->text(), QStringLiteral("20")); // each frame takes its number at the click
         QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 20, 60000);
-        QTRY_VERIFY(frmAcquire::loaded() == nullptr);
+        w->close();
         QVERIFY(m_prompter->shown.isEmpty());
 
         const QStringList bitmaps = temp("*.bmp"), objects = temp("*.dcm");
@@ -205,13 +202,19 @@ private slots:
         }
         QCOMPARE(frmImageViewer::instance()->Images().count(), 20);
 
-        for (const QString &file : objects) {
-            const QString path = QDir(folder).filePath(file);
+        for (int i = 0; i < 20; ++i) {
+            const QString path = QDir(folder).filePath(rows.at(i).fileName);
             QCOMPARE(dciodvfyErrors(path), QStringList());
             const dicom::Image image = dicom::Image::fromFile(path);
             const dicom::DataSet ds = image.dataSet();
             QCOMPARE(ds.text(0x0010, 0x0010), QStringLiteral("O'BRIEN^SEAN^PATRICK"));
-            QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("3"));
+            QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("3")); // the registration number
+            // Filed under the exam: its study, series and accession, numbered in capture order.
+            QCOMPARE(image.studyUid(), ed->txtStudyUID->text());
+            QCOMPARE(image.seriesUid(), ed->txtSeriesUID->text());
+            QCOMPARE(ds.text(0x0008, 0x0050), transNo);
+            QCOMPARE(ds.text(0x0020, 0x0013), QString::number(i + 1));
+            QCOMPARE(ds.text(0x0020, 0x0011), ed->txtSeriesNum->text());
             QCOMPARE(ds.text(0x0010, 0x0021), QStringLiteral("ORVALINE GENERAL"));
             QCOMPARE(ds.text(0x0010, 0x0030), QStringLiteral("19840722"));
             QCOMPARE(ds.text(0x0010, 0x0040), QStringLiteral("M"));
@@ -405,48 +408,28 @@ private slots:
         QVERIFY(w->cmdCaptureBMP->isEnabled());
     }
 
-    // Frames written while the image list is busy (a send, a save) are listed, in capture order,
-    // once it is free again: a save's rebuild of the list does not lose them.
-    void rowsWaitWhileTheListIsBusy()
-    {
-        frmAcquire *w = openStation();
-        QTRY_VERIFY(live(w));
-        ctlImageList *list = ctlImageList::instance();
-        QVERIFY(list->beginWork(0));
-        QSignalSpy stored(w, &frmAcquire::frameStored);
-        w->cmdCaptureBMP->click();
-        w->cmdCaptureBMP->click();
-        QTRY_COMPARE(temp("*.dcm").size(), 2);
-        QTest::qWait(400);
-        QCOMPARE(list->rows().size(), 0);
-        QCOMPARE(stored.count(), 0);
-        QVERIFY(!w->cmdCancel->isEnabled()); // nor can the window close before they are listed
-        list->endWork();
-        QTRY_COMPARE(stored.count(), 2);
-        QCOMPARE(list->rows().size(), 2);
-        QVERIFY(list->rows().at(0).fileName.endsWith(QStringLiteral("-1.dcm")));
-        QVERIFY(list->rows().at(1).fileName.endsWith(QStringLiteral("-2.dcm")));
-        QVERIFY(w->cmdCancel->isEnabled());
-    }
-
     // The DICOM stage failing after the bitmap was written: reported as such, the bitmap stays.
     void objectThatCannotBeWritten()
     {
-        FrameWriter writer;
-        QSignalSpy failed(&writer, &FrameWriter::failed);
+        QStringList failures;
+        bool bitmapWritten = false;
         FrameJob job;
+        job.transaction = openTransaction().record();
         job.frame = QImage(64, 48, QImage::Format_RGB32);
         job.frame.fill(Qt::darkCyan);
         job.baseName = QStringLiteral("77-x-1");
         job.bmpPath = QDir(state().TempFolder).filePath(QStringLiteral("77-x-1.bmp"));
         job.dcmPath = m_dir->filePath(QStringLiteral("no/such/77-x-1.dcm"));
         job.at = QDateTime::currentDateTime();
-        writer.submit(job);
-        QTRY_COMPARE(failed.count(), 1);
-        QCOMPARE(failed.at(0).at(1).toBool(), true);
-        QVERIFY(!failed.at(0).at(2).toString().isEmpty());
+        submitFrame(job, [&](const FrameJob &, bool bitmap, const QString &failure) {
+            failures << failure;
+            bitmapWritten = bitmap;
+        });
+        QVERIFY(session().jobs().waitForIdle(30000));
+        QCOMPARE(failures.size(), 1);
+        QVERIFY(bitmapWritten && !failures.at(0).isEmpty());
         QVERIFY(QFile::exists(job.bmpPath));
-        QCOMPARE(writer.pending(), 0);
+        QCOMPARE(session().rows(QStringLiteral("77"))->count(), 0);
     }
 
     // Save and load through the preset picker: ten slots, the caption set by the opener, a

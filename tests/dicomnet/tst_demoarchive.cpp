@@ -93,7 +93,7 @@ private slots:
                  QStringLiteral("DEMO42"));
 
         // The worklist provider at the default worklist address and AE title has today's procedures.
-        const DicomPeer wl{dicomNodes().value(DicomNodes::wRemoteNode), m_worklist, QStringLiteral("VELMOR"),
+        const dicom::Peer wl{dicomNodes().value(DicomNodes::wRemoteNode), m_worklist, QStringLiteral("VELMOR"),
                            dicomNodes().value(DicomNodes::wRemoteAE)};
         const auto answers = dicom::WorklistScu(wl.host, wl.port, wl.calledAe)
                                  .run(dicom::WorklistScu::standardIdentifier(QString(), QString(),

@@ -82,7 +82,7 @@ private slots:
         }
         w->StudyRoot->click();
         w->PrintFormat->setCurrentText(QStringLiteral("STANDARD\\2,3"));
-        const DicomPeer storage = dicomNodes().storagePeer();
+        const dicom::Peer storage = dicomNodes().storagePeer();
         QCOMPARE((QStringList{storage.host, QString::number(storage.port), storage.callingAe, storage.calledAe}),
                  (QStringList{"pacs.example", "4242", "WS7", "ARCHIVE"}));
         QCOMPARE(dicomNodes().value(N::PrintFormat), QStringLiteral("STANDARD\\2,3"));

@@ -6,6 +6,7 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/Database.h"
+#include "core/ExamSession.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
@@ -114,6 +115,7 @@ private slots:
         delete frmImageViewer::existing();
         delete frmLog::existing();
         delete frmOptions::loaded();
+        resetSession();
         resetState();
         m_db.reset();
     }
@@ -176,17 +178,17 @@ private slots:
         // A Saved row whose file is gone: the file error is shown, the record and the row still go.
         QVERIFY(QFile::remove(m_list->rowPath(1)));
         m_prompter->shown.clear();
-        m_list->grdFiles->setCurrentCell(0, 0);
+        m_list->grdFiles->setCurrentIndex(m_list->model()->index(0, 0));
         m_list->cmdDel->click();
         QCOMPARE(m_prompter->messages(), QStringList{"File not found: " + m_list->rowPath(ImageRow::make("Saved", "Image", state().Server_Name, "images\\US", relative, "x.dcm", ""))});
         QCOMPARE(records(), 1);
         QCOMPARE(m_list->rowCount(), 1);
-        m_list->grdFiles->setCurrentCell(0, 0);
+        m_list->grdFiles->setCurrentIndex(m_list->model()->index(0, 0));
         m_list->cmdDel->click();
         QVERIFY(!QFile::exists(stored));
         QCOMPARE(records(), 0);
         QCOMPARE(m_list->rowCount(), 0);
-        QCOMPARE(m_list->grdFiles->horizontalHeaderItem(6)->text(), QStringLiteral("FileDir"));
+        QCOMPARE(m_list->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("FileDir"));
     }
 
     // Listing from tblFile: the type from the first dot of the name, case kept; the path from the
@@ -349,9 +351,9 @@ private slots:
         const QString made = dicomFile(QStringLiteral("pacstemp/made.dcm"));
         m_list->GrdFilesAddImage("New", "Image", "localtemp", "", path("cd") + "/", "own.dcm", "");
         m_list->GrdFilesAddImage("New", "Image", "localtemp", "", state().TempFolder, "made.dcm", "");
-        m_list->grdFiles->setCurrentCell(1, 0);
+        m_list->grdFiles->setCurrentIndex(m_list->model()->index(1, 0));
         m_list->cmdDel->click();
-        m_list->grdFiles->setCurrentCell(0, 0);
+        m_list->grdFiles->setCurrentIndex(m_list->model()->index(0, 0));
         m_list->cmdDel->click();
         QCOMPARE(m_list->rowCount(), 0);
         QVERIFY(!QFile::exists(made));

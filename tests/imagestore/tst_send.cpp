@@ -6,6 +6,7 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
+#include "core/ExamSession.h"
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
@@ -94,11 +95,17 @@ private:
             qFatal("cannot write %s", qPrintable(p));
         return p;
     }
+    static SendRequest req(const QList<ImageRow> &rows)
+    {
+        SendRequest r;
+        r.rows = rows;
+        return r;
+    }
     SendHooks hooks(QStringList *log)
     {
         SendHooks h;
         h.log = [log](const QString &line) { *log << line; };
-        h.peer = [this] { return DicomPeer{m_peerHost, m_peerPort, QStringLiteral("WS1"), m_calledAe}; };
+        h.peer = [this] { return dicom::Peer{m_peerHost, m_peerPort, QStringLiteral("WS1"), m_calledAe}; };
         return h;
     }
     QString sendingTo() const
@@ -150,23 +157,22 @@ private slots:
             row("Image", "a.dcm"), row("jpg", "p.jpg"), row("Video", "clip.avi"),
             ImageRow::make(kStatusSaved, "Image", "elsewhere", "ACQUIRE\\US", "2026\\2026-12-05\\00077", "b.dcm", "12"),
             row("BMP", "q.bmp")};
-        SendRequest request{rows, path(QStringLiteral("server")), true};
+        SendRequest request = SendRequest::fromState(rows);
+        request.configuredServerName = path(QStringLiteral("server"));
+        request.overrideServerName = true;
+        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("6")); // numbers taken when sending
 
-        ImageSendWorker worker;
-        QStringList log;
+        // As a job of the session: log lines reach the log window in order, progress the list.
         QList<int> progress;
-        connect(&worker, &ImageSendWorker::logLine, this, [&](const QString &l) { log << l; });
-        connect(&worker, &ImageSendWorker::progress, this, [&](int done, int total) { progress << done * 10 + total; });
-        QSignalSpy finished(&worker, &ImageSendWorker::finished);
-        QVERIFY(worker.start(request));
-        QVERIFY(!worker.start(request));
-        QVERIFY(finished.wait(60000));
-        const auto outcome = finished.at(0).at(0).value<SendOutcome>();
-        QVERIFY2(outcome.ok() && outcome.completed, qPrintable(outcome.failure + outcome.refused));
+        QObject context; // the connection ends with this test
+        connect(&session().jobs(), &JobRunner::progress, &context, [&](const QString &, int done, int total) { progress << done * 10 + total; });
+        frmLog::instance()->txtLog->clear();
+        ImageSend::start(request);
+        QVERIFY(session().jobs().isBusy("00077"));
+        QVERIFY(session().jobs().waitForIdle(60000));
+        const QStringList log = frmLog::instance()->txtLog->toPlainText().split('\n').mid(1);
         QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | WS1 | ORTHANC").arg(m_peerPort), "Send Complete."}));
-        QCOMPARE(progress, (QList<int>{15, 25, 35, 45, 55}));
-        QCOMPARE(outcome.sent, 4);
-        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("6"));
+        QCOMPARE(progress, (QList<int>{5, 15, 25, 35, 45, 55}));
 
         QMap<QString, QJsonObject> byNumber; // pictures by instance number; originals by accession
         for (const QJsonValue &v : instances(orthanc->httpPort())) {
@@ -201,9 +207,8 @@ private slots:
         QCOMPARE(byNumber.value("ACC1").value("PatientName").toString(), QStringLiteral("MODALITY^PATIENT1"));
 
         // Again, synchronously: the DICOM files are the same instances, the pictures new ones.
-        log.clear();
-        const SendOutcome again = ImageSend::send(request, hooks(&log));
-        QVERIFY(again.completed);
+        QStringList again;
+        QVERIFY(ImageSend::send(SendRequest::fromState(request.rows), hooks(&again)).completed);
         QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("8"));
         QCOMPARE(instances(orthanc->httpPort()).size(), 6);
     }
@@ -221,7 +226,7 @@ private slots:
         QVERIFY(wlm->isRunning());
         m_peerPort = wlm->port();
         m_calledAe = QStringLiteral("WLM");
-        SendOutcome o = ImageSend::send({{row("Image", "gone.dcm"), row("Image", "a.dcm"), row("Video", "x.avi")}, {}, false}, hooks(&log));
+        SendOutcome o = ImageSend::send(req({row("Image", "gone.dcm"), row("Image", "a.dcm"), row("Video", "x.avi")}), hooks(&log));
         QCOMPARE(log.size(), 4);
         QCOMPARE(log.at(0), sendingTo());
         QCOMPARE(log.at(1), "Cant read/access " + path("gone.dcm"));
@@ -236,18 +241,18 @@ private slots:
         m_peerPort = orthanc->port();
         m_calledAe = QStringLiteral("ORTHANC");
         log.clear();
-        o = ImageSend::send({{row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        o = ImageSend::send(req({row("Image", "a.dcm")}), hooks(&log));
         QCOMPARE(o.sent, 1);
         const QString patient = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), "/patients")).array().at(0).toString();
         http("PUT", orthanc->httpPort(), "/patients/" + patient + "/protected", "1");
         log.clear();
-        o = ImageSend::send({{row("jpg", "p.jpg"), row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        o = ImageSend::send(req({row("jpg", "p.jpg"), row("Image", "a.dcm")}), hooks(&log));
         QCOMPARE(log, (QStringList{sendingTo(), "Store status 0xA700 for " + path("p.jpg"), "Send Complete."}));
         QCOMPARE(ImageSend::statusLine("x.dcm", 0xb007), QStringLiteral("Store status 0xB007 (warning) for x.dcm"));
 
         // A picture that cannot be read ends the send; the rows after it are not attempted.
         log.clear();
-        o = ImageSend::send({{row("BMP", "nothing.bmp"), row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        o = ImageSend::send(req({row("BMP", "nothing.bmp"), row("Image", "a.dcm")}), hooks(&log));
         QCOMPARE(log.size(), 2);
         QVERIFY2(log.at(1).startsWith("Cannot Send.") && log.at(1).size() > 12, qPrintable(log.at(1)));
         QVERIFY(!o.completed && o.sent == 0);
@@ -260,7 +265,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         log.clear();
-        o = ImageSend::send({{row("Image", "a.dcm"), row("Image", "a.dcm")}, {}, false}, hooks(&log));
+        o = ImageSend::send(req({row("Image", "a.dcm"), row("Image", "a.dcm")}), hooks(&log));
         QVERIFY2(t.elapsed() < 2 * 2000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(log.size(), 2);
         QVERIFY2(log.at(1).startsWith("Cannot Send.") && log.at(1).size() > 12, qPrintable(log.at(1)));
@@ -279,15 +284,15 @@ private slots:
         QStringList log;
         SendHooks h;
         h.log = [&](const QString &l) { log << l; };
-        const SendOutcome o = ImageSend::send({{row("Image", "a.dcm")}, {}, false}, h);
+        const SendOutcome o = ImageSend::send(req({row("Image", "a.dcm")}), h);
         QVERIFY2(o.refused.startsWith("The address of the storage archive, \"no-such-host.invalid\", cannot be found"),
                  qPrintable(o.refused));
         QVERIFY(log.isEmpty());
 
-        const SendOutcome empty = ImageSend::send({}, h);
+        const SendOutcome empty = ImageSend::send(SendRequest(), h);
         QVERIFY(log.isEmpty() && empty.refused.isEmpty() && !empty.completed);
         dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
-        const SendOutcome videos = ImageSend::send({{row("Video", "a.avi"), row("avi", "b.avi")}, {}, false}, h);
+        const SendOutcome videos = ImageSend::send(req({row("Video", "a.avi"), row("avi", "b.avi")}), h);
         QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | LOCAL | VELMOR").arg(archive.serverPort()),
                                    "Send Complete."}));
         QVERIFY(videos.completed && videos.sent == 0);

@@ -97,7 +97,7 @@ private slots:
                                    row("o'brien.dcm"), row("a.dcm")};
         QList<int> progress;
         const SaveOutcome first = ServerStorage::save(*m_db, request(rows),
-                                                      {{}, [&](int done, int total, const QString &) { progress << done << total; }});
+                                                      {{}, [&](int done, int total, const QString &) { progress << done << total; }, {}});
         QVERIFY2(first.ok() && first.folderMessages.isEmpty(), qPrintable(first.failure));
         QCOMPARE(progress, (QList<int>{1, 3, 2, 3, 3, 3}));
         QCOMPARE(files(m_folder), (QStringList{"a.dcm", "o'brien.dcm"}));
@@ -187,7 +187,7 @@ private slots:
         SaveRequest r = request({row("c.dcm")});
         r.serverFolder = "NOSUCH";
         QStringList shown;
-        const SaveOutcome noFolder = ServerStorage::save(*m_db, r, {[&](const QString &m) { shown << m; }, {}});
+        const SaveOutcome noFolder = ServerStorage::save(*m_db, r, {[&](const QString &m) { shown << m; }, {}, {}});
         QString level = m_server + "/NOSUCH/US";
         QStringList expected;
         for (const char *sub : {"", "/2024", "/2024-03-05", "/00123"})
@@ -210,34 +210,6 @@ private slots:
         QCOMPARE(recorded(), QStringList{"a.dcm"});
         QVERIFY(ServerStorage::save(*m_db, request({row("a.dcm"), row("c.dcm")})).ok());
         QCOMPARE(recorded(), (QStringList{"a.dcm", "c.dcm"}));
-    }
-
-    // The worker saves on a thread of its own, with a connection of its own, and reports
-    // progress and the outcome by signals.
-    void workerSavesOffTheCallingThread_data() { addBackendRows(); }
-    void workerSavesOffTheCallingThread()
-    {
-        ORV_FETCH_BACKEND(b);
-        open(b);
-        QList<ImageRow> rows;
-        for (int i = 0; i < 5; ++i) {
-            source(QString("img%1.dcm").arg(i), QByteArray(50000 + i, 'x'));
-            rows << row(QString("img%1.dcm").arg(i));
-        }
-        ServerSaveWorker worker;
-        QThread *savingThread = nullptr;
-        connect(&worker, &ServerSaveWorker::progress, &worker, [&] { savingThread = QThread::currentThread(); },
-                Qt::DirectConnection);
-        QSignalSpy progress(&worker, &ServerSaveWorker::progress);
-        QSignalSpy finished(&worker, &ServerSaveWorker::finished);
-        QVERIFY(worker.start(m_fresh->config(), request(rows)));
-        QVERIFY(finished.wait(60000));
-        QVERIFY2(finished.first().first().value<SaveOutcome>().ok(), qPrintable(finished.first().first().value<SaveOutcome>().failure));
-        QCOMPARE(progress.size(), 5);
-        QCOMPARE(progress.last(), (QVariantList{5, 5, QString("img4.dcm")}));
-        QVERIFY(savingThread && savingThread != QThread::currentThread());
-        QCOMPARE(recorded().size(), 5);
-        verifyRecordsMatchSources();
     }
 
     // A save killed at random moments never leaves a record without its whole file, nor a torn

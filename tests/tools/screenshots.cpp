@@ -119,11 +119,11 @@ int main(int argc, char **argv)
                              "JPGExtended.dcm", "SC_ybr_full_422_uncompressed.dcm", "MR_small_RLE.dcm",
                              "rtdose_1frame.dcm", "JPEG2000.dcm"}) {
         try {
-            viewer->Images().readFile(samples + QLatin1String(name));
+            viewer->Images().add(dicom::Image::fromFile(samples + QLatin1String(name)));
         } catch (const Error &) {
         }
     }
-    viewer->imagesChanged();
+    viewer->Viewer->setBackgroundDecoding(false);
     const auto tiles = [&](const char *button, const QString &file) {
         viewer->findChild<QPushButton *>(QLatin1String(button))->click();
         save(viewer, out, file);

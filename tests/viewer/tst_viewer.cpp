@@ -75,7 +75,6 @@ private:
         m_w->Images().clear();
         for (const Image &i : images)
             m_w->Images().add(i);
-        m_w->imagesChanged();
     }
     void fillUniform(int n)
     {
@@ -113,6 +112,7 @@ void tst_Viewer::init()
     resetSettings();
     m_prompter = ScriptedPrompter::install();
     m_w = frmImageViewer::instance();
+    m_w->Viewer->setBackgroundDecoding(false); // pixels are compared as soon as a tile is shown
     m_w->resize(1000, 700);
     m_w->show();
     m_w->activateWindow();

@@ -7,16 +7,39 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
 namespace orv::dicom {
 
+namespace {
+// What decoding an image gives: its pixels, or why it cannot be shown.
+struct Decoding
+{
+    std::shared_ptr<const DecodedImage> pixels;
+    QString reason;
+};
+
+// Safe on any thread.
+Decoding decodeImage(const Image &image)
+{
+    Decoding d;
+    try {
+        d.pixels = DecodedImage::decode(image);
+    } catch (const std::exception &ex) {
+        d.reason = describe(ex);
+    }
+    return d;
+}
+} // namespace
+
 struct DisplaySurface::Entry
 {
     Image image;
     bool tried = false;
+    QFuture<Decoding> pending; // a decode running in the background
+    bool decoding = false;
     std::shared_ptr<const DecodedImage> pixels;
     QString reason;
 
@@ -73,7 +96,7 @@ void DisplaySurface::setTiles(int rows, int columns)
 
 void DisplaySurface::setCurrentIndex(int index)
 {
-    index = m_images.count() == 0 ? 0 : std::clamp(index, 1, m_images.count());
+    index = m_collection->count() == 0 ? 0 : std::clamp(index, 1, m_collection->count());
     if (index == m_current)
         return;
     m_current = index;
@@ -83,7 +106,7 @@ void DisplaySurface::setCurrentIndex(int index)
 
 Image DisplaySurface::currentImage() const
 {
-    return m_current >= 1 && m_current <= m_images.count() ? m_images.item(m_current) : Image();
+    return m_current >= 1 && m_current <= m_collection->count() ? m_collection->item(m_current) : Image();
 }
 
 QRect DisplaySurface::tileRect(int tile) const
@@ -101,7 +124,7 @@ int DisplaySurface::imageIndexAt(int x, int y) const
     for (int tile = 0; tile < m_rows * m_columns; ++tile)
         if (tileRect(tile).contains(x, y)) {
             const int index = m_current + tile;
-            return index <= m_images.count() ? index : 0;
+            return index <= m_collection->count() ? index : 0;
         }
     return 0;
 }
@@ -109,11 +132,11 @@ int DisplaySurface::imageIndexAt(int x, int y) const
 void DisplaySurface::refresh()
 {
     QSet<const void *> present;
-    for (int i = 1; i <= m_images.count(); ++i)
-        present.insert(m_images.item(i).fileFormat());
+    for (int i = 1; i <= m_collection->count(); ++i)
+        present.insert(m_collection->item(i).fileFormat());
     for (auto it = m_entries.begin(); it != m_entries.end();)
         it = present.contains(it.key()) ? std::next(it) : m_entries.erase(it);
-    m_current = m_images.count() == 0 ? 0 : std::clamp(m_current, 1, m_images.count());
+    m_current = m_collection->count() == 0 ? 0 : std::clamp(m_current, 1, m_collection->count());
     update();
     emit layoutChanged();
 }
@@ -129,18 +152,17 @@ DisplaySurface::Entry &DisplaySurface::entry(const Image &image) const
 }
 
 namespace {
-// Safe on any thread for distinct entries: an entry's image is touched by its decoder only.
 template<typename Entry>
-void decodeEntry(Entry &e)
+void apply(Entry &e, const Decoding &d)
 {
     e.tried = true;
-    try {
-        e.pixels = DecodedImage::decode(e.image);
+    e.decoding = false;
+    e.pixels = d.pixels;
+    e.reason = d.reason;
+    if (e.pixels) {
         e.width = e.pixels->defaultWidth;
         e.level = e.pixels->defaultLevel;
         e.voiLut = !e.pixels->voiLut.empty();
-    } catch (const std::exception &ex) {
-        e.reason = describe(ex);
     }
 }
 } // namespace
@@ -149,24 +171,45 @@ DisplaySurface::Entry &DisplaySurface::decoded(const Image &image) const
 {
     Entry &e = entry(image);
     if (!e.tried)
-        decodeEntry(e);
+        apply(e, e.decoding ? e.pending.result() : decodeImage(e.image));
     return e;
+}
+
+void DisplaySurface::showCollection(ImageCollection *collection)
+{
+    m_collection = collection ? collection : &m_images;
+    refresh();
 }
 
 void DisplaySurface::prepareVisible()
 {
-    QList<Entry *> visible, pending;
+    QList<Entry *> visible;
     for (int tile = 0; tile < m_rows * m_columns && m_current >= 1; ++tile) {
         const int index = m_current + tile;
-        if (index > m_images.count())
+        if (index > m_collection->count())
             break;
-        Entry *e = &entry(m_images.item(index));
+        Entry *e = &entry(m_collection->item(index));
         visible.append(e);
-        if (!e->tried && !pending.contains(e))
-            pending.append(e);
+        if (e->tried || e->decoding)
+            continue;
+        if (!m_backgroundDecoding) {
+            apply(*e, decodeImage(e->image));
+            continue;
+        }
+        // Decoded off the GUI thread; the tile shows when its pixels are there.
+        e->decoding = true;
+        e->pending = QtConcurrent::run(decodeImage, e->image);
+        const void *key = e->image.fileFormat();
+        std::weak_ptr<Entry> weak = m_entries.value(key);
+        e->pending.then(this, [this, weak](const Decoding &d) {
+            const std::shared_ptr<Entry> live = weak.lock();
+            if (!live || live->tried)
+                return;
+            apply(*live, d);
+            redraw(live->image);
+            emit imageValuesChanged();
+        });
     }
-    if (pending.size() > 1)
-        QtConcurrent::blockingMap(pending, [](Entry *e) { decodeEntry(*e); });
     for (const auto &e : std::as_const(m_entries))
         if (e->sampledValid && !visible.contains(e.get())) {
             e->sampledValid = false;
@@ -285,9 +328,9 @@ void DisplaySurface::redraw(const Image &image, bool now)
     const void *key = image.fileFormat();
     for (int tile = 0; tile < m_rows * m_columns; ++tile) {
         const int index = m_current + tile;
-        if (m_current < 1 || index > m_images.count())
+        if (m_current < 1 || index > m_collection->count())
             break;
-        if (m_images.item(index).fileFormat() == key) {
+        if (m_collection->item(index).fileFormat() == key) {
             if (now)
                 repaint(tileRect(tile));
             else
@@ -303,10 +346,10 @@ void DisplaySurface::paintEvent(QPaintEvent *event)
     painter.fillRect(event->rect(), Qt::black);
     for (int tile = 0; tile < m_rows * m_columns; ++tile) {
         const int index = m_current + tile;
-        if (m_current < 1 || index > m_images.count())
+        if (m_current < 1 || index > m_collection->count())
             break;
         if (event->region().intersects(tileRect(tile)))
-            paintTile(painter, tile, m_images.item(index));
+            paintTile(painter, tile, m_collection->item(index));
     }
     painter.setPen(QColor(60, 60, 60));
     for (int tile = 0; tile < m_rows * m_columns; ++tile)
@@ -317,10 +360,13 @@ void DisplaySurface::paintTile(QPainter &painter, int tile, const Image &image)
 {
     const QRect frame = tileRect(tile);
     const QRect inner = frame.adjusted(1, 1, -1, -1);
-    Entry &e = decoded(image);
+    Entry &e = entry(image);
     painter.save();
     painter.setClipRect(inner);
-    if (!e.pixels) {
+    if (!e.tried) {
+        painter.setPen(QColor(120, 120, 120));
+        painter.drawText(inner, Qt::AlignCenter, QStringLiteral("Loading..."));
+    } else if (!e.pixels) {
         painter.setPen(QColor(170, 170, 170));
         painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap,
                          QStringLiteral("Cannot display this image:\n%1").arg(e.reason));

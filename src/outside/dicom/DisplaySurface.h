@@ -28,8 +28,12 @@ public:
     explicit DisplaySurface(QWidget *parent = nullptr);
     ~DisplaySurface() override;
 
-    ImageCollection &images() { return m_images; }
-    const ImageCollection &images() const { return m_images; }
+    // The images shown: the surface's own collection, or the one set by showCollection().
+    ImageCollection &images() { return *m_collection; }
+    const ImageCollection &images() const { return *m_collection; }
+    // Shows `collection` (owned by the caller, outliving the surface or replaced first) in
+    // place of the surface's own; nullptr returns to the own one. Calls refresh().
+    void showCollection(ImageCollection *collection);
 
     int rows() const { return m_rows; }
     int columns() const { return m_columns; }
@@ -88,6 +92,10 @@ public:
     // Repaints the image's tile (with `now`, before returning).
     void redraw(const Image &image, bool now = false);
 
+    // With background decoding a tile whose image is not decoded yet shows "Loading..." while a
+    // thread of the pool decodes it; without (the default), painting decodes first.
+    void setBackgroundDecoding(bool on) { m_backgroundDecoding = on; }
+
     QSize sizeHint() const override { return {640, 640}; }
 
 signals:
@@ -118,6 +126,8 @@ private:
     void paintTile(QPainter &painter, int tile, const Image &image);
 
     ImageCollection m_images;
+    ImageCollection *m_collection = &m_images;
+    bool m_backgroundDecoding = false;
     int m_rows = 1;
     int m_columns = 1;
     int m_current = 0;

@@ -1,6 +1,5 @@
 #include "Image.h"
 
-#include "Network.h"
 #include "Picture.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -464,11 +463,6 @@ void Image::withoutDirectoryAttributes(const std::function<void()> &f)
 {
     const WithoutDirectoryAttributes outOfTheWay(m_file->getDataset(), m_own);
     f();
-}
-
-int Image::send(const QString &host, int port, const QString &callingAe, const QString &calledAe)
-{
-    return StoreScu(host, port, callingAe, calledAe).send(*this);
 }
 
 } // namespace orv::dicom

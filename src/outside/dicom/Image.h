@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <dcmtk/dcmdata/dctagkey.h>
+
 #include <functional>
 #include <memory>
 
@@ -31,6 +33,8 @@ public:
     QList<Attribute> attributes() const { return dataSet().attributes(); }
     Attribute attribute(quint16 group, quint16 element) const { return dataSet().attribute(group, element); }
     void add(quint16 group, quint16 element, const QVariant &value) { dataSet().add(group, element, value); }
+    Attribute attribute(const DcmTagKey &tag) const { return attribute(tag.getGroup(), tag.getElement()); }
+    void add(const DcmTagKey &tag, const QVariant &value) { add(tag.getGroup(), tag.getElement(), value); }
 
     // The text a list of images shows for this one: the one set, else the patient's name.
     QString description() const;
@@ -64,9 +68,6 @@ public:
     // 1..100 applies to JPEG. An existing file is replaced.
     void writeFile(const QString &path, const QString &transferSyntax = QLatin1String(kExplicitLittleEndian),
                    int quality = 100);
-    // C-STORE of this object; returns the DIMSE status (0 = success). Throws Error when no
-    // association could be made or the peer accepts no presentation context for it.
-    int send(const QString &host, int port, const QString &callingAe, const QString &calledAe);
 
     // Display pixels of one frame (0-based), 8 bits per sample. Internal to this layer.
     Picture render(int frame, int frameCountToRender = 1) const;

@@ -25,6 +25,7 @@ class StoreScu
 {
 public:
     StoreScu(const QString &host, int port, const QString &callingAe, const QString &calledAe);
+    explicit StoreScu(const Peer &peer) : m_peer(peer) {}
     // Sends the image and returns the DIMSE status of the C-STORE response (0 = success).
     // Throws Error when the peer cannot be reached, refuses the association, accepts no
     // presentation context for the image's SOP class (the Error's code is then 0x0122, "SOP class

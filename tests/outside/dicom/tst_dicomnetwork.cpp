@@ -84,7 +84,7 @@ void TestDicomNetwork::storescpReceivesWhatWasSent()
     QStringList uids;
     for (const char *ts : {kExplicitLittleEndian, kJpegExtended}) {
         Image img = Image::fromFile(makeImage(QLatin1String(ts), 1, ts));
-        QCOMPARE(img.send(u"127.0.0.1"_s, peer->port(), u"ORVTEST"_s, u"STORESCP"_s), 0);
+        QCOMPARE(StoreScu(u"127.0.0.1"_s, peer->port(), u"ORVTEST"_s, u"STORESCP"_s).send(img), 0);
         uids << img.instanceUid();
     }
     // An object made in memory and never written is completed (UIDs and all) and sent as well.
@@ -108,7 +108,7 @@ void TestDicomNetwork::orthancStoresIdenticalObjects()
     QMap<QString, QString> sentByUid;
     for (const char *ts : {kExplicitLittleEndian, kJpegExtended}) {
         Image img = Image::fromFile(makeImage(u"o"_s + QLatin1String(ts), 3, ts));
-        QCOMPARE(img.send(u"127.0.0.1"_s, peer->port(), u"ORVTEST"_s, u"ORTHANC"_s), 0);
+        QCOMPARE(StoreScu(u"127.0.0.1"_s, peer->port(), u"ORVTEST"_s, u"ORTHANC"_s).send(img), 0);
         sentByUid.insert(img.instanceUid(), contentOf(img, m_dir.filePath(u"sent.bmp"_s)));
     }
     const QJsonArray ids = QJsonDocument::fromJson(httpGet(peer->httpPort(), u"/instances"_s)).array();
@@ -127,7 +127,7 @@ void TestDicomNetwork::orthancStoresIdenticalObjects()
 void TestDicomNetwork::refusalsAndDeadPeersAreErrors()
 {
     Image img = Image::fromFile(makeImage(u"refused"_s, 5, kExplicitLittleEndian));
-    auto sendTo = [&](quint16 port, const QString &called) { return errorOf([&] { img.send(u"127.0.0.1"_s, port, u"ORVTEST"_s, called); }); };
+    auto sendTo = [&](quint16 port, const QString &called) { return errorOf([&] { StoreScu(u"127.0.0.1"_s, port, u"ORVTEST"_s, called).send(img); }); };
     {
         auto peer = PeerProcess::storescp({u"--refuse"_s});
         QVERIFY(sendTo(peer->port(), u"STORESCP"_s).contains(u"rejected"_s));

@@ -1,0 +1,301 @@
+#include "ImageListActions.h"
+
+#include "IdentityStamp.h"
+#include "ImageReading.h"
+#include "ImageSend.h"
+#include "PictureImport.h"
+#include "ServerStorage.h"
+
+#include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
+#include "outside/Error.h"
+#include "outside/Prompter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
+
+namespace orv {
+
+namespace {
+
+// Results are handed to the GUI thread at most this often, so that the windows keep answering
+// however fast files are read.
+constexpr int kBatchMilliseconds = 40;
+
+bool sameFolder(const QString &a, const QString &b)
+{
+    return QDir::cleanPath(nativePath(a)) == QDir::cleanPath(nativePath(b));
+}
+
+bool busy(const QString &transNo) { return session().jobs().isBusy(transNo); }
+
+// Adds to the viewer's image set only while the transaction is open.
+void toViewer(const QString &transNo, const QList<dicom::Image> &images)
+{
+    if (session().isOpen(transNo))
+        session().images().add(images);
+}
+
+// Reads `jobs` in order on the job's thread and hands the results to `deliver` on the GUI
+// thread in batches; with stopAtFailure the first failing job is the last result.
+void readInBatches(JobContext &job, const QList<ReadJob> &jobs, bool stopAtFailure,
+                   const std::function<void(const QList<ReadResult> &)> &deliver)
+{
+    QList<ReadResult> batch;
+    QElapsedTimer sinceBatch;
+    sinceBatch.start();
+    for (int i = 0; i < jobs.size() && !job.cancelled(); ++i) {
+        batch.append(readJob(jobs[i], i));
+        const bool failed = !batch.last().error.isEmpty();
+        if (sinceBatch.elapsed() >= kBatchMilliseconds || (failed && stopAtFailure)) {
+            job.post([deliver, batch] { deliver(batch); });
+            batch.clear();
+            sinceBatch.restart();
+        }
+        if (failed && stopAtFailure)
+            return;
+    }
+    if (!batch.isEmpty())
+        job.post([deliver, batch] { deliver(batch); });
+}
+
+QSet<QString> &pendingReloads()
+{
+    static QSet<QString> pending;
+    return pending;
+}
+
+} // namespace
+
+void ImageListActions::loadImages(const QString &transNo)
+{
+    if (busy(transNo)) {
+        if (pendingReloads().isEmpty())
+            QObject::connect(&session().jobs(), &JobRunner::busyChanged, &session(), [](const QString &no, bool nowBusy) {
+                if (!nowBusy && pendingReloads().remove(no))
+                    loadImages(no);
+            });
+        pendingReloads().insert(transNo);
+        return;
+    }
+    ImageRowsModel *rows = session().rows(transNo);
+    rows->clear();
+    try {
+        rows->reload(LoadImages(state().db(), transNo));
+    } catch (const std::exception &e) {
+        msgBox(nullptr, QStringLiteral("Problem loading. ") + describe(e));
+    }
+}
+
+bool ImageListActions::importPicture(const QString &path, std::function<void()> shown)
+{
+    OpenTransaction &open = openTransaction();
+    const QString transNo = open.value(OpenTransaction::TransNo);
+    if (busy(transNo))
+        return false;
+    const TransactionRecord record = open.record();
+    const int number = open.takeImageNumbers(1);
+    const QString company = state().CompanyName;
+    const QString tempFolder = state().TempFolder;
+    session().jobs().start(transNo, QStringLiteral("import"), [=](JobContext &job) {
+        dicom::Image image;
+        ImageRow row;
+        QString error;
+        try {
+            stampIdentity(image, record, number, company);
+            row = writeStampedPicture(image, path, tempFolder);
+        } catch (const std::exception &e) {
+            error = describe(e);
+        }
+        job.post([=] {
+            if (!error.isEmpty()) {
+                // Nothing was written: the number this stamping took is given back.
+                if (session().isOpen(transNo))
+                    openTransaction().giveBackImageNumbers(number, 1);
+                msgBox(nullptr, error);
+                return;
+            }
+            session().rows(transNo)->append(row);
+            if (session().isOpen(transNo)) {
+                toViewer(transNo, {image});
+                if (shown)
+                    shown();
+            }
+        });
+    });
+    return true;
+}
+
+bool ImageListActions::importDicomFile(const QString &path)
+{
+    const QString transNo = session().openTransNo();
+    if (busy(transNo))
+        return false;
+    const PicturePathParts parts = splitPicturePath(path);
+    const QString folder = path.left(path.size() - parts.fileName.size());
+    session().jobs().start(transNo, QStringLiteral("import"), [=](JobContext &job) {
+        const ReadResult r = readJob({ReadJob::Kind::Dicom, path, {}, {}}, 0);
+        job.post([=] {
+            if (!r.error.isEmpty()) {
+                msgBox(nullptr, r.error);
+                return;
+            }
+            session().rows(transNo)->append(
+                ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder, parts.fileName, QString()));
+            toViewer(transNo, {r.image});
+        });
+    });
+    return true;
+}
+
+bool ImageListActions::importFolder(const QString &typed)
+{
+    const QString transNo = session().openTransNo();
+    if (busy(transNo))
+        return false;
+    const QString folder = typed.endsWith(QLatin1Char('\\')) ? typed : typed + QLatin1Char('\\');
+    session().appendImportLog(transNo, QStringLiteral("\r\nstarting"));
+    session().jobs().start(transNo, QStringLiteral("import"), [=](JobContext &job) {
+        QStringList paths;
+        try {
+            paths = dicomFilesOf(folder);
+        } catch (const std::exception &e) {
+            job.post([why = describe(e)] { msgBox(nullptr, why); });
+            return;
+        }
+        job.progress(0, int(paths.size()));
+        QList<ReadJob> jobs;
+        for (const QString &p : std::as_const(paths))
+            jobs.append({ReadJob::Kind::Dicom, p, {}, {}});
+        auto failed = std::make_shared<bool>(false);
+        readInBatches(job, jobs, true, [=](const QList<ReadResult> &results) {
+            QString lines;
+            QList<dicom::Image> images;
+            ImageRowsModel *rows = session().rows(transNo);
+            for (const ReadResult &r : results) {
+                lines += QStringLiteral("\r\n") + QDir::toNativeSeparators(nativePath(r.path));
+                if (!r.error.isEmpty()) {
+                    *failed = true;
+                    session().appendImportLog(transNo, lines);
+                    toViewer(transNo, images);
+                    msgBox(nullptr, r.error);
+                    return;
+                }
+                rows->append(ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder,
+                                            QFileInfo(r.path).fileName(), QString()));
+                images << r.image;
+                lines += QStringLiteral("\r\n.");
+            }
+            session().appendImportLog(transNo, lines);
+            toViewer(transNo, images);
+            emit session().jobs().progress(transNo, results.last().index + 1, int(jobs.size()));
+        });
+        job.post([=] {
+            if (!*failed && !job.cancelled())
+                session().appendImportLog(transNo, QStringLiteral("\r\ndone"));
+        });
+    });
+    return true;
+}
+
+bool ImageListActions::fillViewer(std::function<void()> then)
+{
+    const QString transNo = session().openTransNo();
+    if (busy(transNo))
+        return false;
+    const bool overridePath = SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
+    QList<ReadJob> jobs;
+    for (const ImageRow &r : session().rows(transNo)->rows()) {
+        const QString type = r.type.toUpper();
+        const QString path = rowFilePath(r, state().Server_Name, overridePath);
+        if (type == QLatin1String("IMAGE"))
+            jobs.append({ReadJob::Kind::Dicom, path, {}, {}});
+        else if (type == QLatin1String("JPG") || type == QLatin1String("BMP"))
+            jobs.append({ReadJob::Kind::Picture, path, type, r.fileName});
+    }
+    JobOptions options;
+    options.total = int(jobs.size());
+    session().jobs().start(
+        transNo, QStringLiteral("fill"),
+        [=](JobContext &job) {
+            job.progress(0, int(jobs.size()));
+            readInBatches(job, jobs, false, [=](const QList<ReadResult> &results) {
+                QList<dicom::Image> images;
+                for (const ReadResult &r : results) {
+                    if (r.missing || !r.error.isEmpty()) {
+                        toViewer(transNo, std::exchange(images, {}));
+                        msgBox(nullptr, r.missing ? QStringLiteral("Cant read/access ") + nativePath(r.path) : r.error);
+                    } else {
+                        images << r.image;
+                    }
+                }
+                toViewer(transNo, images);
+                emit session().jobs().progress(transNo, results.last().index + 1, int(jobs.size()));
+            });
+        },
+        [transNo, then] {
+            if (then && session().isOpen(transNo))
+                then();
+        },
+        options);
+    return true;
+}
+
+bool ImageListActions::deleteRow(int index)
+{
+    const QString transNo = session().openTransNo();
+    ImageRowsModel *rows = session().rows(transNo);
+    if (busy(transNo) || index < 0 || index >= rows->count())
+        return false;
+    const ImageRow r = rows->row(index);
+    const bool overridePath = SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
+    const QString path = nativePath(rowFilePath(r, state().Server_Name, overridePath));
+    // A New row outside the temporary folder stands for the operator's own file, imported where
+    // it lies: the row goes, the file stays.
+    const bool ownFile = r.status == kStatusSaved || (r.status == kStatusNew && sameFolder(r.fileDir, state().TempFolder));
+    if (ownFile) {
+        QFile file(path);
+        if (!QFileInfo::exists(path))
+            msgBox(nullptr, QStringLiteral("File not found: %1").arg(path));
+        else if (!file.remove())
+            msgBox(nullptr, QStringLiteral("Cannot delete %1: %2").arg(path, file.errorString()));
+    }
+    if (r.status == kStatusSaved) {
+        try {
+            state().db().execute(QStringLiteral("delete from pacs..tblFile WHERE file_id=?"), {r.fileId});
+        } catch (const std::exception &e) {
+            msgBox(nullptr, describe(e));
+        }
+    }
+    if (const int at = session().images().indexOfFileId(r.fileName))
+        session().images().removeAt(at);
+    rows->removeAt(index);
+    return true;
+}
+
+bool ImageListActions::save()
+{
+    const QString transNo = session().openTransNo();
+    if (busy(transNo))
+        return false;
+    ImageRowsModel *rows = session().rows(transNo);
+    SaveRequest request = SaveRequest::fromState(rows->rows());
+    request.rowsMark = rows->mark();
+    ServerStorage::start(state().db().config(), request);
+    return true;
+}
+
+bool ImageListActions::send()
+{
+    const QString transNo = session().openTransNo();
+    const QList<ImageRow> list = session().rows(transNo)->rows();
+    if (busy(transNo) || list.isEmpty())
+        return false;
+    ImageSend::start(SendRequest::fromState(list));
+    return true;
+}
+
+} // namespace orv
