@@ -7,7 +7,6 @@
 #include "outside/capture/TestPattern.h"
 #include "outside/capture/V4l2Driver.h"
 
-#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -121,13 +120,11 @@ private slots:
         }
         QVERIFY(c->lastError().startsWith(u"Cannot write "_s) && !QFile::exists(c->FrameFileName()));
         c->setFrameFileName(dir.filePath(u"gone/f.bmp"_s));
-        QVERIFY(!c->CaptureFrame(quality, flags));
-        QVERIFY(c->lastError().contains(u"No such file or directory"_s));
+        QVERIFY(!c->CaptureFrame(quality, flags) && c->lastError().contains(u"No such file or directory"_s));
 
-        c->DisconnectVideo();
+        c->DisconnectVideo(); // no frame
         c->setFrameFileName(dir.filePath(u"g.bmp"_s));
-        QVERIFY(!c->CaptureFrame(quality, flags));
-        QVERIFY(!QFile::exists(c->FrameFileName()));
+        QVERIFY(!c->CaptureFrame(quality, flags) && !QFile::exists(c->FrameFileName()));
     }
 
     // A device node that is gone, or a file that is no device, is refused with the reason.
@@ -160,14 +157,6 @@ private slots:
         writeBitmap(frame, path);
         QCOMPARE(QFileInfo(path).size(), qint64(54 + 16 * 3));
         QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), frame);
-        // The test pattern's frames are full: no column is left unpainted as the bars move.
-        auto c = connected(QSize(640, 480));
-        QTRY_VERIFY(!c->grabFrame().isNull());
-        for (int i = 0; i < 3; ++i, QTest::qWait(250)) {
-            const QImage f = c->grabFrame();
-            for (int x = 0; x < f.width(); ++x)
-                QVERIFY2(QColor(f.pixel(x, 1)).value() > 128, qPrintable(u"column %1 is dark"_s.arg(x)));
-        }
     }
 
     // A preset brings back the frame size, display mode and picture adjustments of its slot;
