@@ -1,10 +1,10 @@
 // The shared routines of the core and the settings store they rest on.
 #include "common/ScriptedPrompter.h"
 #include "common/TestMain.h"
+#include "common/Tools.h"
 #include "core/CoreRoutines.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
-#include "common/Tools.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +14,7 @@
 
 using namespace orv;
 using namespace orv::test;
+using namespace Qt::StringLiterals;
 
 class tst_Routines : public QObject
 {
@@ -21,181 +22,132 @@ class tst_Routines : public QObject
 private slots:
     void init() { resetSettings(); }
 
-    void digitsOnlyKey_data()
+    // Digits and the editing keys pass; everything else is swallowed.
+    void keyFilters()
     {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("digit") << int('7') << int('7');
-        QTest::newRow("letter") << int('a') << 0;
-        QTest::newRow("space") << 32 << 0;
-        QTest::newRow("apostrophe") << int('\'') << 0;
-        QTest::newRow("backspace") << 8 << 8;
-        QTest::newRow("tab") << 9 << 9;
-        QTest::newRow("enter") << 13 << 13;
-    }
-    void digitsOnlyKey()
-    {
-        QFETCH(int, key);
-        QFETCH(int, expected);
-        DigitsOnlyKey(key);
-        QCOMPARE(key, expected);
-    }
-
-    void keyFiltersOnLineEdits()
-    {
+        const std::pair<int, bool> keys[] = {{'7', true}, {'a', false}, {'\'', false}, {8, true}, {13, true}};
+        for (const auto &[key, kept] : keys) {
+            int k = key;
+            DigitsOnlyKey(k);
+            QCOMPARE(k, kept ? key : 0);
+        }
         QLineEdit digits, upper;
         installKeyFilter(&digits, KeyFilter::DigitsOnly);
         installKeyFilter(&upper, KeyFilter::UpperCase);
-        typeText(&digits, QStringLiteral("a1-b2 ü3"));
-        typeText(&upper, QStringLiteral("o'brien müller"));
-        QCOMPARE(digits.text(), QStringLiteral("123"));
-        QCOMPARE(upper.text(), QStringLiteral("O'BRIEN MÜLLER"));
+        typeText(&digits, "a1-b2 ü3");
+        typeText(&upper, "o'brien müller");
         QTest::keyClick(&digits, Qt::Key_Backspace);
-        QCOMPARE(digits.text(), QStringLiteral("12"));
+        QCOMPARE(digits.text(), u"12"_s);
+        QCOMPARE(upper.text(), u"O'BRIEN MÜLLER"_s);
     }
 
     void textRoutines()
     {
-        QCOMPARE(SqlQuote(QStringLiteral("O'Brien's")), QStringLiteral("O''Brien''s"));
-        QString t = QStringLiteral("DOE^JOHN");
-        QCOMPARE(NextToken(t, QStringLiteral("^")), QStringLiteral("DOE"));
-        QCOMPARE(t, QStringLiteral("JOHN"));
-        QCOMPARE(NextToken(t, QStringLiteral("^")), QStringLiteral("JOHN"));
+        QCOMPARE(SqlQuote("O'Brien's"), u"O''Brien''s"_s);
+        QString t = "DOE^JOHN";
+        QCOMPARE(NextToken(t, "^"), u"DOE"_s);
+        QCOMPARE(NextToken(t, "^"), u"JOHN"_s);
         QCOMPARE(t, QString());
-        QString multi = QStringLiteral("a\\\\b");
-        QCOMPARE(NextToken(multi, QStringLiteral("\\\\")), QStringLiteral("a"));
-        QCOMPARE(multi, QStringLiteral("b"));
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}_\\d{2}_\\d{2}_(0\\d|1[0-2])_\\d{2}_\\d{2}_(AM|PM)$")).match(TimeStamp()).hasMatch());
-        QVERIFY(!ComputerName().isEmpty());
-        QVERIFY(!ComputerName().contains(QChar(0)));
-    }
-
-    void requireTextShowsTheMessage()
-    {
+        QString multi = "a\\\\b";
+        QCOMPARE(NextToken(multi, "\\\\"), u"a"_s);
+        QCOMPARE(multi, u"b"_s);
+        QVERIFY(QRegularExpression("^\\d{4}_\\d{2}_\\d{2}_(0\\d|1[0-2])_\\d{2}_\\d{2}_(AM|PM)$").match(TimeStamp()).hasMatch());
         auto *p = ScriptedPrompter::install();
-        QVERIFY(RequireText(QStringLiteral("x"), QStringLiteral("Patient ID is required!")));
-        QVERIFY(p->shown.isEmpty());
-        QVERIFY(!RequireText(QString(), QStringLiteral("Patient ID is required!")));
-        QCOMPARE(p->lastMessage(), QStringLiteral("Patient ID is required!"));
-        QCOMPARE(p->shown.last().icon, Prompter::Icon::Critical);
-        QCOMPARE(p->shown.last().title, QString());
+        QVERIFY(RequireText("x", "Patient ID is required!") && p->shown.isEmpty());
+        QVERIFY(!RequireText(QString(), "Patient ID is required!"));
+        QCOMPARE(p->messages(), QStringList{"Patient ID is required!"});
+        const std::pair<const char *, double> numbers[] = {{"", 0}, {"12abc", 12}, {"  7", 7}, {"-3", -3}, {"2.5x", 2.5}, {"abc", 0}};
+        for (const auto &[text, number] : numbers)
+            QCOMPARE(SettingsStore::numberOf(text), number);
     }
 
     void addLogStartsWithAnEmptyLine()
     {
-        AddLog(QStringLiteral("first"));
-        AddLog(QStringLiteral("second"));
-        QCOMPARE(frmLog::instance()->text(), QStringLiteral("\nfirst\nsecond"));
+        AddLog("first");
+        AddLog("second");
         QVERIFY(frmLog::instance()->isVisible());
+        QCOMPARE(frmLog::instance()->text(), u"\nfirst\nsecond"_s);
         frmLog::instance()->close(); // closing unloads: the next line starts a new log
         QTRY_VERIFY(frmLog::existing() == nullptr);
-        AddLog(QStringLiteral("third"));
-        QCOMPARE(frmLog::instance()->text(), QStringLiteral("\nthird"));
+        AddLog("third");
+        QCOMPARE(frmLog::instance()->text(), u"\nthird"_s);
     }
 
+    // MakePath makes the folders up to the last separator; DeleteFolderTree removes a tree once.
     void folderRoutines()
     {
         QTemporaryDir dir;
         const QString base = dir.path();
-        MakePath(base + QStringLiteral("\\one\\two\\three"));
-        QVERIFY(QDir(base + QStringLiteral("/one/two")).exists() || QDir(base + QStringLiteral("\\one\\two")).exists());
-        MakePath(base + QStringLiteral("/a/b/c"));
-        QVERIFY(QDir(base + QStringLiteral("/a/b")).exists());
-        QVERIFY(!QDir(base + QStringLiteral("/a/b/c")).exists());
-        MakePath(base + QStringLiteral("/a/b/c/"));
-        QVERIFY(QDir(base + QStringLiteral("/a/b/c")).exists());
-
-        QFile f(base + QStringLiteral("/a/b/c/file.dcm"));
+        MakePath(base + "\\one\\two\\three");
+        QVERIFY(QDir(base + "/one/two").exists() || QDir(base + "\\one\\two").exists());
+        MakePath(base + "/a/b/c");
+        QVERIFY(QDir(base + "/a/b").exists() && !QDir(base + "/a/b/c").exists());
+        MakePath(base + "/a/b/c/");
+        QFile f(base + "/a/b/c/file.dcm");
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        QVERIFY(DeleteFolderTree(base + QStringLiteral("/a/")));
-        QVERIFY(!QDir(base + QStringLiteral("/a")).exists());
-        QVERIFY(!DeleteFolderTree(base + QStringLiteral("/a")));
+        QVERIFY(DeleteFolderTree(base + "/a/"));
+        QVERIFY(!QDir(base + "/a").exists());
+        QVERIFY(!DeleteFolderTree(base + "/a"));
     }
 
     void settingsStoreIgnoresCaseAndDeletes()
     {
         SettingsStore &s = settings();
-        QCOMPARE(s.read(QStringLiteral("Orvaline"), QStringLiteral("Main"), QStringLiteral("Nothing"), QStringLiteral("US")),
-                 QStringLiteral("US"));
-        s.write(QStringLiteral("VelmorPACS"), QStringLiteral("Main"), QStringLiteral("CompanyName"), QStringLiteral("A/B \\ C%"));
-        QCOMPARE(s.read(QStringLiteral("velmorPacs"), QStringLiteral("MAIN"), QStringLiteral("companyname")), QStringLiteral("A/B \\ C%"));
-        s.write(QStringLiteral("PACS"), QStringLiteral("WindowSize"), QStringLiteral("Image Location/Configuration Width"), QStringLiteral("640"));
-        s.write(QStringLiteral("PACS"), QStringLiteral("Other"), QStringLiteral("Key"), QStringLiteral("kept"));
-        s.write(QStringLiteral("Orvaline"), QStringLiteral("Main"), QStringLiteral("AcquireModalityCode"), QStringLiteral("ES"));
-        s.deleteApplication(QStringLiteral("ORVALINE"));
-        QCOMPARE(s.read(QStringLiteral("Orvaline"), QStringLiteral("Main"), QStringLiteral("AcquireModalityCode"), QStringLiteral("US")),
-                 QStringLiteral("US"));
-        QCOMPARE(s.read(QStringLiteral("VELMORPACS"), QStringLiteral("main"), QStringLiteral("CompanyName")), QStringLiteral("A/B \\ C%"));
-        s.deleteSection(QStringLiteral("pacs"), QStringLiteral("windowsize"));
-        QCOMPARE(s.read(QStringLiteral("PACS"), QStringLiteral("WindowSize"), QStringLiteral("Image Location/Configuration Width")), QString());
-        QCOMPARE(s.read(QStringLiteral("PACS"), QStringLiteral("Other"), QStringLiteral("Key")), QStringLiteral("kept"));
+        QCOMPARE(s.read("Orvaline", "Main", "Nothing", "US"), u"US"_s);
+        s.write("VelmorPACS", "Main", "CompanyName", "A/B \\ C%");
+        QCOMPARE(s.read("velmorPacs", "MAIN", "companyname"), u"A/B \\ C%"_s);
+        s.write("PACS", "WindowSize", "Image Location/Configuration Width", "640");
+        s.write("PACS", "Other", "Key", "kept");
+        s.write("Orvaline", "Main", "AcquireModalityCode", "ES");
+        s.deleteApplication("ORVALINE");
+        QCOMPARE(s.read("Orvaline", "Main", "AcquireModalityCode", "US"), u"US"_s);
+        QCOMPARE(s.read("VELMORPACS", "main", "CompanyName"), u"A/B \\ C%"_s);
+        s.deleteSection("pacs", "windowsize");
+        QCOMPARE(s.read("PACS", "WindowSize", "Image Location/Configuration Width"), QString());
+        QCOMPARE(s.read("PACS", "Other", "Key"), u"kept"_s);
         // Another store on the same file sees what was written (the next start).
-        SettingsStore again(s.fileName());
-        QCOMPARE(again.read(QStringLiteral("velmorpacs"), QStringLiteral("Main"), QStringLiteral("CompanyName")), QStringLiteral("A/B \\ C%"));
-    }
-
-    void numbersAreReadFromTheStartOfTheText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("number");
-        QTest::newRow("empty") << QString() << 0.0;
-        QTest::newRow("plain") << QStringLiteral("1") << 1.0;
-        QTest::newRow("trailing text") << QStringLiteral("12abc") << 12.0;
-        QTest::newRow("leading blanks") << QStringLiteral("  7") << 7.0;
-        QTest::newRow("negative") << QStringLiteral("-3") << -3.0;
-        QTest::newRow("decimal") << QStringLiteral("2.5x") << 2.5;
-        QTest::newRow("not a number") << QStringLiteral("abc") << 0.0;
-    }
-    void numbersAreReadFromTheStartOfTheText()
-    {
-        QFETCH(QString, text);
-        QFETCH(double, number);
-        QCOMPARE(SettingsStore::numberOf(text), number);
+        QCOMPARE(SettingsStore(s.fileName()).read("velmorpacs", "Main", "CompanyName"), u"A/B \\ C%"_s);
     }
 
     void windowPlacementRoundTrip()
     {
-        QWidget w;
-        w.setWindowTitle(QStringLiteral("Transaction"));
-        w.resize(300, 200);
         SettingsStore &s = settings();
-        const QString section = QStringLiteral("WindowSize");
-        s.write(QStringLiteral("PACS"), section, QStringLiteral("Transaction Width"), QStringLiteral("640"));
-        s.write(QStringLiteral("PACS"), section, QStringLiteral("Transaction Height"), QStringLiteral("0"));
-        s.write(QStringLiteral("PACS"), section, QStringLiteral("Transaction Left"), QStringLiteral("0"));
-        s.write(QStringLiteral("PACS"), section, QStringLiteral("Transaction Top"), QStringLiteral("77"));
+        auto store = [&](const QString &key, const QString &value) { s.write("PACS", "WindowSize", key, value); };
+        auto stored = [&](const QString &key) { return s.read("PACS", "WindowSize", key); };
+        store("Transaction Width", "640");
+        store("Transaction Height", "0");
+        store("Transaction Left", "0");
+        store("Transaction Top", "77");
+        QWidget w;
+        w.setWindowTitle("Transaction");
+        w.resize(300, 200);
         w.move(15, 5);
         RestoreWindow(&w);
-        QCOMPARE(w.width(), 640);
-        QCOMPARE(w.height(), 200);    // 0 keeps the designed height
-        QCOMPARE(w.x(), 15);          // a stored Left of 0 keeps the designed position
-        QCOMPARE(w.y(), 77);
+        QCOMPARE(w.size(), QSize(640, 200)); // 0 keeps the designed height
+        QCOMPARE(w.pos(), QPoint(15, 77));   // a stored Left of 0 keeps the designed position
         QVERIFY(!(w.windowState() & Qt::WindowMaximized));
-        s.write(QStringLiteral("PACS"), section, QStringLiteral("Transaction WinState"), QStringLiteral("1"));
-        QWidget minimised;
-        minimised.setWindowTitle(QStringLiteral("Transaction"));
-        RestoreWindow(&minimised);
-        QVERIFY(minimised.windowState() & Qt::WindowMaximized); // stored minimised comes back maximised
-
-        QWidget fixed;
-        fixed.setWindowTitle(QStringLiteral("Transaction"));
+        store("Transaction WinState", "1");
+        QWidget minimised, fixed;
+        for (QWidget *other : {&minimised, &fixed})
+            other->setWindowTitle("Transaction");
         fixed.setFixedSize(120, 80);
+        RestoreWindow(&minimised);
         RestoreWindow(&fixed);
-        QCOMPARE(fixed.size(), QSize(120, 80)); // a fixed border keeps its size
+        QVERIFY(minimised.windowState() & Qt::WindowMaximized); // stored minimised comes back maximised
+        QCOMPARE(fixed.size(), QSize(120, 80));                 // a fixed border keeps its size
 
         QWidget saved;
-        saved.setWindowTitle(QStringLiteral("Saved Window"));
+        saved.setWindowTitle("Saved Window");
         saved.resize(410, 220);
         saved.show();
         SaveWindow(&saved);
-        QCOMPARE(s.read(QStringLiteral("PACS"), section, QStringLiteral("Saved Window Width")), QStringLiteral("410"));
-        QCOMPARE(s.read(QStringLiteral("PACS"), section, QStringLiteral("Saved Window Height")), QStringLiteral("220"));
-        QCOMPARE(s.read(QStringLiteral("PACS"), section, QStringLiteral("Saved Window WinState")), QStringLiteral("0"));
+        QCOMPARE((QStringList{stored("Saved Window Width"), stored("Saved Window Height"), stored("Saved Window WinState")}),
+                 (QStringList{"410", "220", "0"}));
         saved.showMinimized();
-        s.write(QStringLiteral("PACS"), section, QStringLiteral("Saved Window WinState"), QStringLiteral("2"));
-        SaveWindow(&saved);
-        QCOMPARE(s.read(QStringLiteral("PACS"), section, QStringLiteral("Saved Window WinState")), QStringLiteral("2"));
+        store("Saved Window WinState", "2");
+        SaveWindow(&saved); // a minimised window keeps its stored placement
+        QCOMPARE(stored("Saved Window WinState"), u"2"_s);
     }
 };
 

@@ -14,62 +14,57 @@
 
 using namespace orv;
 using namespace orv::test;
+using namespace Qt::StringLiterals;
 
 namespace {
-const QString Day1 = QStringLiteral("12/04/2026");
-const QString Day2 = QStringLiteral("12/05/2026");
+const QString Day1 = "12/04/2026";
+const QString Day2 = "12/05/2026";
 
-void patient(Connection &db, int id, const QVariant &last, const QVariant &first, const QVariant &middle)
+// A patient; a null pointer stands for a NULL name.
+void patient(Connection &db, int id, const char *last, const char *first, const char *middle)
 {
-    db.execute(QStringLiteral("INSERT INTO pacs..tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) "
-                              "VALUES(?,?,?,?,?,?)"),
-               {id, last, first, middle, QStringLiteral("03/14/1958"), QStringLiteral("F")});
+    const auto text = [](const char *t) { return t ? QVariant(QString::fromUtf8(t)) : QVariant(); };
+    db.execute("INSERT INTO pacs..tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) VALUES(?,?,?,?,?,?)",
+               {id, text(last), text(first), text(middle), "03/14/1958", "F"});
 }
 
 void master(Connection &db, const QString &hospnum, const QString &last, const QString &first)
 {
-    db.execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) VALUES(?,?,?,?,?,?)"),
-               {hospnum, last, first, QVariant(), QStringLiteral("01/02/1970"), QStringLiteral("M")});
+    db.execute("INSERT INTO Patient_Data..tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) VALUES(?,?,?,?,?,?)",
+               {hospnum, last, first, QVariant(), "01/02/1970", "M"});
 }
 
 void transaction(Connection &db, const QString &no, const QVariant &patientId, const QVariant &modality, const QString &date,
                  bool interpreted)
 {
     const QString hospnum = patientId.isNull() ? QString() : QLatin1Char('H') + patientId.toString();
-    db.execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,interpretation) "
-                              "VALUES(?,?,?,?,?,Convert(varchar(10),?,101),?)"),
-               {no, patientId, hospnum, modality, QStringLiteral("US01"), date,
-                interpreted ? QVariant(QStringLiteral("Normal.")) : QVariant()});
+    db.execute("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,interpretation) "
+               "VALUES(?,?,?,?,?,Convert(varchar(10),?,101),?)",
+               {no, patientId, hospnum, modality, "US01", date, interpreted ? QVariant("Normal.") : QVariant()});
 }
 
-// The rows as the list shows them, every row fetched.
-QList<QStringList> listed(Connection &db, const SearchFilter &f)
+// The rows as the list shows them, every row fetched; or, with `atOnce`, the rows of the
+// statement from its pieces read in one go.
+QList<QStringList> rowsOf(Connection &db, const SearchFilter &f, bool atOnce)
 {
+    QList<QStringList> rows;
+    if (atOnce) {
+        const Statement s = listStatementFromPieces(f);
+        for (RecordSet rs = db.query(s.sql, s.params); !rs.eof(); rs.moveNext()) {
+            rows << QStringList();
+            for (int c = 0; c < rs.columns().size(); ++c)
+                rows.last() << rs.text(c);
+        }
+        return rows;
+    }
     TransactionListModel model;
     model.search(db, searchStatement(f));
     while (model.canFetchMore(QModelIndex()))
         model.fetchMore(QModelIndex());
-    QList<QStringList> rows;
     for (int r = 0; r < model.rowCount(); ++r) {
-        QStringList row;
+        rows << QStringList();
         for (int c = 0; c < TransactionListModel::ColumnCount; ++c)
-            row << model.text(r, c);
-        rows << row;
-    }
-    return rows;
-}
-
-// The rows of the statement from its pieces, read at once.
-QList<QStringList> readAtOnce(Connection &db, const SearchFilter &f)
-{
-    const Statement s = listStatementFromPieces(f);
-    RecordSet rs = db.query(s.sql, s.params);
-    QList<QStringList> rows;
-    for (; !rs.eof(); rs.moveNext()) {
-        QStringList row;
-        for (int c = 0; c < rs.columns().size(); ++c)
-            row << rs.text(c);
-        rows << row;
+            rows.last() << model.text(r, c);
     }
     return rows;
 }
@@ -77,35 +72,23 @@ QList<QStringList> readAtOnce(Connection &db, const SearchFilter &f)
 // The first filter whose rows differ, described; empty when all agree.
 QString firstDifference(Connection &db, int *compared)
 {
-    const QStringList texts = {QString(), QStringLiteral("A"), QStringLiteral("ab"), QStringLiteral("O'B"), QStringLiteral("1"),
-                               QStringLiteral("5"), QStringLiteral("%"), QStringLiteral("O_"), QStringLiteral("Z"),
-                               QStringLiteral("AAR"), QStringLiteral("MOV"), QStringLiteral("1ST"), QStringLiteral("MH1"),
-                               QStringLiteral("mh")};
-    for (int hosp : {0, 1})
-        for (const QString &modality : {QString(), QStringLiteral("US")})
-            for (const QString &text : texts)
-                for (bool dated : {false, true})
-                    for (bool pending : {false, true}) {
-                        SearchFilter f;
-                        f.useHospPat = hosp;
-                        f.modality = modality;
-                        f.text = text;
-                        f.dateSpecified = dated;
-                        f.date = QDate(2026, 12, 5);
-                        f.pendingOnly = pending;
-                        const QList<QStringList> expected = readAtOnce(db, f);
-                        const QList<QStringList> actual = listed(db, f);
-                        ++*compared;
-                        if (actual == expected)
-                            continue;
-                        QString where = QStringLiteral("hosp %1, modality '%2', text '%3', dated %4, pending %5: ")
-                                            .arg(hosp).arg(modality, text).arg(dated).arg(pending);
-                        for (qsizetype r = 0; r < qMax(actual.size(), expected.size()); ++r)
-                            if (actual.value(r) != expected.value(r))
-                                return where + QStringLiteral("row %1 is [%2], expected [%3] (%4 rows, expected %5)")
-                                                   .arg(r).arg(actual.value(r).join(QLatin1Char('|')), expected.value(r).join(QLatin1Char('|')))
-                                                   .arg(actual.size()).arg(expected.size());
-                    }
+    const QStringList texts = {"", "A", "ab", "O'B", "1", "5", "%", "O_", "Z", "AAR", "MOV", "1ST", "MH1", "mh"};
+    for (int filter = 0; filter < 2 * 2 * 2 * 2 * int(texts.size()); ++filter) {
+        SearchFilter f;
+        f.useHospPat = filter & 1;
+        f.modality = filter & 2 ? "US" : "";
+        f.dateSpecified = filter & 4;
+        f.date = QDate(2026, 12, 5);
+        f.pendingOnly = filter & 8;
+        f.text = texts[filter >> 4];
+        const QList<QStringList> expected = rowsOf(db, f, true), actual = rowsOf(db, f, false);
+        ++*compared;
+        for (qsizetype r = 0; r < qMax(actual.size(), expected.size()); ++r)
+            if (actual.value(r) != expected.value(r))
+                return u"hosp %1, modality '%2', text '%3', dated %4, pending %5: row %6 is [%7], expected [%8]"_s
+                    .arg(f.useHospPat).arg(f.modality, f.text).arg(f.dateSpecified).arg(f.pendingOnly).arg(r)
+                    .arg(actual.value(r).join('|'), expected.value(r).join('|'));
+    }
     return {};
 }
 } // namespace
@@ -123,59 +106,54 @@ private slots:
             // The rows exist before the schema that copies the patients' names into the transactions.
             auto db = Connection::open(fresh.config());
             Q_INIT_RESOURCE(core);
-            QFile first(QStringLiteral(":/schema/%1/001_initial.sql").arg(b == Backend::SQLite ? "sqlite" : "postgres"));
+            QFile first(u":/schema/%1/001_initial.sql"_s.arg(b == Backend::SQLite ? "sqlite" : "postgres"));
             QVERIFY(first.open(QIODevice::ReadOnly));
             db->executeScript(QString::fromUtf8(first.readAll()));
-            db->execute(QStringLiteral("INSERT INTO pacs..tblExam(exam_id, exam_name, modality_code) VALUES('US01', 'ABDOMEN', 'US')"));
-            patient(*db, 12, QStringLiteral("O'BRIEN"), QStringLiteral("SEAN"), QVariant());
-            patient(*db, 13, QStringLiteral("ABAD"), QStringLiteral("ROSA"), QStringLiteral("M"));
-            patient(*db, 14, QStringLiteral("ABAD"), QStringLiteral("ROSA"), QStringLiteral("M"));
-            patient(*db, 15, QStringLiteral("ABAD"), QStringLiteral("ROSA"), QVariant());
-            patient(*db, 16, QStringLiteral("abad"), QStringLiteral("ana"), QString(""));
-            patient(*db, 17, QVariant(), QStringLiteral("X"), QVariant());
-            patient(*db, 18, QStringLiteral("ZED"), QStringLiteral("ZOE"), QStringLiteral("Q"));
-            patient(*db, 19, QStringLiteral("MOVE"), QStringLiteral("MAX"), QVariant());
-            patient(*db, 20, QStringLiteral("OLDNUM"), QStringLiteral("ODA"), QVariant());
-            patient(*db, 22, QStringLiteral("1ST"), QStringLiteral("ONE"), QVariant());
-            patient(*db, 23, QStringLiteral("O_NEIL"), QStringLiteral("UNA"), QVariant());
+            db->execute("INSERT INTO pacs..tblExam(exam_id, exam_name, modality_code) VALUES('US01', 'ABDOMEN', 'US')");
+            const struct { int id; const char *last, *first, *middle; } patients[] = {
+                {12, "O'BRIEN", "SEAN", nullptr}, {13, "ABAD", "ROSA", "M"}, {14, "ABAD", "ROSA", "M"}, {15, "ABAD", "ROSA", nullptr},
+                {16, "abad", "ana", ""}, {17, nullptr, "X", nullptr}, {18, "ZED", "ZOE", "Q"}, {19, "MOVE", "MAX", nullptr},
+                {20, "OLDNUM", "ODA", nullptr}, {22, "1ST", "ONE", nullptr}, {23, "O_NEIL", "UNA", nullptr}};
+            for (const auto &p : patients)
+                patient(*db, p.id, p.last, p.first, p.middle);
             for (const char *h : {"H12", "H13", "H16", "H17", "H19", "H22"})
-                master(*db, QLatin1String(h), QStringLiteral("M") + QLatin1String(h), QStringLiteral("F"));
-            master(*db, QStringLiteral("H15"), QStringLiteral("MH13"), QStringLiteral("F")); // the names of H13
-            db->execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum,FirstName) VALUES('H012','NONAME')"));
-            transaction(*db, QStringLiteral("5"), QVariant(), QStringLiteral("US"), Day2, false);
-            transaction(*db, QStringLiteral("50"), QStringLiteral("012"), QStringLiteral("US"), Day2, false); // not patient 12
-            transaction(*db, QStringLiteral("51"), QStringLiteral("99"), QStringLiteral("US"), Day1, false);  // no such patient yet
-            transaction(*db, QStringLiteral("52"), QStringLiteral("12"), QStringLiteral("CT"), Day2, true);
-            transaction(*db, QStringLiteral("53"), QStringLiteral("13"), QVariant(), Day2, false);
-            db->execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID) VALUES('54','13','H13','US')"));
-            transaction(*db, QStringLiteral("60"), QStringLiteral("13"), QStringLiteral("US"), Day2, false);
-            transaction(*db, QStringLiteral("61"), QStringLiteral("18"), QStringLiteral("US"), Day2, false);
-            transaction(*db, QStringLiteral("62"), QStringLiteral("21"), QStringLiteral("US"), Day2, false);
+                master(*db, h, u"M"_s + h, "F");
+            master(*db, "H15", "MH13", "F"); // the names of H13
+            db->execute("INSERT INTO Patient_Data..tbMaster(HospNum,FirstName) VALUES('H012','NONAME')");
+            transaction(*db, "5", QVariant(), "US", Day2, false);
+            transaction(*db, "50", "012", "US", Day2, false); // not patient 12
+            transaction(*db, "51", "99", "US", Day1, false);  // no such patient yet
+            transaction(*db, "52", "12", "CT", Day2, true);
+            transaction(*db, "53", "13", QVariant(), Day2, false);
+            db->execute("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID) VALUES('54','13','H13','US')");
+            transaction(*db, "60", "13", "US", Day2, false);
+            transaction(*db, "61", "18", "US", Day2, false);
+            transaction(*db, "62", "21", "US", Day2, false);
             const QStringList cycle = {"12", "13", "14", "15", "16", "17", "18", "19", "20", "22", "23", "", "012"};
             for (int i = 0; i < 480; ++i) // more rows than a screen, names shared across screens
                 transaction(*db, QString::number(100 + i * 7 % 480), cycle[i % cycle.size()].isEmpty() ? QVariant() : QVariant(cycle[i % cycle.size()]),
-                            QStringLiteral("US"), i % 3 ? Day2 : Day1, i % 4 == 0);
+                            "US", i % 3 ? Day2 : Day1, i % 4 == 0);
         }
         auto db = openDepartmentDatabase(fresh.config());
         int compared = 0;
         QString difference = firstDifference(*db, &compared);
-        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("after the upgrade: ") + difference));
+        QVERIFY2(difference.isEmpty(), qPrintable("after the upgrade: " + difference));
 
         // Renames, a new registration number, a deleted patient, a patient who arrives after
         // the transaction, transactions moved to another patient or none, new transactions.
-        db->execute(QStringLiteral("UPDATE pacs..tblPatient SET name_last='AARON' WHERE patient_id=19"));
-        db->execute(QStringLiteral("UPDATE pacs..tblPatient SET name_middle=NULL, name_first='ROSE' WHERE patient_id=14"));
-        db->execute(QStringLiteral("UPDATE pacs..tblPatient SET patient_id=21 WHERE patient_id=20"));
-        db->execute(QStringLiteral("DELETE FROM pacs..tblPatient WHERE patient_id=18"));
-        patient(*db, 99, QStringLiteral("ZULU"), QStringLiteral("ZIA"), QVariant());
-        db->execute(QStringLiteral("UPDATE pacs..tblTransaction SET patient_id='19' WHERE trans_no='60'"));
-        db->execute(QStringLiteral("UPDATE pacs..tblTransaction SET patient_id=NULL WHERE trans_no='53'"));
-        db->execute(QStringLiteral("UPDATE pacs..tblTransaction SET patient_id='13' WHERE trans_no='5'"));
-        transaction(*db, QStringLiteral("70"), QStringLiteral("12"), QStringLiteral("US"), Day2, false);
-        transaction(*db, QStringLiteral("71"), QStringLiteral("012"), QStringLiteral("US"), Day2, false);
-        transaction(*db, QStringLiteral("72"), QStringLiteral("99"), QStringLiteral("US"), Day2, false);
+        db->execute("UPDATE pacs..tblPatient SET name_last='AARON' WHERE patient_id=19");
+        db->execute("UPDATE pacs..tblPatient SET name_middle=NULL, name_first='ROSE' WHERE patient_id=14");
+        db->execute("UPDATE pacs..tblPatient SET patient_id=21 WHERE patient_id=20");
+        db->execute("DELETE FROM pacs..tblPatient WHERE patient_id=18");
+        patient(*db, 99, "ZULU", "ZIA", nullptr);
+        db->execute("UPDATE pacs..tblTransaction SET patient_id='19' WHERE trans_no='60'");
+        db->execute("UPDATE pacs..tblTransaction SET patient_id=NULL WHERE trans_no='53'");
+        db->execute("UPDATE pacs..tblTransaction SET patient_id='13' WHERE trans_no='5'");
+        transaction(*db, "70", "12", "US", Day2, false);
+        transaction(*db, "71", "012", "US", Day2, false);
+        transaction(*db, "72", "99", "US", Day2, false);
         difference = firstDifference(*db, &compared);
-        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("after the changes: ") + difference));
+        QVERIFY2(difference.isEmpty(), qPrintable("after the changes: " + difference));
         QCOMPARE(compared, 2 * 224);
     }
 
@@ -186,19 +164,19 @@ private slots:
         ORV_FETCH_BACKEND(b);
         FreshDatabase fresh(b);
         auto db = openDepartmentDatabase(fresh.config());
-        patient(*db, 1, QStringLiteral("BB"), QStringLiteral("B"), QVariant());
+        patient(*db, 1, "BB", "B", nullptr);
         QSet<QString> before;
         for (int i = 0; i < 450; ++i) {
-            transaction(*db, QString::number(1000 + i), QStringLiteral("1"), QStringLiteral("US"), Day2, false);
+            transaction(*db, QString::number(1000 + i), "1", "US", Day2, false);
             before.insert(QString::number(1000 + i));
         }
         SearchFilter f;
-        f.modality = QStringLiteral("US");
+        f.modality = "US";
         TransactionListModel model;
         model.search(*db, searchStatement(f));
         QCOMPARE(model.rowCount(), TransactionListModel::FetchSize);
-        QCOMPARE(model.text(0, 1), QStringLiteral("1449"));
-        transaction(*db, QStringLiteral("1"), QVariant(), QStringLiteral("US"), Day2, false); // sorts first
+        QCOMPARE(model.text(0, 1), u"1449"_s);
+        transaction(*db, "1", QVariant(), "US", Day2, false); // sorts first
         while (model.canFetchMore(QModelIndex()))
             model.fetchMore(QModelIndex());
         QSet<QString> seen;
