@@ -696,6 +696,7 @@ void frmAcquire::closeEvent(QCloseEvent *event)
     // Frames still being written are listed by the session after the window has gone.
     if (actiVideoX1->VideoConnected())
         actiVideoX1->DisconnectVideo();
+    SettingsStore::Batch batch(settings());
     writeSetting(QStringLiteral("Type"), lstCODECs->currentRow());
     writeSetting(QStringLiteral("Audio"), cmbAudioFormat->currentIndex());
     writeSetting(QStringLiteral("CaptureAudio"), chkCaptureAudio->isChecked() ? 1 : 0);

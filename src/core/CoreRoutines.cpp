@@ -90,6 +90,7 @@ void SaveWindow(QWidget *window)
     if (!window)
         return;
     SettingsStore &s = settings();
+    SettingsStore::Batch batch(s);
     const QString section = QStringLiteral("WindowSize");
     const QRect g = window->isMaximized() || window->isMinimized() ? window->normalGeometry() : window->geometry();
     const QRect frame = window->isMaximized() || window->isMinimized() ? g : window->frameGeometry();

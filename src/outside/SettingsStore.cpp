@@ -47,7 +47,26 @@ void SettingsStore::write(const QString &application, const QString &section, co
 {
     QMutexLocker lock(&m_mutex);
     m_settings->setValue(group(application, section) + QLatin1Char('/') + keyName(key), value);
-    m_settings->sync();
+    syncUnlessBatched();
+}
+
+void SettingsStore::syncUnlessBatched()
+{
+    if (m_batches == 0)
+        m_settings->sync();
+}
+
+SettingsStore::Batch::Batch(SettingsStore &store) : m_store(store)
+{
+    QMutexLocker lock(&m_store.m_mutex);
+    ++m_store.m_batches;
+}
+
+SettingsStore::Batch::~Batch()
+{
+    QMutexLocker lock(&m_store.m_mutex);
+    if (--m_store.m_batches == 0)
+        m_store.m_settings->sync();
 }
 
 void SettingsStore::deleteApplication(const QString &application)

@@ -24,6 +24,20 @@ public:
     void deleteSection(const QString &application, const QString &section);
     QString fileName() const;
 
+    // Writes made while a batch lives reach the file together when the last batch ends (one
+    // flush to disk instead of one per value).
+    class Batch
+    {
+    public:
+        explicit Batch(SettingsStore &store);
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        SettingsStore &m_store;
+    };
+
     // The number at the start of a text (sign, digits, one decimal point), 0 when there is none.
     static double numberOf(const QString &text, bool *found = nullptr);
     static int intOf(const QString &text) { return int(numberOf(text)); }
@@ -32,8 +46,11 @@ private:
     static QString group(const QString &application, const QString &section);
     static QString keyName(const QString &key);
 
+    void syncUnlessBatched();
+
     mutable QMutex m_mutex;
     std::unique_ptr<QSettings> m_settings;
+    int m_batches = 0;
 };
 
 } // namespace orv
