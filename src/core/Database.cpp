@@ -136,30 +136,25 @@ void ensureSchema(Connection &db)
     if (schemaVersion(db) >= latest)
         return;
     // Workstations starting at once on a new database: one creates the schema, the others wait.
-    db.executeScript(db.backend() == Backend::SQLite ? QStringLiteral("BEGIN IMMEDIATE;")
-                                                     : QStringLiteral("BEGIN;\nSELECT pg_advisory_xact_lock(704211);"));
-    try {
-        const int current = schemaVersion(db);
-        for (const QString &name : files) {
-            if (versionOf(name) <= current)
-                continue;
-            QFile f(dir.filePath(name));
-            if (!f.open(QIODevice::ReadOnly))
-                throw Error(QStringLiteral("Cannot read the schema file %1.").arg(name));
-            try {
-                db.executeScript(QString::fromUtf8(f.readAll()));
-            } catch (const Error &e) {
-                throw Error(QStringLiteral("Cannot create the database schema (%1): %2").arg(name, e.description()));
+    db.runInTransaction(
+        [&] {
+            if (db.backend() == Backend::PostgreSQL)
+                db.execute(QStringLiteral("SELECT pg_advisory_xact_lock(704211)"));
+            const int current = schemaVersion(db);
+            for (const QString &name : files) {
+                if (versionOf(name) <= current)
+                    continue;
+                QFile f(dir.filePath(name));
+                if (!f.open(QIODevice::ReadOnly))
+                    throw Error(QStringLiteral("Cannot read the schema file %1.").arg(name));
+                try {
+                    db.executeScript(QString::fromUtf8(f.readAll()));
+                } catch (const Error &e) {
+                    throw Error(QStringLiteral("Cannot create the database schema (%1): %2").arg(name, e.description()));
+                }
             }
-        }
-        db.executeScript(QStringLiteral("COMMIT;"));
-    } catch (...) {
-        try {
-            db.executeScript(QStringLiteral("ROLLBACK;"));
-        } catch (const Error &) {
-        }
-        throw;
-    }
+        },
+        true);
 }
 
 } // namespace orv

@@ -305,41 +305,52 @@ bool Cursor::fetch(int count, QList<QStringList> &rows)
     return !m_atEnd;
 }
 
+void Connection::begin(bool immediate)
+{
+    // SQLite takes its write lock at the first write unless asked at the start; the drivers'
+    // own transaction start cannot ask.
+    if (immediate && m_config.backend == Backend::SQLite) {
+        execute(QStringLiteral("BEGIN IMMEDIATE"));
+        return;
+    }
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        throw Error(QStringLiteral("Cannot start a transaction: %1").arg(db.lastError().text()));
+}
+
 void Connection::runLocked(const QString &table, const std::function<void()> &work)
 {
     QVariantList none;
     const QString name = translate(table, none);
-    switch (m_config.backend) {
-    case Backend::SQLite: execute(QStringLiteral("BEGIN IMMEDIATE")); break;
-    case Backend::PostgreSQL:
-        execute(QStringLiteral("BEGIN"));
-        execute(QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE").arg(name));
-        break;
-    case Backend::SqlServer:
-        execute(QStringLiteral("BEGIN TRANSACTION"));
-        execute(QStringLiteral("SELECT COUNT(*) FROM %1 WITH (TABLOCKX, HOLDLOCK)").arg(name));
-        break;
-    }
-    commitOrRollBack(work);
+    begin(true);
+    commitOrRollBack([&] {
+        if (m_config.backend == Backend::PostgreSQL)
+            execute(QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE").arg(name));
+        else if (m_config.backend == Backend::SqlServer)
+            execute(QStringLiteral("SELECT COUNT(*) FROM %1 WITH (TABLOCKX, HOLDLOCK)").arg(name));
+        work();
+    });
 }
 
-void Connection::runInTransaction(const std::function<void()> &work)
+void Connection::runInTransaction(const std::function<void()> &work, bool immediate)
 {
-    execute(m_config.backend == Backend::SqlServer ? QStringLiteral("BEGIN TRANSACTION") : QStringLiteral("BEGIN"));
+    begin(immediate);
     commitOrRollBack(work);
 }
 
 void Connection::commitOrRollBack(const std::function<void()> &work)
 {
+    QSqlDatabase db = database();
     try {
         work();
-        execute(m_config.backend == Backend::SqlServer ? QStringLiteral("COMMIT TRANSACTION") : QStringLiteral("COMMIT"));
     } catch (...) {
-        try {
-            execute(m_config.backend == Backend::SqlServer ? QStringLiteral("ROLLBACK TRANSACTION") : QStringLiteral("ROLLBACK"));
-        } catch (const Error &) {
-        }
+        db.rollback();
         throw;
+    }
+    if (!db.commit()) {
+        const QString why = db.lastError().text();
+        db.rollback();
+        throw Error(QStringLiteral("Cannot commit: %1").arg(why));
     }
 }
 

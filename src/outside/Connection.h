@@ -103,8 +103,9 @@ public:
     // across workstations. Commits when `work` returns, rolls back when it throws.
     void runLocked(const QString &table, const std::function<void()> &work);
     // Runs `work` inside one transaction (its writes are committed together, or not at all when it
-    // throws).
-    void runInTransaction(const std::function<void()> &work);
+    // throws). `immediate`: on SQLite the write lock is taken at the start (a read followed by a
+    // write is then atomic across workstations).
+    void runInTransaction(const std::function<void()> &work, bool immediate = false);
 
     // Converts a value read from the database into the text the program shows.
     static QString displayText(const QVariant &value, bool dateColumn);
@@ -113,6 +114,7 @@ public:
     QSqlDatabase database() const;
 
 private:
+    void begin(bool immediate);
     explicit Connection(ConnectionConfig config);
     QSqlQuery run(const QString &tsql, const QVariantList &params, bool forwardOnly);
     QStringList dateColumnsOf(const QSqlQuery &query) const;
