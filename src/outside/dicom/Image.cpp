@@ -1,5 +1,6 @@
 #include "Image.h"
 
+#include "DicomFile.h"
 #include "Network.h"
 #include "Picture.h"
 
@@ -180,39 +181,19 @@ private:
 
 Image::Image() : m_file(std::make_shared<DcmFileFormat>()), m_description(std::make_shared<QString>())
 {
-    initialise();
+    initialiseCodecs();
 }
 
 Image Image::fromFile(const QString &path)
 {
-    initialise();
+    initialiseCodecs();
     Image img;
     img.m_own = false;
-    if (!QFileInfo(path).isFile())
-        fail(QStringLiteral("Cannot read %1: the file does not exist.").arg(path));
-    try {
-        OFCondition cond = img.m_file->loadFile(OFFilename(QFile::encodeName(path).constData()));
-        if (cond.good())
-            cond = img.m_file->loadAllDataIntoMemory();
-        if (cond.bad())
-            fail(QStringLiteral("Cannot read %1 as a DICOM file: %2").arg(path, QString::fromLocal8Bit(cond.text())),
-                 cond.code());
-    } catch (const std::bad_alloc &) {
-        fail(QStringLiteral("Cannot read %1: it declares more data than memory can hold.").arg(path));
-    }
-    if (img.m_file->getDataset()->card() == 0)
-        fail(QStringLiteral("Cannot read %1: the file holds no DICOM attributes.").arg(path));
+    img.m_file = readDicomFile(path);
     return img;
 }
 
-DataSet Image::dataSet() const
-{
-    DataSet ds(m_file, m_file->getDataset());
-    OFString charset;
-    m_file->getDataset()->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
-    ds.setLatin1(charset == "ISO_IR 100");
-    return ds;
-}
+DataSet Image::dataSet() const { return dataSetOf(m_file, m_changes); }
 
 QString Image::description() const
 {
@@ -383,9 +364,10 @@ void Image::complete()
         ds->putAndInsertString(DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")).toLatin1().constData());
         ds->putAndInsertString(DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")).toLatin1().constData());
     }
+    dataSet().conform();
 }
 
-void Image::writeFile(const QString &path, const QString &transferSyntax, int quality)
+ValueChanges Image::writeFile(const QString &path, const QString &transferSyntax, int quality)
 {
     const E_TransferSyntax ts = xferOf(transferSyntax);
     complete();
@@ -439,7 +421,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
                 }
                 check(out->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
                       QStringLiteral("Cannot write %1").arg(path));
-                return;
+                return valueChanges();
             }
             DJ_RPLossy param(quality);
             auto out = std::unique_ptr<DcmFileFormat>(static_cast<DcmFileFormat *>(m_file->clone()));
@@ -447,7 +429,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
                   QStringLiteral("Cannot compress the image as JPEG"));
             check(out->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
                   QStringLiteral("Cannot write %1").arg(path));
-            return;
+            return valueChanges();
         }
         if (ds->tagExists(DCM_PixelData))
             check(ds->chooseRepresentation(ts, nullptr), QStringLiteral("Cannot convert the pixel data"));
@@ -456,6 +438,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
     } catch (const std::bad_alloc &) {
         fail(QStringLiteral("Not enough memory to write %1.").arg(path));
     }
+    return valueChanges();
 }
 
 void Image::requireDecodable() const { requireSoundRle(m_file->getDataset()); }
