@@ -87,8 +87,8 @@ QString tooLong(qsizetype bytes, qsizetype max, const QString &cut, const char *
         .arg(cut.size());
 }
 
-// A person name: at most three component groups of at most five components, each group at
-// most 64 bytes.
+// A person name: at most three component groups of at most five components, each group and
+// the whole name at most 64 bytes.
 QString conformName(const QString &value, bool latin1, QStringList &what)
 {
     QStringList groups = value.split(QLatin1Char('='));
@@ -112,7 +112,15 @@ QString conformName(const QString &value, bool latin1, QStringList &what)
             what << tooLong(bytes, max, group, " per component group");
         }
     }
-    return groups.join(QLatin1Char('='));
+    QString name = groups.join(QLatin1Char('='));
+    // Validators hold the whole name, not only each group, to the limit.
+    if (const qsizetype bytes = encodedSize(name, latin1); bytes > max) {
+        name = cutToBytes(name, max, latin1);
+        while (name.endsWith(QLatin1Char('=')) || name.endsWith(QLatin1Char('^')) || name.endsWith(QLatin1Char(' ')))
+            name.chop(1);
+        what << tooLong(bytes, max, name, " in all");
+    }
+    return name;
 }
 
 // Conforms one attribute's value (values separated by "\") to its VR; says what it changed.

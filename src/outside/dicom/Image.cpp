@@ -345,16 +345,30 @@ void Image::complete()
     if (!m_own)
         return;
     DcmDataset *ds = m_file->getDataset();
+    // A value given but left empty that the object cannot do without: its change says what
+    // was written instead.
+    const auto filled = [this](const DcmTagKey &k, const QString &value, const QString &why) {
+        for (ValueChange &c : *m_changes)
+            if (c.group == k.getGroup() && c.element == k.getElement() && c.written.isEmpty()) {
+                c.written = value;
+                c.what << why;
+            }
+    };
     putIfAbsent(ds, DCM_SOPClassUID, kSecondaryCaptureClass);
     for (const DcmTagKey &k : {DCM_SOPInstanceUID, DCM_StudyInstanceUID, DCM_SeriesInstanceUID})
-        if (str(ds, k).isEmpty())
-            ds->putAndInsertString(k, newUid().toLatin1().constData());
+        if (str(ds, k).isEmpty()) {
+            const QString uid = newUid();
+            ds->putAndInsertString(k, uid.toLatin1().constData());
+            filled(k, uid, QStringLiteral("required, so a new UID was made"));
+        }
     for (const DcmTagKey &k : {DCM_PatientName, DCM_PatientID, DCM_PatientBirthDate, DCM_PatientSex, DCM_StudyDate,
                                DCM_StudyTime, DCM_ReferringPhysicianName, DCM_StudyID, DCM_AccessionNumber,
                                DCM_SeriesNumber, DCM_InstanceNumber, DCM_PatientOrientation, DCM_Laterality})
         putIfAbsent(ds, k, "");
-    if (str(ds, DCM_Modality).isEmpty())
+    if (str(ds, DCM_Modality).isEmpty()) {
         ds->putAndInsertString(DCM_Modality, "OT");
+        filled(DCM_Modality, QStringLiteral("OT"), QStringLiteral("required, so written as \"OT\""));
+    }
     if (str(ds, DCM_ConversionType).isEmpty())
         ds->putAndInsertString(DCM_ConversionType, "WSD");
     if (num(ds, DCM_NumberOfFrames, 1) > 1)
