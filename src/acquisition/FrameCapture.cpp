@@ -1,5 +1,6 @@
 #include "FrameCapture.h"
 
+#include "core/CoreRoutines.h"
 #include "core/ExamSession.h"
 #include "imagestore/IdentityStamp.h"
 #include "imagestore/ctlImageList.h"
@@ -25,11 +26,6 @@ double threadCpuMs()
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-QString sexOrEmpty(const QString &text)
-{
-    const QString s = text.trimmed().toUpper();
-    return s == QLatin1String("M") || s == QLatin1String("F") || s == QLatin1String("O") ? s : QString();
-}
 } // namespace
 
 QSize requestedSize(int index, const QString &text)
@@ -56,7 +52,7 @@ dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QStr
     image.add(DCM_PatientID, tr.patientId);
     image.add(DCM_IssuerOfPatientID, companyName);
     image.add(DCM_PatientBirthDate, tr.birthDate.isValid() ? tr.birthDate.toString(QStringLiteral("yyyyMMdd")) : QString());
-    image.add(DCM_PatientSex, sexOrEmpty(tr.gender));
+    image.add(DCM_PatientSex, tr.gender);
     image.add(DCM_StudyID, tr.transNo);
     image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
     image.add(DCM_StudyDate, at.date().toString(QStringLiteral("yyyyMMdd")));
@@ -81,11 +77,13 @@ void writeBitmapStage(const FrameJob &job)
     capture::writeBitmap(job.frame, job.bmpPath);
 }
 
-dicom::Image objectStage(const FrameJob &job)
+dicom::Image objectStage(const FrameJob &job, QStringList *changes)
 {
     dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
     image.importPicture(job.bmpPath, QStringLiteral("BMP"));
     writeFrameObject(image, job.dcmPath);
+    if (changes)
+        *changes = takeValueChanges(image);
     return viewerImage(job);
 }
 
@@ -117,6 +115,7 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
             bool bitmapWritten = false;
             QString why;
             dicom::Image image;
+            QStringList changes;
             QElapsedTimer clock;
             clock.start();
             const double cpuStart = threadCpuMs();
@@ -125,13 +124,15 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
                 bitmapWritten = true;
                 job.frame = QImage(); // the live picture may paint into it again
                 job.bitmapMs = double(clock.nsecsElapsed()) / 1e6;
-                image = objectStage(job);
+                image = objectStage(job, &changes);
                 job.objectMs = double(clock.nsecsElapsed()) / 1e6 - job.bitmapMs;
                 job.cpuMs = threadCpuMs() - cpuStart;
             } catch (const std::exception &e) {
                 why = describe(e);
             }
-            context.post([job, image, bitmapWritten, why, done] {
+            context.post([job, image, bitmapWritten, why, done, changes] {
+                for (const QString &line : changes)
+                    AddLog(line);
                 if (why.isEmpty())
                     listFrame(job, image);
                 if (done)

@@ -54,7 +54,8 @@ struct FrameJob
 // back (its JPEG pixels stay compressed until shown, a fraction of the frame's memory), with its
 // Referenced File ID.
 void writeBitmapStage(const FrameJob &job);
-dicom::Image objectStage(const FrameJob &job);
+// `changes`: the toolkit's report of the values it had to change, one line each.
+dicom::Image objectStage(const FrameJob &job, QStringList *changes = nullptr);
 dicom::Image viewerImage(const FrameJob &job);
 
 // Lists a written frame: the New row in its transaction's rows, the image in the viewer's image

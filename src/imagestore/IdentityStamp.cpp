@@ -14,12 +14,6 @@ namespace orv {
 namespace {
 QString dicomDate(const QDate &d) { return d.isValid() ? d.toString(QStringLiteral("yyyyMMdd")) : QString(); }
 
-// Patient's Sex takes M, F or O only.
-QString sexOrEmpty(const QString &text)
-{
-    const QString s = text.trimmed().toUpper();
-    return s == QLatin1String("M") || s == QLatin1String("F") || s == QLatin1String("O") ? s : QString();
-}
 } // namespace
 
 void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNumber, const QString &companyName)
@@ -37,7 +31,7 @@ void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNu
     image.add(DCM_PatientID, tr.hospNum);
     image.add(DCM_IssuerOfPatientID, companyName);
     image.add(DCM_PatientBirthDate, dicomDate(tr.birthDate));
-    image.add(DCM_PatientSex, sexOrEmpty(tr.gender));
+    image.add(DCM_PatientSex, tr.gender);
     image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
     image.add(DCM_StudyDate, dicomDate(tr.transDate));
     image.add(DCM_StudyTime, QTime::currentTime().toString(QStringLiteral("HH:mm")));
@@ -49,6 +43,15 @@ void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNu
     image.add(DCM_Modality, tr.examType);
     image.add(DCM_InstanceNumber, QString::number(imageNumber));
     image.add(DCM_SeriesNumber, QString::number(tr.seriesNumber));
+}
+
+QStringList takeValueChanges(dicom::Image &image)
+{
+    QStringList lines;
+    for (const dicom::ValueChange &c : image.valueChanges())
+        lines << c.text();
+    image.clearValueChanges();
+    return lines;
 }
 
 void stampIdentity(dicom::Image &image)

@@ -110,7 +110,10 @@ bool ImageListActions::importPicture(const QString &path, std::function<void()> 
         } catch (const std::exception &e) {
             error = describe(e);
         }
+        const QStringList changes = takeValueChanges(image);
         job.post([=] {
+            for (const QString &line : changes)
+                AddLog(line);
             if (!error.isEmpty()) {
                 // Nothing was written: the number this stamping took is given back.
                 if (session().isOpen(transNo))

@@ -104,6 +104,8 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             } else if (isPicture(type)) {
                 picture.importPicture(path, type);
                 stampIdentity(picture, request.transaction, nextNumber++, request.companyName);
+                for (const QString &line : takeValueChanges(picture))
+                    log(line);
                 image = picture;
             }
             if (image) {

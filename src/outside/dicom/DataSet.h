@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ValueChange.h"
 #include "outside/Error.h"
 
 #include <QList>
@@ -25,6 +26,8 @@ public:
     DataSet();
     // Wraps an item owned by (or equal to) whatever `owner` keeps alive.
     DataSet(std::shared_ptr<void> owner, DcmItem *item);
+    // The same, recording value changes into `changes` (shared with the owner's other data sets).
+    DataSet(std::shared_ptr<void> owner, DcmItem *item, std::shared_ptr<ValueChanges> changes);
 
     int count() const;
     // Attributes in data-set order (ascending tags).
@@ -36,15 +39,29 @@ public:
     QString text(quint16 group, quint16 element) const;
 
     // Adds or replaces an attribute. The value is encoded for the attribute's VR: a date
-    // "MM/DD/YYYY" becomes YYYYMMDD, a time "HH:MM[:SS]" HHMM[SS], code strings are upper-cased,
-    // text is cut to the VR's length. A QStringList gives multiple values, a QList<DataSet> or a
-    // DataSet a sequence (items are copied). Tags unknown to the dictionary are written as LO,
-    // tags of ambiguous VR as US, OB or OW.
+    // "MM/DD/YYYY" becomes YYYYMMDD, a time "HH:MM[:SS]" HHMM[SS]. It is then conformed to the
+    // VR (see conform()); every change is recorded in valueChanges(). A QStringList gives
+    // multiple values, a QList<DataSet> or a DataSet a sequence (items are copied, with their
+    // recorded changes). Tags unknown to the dictionary are written as LO, tags of ambiguous VR
+    // as US, OB or OW.
     // Throws Error when the value cannot be stored.
     void add(quint16 group, quint16 element, const QVariant &value);
     void remove(quint16 group, quint16 element);
 
     QString patientSex() const;
+
+    // Conforms every value of the data set (and of its sequences' items) to its VR, recording
+    // each change: a DA, TM, DT, UI, IS, DS or AS that is not one, and a CS outside its
+    // characters or defined terms (Patient's Sex: M, F, O) are left empty; code strings are
+    // upper-cased; control characters (but line breaks in LT, ST, UT) and, in single-valued
+    // attributes, the value separator "\" become spaces; text longer than its VR allows is
+    // cut on a character boundary to that many bytes as encoded (per component group for PN).
+    void conform();
+    // The changes made to values given to this data set, oldest first.
+    ValueChanges valueChanges() const { return *m_changes; }
+    void clearValueChanges() { m_changes->clear(); }
+    // Query identifiers hold matching keys (wildcards, date ranges) that add() must keep as given.
+    void setMatchingKeys(bool keys) { m_matchingKeys = keys; }
 
     DataSet clone() const;
     DcmItem *item() const { return m_item; }
@@ -53,7 +70,7 @@ public:
     // UTF-8; items of its sequences follow it. Set by the owner of a top-level data set.
     void setLatin1(bool latin1) { m_latin1 = latin1; }
 
-    // Encodes text for a VR the way add() does ("DA", "TM", ...).
+    // Encodes text for a VR the way add() does ("DA", "TM", ...), values separated by "\".
     static QString encodeForVr(const QString &vr, const QString &value);
 
 private:
@@ -64,6 +81,8 @@ private:
     std::shared_ptr<void> m_owner;
     DcmItem *m_item = nullptr;
     bool m_latin1 = false;
+    bool m_matchingKeys = false;
+    std::shared_ptr<ValueChanges> m_changes;
 };
 
 struct Attribute

@@ -7,7 +7,25 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 namespace orv::dicom {
+
+namespace {
+
+// Replaces `target` by `temporary` (atomically where the file system allows).
+void moveIntoPlace(const QString &temporary, const QString &target)
+{
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0)
+        return;
+    QFile::remove(target);
+    if (!QFile::rename(temporary, target)) {
+        QFile::remove(temporary);
+        fail(QStringLiteral("Cannot move %1 into place as %2.").arg(temporary, target));
+    }
+}
+
+} // namespace
 
 DicomDirWriter::DicomDirWriter(const QString &directory) : m_directory(QDir::cleanPath(directory))
 {
@@ -31,27 +49,48 @@ void DicomDirWriter::addImage(Image &image, const QString &relativeName)
     const QString target = m_directory + QLatin1Char('/') + rel;
     if (!QDir().mkpath(QFileInfo(target).path()))
         fail(QStringLiteral("Cannot create the folder of %1.").arg(target));
-    image.writeFile(target, QLatin1String(kExplicitLittleEndian));
+    const QString temporary = target + QStringLiteral(".part");
+    try {
+        image.writeFile(temporary, QLatin1String(kExplicitLittleEndian));
+    } catch (const Error &e) {
+        QFile::remove(temporary);
+        fail(QStringLiteral("Cannot export %1: %2").arg(rel, e.description()), e.code());
+    }
+    moveIntoPlace(temporary, target);
     m_files << rel;
 }
 
 void DicomDirWriter::write()
 {
     const QString dicomdir = m_directory + QStringLiteral("/DICOMDIR");
-    QFile::remove(dicomdir);
-    DicomDirInterface dir;
-    dir.enableInventMode(OFTrue);
-    dir.enableInventPatientIDMode(OFTrue);
-    const QByteArray path = QFile::encodeName(dicomdir);
-    check(dir.createNewDicomDir(DicomDirInterface::AP_GeneralPurpose, OFFilename(path.constData())),
-          QStringLiteral("Cannot create the DICOMDIR in %1").arg(m_directory));
+    const QString temporary = dicomdir + QStringLiteral(".part");
+    QFile::remove(temporary);
     const QByteArray base = QFile::encodeName(m_directory);
-    for (const QString &rel : m_files) {
-        const QByteArray r = QFile::encodeName(rel);
-        check(dir.addDicomFile(OFFilename(r.constData()), OFFilename(base.constData())),
-              QStringLiteral("Cannot add %1 to the DICOMDIR").arg(rel));
+    try {
+        DicomDirInterface dir;
+        dir.enableInventMode(OFTrue);
+        dir.enableInventPatientIDMode(OFTrue);
+        const QByteArray path = QFile::encodeName(temporary);
+        check(dir.createNewDicomDir(DicomDirInterface::AP_GeneralPurpose, OFFilename(path.constData())),
+              QStringLiteral("Cannot create the DICOMDIR in %1").arg(m_directory));
+        for (const QString &rel : QStringList(m_files)) {
+            const QByteArray r = QFile::encodeName(rel);
+            const OFCondition cond = dir.addDicomFile(OFFilename(r.constData()), OFFilename(base.constData()));
+            if (cond.bad()) {
+                m_skipped.append({rel, QStringLiteral("the DICOMDIR cannot take it: %1").arg(QString::fromLocal8Bit(cond.text()))});
+                QFile::remove(m_directory + QLatin1Char('/') + rel);
+                m_files.removeOne(rel);
+            }
+        }
+        check(dir.writeDicomDir(), QStringLiteral("Cannot write %1").arg(dicomdir));
+        moveIntoPlace(temporary, dicomdir);
+    } catch (const Error &) {
+        QFile::remove(temporary);
+        for (const QString &rel : m_files)
+            QFile::remove(m_directory + QLatin1Char('/') + rel);
+        m_files.clear();
+        throw;
     }
-    check(dir.writeDicomDir(), QStringLiteral("Cannot write %1").arg(dicomdir));
 }
 
 } // namespace orv::dicom

@@ -1,5 +1,7 @@
 #include "Dump.h"
 
+#include "DicomFile.h"
+
 namespace orv::dicom {
 
 namespace {
@@ -36,6 +38,13 @@ void dumpAttributes(QString &text, const QString &prefix, const QList<Attribute>
             break;
         }
     }
+}
+
+QString dumpFile(const QString &path)
+{
+    QString text;
+    dumpAttributes(text, QString(), dataSetOf(readDicomFile(path)).attributes());
+    return text;
 }
 
 } // namespace orv::dicom

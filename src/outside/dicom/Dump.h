@@ -11,4 +11,8 @@ namespace orv::dicom {
 // " : ", or "Array of n elements" from 33 values on. Lines end with "\n".
 void dumpAttributes(QString &text, const QString &prefix, const QList<Attribute> &attributes);
 
+// The listing of a DICOM file's data set (as of Image::fromFile(path).attributes()), read with
+// the data part of the toolkit only. Throws Error naming the file and what is wrong with it.
+QString dumpFile(const QString &path);
+
 } // namespace orv::dicom

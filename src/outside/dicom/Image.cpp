@@ -1,5 +1,6 @@
 #include "Image.h"
 
+#include "DicomFile.h"
 #include "Picture.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -179,39 +180,19 @@ private:
 
 Image::Image() : m_file(std::make_shared<DcmFileFormat>()), m_description(std::make_shared<QString>())
 {
-    initialise();
+    initialiseCodecs();
 }
 
 Image Image::fromFile(const QString &path)
 {
-    initialise();
+    initialiseCodecs();
     Image img;
     img.m_own = false;
-    if (!QFileInfo(path).isFile())
-        fail(QStringLiteral("Cannot read %1: the file does not exist.").arg(path));
-    try {
-        OFCondition cond = img.m_file->loadFile(OFFilename(QFile::encodeName(path).constData()));
-        if (cond.good())
-            cond = img.m_file->loadAllDataIntoMemory();
-        if (cond.bad())
-            fail(QStringLiteral("Cannot read %1 as a DICOM file: %2").arg(path, QString::fromLocal8Bit(cond.text())),
-                 cond.code());
-    } catch (const std::bad_alloc &) {
-        fail(QStringLiteral("Cannot read %1: it declares more data than memory can hold.").arg(path));
-    }
-    if (img.m_file->getDataset()->card() == 0)
-        fail(QStringLiteral("Cannot read %1: the file holds no DICOM attributes.").arg(path));
+    img.m_file = readDicomFile(path);
     return img;
 }
 
-DataSet Image::dataSet() const
-{
-    DataSet ds(m_file, m_file->getDataset());
-    OFString charset;
-    m_file->getDataset()->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
-    ds.setLatin1(charset == "ISO_IR 100");
-    return ds;
-}
+DataSet Image::dataSet() const { return dataSetOf(m_file, m_changes); }
 
 QString Image::description() const
 {
@@ -363,16 +344,30 @@ void Image::complete()
     if (!m_own)
         return;
     DcmDataset *ds = m_file->getDataset();
+    // A value given but left empty that the object cannot do without: its change says what
+    // was written instead.
+    const auto filled = [this](const DcmTagKey &k, const QString &value, const QString &why) {
+        for (ValueChange &c : *m_changes)
+            if (c.group == k.getGroup() && c.element == k.getElement() && c.written.isEmpty()) {
+                c.written = value;
+                c.what << why;
+            }
+    };
     putIfAbsent(ds, DCM_SOPClassUID, kSecondaryCaptureClass);
     for (const DcmTagKey &k : {DCM_SOPInstanceUID, DCM_StudyInstanceUID, DCM_SeriesInstanceUID})
-        if (str(ds, k).isEmpty())
-            ds->putAndInsertString(k, newUid().toLatin1().constData());
+        if (str(ds, k).isEmpty()) {
+            const QString uid = newUid();
+            ds->putAndInsertString(k, uid.toLatin1().constData());
+            filled(k, uid, QStringLiteral("required, so a new UID was made"));
+        }
     for (const DcmTagKey &k : {DCM_PatientName, DCM_PatientID, DCM_PatientBirthDate, DCM_PatientSex, DCM_StudyDate,
                                DCM_StudyTime, DCM_ReferringPhysicianName, DCM_StudyID, DCM_AccessionNumber,
                                DCM_SeriesNumber, DCM_InstanceNumber, DCM_PatientOrientation, DCM_Laterality})
         putIfAbsent(ds, k, "");
-    if (str(ds, DCM_Modality).isEmpty())
+    if (str(ds, DCM_Modality).isEmpty()) {
         ds->putAndInsertString(DCM_Modality, "OT");
+        filled(DCM_Modality, QStringLiteral("OT"), QStringLiteral("required, so written as \"OT\""));
+    }
     if (str(ds, DCM_ConversionType).isEmpty())
         ds->putAndInsertString(DCM_ConversionType, "WSD");
     if (num(ds, DCM_NumberOfFrames, 1) > 1)
@@ -382,9 +377,10 @@ void Image::complete()
         ds->putAndInsertString(DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")).toLatin1().constData());
         ds->putAndInsertString(DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")).toLatin1().constData());
     }
+    dataSet().conform();
 }
 
-void Image::writeFile(const QString &path, const QString &transferSyntax, int quality)
+ValueChanges Image::writeFile(const QString &path, const QString &transferSyntax, int quality)
 {
     const E_TransferSyntax ts = xferOf(transferSyntax);
     complete();
@@ -438,7 +434,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
                 }
                 check(out->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
                       QStringLiteral("Cannot write %1").arg(path));
-                return;
+                return valueChanges();
             }
             DJ_RPLossy param(quality);
             auto out = std::unique_ptr<DcmFileFormat>(static_cast<DcmFileFormat *>(m_file->clone()));
@@ -446,7 +442,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
                   QStringLiteral("Cannot compress the image as JPEG"));
             check(out->saveFile(OFFilename(file.constData()), ts, EET_ExplicitLength, EGL_recalcGL),
                   QStringLiteral("Cannot write %1").arg(path));
-            return;
+            return valueChanges();
         }
         if (ds->tagExists(DCM_PixelData))
             check(ds->chooseRepresentation(ts, nullptr), QStringLiteral("Cannot convert the pixel data"));
@@ -455,6 +451,7 @@ void Image::writeFile(const QString &path, const QString &transferSyntax, int qu
     } catch (const std::bad_alloc &) {
         fail(QStringLiteral("Not enough memory to write %1.").arg(path));
     }
+    return valueChanges();
 }
 
 void Image::requireDecodable() const { requireSoundRle(m_file->getDataset()); }

@@ -65,13 +65,20 @@ public:
     void exportVideo(const QString &path, int frameCount, int quality = 90) const;
     // Writes a PS3.10 file with file meta information in the given transfer syntax (explicit
     // or implicit VR little endian, JPEG baseline or extended "1.2.840.10008.1.2.4.51"); quality
-    // 1..100 applies to JPEG. An existing file is replaced.
-    void writeFile(const QString &path, const QString &transferSyntax = QLatin1String(kExplicitLittleEndian),
+    // 1..100 applies to JPEG. An existing file is replaced. Returns valueChanges().
+    ValueChanges writeFile(const QString &path, const QString &transferSyntax = QLatin1String(kExplicitLittleEndian),
                    int quality = 100);
+
+    // Every change made to a value given to this object so that it conforms to its VR (see
+    // DataSet::conform()), oldest first: values given with add() (for any object) and, before an
+    // own object is written or sent, any other value it holds. Show them to the operator.
+    ValueChanges valueChanges() const { return *m_changes; }
+    void clearValueChanges() { m_changes->clear(); }
 
     // Display pixels of one frame (0-based), 8 bits per sample. Internal to this layer.
     Picture render(int frame, int frameCountToRender = 1) const;
-    // Adds what a Secondary Capture IOD requires and the caller has not set (own objects only).
+    // Adds what a Secondary Capture IOD requires and the caller has not set, and conforms every
+    // value (own objects only).
     void complete();
     // Throws Error when the pixel data is encoded in a way its decoder cannot safely take.
     void requireDecodable() const;
@@ -85,6 +92,7 @@ private:
 
     std::shared_ptr<DcmFileFormat> m_file;
     std::shared_ptr<QString> m_description;
+    std::shared_ptr<ValueChanges> m_changes = std::make_shared<ValueChanges>();
     bool m_own = true;
 };
 

@@ -253,6 +253,7 @@ DataSet WorklistScu::standardIdentifier(const QString &patientName, const QStrin
                                        const QString &modality, const QString &accession, const QString &branch)
 {
     DataSet id;
+    id.setMatchingKeys(true);
     id.add(0x0010, 0x0010, patientName + QLatin1Char('*'));
     id.add(0x0008, 0x0020, studyDate);
     id.add(0x0008, 0x0050, accession);
@@ -265,6 +266,7 @@ DataSet WorklistScu::standardIdentifier(const QString &patientName, const QStrin
     id.add(0x0010, 0x0020, patientId);
     id.add(0x0010, 0x0030, QString());
     DataSet step;
+    step.setMatchingKeys(true);
     step.add(0x0040, 0x0002, studyDate);
     step.add(0x0040, 0x0003, QString());
     id.add(0x0040, 0x0100, QVariant::fromValue(QList<DataSet>{step}));

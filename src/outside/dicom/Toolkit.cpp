@@ -2,14 +2,14 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdict.h>
-#include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmdata/dcuid.h>
-#include <dcmtk/dcmjpeg/djdecode.h>
-#include <dcmtk/dcmjpeg/djencode.h>
-#include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/ofstd/ofcond.h>
+
+#include <QList>
+
+#include <utility>
 #include <dcmtk/oflog/oflog.h>
 
-#include <atomic>
 #include <mutex>
 
 namespace orv::dicom {
@@ -19,21 +19,45 @@ std::once_flag g_once;
 bool g_dictionaryLoaded = false;
 std::mutex g_rootMutex;
 QByteArray g_root;
-std::atomic<int> g_timeout{10};
+std::mutex g_deferredMutex;
+QList<QByteArray> g_deferredDictionaries;
 } // namespace
 
 void initialise()
 {
     std::call_once(g_once, [] {
         OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
-        DJDecoderRegistration::registerCodecs();
-        DJEncoderRegistration::registerCodecs(ECC_lossyYCbCr, EUC_never);
-        DcmRLEDecoderRegistration::registerCodecs();
         g_dictionaryLoaded = dcmDataDict.isDictionaryLoaded();
-        dcmConnectionTimeout.set(g_timeout.load());
     });
     if (!g_dictionaryLoaded)
         fail(QStringLiteral("The DICOM data dictionary could not be loaded (check DCMDICTPATH)."));
+}
+
+void deferPrivateDictionary()
+{
+    if (!qEnvironmentVariableIsEmpty(DCM_DICT_ENVIRONMENT_VARIABLE))
+        return;
+    QList<QByteArray> standard, deferred;
+    for (const QByteArray &path : QByteArray(DCM_DICT_DEFAULT_PATH).split(ENVIRONMENT_PATH_SEPARATOR))
+        (path.endsWith("private.dic") ? deferred : standard) << path;
+    if (deferred.isEmpty() || standard.isEmpty())
+        return;
+    std::lock_guard lock(g_deferredMutex);
+    qputenv(DCM_DICT_ENVIRONMENT_VARIABLE, standard.join(ENVIRONMENT_PATH_SEPARATOR));
+    g_deferredDictionaries = deferred;
+}
+
+bool loadDeferredPrivateDictionary()
+{
+    std::lock_guard lock(g_deferredMutex);
+    if (g_deferredDictionaries.isEmpty())
+        return false;
+    DcmDataDictionary &dict = dcmDataDict.wrlock();
+    for (const QByteArray &path : std::as_const(g_deferredDictionaries))
+        dict.loadDictionary(path.constData(), OFTrue);
+    dcmDataDict.wrunlock();
+    g_deferredDictionaries.clear();
+    return true;
 }
 
 QString newUid()
@@ -62,16 +86,6 @@ QString uidRoot()
     std::lock_guard lock(g_rootMutex);
     return g_root.isEmpty() ? QString::fromLatin1(SITE_INSTANCE_UID_ROOT) : QString::fromLatin1(g_root);
 }
-
-void setNetworkTimeout(int seconds)
-{
-    if (seconds <= 0)
-        fail(QStringLiteral("The network timeout must be a positive number of seconds."));
-    g_timeout = seconds;
-    dcmConnectionTimeout.set(seconds);
-}
-
-int networkTimeout() { return g_timeout.load(); }
 
 void check(const OFCondition &cond, const QString &what)
 {

@@ -18,10 +18,23 @@ inline constexpr const char *kSecondaryCaptureClass = "1.2.840.10008.5.1.4.1.1.7
 inline constexpr const char *kMultiFrameGreyClass = "1.2.840.10008.5.1.4.1.1.7.2";
 inline constexpr const char *kMultiFrameColourClass = "1.2.840.10008.5.1.4.1.1.7.4";
 
-// Prepares the toolkit once per process (codecs, data dictionary, quiet logging). Every class
-// of this layer calls it; calling it again does nothing. Throws Error when the data
-// dictionary cannot be loaded.
+// Prepares the toolkit once per process (data dictionary, quiet logging). Every class of this
+// layer calls it; calling it again does nothing. Throws Error when the data dictionary cannot
+// be loaded.
 void initialise();
+// initialise() and the pixel data codecs (JPEG, RLE), for whatever touches pixels: images.
+// Kept apart so that programs reading only attributes do not load the imaging libraries.
+void initialiseCodecs();
+
+// For programs that only read attributes (the command-line dump): the data dictionary starts
+// with the standard entries and takes the private ones (DCMTK's private.dic) only when a file
+// read holds private attributes, which is then read again with them; the result is the same,
+// files without private attributes are read sooner. Call before anything else of the layer;
+// does nothing when DCMDICTPATH is set or the dictionary is already loaded.
+void deferPrivateDictionary();
+// Loads the private entries deferred by deferPrivateDictionary(); false when there were none
+// left to load. Internal to this layer.
+bool loadDeferredPrivateDictionary();
 
 // A fresh, globally unique UID under the current root.
 QString newUid();

@@ -152,6 +152,7 @@ void TestDicomNetwork::refusalsAndDeadPeersAreErrors()
     setNetworkTimeout(10);
 }
 
+// Every file is tried: an empty file first and a folder among them do not stop the others.
 void TestDicomNetwork::cliSendsOneLinePerFile()
 {
     auto peer = PeerProcess::storescp();
@@ -161,9 +162,17 @@ void TestDicomNetwork::cliSendsOneLinePerFile()
     ToolResult r = runTool(QStringLiteral(ORV_CLI), common + QStringList{a, b});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, u"%1\t0\n%2\t0\n"_s.arg(a, b));
-    r = runTool(QStringLiteral(ORV_CLI), common + QStringList{m_dir.filePath(u"missing.dcm"_s)});
+    QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+
+    const QString empty = m_dir.filePath(u"empty.dcm"_s);
+    QFile(empty).open(QIODevice::WriteOnly);
+    r = runTool(QStringLiteral(ORV_CLI), common + QStringList{empty, a, m_dir.path(), b, m_dir.filePath(u"missing.dcm"_s)});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains(u"does not exist"_s), qPrintable(r.err));
+    QCOMPARE(r.out, u"%1\t0\n%2\t0\n"_s.arg(a, b));
+    QCOMPARE(r.err.split(u'\n', Qt::SkipEmptyParts),
+             QStringList({u"%1: Cannot read %1: the file is empty."_s.arg(empty),
+                          u"%1: Cannot read %1: it is a folder, not a file."_s.arg(m_dir.path()),
+                          u"%1: Cannot read %1: the file does not exist."_s.arg(m_dir.filePath(u"missing.dcm"_s))}));
 }
 
 ORV_TEST_MAIN(TestDicomNetwork)

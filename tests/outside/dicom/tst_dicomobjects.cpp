@@ -12,6 +12,11 @@
 #include "outside/dicom/ImageCollection.h"
 
 #include <QDir>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcitem.h>
+
+#include <algorithm>
 #include <QTemporaryDir>
 
 using namespace orv::dicom;
@@ -51,6 +56,8 @@ class TestDicomObjects : public QObject
 private slots:
     void secondaryCaptureConforms_data();
     void secondaryCaptureConforms();
+    void hostileValuesAreConformedAndReported_data();
+    void hostileValuesAreConformedAndReported();
     void dumpListsSequencesAndArrays();
     void dicomdirOfThreeImages();
     void readsForeignFilesAndRewritesThem_data();
@@ -130,6 +137,116 @@ void TestDicomObjects::secondaryCaptureConforms()
     const double diff = meanDifference(firstFrame(back), source);
     const bool exact = ts == QLatin1String(kExplicitLittleEndian) && kind != "avi"_L1 && kind != "jpeg"_L1;
     QVERIFY2(exact ? diff == 0 : diff < (kind == "avi"_L1 ? 12 : 4), qPrintable(QString::number(diff)));
+}
+
+void TestDicomObjects::hostileValuesAreConformedAndReported_data()
+{
+    // Each value given, then as written: person names, long strings (LO), short strings (SH),
+    // dates, a time, Patient's Sex, Modality and integer strings.
+    for (const char *c : {"name", "nameOut", "lo", "loOut", "sh", "shOut", "date", "dateOut", "time", "timeOut", "sex",
+                          "sexOut", "modality", "modalityOut", "number", "numberOut"})
+        QTest::addColumn<QString>(c);
+    const QString a65(65, u'A'), b1000(1000, u'B');
+    const QString mountain(30, QChar(0x5C71)), eAcute(40, QChar(0xE9));
+    QString combining;
+    for (int i = 0; i < 30; ++i)
+        combining += u"e\u0301"_s;
+    QTest::newRow("invalid date and time, sex X")
+        << u"DOE^JOHN"_s << u"DOE^JOHN"_s << u"H123"_s << u"H123"_s << u"T-9"_s << u"T-9"_s << u"13/45/2000"_s << QString()
+        << u"2561"_s << QString() << u"X"_s << QString() << u"OT"_s << u"OT"_s << u"1"_s << u"1"_s;
+    QTest::newRow("partial date and time, lower case")
+        << u"ROE"_s << u"ROE"_s << u"H1"_s << u"H1"_s << u"T1"_s << u"T1"_s << u"200012"_s << QString() << u"1"_s << QString()
+        << u"f"_s << u"F"_s << u"es"_s << u"ES"_s << u"x1"_s << QString();
+    QTest::newRow("two-digit year, lower-case x")
+        << u"ROE"_s << u"ROE"_s << u"H1"_s << u"H1"_s << u"T1"_s << u"T1"_s << u"01/02/99"_s << QString() << u"12:5"_s << QString()
+        << u"x"_s << QString() << u"X-RAY"_s << u"OT"_s << u"2147483648"_s << QString();
+    QTest::newRow("no such day, 65 characters")
+        << a65 << a65.left(64) << a65 << a65.left(64) << a65 << a65.left(16) << u"19990230"_s << QString() << u"1030"_s
+        << u"1030"_s << u"o"_s << u"O"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+    QTest::newRow("1000 characters in two component groups")
+        << QString(500, u'X') + u'=' + QString(499, u'Y') << QString(64, u'X') << b1000
+        << b1000.left(64) << b1000 << b1000.left(16) << u"20260101"_s << u"20260101"_s << u"235959"_s << u"235959"_s
+        << u"M"_s << u"M"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+    QTest::newRow("multi-byte text cut on a character boundary")
+        << mountain << mountain.left(21) << eAcute << eAcute.left(32) << eAcute << eAcute.left(8) << u"20260101"_s
+        << u"20260101"_s << u"12"_s << u"12"_s << u"F"_s << u"F"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+    QTest::newRow("combining accents stay with their letter")
+        << combining << combining.left(42) << u"H1"_s << u"H1"_s << u"T1"_s << u"T1"_s << u"20260101"_s << u"20260101"_s
+        << u"12"_s << u"12"_s << u"F"_s << u"F"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+    QTest::newRow("control characters")
+        << u"SMITH^JOHN\t\u0001"_s << u"SMITH^JOHN"_s << u"AB\nCD"_s << u"AB CD"_s << u"T\u007F1"_s << u"T 1"_s
+        << u"2000\n0101"_s << QString() << u"10\r30"_s << QString() << u"\u0001M"_s << u"M"_s << u"OT"_s << u"OT"_s
+        << u"7\u0002"_s << u"7"_s;
+    QTest::newRow("backslashes in single values")
+        << u"DOE\\JOHN"_s << u"DOE JOHN"_s << u"A\\B"_s << u"A B"_s << u"T\\1"_s << u"T 1"_s << u"2000\\0101"_s << QString()
+        << u"10\\30"_s << QString() << u"M\\F"_s << QString() << u"OT"_s << u"OT"_s << u"1\\2"_s << QString();
+}
+
+// Every attribute the workstation writes, given values an operator or a script can type: the
+// object written passes dciodvfy, each value is written as expected, and exactly the values
+// that changed are reported.
+void TestDicomObjects::hostileValuesAreConformedAndReported()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, nameOut);
+    QFETCH(QString, lo);
+    QFETCH(QString, loOut);
+    QFETCH(QString, sh);
+    QFETCH(QString, shOut);
+    QFETCH(QString, date);
+    QFETCH(QString, dateOut);
+    QFETCH(QString, time);
+    QFETCH(QString, timeOut);
+    QFETCH(QString, sex);
+    QFETCH(QString, sexOut);
+    QFETCH(QString, modality);
+    QFETCH(QString, modalityOut);
+    QFETCH(QString, number);
+    QFETCH(QString, numberOut);
+    struct Given
+    {
+        quint16 group, element;
+        QString value, expected;
+    };
+    // Operators' Name holds several names, separated by "\".
+    const QString operators = name.contains(u'\\') ? name : nameOut;
+    const QList<Given> given{{0x0008, 0x0090, name, nameOut},   {0x0010, 0x0010, name, nameOut},
+                             {0x0008, 0x1070, name, operators},   {0x0010, 0x0020, lo, loOut},
+                             {0x0010, 0x0021, lo, loOut},       {0x0032, 0x1060, lo, loOut},
+                             {0x0008, 0x0050, sh, shOut},       {0x0020, 0x0010, sh, shOut},
+                             {0x0040, 0x1001, sh, shOut},       {0x0010, 0x0030, date, dateOut},
+                             {0x0008, 0x0020, date, dateOut},   {0x0008, 0x0030, time, timeOut},
+                             {0x0010, 0x0040, sex, sexOut},     {0x0008, 0x0060, modality, modalityOut},
+                             {0x0020, 0x0013, number, numberOut}, {0x0020, 0x0011, number, numberOut}};
+    const QString pic = m_dir.filePath(u"hostile.bmp"_s);
+    QVERIFY(greyPicture(16, 16).save(pic, "BMP"));
+    Image img;
+    img.importPicture(pic);
+    for (const Given &g : given)
+        img.add(g.group, g.element, g.value);
+    // A value put past add() is conformed when the object is written.
+    img.dataSet().item()->putAndInsertString(DcmTagKey(0x0008, 0x0021), "20001345");
+    const QString file = m_dir.filePath(u"hostile%1.dcm"_s.arg(QTest::currentDataTag()).remove(u' '));
+    const ValueChanges changes = img.writeFile(file);
+    QCOMPARE(dciodvfyErrors(file), QStringList());
+
+    const DataSet back = Image::fromFile(file).dataSet();
+    QCOMPARE(back.text(0x0008, 0x0021), QString());
+    int changed = 1;
+    for (const Given &g : given) {
+        const QString where = u"(%1,%2)"_s.arg(g.group, 4, 16, QLatin1Char('0')).arg(g.element, 4, 16, QLatin1Char('0'));
+        QVERIFY2(back.text(g.group, g.element) == g.expected, qPrintable(where + u" "_s + back.text(g.group, g.element)));
+        const auto reported = std::count_if(changes.begin(), changes.end(), [&](const ValueChange &c) {
+            return c.group == g.group && c.element == g.element && c.given == g.value && c.written == g.expected && !c.what.isEmpty();
+        });
+        QVERIFY2(reported == (g.expected != g.value ? 1 : 0), qPrintable(where));
+        changed += g.expected != g.value ? 1 : 0;
+    }
+    QCOMPARE(changes.size(), changed);
+    if (date == u"13/45/2000"_s) {
+        const auto birth = std::find_if(changes.begin(), changes.end(), [](const ValueChange &c) { return c.element == 0x0030; });
+        QCOMPARE(birth->text(), u"PatientBirthDate (0010,0030) \"13/45/2000\": not a date, left empty"_s);
+    }
 }
 
 // The listing of a file made by another tool, with nested sequences, multiple values, long

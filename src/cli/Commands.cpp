@@ -1,0 +1,203 @@
+// The commands of orvaline-cli other than dump, in a module the program loads when one of
+// them is asked for. Commands over many files try every file: one line per file (what was
+// written or sent on stdout, a failure with its reason on stderr), exit 1 when any failed.
+// Values the toolkit changed to keep an object valid are listed on stderr.
+
+#include "Arguments.h"
+
+#include "outside/dicom/DicomDir.h"
+#include "outside/dicom/Image.h"
+#include "outside/dicom/Network.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace orv::dicom;
+using namespace orv::cli;
+
+namespace {
+
+void reportChanges(const QString &file, const ValueChanges &changes)
+{
+    for (const ValueChange &c : changes)
+        err(QStringLiteral("%1: %2").arg(file, c.text()));
+}
+
+void reportFailure(const QString &file, const orv::Error &e) { err(QStringLiteral("%1: %2").arg(file, e.description())); }
+
+int dicomize(const QStringList &argv)
+{
+    const Args a = parse(argv, {"out", "patient-name", "patient-id", "birth-date", "sex", "accession", "study-uid",
+                                "series-uid", "modality", "ts", "quality"},
+                         true);
+    const QString dir = a.required(QStringLiteral("out"));
+    const QString ts = a.value(QStringLiteral("ts"), QStringLiteral("explicit"));
+    if (ts != QLatin1String("explicit") && ts != QLatin1String("jpeg51"))
+        throw UsageError{QStringLiteral("--ts must be explicit or jpeg51")};
+    const int quality = a.number(QStringLiteral("quality"), 100, 1, 100);
+    if (!QDir().mkpath(dir))
+        fail(QStringLiteral("Cannot create the directory %1.").arg(dir));
+    const QString studyUid = a.value(QStringLiteral("study-uid"), newUid());
+    const QString seriesUid = a.value(QStringLiteral("series-uid"), newUid());
+    int number = 0;
+    bool allGood = true;
+    for (const QString &picture : a.files) {
+        try {
+            Image img;
+            img.setStudyUid(studyUid);
+            img.setSeriesUid(seriesUid);
+            img.setInstanceUid(newUid());
+            img.add(0x0010, 0x0010, a.value(QStringLiteral("patient-name")));
+            img.setDescription(a.value(QStringLiteral("patient-name")));
+            img.add(0x0010, 0x0020, a.value(QStringLiteral("patient-id")));
+            img.add(0x0010, 0x0030, a.value(QStringLiteral("birth-date")));
+            img.add(0x0010, 0x0040, a.value(QStringLiteral("sex")));
+            img.add(0x0008, 0x0050, a.value(QStringLiteral("accession")));
+            img.add(0x0008, 0x0060, a.value(QStringLiteral("modality"), QStringLiteral("OT")));
+            img.add(0x0020, 0x0013, QString::number(number + 1));
+            img.add(0x0020, 0x0011, QStringLiteral("1"));
+            const QFileInfo info(picture);
+            img.importPicture(picture, info.suffix());
+            const QString target = QDir(dir).filePath(info.baseName() + QStringLiteral(".dcm"));
+            const ValueChanges changes =
+                img.writeFile(target, QLatin1String(ts == QLatin1String("jpeg51") ? kJpegExtended : kExplicitLittleEndian), quality);
+            ++number;
+            out(target);
+            reportChanges(target, changes);
+        } catch (const orv::Error &e) {
+            reportFailure(picture, e);
+            allGood = false;
+        }
+    }
+    return allGood ? 0 : 1;
+}
+
+int send(const QStringList &argv)
+{
+    const Args a = parse(argv, {"host", "port", "aet", "aec"}, true);
+    const QString host = a.required(QStringLiteral("host"));
+    const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
+    if (port < 0)
+        throw UsageError{QStringLiteral("--port is required")};
+    const QString called = a.required(QStringLiteral("aec"));
+    StoreScu scu(host, port, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")), called);
+    bool allGood = true;
+    for (const QString &file : a.files) {
+        try {
+            Image img = Image::fromFile(file);
+            const int status = scu.send(img);
+            out(QStringLiteral("%1\t%2").arg(file).arg(status));
+            reportChanges(file, img.valueChanges());
+            allGood = allGood && status == 0;
+        } catch (const orv::Error &e) {
+            reportFailure(file, e);
+            allGood = false;
+        }
+    }
+    return allGood ? 0 : 1;
+}
+
+int worklist(const QStringList &argv)
+{
+    const Args a = parse(argv, {"host", "port", "aec", "aet", "patient-name", "patient-id", "date", "modality",
+                                "accession", "branch"},
+                         false);
+    if (!a.files.isEmpty())
+        throw UsageError{QStringLiteral("unexpected argument %1").arg(a.files.first())};
+    const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
+    if (port < 0)
+        throw UsageError{QStringLiteral("--port is required")};
+    WorklistScu scu(a.required(QStringLiteral("host")), port, a.required(QStringLiteral("aec")),
+                    a.value(QStringLiteral("aet"), QStringLiteral("VELMOR")));
+    const DataSet id = WorklistScu::standardIdentifier(a.value(QStringLiteral("patient-name")), a.value(QStringLiteral("patient-id")),
+                                                       a.value(QStringLiteral("date")), a.value(QStringLiteral("modality")),
+                                                       a.value(QStringLiteral("accession")), a.value(QStringLiteral("branch")));
+    for (const DataSet &answer : scu.run(id))
+        out(WorklistScu::gridRow(answer).join(QLatin1Char('\t')));
+    return 0;
+}
+
+// Skips a file that cannot be exported (its reason on stderr) and writes the DICOMDIR of the
+// others; the image files are numbered without gaps.
+int dicomdir(const QStringList &argv)
+{
+    const Args a = parse(argv, {"out"}, true);
+    const QString dir = a.required(QStringLiteral("out"));
+    DicomDirWriter writer(dir);
+    QHash<QString, QString> sourceOf;
+    bool allGood = true;
+    for (const QString &file : a.files) {
+        const QString rel = QStringLiteral("IMAGES/IMG%1").arg(writer.files().size() + 1);
+        try {
+            Image img = Image::fromFile(file);
+            writer.addImage(img, rel);
+            sourceOf.insert(rel, file);
+        } catch (const orv::Error &e) {
+            err(QStringLiteral("%1: skipped: %2").arg(file, e.description()));
+            allGood = false;
+        }
+    }
+    if (writer.files().isEmpty()) {
+        err(QStringLiteral("No file could be exported; no DICOMDIR written."));
+        return 1;
+    }
+    writer.write();
+    for (const DicomDirWriter::Skipped &s : writer.skipped()) {
+        err(QStringLiteral("%1: skipped: %2").arg(sourceOf.value(s.relativeName), s.reason));
+        allGood = false;
+    }
+    for (const QString &rel : writer.files())
+        out(QDir(dir).filePath(rel));
+    out(QDir(dir).filePath(QStringLiteral("DICOMDIR")));
+    return allGood ? 0 : 1;
+}
+
+int print(const QStringList &argv)
+{
+    const Args a = parse(argv, {"host", "port", "aet", "aec", "format", "orientation", "film-size", "magnification"}, true);
+    const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
+    if (port < 0)
+        throw UsageError{QStringLiteral("--port is required")};
+    const QString host = a.required(QStringLiteral("host"));
+    const QString called = a.required(QStringLiteral("aec"));
+    QList<Image> images;
+    bool allGood = true;
+    for (const QString &file : a.files) {
+        try {
+            images << Image::fromFile(file);
+        } catch (const orv::Error &e) {
+            reportFailure(file, e);
+            allGood = false;
+        }
+    }
+    if (images.isEmpty())
+        return 1;
+    FilmPrinter printer(host, port, called, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")));
+    printer.open();
+    printer.setDisplayFormat(a.value(QStringLiteral("format"), QStringLiteral("STANDARD\\1,1")));
+    printer.setOrientation(a.value(QStringLiteral("orientation"), QStringLiteral("PORTRAIT")));
+    printer.setFilmSize(a.value(QStringLiteral("film-size"), QStringLiteral("8INX10IN")));
+    printer.filmBoxAttributes().add(0x2010, 0x0060, a.value(QStringLiteral("magnification"), QStringLiteral("NONE")));
+    for (Image &img : images)
+        printer.printImage(img, false, true);
+    printer.close();
+    out(QStringLiteral("%1 image(s) printed on %2 film(s)").arg(images.size()).arg(printer.filmsPrinted()));
+    return allGood ? 0 : 1;
+}
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT int orvalineCliCommand(const char *command, const QStringList &args)
+{
+    const QHash<QString, int (*)(const QStringList &)> commands{{QStringLiteral("dicomize"), dicomize},
+                                                                {QStringLiteral("send"), send},
+                                                                {QStringLiteral("worklist"), worklist},
+                                                                {QStringLiteral("dicomdir"), dicomdir},
+                                                                {QStringLiteral("print"), print}};
+    const auto run = commands.value(QString::fromLatin1(command));
+    if (!run) {
+        std::fprintf(stderr, "orvaline-cli: unknown command %s\n%s", command, kUsage);
+        return 2;
+    }
+    return guarded(run, args);
+}
