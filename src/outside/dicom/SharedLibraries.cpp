@@ -55,24 +55,4 @@ const FfmpegApi &ffmpeg()
     return api;
 }
 
-const PngApi &libpng()
-{
-    static PngApi api;
-    static std::once_flag once;
-    static QString error;
-    std::call_once(once, [] {
-        try {
-            void *png = open("libpng16.so.16");
-            bind(api.png_image_begin_read_from_memory, png, "png_image_begin_read_from_memory");
-            bind(api.png_image_finish_read, png, "png_image_finish_read");
-            bind(api.png_image_free, png, "png_image_free");
-        } catch (const Error &e) {
-            error = e.description();
-        }
-    });
-    if (!error.isEmpty())
-        fail(error);
-    return api;
-}
-
 } // namespace orv::dicom

@@ -1,14 +1,13 @@
 #pragma once
 
-// FFmpeg and libpng are opened when a video or a PNG is first handled, so that programs which
-// never touch them (the command-line dump, for one) do not pay for loading them. Internal.
+// FFmpeg is opened when a video is first handled, so that programs which never touch it
+// (the command-line dump, for one) do not pay for loading it. Internal.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
-#include <png.h>
 }
 
 namespace orv::dicom {
@@ -35,15 +34,8 @@ struct FfmpegApi
 #undef ORV_DECLARE
 };
 
-struct PngApi
-{
-    decltype(&::png_image_begin_read_from_memory) png_image_begin_read_from_memory = nullptr;
-    decltype(&::png_image_finish_read) png_image_finish_read = nullptr;
-    decltype(&::png_image_free) png_image_free = nullptr;
-};
 
 // The loaded functions; throw Error when the library cannot be opened.
 const FfmpegApi &ffmpeg();
-const PngApi &libpng();
 
 } // namespace orv::dicom
