@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSet>
 
 namespace orv {
 
@@ -62,23 +61,20 @@ void readInBatches(JobContext &job, const QList<ReadJob> &jobs, bool stopAtFailu
         job.post([deliver, batch] { deliver(batch); });
 }
 
-QSet<QString> &pendingReloads()
-{
-    static QSet<QString> pending;
-    return pending;
-}
-
 } // namespace
 
 void ImageListActions::loadImages(const QString &transNo)
 {
     if (busy(transNo)) {
-        if (pendingReloads().isEmpty())
-            QObject::connect(&session().jobs(), &JobRunner::busyChanged, &session(), [](const QString &no, bool nowBusy) {
-                if (!nowBusy && pendingReloads().remove(no))
-                    loadImages(no);
-            });
-        pendingReloads().insert(transNo);
+        // Reloaded once the transaction's work has ended (the waiter goes with the session).
+        auto *waiter = new QObject(&session());
+        QObject::connect(&session().jobs(), &JobRunner::busyChanged, waiter, [waiter, transNo](const QString &no, bool nowBusy) {
+            if (no != transNo || nowBusy)
+                return;
+            QObject::disconnect(&session().jobs(), nullptr, waiter, nullptr);
+            waiter->deleteLater();
+            loadImages(transNo);
+        });
         return;
     }
     ImageRowsModel *rows = session().rows(transNo);
