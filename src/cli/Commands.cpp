@@ -9,6 +9,8 @@
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Network.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -47,15 +49,15 @@ int dicomize(const QStringList &argv)
             img.setStudyUid(studyUid);
             img.setSeriesUid(seriesUid);
             img.setInstanceUid(newUid());
-            img.add(0x0010, 0x0010, a.value(QStringLiteral("patient-name")));
+            img.add(DCM_PatientName, a.value(QStringLiteral("patient-name")));
             img.setDescription(a.value(QStringLiteral("patient-name")));
-            img.add(0x0010, 0x0020, a.value(QStringLiteral("patient-id")));
-            img.add(0x0010, 0x0030, a.value(QStringLiteral("birth-date")));
-            img.add(0x0010, 0x0040, a.value(QStringLiteral("sex")));
-            img.add(0x0008, 0x0050, a.value(QStringLiteral("accession")));
-            img.add(0x0008, 0x0060, a.value(QStringLiteral("modality"), QStringLiteral("OT")));
-            img.add(0x0020, 0x0013, QString::number(number + 1));
-            img.add(0x0020, 0x0011, QStringLiteral("1"));
+            img.add(DCM_PatientID, a.value(QStringLiteral("patient-id")));
+            img.add(DCM_PatientBirthDate, a.value(QStringLiteral("birth-date")));
+            img.add(DCM_PatientSex, a.value(QStringLiteral("sex")));
+            img.add(DCM_AccessionNumber, a.value(QStringLiteral("accession")));
+            img.add(DCM_Modality, a.value(QStringLiteral("modality"), QStringLiteral("OT")));
+            img.add(DCM_InstanceNumber, QString::number(number + 1));
+            img.add(DCM_SeriesNumber, QStringLiteral("1"));
             const QFileInfo info(picture);
             img.importPicture(picture, info.suffix());
             const QString target = QDir(dir).filePath(info.baseName() + QStringLiteral(".dcm"));
@@ -177,7 +179,7 @@ int print(const QStringList &argv)
     printer.setDisplayFormat(a.value(QStringLiteral("format"), QStringLiteral("STANDARD\\1,1")));
     printer.setOrientation(a.value(QStringLiteral("orientation"), QStringLiteral("PORTRAIT")));
     printer.setFilmSize(a.value(QStringLiteral("film-size"), QStringLiteral("8INX10IN")));
-    printer.filmBoxAttributes().add(0x2010, 0x0060, a.value(QStringLiteral("magnification"), QStringLiteral("NONE")));
+    printer.filmBoxAttributes().add(DCM_MagnificationType, a.value(QStringLiteral("magnification"), QStringLiteral("NONE")));
     for (Image &img : images)
         printer.printImage(img, false, true);
     printer.close();

@@ -4,6 +4,8 @@
 
 #include "outside/Error.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -43,7 +45,7 @@ ReadResult readJob(const ReadJob &job, int index)
         } else {
             dicom::Image image;
             image.importPicture(path, job.format);
-            image.add(0x0004, 0x1500, job.fileName);
+            image.add(DCM_ReferencedFileID, job.fileName);
             r.image = image;
         }
     } catch (const std::exception &e) {

@@ -7,6 +7,8 @@
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -454,9 +456,9 @@ void frmImageViewer::setUpDisplayControls()
     }
     const dicom::Image image = GetSelectedImage();
     const dicom::DataSet ds = image.dataSet();
-    if (ds.attribute(0x0028, 0x3010).found) {
+    if (ds.attribute(DCM_VOILUTSequence).found) {
         hideWindowing();
-    } else if (ds.text(0x0008, 0x0016).trimmed() != kNuclearMedicineClass) {
+    } else if (ds.text(DCM_SOPClassUID).trimmed() != kNuclearMedicineClass) {
         const QSignalBlocker wb(WidthSlider), lb(LevelSlider);
         for (QWidget *w : std::initializer_list<QWidget *>{WidthSlider, LevelSlider, WidthLabel, LevelLabel})
             w->setVisible(true);
@@ -464,7 +466,7 @@ void frmImageViewer::setUpDisplayControls()
         WLLabel->setVisible(false);
         width1->setEnabled(true);
         level1->setEnabled(true);
-        if (ds.text(0x0028, 0x0100).trimmed().toInt() == 8) {
+        if (ds.text(DCM_BitsAllocated).trimmed().toInt() == 8) {
             WidthSlider->setMaximum(512);
             LevelSlider->setMaximum(256);
         } else {

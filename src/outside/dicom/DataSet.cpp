@@ -454,6 +454,8 @@ void DataSet::remove(quint16 group, quint16 element)
     m_item->findAndDeleteElement(DcmTagKey(group, element), OFFalse, OFFalse);
 }
 
+Attribute DataSet::attribute(const DcmTagKey &tag) const { return attribute(tag.getGroup(), tag.getElement()); }
+
 QString DataSet::patientSex() const { return text(0x0010, 0x0040); }
 
 void DataSet::conform()

@@ -10,6 +10,9 @@
 
 #include <memory>
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dctagkey.h>
+
 class DcmElement;
 class DcmItem;
 
@@ -34,9 +37,11 @@ public:
     QList<Attribute> attributes() const;
     // The attribute, or one with found == false.
     Attribute attribute(quint16 group, quint16 element) const;
+    Attribute attribute(const DcmTagKey &tag) const;
     bool contains(quint16 group, quint16 element) const;
     // Every value of the attribute as text, multiple values joined by "\"; empty when absent.
     QString text(quint16 group, quint16 element) const;
+    QString text(const DcmTagKey &tag) const { return text(tag.getGroup(), tag.getElement()); }
 
     // Adds or replaces an attribute. The value is encoded for the attribute's VR: a date
     // "MM/DD/YYYY" becomes YYYYMMDD, a time "HH:MM[:SS]" HHMM[SS]. It is then conformed to the
@@ -46,6 +51,7 @@ public:
     // as US, OB or OW.
     // Throws Error when the value cannot be stored.
     void add(quint16 group, quint16 element, const QVariant &value);
+    void add(const DcmTagKey &tag, const QVariant &value) { add(tag.getGroup(), tag.getElement(), value); }
     void remove(quint16 group, quint16 element);
 
     QString patientSex() const;

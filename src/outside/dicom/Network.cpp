@@ -254,31 +254,31 @@ DataSet WorklistScu::standardIdentifier(const QString &patientName, const QStrin
 {
     DataSet id;
     id.setMatchingKeys(true);
-    id.add(0x0010, 0x0010, patientName + QLatin1Char('*'));
-    id.add(0x0008, 0x0020, studyDate);
-    id.add(0x0008, 0x0050, accession);
-    id.add(0x0008, 0x0080, branch);
-    id.add(0x0008, 0x0060, modality);
-    id.add(0x0010, 0x0040, QString());
-    id.add(0x0008, 0x0090, QString());
-    id.add(0x0040, 0x1001, QString());
-    id.add(0x0032, 0x1060, QString());
-    id.add(0x0010, 0x0020, patientId);
-    id.add(0x0010, 0x0030, QString());
+    id.add(DCM_PatientName, patientName + QLatin1Char('*'));
+    id.add(DCM_StudyDate, studyDate);
+    id.add(DCM_AccessionNumber, accession);
+    id.add(DCM_InstitutionName, branch);
+    id.add(DCM_Modality, modality);
+    id.add(DCM_PatientSex, QString());
+    id.add(DCM_ReferringPhysicianName, QString());
+    id.add(DCM_RequestedProcedureID, QString());
+    id.add(DCM_RequestedProcedureDescription, QString());
+    id.add(DCM_PatientID, patientId);
+    id.add(DCM_PatientBirthDate, QString());
     DataSet step;
     step.setMatchingKeys(true);
-    step.add(0x0040, 0x0002, studyDate);
-    step.add(0x0040, 0x0003, QString());
-    id.add(0x0040, 0x0100, QVariant::fromValue(QList<DataSet>{step}));
+    step.add(DCM_ScheduledProcedureStepStartDate, studyDate);
+    step.add(DCM_ScheduledProcedureStepStartTime, QString());
+    id.add(DCM_ScheduledProcedureStepSequence, QVariant::fromValue(QList<DataSet>{step}));
     return id;
 }
 
 QStringList WorklistScu::gridRow(const DataSet &answer)
 {
-    return {answer.text(0x0008, 0x0050), answer.text(0x0010, 0x0020), answer.text(0x0010, 0x0010),
-            answer.patientSex(),         answer.text(0x0010, 0x0030), answer.text(0x0008, 0x0090),
-            answer.text(0x0008, 0x0060), answer.text(0x0040, 0x1001), answer.text(0x0032, 0x1060),
-            answer.text(0x0008, 0x0020), QString(),                   QString()};
+    return {answer.text(DCM_AccessionNumber), answer.text(DCM_PatientID), answer.text(DCM_PatientName),
+            answer.patientSex(),         answer.text(DCM_PatientBirthDate), answer.text(DCM_ReferringPhysicianName),
+            answer.text(DCM_Modality), answer.text(DCM_RequestedProcedureID), answer.text(DCM_RequestedProcedureDescription),
+            answer.text(DCM_StudyDate), QString(),                   QString()};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -353,13 +353,13 @@ void FilmPrinter::createFilmBox()
     for (unsigned long i = 0; i < m_filmBoxAttributes.item()->card(); ++i)
         attrs.insert(static_cast<DcmElement *>(m_filmBoxAttributes.item()->getElement(i)->clone()), OFTrue);
     DataSet box(nullptr, &attrs);
-    box.add(0x2010, 0x0010, m_displayFormat);
-    box.add(0x2010, 0x0040, m_orientation);
-    box.add(0x2010, 0x0050, m_filmSize);
+    box.add(DCM_ImageDisplayFormat, m_displayFormat);
+    box.add(DCM_FilmOrientation, m_orientation);
+    box.add(DCM_FilmSizeID, m_filmSize);
     DataSet ref;
-    ref.add(0x0008, 0x1150, QString::fromLatin1(UID_BasicFilmSessionSOPClass));
-    ref.add(0x0008, 0x1155, QString::fromLatin1(s.sessionUid.c_str()));
-    box.add(0x2010, 0x0500, QVariant::fromValue(QList<DataSet>{ref}));
+    ref.add(DCM_ReferencedSOPClassUID, QString::fromLatin1(UID_BasicFilmSessionSOPClass));
+    ref.add(DCM_ReferencedSOPInstanceUID, QString::fromLatin1(s.sessionUid.c_str()));
+    box.add(DCM_ReferencedFilmSessionSequence, QVariant::fromValue(QList<DataSet>{ref}));
 
     T_DIMSE_Message msg{};
     msg.CommandField = DIMSE_N_CREATE_RQ;
