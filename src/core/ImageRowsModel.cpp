@@ -60,6 +60,16 @@ void ImageRowsModel::append(const ImageRow &row)
     endInsertRows();
 }
 
+void ImageRowsModel::append(const QList<ImageRow> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    beginInsertRows({}, count(), count() + int(rows.size()) - 1);
+    for (const ImageRow &r : rows)
+        m_rows.append({r, m_next++});
+    endInsertRows();
+}
+
 void ImageRowsModel::removeAt(int index)
 {
     if (index < 0 || index >= count())

@@ -30,6 +30,7 @@ public:
     ImageRow row(int index) const { return index >= 0 && index < count() ? m_rows[index].row : ImageRow(); }
     QList<ImageRow> rows() const;
     void append(const ImageRow &row);
+    void append(const QList<ImageRow> &rows);
     void removeAt(int index);
     void clear();
 

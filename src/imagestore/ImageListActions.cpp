@@ -173,23 +173,27 @@ bool ImageListActions::importFolder(const QString &typed)
         readInBatches(job, jobs, true, [=](const QList<ReadResult> &results) {
             QString lines;
             QList<dicom::Image> images;
-            ImageRowsModel *rows = session().rows(transNo);
+            QList<ImageRow> listed;
+            QString failure;
             for (const ReadResult &r : results) {
                 lines += QStringLiteral("\r\n") + QDir::toNativeSeparators(nativePath(r.path));
                 if (!r.error.isEmpty()) {
-                    *failed = true;
-                    session().appendImportLog(transNo, lines);
-                    toViewer(transNo, images);
-                    msgBox(nullptr, r.error);
-                    return;
+                    failure = r.error;
+                    break;
                 }
-                rows->append(ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder,
-                                            QFileInfo(r.path).fileName(), QString()));
+                listed << ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), folder,
+                                         QFileInfo(r.path).fileName(), QString());
                 images << r.image;
                 lines += QStringLiteral("\r\n.");
             }
+            session().rows(transNo)->append(listed);
             session().appendImportLog(transNo, lines);
             toViewer(transNo, images);
+            if (!failure.isEmpty()) {
+                *failed = true;
+                msgBox(nullptr, failure);
+                return;
+            }
             emit session().jobs().progress(transNo, results.last().index + 1, int(jobs.size()));
         });
         job.post([=] {
