@@ -204,6 +204,15 @@ Image Image::fromFile(const QString &path)
     return img;
 }
 
+Image Image::clone() const
+{
+    Image copy;
+    *copy.m_file = *m_file;
+    *copy.m_description = *m_description;
+    copy.m_own = m_own;
+    return copy;
+}
+
 DataSet Image::dataSet() const
 {
     DataSet ds(m_file, m_file->getDataset());

@@ -438,4 +438,34 @@ QImage windowImage(const DecodedImage &image, const Sampled &sampled, double wid
     return out;
 }
 
+void DecodedImage::modalityRow(int y, std::vector<double> &out) const
+{
+    out.assign(std::size_t(std::max(0, width)), 0.0);
+    if (y < 0 || y >= height)
+        return;
+    const std::size_t w = std::size_t(width), at = std::size_t(y) * w;
+    if (colour) {
+        const std::uint8_t *p = rgb.data() + at * 3;
+        for (std::size_t x = 0; x < w; ++x, p += 3)
+            out[x] = (double(p[0]) + p[1] + p[2]) / 3;
+        return;
+    }
+    if (nativeBytes != 0) {
+        const void *raw = nativePixels(*this);
+        if (!raw)
+            return;
+        const auto take = [&](const auto *row) {
+            for (std::size_t x = 0; x < w; ++x)
+                out[x] = modalityValue(int((((std::uint32_t(row[x]) >> shift) & mask) ^ flip) - offset));
+        };
+        if (nativeBytes == 2)
+            take(static_cast<const std::uint16_t *>(raw) + at);
+        else
+            take(static_cast<const std::uint8_t *>(raw) + at);
+        return;
+    }
+    for (std::size_t x = 0; x < w; ++x)
+        out[x] = modalityValue(narrowIndices.empty() ? indices[at + x] : narrowIndices[at + x]);
+}
+
 } // namespace orv::dicom

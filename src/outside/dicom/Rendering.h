@@ -60,6 +60,9 @@ struct DecodedImage
     static std::shared_ptr<const DecodedImage> decode(const Image &image);
 
     double modalityValue(int index) const { return (base + index * step) * slope + intercept; }
+    // Row y (0-based) as modality values; for colour the mean of the three samples. `out` is
+    // resized to the width; a row outside the image gives zeros.
+    void modalityRow(int y, std::vector<double> &out) const;
     // Stores index i of every pixel, in the narrow form when levels allow it.
     template<typename F>
     void putIndices(std::size_t count, F index)
