@@ -5,8 +5,11 @@
 #include "outside/dicom/Dump.h"
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Network.h"
+#include "outside/dicom/Rendering.h"
 
 #include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -29,7 +32,8 @@ const char *const kUsage =
     "  orvaline-cli dump FILE...\n"
     "  orvaline-cli dicomdir --out DIR FILE...\n"
     "  orvaline-cli print --host H --port P [--aet A] --aec C [--format F] [--orientation O]\n"
-    "                     [--film-size S] [--magnification M] FILE...\n";
+    "                     [--film-size S] [--magnification M] FILE...\n"
+    "  orvaline-cli render --out DIR [--frame N] [--window W --level L] [--size WxH] FILE...\n";
 
 struct UsageError
 {
@@ -224,6 +228,52 @@ int print(const QStringList &argv)
     return 0;
 }
 
+// Writes DIR/<base name>.png (frame N: <base name>-N.png) per file, as the viewer draws it.
+// Every file is tried; the status is 1 when any failed (each failure on stderr).
+int render(const QStringList &argv)
+{
+    const Args a = parse(argv, {"out", "frame", "window", "level", "size"}, true);
+    const QDir dir(a.required(QStringLiteral("out")));
+    const int frame = a.number(QStringLiteral("frame"), 0, 1, 1 << 30);
+    std::optional<RenderWindow> window;
+    if (a.options.contains(QStringLiteral("window")) != a.options.contains(QStringLiteral("level")))
+        throw UsageError{QStringLiteral("--window and --level go together")};
+    if (a.options.contains(QStringLiteral("window"))) {
+        bool okW = false, okL = false;
+        window = RenderWindow{a.value(QStringLiteral("window")).toDouble(&okW), a.value(QStringLiteral("level")).toDouble(&okL)};
+        if (!okW || !okL || window->width < 1)
+            throw UsageError{QStringLiteral("--window must be a number of at least 1 and --level a number")};
+    }
+    QSize size;
+    if (a.options.contains(QStringLiteral("size"))) {
+        const QStringList wh = a.value(QStringLiteral("size")).toLower().split(QLatin1Char('x'));
+        size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
+        if (wh.size() != 2 || size.width() < 1 || size.height() < 1 || size.width() > 16384 || size.height() > 16384)
+            throw UsageError{QStringLiteral("--size must be WxH, for example 128x128")};
+    }
+    if (!QDir().mkpath(dir.path()))
+        throw orv::Error(QStringLiteral("Cannot create %1").arg(dir.path()));
+    int failures = 0;
+    for (const QString &file : a.files) {
+        const QString name = QFileInfo(file).completeBaseName() + (frame > 0 ? QStringLiteral("-%1").arg(frame) : QString())
+                             + QStringLiteral(".png");
+        try {
+            const QImage picture = renderTile(Image::fromFile(file), frame > 0 ? frame - 1 : 0, window, size);
+            const QString target = dir.filePath(name);
+            QFile::remove(target);
+            if (!picture.save(target + QStringLiteral(".part"), "PNG") || !QFile::rename(target + QStringLiteral(".part"), target)) {
+                QFile::remove(target + QStringLiteral(".part"));
+                throw orv::Error(QStringLiteral("Cannot write %1").arg(target));
+            }
+            out(target);
+        } catch (const std::exception &e) {
+            ++failures;
+            std::fprintf(stderr, "%s: %s\n", qPrintable(file), qPrintable(orv::describe(e)));
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -236,7 +286,8 @@ int main(int argc, char **argv)
         args.removeFirst();
     const QHash<QString, int (*)(const QStringList &)> commands{
         {QStringLiteral("dicomize"), dicomize}, {QStringLiteral("send"), send},         {QStringLiteral("worklist"), worklist},
-        {QStringLiteral("dump"), dump},         {QStringLiteral("dicomdir"), dicomdir}, {QStringLiteral("print"), print}};
+        {QStringLiteral("dump"), dump},         {QStringLiteral("dicomdir"), dicomdir}, {QStringLiteral("print"), print},
+        {QStringLiteral("render"), render}};
     try {
         if (!commands.contains(command))
             throw UsageError{command.isEmpty() ? QStringLiteral("no command given") : QStringLiteral("unknown command %1").arg(command)};

@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmjpeg/djdecode.h>
 #include <dcmtk/dcmjpeg/djencode.h>
+#include <dcmtk/dcmjpls/djdecode.h>
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/oflog/oflog.h>
 
@@ -29,6 +30,7 @@ void initialise()
         DJDecoderRegistration::registerCodecs();
         DJEncoderRegistration::registerCodecs(ECC_lossyYCbCr, EUC_never);
         DcmRLEDecoderRegistration::registerCodecs();
+        DJLSDecoderRegistration::registerCodecs();
         g_dictionaryLoaded = dcmDataDict.isDictionaryLoaded();
         dcmConnectionTimeout.set(g_timeout.load());
     });
