@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -103,6 +104,7 @@ private slots:
     void labelsStayOnTheirImagePointThroughZoomAndPan();
     void labelsTiedToTheCellOrTheSurface();
     void labelsOffTheImageOrOfNoSizeAreRefused();
+    void labelDetailsGiveNewLabelsTheirLook();
 };
 
 void tst_Labels::init()
@@ -350,6 +352,45 @@ void tst_Labels::labelsOffTheImageOrOfNoSizeAreRefused()
     QCOMPARE(m_prompter->lastMessage(), QStringLiteral("The label has no size: hold the button down and drag to draw it."));
     QCOMPARE(m_w->Viewer->labels(image).size(), 0);
     QCOMPARE(m_w->mouseMode(), 1);
+}
+
+void tst_Labels::labelDetailsGiveNewLabelsTheirLook()
+{
+    LabelForm *form = LabelForm::instance();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Label Details"));
+    QVERIFY(form->LabelType[0]->isChecked() && form->Alignment[0]->isChecked() && form->ImageScale->isChecked());
+    QVERIFY(form->Transparent->isChecked());
+    QCOMPARE(form->LineWidth->text(), QStringLiteral("1"));
+    QCOMPARE(form->FontDisplay->text(), QStringLiteral("Arial"));
+    // The dialogs open preset to what the form holds; cancelling keeps it.
+    form->ForeColour->click();
+    form->BackColour->click();
+    QTest::mouseClick(form->FontDisplay, Qt::LeftButton);
+    QCOMPARE(m_prompter->shown.size(), 3);
+    QCOMPARE(m_prompter->shown[0].text, QStringLiteral("#ff0000"));
+    QCOMPARE(m_prompter->shown[1].text, QStringLiteral("#404040"));
+    QCOMPARE(m_prompter->shown[2].text, QStringLiteral("Arial"));
+
+    QFont font(QStringLiteral("Courier"));
+    font.setPointSizeF(10);
+    font.setBold(true);
+    font.setItalic(true);
+    form->setLabelFont(font);
+    form->setBackColour(QColor(0, 0, 128));
+    form->Alignment[2]->setChecked(true);
+    form->LineWidth->setText(QStringLiteral("4"));
+    QCOMPARE(form->FontDisplay->text(), QStringLiteral("Courier Bold Italic"));
+    const Label l = form->newLabel(Label::Rectangle);
+    QCOMPARE(l.fontName, QStringLiteral("Courier Bold Italic"));
+    QCOMPARE(l.fontSize, 10.0);
+    QCOMPARE(l.backColour, QColor(0, 0, 128));
+    QCOMPARE(l.alignment, 2);
+    QCOMPARE(l.lineWidth, 4);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSizeF(12);
+    form->setLabelFont(arial);
+    form->setBackColour(QColor(64, 64, 64));
+    form->Alignment[0]->setChecked(true);
 }
 
 ORV_TEST_MAIN(tst_Labels)
