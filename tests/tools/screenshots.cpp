@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QDate>
 #include "viewer/Information.h"
+#include "viewer/LabelForm.h"
 #include "viewer/frmImageViewer.h"
 
 #include <QPushButton>
@@ -179,6 +180,9 @@ int main(int argc, char **argv)
     viewer->Viewer->addLabel(us, note);
     viewer->AnatomicMarkers->click();
     save(viewer, out, QStringLiteral("viewer-labels.png"));
+
+    save(LabelForm::instance(), out, QStringLiteral("label-details.png"));
+    LabelForm::instance()->hide();
 
     Information *info = Information::instance();
     info->NewData(viewer);
