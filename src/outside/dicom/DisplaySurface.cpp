@@ -531,9 +531,11 @@ void DisplaySurface::paintTile(QPainter &painter, int tile, const Image &image)
         if (!e.shown.isNull())
             painter.drawImage(inner.topLeft() + visible.topLeft(), e.shown);
     }
+    // Labels in image pixels wait for the pixels (never decoding here, on the GUI thread).
     for (const Label &label : std::as_const(e.labels))
-        if (const auto shown = onSurface(image, label))
-            paintLabel(painter, *shown);
+        if (label.space != Label::Space::Image || e.pixels)
+            if (const auto shown = onSurface(image, label))
+                paintLabel(painter, *shown);
     painter.restore();
     if (e.highlightStyle != 0) {
         painter.setPen(QPen(e.highlightColour, 2));
