@@ -17,13 +17,17 @@ namespace {
 
 const QString kJpegExtended = QStringLiteral("1.2.840.10008.1.2.4.51");
 
-// Own objects get the attributes they lack (UIDs among them) here, on the GUI thread, so that
-// the copies sent or written carry the same identity as the image shown.
-QList<dicom::Image> completed(const QList<dicom::Image> &images)
+// The copies a job works on, made here on the GUI thread: the toolkit's data sets may not be
+// read by two threads at once, and the viewer keeps reading the originals. Own objects first get
+// the attributes they lack (UIDs among them), so the copies carry the identity of the image shown.
+QList<dicom::Image> copies(const QList<dicom::Image> &images)
 {
-    QList<dicom::Image> out = images;
-    for (dicom::Image &i : out)
+    QList<dicom::Image> out;
+    out.reserve(images.size());
+    for (dicom::Image i : images) {
         i.complete();
+        out << i.clone();
+    }
     return out;
 }
 
@@ -61,7 +65,7 @@ QString jobKind() { return QStringLiteral("viewer transfer"); }
 
 void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDescriptions, Done done)
 {
-    const QList<dicom::Image> toSend = completed(images);
+    const QList<dicom::Image> toSend = copies(images);
     QStringList descriptions;
     for (const dicom::Image &i : toSend)
         descriptions << i.description();
@@ -70,7 +74,7 @@ void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDe
             for (qsizetype i = 0; i < toSend.size() && !job.cancelled(); ++i) {
                 if (logDescriptions)
                     job.post([line = descriptions[i]] { AddLog(line); });
-                dicom::Image copy = toSend[i].clone();
+                dicom::Image copy = toSend[i];
                 const int status = dicom::StoreScu(peer).send(copy);
                 job.progress(int(i) + 1, int(toSend.size()));
                 if (status != 0) {
@@ -88,11 +92,11 @@ void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDe
 
 void saveAs(const dicom::Image &image, const QString &path, Done done)
 {
-    const dicom::Image source = completed({image}).first();
+    const dicom::Image source = copies({image}).first();
     run([source, path](JobContext &job) {
         const QString part = partName(path);
         try {
-            dicom::Image copy = source.clone();
+            dicom::Image copy = source;
             copy.writeFile(part, kJpegExtended, 100);
             replaceWith(part, path);
             job.progress(1, 1);
@@ -106,10 +110,11 @@ void saveAs(const dicom::Image &image, const QString &path, Done done)
 void exportPicture(const dicom::Image &image, const QString &path, Done done)
 {
     const QString format = path.right(3).toUpper();
-    run([image, path, format](JobContext &job) {
+    const dicom::Image source = copies({image}).first();
+    run([source, path, format](JobContext &job) {
         const QString part = partName(path) + QLatin1Char('.') + format.toLower();
         try {
-            const dicom::Image copy = image.clone();
+            const dicom::Image &copy = source;
             if (format == QLatin1String("AVI"))
                 copy.exportVideo(part, copy.frameCount(), 90);
             else
@@ -125,7 +130,7 @@ void exportPicture(const dicom::Image &image, const QString &path, Done done)
 
 void exportAll(const QList<dicom::Image> &images, const QString &directory, Done done)
 {
-    const QList<dicom::Image> toWrite = completed(images);
+    const QList<dicom::Image> toWrite = copies(images);
     run([toWrite, directory](JobContext &job) {
         QStringList written;
         const QDir dir(directory);
@@ -137,7 +142,7 @@ void exportAll(const QList<dicom::Image> &images, const QString &directory, Done
                 if (job.cancelled())
                     throw Error(QStringLiteral("The export was stopped."));
                 const QString name = QStringLiteral("IMAGES\\IMG%1").arg(i + 1);
-                dicom::Image copy = toWrite[i].clone();
+                dicom::Image copy = toWrite[i];
                 written << dir.filePath(QStringLiteral("IMAGES/IMG%1").arg(i + 1));
                 writer.addImage(copy, name);
                 job.progress(int(i) + 1, int(toWrite.size()) + 1);

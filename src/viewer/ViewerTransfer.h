@@ -12,8 +12,9 @@ namespace orv {
 
 // Sending and export of the viewer's images, as background jobs of the session (one at a time
 // per viewer: the viewer refuses its send and export commands while one runs). Each job works on
-// copies of the images, so the viewer keeps showing and changing them meanwhile. Log lines go to
-// the log window and messages to the operator in the order the work produced them.
+// copies of the images taken when it starts (memory for one more set of them), so the viewer
+// keeps showing and changing the originals meanwhile. Log lines go to the log window and
+// messages to the operator in the order the work produced them.
 namespace ViewerTransfer {
 
 // Runs after the job's last message, on the GUI thread.
