@@ -4,9 +4,8 @@
 #include "LabelForm.h"
 #include "ViewerTransfer.h"
 
-#include "core/DicomNodes.h"
-
 #include "core/CoreRoutines.h"
+#include "core/DicomNodes.h"
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
@@ -16,6 +15,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,7 +23,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QDir>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
