@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Viewer display speed against DCMTK's DicomImage rendering of the same images and windows, in
 # the same run: W/L drag on 3x3 CT tiles, window changes on a 3000x3000 CR, opening 500 CT
-# images (with the memory they take). The images are generated in a scratch folder.
+# images (with the memory they take), a measuring line dragged over 3x3 CT tiles. The images are
+# generated in a scratch folder.
 # usage: bench/viewer.sh [build-dir]   (default build; STEPS=60 COUNT=500)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

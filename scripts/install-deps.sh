@@ -9,7 +9,7 @@ BUILD_PKGS=(
   libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
   libdcmtk-dev dcmtk libturbojpeg0-dev libjpeg-turbo-progs
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-  libburn-dev libisofs-dev libsodium-dev
+  libburn-dev libisofs-dev libsodium-dev libopenjp2-7-dev
   unixodbc-dev tdsodbc libsqlite3-dev
 )
 RUN_PKGS=(

@@ -7,7 +7,10 @@
 //      change (median);
 //   3. opening --count CT files (default 500) into the viewer and showing the first tiles;
 //      resident memory added against the images' pixel data, after opening and after paging
-//      through every image.
+//      through every image;
+//   4. dragging a measuring line across the middle tile of 3 x 3 CT tiles in the viewer window:
+//      each pointer move with a full repaint of the surface (median; the window itself repaints
+//      only the rubber band's region), against DicomImage windowing the 9 images.
 #include "core/SharedState.h"
 #include "outside/dicom/DisplaySurface.h"
 #include "viewer/frmImageViewer.h"
@@ -20,6 +23,9 @@
 #include <dcmtk/dcmimgle/dcmimage.h>
 
 #include <QApplication>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -253,6 +259,52 @@ int main(int argc, char **argv)
                     pixels, added / pixels);
         std::printf("%-44s %.0f MiB added for %.0f MiB of pixel data: %.2fx   (target <= 2x)\n",
                     "memory after paging through all", all, pixels, all / pixels);
+        w->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // 4. A measuring line dragged over 3 x 3 CT tiles.
+    {
+        frmImageViewer *w = frmImageViewer::instance();
+        w->resize(1400, 900);
+        w->Viewer->setBackgroundDecoding(false);
+        QList<dicom::Image> images;
+        for (int i = 0; i < 9; ++i)
+            images << dicom::Image::fromFile(ctFiles.at(i));
+        w->Images().add(images);
+        w->findChild<QPushButton *>(QStringLiteral("cmnuTile3x3"))->click();
+        w->show();
+        QCoreApplication::processEvents();
+        w->Viewer->repaint();
+        const QRect tile = w->Viewer->tileRect(4);
+        const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+            QMouseEvent e(type, at, w->Viewer->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                          Qt::NoModifier);
+            QApplication::sendEvent(w->Viewer, &e);
+        };
+        const auto drag = [&] {
+            w->Mouse[5]->click();
+            send(QEvent::MouseButtonPress, tile.topLeft() + QPointF(10, 10), Qt::LeftButton);
+            const double t = timeSteps(steps, [&](int i) {
+                send(QEvent::MouseMove, tile.topLeft() + QPointF(10 + 3 * i % (tile.width() - 20), 10 + 2 * i % (tile.height() - 20)),
+                     Qt::LeftButton);
+                w->Viewer->repaint();
+            });
+            send(QEvent::MouseButtonRelease, tile.center(), Qt::NoButton);
+            return t;
+        };
+        const double full = drag();
+        std::vector<std::unique_ptr<DicomImage>> ref;
+        for (int i = 0; i < 9; ++i)
+            ref.push_back(std::make_unique<DicomImage>(QFile::encodeName(ctFiles.at(i)).constData()));
+        std::vector<Uint8> out(512 * 512);
+        const double peer = timeSteps(steps, [&](int i) {
+            for (auto &d : ref) {
+                d->setWindow(40 + i, 400 + i);
+                d->getOutputData(out.data(), out.size(), 8);
+            }
+        });
+        report("measuring-line drag, 3x3 CT, full repaint", full, peer, "<= 8 ms");
         w->close();
     }
     resetState();

@@ -25,7 +25,8 @@ inline const char *const kUsage =
     "  orvaline-cli dump FILE...\n"
     "  orvaline-cli dicomdir --out DIR FILE...\n"
     "  orvaline-cli print --host H --port P [--aet A] --aec C [--format F] [--orientation O]\n"
-    "                     [--film-size S] [--magnification M] FILE...\n";
+    "                     [--film-size S] [--magnification M] FILE...\n"
+    "  orvaline-cli render --out DIR [--frame N] [--window W --level L] [--size WxH] FILE...\n";
 
 struct UsageError
 {

@@ -8,11 +8,16 @@
 #include "outside/dicom/DicomDir.h"
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Network.h"
+#include "outside/dicom/Rendering.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
+
+#include <optional>
 
 using namespace orv::dicom;
 using namespace orv::cli;
@@ -187,6 +192,52 @@ int print(const QStringList &argv)
     return allGood ? 0 : 1;
 }
 
+// Writes DIR/<base name>.png (frame N: <base name>-N.png) per file, as the viewer draws it.
+// Every file is tried; the status is 1 when any failed (each failure on stderr).
+int render(const QStringList &argv)
+{
+    const Args a = parse(argv, {"out", "frame", "window", "level", "size"}, true);
+    const QDir dir(a.required(QStringLiteral("out")));
+    const int frame = a.number(QStringLiteral("frame"), 0, 1, 1 << 30);
+    std::optional<RenderWindow> window;
+    if (a.options.contains(QStringLiteral("window")) != a.options.contains(QStringLiteral("level")))
+        throw UsageError{QStringLiteral("--window and --level go together")};
+    if (a.options.contains(QStringLiteral("window"))) {
+        bool okW = false, okL = false;
+        window = RenderWindow{a.value(QStringLiteral("window")).toDouble(&okW), a.value(QStringLiteral("level")).toDouble(&okL)};
+        if (!okW || !okL || window->width < 1)
+            throw UsageError{QStringLiteral("--window must be a number of at least 1 and --level a number")};
+    }
+    QSize size;
+    if (a.options.contains(QStringLiteral("size"))) {
+        const QStringList wh = a.value(QStringLiteral("size")).toLower().split(QLatin1Char('x'));
+        size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
+        if (wh.size() != 2 || size.width() < 1 || size.height() < 1 || size.width() > 16384 || size.height() > 16384)
+            throw UsageError{QStringLiteral("--size must be WxH, for example 128x128")};
+    }
+    if (!QDir().mkpath(dir.path()))
+        throw orv::Error(QStringLiteral("Cannot create %1").arg(dir.path()));
+    int failures = 0;
+    for (const QString &file : a.files) {
+        const QString name = QFileInfo(file).completeBaseName() + (frame > 0 ? QStringLiteral("-%1").arg(frame) : QString())
+                             + QStringLiteral(".png");
+        try {
+            const QImage picture = renderTile(Image::fromFile(file), frame > 0 ? frame - 1 : 0, window, size);
+            const QString target = dir.filePath(name);
+            QFile::remove(target);
+            if (!picture.save(target + QStringLiteral(".part"), "PNG") || !QFile::rename(target + QStringLiteral(".part"), target)) {
+                QFile::remove(target + QStringLiteral(".part"));
+                throw orv::Error(QStringLiteral("Cannot write %1").arg(target));
+            }
+            out(target);
+        } catch (const std::exception &e) {
+            ++failures;
+            std::fprintf(stderr, "%s: %s\n", qPrintable(file), qPrintable(orv::describe(e)));
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT int orvalineCliCommand(const char *command, const QStringList &args)
@@ -195,7 +246,8 @@ extern "C" Q_DECL_EXPORT int orvalineCliCommand(const char *command, const QStri
                                                                 {QStringLiteral("send"), send},
                                                                 {QStringLiteral("worklist"), worklist},
                                                                 {QStringLiteral("dicomdir"), dicomdir},
-                                                                {QStringLiteral("print"), print}};
+                                                                {QStringLiteral("print"), print},
+                                                                {QStringLiteral("render"), render}};
     const auto run = commands.value(QString::fromLatin1(command));
     if (!run) {
         std::fprintf(stderr, "orvaline-cli: unknown command %s\n%s", command, kUsage);

@@ -51,7 +51,7 @@ int main(int argc, char **argv)
         return guarded(dump, args);
     }
     static const QSet<QString> others{QStringLiteral("dicomize"), QStringLiteral("send"), QStringLiteral("worklist"),
-                                      QStringLiteral("dicomdir"), QStringLiteral("print")};
+                                      QStringLiteral("dicomdir"), QStringLiteral("print"), QStringLiteral("render")};
     if (!others.contains(command)) {
         std::fprintf(stderr, "orvaline-cli: %s\n%s",
                      qPrintable(command.isEmpty() ? QStringLiteral("no command given")

@@ -1,6 +1,11 @@
 #include "frmImageViewer.h"
 
+#include "Information.h"
+#include "LabelForm.h"
+#include "ViewerTransfer.h"
+
 #include "core/CoreRoutines.h"
+#include "core/DicomNodes.h"
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
@@ -12,12 +17,14 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -134,7 +141,7 @@ frmImageViewer::frmImageViewer()
             [this](Qt::MouseButton b, int x, int y) { mouseDown(b, x, y); });
     connect(Viewer, &dicom::DisplaySurface::mouseMove, this,
             [this](Qt::MouseButtons b, int x, int y) { mouseMove(b, x, y); });
-    connect(Viewer, &dicom::DisplaySurface::mouseUp, this, [this] { m_drag = Drag::None; });
+    connect(Viewer, &dicom::DisplaySurface::mouseUp, this, [this](Qt::MouseButton, int x, int y) { mouseUp(x, y); });
 
     resize(1100, 760);
     RestoreWindow(this);
@@ -167,10 +174,31 @@ void frmImageViewer::buildTools()
     FileWrite = namedControl(fraTools, "FileWrite", QStringLiteral("Save as..."));
     Export = namedControl(fraTools, "Export", QStringLiteral("Export Image"));
     cmdPrint = namedControl(fraTools, "cmdPrint", QStringLiteral("Print"));
-    for (QPushButton *b : {cmdDICOMSendOne, cmdDicomSend, cmdImageInfo, FileWrite, Export, cmdExportDir, cmdPrintAll, cmdPrint}) {
+    for (QPushButton *b : {cmdDICOMSendOne, cmdDicomSend, cmdImageInfo, FileWrite, Export, cmdExportDir, cmdPrintAll, cmdPrint})
         row->addWidget(b);
+    for (QPushButton *b : {cmdPrintAll, cmdPrint})
         notYet(b);
-    }
+    prgWork = namedControl<QProgressBar>(fraTools, "prgWork");
+    prgWork->setFixedWidth(120);
+    prgWork->setVisible(false);
+    row->addWidget(prgWork);
+    connect(&session().jobs(), &JobRunner::progress, this, [this](const QString &, int done, int total) {
+        if (!prgWork->isVisible())
+            return;
+        prgWork->setMaximum(std::max(1, total));
+        prgWork->setValue(done);
+    });
+    connect(cmdDICOMSendOne, &QPushButton::clicked, this, [this] { sendImages(false); });
+    connect(cmdDicomSend, &QPushButton::clicked, this, [this] { sendImages(true); });
+    connect(FileWrite, &QPushButton::clicked, this, [this] { saveAsDicom(); });
+    connect(Export, &QPushButton::clicked, this, [this] { exportImage(); });
+    connect(cmdExportDir, &QPushButton::clicked, this, [this] { exportAll(); });
+    connect(cmdImageInfo, &QPushButton::clicked, this, [this] {
+        Information *info = Information::instance();
+        info->NewData(this);
+        info->show();
+        info->raise();
+    });
     row->addStretch(1);
     row->addWidget(cmdClose);
     connect(cmdClose, &QPushButton::clicked, this, [this] { close(); });
@@ -277,7 +305,7 @@ QGroupBox *frmImageViewer::buildDisplaySettings()
     StretchToFit = namedControl<QCheckBox>(fraT, "StretchToFit", QStringLiteral("Stretch to fit"));
     mnuDisplayEnhance = namedControl<QCheckBox>(fraT, "mnuDisplayEnhance", QStringLiteral("Display Enhance"));
     AnatomicMarkers = namedControl<QCheckBox>(fraT, "AnatomicMarkers", QStringLiteral("Side Markers"));
-    notYet(AnatomicMarkers);
+    connect(AnatomicMarkers, &QCheckBox::clicked, this, [this] { redrawMarkers(); });
     grid->addWidget(optAllChange, 4, 0, 1, 2);
     grid->addWidget(StretchToFit, 4, 2);
     grid->addWidget(mnuDisplayEnhance, 5, 0, 1, 2);
@@ -336,13 +364,15 @@ QGroupBox *frmImageViewer::buildMouseFunction()
         MouseGroup->addButton(option, index);
         grid->addWidget(option, at / 3, at % 3);
         ++at;
-        if (index > 3)
-            notYet(option);
     }
-    connect(MouseGroup, &QButtonGroup::idClicked, this, [this](int id) {
-        m_mouseMode = id;
-        Viewer->setFocus();
+    cmdLabelDetails = namedControl(Frame1, "cmdLabelDetails", QStringLiteral("Label Details..."));
+    grid->addWidget(cmdLabelDetails, (at + 2) / 3, 0, 1, 3);
+    connect(cmdLabelDetails, &QPushButton::clicked, this, [] {
+        LabelForm *form = LabelForm::instance();
+        form->show();
+        form->raise();
     });
+    connect(MouseGroup, &QButtonGroup::idClicked, this, [this](int id) { chooseMode(id); });
     return Frame1;
 }
 
@@ -378,6 +408,7 @@ void frmImageViewer::imagesChanged()
         m_placeholder = false;
     }
     Viewer->refresh();
+    redrawMarkers();
 }
 
 void frmImageViewer::SetRC(int &rows, int &columns)
@@ -646,6 +677,7 @@ void frmImageViewer::select(int index)
     m_placeholder = false;
     Viewer->setHighlight(*m_selected, 1, QColor(255, 0, 0));
     syncFromSurface();
+    redrawMarkers();
 }
 
 void frmImageViewer::mouseDown(Qt::MouseButton button, int x, int y)
@@ -681,12 +713,22 @@ void frmImageViewer::mouseDown(Qt::MouseButton button, int x, int y)
         break;
     }
     default:
+        startDrawing(x, y);
         break;
     }
 }
 
 void frmImageViewer::mouseMove(Qt::MouseButtons buttons, int x, int y)
 {
+    if (m_drawing) {
+        if (buttons == Qt::NoButton)
+            return;
+        m_band.width = x - m_band.left;
+        m_band.height = y - m_band.top;
+        m_band.addPoint(QPointF(x, y));
+        Viewer->setRubberBand(m_band);
+        return;
+    }
     if (buttons == Qt::NoButton || m_drag == Drag::None || !m_dragTarget)
         return;
     if (m_drag == Drag::Pan) {
@@ -742,6 +784,298 @@ void frmImageViewer::closeEvent(QCloseEvent *event)
     Viewer->showCollection(nullptr);
     session().images().clear();
     QWidget::closeEvent(event);
+}
+
+namespace {
+
+// The label type each drawing mode draws.
+int typeOfMode(int mode)
+{
+    switch (mode) {
+    case 4: return dicom::Label::Text;
+    case 5: return dicom::Label::Line;
+    case 7: return dicom::Label::Arrow;
+    case 8: return dicom::Label::Line;
+    case 9: return dicom::Label::PolyLine;
+    case 10: return dicom::Label::Rectangle;
+    case 11: return dicom::Label::Ellipse;
+    case 12: return dicom::Label::Polygon;
+    default: return -1;
+    }
+}
+
+} // namespace
+
+void frmImageViewer::chooseMode(int mode)
+{
+    m_mouseMode = mode;
+    if (Mouse[std::size_t(mode)] && !Mouse[std::size_t(mode)]->isChecked())
+        Mouse[std::size_t(mode)]->setChecked(true);
+    LabelForm::instance()->adjustToMode(mode);
+    Viewer->setFocus();
+}
+
+void frmImageViewer::startDrawing(int x, int y)
+{
+    int type = typeOfMode(m_mouseMode);
+    if (type < 0)
+        return;
+    LabelForm *form = LabelForm::instance();
+    // Measuring draws a line, or the closed shape chosen as the label type, whose area is measured.
+    if (m_mouseMode == 5 && (form->labelType() == dicom::Label::Rectangle || form->labelType() == dicom::Label::Ellipse
+                             || form->labelType() == dicom::Label::Polygon))
+        type = form->labelType();
+    m_band = form->newLabel(type);
+    m_band.space = dicom::Label::Space::Surface;
+    m_band.left = x;
+    m_band.top = y;
+    m_band.addPoint(QPointF(x, y));
+    m_drawing = true;
+    Viewer->setRubberBand(m_band);
+}
+
+void frmImageViewer::mouseUp(int x, int y)
+{
+    m_drag = Drag::None;
+    if (m_drawing)
+        finishDrawing(x, y);
+}
+
+bool frmImageViewer::placeLabel(dicom::Label &label, int mode)
+{
+    const LabelForm::Tie tie = mode == 5 ? LabelForm::Tie::Image : LabelForm::instance()->tie();
+    if (tie == LabelForm::Tie::Control) {
+        label.space = dicom::Label::Space::Surface;
+        Viewer->addSurfaceLabel(label);
+        return true;
+    }
+    const QPointF corner(label.left, label.top);
+    const int index = Viewer->imageIndexAt(int(corner.x()), int(corner.y()));
+    if (index == 0) {
+        msgBox(this, QStringLiteral("A label is drawn on an image: start it inside one."), Prompter::Icon::Warning);
+        return false;
+    }
+    const dicom::Image image = Images().item(index);
+    if (tie == LabelForm::Tie::ImageCell) {
+        const QPointF origin = Viewer->cellRect(image)->topLeft();
+        label = label.mapped([&](const QPointF &p) { return p - origin; });
+        label.space = dicom::Label::Space::Cell;
+    } else {
+        if (!Viewer->placedRect(image)) {
+            msgBox(this, QStringLiteral("This image cannot be displayed, so nothing can be drawn on it."), Prompter::Icon::Warning);
+            return false;
+        }
+        label = label.mapped([&](const QPointF &p) { return *Viewer->toImage(image, p); });
+        label.space = dicom::Label::Space::Image;
+    }
+    m_drawImage = image;
+    Viewer->addLabel(image, label);
+    return true;
+}
+
+void frmImageViewer::finishDrawing(int x, int y)
+{
+    m_drawing = false;
+    Viewer->setRubberBand(std::nullopt);
+    const int mode = m_mouseMode;
+    dicom::Label label = m_band;
+    label.width = x - label.left;
+    label.height = y - label.top;
+    m_drawImage.reset();
+    const auto backToSelect = [this] {
+        Viewer->update();
+        chooseMode(1);
+    };
+
+    const bool poly = label.type == dicom::Label::PolyLine || label.type == dicom::Label::Polygon;
+    const bool sized = poly ? label.bounds().width() + label.bounds().height() > 0 : (label.width != 0 || label.height != 0);
+    if (label.type != dicom::Label::Text && !sized) {
+        msgBox(this, QStringLiteral("The label has no size: hold the button down and drag to draw it."), Prompter::Icon::Warning);
+        backToSelect();
+        return;
+    }
+    if (!placeLabel(label, mode)) {
+        backToSelect();
+        return;
+    }
+    if (mode == 5 && m_drawImage) {
+        const dicom::Image image = *m_drawImage;
+        if (label.isClosed()) {
+            const dicom::Measurement area = dicom::measureArea(image, label);
+            msgBox(this, dicom::measureText(area.value) + QStringLiteral(" square ") + area.unit);
+            const auto pixels = Viewer->pixels(image);
+            const auto mean = pixels ? dicom::meanInside(*pixels, label) : std::nullopt;
+            msgBox(this, QStringLiteral("Mean value = ") + (mean ? dicom::measureText(*mean) : QStringLiteral("none")));
+        } else {
+            const dicom::Measurement length = dicom::measureLength(image, label);
+            dicom::Label result = LabelForm::instance()->newLabel(dicom::Label::Text);
+            result.fontName = QStringLiteral("Arial Bold");
+            result.fontSize = 8.25;
+            result.foreColour = QColor(255, 255, 0);
+            result.transparent = LabelForm::instance()->Transparent->isChecked();
+            result.text = dicom::measureText(length.value) + QLatin1Char(' ') + length.unit;
+            if (const auto at = Viewer->toImage(image, QPointF(x, y))) {
+                result.left = at->x();
+                result.top = at->y();
+                result.space = dicom::Label::Space::Image;
+                Viewer->addLabel(image, result);
+            }
+        }
+    }
+    if (mode == 4) {
+        const auto answer = Prompter::instance().input(this, QStringLiteral("Enter label text"), QString());
+        const QString text = QLatin1Char(' ') + answer.value_or(QString()) + QLatin1Char(' ');
+        // The label was placed already: give the stored copy its text.
+        if (label.space == dicom::Label::Space::Surface) {
+            QList<dicom::Label> all = Viewer->surfaceLabels();
+            Viewer->clearSurfaceLabels();
+            all.last().text = text;
+            for (const dicom::Label &l : all)
+                Viewer->addSurfaceLabel(l);
+        } else if (m_drawImage) {
+            QList<dicom::Label> all = Viewer->labels(*m_drawImage);
+            Viewer->removeLabels(*m_drawImage);
+            all.last().text = text;
+            for (const dicom::Label &l : all)
+                Viewer->addLabel(*m_drawImage, l);
+        }
+    }
+    backToSelect();
+}
+
+void frmImageViewer::redrawMarkers()
+{
+    const bool on = AnatomicMarkers->isChecked();
+    if (!on && !m_markersShown)
+        return;
+    m_markersShown = on;
+    const auto marker = [](const QString &text, double left, double top, int alignment) {
+        dicom::Label l;
+        l.type = dicom::Label::SideMarker;
+        l.space = dicom::Label::Space::Marker;
+        l.text = text;
+        l.width = 200;
+        l.height = 200;
+        l.left = left;
+        l.top = top;
+        l.fontName = QStringLiteral("Arial Bold");
+        l.fontSize = 9;
+        l.foreColour = QColor(0, 0, 0);
+        // Black text needs a light ground to be read on a dark image.
+        l.backColour = QColor(255, 255, 255);
+        l.transparent = false;
+        l.alignment = alignment;
+        return l;
+    };
+    for (int i = 1; i <= Images().count(); ++i) {
+        const dicom::Image image = Images().item(i);
+        Viewer->removeLabels(image, dicom::Label::SideMarker);
+        if (!on)
+            continue;
+        Viewer->addLabel(image, marker(QStringLiteral("LEFT"), 0, 500, 0));
+        Viewer->addLabel(image, marker(QStringLiteral("TOP"), 500 - 200 / 2, 0, 1));
+        Viewer->addLabel(image, marker(QStringLiteral("RIGHT"), 1000 - 200, 500, 2));
+        Viewer->addLabel(image, marker(QStringLiteral("BOTTOM"), 500 - 200 / 2, 1000 - 200, 9));
+    }
+}
+
+QList<QPushButton *> frmImageViewer::transferCommands() const
+{
+    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir};
+}
+
+void frmImageViewer::transfer(const std::function<void(std::function<void()>)> &start)
+{
+    for (QPushButton *b : transferCommands())
+        b->setEnabled(false);
+    prgWork->setValue(0);
+    prgWork->setVisible(true);
+    QPointer<frmImageViewer> self(this);
+    start([self] {
+        if (!self)
+            return;
+        for (QPushButton *b : self->transferCommands())
+            b->setEnabled(true);
+        self->prgWork->setVisible(false);
+    });
+}
+
+void frmImageViewer::sendImages(bool all)
+{
+    QList<dicom::Image> images;
+    if (all)
+        for (int i = 1; i <= Images().count(); ++i)
+            images << Images().item(i);
+    else if (Images().count() > 0)
+        images << GetSelectedImage();
+    if (images.isEmpty()) {
+        AddLog(QStringLiteral("Send Complete."));
+        return;
+    }
+    dicom::Peer peer;
+    try {
+        peer = dicomNodes().storagePeer();
+    } catch (const std::exception &e) {
+        msgBox(this, describe(e), Prompter::Icon::Critical);
+        return;
+    }
+    transfer([&](std::function<void()> done) { ViewerTransfer::send(images, peer, all, done); });
+}
+
+void frmImageViewer::saveAsDicom()
+{
+    if (Images().count() == 0) {
+        msgBox(this, QStringLiteral("No image to export!"), Prompter::Icon::Warning);
+        return;
+    }
+    const QString path = Prompter::instance().saveFile(this, QStringLiteral("Export to DICOM File"), QString(),
+                                                       QStringLiteral("DICOM Image (*.dcm)"));
+    if (path.isEmpty())
+        return;
+    const dicom::Image image = GetSelectedImage();
+    transfer([&](std::function<void()> done) { ViewerTransfer::saveAs(image, path, done); });
+}
+
+void frmImageViewer::exportImage()
+{
+    if (Images().count() == 0) {
+        msgBox(this, QStringLiteral("No image to export!"), Prompter::Icon::Warning);
+        return;
+    }
+    const dicom::Image image = GetSelectedImage();
+    const QString pictures = QStringLiteral("Windows Bitmap(*.bmp) (*.bmp);;JPeg(*.jpg) (*.jpg)");
+    const QString filter = image.frameCount() > 1 ? QStringLiteral("AVI (*.avi);;") + pictures : pictures;
+    const QString path = Prompter::instance().saveFile(this, QStringLiteral("Export to non-DICOM File"), QString(), filter);
+    if (path.isEmpty())
+        return;
+    const QString format = path.right(3).toUpper();
+    if (format != QLatin1String("BMP") && format != QLatin1String("JPG") && !(format == QLatin1String("AVI") && image.frameCount() > 1)) {
+        msgBox(this, QStringLiteral("Choose a .bmp or .jpg file%1.").arg(image.frameCount() > 1 ? QStringLiteral(", or .avi") : QString()),
+               Prompter::Icon::Warning);
+        return;
+    }
+    transfer([&](std::function<void()> done) { ViewerTransfer::exportPicture(image, path, done); });
+}
+
+void frmImageViewer::exportAll()
+{
+    msgBox(this, QStringLiteral("This routine writes all image held in the viewer to a directory, complete with a DICOMDIR, for "
+                                "copying to a CD-ROM etc."));
+    const auto answer = Prompter::instance().input(this, QStringLiteral("Enter directory for images and dicomdir (will be created if necessary)"),
+                                                   QString());
+    if (!answer || answer->trimmed().isEmpty())
+        return;
+    QString directory = answer->trimmed();
+    if (!directory.endsWith(QLatin1Char('\\')) && !directory.endsWith(QLatin1Char('/')))
+        directory += QDir::separator();
+    QList<dicom::Image> images;
+    for (int i = 1; i <= Images().count(); ++i)
+        images << Images().item(i);
+    if (images.isEmpty()) {
+        msgBox(this, QStringLiteral("No image to export!"), Prompter::Icon::Warning);
+        return;
+    }
+    transfer([&](std::function<void()> done) { ViewerTransfer::exportAll(images, QDir::fromNativeSeparators(directory), done); });
 }
 
 } // namespace orv

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 class QButtonGroup;
@@ -13,6 +14,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -41,8 +43,12 @@ public:
     // current one. With neither, tells the operator "No Images to manipulate!" once and returns
     // a blank image that is not shown, until an image is selected or the set is filled.
     dicom::Image GetSelectedImage();
-    // 1 Select, 2 Window, 3 Hand; the drawing modes 4..12 belong to the label tools.
+    // 1 Select, 2 Window, 3 Hand; 4 Text, 5 Measure, 7 Arrow, 8 Line, 9 Draw, 10 Rectangle,
+    // 11 Elipse, 12 Polygon draw labels (see LabelForm) and return to Select when done.
     int mouseMode() const { return m_mouseMode; }
+    // Removes the side markers of every image and, while "Side Markers" is ticked, puts the
+    // four markers on each again.
+    void redrawMarkers();
 
     dicom::DisplaySurface *Viewer = nullptr;
 
@@ -69,6 +75,8 @@ public:
     QPushButton *FileWrite = nullptr;
     QPushButton *Export = nullptr;
     QPushButton *cmdPrint = nullptr;
+    // Shows the progress of the viewer's send or export while one runs.
+    QProgressBar *prgWork = nullptr;
     // Display settings
     QGroupBox *fraT = nullptr;
     QSlider *WLSlider = nullptr;
@@ -94,6 +102,7 @@ public:
     QGroupBox *Frame1 = nullptr;
     QButtonGroup *MouseGroup = nullptr;
     std::array<QRadioButton *, 13> Mouse{};
+    QPushButton *cmdLabelDetails = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -125,7 +134,20 @@ private:
     void doubleClicked();
     void mouseDown(Qt::MouseButton button, int x, int y);
     void mouseMove(Qt::MouseButtons buttons, int x, int y);
+    void mouseUp(int x, int y);
+    void sendImages(bool all);
+    void saveAsDicom();
+    void exportImage();
+    void exportAll();
+    // Runs `start` with the send and export commands refused until the job's end.
+    void transfer(const std::function<void(std::function<void()>)> &start);
+    QList<QPushButton *> transferCommands() const;
     void select(int index);
+    void chooseMode(int mode);
+    void startDrawing(int x, int y);
+    void finishDrawing(int x, int y);
+    // Places a finished label (surface pixels) as "Tied To" says; false when refused.
+    bool placeLabel(dicom::Label &label, int mode);
     bool allChange() const;
 
     std::optional<dicom::Image> m_selected;
@@ -134,6 +156,11 @@ private:
     int m_savedColumns = 3;
     int m_mouseMode = 1;
     bool m_drawing = false;
+    // The label being drawn, in surface pixels.
+    dicom::Label m_band;
+    bool m_markersShown = false;
+    // The image the last drawing was attached to.
+    std::optional<dicom::Image> m_drawImage;
     int m_lastClickIndex = 0;
     bool m_copying = false;
     // A drag in progress: its target image and the two base values it moves from.

@@ -21,6 +21,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QDate>
+#include "viewer/Information.h"
+#include "viewer/LabelForm.h"
 #include "viewer/frmImageViewer.h"
 
 #include <QPushButton>
@@ -30,6 +32,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QCheckBox>
 #include <QTest>
 
 using namespace orv;
@@ -132,6 +137,57 @@ int main(int argc, char **argv)
     tiles("cmnuTile2x3", QStringLiteral("viewer-2x3.png"));
     viewer->Viewer->setCurrentIndex(1);
     tiles("cmnuTile3x3", QStringLiteral("viewer-3x3.png"));
+
+    // Labels and measurements drawn with the mouse on a CT and on an ultrasound picture that
+    // carries an ultrasound region (0.02 cm a pixel), with the side markers.
+    viewer->Images().clear();
+    const dicom::Image ct = dicom::Image::fromFile(samples + QStringLiteral("CT_small.dcm"));
+    dicom::Image us = dicom::Image::fromFile(samples + QStringLiteral("SC_rgb_jpeg_dcmtk.dcm"));
+    {
+        dicom::DataSet region;
+        for (const auto &[element, value] : std::initializer_list<std::pair<quint16, QVariant>>{
+                 {0x6018, 0}, {0x601A, 0}, {0x601C, us.width() - 1}, {0x601E, us.height() - 1}, {0x6024, 3}, {0x6026, 3},
+                 {0x602C, 0.02}, {0x602E, 0.02}})
+            region.add(0x0018, element, value);
+        us.add(0x0018, 0x6011, QVariant::fromValue(QList<dicom::DataSet>{region}));
+    }
+    viewer->Images().add(QList<dicom::Image>{ct, us});
+    viewer->findChild<QPushButton *>(QStringLiteral("cmnuTile1x2"))->click();
+    viewer->show();
+    QTest::qWait(300);
+    const auto drawWith = [&](int mode, const dicom::Image &image, QPointF from, QPointF to) {
+        viewer->Mouse[std::size_t(mode)]->click();
+        const QPointF a = *viewer->Viewer->toSurface(image, from), b = *viewer->Viewer->toSurface(image, to);
+        QTest::mousePress(viewer->Viewer, Qt::LeftButton, {}, a.toPoint());
+        for (int i = 1; i <= 8; ++i) {
+            QMouseEvent move(QEvent::MouseMove, a + (b - a) * i / 8, viewer->Viewer->mapToGlobal(a + (b - a) * i / 8), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(viewer->Viewer, &move);
+        }
+        QTest::mouseRelease(viewer->Viewer, Qt::LeftButton, {}, b.toPoint());
+    };
+    drawWith(5, ct, {20, 30}, {100, 90});
+    drawWith(11, ct, {60, 70}, {110, 110});
+    drawWith(7, ct, {10, 110}, {45, 80});
+    drawWith(5, us, {10, 95}, {55, 78});
+    drawWith(10, us, {20, 20}, {70, 60});
+    dicom::Label note;
+    note.text = QStringLiteral(" LIVER ");
+    note.left = 40;
+    note.top = 70;
+    note.transparent = false;
+    note.foreColour = QColor(255, 0, 0);
+    viewer->Viewer->addLabel(us, note);
+    viewer->AnatomicMarkers->click();
+    save(viewer, out, QStringLiteral("viewer-labels.png"));
+
+    save(LabelForm::instance(), out, QStringLiteral("label-details.png"));
+    LabelForm::instance()->hide();
+
+    Information *info = Information::instance();
+    info->NewData(viewer);
+    save(info, out, QStringLiteral("information.png"));
+    info->close();
     viewer->close();
     resetState();
     return 0;

@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmjpeg/djdecode.h>
 #include <dcmtk/dcmjpeg/djencode.h>
+#include <dcmtk/dcmjpls/djdecode.h>
 
 #include <mutex>
 
@@ -17,6 +18,7 @@ void initialiseCodecs()
         DJDecoderRegistration::registerCodecs();
         DJEncoderRegistration::registerCodecs(ECC_lossyYCbCr, EUC_never);
         DcmRLEDecoderRegistration::registerCodecs();
+        DJLSDecoderRegistration::registerCodecs();
     });
 }
 

@@ -54,6 +54,7 @@ struct DisplaySurface::Entry
     bool enhance2 = true;
     int highlightStyle = 0;
     QColor highlightColour = Qt::red;
+    QList<Label> labels;
 
     // What was last drawn, in tile coordinates: the sampled pixels for one placement, and
     // the picture for one window over them.
@@ -354,7 +355,145 @@ void DisplaySurface::paintEvent(QPaintEvent *event)
     painter.setPen(QColor(60, 60, 60));
     for (int tile = 0; tile < m_rows * m_columns; ++tile)
         painter.drawRect(tileRect(tile).adjusted(0, 0, -1, -1));
+    for (const Label &label : std::as_const(m_surfaceLabels))
+        paintLabel(painter, label);
+    if (m_rubberBand)
+        paintLabel(painter, *m_rubberBand, true);
 }
+
+int DisplaySurface::tileOf(const Image &image) const
+{
+    if (m_current < 1)
+        return -1;
+    for (int tile = 0; tile < m_rows * m_columns; ++tile) {
+        const int index = m_current + tile;
+        if (index > m_collection->count())
+            break;
+        if (m_collection->item(index).fileFormat() == image.fileFormat())
+            return tile;
+    }
+    return -1;
+}
+
+QList<Label> DisplaySurface::labels(const Image &image) const { return entry(image).labels; }
+
+void DisplaySurface::addLabel(const Image &image, const Label &label)
+{
+    entry(image).labels.append(label);
+    redraw(image);
+}
+
+void DisplaySurface::removeLabels(const Image &image, int type)
+{
+    Entry &e = entry(image);
+    const auto removed = e.labels.removeIf([type](const Label &l) { return type < 0 || l.type == type; });
+    if (removed > 0)
+        redraw(image);
+}
+
+void DisplaySurface::addSurfaceLabel(const Label &label)
+{
+    m_surfaceLabels.append(label);
+    update();
+}
+
+void DisplaySurface::clearSurfaceLabels()
+{
+    m_surfaceLabels.clear();
+    update();
+}
+
+namespace {
+QRect bandArea(const Label &label)
+{
+    const int margin = 12 + 2 * label.lineWidth;
+    return label.bounds().toAlignedRect().adjusted(-margin, -margin, margin, margin);
+}
+} // namespace
+
+void DisplaySurface::setRubberBand(const std::optional<Label> &label)
+{
+    // Only what the old and the new band cover is repainted.
+    if (m_rubberBand)
+        update(bandArea(*m_rubberBand));
+    m_rubberBand = label;
+    if (m_rubberBand)
+        update(bandArea(*m_rubberBand));
+}
+
+std::optional<QRect> DisplaySurface::cellRect(const Image &image) const
+{
+    const int tile = tileOf(image);
+    if (tile < 0)
+        return std::nullopt;
+    return tileRect(tile).adjusted(1, 1, -1, -1);
+}
+
+std::optional<QRectF> DisplaySurface::placedRect(const Image &image) const
+{
+    const auto cell = cellRect(image);
+    if (!cell)
+        return std::nullopt;
+    const Entry &e = decoded(image);
+    if (!e.pixels)
+        return std::nullopt;
+    const QRectF local(QPointF(0, 0), QSizeF(cell->size()));
+    return placeImage(local, e.pixels->width, e.pixels->height, e.zoom, e.stretch, e.panX, e.panY).translated(cell->topLeft());
+}
+
+std::optional<QPointF> DisplaySurface::toImage(const Image &image, const QPointF &surfacePoint) const
+{
+    const auto placed = placedRect(image);
+    if (!placed || placed->isEmpty())
+        return std::nullopt;
+    const Entry &e = decoded(image);
+    return QPointF((surfacePoint.x() - placed->left()) * e.pixels->width / placed->width(),
+                   (surfacePoint.y() - placed->top()) * e.pixels->height / placed->height());
+}
+
+std::optional<QPointF> DisplaySurface::toSurface(const Image &image, const QPointF &imagePoint) const
+{
+    const auto placed = placedRect(image);
+    if (!placed)
+        return std::nullopt;
+    const Entry &e = decoded(image);
+    return QPointF(placed->left() + imagePoint.x() * placed->width() / e.pixels->width,
+                   placed->top() + imagePoint.y() * placed->height() / e.pixels->height);
+}
+
+std::optional<Label> DisplaySurface::onSurface(const Image &image, const Label &label) const
+{
+    switch (label.space) {
+    case Label::Space::Surface:
+        return label;
+    case Label::Space::Image: {
+        const auto placed = placedRect(image);
+        if (!placed)
+            return std::nullopt;
+        const Entry &e = decoded(image);
+        const double sx = placed->width() / e.pixels->width, sy = placed->height() / e.pixels->height;
+        const QPointF origin = placed->topLeft();
+        return label.mapped([&](const QPointF &p) { return origin + QPointF(p.x() * sx, p.y() * sy); });
+    }
+    case Label::Space::Cell: {
+        const auto cell = cellRect(image);
+        if (!cell)
+            return std::nullopt;
+        return label.mapped([&](const QPointF &p) { return p + QPointF(cell->topLeft()); });
+    }
+    case Label::Space::Marker: {
+        const auto cell = cellRect(image);
+        if (!cell)
+            return std::nullopt;
+        return label.mapped([&](const QPointF &p) {
+            return QPointF(cell->left() + p.x() * cell->width() / 1000.0, cell->top() + p.y() * cell->height() / 1000.0);
+        });
+    }
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<const DecodedImage> DisplaySurface::pixels(const Image &image) const { return decoded(image).pixels; }
 
 void DisplaySurface::paintTile(QPainter &painter, int tile, const Image &image)
 {
@@ -392,6 +531,11 @@ void DisplaySurface::paintTile(QPainter &painter, int tile, const Image &image)
         if (!e.shown.isNull())
             painter.drawImage(inner.topLeft() + visible.topLeft(), e.shown);
     }
+    // Labels in image pixels wait for the pixels (never decoding here, on the GUI thread).
+    for (const Label &label : std::as_const(e.labels))
+        if (label.space != Label::Space::Image || e.pixels)
+            if (const auto shown = onSurface(image, label))
+                paintLabel(painter, *shown);
     painter.restore();
     if (e.highlightStyle != 0) {
         painter.setPen(QPen(e.highlightColour, 2));

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "ImageCollection.h"
+#include "Label.h"
 
 #include <QColor>
 #include <QHash>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace orv::dicom {
 
@@ -92,6 +94,32 @@ public:
     // Repaints the image's tile (with `now`, before returning).
     void redraw(const Image &image, bool now = false);
 
+    // Labels of an image, drawn over it in its tile in their own space (Image, Cell or
+    // Marker); they go when the image leaves the collection.
+    QList<Label> labels(const Image &image) const;
+    void addLabel(const Image &image, const Label &label);
+    // Removes the image's labels of `type`, or all of them with -1.
+    void removeLabels(const Image &image, int type = -1);
+    // Labels of the surface itself, in surface pixels, drawn over every tile.
+    QList<Label> surfaceLabels() const { return m_surfaceLabels; }
+    void addSurfaceLabel(const Label &label);
+    void clearSurfaceLabels();
+    // The label being drawn, in surface pixels, shown as a rubber band; nullopt for none.
+    void setRubberBand(const std::optional<Label> &label);
+
+    // The surface rectangle the image occupies in its tile (after zoom, pan and stretch);
+    // nullopt when the image is not shown or cannot be decoded.
+    std::optional<QRectF> placedRect(const Image &image) const;
+    // The rectangle inside the frame of the tile that shows the image; nullopt when not shown.
+    std::optional<QRect> cellRect(const Image &image) const;
+    // Surface pixels to image pixel coordinates and back, for an image that is shown.
+    std::optional<QPointF> toImage(const Image &image, const QPointF &surfacePoint) const;
+    std::optional<QPointF> toSurface(const Image &image, const QPointF &imagePoint) const;
+    // A label of the image (or of the surface) converted to surface pixels.
+    std::optional<Label> onSurface(const Image &image, const Label &label) const;
+    // The decoded pixels of the image; null when it cannot be decoded.
+    std::shared_ptr<const DecodedImage> pixels(const Image &image) const;
+
     // With background decoding a tile whose image is not decoded yet shows "Loading..." while a
     // thread of the pool decodes it; without (the default), painting decodes first.
     void setBackgroundDecoding(bool on) { m_backgroundDecoding = on; }
@@ -124,6 +152,8 @@ private:
     void prepareVisible();
     void changed(const Image &image);
     void paintTile(QPainter &painter, int tile, const Image &image);
+    int tileOf(const Image &image) const;
+    void updateBand(const std::optional<Label> &label);
 
     ImageCollection m_images;
     ImageCollection *m_collection = &m_images;
@@ -133,6 +163,8 @@ private:
     int m_current = 0;
     // Keyed by the image object; an entry holds a copy of the image so the key stays unique.
     mutable QHash<const void *, std::shared_ptr<Entry>> m_entries;
+    QList<Label> m_surfaceLabels;
+    std::optional<Label> m_rubberBand;
 };
 
 } // namespace orv::dicom

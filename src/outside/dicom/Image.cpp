@@ -194,6 +194,15 @@ Image Image::fromFile(const QString &path)
 
 DataSet Image::dataSet() const { return dataSetOf(m_file, m_changes); }
 
+Image Image::clone() const
+{
+    Image copy;
+    *copy.m_file = *m_file;
+    *copy.m_description = *m_description;
+    copy.m_own = m_own;
+    return copy;
+}
+
 QString Image::description() const
 {
     return m_description->isEmpty() ? patientName() : *m_description;

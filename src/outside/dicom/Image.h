@@ -29,6 +29,10 @@ public:
     // file is unreadable or malformed.
     static Image fromFile(const QString &path);
 
+    // An independent copy of the object (attributes, pixels, description), for work on another
+    // thread while this one stays shown. Reads this object only.
+    Image clone() const;
+
     DataSet dataSet() const;
     QList<Attribute> attributes() const { return dataSet().attributes(); }
     Attribute attribute(quint16 group, quint16 element) const { return dataSet().attribute(group, element); }

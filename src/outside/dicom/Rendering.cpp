@@ -1,6 +1,7 @@
 #include "Rendering.h"
 
 #include "Image.h"
+#include "Jpeg2000.h"
 #include "Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -245,9 +246,47 @@ void finishGrey(DcmDataset *ds, DecodedImage &out)
     }
 }
 
+// The first frame of JPEG 2000 pixel data, decoded by OpenJPEG.
+void takeJpeg2000(DcmDataset *ds, DecodedImage &out)
+{
+    const Jpeg2000Frame frame = decodeJpeg2000(ds);
+    out.width = frame.width;
+    out.height = frame.height;
+    const std::size_t pixels = std::size_t(frame.width) * std::size_t(frame.height);
+    if (pixels == 0)
+        fail(QStringLiteral("Empty image"));
+    OFString photometric;
+    ds->findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+    if (frame.components == 3) {
+        out.colour = true;
+        out.rgb.resize(pixels * 3);
+        const int shift = std::max(0, frame.precision - 8);
+        const int bias = frame.isSigned ? 1 << (frame.precision - 1) : 0;
+        const auto to8 = [&](std::int32_t v) { return std::uint8_t(std::clamp((v + bias) >> shift, 0, 255)); };
+        // Only YBR_FULL needs converting: the codestream undoes its own ICT and RCT.
+        const bool ybr = photometric == "YBR_FULL" || photometric == "YBR_FULL_422";
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const double a = to8(frame.samples[i * 3]), b = to8(frame.samples[i * 3 + 1]), c = to8(frame.samples[i * 3 + 2]);
+            if (ybr) {
+                out.rgb[i * 3] = std::uint8_t(std::clamp(std::lround(a + 1.402 * (c - 128)), 0L, 255L));
+                out.rgb[i * 3 + 1] = std::uint8_t(std::clamp(std::lround(a - 0.344136 * (b - 128) - 0.714136 * (c - 128)), 0L, 255L));
+                out.rgb[i * 3 + 2] = std::uint8_t(std::clamp(std::lround(a + 1.772 * (b - 128)), 0L, 255L));
+            } else {
+                out.rgb[i * 3] = std::uint8_t(a);
+                out.rgb[i * 3 + 1] = std::uint8_t(b);
+                out.rgb[i * 3 + 2] = std::uint8_t(c);
+            }
+        }
+        return;
+    }
+    takeGrey(frame.samples.data(), pixels, out);
+    out.inverse = photometric == "MONOCHROME1";
+    finishGrey(ds, out);
+}
+
 } // namespace
 
-std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
+std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image, int frame)
 {
     DcmFileFormat *file = image.fileFormat();
     if (!file || image.frameCount() == 0)
@@ -256,16 +295,25 @@ std::shared_ptr<const DecodedImage> DecodedImage::decode(const Image &image)
     DcmDataset *ds = file->getDataset();
     try {
         const E_TransferSyntax xfer = ds->getOriginalXfer() == EXS_Unknown ? EXS_LittleEndianExplicit : ds->getOriginalXfer();
+        if (isJpeg2000(DcmXfer(xfer).getXferID())) {
+            if (frame != 0)
+                fail(QStringLiteral("Only the first frame of JPEG 2000 data is shown"));
+            auto out = std::make_shared<DecodedImage>();
+            takeJpeg2000(ds, *out);
+            return out;
+        }
         if (DcmXfer(xfer).isEncapsulated() && !DcmCodecList::canChangeCoding(xfer, EXS_LittleEndianExplicit))
             fail(QStringLiteral("No decoder for %1").arg(QString::fromLatin1(DcmXfer(xfer).getXferName())));
         auto out = std::make_shared<DecodedImage>();
-        if (takeNativeGrey(image, ds, xfer, *out)) {
+        if (frame < 0 || frame >= image.frameCount())
+            fail(QStringLiteral("The image has no frame %1").arg(frame + 1));
+        if (frame == 0 && takeNativeGrey(image, ds, xfer, *out)) {
             finishGrey(ds, *out);
             return out;
         }
         // Partial access decodes only the first frame of compressed data; native data is in memory.
         const unsigned long flags = CIF_IgnoreModalityTransformation | (DcmXfer(xfer).isEncapsulated() ? CIF_UsePartialAccessToPixelData : 0);
-        DicomImage di(ds, xfer, flags, 0, 1);
+        DicomImage di(ds, xfer, flags, unsigned(frame), 1);
         if (di.getStatus() != EIS_Normal)
             fail(QString::fromLatin1(DicomImage::getString(di.getStatus())));
         out->width = int(di.getWidth());
@@ -435,6 +483,59 @@ QImage windowImage(const DecodedImage &image, const Sampled &sampled, double wid
         map(sampled.narrowIndices.data());
     else
         map(sampled.indices.data());
+    return out;
+}
+
+void DecodedImage::modalityRow(int y, std::vector<double> &out) const
+{
+    out.assign(std::size_t(std::max(0, width)), 0.0);
+    if (y < 0 || y >= height)
+        return;
+    const std::size_t w = std::size_t(width), at = std::size_t(y) * w;
+    if (colour) {
+        const std::uint8_t *p = rgb.data() + at * 3;
+        for (std::size_t x = 0; x < w; ++x, p += 3)
+            out[x] = (double(p[0]) + p[1] + p[2]) / 3;
+        return;
+    }
+    if (nativeBytes != 0) {
+        const void *raw = nativePixels(*this);
+        if (!raw)
+            return;
+        const auto take = [&](const auto *row) {
+            for (std::size_t x = 0; x < w; ++x)
+                out[x] = modalityValue(int((((std::uint32_t(row[x]) >> shift) & mask) ^ flip) - offset));
+        };
+        if (nativeBytes == 2)
+            take(static_cast<const std::uint16_t *>(raw) + at);
+        else
+            take(static_cast<const std::uint8_t *>(raw) + at);
+        return;
+    }
+    for (std::size_t x = 0; x < w; ++x)
+        out[x] = modalityValue(narrowIndices.empty() ? indices[at + x] : narrowIndices[at + x]);
+}
+
+QImage renderTile(const Image &image, int frame, const std::optional<RenderWindow> &window, QSize tile)
+{
+    const std::shared_ptr<const DecodedImage> pixels = DecodedImage::decode(image, frame);
+    if (tile.isEmpty())
+        tile = QSize(pixels->width, pixels->height);
+    const QRectF local(QPointF(0, 0), QSizeF(tile));
+    const QRectF placed = placeImage(local, pixels->width, pixels->height, 1, true, 0, 0);
+    const QRect visible = placed.toAlignedRect() & local.toRect();
+    const bool smooth = true;
+    const Sampled sampled = sampleImage(*pixels, placed, visible, smooth);
+    const bool voiLut = !window && !pixels->voiLut.empty();
+    const QImage shown = windowImage(*pixels, sampled, window ? window->width : pixels->defaultWidth,
+                                     window ? window->level : pixels->defaultLevel, voiLut);
+    if (visible.topLeft() == QPoint(0, 0) && shown.size() == tile)
+        return shown;
+    QImage out(tile, QImage::Format_RGB32);
+    out.fill(Qt::black);
+    for (int y = 0; y < shown.height(); ++y)
+        std::copy_n(reinterpret_cast<const QRgb *>(shown.constScanLine(y)), shown.width(),
+                    reinterpret_cast<QRgb *>(out.scanLine(y + visible.top())) + visible.left());
     return out;
 }
 

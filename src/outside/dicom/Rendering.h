@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class DcmDataset;
@@ -57,9 +58,13 @@ struct DecodedImage
 
     // Decodes the first frame of every photometric interpretation and transfer syntax the
     // toolkit reads. Throws Error with a short reason when the image cannot be shown.
-    static std::shared_ptr<const DecodedImage> decode(const Image &image);
+    // `frame` (0-based) other than 0 is decoded by the general decoder (not for JPEG 2000).
+    static std::shared_ptr<const DecodedImage> decode(const Image &image, int frame = 0);
 
     double modalityValue(int index) const { return (base + index * step) * slope + intercept; }
+    // Row y (0-based) as modality values; for colour the mean of the three samples. `out` is
+    // resized to the width; a row outside the image gives zeros.
+    void modalityRow(int y, std::vector<double> &out) const;
     // Stores index i of every pixel, in the narrow form when levels allow it.
     template<typename F>
     void putIndices(std::size_t count, F index)
@@ -100,5 +105,16 @@ Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect
 // Maps sampled values through the window (or, with `voiLut`, the image's VOI LUT) into a
 // picture ready to draw.
 QImage windowImage(const DecodedImage &image, const Sampled &sampled, double width, double level, bool voiLut = false);
+
+// The picture a display surface tile shows for the image with stretch-to-fit and smooth
+// scaling on: at `tile` size (the image fitted, black around it), or, with an empty size, at
+// one screen pixel per image pixel. Without a window the image's own (its VOI LUT if it has
+// one). Throws Error when the image cannot be decoded.
+struct RenderWindow
+{
+    double width = 0;
+    double level = 0;
+};
+QImage renderTile(const Image &image, int frame, const std::optional<RenderWindow> &window, QSize tile = QSize());
 
 } // namespace orv::dicom

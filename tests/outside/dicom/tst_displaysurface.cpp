@@ -11,6 +11,7 @@
 #include <dcmtk/dcmimgle/dcmimage.h>
 
 #include <QSet>
+#include <QTemporaryFile>
 
 using namespace orv;
 using namespace orv::dicom;
@@ -239,7 +240,19 @@ void tst_DisplaySurface::anImageThatCannotBeDecodedLeavesOnlyItsTileEmpty()
     DisplaySurface s;
     s.resize(202, 100);
     s.setTiles(1, 2);
-    const Image bad = Image::fromFile(kSamples + QStringLiteral("test_files/JPEG2000.dcm"));
+    // JPEG 2000 data whose codestream is overwritten from its second marker on.
+    QFile source(kSamples + QStringLiteral("test_files/JPEG2000.dcm"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QByteArray bytes = source.readAll();
+    const qsizetype soc = bytes.indexOf(QByteArray::fromHex("ff4fff51"));
+    QVERIFY(soc > 0);
+    for (qsizetype i = soc + 2; i < bytes.size() - 16; ++i)
+        bytes[i] = char(0xff);
+    QTemporaryFile damaged;
+    QVERIFY(damaged.open());
+    damaged.write(bytes);
+    damaged.close();
+    const Image bad = Image::fromFile(damaged.fileName());
     const Image good = uniformImage(200, 16, eightBit());
     show(s, {bad, good});
     s.setWindow(good, 256, 128);

@@ -1,0 +1,161 @@
+#include "ViewerTransfer.h"
+
+#include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
+#include "outside/Error.h"
+#include "outside/Prompter.h"
+#include "outside/dicom/DicomDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace orv::ViewerTransfer {
+
+namespace {
+
+const QString kJpegExtended = QStringLiteral("1.2.840.10008.1.2.4.51");
+
+// The copies a job works on, made here on the GUI thread: the toolkit's data sets may not be
+// read by two threads at once, and the viewer keeps reading the originals. Own objects first get
+// the attributes they lack (UIDs among them), so the copies carry the identity of the image shown.
+QList<dicom::Image> copies(const QList<dicom::Image> &images)
+{
+    QList<dicom::Image> out;
+    out.reserve(images.size());
+    for (dicom::Image i : images) {
+        i.complete();
+        out << i.clone();
+    }
+    return out;
+}
+
+void run(std::function<void(JobContext &)> work, Done done, int total)
+{
+    JobOptions options;
+    options.total = total;
+    options.lane = jobKind();
+    session().jobs().start(session().openTransNo(), jobKind(), std::move(work), [done] {
+        if (done)
+            done();
+    }, options);
+}
+
+void showFailure(JobContext &job, const QString &text)
+{
+    job.post([text] { msgBox(nullptr, text, Prompter::Icon::Critical); });
+}
+
+// A file written beside its final name and renamed once whole.
+QString partName(const QString &path) { return path + QStringLiteral(".part"); }
+
+void replaceWith(const QString &part, const QString &path)
+{
+    QFile::remove(path);
+    if (!QFile::rename(part, path)) {
+        QFile::remove(part);
+        throw Error(QStringLiteral("Cannot write %1.").arg(path));
+    }
+}
+
+} // namespace
+
+QString jobKind() { return QStringLiteral("viewer transfer"); }
+
+void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDescriptions, Done done)
+{
+    const QList<dicom::Image> toSend = copies(images);
+    QStringList descriptions;
+    for (const dicom::Image &i : toSend)
+        descriptions << i.description();
+    run([toSend, descriptions, peer, logDescriptions](JobContext &job) {
+        try {
+            for (qsizetype i = 0; i < toSend.size() && !job.cancelled(); ++i) {
+                if (logDescriptions)
+                    job.post([line = descriptions[i]] { AddLog(line); });
+                dicom::Image copy = toSend[i];
+                const int status = dicom::StoreScu(peer).send(copy);
+                job.progress(int(i) + 1, int(toSend.size()));
+                if (status != 0) {
+                    job.post([status] { msgBox(nullptr, QStringLiteral("Send failed - code ") + QString::number(status)); });
+                    break;
+                }
+            }
+        } catch (const std::exception &e) {
+            showFailure(job, describe(e));
+            return;
+        }
+        job.post([] { AddLog(QStringLiteral("Send Complete.")); });
+    }, done, int(toSend.size()));
+}
+
+void saveAs(const dicom::Image &image, const QString &path, Done done)
+{
+    const dicom::Image source = copies({image}).first();
+    run([source, path](JobContext &job) {
+        const QString part = partName(path);
+        try {
+            dicom::Image copy = source;
+            copy.writeFile(part, kJpegExtended, 100);
+            replaceWith(part, path);
+            job.progress(1, 1);
+        } catch (const std::exception &e) {
+            QFile::remove(part);
+            showFailure(job, describe(e));
+        }
+    }, done, 1);
+}
+
+void exportPicture(const dicom::Image &image, const QString &path, Done done)
+{
+    const QString format = path.right(3).toUpper();
+    const dicom::Image source = copies({image}).first();
+    run([source, path, format](JobContext &job) {
+        const QString part = partName(path) + QLatin1Char('.') + format.toLower();
+        try {
+            const dicom::Image &copy = source;
+            if (format == QLatin1String("AVI"))
+                copy.exportVideo(part, copy.frameCount(), 90);
+            else
+                copy.exportPicture(part, format);
+            replaceWith(part, path);
+            job.progress(1, 1);
+        } catch (const std::exception &e) {
+            QFile::remove(part);
+            showFailure(job, describe(e));
+        }
+    }, done, 1);
+}
+
+void exportAll(const QList<dicom::Image> &images, const QString &directory, Done done)
+{
+    const QList<dicom::Image> toWrite = copies(images);
+    run([toWrite, directory](JobContext &job) {
+        QStringList written;
+        const QDir dir(directory);
+        try {
+            if (!QDir().mkpath(dir.filePath(QStringLiteral("IMAGES"))))
+                throw Error(QStringLiteral("Cannot create the folder %1.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("IMAGES")))));
+            dicom::DicomDirWriter writer(directory);
+            for (qsizetype i = 0; i < toWrite.size(); ++i) {
+                if (job.cancelled())
+                    throw Error(QStringLiteral("The export was stopped."));
+                const QString name = QStringLiteral("IMAGES\\IMG%1").arg(i + 1);
+                dicom::Image copy = toWrite[i];
+                written << dir.filePath(QStringLiteral("IMAGES/IMG%1").arg(i + 1));
+                writer.addImage(copy, name);
+                job.progress(int(i) + 1, int(toWrite.size()) + 1);
+            }
+            written << dir.filePath(QStringLiteral("DICOMDIR"));
+            writer.write();
+            job.progress(int(toWrite.size()) + 1, int(toWrite.size()) + 1);
+        } catch (const std::exception &e) {
+            for (const QString &f : written)
+                QFile::remove(f);
+            showFailure(job, describe(e));
+        }
+    }, done, int(toWrite.size()) + 1);
+}
+
+} // namespace orv::ViewerTransfer

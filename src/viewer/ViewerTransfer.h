@@ -1,0 +1,47 @@
+#pragma once
+
+#include "outside/dicom/Image.h"
+#include "outside/dicom/Network.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace orv {
+
+// Sending and export of the viewer's images, as background jobs of the session (one at a time
+// per viewer: the viewer refuses its send and export commands while one runs). Each job works on
+// copies of the images taken when it starts (memory for one more set of them), so the viewer
+// keeps showing and changing the originals meanwhile. Log lines go to the log window and
+// messages to the operator in the order the work produced them.
+namespace ViewerTransfer {
+
+// Runs after the job's last message, on the GUI thread.
+using Done = std::function<void()>;
+
+// C-STORE of each image in order, one association per image. With `logDescriptions` every image's
+// description is logged before it is sent. A status other than 0 shows "Send failed - code "
+// and the number and ends the send; an error (peer down, refused association) shows its
+// description and ends it. "Send Complete." is logged after a send that raised no error.
+void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDescriptions, Done done = {});
+
+// Writes the image as a DICOM file with file meta information in JPEG Extended (quality 100).
+// The file appears whole under its name or not at all; a failure is shown.
+void saveAs(const dicom::Image &image, const QString &path, Done done = {});
+
+// Writes the image as a picture ("BMP" or "JPG", taken from the name's last three characters)
+// or, for "AVI", every frame as a video of quality 90. A failure is shown.
+void exportPicture(const dicom::Image &image, const QString &path, Done done = {});
+
+// Writes every image as directory/IMAGES/IMG<n> (explicit VR little endian, n from 1) and a
+// DICOMDIR of them. Folders are created where missing and reused where present. A failure is
+// shown and the files this export had written are removed.
+void exportAll(const QList<dicom::Image> &images, const QString &directory, Done done = {});
+
+// The job kind the transfers run as.
+QString jobKind();
+
+} // namespace ViewerTransfer
+
+} // namespace orv

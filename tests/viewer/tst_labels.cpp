@@ -1,0 +1,392 @@
+// The viewer's mouse tools: every drawing mode leaves its label and returns to Select, the
+// measuring line and shapes measure in millimetres or pixels, side markers and text labels,
+// and labels that stay on their image point through zoom and pan, checked on the pixels drawn.
+
+#include "SyntheticImages.h"
+
+#include "common/ScriptedPrompter.h"
+#include "common/TestMain.h"
+#include "core/SharedState.h"
+#include "viewer/LabelForm.h"
+#include "viewer/frmImageViewer.h"
+
+#include <dcmtk/dcmdata/dcitem.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cmath>
+
+using namespace orv;
+using namespace orv::dicom;
+using namespace orv::test;
+
+namespace {
+
+void mouse(QWidget *w, QEvent::Type type, QPointF at, Qt::MouseButtons held)
+{
+    QMouseEvent e(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+void drag(QWidget *w, QPointF from, QPointF to, int steps = 4)
+{
+    mouse(w, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    for (int i = 1; i <= steps; ++i)
+        mouse(w, QEvent::MouseMove, from + (to - from) * i / steps, Qt::LeftButton);
+    mouse(w, QEvent::MouseButtonRelease, to, Qt::NoButton);
+}
+
+// A 200 x 200 CT whose stored value at (x, y) is x + 2y, read as x + 2y - 1024.
+Image gradientCt(const std::function<void(DcmDataset *)> &calibrate = {})
+{
+    GreySpec spec;
+    spec.rows = spec.columns = 200;
+    spec.intercept = -1024;
+    Image image = greyImage(spec, [](int x, int y) { return x + 2 * y; });
+    if (calibrate)
+        calibrate(image.fileFormat()->getDataset());
+    return image;
+}
+
+void ultrasoundRegion(DcmDataset *ds, Uint32 x0, Uint32 y0, Uint32 x1, Uint32 y1, double deltaCm)
+{
+    auto *item = new DcmItem;
+    item->putAndInsertUint32(DCM_RegionLocationMinX0, x0);
+    item->putAndInsertUint32(DCM_RegionLocationMinY0, y0);
+    item->putAndInsertUint32(DCM_RegionLocationMaxX1, x1);
+    item->putAndInsertUint32(DCM_RegionLocationMaxY1, y1);
+    item->putAndInsertUint16(DCM_PhysicalUnitsXDirection, 3);
+    item->putAndInsertUint16(DCM_PhysicalUnitsYDirection, 3);
+    item->putAndInsertFloat64(DCM_PhysicalDeltaX, deltaCm);
+    item->putAndInsertFloat64(DCM_PhysicalDeltaY, deltaCm);
+    ds->insertSequenceItem(DCM_SequenceOfUltrasoundRegions, item);
+}
+
+} // namespace
+
+class tst_Labels : public QObject
+{
+    Q_OBJECT
+private:
+    frmImageViewer *m_w = nullptr;
+    ScriptedPrompter *m_prompter = nullptr;
+
+    // One image alone, one screen pixel per image pixel.
+    Image showOne(const Image &image)
+    {
+        m_w->Images().clear();
+        m_w->Images().add(image);
+        m_w->findChild<QPushButton *>(QStringLiteral("cmnuTile1x1"))->click();
+        m_w->Viewer->setStretchToFit(image, false);
+        m_w->Viewer->setZoom(image, 1);
+        // Whole screen pixels fall on whole image pixels, so pointer positions map exactly.
+        const QRectF placed = *m_w->Viewer->placedRect(image);
+        m_w->Viewer->setPan(image, placed.left() - std::floor(placed.left()), placed.top() - std::floor(placed.top()));
+        return image;
+    }
+    void chooseMode(int mode) { m_w->findChild<QRadioButton *>(QStringLiteral("Mouse_%1").arg(mode))->click(); }
+    QPointF screenOf(const Image &image, QPointF imagePoint) { return *m_w->Viewer->toSurface(image, imagePoint); }
+
+private slots:
+    void init();
+    void cleanup();
+    void everyDrawingModeLeavesItsLabelAndReturnsToSelect_data();
+    void everyDrawingModeLeavesItsLabelAndReturnsToSelect();
+    void measuringLineGivesMillimetresWhereCalibrated_data();
+    void measuringLineGivesMillimetresWhereCalibrated();
+    void closedMeasuringShapesGiveAreaAndMean();
+    void textLabelsAndSideMarkers();
+    void labelsStayOnTheirImagePointThroughZoomAndPan();
+    void labelsTiedToTheCellOrTheSurface();
+    void labelsOffTheImageOrOfNoSizeAreRefused();
+    void labelDetailsGiveNewLabelsTheirLook();
+};
+
+void tst_Labels::init()
+{
+    resetSettings();
+    m_prompter = ScriptedPrompter::install();
+    m_w = frmImageViewer::instance();
+    m_w->Viewer->setBackgroundDecoding(false);
+    m_w->resize(1000, 700);
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w));
+}
+
+void tst_Labels::cleanup()
+{
+    if (auto *w = frmImageViewer::existing()) {
+        w->close();
+        QTRY_VERIFY(!frmImageViewer::existing());
+    }
+    LabelForm::instance()->ImageScale->setChecked(true);
+    LabelForm::instance()->LabelType[0]->setChecked(true);
+    LabelForm::instance()->LineWidth->setText(QStringLiteral("1"));
+}
+
+void tst_Labels::everyDrawingModeLeavesItsLabelAndReturnsToSelect_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("types");
+    QTest::newRow("Text") << 4 << QList<int>{Label::Text};
+    QTest::newRow("Measure") << 5 << QList<int>{Label::Line, Label::Text};
+    QTest::newRow("Arrow") << 7 << QList<int>{Label::Arrow};
+    QTest::newRow("Line") << 8 << QList<int>{Label::Line};
+    QTest::newRow("Draw") << 9 << QList<int>{Label::PolyLine};
+    QTest::newRow("Rectangle") << 10 << QList<int>{Label::Rectangle};
+    QTest::newRow("Elipse") << 11 << QList<int>{Label::Ellipse};
+    QTest::newRow("Polygon") << 12 << QList<int>{Label::Polygon};
+}
+
+void tst_Labels::everyDrawingModeLeavesItsLabelAndReturnsToSelect()
+{
+    QFETCH(int, mode);
+    QFETCH(QList<int>, types);
+    const Image image = showOne(gradientCt());
+    m_prompter->inputAnswers << QStringLiteral("NOTE");
+    chooseMode(mode);
+    QCOMPARE(m_w->mouseMode(), mode);
+    drag(m_w->Viewer, screenOf(image, {40, 40}), screenOf(image, {120, 90}));
+    QList<int> drawn;
+    for (const Label &l : m_w->Viewer->labels(image))
+        drawn << l.type;
+    QCOMPARE(drawn, types);
+    QCOMPARE(m_w->mouseMode(), 1);
+    QVERIFY(m_w->Mouse[1]->isChecked());
+    const Label first = m_w->Viewer->labels(image).first();
+    QCOMPARE(first.foreColour, QColor(255, 0, 0));
+    QCOMPARE(first.transparent, mode != 4); // text labels are never transparent
+    if (mode == 4)
+        QCOMPARE(first.text, QStringLiteral(" NOTE "));
+    // The drawing is in image pixels, from the press to the release point.
+    QVERIFY(std::abs(first.left - 40) < 1 && std::abs(first.top - 40) < 1);
+    if (mode != 9 && mode != 12)
+        QVERIFY(std::abs(first.width - 80) < 1 && std::abs(first.height - 50) < 1);
+    else
+        QCOMPARE(first.points.size(), 5);
+}
+
+void tst_Labels::measuringLineGivesMillimetresWhereCalibrated_data()
+{
+    QTest::addColumn<Image>("image");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("pixel spacing") << gradientCt([](DcmDataset *ds) { ds->putAndInsertString(DCM_PixelSpacing, "0.5\\0.5"); })
+                                   << "50 mm";
+    QTest::newRow("no spacing") << gradientCt() << "100 pixels";
+    QTest::newRow("imager spacing") << gradientCt([](DcmDataset *ds) { ds->putAndInsertString(DCM_ImagerPixelSpacing, "0.3\\0.3"); })
+                                    << "30 mm";
+    QTest::newRow("uneven spacing, two decimals")
+        << gradientCt([](DcmDataset *ds) { ds->putAndInsertString(DCM_PixelSpacing, "0.3333\\0.3333"); }) << "33.33 mm";
+    // An ultrasound region (0.02 cm a pixel) holding the line calibrates it over the spacing.
+    QTest::newRow("ultrasound region") << gradientCt([](DcmDataset *ds) {
+        ds->putAndInsertString(DCM_PixelSpacing, "0.5\\0.5");
+        ultrasoundRegion(ds, 10, 10, 190, 190, 0.02);
+    }) << "20 mm";
+    QTest::newRow("outside the region") << gradientCt([](DcmDataset *ds) { ultrasoundRegion(ds, 150, 150, 199, 199, 0.02); })
+                                        << "100 pixels";
+}
+
+void tst_Labels::measuringLineGivesMillimetresWhereCalibrated()
+{
+    QFETCH(Image, image);
+    QFETCH(QString, shown);
+    showOne(image);
+    chooseMode(5);
+    drag(m_w->Viewer, screenOf(image, {50, 60}), screenOf(image, {150, 60}));
+    const QList<Label> labels = m_w->Viewer->labels(image);
+    QCOMPARE(labels.size(), 2);
+    const Label &result = labels[1];
+    QCOMPARE(result.text, shown);
+    QCOMPARE(result.fontName, QStringLiteral("Arial Bold"));
+    QCOMPARE(result.fontSize, 8.25);
+    QCOMPARE(result.foreColour, QColor(255, 255, 0));
+    QVERIFY(std::abs(result.left - 150) < 1 && std::abs(result.top - 60) < 1); // at the release point
+    QCOMPARE(m_w->mouseMode(), 1);
+}
+
+void tst_Labels::closedMeasuringShapesGiveAreaAndMean()
+{
+    const Image image = showOne(gradientCt([](DcmDataset *ds) { ds->putAndInsertString(DCM_PixelSpacing, "0.5\\0.5"); }));
+    // The value at (x, y) is x + 2y - 1024: inside the 40 x 20 rectangle from (20, 30) the mean
+    // is the value at its centre (39.5, 39.5), and its area is 800 pixels of 0.25 mm².
+    const auto drawShape = [&](int type, QPointF from, QPointF to) {
+        m_prompter->shown.clear();
+        LabelForm::instance()->LabelType[std::size_t(type)]->setChecked(true);
+        chooseMode(5);
+        drag(m_w->Viewer, screenOf(image, from), screenOf(image, to));
+        return m_prompter->messages();
+    };
+    QCOMPARE(drawShape(Label::Rectangle, {20, 30}, {60, 50}),
+             (QStringList{QStringLiteral("200 square mm"), QStringLiteral("Mean value = ") + QString::number(39.5 + 2 * 39.5 - 1024)}));
+    // An ellipse over the same box: pi * 20 * 10 pixels; the gradient is symmetric about its
+    // centre, so the mean stays the centre value.
+    const QStringList ellipse = drawShape(Label::Ellipse, {20, 30}, {60, 50});
+    QCOMPARE(ellipse.value(0), QStringLiteral("157.08 square mm"));
+    QCOMPARE(ellipse.value(1), QStringLiteral("Mean value = ") + QString::number(39.5 + 2 * 39.5 - 1024));
+    // A polygon traced as a triangle (0,0)-(100,0)-(0,100) relative to (40, 40): 5000 pixels.
+    m_prompter->shown.clear();
+    LabelForm::instance()->LabelType[Label::Polygon]->setChecked(true);
+    chooseMode(5);
+    mouse(m_w->Viewer, QEvent::MouseButtonPress, screenOf(image, {40, 40}), Qt::LeftButton);
+    mouse(m_w->Viewer, QEvent::MouseMove, screenOf(image, {140, 40}), Qt::LeftButton);
+    mouse(m_w->Viewer, QEvent::MouseMove, screenOf(image, {40, 140}), Qt::LeftButton);
+    mouse(m_w->Viewer, QEvent::MouseButtonRelease, screenOf(image, {40, 140}), Qt::NoButton);
+    QCOMPARE(m_prompter->messages().value(0), QStringLiteral("1250 square mm"));
+    // Mean over the pixel centres inside, computed from the pixel values directly.
+    double sum = 0;
+    int n = 0;
+    for (int y = 40; y < 140; ++y)
+        for (int x = 40; x < 140; ++x)
+            if ((x + 0.5 - 40) + (y + 0.5 - 40) < 100) {
+                sum += x + 2 * y - 1024;
+                ++n;
+            }
+    const double shownMean = m_prompter->messages().value(1).mid(13).toDouble();
+    QVERIFY2(std::abs(shownMean - sum / n) < 0.3, qPrintable(m_prompter->messages().value(1)));
+}
+
+void tst_Labels::textLabelsAndSideMarkers()
+{
+    const Image a = uniformImage(0, 64), b = uniformImage(0, 64);
+    m_w->Images().clear();
+    m_w->Images().add(QList<Image>{a, b});
+    // A cancelled prompt leaves a label of two blanks.
+    m_prompter->inputAnswers << std::nullopt;
+    chooseMode(4);
+    const QPointF at = m_w->Viewer->tileRect(0).center();
+    drag(m_w->Viewer, at, at + QPointF(30, 10));
+    QCOMPARE(m_prompter->shown.last().text, QStringLiteral("Enter label text"));
+    QCOMPARE(m_w->Viewer->labels(a).value(0).text, QStringLiteral("  "));
+
+    auto *markers = m_w->findChild<QCheckBox *>(QStringLiteral("AnatomicMarkers"));
+    QVERIFY(markers->isEnabled());
+    markers->click();
+    markers->click();
+    markers->click(); // ticked twice, cleared once in between
+    for (const Image &image : {a, b}) {
+        QStringList texts;
+        for (const Label &l : m_w->Viewer->labels(image))
+            if (l.type == Label::SideMarker)
+                texts << l.text + QStringLiteral("@%1,%2:%3").arg(l.left).arg(l.top).arg(l.alignment);
+        QCOMPARE(texts, (QStringList{"LEFT@0,500:0", "TOP@400,0:1", "RIGHT@800,500:2", "BOTTOM@400,800:9"}));
+    }
+    QCOMPARE(m_w->Viewer->labels(a).first().type, int(Label::Text)); // other labels stay
+    // The markers are drawn on the black image: on the tile's left edge, halfway down.
+    const QRect cell = *m_w->Viewer->cellRect(a);
+    const QImage shot = m_w->Viewer->grab().toImage();
+    int light = 0;
+    for (int y = cell.top() + cell.height() / 2; y < cell.top() + cell.height() * 7 / 10; ++y)
+        for (int x = cell.left(); x < cell.left() + cell.width() / 5; ++x)
+            light += qGray(shot.pixel(x, y)) > 200 ? 1 : 0;
+    QVERIFY(light > 20);
+    markers->click();
+    QCOMPARE(m_w->Viewer->labels(b).size(), 0);
+}
+
+void tst_Labels::labelsStayOnTheirImagePointThroughZoomAndPan()
+{
+    const Image image = showOne(uniformImage(0, 200));
+    LabelForm::instance()->LineWidth->setText(QStringLiteral("3"));
+    chooseMode(8);
+    drag(m_w->Viewer, screenOf(image, {60, 100}), screenOf(image, {140, 100}));
+    const auto redAt = [&](QPointF imagePoint) {
+        const QPoint p = screenOf(image, imagePoint).toPoint();
+        const QImage shot = m_w->Viewer->grab().toImage();
+        const QRgb c = shot.pixel(p);
+        return qRed(c) > 150 && qGreen(c) < 80;
+    };
+    QVERIFY(redAt({100, 100}));
+    m_w->Viewer->setZoom(image, 2);
+    m_w->Viewer->setPan(image, 30, -20);
+    QVERIFY(redAt({100, 100}));
+    QVERIFY(redAt({70, 100}));
+    QVERIFY(!redAt({100, 110}));
+    m_w->Viewer->setStretchToFit(image, true);
+    QVERIFY(redAt({100, 100}));
+}
+
+void tst_Labels::labelsTiedToTheCellOrTheSurface()
+{
+    const Image image = showOne(uniformImage(0, 200));
+    LabelForm *form = LabelForm::instance();
+    chooseMode(10);
+    QVERIFY(!form->Tied->isEnabled()); // "Tied To" belongs to text labels
+    chooseMode(4);
+    QVERIFY(form->Tied->isEnabled() && form->LabelType[0]->isEnabled());
+    form->ImageCell->setChecked(true);
+    const QRect cell = *m_w->Viewer->cellRect(image);
+    m_prompter->inputAnswers << QStringLiteral("CELL");
+    drag(m_w->Viewer, cell.topLeft() + QPointF(10, 20), cell.topLeft() + QPointF(60, 40));
+    const Label inCell = m_w->Viewer->labels(image).value(0);
+    QCOMPARE(inCell.space, Label::Space::Cell);
+    QCOMPARE(QPointF(inCell.left, inCell.top), QPointF(10, 20));
+    form->Control->setChecked(true);
+    chooseMode(4);
+    m_prompter->inputAnswers << QStringLiteral("SURFACE");
+    drag(m_w->Viewer, QPointF(5, 5), QPointF(50, 30));
+    QCOMPARE(m_w->Viewer->surfaceLabels().value(0).text, QStringLiteral(" SURFACE "));
+    QCOMPARE(m_w->Viewer->labels(image).size(), 1);
+    // Measuring ties to the image whatever was chosen, and never keeps the text type.
+    chooseMode(5);
+    QVERIFY(form->ImageScale->isChecked());
+    QVERIFY(form->LabelType[3]->isChecked());
+}
+
+void tst_Labels::labelsOffTheImageOrOfNoSizeAreRefused()
+{
+    const Image image = showOne(uniformImage(0, 64));
+    m_w->findChild<QPushButton *>(QStringLiteral("cmnuTile2x2"))->click();
+    chooseMode(10);
+    const QPointF empty = m_w->Viewer->tileRect(3).center(); // a tile without an image
+    drag(m_w->Viewer, empty, empty + QPointF(20, 20));
+    QCOMPARE(m_prompter->lastMessage(), QStringLiteral("A label is drawn on an image: start it inside one."));
+    chooseMode(8);
+    const QPointF on = m_w->Viewer->tileRect(0).center();
+    mouse(m_w->Viewer, QEvent::MouseButtonPress, on, Qt::LeftButton);
+    mouse(m_w->Viewer, QEvent::MouseButtonRelease, on, Qt::NoButton);
+    QCOMPARE(m_prompter->lastMessage(), QStringLiteral("The label has no size: hold the button down and drag to draw it."));
+    QCOMPARE(m_w->Viewer->labels(image).size(), 0);
+    QCOMPARE(m_w->mouseMode(), 1);
+}
+
+void tst_Labels::labelDetailsGiveNewLabelsTheirLook()
+{
+    LabelForm *form = LabelForm::instance();
+    // The dialogs open preset to what the form holds (red, dark grey, Arial); cancelling keeps it.
+    form->ForeColour->click();
+    form->BackColour->click();
+    QTest::mouseClick(form->FontDisplay, Qt::LeftButton);
+    QCOMPARE(m_prompter->shown.size(), 3);
+    QCOMPARE(m_prompter->shown[0].text, QStringLiteral("#ff0000"));
+    QCOMPARE(m_prompter->shown[1].text, QStringLiteral("#404040"));
+    QCOMPARE(m_prompter->shown[2].text, QStringLiteral("Arial"));
+
+    QFont font(QStringLiteral("Courier"));
+    font.setPointSizeF(10);
+    font.setBold(true);
+    font.setItalic(true);
+    form->setLabelFont(font);
+    form->setBackColour(QColor(0, 0, 128));
+    form->Alignment[2]->setChecked(true);
+    form->LineWidth->setText(QStringLiteral("4"));
+    QCOMPARE(form->FontDisplay->text(), QStringLiteral("Courier Bold Italic"));
+    const Label l = form->newLabel(Label::Rectangle);
+    QCOMPARE(l.fontName, QStringLiteral("Courier Bold Italic"));
+    QCOMPARE(l.fontSize, 10.0);
+    QCOMPARE(l.backColour, QColor(0, 0, 128));
+    QCOMPARE(l.alignment, 2);
+    QCOMPARE(l.lineWidth, 4);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSizeF(12);
+    form->setLabelFont(arial);
+    form->setBackColour(QColor(64, 64, 64));
+    form->Alignment[0]->setChecked(true);
+}
+
+ORV_TEST_MAIN(tst_Labels)
+#include "tst_labels.moc"

@@ -1,0 +1,284 @@
+// What leaves the viewer: the Information window, sends to a real archive (Orthanc) with the
+// stop at the first refusal, "Save as...", picture and video export, and "Export All" with its
+// DICOMDIR, each run as a background job and checked with dciodvfy and dcmdump.
+
+#include "Peers.h"
+#include "Pictures.h"
+
+#include "common/ScriptedPrompter.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "core/DicomNodes.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
+#include "core/frmLog.h"
+#include "outside/dicom/Dump.h"
+#include "viewer/Information.h"
+#include "viewer/frmImageViewer.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QListWidget>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTabWidget>
+
+using namespace orv;
+using namespace orv::dicom;
+using namespace orv::test;
+
+namespace {
+
+QByteArray http(const QByteArray &verb, quint16 port, const QString &path, const QByteArray &body = {})
+{
+    QNetworkAccessManager nam;
+    QNetworkReply *reply = nam.sendCustomRequest(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path))),
+                                                 verb, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+    return reply->readAll();
+}
+
+const QString kPydicom = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/");
+
+} // namespace
+
+class tst_ViewerTransfer : public QObject
+{
+    Q_OBJECT
+private:
+    frmImageViewer *m_w = nullptr;
+    ScriptedPrompter *m_prompter = nullptr;
+    QTemporaryDir m_dir;
+
+    // A Secondary Capture object made here, of the given patient.
+    Image picture(const QString &patient, int seed)
+    {
+        const QString png = m_dir.filePath(QStringLiteral("p%1.png").arg(seed));
+        greyPicture(64, 48, seed).save(png);
+        Image image;
+        image.setPatientName(patient);
+        image.add(0x0010, 0x0020, patient.left(8));
+        image.importPicture(png);
+        image.setDescription(QStringLiteral("%1 #%2").arg(patient).arg(seed));
+        return image;
+    }
+    void fill(const QList<Image> &images)
+    {
+        m_w->Images().clear();
+        m_w->Images().add(images);
+    }
+    void click(QPushButton *b)
+    {
+        QVERIFY(b->isEnabled());
+        b->click();
+    }
+    bool waitForJobs() { return session().jobs().waitForIdle(60000); }
+    QStringList logLines() const { return frmLog::instance()->text().trimmed().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+
+private slots:
+    void init();
+    void cleanup();
+    void informationListsTheImagesAndDumpsTheCurrentOne();
+    void sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal();
+    void sendToAPeerThatIsDownTellsWhy();
+    void saveAsWritesAConformingJpegFile();
+    void exportOffersVideoOnlyForMultiFrameImages();
+    void exportAllWritesImagesAndADicomdir();
+};
+
+void tst_ViewerTransfer::init()
+{
+    resetSettings();
+    QVERIFY(m_dir.isValid());
+    m_prompter = ScriptedPrompter::install();
+    m_w = frmImageViewer::instance();
+    m_w->Viewer->setBackgroundDecoding(false);
+    m_w->show();
+    frmLog::instance()->txtLog->clear();
+    setNetworkTimeout(5);
+}
+
+void tst_ViewerTransfer::cleanup()
+{
+    QVERIFY(waitForJobs());
+    if (auto *w = frmImageViewer::existing()) {
+        w->close();
+        QTRY_VERIFY(!frmImageViewer::existing());
+    }
+}
+
+void tst_ViewerTransfer::informationListsTheImagesAndDumpsTheCurrentOne()
+{
+    Information *info = Information::instance();
+    info->NewData(m_w);
+    QCOMPARE(info->AttributeList->toPlainText(), QStringLiteral("No Image available"));
+    QCOMPARE(info->ImageList->count(), 0);
+
+    const Image a = picture(QStringLiteral("ALPHA^ONE"), 1), b = picture(QStringLiteral("BRAVO^TWO"), 2);
+    fill({a, b});
+    m_w->findChild<QPushButton *>(QStringLiteral("cmnuTile1x2"))->click();
+    // The second image selected by a click: the dump is of it.
+    QTest::mouseClick(m_w->Viewer, Qt::LeftButton, {}, m_w->Viewer->tileRect(1).center());
+    click(m_w->cmdImageInfo);
+    QVERIFY(info->isVisible());
+    QCOMPARE(info->Pages->tabText(0), QStringLiteral(" Image Attributes"));
+    QCOMPARE(info->Pages->tabText(1), QStringLiteral("Image List"));
+    QCOMPARE(info->ImageList->count(), 2);
+    QCOMPARE(info->ImageList->item(0)->text(), QStringLiteral("ALPHA^ONE #1"));
+    QCOMPARE(info->ImageList->item(1)->text(), QStringLiteral("BRAVO^TWO #2"));
+    const QString text = info->AttributeList->toPlainText();
+    QVERIFY(text.contains(QStringLiteral("(0010,0010) : PatientName                   : BRAVO^TWO\n")));
+    QVERIFY(text.contains(QStringLiteral("(7FE0,0010) : PixelData                     : Pixel data")));
+    QVERIFY(QFontInfo(info->AttributeList->font()).fixedPitch());
+    info->Hide->click();
+    QVERIFY(!info->isVisible() && Information::instance() == info);
+}
+
+void tst_ViewerTransfer::sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal()
+{
+    // An archive that takes one patient; once that patient is protected, others are refused.
+    auto orthanc = PeerProcess::orthanc(QStringLiteral("\"MaximumPatientCount\": 1"));
+    QVERIFY(orthanc->isRunning());
+    dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
+    dicomNodes().setValue(DicomNodes::StoragePort, QString::number(orthanc->port()));
+    dicomNodes().setValue(DicomNodes::StorageAE, QStringLiteral("ORTHANC"));
+    dicomNodes().setValue(DicomNodes::CallingAE, QStringLiteral("WS1"));
+    const Image a = picture(QStringLiteral("ALPHA^ONE"), 1), b = picture(QStringLiteral("BRAVO^TWO"), 2),
+                c = picture(QStringLiteral("ALPHA^ONE"), 3);
+    fill({a, b, c});
+
+    click(m_w->cmdDICOMSendOne); // the current image: the first
+    QVERIFY(!m_w->cmdDicomSend->isEnabled() && m_w->prgWork->isVisible());
+    QVERIFY(waitForJobs());
+    QVERIFY(m_w->cmdDicomSend->isEnabled() && !m_w->prgWork->isVisible());
+    QCOMPARE(logLines(), QStringList{QStringLiteral("Send Complete.")});
+    const QJsonArray stored = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), QStringLiteral("/instances"))).array();
+    QCOMPARE(stored.size(), 1);
+    const QString patient = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), QStringLiteral("/patients"))).array().at(0).toString();
+    http("PUT", orthanc->httpPort(), QStringLiteral("/patients/") + patient + QStringLiteral("/protected"), "1");
+
+    frmLog::instance()->txtLog->clear();
+    click(m_w->cmdDicomSend);
+    QVERIFY(waitForJobs());
+    QCOMPARE(logLines(), (QStringList{"ALPHA^ONE #1", "BRAVO^TWO #2", "Send Complete."}));
+    QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("Send failed - code 42752")}); // 0xA700, out of resources
+    // The first image again (the same instance), the third never sent.
+    QCOMPARE(QJsonDocument::fromJson(http("GET", orthanc->httpPort(), QStringLiteral("/instances"))).array().size(), 1);
+    const QByteArray found = http("POST", orthanc->httpPort(), QStringLiteral("/tools/find"),
+                                  QStringLiteral(R"({"Level":"Instance","Query":{"SOPInstanceUID":"%1"}})").arg(c.instanceUid()).toUtf8());
+    QCOMPARE(QJsonDocument::fromJson(found).array().size(), 0);
+}
+
+void tst_ViewerTransfer::sendToAPeerThatIsDownTellsWhy()
+{
+    dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
+    dicomNodes().setValue(DicomNodes::StoragePort, QString::number(freeLoopbackPort()));
+    fill({picture(QStringLiteral("ALPHA^ONE"), 1)});
+    click(m_w->cmdDicomSend);
+    QVERIFY(waitForJobs());
+    QCOMPARE(m_prompter->shown.size(), 1);
+    QCOMPARE(m_prompter->shown.first().icon, Prompter::Icon::Critical);
+    QVERIFY2(!m_prompter->lastMessage().isEmpty(), "the reason is shown");
+    QCOMPARE(logLines(), QStringList{QStringLiteral("ALPHA^ONE #1")}); // no "Send Complete." after an error
+    QVERIFY(m_w->cmdDicomSend->isEnabled());
+}
+
+void tst_ViewerTransfer::saveAsWritesAConformingJpegFile()
+{
+    click(m_w->FileWrite);
+    QCOMPARE(m_prompter->lastMessage(), QStringLiteral("No image to export!"));
+    QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Warning);
+
+    fill({picture(QStringLiteral("ALPHA^ONE"), 1)});
+    m_prompter->fileAnswers << QString(); // cancelled: nothing written
+    click(m_w->FileWrite);
+    QCOMPARE(m_prompter->shown.last().title, QStringLiteral("Export to DICOM File"));
+    QCOMPARE(m_prompter->shown.last().text, QStringLiteral("DICOM Image (*.dcm)"));
+    QVERIFY(waitForJobs());
+
+    const QString path = m_dir.filePath(QStringLiteral("saved.dcm"));
+    m_prompter->fileAnswers << path;
+    click(m_w->FileWrite);
+    QVERIFY(waitForJobs());
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*.dcm*")}), QStringList{QStringLiteral("saved.dcm")});
+    QCOMPARE(dciodvfyErrors(path), QStringList());
+    const ToolResult dump = runTool(QStringLiteral("dcmdump"), {path});
+    QVERIFY2(dump.out.contains(QStringLiteral("JPEGExtended:Process2+4")), qPrintable(dump.out.left(600)));
+}
+
+void tst_ViewerTransfer::exportOffersVideoOnlyForMultiFrameImages()
+{
+    const Image single = picture(QStringLiteral("ALPHA^ONE"), 1);
+    const Image twoFrames = Image::fromFile(kPydicom + QStringLiteral("SC_rgb_rle_2frame.dcm"));
+    fill({single, twoFrames});
+    const QString bmp = m_dir.filePath(QStringLiteral("one.bmp"));
+    m_prompter->fileAnswers << bmp;
+    click(m_w->Export);
+    QCOMPARE(m_prompter->shown.last().title, QStringLiteral("Export to non-DICOM File"));
+    QVERIFY(!m_prompter->shown.last().text.contains(QStringLiteral("AVI")));
+    QVERIFY(waitForJobs());
+    QImage back(bmp);
+    QCOMPARE(back.size(), QSize(64, 48));
+
+    QTest::mouseClick(m_w->Viewer, Qt::LeftButton, {}, m_w->Viewer->tileRect(1).center());
+    const QString avi = m_dir.filePath(QStringLiteral("two.avi"));
+    m_prompter->fileAnswers << avi;
+    click(m_w->Export);
+    QVERIFY(m_prompter->shown.last().text.startsWith(QStringLiteral("AVI (*.avi)")));
+    QVERIFY(waitForJobs());
+    QFile f(avi);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.read(4), QByteArray("RIFF"));
+    QVERIFY(m_prompter->messages().isEmpty());
+}
+
+void tst_ViewerTransfer::exportAllWritesImagesAndADicomdir()
+{
+    fill({picture(QStringLiteral("ALPHA^ONE"), 1), picture(QStringLiteral("ALPHA^ONE"), 2), picture(QStringLiteral("ALPHA^ONE"), 3)});
+    const QString out = m_dir.filePath(QStringLiteral("OUT"));
+    for (int round = 0; round < 2; ++round) { // the second time into the folder the first made
+        m_prompter->shown.clear();
+        m_prompter->inputAnswers << out;
+        click(m_w->cmdExportDir);
+        QVERIFY(waitForJobs());
+        QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("This routine writes all image held in the viewer to a directory, "
+                                                                    "complete with a DICOMDIR, for copying to a CD-ROM etc.")});
+        QCOMPARE(m_prompter->shown.at(1).text, QStringLiteral("Enter directory for images and dicomdir (will be created if necessary)"));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("DICOMDIR")});
+        QCOMPARE(QDir(out + QStringLiteral("/IMAGES")).entryList(QDir::Files), (QStringList{"IMG1", "IMG2", "IMG3"}));
+    }
+    const QString dicomdir = out + QStringLiteral("/DICOMDIR");
+    QCOMPARE(dciodvfyErrors(dicomdir), QStringList());
+    const ToolResult dump = runTool(QStringLiteral("dcmdump"), {dicomdir});
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(dump.out.contains(QStringLiteral("IMAGES\\IMG%1").arg(i)));
+    for (int i = 1; i <= 3; ++i)
+        QCOMPARE(dciodvfyErrors(out + QStringLiteral("/IMAGES/IMG%1").arg(i)), QStringList());
+
+    // A folder that cannot be made: the reason is shown and nothing is written.
+    QFile blocker(m_dir.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_prompter->shown.clear();
+    m_prompter->inputAnswers << blocker.fileName() + QStringLiteral("/OUT");
+    click(m_w->cmdExportDir);
+    QVERIFY(waitForJobs());
+    QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
+    QVERIFY2(m_prompter->lastMessage().startsWith(QStringLiteral("Cannot create the folder")), qPrintable(m_prompter->lastMessage()));
+    // An empty answer stops without writing.
+    m_prompter->inputAnswers << QString();
+    click(m_w->cmdExportDir);
+    QVERIFY(waitForJobs());
+    QVERIFY(m_w->cmdExportDir->isEnabled());
+}
+
+ORV_TEST_MAIN(tst_ViewerTransfer)
+#include "tst_viewertransfer.moc"
