@@ -100,7 +100,7 @@ private slots:
                  QStringLiteral("SELECT full_name AS FullName FROM pacs.tblUser WHERE employee_code = ?"));
         QVariantList q{QStringLiteral("0"), QStringLiteral("VAL")};
         const QString sql = translateSql(QStringLiteral("DICOM.dbo.spRADIOLOGY_SearchDoctors ?, ?"), Backend::PostgreSQL, q);
-        QVERIFY(sql.startsWith(QLatin1String("SELECT DoctorID")));
+        QVERIFY(sql.startsWith(QLatin1String("SELECT LastName || ', ' || FirstName")));
         QCOMPARE(q, QVariantList{QStringLiteral("VAL")});
     }
 };
