@@ -44,16 +44,7 @@ ListQuery registerSearch(const QString &text)
     return q;
 }
 
-ListQuery inPatientSearchAsWritten(const QString &text)
-{
-    return {QStringLiteral(
-                "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID  "
-                " FROM  Patient_Data.dbo.tbPatient AS InPat left outer join Patient_Data.dbo.tbMaster as Mas on InPat.HospNum = Mas.HospNum  "
-                " WHERE  Mas.LastName like ? ESCAPE '!'  and InPat.DcrDate IS NULL order by lastname, Mas.HospNum, InPat.AdmDate"),
-            {QLatin1Char('%') + likeLiteral(text) + QLatin1Char('%')}};
-}
-
-ListQuery pickerSearch(int source, QChar type, const QString &text)
+ListQuery pickerSearchAsWritten(int source, QChar type, const QString &text)
 {
     if (source == 1) {
         ListQuery q{QStringLiteral("SELECT patient_id,patient_id,name_last,name_first,name_middle,convert(varchar(10), date_birth, 101),"
@@ -63,16 +54,41 @@ ListQuery pickerSearch(int source, QChar type, const QString &text)
             q.sql += QStringLiteral("WHERE name_last LIKE ? ESCAPE '!' ");
             q.params << likeLiteral(text) + QLatin1Char('%');
         }
-        q.sql += QStringLiteral("ORDER BY name_last, patient_id");
+        q.sql += QStringLiteral("ORDER BY name_last");
         return q;
     }
     if (type == QLatin1Char('I'))
-        return inPatientSearchAsWritten(text);
+        return {QStringLiteral(
+                    "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID  "
+                    " FROM  Patient_Data.dbo.tbPatient AS InPat left outer join Patient_Data.dbo.tbMaster as Mas on InPat.HospNum = Mas.HospNum  "
+                    " WHERE  Mas.LastName like ? ESCAPE '!'  and InPat.DcrDate IS NULL order by lastname"),
+                {QLatin1Char('%') + likeLiteral(text) + QLatin1Char('%')}};
     return {QStringLiteral(
                 "SELECT Mas.HospNum ,IdNum, Mas.LastName ,  Mas.FirstName ,Mas.MiddleName,BirthDate,sex, Pat.AdmDate  AS \"Time Registered\"   "
                 " FROM  Patient_Data.dbo.tbOutPatient AS Pat left outer join Patient_Data.dbo.tbMaster as Mas on Pat.HospNum = Mas.HospNum  "
-                " WHERE pat.BillingDate IS NULL  and  Mas.LastName like ? ESCAPE '!' order by lastname, Mas.HospNum, Pat.AdmDate"),
+                " WHERE pat.BillingDate IS NULL  and  Mas.LastName like ? ESCAPE '!' order by lastname"),
             {likeLiteral(text) + QLatin1Char('%')}};
+}
+
+ListQuery pickerSearch(int source, QChar type, const QString &text)
+{
+    // The statements as written, with a total order (so that the list can be read in parts).
+    ListQuery q = pickerSearchAsWritten(source, type, text);
+    if (source == 1) {
+        q.sql += QStringLiteral(", patient_id");
+    } else if (type == QLatin1Char('I')) {
+        q.sql += QStringLiteral(", Mas.HospNum, InPat.AdmDate");
+    } else {
+        // The WHERE clause needs a master row, so the outer join is an inner one: the few
+        // patients whose name starts with the text drive the read (CROSS JOIN keeps them first
+        // on SQLite), each looked up among the unbilled visits.
+        q.sql = QStringLiteral(
+            "SELECT Mas.HospNum ,IdNum, Mas.LastName ,  Mas.FirstName ,Mas.MiddleName,BirthDate,sex, Pat.AdmDate  AS \"Time Registered\"   "
+            " FROM  Patient_Data.dbo.tbMaster AS Mas CROSS JOIN Patient_Data.dbo.tbOutPatient AS Pat "
+            " WHERE Pat.HospNum = Mas.HospNum AND pat.BillingDate IS NULL  and  Mas.LastName like ? ESCAPE '!' "
+            "order by lastname, Mas.HospNum, Pat.AdmDate");
+    }
+    return q;
 }
 
 bool hasTransactions(Connection &db, const QString &id)

@@ -37,9 +37,9 @@ ListQuery registerSearch(const QString &text);
 // lists add). source 1: the department register; otherwise the hospital master, in-patients
 // (type 'I', last name containing the text) or out-patients (last name starting with it).
 ListQuery pickerSearch(int source, QChar type, const QString &text);
-// The in-patient statement as the hospital system writes it (LIKE '%text%' over the join), for
-// comparing its rows with the indexed one.
-ListQuery inPatientSearchAsWritten(const QString &text);
+// The picker's statements as written (values bound), which pickerSearch reads faster: the same
+// rows, in an order that agrees with theirs and breaks its ties.
+ListQuery pickerSearchAsWritten(int source, QChar type, const QString &text);
 
 bool hasTransactions(Connection &db, const QString &id);
 void remove(Connection &db, const QString &id);

@@ -8,11 +8,13 @@
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "masterdata/GridModel.h"
+#include "masterdata/Registration.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
 #include "masterdata/frmExams.h"
 #include "masterdata/frmPatient.h"
 #include "masterdata/frmSelectPatient.h"
+#include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
 
 #include <QCheckBox>
@@ -82,7 +84,7 @@ private slots:
     void init() { m_prompter = ScriptedPrompter::install(); }
     void cleanup()
     {
-        for (QWidget *w : std::initializer_list<QWidget *>{frmTransaction::loaded(), frmPatient::loaded(), frmPatient_Add::loaded(),
+        for (QWidget *w : std::initializer_list<QWidget *>{frmMain::loaded(), frmTransaction::loaded(), frmPatient::loaded(), frmPatient_Add::loaded(),
                                                            frmPatient_Edit::loaded(), frmSelectPatient::loaded(), frmSelectDoc::loaded(),
                                                            frmSelectRad::loaded(), frmSelectTech::loaded(), frmExams::loaded(),
                                                            frmExamCoded::loaded(), frmExamCode_Add::loaded(), frmExamCode_Edit::loaded()})
@@ -97,8 +99,12 @@ private slots:
     {
         ORV_FETCH_BACKEND(b);
         login(b);
-        frmPatient *w = frmPatient::instance();
-        w->show();
+        registerMasterDataWindows();
+        frmMain *main = frmMain::instance();
+        QVERIFY(main->sbtnPatient->isEnabled());
+        main->sbtnPatient->click();                     // "&Patients"
+        frmPatient *w = frmPatient::loaded();
+        QVERIFY(w && w->isVisible());
         QCOMPARE(w->model()->rowCount(), 0); // empty until the first search
         w->btnSearch->click();
         QCOMPARE(w->model()->rowCount(), 30);
@@ -131,6 +137,10 @@ private slots:
         QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Patient ID already exist!\nPlease click on refresh to get the latest ID."));
         QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
         QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblPatient WHERE name_last = ?"), {QStringLiteral("100% O'NEIL")}), 0);
+        add->txtEmpID->setText(QStringLiteral("3X"));              // not a number: the database refuses it
+        add->btnAdd->click();
+        QCOMPARE(m_prompter->shown.size(), 3);
+        QVERIFY(add->isVisible());
         add->btnRefresh->click();
         add->btnAdd->click();
         QVERIFY(!add->isVisible());
@@ -248,6 +258,51 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), ed->txtFileNo);
         QVERIFY(ed->txtLName->isReadOnly() && ed->txtHospNum->isReadOnly() && ed->txtBDate->isReadOnly());
         QVERIFY(m_prompter->shown.isEmpty());
+    }
+
+    // The picker reads its lists through faster statements than the ones written for it: the
+    // same rows, ordered as those order them.
+    void pickerStatementsReturnTheRowsAsWritten_data() { addBackendRows(); }
+    void pickerStatementsReturnTheRowsAsWritten()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        // Visits and stays that the statements must leave out or list twice, a master row without
+        // a name and a stay of a patient missing from the master.
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbOutPatient(HospNum, AdmDate, BillingDate) VALUES('D0000001', '01/02/2026', NULL)"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbPatient(HospNum, AdmDate, DcrDate) VALUES('D0000099', '01/02/2026', NULL)"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum, LastName) VALUES('D0000098', NULL)"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbOutPatient(HospNum, AdmDate, BillingDate) VALUES('D0000098', '01/02/2026', NULL)"));
+        auto rows = [&](const ListQuery &q) {
+            auto cursor = db().openCursor(q.sql, q.params);
+            QList<QStringList> out;
+            while (cursor->fetch(100, out)) {
+            }
+            return out;
+        };
+        for (int source : {0, 1}) {
+            for (QChar type : {QLatin1Char('I'), QLatin1Char('O')}) {
+                if (source == 1 && type == QLatin1Char('O'))
+                    continue; // the register has no patient types
+                for (const QString &text : {QString(), QStringLiteral("S"), QStringLiteral("AN"), QStringLiteral("O'"),
+                                            QStringLiteral("%"), QStringLiteral("ZZ")}) {
+                    const auto ours = rows(PatientStore::pickerSearch(source, type, text));
+                    auto written = rows(PatientStore::pickerSearchAsWritten(source, type, text));
+                    auto names = [](const QList<QStringList> &r) {
+                        QStringList n;
+                        for (const QStringList &row : r)
+                            n << row.value(2);
+                        return n;
+                    };
+                    QCOMPARE(names(ours), names(written)); // the order as written
+                    auto sorted = ours;
+                    std::sort(sorted.begin(), sorted.end());
+                    std::sort(written.begin(), written.end());
+                    QCOMPARE(sorted, written);
+                }
+            }
+        }
+        QCOMPARE(rows(PatientStore::pickerSearch(0, QLatin1Char('O'), QStringLiteral("SANTOS"))).size(), 2);
     }
 
     // Doctor and radiologist pickers: search, select, cancel, empty results, and the editor's
