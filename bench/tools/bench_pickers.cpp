@@ -160,7 +160,7 @@ int main(int argc, char **argv)
                                    {"in-patient substring", 'I', "LI"}};
         for (const Search &s : searches) {
             const QString text = QLatin1String(s.text);
-            const ListQuery ours = PatientStore::pickerSearch(s.kind == 'R' ? 1 : 0, QLatin1Char(s.kind), text);
+            const ListQuery ours = PatientStore::pickerSearch(db->backend(), s.kind == 'R' ? 1 : 0, QLatin1Char(s.kind), text);
             const Timing t = timed(runs, [&] { return firstScreen(*db, ours); });
             const Timing w = timed(runs, [&] { return whole(*db, PatientStore::pickerSearchAsWritten(s.kind == 'R' ? 1 : 0, QLatin1Char(s.kind), text)); });
             std::printf("%s, %s \"%s\": first screen (%d rows) median %.1f ms; statement as written (%d rows) %.1f ms; ratio %.2f\n",

@@ -36,7 +36,7 @@ ListQuery registerSearch(const QString &text);
 // Patient picker: HospNum, RegNum, last, first, middle, birth date, sex (and what the hospital
 // lists add). source 1: the department register; otherwise the hospital master, in-patients
 // (type 'I', last name containing the text) or out-patients (last name starting with it).
-ListQuery pickerSearch(int source, QChar type, const QString &text);
+ListQuery pickerSearch(Backend backend, int source, QChar type, const QString &text);
 // The picker's statements as written (values bound), which pickerSearch reads faster: the same
 // rows, in an order that agrees with theirs and breaks its ties.
 ListQuery pickerSearchAsWritten(int source, QChar type, const QString &text);

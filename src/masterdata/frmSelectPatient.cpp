@@ -108,9 +108,12 @@ void frmSelectPatient::prepare(int source)
 void frmSelectPatient::Search()
 {
     m_searchedType = optIN->isChecked() ? QStringLiteral("I") : QStringLiteral("O");
-    const ListQuery q = PatientStore::pickerSearch(PatSource, m_searchedType.at(0), txtSearch->text().trimmed());
-    if (fillGrid(this, fgridUser, m_model, q, state().db()))
-        fgridUser->setFocus();
+    guarded(this, [this] {
+        Connection &db = state().db();
+        const ListQuery q = PatientStore::pickerSearch(db.backend(), PatSource, m_searchedType.at(0), txtSearch->text().trimmed());
+        if (fillGrid(this, fgridUser, m_model, q, db))
+            fgridUser->setFocus();
+    });
     setColumns();
 }
 

@@ -285,8 +285,9 @@ private slots:
                 if (source == 1 && type == QLatin1Char('O'))
                     continue; // the register has no patient types
                 for (const QString &text : {QString(), QStringLiteral("S"), QStringLiteral("AN"), QStringLiteral("O'"),
-                                            QStringLiteral("%"), QStringLiteral("ZZ")}) {
-                    const auto ours = rows(PatientStore::pickerSearch(source, type, text));
+                                            QStringLiteral("ANT"), QStringLiteral("O'B"), QStringLiteral("10%"), QStringLiteral("%"),
+                                            QStringLiteral("ZZ")}) {
+                    const auto ours = rows(PatientStore::pickerSearch(b, source, type, text));
                     auto written = rows(PatientStore::pickerSearchAsWritten(source, type, text));
                     auto names = [](const QList<QStringList> &r) {
                         QStringList n;
@@ -302,7 +303,7 @@ private slots:
                 }
             }
         }
-        QCOMPARE(rows(PatientStore::pickerSearch(0, QLatin1Char('O'), QStringLiteral("SANTOS"))).size(), 2);
+        QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('O'), QStringLiteral("SANTOS"))).size(), 2);
     }
 
     // Doctor and radiologist pickers: search, select, cancel, empty results, and the editor's
