@@ -85,6 +85,16 @@ ListQuery pickerSearch(Backend backend, int source, QChar type, const QString &t
             "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID "
             " FROM found AS Mas CROSS JOIN Patient_Data.dbo.tbPatient AS InPat "
             " WHERE InPat.HospNum = Mas.HospNum and InPat.DcrDate IS NULL order by lastname, Mas.HospNum, InPat.AdmDate");
+    } else if (type == QLatin1Char('I') && backend == Backend::SQLite && text.size() >= 3) {
+        // The same on SQLite: the trigram index names the candidates, LIKE still decides.
+        q.sql = QStringLiteral(
+            "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID "
+            " FROM Patient_Data.dbo.tbMaster AS Mas CROSS JOIN Patient_Data.dbo.tbPatient AS InPat "
+            " WHERE Mas.rowid IN (SELECT rowid FROM Patient_Data.dbo.tbMaster_name_trigrams WHERE tbMaster_name_trigrams MATCH ?) "
+            " AND InPat.HospNum = Mas.HospNum AND Mas.LastName like ? ESCAPE '!' and InPat.DcrDate IS NULL "
+            "order by lastname, Mas.HospNum, InPat.AdmDate");
+        QString phrase = text;
+        q.params.prepend(QLatin1Char('"') + phrase.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
     } else if (type == QLatin1Char('I')) {
         q.sql += QStringLiteral(", Mas.HospNum, InPat.AdmDate");
     } else {

@@ -285,7 +285,7 @@ private slots:
                 if (source == 1 && type == QLatin1Char('O'))
                     continue; // the register has no patient types
                 for (const QString &text : {QString(), QStringLiteral("S"), QStringLiteral("AN"), QStringLiteral("O'"),
-                                            QStringLiteral("ANT"), QStringLiteral("O'B"), QStringLiteral("10%"), QStringLiteral("%"),
+                                            QStringLiteral("ANT"), QStringLiteral("O'B"), QStringLiteral("10%"), QStringLiteral("\"A\"B"), QStringLiteral("%"),
                                             QStringLiteral("ZZ")}) {
                     const auto ours = rows(PatientStore::pickerSearch(b, source, type, text));
                     auto written = rows(PatientStore::pickerSearchAsWritten(source, type, text));
