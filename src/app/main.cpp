@@ -5,6 +5,7 @@
 #include "core/SharedState.h"
 #include "core/Startup.h"
 #include "dicomnet/OptionsBox.h"
+#include "masterdata/Registration.h"
 #include "outside/Error.h"
 #include "outside/LoginComponent.h"
 #include "outside/Prompter.h"
@@ -84,6 +85,7 @@ int main(int argc, char **argv)
 
     orv::registerAcquisitionWindows(args.contains(QStringLiteral("--demo")));
     orv::OptionsBox::registerWindow();
+    orv::registerMasterDataWindows();
 
     orv::StartupOptions options;
     options.arguments = args;

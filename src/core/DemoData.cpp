@@ -106,6 +106,13 @@ bool seedDemoData(Connection &db)
     }
     const char *techs[][4] = {{"T01", "MANALO", "JOY", "B"}, {"T02", "SISON", "MARK", "D"},
                               {"T03", "PEREZ", "ALMA", ""}, {"T04", "WEBER", "JONAS", ""}};
+    // The technologist picker hands back whole-number ids.
+    const char *numberedTechs[][4] = {{"1101", "CRUZ", "ANGELA", "M"}, {"1102", "DIZON", "RAFAEL", "P"},
+                                      {"1103", "O'NEIL", "PATRICK", "J"}};
+    for (const auto &t : numberedTechs)
+        db.execute(QStringLiteral("INSERT INTO pacs..tblTechnologist(technologist_id, name_last, name_first, name_middle) "
+                                  "VALUES(?, ?, ?, ?)"),
+                   {QString::fromLatin1(t[0]), QString::fromLatin1(t[1]), QString::fromLatin1(t[2]), QString::fromLatin1(t[3])});
     for (const auto &t : techs)
         db.execute(QStringLiteral("INSERT INTO pacs..tblTechnologist(technologist_id, name_last, name_first, name_middle) "
                                   "VALUES(?, ?, ?, ?)"),

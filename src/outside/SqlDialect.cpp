@@ -480,13 +480,15 @@ private:
         if (proc == QLatin1String("sppassword_username")) {
             m_toks = tokenize(QStringLiteral("SELECT full_name AS FullName FROM pacs.tblUser WHERE employee_code = ?"));
         } else if (proc == QLatin1String("spradiology_searchdoctors")) {
-            // (radiologists only flag, name prefix): active doctors whose last name starts with the text.
+            // (radiologists only flag, name prefix): (full name, code) of the active doctors whose
+            // last name starts with the text, taken literally, ordered by name.
             if (m_params.size() >= 2)
                 m_params.removeFirst();
             m_toks = tokenize(QStringLiteral(
-                "SELECT DoctorID AS DoctorID, LastName AS LastName, FirstName AS FirstName, MiddleName AS MiddleName "
-                "FROM build_file.tbcoDoctor WHERE Status = 'A' AND LastName LIKE ? || '%' "
-                "ORDER BY LastName, FirstName, MiddleName"));
+                "SELECT LastName || ', ' || FirstName || ' ' || MiddleName AS FullName, DoctorID AS Code "
+                "FROM build_file.tbcoDoctor WHERE Status = 'A' "
+                "AND LastName LIKE replace(replace(replace(replace(?, '!', '!!'), '%', '!%'), '_', '!_'), '[', '![') || '%' ESCAPE '!' "
+                "ORDER BY LastName, FirstName, MiddleName, DoctorID"));
         }
     }
 

@@ -9,6 +9,11 @@
 #include "core/WindowRegistry.h"
 #include "core/frmServer.h"
 #include "imagestore/ctlImageList.h"
+#include "masterdata/PickerHelpers.h"
+#include "masterdata/StaffPickers.h"
+#include "masterdata/frmExamCoded.h"
+#include "masterdata/frmExams.h"
+#include "masterdata/frmSelectPatient.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/Toolkit.h"
@@ -93,7 +98,7 @@ void frmTransaction::buildLayout()
     KeyFilter upper = KeyFilter::UpperCase;
     txtTransNo = edit(F::TransNo, &upper);
     txtPatientID = edit(F::PatientID, &digits);
-    txtHospNum = edit(F::HospNum, &upper);
+    txtHospNum = edit(F::HospNum, &upper, true);
     txtExamType = edit(F::ExamType, &upper);
     txtFileNo = edit(F::FileNo, &upper);
     txtExamId = edit(F::ExamId, &upper);
@@ -110,11 +115,12 @@ void frmTransaction::buildLayout()
     txtSeriesUID = edit(F::SeriesUID);
     txtSeriesNum = edit(F::SeriesNum);
     txtImgNum = edit(F::ImgNum);
-    txtLName = edit(F::LName, &upper);
-    txtFName = edit(F::FName, &upper);
-    txtMName = edit(F::MName, &upper);
-    txtGender = edit(F::Gender, &upper);
-    txtBDate = edit(F::BDate);
+    // The patient block is filled by the patient picker and on load, never typed.
+    txtLName = edit(F::LName, nullptr, true);
+    txtFName = edit(F::FName, nullptr, true);
+    txtMName = edit(F::MName, nullptr, true);
+    txtGender = edit(F::Gender, nullptr, true);
+    txtBDate = edit(F::BDate, nullptr, true);
     txtIntBy = edit(F::IntBy, nullptr, true);
 
     auto button = [this](const char *name, const QString &caption) { return namedControl(this, name, caption); };
@@ -136,10 +142,7 @@ void frmTransaction::buildLayout()
     for (QPushButton *b : {btnDocID, btnRad, btnTechID, btnExamID})
         b->setFixedWidth(28);
     // Windows owned by later parts of the program: shown disabled until they are registered.
-    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{btnPatient, "frmSelectPatient"},
-                             std::pair{btnDocID, "frmSelectDoc"}, std::pair{btnRad, "frmSelectRad"},
-                             std::pair{btnTechID, "frmSelectTech"}, std::pair{btnExamID, "frmExams"},
-                             std::pair{cmdCoded, "frmExamCoded"}, std::pair{cmdSave, "frmReport"},
+    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{cmdSave, "frmReport"},
                              std::pair{cmdSavePrint, "frmReport"}, std::pair{cmdCaptureImage[0], "frmAcquireImageCapStill"},
                              std::pair{cmdCaptureImage[1], "frmAcquireImage"}}) {
         WindowRegistry::disableUnlessRegistered(b, QLatin1String(window));
@@ -252,6 +255,12 @@ void frmTransaction::buildLayout()
             w->show();
         }
     });
+    connect(btnDocID, &QPushButton::clicked, this, &frmTransaction::pickDoctor);
+    connect(btnRad, &QPushButton::clicked, this, &frmTransaction::pickRadiologist);
+    connect(btnTechID, &QPushButton::clicked, this, &frmTransaction::pickTechnologist);
+    connect(btnExamID, &QPushButton::clicked, this, &frmTransaction::pickExam);
+    connect(btnPatient, &QPushButton::clicked, this, &frmTransaction::pickPatient);
+    connect(cmdCoded, &QPushButton::clicked, this, &frmTransaction::pickCodedInterpretation);
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
     connect(txtPatientID, &QLineEdit::textChanged, this, [this](const QString &t) {
@@ -503,27 +512,124 @@ void frmTransaction::txtExamId_LostFocus()
     lookup(txtExamId, txtExamName, &TransactionStore::examName);
 }
 
+// The pickers: each shown modal; its public values are read when it closes.
+void frmTransaction::pickDoctor()
+{
+    frmSelectDoc *w = frmSelectDoc::instance();
+    w->prepare();
+    showModalThen(this, w, [this, w] {
+        if (!w->valOk) {
+            txtDocID->setFocus();
+            return;
+        }
+        txtDocID->setText(w->DocCode);
+        txtDocName->setText(w->DocName);
+        txtTechID->setFocus();
+    });
+}
+
+void frmTransaction::pickRadiologist()
+{
+    frmSelectRad *w = frmSelectRad::instance();
+    w->prepare();
+    showModalThen(this, w, [this, w] {
+        if (!w->valOk) {
+            txtRadId->setFocus();
+            return;
+        }
+        txtRadId->setText(w->RadCode);
+        txtRadName->setText(w->RadName);
+        cmdSave->setFocus();
+    });
+}
+
+void frmTransaction::pickTechnologist()
+{
+    frmSelectTech *w = frmSelectTech::instance();
+    w->prepare();
+    showModalThen(this, w, [this, w] {
+        if (!w->valOk) {
+            txtTechID->setFocus();
+            return;
+        }
+        txtTechID->setText(w->valTechId);
+        txtTechnologist->setText(w->valLastName + QStringLiteral(", ") + w->valFirstName + QLatin1Char(' ') + w->valMiddleName);
+    });
+}
+
+void frmTransaction::pickExam()
+{
+    frmExams *w = frmExams::instance();
+    w->valModality = txtExamType->text();
+    w->prepare();
+    showModalThen(this, w, [this, w] {
+        if (!w->valOk) {
+            txtExamId->setFocus();
+            return;
+        }
+        txtExamId->setText(w->valExamId);
+        txtExamName->setText(w->valExamName);
+        txtDocID->setFocus();
+    });
+}
+
+void frmTransaction::pickPatient()
+{
+    frmSelectPatient *w = frmSelectPatient::instance();
+    w->prepare(state().chkUseHospPat != 1 ? 1 : 0);
+    showModalThen(this, w, [this, w] {
+        if (!w->valOk)
+            return;
+        txtHospNum->setText(w->valHospNum);
+        txtPatientID->setText(w->valPatientID);
+        txtBDate->setText(w->valBDate);
+        txtLName->setText(w->valLastName);
+        txtFName->setText(w->valFirstName);
+        txtMName->setText(w->valMiddleName);
+        txtGender->setText(w->valSex);
+        txtFileNo->setFocus();
+    });
+}
+
+void frmTransaction::pickCodedInterpretation()
+{
+    frmExamCoded *w = frmExamCoded::instance();
+    w->valMode = QStringLiteral("Select");
+    w->txtExamCode->setText(txtExamId->text());
+    w->txtSearch->setText(txtExamName->text());
+    w->txtUserId->setText(txtRadId->text());
+    w->txtFullName->setText(txtRadName->text());
+    w->prepare();
+    showModalThen(this, w, [this, w] {
+        if (!w->valOk) {
+            txtInterpret->setFocus();
+            return;
+        }
+        txtInterpret->setPlainText(w->valExamCode);
+        cmdSave->setFocus();
+    });
+}
+
 bool frmTransaction::tabOrEnter(QObject *field)
 {
     struct Route
     {
         QLineEdit *field;
-        const char *picker; // opened when the field is empty; nullptr: move on
+        void (frmTransaction::*picker)(); // opened when the field is empty; nullptr: move on
         QWidget *next;
     };
     const Route routes[] = {
-        {txtPatientID, "frmSelectPatient", txtFileNo}, {txtFileNo, nullptr, txtExamId},
-        {txtExamId, "frmExams", txtDocID},             {txtDocID, "frmSelectDoc", txtTechID},
-        {txtTechID, "frmSelectTech", btnProceed},      {txtRadId, "frmSelectRad", nullptr},
+        {txtPatientID, &frmTransaction::pickPatient, txtFileNo}, {txtFileNo, nullptr, txtExamId},
+        {txtExamId, &frmTransaction::pickExam, txtDocID},        {txtDocID, &frmTransaction::pickDoctor, txtTechID},
+        {txtTechID, &frmTransaction::pickTechnologist, btnProceed}, {txtRadId, &frmTransaction::pickRadiologist, nullptr},
     };
     for (const Route &r : routes) {
         if (r.field != field)
             continue;
-        if (r.field->text().trimmed().isEmpty() && r.picker && WindowRegistry::has(QLatin1String(r.picker))) {
-            WindowRegistry::show(QLatin1String(r.picker));
+        if (r.field->text().trimmed().isEmpty() && r.picker) {
+            (this->*r.picker)();
             return true;
         }
-        // Without its picker (not in this build yet) an empty field moves on like a filled one.
         if (r.next)
             r.next->setFocus(Qt::TabFocusReason);
         return true;

@@ -84,6 +84,12 @@ private:
     void generateClicked();
     void lookup(QLineEdit *id, QLineEdit *name, std::optional<QString> (*find)(Connection &, const QString &),
                 bool skipZero = false);
+    void pickDoctor();
+    void pickRadiologist();
+    void pickTechnologist();
+    void pickExam();
+    void pickPatient();
+    void pickCodedInterpretation();
     // Tab or Enter in an identifier field: the picker when empty, else the next field.
     bool tabOrEnter(QObject *field);
 

@@ -65,7 +65,7 @@ private slots:
                                   "from build_file.dbo.tbcodoctor where userid = ?", {"TECH1"});
         QCOMPARE(doc.rowCount(), 1);
         QCOMPARE(doc.text("doctorid") + '|' + doc.text("docname"), u"1001|"_s);
-        QCOMPARE(db->query("DICOM.dbo.spRADIOLOGY_SearchDoctors ?, ?", {"0", "VAL"}).text("DoctorID"), u"1001"_s);
+        QCOMPARE(db->query("DICOM.dbo.spRADIOLOGY_SearchDoctors ?, ?", {"0", "VAL"}).text("Code"), u"1001"_s);
         RecordSet joined = db->query("SELECT t.trans_no, d.LastName, t.date_trans, convert(varchar(10), t.date_trans, 101) AS d101 "
                                      "FROM pacs..tblTransaction t INNER JOIN build_file..tbcoDoctor d ON d.DoctorID = t.hospnum "
                                      "WHERE t.date_trans = convert(varchar(10), ?, 101)", {"02/29/2024"});

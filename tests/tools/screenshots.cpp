@@ -11,6 +11,14 @@
 #include "core/CoreRoutines.h"
 #include "outside/Error.h"
 #include "dicomnet/OptionsBox.h"
+#include "masterdata/Registration.h"
+#include "masterdata/StaffPickers.h"
+#include "masterdata/frmExamCoded.h"
+#include "masterdata/frmExams.h"
+#include "masterdata/frmPatient.h"
+#include "masterdata/frmSelectPatient.h"
+#include <QRadioButton>
+#include <QPlainTextEdit>
 #include "outside/LoginDialog.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/CaptureDriver.h"
@@ -67,6 +75,7 @@ int main(int argc, char **argv)
         save(&login, out, QStringLiteral("login.png"));
     }
     OptionsBox::registerWindow();
+    registerMasterDataWindows();
     StartupOptions options;
     options.arguments = {QStringLiteral("orvaline"), QStringLiteral("--demo")};
     options.demo = true;
@@ -115,6 +124,68 @@ int main(int argc, char **argv)
     dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
+    frmLog::instance()->hide();
+
+    // Patients, staff and exams, each after a search.
+    frmPatient *patients = frmPatient::instance();
+    patients->Search();
+    save(patients, out, QStringLiteral("patients.png"));
+    frmPatient_Add *addPatient = frmPatient_Add::instance();
+    addPatient->reset();
+    addPatient->btnRefresh->click();
+    addPatient->txtFName->setText(QStringLiteral("LIAM"));
+    addPatient->txtMName->setText(QStringLiteral("JOSEPH"));
+    addPatient->txtLName->setText(QStringLiteral("O'NEIL"));
+    save(addPatient, out, QStringLiteral("patient-add.png"));
+    addPatient->hide();
+    frmPatient_Edit *editPatient = frmPatient_Edit::instance();
+    editPatient->loadPatient(QStringLiteral("3"));
+    save(editPatient, out, QStringLiteral("patient-edit.png"));
+    editPatient->hide();
+    patients->hide();
+    frmSelectPatient *pickPatient = frmSelectPatient::instance();
+    pickPatient->prepare(0);
+    pickPatient->optIN->setChecked(true);
+    pickPatient->txtSearch->setText(QStringLiteral("A"));
+    pickPatient->Search();
+    save(pickPatient, out, QStringLiteral("select-patient.png"));
+    pickPatient->hide();
+    frmSelectDoc *pickDoc = frmSelectDoc::instance();
+    pickDoc->prepare();
+    save(pickDoc, out, QStringLiteral("select-doctor.png"));
+    pickDoc->hide();
+    frmSelectRad *pickRad = frmSelectRad::instance();
+    pickRad->prepare();
+    save(pickRad, out, QStringLiteral("select-radiologist.png"));
+    pickRad->hide();
+    frmSelectTech *pickTech = frmSelectTech::instance();
+    pickTech->prepare();
+    save(pickTech, out, QStringLiteral("select-technologist.png"));
+    pickTech->hide();
+    frmExams *exams = frmExams::instance();
+    exams->valModality = QStringLiteral("US");
+    exams->prepare();
+    save(exams, out, QStringLiteral("exams.png"));
+    exams->hide();
+    frmExamCoded *coded = frmExamCoded::instance();
+    coded->valMode = QStringLiteral("Select");
+    coded->prepare();
+    save(coded, out, QStringLiteral("coded-interpretations.png"));
+    coded->hide();
+    frmExamCode_Add *addCode = frmExamCode_Add::instance();
+    addCode->txtExamId->setText(QStringLiteral("US07"));
+    addCode->txtExamId_LostFocus();
+    addCode->txtRadId->setText(QStringLiteral("1002"));
+    addCode->txtRadId_LostFocus();
+    addCode->txtDesc->setPlainText(QStringLiteral("The common bile duct is not dilated. No intrahepatic ductal dilatation.\n"
+                                                  "IMPRESSION: Normal hepatobiliary tree."));
+    save(addCode, out, QStringLiteral("exam-code-add.png"));
+    addCode->hide();
+    frmExamCode_Edit *editCode = frmExamCode_Edit::instance();
+    editCode->valExamCodeID = QStringLiteral("1");
+    editCode->loadExamCode();
+    save(editCode, out, QStringLiteral("exam-code-edit.png"));
+    editCode->hide();
 
     // The viewer with CT, MR, ultrasound colour and secondary-capture samples (python3-pydicom).
     const QString samples = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/");

@@ -261,9 +261,12 @@ private slots:
         QCOMPARE(ed->txtTechID->text(), QString());
         QVERIFY(m_prompter->shown.isEmpty());
 
-        // Tab and Enter move along the field order (the pickers are not in this build yet).
+        // Tab and Enter in filled fields move along the field order (empty ones open the pickers).
         ed->show();
         QVERIFY(QTest::qWaitForWindowActive(ed));
+        ed->txtPatientID->setText(QStringLiteral("3"));
+        ed->txtDocID->setText(QStringLiteral("1004"));
+        ed->txtTechID->setText(QStringLiteral("T01"));
         ed->txtPatientID->setFocus();
         QTest::keyClick(ed->txtPatientID, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), ed->txtFileNo);

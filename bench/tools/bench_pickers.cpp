@@ -1,0 +1,186 @@
+// orv_bench_pickers [--master N] [--admitted N] [--outpatients N] [--register N] [--runs N]
+//                   [--analyze] <database options>
+// Fills the hospital master with N patients (--admitted of them in hospital, --outpatients with
+// an unbilled visit, as many again discharged or billed) and the department register with
+// --register patients (once per database), then times the patient picker's searches: the
+// register and out-patient last-name prefix searches and the in-patient last-name substring
+// search, each to its first screen, median of --runs (default 5). The peer in the same run is the
+// statement as written (values bound, no tie-breaks, no first-rows read) read whole through one cursor, as a
+// client-side record set bound to the grid reads it. Also times opening the patient and doctor
+// pickers. --analyze gathers statistics after the fill (by default the searches run on the
+// statistics the schema upgrade left).
+#include "core/Database.h"
+#include "core/SharedState.h"
+#include "masterdata/GridModel.h"
+#include "masterdata/MasterDataStore.h"
+#include "masterdata/StaffPickers.h"
+#include "masterdata/frmSelectPatient.h"
+#include "outside/Error.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace orv;
+
+namespace {
+int option(const QStringList &args, const QString &name, int fallback)
+{
+    const int i = int(args.indexOf(name));
+    return i >= 0 && i + 1 < args.size() ? args.at(i + 1).toInt() : fallback;
+}
+
+int count(Connection &db, const QString &table)
+{
+    return db.query(QStringLiteral("SELECT count(*) AS n FROM %1").arg(table)).value(QStringLiteral("n")).toInt();
+}
+
+// Last names of three two-letter syllables (2744 names), spread evenly.
+QString lastName(const QString &i)
+{
+    const QString s = QStringLiteral("'BACADEFIGOHALIMONERASUTOVIYA'");
+    return QStringLiteral("substr(%1, 1 + 2 * (%2 % 14), 2) || substr(%1, 1 + 2 * ((%2 / 14) % 14), 2) || substr(%1, 1 + 2 * ((%2 / 196) % 14), 2)")
+        .arg(s, i);
+}
+
+void fill(Connection &db, int master, int admitted, int outpatients, int registered)
+{
+    if (count(db, QStringLiteral("Patient_Data..tbMaster")) >= master)
+        return;
+    const bool sqlite = db.backend() == Backend::SQLite;
+    std::printf("filling %d hospital patients (%d admitted, %d unbilled visits) and %d registered...\n", master, admitted,
+                outpatients, registered);
+    std::fflush(stdout);
+    const QString series = sqlite ? QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ")
+                                  : QString();
+    const QString from = sqlite ? QStringLiteral(" FROM n") : QStringLiteral(" FROM generate_series(1, %1) AS i");
+    const QString day = sqlite ? QStringLiteral("date('1940-01-01', '+' || (%1) || ' days')") : QStringLiteral("DATE '1940-01-01' + (%1)");
+    auto insert = [&](int rows, const QString &head, const QString &select) {
+        const QString n = QString::number(rows);
+        db.executeScript(QString(series).replace(QStringLiteral("%1"), n) + head + QStringLiteral(" SELECT ") + select
+                         + QString(from).replace(QStringLiteral("%1"), n) + QLatin1Char(';'));
+    };
+    QElapsedTimer clock;
+    clock.start();
+    if (sqlite)
+        db.executeScript(QStringLiteral("BEGIN;"));
+    insert(master, QStringLiteral("INSERT INTO Patient_Data.tbMaster(HospNum,IdNum,LastName,FirstName,MiddleName,BirthDate,sex)"),
+           QStringLiteral("'H' || i, 'R' || i, %1, 'FN' || (i % 977), 'M', %2, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
+               .arg(lastName(QStringLiteral("i")), day.arg(QStringLiteral("i % 25000"))));
+    // Stays and visits of patients spread over the master; as many closed ones as open.
+    for (int closed : {0, 1}) {
+        insert(admitted, QStringLiteral("INSERT INTO Patient_Data.tbPatient(HospNum,AdmDate,RoomID,DcrDate)"),
+               QStringLiteral("'H' || (((i * 19 + %1) %% %2) + 1), %3, 'R' || (i %% 300), %4")
+                   .arg(closed * 7)
+                   .arg(master)
+                   .arg(day.arg(QStringLiteral("30000")), closed ? day.arg(QStringLiteral("30001")) : QStringLiteral("NULL"))
+                   .replace(QStringLiteral("%%"), QStringLiteral("%")));
+        insert(outpatients * (closed ? 2 : 1), QStringLiteral("INSERT INTO Patient_Data.tbOutPatient(HospNum,AdmDate,BillingDate)"),
+               QStringLiteral("'H' || (((i * 37 + %1) %% %2) + 1), %3, %4")
+                   .arg(closed * 11)
+                   .arg(master)
+                   .arg(day.arg(QStringLiteral("30000")), closed ? day.arg(QStringLiteral("30001")) : QStringLiteral("NULL"))
+                   .replace(QStringLiteral("%%"), QStringLiteral("%")));
+    }
+    insert(registered, QStringLiteral("INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type)"),
+           QStringLiteral("i + 1000, %1, 'FN' || (i % 977), 'M', %2, 'F'").arg(lastName(QStringLiteral("(i * 3 + 1)")), day.arg(QStringLiteral("i % 25000"))));
+    if (sqlite)
+        db.executeScript(QStringLiteral("COMMIT;"));
+    std::printf("filled in %.1f s\n", clock.elapsed() / 1000.0);
+}
+
+double median(QList<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct Timing
+{
+    double ms = 0;
+    int rows = 0;
+};
+
+Timing timed(int runs, const std::function<int()> &read)
+{
+    QList<double> times;
+    Timing t;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        t.rows = read();
+        times << clock.nsecsElapsed() / 1e6;
+    }
+    t.ms = median(times);
+    return t;
+}
+
+int firstScreen(Connection &db, const ListQuery &q)
+{
+    GridModel model({}, false);
+    model.search(db, q);
+    return model.rowCount();
+}
+
+int whole(Connection &db, const ListQuery &q)
+{
+    auto cursor = db.openCursor(q.sql, q.params);
+    QList<QStringList> rows;
+    while (cursor->fetch(GridModel::FetchSize, rows)) {
+    }
+    return int(rows.size());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    try {
+        auto db = openDepartmentDatabase(databaseConfig(args));
+        fill(*db, option(args, QStringLiteral("--master"), 1000000), option(args, QStringLiteral("--admitted"), 50000),
+             option(args, QStringLiteral("--outpatients"), 100000), option(args, QStringLiteral("--register"), 200000));
+        if (args.contains(QStringLiteral("--analyze")))
+            db->executeScript(QStringLiteral("ANALYZE;"));
+        const int runs = option(args, QStringLiteral("--runs"), 5);
+        const QString backend = backendName(db->backend());
+        struct Search
+        {
+            const char *what;
+            char kind;
+            const char *text;
+        };
+        const Search searches[] = {{"register prefix", 'R', "BACA"},      {"out-patient prefix", 'O', "BACA"},
+                                   {"in-patient substring", 'I', "CADE"}, {"in-patient substring", 'I', "YAB"},
+                                   {"in-patient substring", 'I', "LI"}};
+        for (const Search &s : searches) {
+            const QString text = QLatin1String(s.text);
+            const ListQuery ours = PatientStore::pickerSearch(db->backend(), s.kind == 'R' ? 1 : 0, QLatin1Char(s.kind), text);
+            const Timing t = timed(runs, [&] { return firstScreen(*db, ours); });
+            const Timing w = timed(runs, [&] { return whole(*db, PatientStore::pickerSearchAsWritten(s.kind == 'R' ? 1 : 0, QLatin1Char(s.kind), text)); });
+            std::printf("%s, %s \"%s\": first screen (%d rows) median %.1f ms; statement as written (%d rows) %.1f ms; ratio %.2f\n",
+                        qPrintable(backend), s.what, s.text, t.rows, t.ms, w.rows, w.ms, w.ms > 0 ? t.ms / w.ms : 0.0);
+            std::fflush(stdout);
+        }
+        // Opening a picker (window, layout, and the doctor list's opening search).
+        const Timing open = timed(runs, [&] {
+            frmSelectPatient *w = frmSelectPatient::instance();
+            w->prepare(0);
+            w->show();
+            QApplication::processEvents();
+            w->hide();
+            return 0;
+        });
+        std::printf("%s, patient picker opens: median %.1f ms (the first opening builds the window)\n", qPrintable(backend), open.ms);
+        delete frmSelectPatient::loaded();
+    } catch (const Error &e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.description()));
+        return 1;
+    }
+    return 0;
+}

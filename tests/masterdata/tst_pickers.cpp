@@ -1,0 +1,587 @@
+// The patient, staff and exam windows and the editor's pickers, driven through their controls
+// offscreen on each backend.
+#include "common/ScriptedPrompter.h"
+#include "common/TestDb.h"
+#include "common/TestLogin.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "core/Database.h"
+#include "core/SharedState.h"
+#include "masterdata/GridModel.h"
+#include "masterdata/Registration.h"
+#include "masterdata/StaffPickers.h"
+#include "masterdata/frmExamCoded.h"
+#include "masterdata/frmExams.h"
+#include "masterdata/frmPatient.h"
+#include "masterdata/frmSelectPatient.h"
+#include "transactions/frmMain.h"
+#include "transactions/frmTransaction.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+
+using namespace orv;
+using namespace orv::test;
+
+namespace {
+QStringList column(GridModel *m, int c)
+{
+    QStringList out;
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->text(r, c);
+    return out;
+}
+
+// Makes `row` the grid's current row.
+void pick(QTableView *grid, int row)
+{
+    grid->setCurrentIndex(grid->model()->index(row, grid->isColumnHidden(0) ? 1 : 0));
+}
+
+int rowOf(GridModel *m, int c, const QString &value)
+{
+    return int(column(m, c).indexOf(value));
+}
+} // namespace
+
+class tst_Pickers : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<FreshDatabase> m_db;
+    ScriptedPrompter *m_prompter = nullptr;
+
+    Connection &db() { return state().db(); }
+
+    void login(Backend b)
+    {
+        QVERIFY(loginOnFreshDatabase(m_db, b, [](Connection &db) { seedDemoData(db); }));
+    }
+
+    frmTransaction *editor()
+    {
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->show();
+        [&] { QVERIFY(QTest::qWaitForWindowActive(ed)); }();
+        return ed;
+    }
+
+    int count(const QString &sql, const QVariantList &params = {}) { return db().query(sql, params).rowCount(); }
+
+    // A search that found nothing: a disabled two-row grid.
+    static bool emptyGrid(QTableView *grid) { return !grid->isEnabled() && grid->model()->rowCount() == 1; }
+
+private slots:
+    void init() { m_prompter = ScriptedPrompter::install(); }
+    void cleanup()
+    {
+        for (QWidget *w : std::initializer_list<QWidget *>{frmMain::loaded(), frmTransaction::loaded(), frmPatient::loaded(), frmPatient_Add::loaded(),
+                                                           frmPatient_Edit::loaded(), frmSelectPatient::loaded(), frmSelectDoc::loaded(),
+                                                           frmSelectRad::loaded(), frmSelectTech::loaded(), frmExams::loaded(),
+                                                           frmExamCoded::loaded(), frmExamCode_Add::loaded(), frmExamCode_Edit::loaded()})
+            delete w;
+        resetState();
+        m_db.reset();
+    }
+
+    // The register: search, add (with an id taken meanwhile), edit and the delete guard.
+    void patientRegister_data() { addBackendRows(); }
+    void patientRegister()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        registerMasterDataWindows();
+        frmMain *main = frmMain::instance();
+        QVERIFY(main->sbtnPatient->isEnabled());
+        main->sbtnPatient->click();                     // "&Patients"
+        frmPatient *w = frmPatient::loaded();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->model()->rowCount(), 0); // empty until the first search
+        w->btnSearch->click();
+        QCOMPARE(w->model()->rowCount(), 30);
+        QStringList names = column(w->model(), 2);
+        QStringList sorted = names;
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(names, sorted);
+        typeText(w->txtSearch, QStringLiteral("o'b"));
+        QTest::keyClick(w->txtSearch, Qt::Key_Return);
+        QCOMPARE(column(w->model(), 2), QStringList{QStringLiteral("O'BRIEN")});
+        QCOMPARE(w->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Patient ID"));
+        QVERIFY(w->fgridUser->isColumnHidden(0));
+
+        // Add: generate, then the id is taken by another workstation before "&Add".
+        w->btnAdd->click();
+        frmPatient_Add *add = frmPatient_Add::loaded();
+        QVERIFY(add && add->isVisible());
+        add->btnRefresh->click();
+        QCOMPARE(add->txtEmpID->text(), QStringLiteral("31"));
+        add->btnAdd->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("First Name is required!"));
+        typeText(add->txtFName, QStringLiteral("d'arcy"));
+        typeText(add->txtMName, QStringLiteral("_x"));
+        typeText(add->txtLName, QStringLiteral("100% o'neil"));
+        QCOMPARE(add->txtLName->text(), QStringLiteral("100% O'NEIL"));
+        add->dtBDate->setDate(QDate(1980, 2, 29));
+        add->optFemale->setChecked(true);
+        db().execute(QStringLiteral("INSERT INTO pacs..tblPatient(patient_id, name_last) VALUES(31, 'ELSEWHERE')"));
+        add->btnAdd->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Patient ID already exist!\nPlease click on refresh to get the latest ID."));
+        QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblPatient WHERE name_last = ?"), {QStringLiteral("100% O'NEIL")}), 0);
+        add->txtEmpID->setText(QStringLiteral("3X"));              // not a number: the database refuses it
+        add->btnAdd->click();
+        QCOMPARE(m_prompter->shown.size(), 3);
+        QVERIFY(add->isVisible());
+        add->btnRefresh->click();
+        add->btnAdd->click();
+        QVERIFY(!add->isVisible());
+        RecordSet rs = db().query(QStringLiteral("SELECT name_first, name_middle, date_birth, sex_type, by_created FROM pacs..tblPatient "
+                                                 "WHERE patient_id = 32"));
+        QCOMPARE(rs.text(QStringLiteral("name_first")), QStringLiteral("D'ARCY"));
+        QCOMPARE(rs.text(QStringLiteral("name_middle")), QStringLiteral("_X"));
+        QCOMPARE(rs.text(QStringLiteral("date_birth")), QStringLiteral("02/29/1980"));
+        QCOMPARE(rs.text(QStringLiteral("sex_type")), QStringLiteral("F"));
+        QCOMPARE(rs.text(QStringLiteral("by_created")), QStringLiteral("T01"));
+
+        // Typed % and _ are literal: "100%" finds the new name only, "_" finds nothing.
+        w->txtSearch->setText(QStringLiteral("100%"));
+        w->btnSearch->click();
+        QCOMPARE(column(w->model(), 1), QStringList{QStringLiteral("32")});
+        w->txtSearch->setText(QStringLiteral("_"));
+        w->btnSearch->click();
+        QVERIFY(emptyGrid(w->fgridUser));
+        w->btnEdit->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("No record to edit!"));
+        w->btnDelete->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("No record to delete!"));
+
+        // Edit keeps apostrophes; a patient with a transaction cannot be deleted.
+        w->txtSearch->setText(QStringLiteral("SANTOS"));
+        w->btnSearch->click();
+        QTest::keyClick(w->fgridUser, Qt::Key_Return);
+        frmPatient_Edit *edit = frmPatient_Edit::loaded();
+        QVERIFY(edit && edit->isVisible());
+        QCOMPARE(edit->txtFName->text(), QStringLiteral("MARIA"));
+        QCOMPARE(edit->dtBDate->date(), QDate(1958, 3, 14));
+        QVERIFY(edit->optFemale->isChecked());
+        edit->txtLName->setText(QStringLiteral("SANTOS'; --"));
+        edit->btnUpdate->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("1 successfully updated!"));
+        QCOMPARE(db().query(QStringLiteral("SELECT name_last FROM pacs..tblPatient WHERE patient_id = 1")).text(0), QStringLiteral("SANTOS'; --"));
+        QCOMPARE(column(w->model(), 2), QStringList{QStringLiteral("SANTOS'; --")}); // searched again
+        w->btnDelete->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Record selected cannot be deleted because it is linked to another record!"));
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblPatient WHERE patient_id = 1")), 1);
+
+        w->txtSearch->setText(QStringLiteral("100% O"));
+        w->btnSearch->click();
+        m_prompter->buttonAnswers = {Prompter::No, Prompter::Yes};
+        w->btnDelete->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Selected Patient will be deleted.  Are you sure?"));
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblPatient WHERE patient_id = 32")), 1);
+        w->btnDelete->click();
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblPatient WHERE patient_id = 32")), 0);
+        QVERIFY(emptyGrid(w->fgridUser));
+    }
+
+    // The editor's patient picker on each source: the register, or the hospital master's
+    // in-patients (name contains the text) and out-patients (name starts with it).
+    void patientPicker_data()
+    {
+        QTest::addColumn<int>("backend");
+        QTest::addColumn<int>("useHospPat");
+        const int pg = postgresPort() > 0 ? int(Backend::PostgreSQL) : (qEnvironmentVariableIntValue("ORV_REQUIRE_POSTGRES") ? -1 : 0);
+        for (int hosp : {0, 1}) {
+            QTest::addRow("sqlite/hosp=%d", hosp) << int(Backend::SQLite) << hosp;
+            if (pg != 0)
+                QTest::addRow("postgres/hosp=%d", hosp) << pg << hosp;
+        }
+    }
+    void patientPicker()
+    {
+        ORV_FETCH_BACKEND(b);
+        QFETCH(int, useHospPat);
+        login(b);
+        state().chkUseHospPat = useHospPat;
+        frmTransaction *ed = editor();
+        ed->txtFileNo->setText(QStringLiteral("F-1"));
+        ed->txtPatientID->setFocus();
+        QTest::keyClick(ed->txtPatientID, Qt::Key_Tab); // empty: the picker
+        frmSelectPatient *p = frmSelectPatient::loaded();
+        QVERIFY(p && p->isVisible() && p->isModal());
+        QCOMPARE(p->fraPatType->isVisible(), useHospPat == 1);
+        QCOMPARE(p->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("HospNum"));
+        QCOMPARE(p->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("RegNum"));
+        p->btnClose->click();                           // cancel: nothing changes
+        QCOMPARE(ed->txtPatientID->text(), QString());
+
+        ed->btnPatient->click();
+        if (useHospPat == 1) {
+            p->optIN->setChecked(true);
+            p->txtSearch->setText(QStringLiteral("UEV"));
+            p->btnSearch->click();
+            QCOMPARE(column(p->model(), 2), QStringList{QStringLiteral("VILLANUEVA")});
+            p->optOut->setChecked(true);
+            p->btnSearch->click();                      // starts with: nothing
+            QVERIFY(emptyGrid(p->fgridUser));
+            QVERIFY(p->btnSelect->isEnabled());
+            p->btnSelect->click();                      // no row: nothing happens
+            QVERIFY(p->isVisible());
+            p->txtSearch->setText(QStringLiteral("SAN"));
+            p->btnSearch->click();
+            QCOMPARE(column(p->model(), 2), QStringList{QStringLiteral("SANTOS")});
+        } else {
+            p->txtSearch->setText(QStringLiteral("SAN"));
+            QTest::keyClick(p->txtSearch, Qt::Key_Return);
+            QCOMPARE(column(p->model(), 2), QStringList{QStringLiteral("SANTOS")});
+            QCOMPARE(column(p->model(), 0), column(p->model(), 1)); // both the registration number
+        }
+        QTest::keyClick(p->fgridUser, Qt::Key_Return);
+        QVERIFY(!p->isVisible());
+        QCOMPARE(ed->txtHospNum->text(), useHospPat ? QStringLiteral("D0000001") : QStringLiteral("1"));
+        QCOMPARE(ed->txtPatientID->text(), useHospPat ? QStringLiteral("ID-00001") : QStringLiteral("1"));
+        QCOMPARE(ed->txtLName->text(), QStringLiteral("SANTOS"));
+        QCOMPARE(ed->txtFName->text(), QStringLiteral("MARIA"));
+        QCOMPARE(ed->txtMName->text(), QStringLiteral("LOPEZ"));
+        QCOMPARE(ed->txtBDate->text(), QStringLiteral("03/14/1958"));
+        QCOMPARE(ed->txtGender->text(), QStringLiteral("F"));
+        QCOMPARE(p->valPatType, useHospPat ? QStringLiteral("O") : QStringLiteral("I"));
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtFileNo);
+        QVERIFY(ed->txtLName->isReadOnly() && ed->txtHospNum->isReadOnly() && ed->txtBDate->isReadOnly());
+        QVERIFY(m_prompter->shown.isEmpty());
+    }
+
+    // The picker reads its lists through faster statements than the ones written for it: the
+    // same rows, ordered as those order them.
+    void pickerStatementsReturnTheRowsAsWritten_data() { addBackendRows(); }
+    void pickerStatementsReturnTheRowsAsWritten()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        // Visits and stays that the statements must leave out or list twice, a master row without
+        // a name and a stay of a patient missing from the master.
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbOutPatient(HospNum, AdmDate, BillingDate) VALUES('D0000001', '01/02/2026', NULL)"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbPatient(HospNum, AdmDate, DcrDate) VALUES('D0000099', '01/02/2026', NULL)"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum, LastName) VALUES('D0000098', NULL)"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbOutPatient(HospNum, AdmDate, BillingDate) VALUES('D0000098', '01/02/2026', NULL)"));
+        auto rows = [&](const ListQuery &q) {
+            auto cursor = db().openCursor(q.sql, q.params);
+            QList<QStringList> out;
+            while (cursor->fetch(100, out)) {
+            }
+            return out;
+        };
+        for (int source : {0, 1}) {
+            for (QChar type : {QLatin1Char('I'), QLatin1Char('O')}) {
+                if (source == 1 && type == QLatin1Char('O'))
+                    continue; // the register has no patient types
+                for (const QString &text : {QString(), QStringLiteral("S"), QStringLiteral("AN"), QStringLiteral("O'"),
+                                            QStringLiteral("ANT"), QStringLiteral("O'B"), QStringLiteral("10%"), QStringLiteral("\"A\"B"), QStringLiteral("%"),
+                                            QStringLiteral("ZZ")}) {
+                    const auto ours = rows(PatientStore::pickerSearch(b, source, type, text));
+                    auto written = rows(PatientStore::pickerSearchAsWritten(source, type, text));
+                    auto names = [](const QList<QStringList> &r) {
+                        QStringList n;
+                        for (const QStringList &row : r)
+                            n << row.value(2);
+                        return n;
+                    };
+                    QCOMPARE(names(ours), names(written)); // the order as written
+                    auto sorted = ours;
+                    std::sort(sorted.begin(), sorted.end());
+                    std::sort(written.begin(), written.end());
+                    QCOMPARE(sorted, written);
+                }
+            }
+        }
+        QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('O'), QStringLiteral("SANTOS"))).size(), 2);
+    }
+
+    // Doctor and radiologist pickers: search, select, cancel, empty results, and the editor's
+    // fields and focus afterwards.
+    void doctorPickers_data() { addBackendRows(); }
+    void doctorPickers()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        frmTransaction *ed = editor();
+        ed->txtDocID->setText(QStringLiteral("1005"));
+        ed->txtDocName->setText(QStringLiteral("SORIANO, BEATRIZ L"));
+        ed->btnDocID->click();
+        frmSelectDoc *d = frmSelectDoc::loaded();
+        QVERIFY(d && d->isVisible());
+        QCOMPARE(d->model()->rowCount(), 8);             // the empty name lists every active doctor
+        QCOMPARE(d->model()->text(0, 1), QStringLiteral("ABELLA, MIGUEL T"));
+        QTest::keyClick(d->txtSearch, Qt::Key_Escape);   // closes without a pick
+        QVERIFY(!d->isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtDocID);
+        QCOMPARE(ed->txtDocID->text(), QStringLiteral("1005"));
+
+        ed->btnDocID->click();
+        for (const char *nothing : {"ZZZ", "%", "_ONZAGA", "O'"}) {
+            d->txtSearch->setText(QLatin1String(nothing));
+            d->btnSearch->click();
+            QVERIFY2(emptyGrid(d->fgridDoc) && !d->btnSelect->isEnabled(), nothing);
+        }
+        d->txtSearch->clear();
+        typeText(d->txtSearch, QStringLiteral("gon"));
+        QCOMPARE(d->txtSearch->text(), QStringLiteral("GON"));
+        d->btnSearch->click();
+        QVERIFY(d->btnSelect->isEnabled());
+        QCOMPARE(column(d->model(), 2), QStringList{QStringLiteral("1004")});
+        d->btnSelect->click();
+        QCOMPARE(ed->txtDocID->text(), QStringLiteral("1004"));
+        QCOMPARE(ed->txtDocName->text(), QStringLiteral("GONZAGA, PAOLO R"));
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtTechID);
+
+        ed->tabMain->setCurrentIndex(1);
+        ed->btnRad->click();
+        frmSelectRad *r = frmSelectRad::loaded();
+        QVERIFY(r->chkAllDoctors->isChecked());
+        QCOMPARE(column(r->model(), 2), (QStringList{QStringLiteral("1002"), QStringLiteral("1003"), QStringLiteral("1001")}));
+        r->chkAllDoctors->setChecked(false);
+        r->btnSearch->click();
+        QCOMPARE(r->model()->rowCount(), 8);
+        r->txtSearch->setText(QStringLiteral("SOR"));
+        r->chkAllDoctors->setChecked(true);
+        r->btnSearch->click();                             // not a radiologist
+        QVERIFY(emptyGrid(r->fgridUser) && !r->btnSelect->isEnabled());
+        r->txtSearch->setText(QStringLiteral("OKA"));
+        r->btnSearch->click();
+        QTest::keyClick(r->fgridUser, Qt::Key_Return);
+        QCOMPARE(ed->txtRadId->text(), QStringLiteral("1003"));
+        QCOMPARE(ed->txtRadName->text(), QStringLiteral("OKAFOR, NNAMDI "));
+        QVERIFY(!r->isVisible());
+        QVERIFY(m_prompter->shown.isEmpty());
+    }
+
+    // The technologist picker: select, add and update with hostile names, a duplicate id and a
+    // non-numeric id refused with a message while the picker keeps running.
+    void technologistPicker_data() { addBackendRows(); }
+    void technologistPicker()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        frmTransaction *ed = editor();
+        ed->txtTechID->clear();
+        ed->txtTechID->setFocus();
+        QTest::keyClick(ed->txtTechID, Qt::Key_Return);
+        frmSelectTech *t = frmSelectTech::loaded();
+        QVERIFY(t && t->isVisible());
+        QCOMPARE(t->model()->rowCount(), 7);
+        const QString hostile = QStringLiteral("O'NEIL\"; DROP TABLE x;--");
+        t->txtExamIDAdd->setText(QStringLiteral("1104"));
+        t->txtExamNameLast->setText(hostile);
+        t->txtExamNameFirst->setText(QStringLiteral("100%"));
+        t->txtExamNameMiddle->setText(QStringLiteral("_"));
+        t->cmdAdd->click();
+        QCOMPARE(t->model()->rowCount(), 8);
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblTechnologist WHERE name_last = ? AND name_first = '100%'"), {hostile}), 1);
+
+        t->txtExamIDAdd->setText(QStringLiteral("1101"));    // taken
+        t->cmdAdd->click();
+        QCOMPARE(m_prompter->shown.size(), 1);
+        QVERIFY(!m_prompter->lastMessage().isEmpty());
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblTechnologist")), 8);
+        QCOMPARE(t->model()->rowCount(), 8);
+        QVERIFY(t->isVisible());
+
+        // A click copies the row into the edit fields; update changes the names only.
+        const int row = rowOf(t->model(), 1, QStringLiteral("1104"));
+        QTest::mouseClick(t->fgridUser->viewport(), Qt::LeftButton, {}, t->fgridUser->visualRect(t->model()->index(row, 2)).center());
+        QCOMPARE(t->txtExamNameLast->text(), hostile);
+        t->txtExamNameFirst->setText(QStringLiteral("PAT'RICK"));
+        t->cmdUpdate->click();
+        QCOMPARE(db().query(QStringLiteral("SELECT name_first FROM pacs..tblTechnologist WHERE technologist_id = '1104'")).text(0),
+                 QStringLiteral("PAT'RICK"));
+
+        t->txtSearch->setText(QStringLiteral("MANALO"));
+        t->btnSearch->click();
+        t->btnSelect->click();                               // "T01" is not a whole number
+        QCOMPARE(m_prompter->shown.size(), 2);
+        QVERIFY(m_prompter->lastMessage().contains(QStringLiteral("T01")));
+        QVERIFY(t->isVisible() && !t->valOk);
+
+        t->txtSearch->setText(QStringLiteral("O'N"));
+        QTest::keyClick(t->txtSearch, Qt::Key_Return);
+        QCOMPARE(column(t->model(), 1), (QStringList{QStringLiteral("1103"), QStringLiteral("1104")}));
+        QTest::keyClick(t->fgridUser, Qt::Key_Return);
+        QVERIFY(!t->isVisible());
+        QCOMPARE(ed->txtTechID->text(), QStringLiteral("1103"));
+        QCOMPARE(ed->txtTechnologist->text(), QStringLiteral("O'NEIL, PATRICK J"));
+    }
+
+    // The exam picker follows the editor's modality; its maintenance stores values exactly.
+    void examPicker_data() { addBackendRows(); }
+    void examPicker()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        frmTransaction *ed = editor();
+        ed->txtExamType->setText(QStringLiteral("CR"));
+        ed->txtExamId->setFocus();
+        QTest::keyClick(ed->txtExamId, Qt::Key_Return);
+        frmExams *x = frmExams::loaded();
+        QVERIFY(x && x->isVisible());
+        QCOMPARE(column(x->model(), 3), QStringList(3, QStringLiteral("CR")));
+        x->btnClose->click();
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtExamId);
+
+        ed->txtExamType->setText(QStringLiteral("US"));
+        ed->btnExamID->click();
+        QCOMPARE(x->model()->rowCount(), 8);
+        x->txtExamIDAdd->setText(QStringLiteral("U'9"));
+        x->txtExamNameAdd->setText(QStringLiteral("THY_ROID 100%"));
+        x->cmdAdd->click();
+        x->txtSearch->setText(QStringLiteral("THY_"));
+        x->btnSearch->click();
+        QCOMPARE(column(x->model(), 1), QStringList{QStringLiteral("U'9")});
+        QTest::mouseClick(x->fgridExam->viewport(), Qt::LeftButton, {}, x->fgridExam->visualRect(x->model()->index(0, 1)).center());
+        QCOMPARE(x->lblExamID->text(), QStringLiteral("U'9"));
+        x->txtExamNameAdd->setText(QStringLiteral("THY_ROID 100% O'K"));
+        x->cmdUpdate->click();
+        QCOMPARE(column(x->model(), 2), QStringList{QStringLiteral("THY_ROID 100% O'K")});
+        x->cmdDelete->click();
+        QVERIFY(emptyGrid(x->fgridExam) && !x->btnSelect->isEnabled());
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblExam WHERE exam_id = ?"), {QStringLiteral("U'9")}), 0);
+
+        x->txtSearch->clear();
+        typeText(x->txtSearch, QStringLiteral("th"));
+        QCOMPARE(x->txtSearch->text(), QStringLiteral("TH"));
+        QTest::keyClick(x->txtSearch, Qt::Key_Return);
+        QCOMPARE(column(x->model(), 2), QStringList{QStringLiteral("THYROID")});
+        x->btnSelect->click();
+        QCOMPARE(ed->txtExamId->text(), QStringLiteral("US04"));
+        QCOMPARE(ed->txtExamName->text(), QStringLiteral("THYROID"));
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtDocID);
+        QVERIFY(m_prompter->shown.isEmpty());
+    }
+
+    // Coded interpretations with the department's exam table and with the hospital's.
+    void codedInterpretations_data()
+    {
+        QTest::addColumn<int>("backend");
+        QTest::addColumn<int>("pacsCodes");
+        const int pg = postgresPort() > 0 ? int(Backend::PostgreSQL) : (qEnvironmentVariableIntValue("ORV_REQUIRE_POSTGRES") ? -1 : 0);
+        for (int codes : {1, 0}) {
+            QTest::addRow("sqlite/pacs=%d", codes) << int(Backend::SQLite) << codes;
+            if (pg != 0)
+                QTest::addRow("postgres/pacs=%d", codes) << pg << codes;
+        }
+    }
+    void codedInterpretations()
+    {
+        ORV_FETCH_BACKEND(b);
+        QFETCH(int, pacsCodes);
+        login(b);
+        state().UsePacsDBExamCodes = pacsCodes;
+        frmExamCoded *c = frmExamCoded::instance();
+        c->valMode = QString();
+        c->prepare();
+        c->show();
+        QVERIFY(!c->btnSelect->isVisibleTo(c));
+        if (pacsCodes) {
+            QCOMPARE(column(c->model(), 2), (QStringList{QStringLiteral("US01"), QStringLiteral("US02"), QStringLiteral("US04")}));
+            QVERIFY(c->model()->text(0, 5).startsWith(QStringLiteral("The liver")));
+        } else {
+            // The hospital exam master lists no ultrasound and has no text column.
+            QCOMPARE(column(c->model(), 2), QStringList{QStringLiteral("CR01")});
+            QCOMPARE(c->model()->text(0, 5), QString());
+        }
+        c->txtUserId->setText(QStringLiteral("1001"));
+        c->txtUserId_LostFocus();
+        QCOMPARE(c->txtFullName->text(), QStringLiteral("VALDEZ, RICARDO M"));
+        c->fgridExam_refresh();
+        QCOMPARE(emptyGrid(c->fgridExam), !pacsCodes);
+        if (pacsCodes)
+            QCOMPARE(column(c->model(), 2), QStringList{QStringLiteral("US01")});
+        c->btnEdit->click();
+        if (!pacsCodes) {
+            QCOMPARE(m_prompter->lastMessage(), QStringLiteral("No record to edit!"));
+            return;
+        }
+        QVERIFY(m_prompter->shown.isEmpty());
+
+        // Add, with the radiologist of the filter and hostile text; the list is refreshed.
+        c->txtExamCode->setText(QStringLiteral("US04"));
+        c->btnAdd->click();
+        frmExamCode_Add *add = frmExamCode_Add::loaded();
+        QVERIFY(add && add->isVisible());
+        QCOMPARE(add->txtExamName->text(), QStringLiteral("THYROID"));
+        add->btnAdd->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Exam Code is required!"));
+        const QString text = QStringLiteral("O'Neil's 100% _normal_ thyroid'); --");
+        add->txtDesc->setPlainText(text);
+        add->btnAdd->click();
+        QVERIFY(!add->isVisible());
+        QCOMPARE(column(c->model(), 2), (QStringList{QStringLiteral("US01"), QStringLiteral("US04")}));
+        RecordSet rs = db().query(QStringLiteral("SELECT radiologist_id, by_created FROM pacs..tblExamCode WHERE examcode = ?"), {text});
+        QCOMPARE(rs.text(0), QStringLiteral("1001"));
+        QCOMPARE(rs.text(1), QStringLiteral("T01"));
+
+        // Edit the new one; then delete it (No first).
+        pick(c->fgridExam, 1);
+        c->btnEdit->click();
+        frmExamCode_Edit *edit = frmExamCode_Edit::loaded();
+        QCOMPARE(edit->txtDesc->toPlainText(), text);
+        QCOMPARE(edit->txtRadName->text(), QStringLiteral("VALDEZ, RICARDO M"));
+        edit->txtDesc->setPlainText(text + QStringLiteral(" '"));
+        edit->btnUpdate->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Exam Code successfully updated!"));
+        QCOMPARE(count(QStringLiteral("SELECT 1 FROM pacs..tblExamCode WHERE examcode = ? AND by_updated = 'T01'"), {text + QStringLiteral(" '")}), 1);
+        pick(c->fgridExam, 1);
+        m_prompter->buttonAnswers = {Prompter::No, Prompter::Yes};
+        c->btnDelete->click();
+        QCOMPARE(c->model()->rowCount(), 2);
+        c->btnDelete->click();
+        QCOMPARE(column(c->model(), 2), QStringList{QStringLiteral("US01")});
+        c->close();
+
+        // The editor picks a coded text into the interpretation.
+        frmTransaction *ed = editor();
+        ed->LoadTransaction(QStringLiteral("2")); // a KUB exam, saved: the interpretation is open
+        ed->txtRadId->clear();
+        ed->tabMain->setCurrentIndex(1);
+        ed->cmdCoded->click();
+        QVERIFY(c->isVisible() && c->btnSelect->isVisible());
+        QCOMPARE(column(c->model(), 2), QStringList{QStringLiteral("US02")});
+        c->btnSelect->click();
+        QVERIFY(ed->txtInterpret->toPlainText().startsWith(QStringLiteral("Both kidneys")));
+    }
+
+    // The database gone while a picker is open: the description is shown, the window stays
+    // usable, and nothing is written.
+    void databaseGoneWhilePicking()
+    {
+        login(Backend::SQLite);
+        frmTransaction *ed = editor();
+        ed->btnTechID->click();
+        frmSelectTech *t = frmSelectTech::loaded();
+        QCOMPARE(t->model()->rowCount(), 7);
+        db().database().close();
+        t->txtExamIDAdd->setText(QStringLiteral("1199"));
+        t->cmdAdd->click();
+        QCOMPARE(m_prompter->shown.size(), 1);
+        QVERIFY(!m_prompter->lastMessage().isEmpty());
+        t->btnSearch->click();
+        QCOMPARE(m_prompter->shown.size(), 2);
+        QVERIFY(emptyGrid(t->fgridUser));
+        QVERIFY(t->isVisible());
+        t->btnClose->click();
+        QVERIFY(!t->isVisible());
+        auto again = openDepartmentDatabase(m_db->config());
+        QVERIFY(again->query(QStringLiteral("SELECT 1 FROM pacs..tblTechnologist WHERE technologist_id = '1199'")).isEmpty());
+    }
+};
+
+ORV_TEST_MAIN(tst_Pickers)
+#include "tst_pickers.moc"
