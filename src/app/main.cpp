@@ -6,6 +6,7 @@
 #include "core/Startup.h"
 #include "dicomnet/OptionsBox.h"
 #include "masterdata/Registration.h"
+#include "imagestore/Registration.h"
 #include "outside/Error.h"
 #include "outside/LoginComponent.h"
 #include "outside/Prompter.h"
@@ -86,6 +87,7 @@ int main(int argc, char **argv)
     orv::registerAcquisitionWindows(args.contains(QStringLiteral("--demo")));
     orv::OptionsBox::registerWindow();
     orv::registerMasterDataWindows();
+    orv::registerImageStoreWindows();
 
     orv::StartupOptions options;
     options.arguments = args;

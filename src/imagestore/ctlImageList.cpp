@@ -1,6 +1,7 @@
 #include "ctlImageList.h"
 
 #include "ImageListActions.h"
+#include "neroFiddlesCOMForm.h"
 
 #include "core/CoreRoutines.h"
 #include "core/ExamSession.h"
@@ -161,7 +162,7 @@ void ctlImageList::buildLayout()
     col->addWidget(prgWork);
     fra1->setFixedWidth(twipsToPixels(2700));
 
-    WindowRegistry::disableUnlessRegistered(cmdBurn, QStringLiteral("frmBurn"));
+    WindowRegistry::disableUnlessRegistered(cmdBurn, QStringLiteral("neroFiddlesCOMForm"));
     if (!cmdBurn->isEnabled())
         m_unavailable.insert(cmdBurn);
 
@@ -186,6 +187,10 @@ void ctlImageList::buildLayout()
     connect(cmdSendToPACS, &QPushButton::clicked, this, [this] {
         if (!isBusy())
             ImageListActions::send();
+    });
+    connect(cmdBurn, &QPushButton::clicked, this, [this] {
+        if (!isBusy() && m_model)
+            BurnCD2(m_model->transNo(), m_model->rows());
     });
     resize(640, 360);
 }
