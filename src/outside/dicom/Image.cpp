@@ -104,6 +104,46 @@ const Uint8 *native8(DcmDataset *ds, long &rows, long &cols, long &samples, long
     return data;
 }
 
+// Refuses JPEG pixel data on which the toolkit's search for the bit depth would never end: it
+// walks the markers of each fragment and does not move past a TEM marker (0xFF01). The walk
+// here is the toolkit's, stopping where it stops.
+void requireSoundJpeg(DcmDataset *ds)
+{
+    const DcmXfer xfer(ds->getOriginalXfer());
+    if (!xfer.isEncapsulated() || xfer.getXfer() == EXS_RLELossless || xfer.getXfer() == EXS_JPEG2000
+        || xfer.getXfer() == EXS_JPEG2000LosslessOnly || xfer.getXfer() == EXS_JPEGLSLossless
+        || xfer.getXfer() == EXS_JPEGLSLossy)
+        return;
+    DcmElement *elem = nullptr;
+    if (ds->findAndGetElement(DCM_PixelData, elem).bad() || !elem)
+        return;
+    DcmPixelSequence *seq = nullptr;
+    if (static_cast<DcmPixelData *>(elem)->getEncapsulatedRepresentation(xfer.getXfer(), nullptr, seq).bad() || !seq)
+        return;
+    for (unsigned long i = 1; i < seq->card(); ++i) {
+        DcmPixelItem *item = nullptr;
+        Uint8 *data = nullptr;
+        if (seq->getItem(item, i).bad() || !item || item->getUint8Array(data).bad() || !data)
+            continue;
+        const Uint32 length = item->getLength();
+        Uint32 offset = 0;
+        bool walking = length >= 4;
+        while (walking && offset + 4 < length) {
+            const Uint16 marker = Uint16(data[offset] << 8 | data[offset + 1]);
+            if (marker == 0xFF01)
+                fail(QStringLiteral("The JPEG pixel data is corrupt (a marker the decoder cannot pass in fragment %1).").arg(i));
+            const bool frameHeader = marker >= 0xFFC0 && marker <= 0xFFCF && marker != 0xFFC4 && marker != 0xFFC8
+                                     && marker != 0xFFCC;
+            if ((marker >= 0xFFD0 && marker <= 0xFFD9) || (marker >= 0xFF02 && marker <= 0xFFBF))
+                offset += 2;
+            else if (!frameHeader && marker >= 0xFFC4 && marker <= 0xFFFE)
+                offset += Uint32(data[offset + 2] << 8 | data[offset + 3]) + 2;
+            else
+                walking = false; // a frame header (the bit depth) or no marker: the walk ends
+        }
+    }
+}
+
 // Refuses RLE pixel data whose segment tables point outside the data: the decoder trusts them.
 void requireSoundRle(DcmDataset *ds)
 {
@@ -296,7 +336,7 @@ Picture Image::renderUnguarded(int frame, int frameCountToRender) const
     if (frames == 0)
         fail(QStringLiteral("The image holds no pixel data."));
     frame = qBound(0, frame, frames - 1);
-    requireSoundRle(ds);
+    requireDecodable();
     frameCountToRender = qBound(1, frameCountToRender, frames - frame);
     Picture pic;
     pic.frames = frameCountToRender;
@@ -463,7 +503,11 @@ ValueChanges Image::writeFile(const QString &path, const QString &transferSyntax
     return valueChanges();
 }
 
-void Image::requireDecodable() const { requireSoundRle(m_file->getDataset()); }
+void Image::requireDecodable() const
+{
+    requireSoundRle(m_file->getDataset());
+    requireSoundJpeg(m_file->getDataset());
+}
 
 void Image::withoutDirectoryAttributes(const std::function<void()> &f)
 {
