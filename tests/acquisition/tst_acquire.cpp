@@ -201,10 +201,6 @@ private slots:
             QCOMPARE(ds.text(0x0008, 0x0050), transNo);
             QCOMPARE(ds.text(0x0020, 0x0013), QString::number(i + 1));
             QCOMPARE(ds.text(0x0020, 0x0011), ed->txtSeriesNum->text());
-            QCOMPARE(ds.text(0x0010, 0x0021), QStringLiteral("ORVALINE GENERAL"));
-            QCOMPARE(ds.text(0x0010, 0x0030), QStringLiteral("19840722"));
-            QCOMPARE(ds.text(0x0010, 0x0040), QStringLiteral("M"));
-            QCOMPARE(ds.text(0x0020, 0x0010), transNo);
             QCOMPARE(ds.text(0x0008, 0x0020), QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
             OFString ts;
             image.fileFormat()->getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, ts);

