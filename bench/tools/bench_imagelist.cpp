@@ -36,7 +36,9 @@ int main(int argc, char **argv)
     }
     QTemporaryDir scratch;
     std::unique_ptr<test::FreshDatabase> database;
-    if (!test::loginOnFreshDatabase(database, Backend::SQLite)) {
+    if (!test::loginOnFreshDatabase(database, Backend::SQLite, [](Connection &db) {
+            db.execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no) VALUES('BENCH1')"));
+        })) {
         std::fprintf(stderr, "cannot log in on the scratch database\n");
         return 1;
     }

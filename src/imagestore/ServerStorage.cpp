@@ -404,6 +404,13 @@ void ServerStorage::start(const ConnectionConfig &config, const SaveRequest &req
         [config, request, outcome](JobContext &job) {
             try {
                 auto db = Connection::open(config);
+                // Another workstation may have deleted the transaction since it was opened: its
+                // files are not filed under a number that no longer exists.
+                if (db->query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction WHERE trans_no=?"), {request.transNo})
+                        .isEmpty())
+                    throw Error(QStringLiteral("The transaction %1 no longer exists: it was deleted on another workstation. "
+                                               "Nothing was saved.")
+                                    .arg(request.transNo));
                 SaveObserver observer;
                 observer.folderProblem = [&job](const QString &m) { job.post([m] { msgBox(nullptr, m); }); };
                 observer.progress = [&job](int done, int total, const QString &) { job.progress(done, total); };

@@ -95,7 +95,8 @@ public:
 
     // Runs the save as a job of the session for the request's transaction, on a database
     // connection of its own opened from `config` (a connection belongs to the thread that opened
-    // it). Folder problems and the failure are shown in message boxes; on success the
+    // it). A transaction no longer in tblTransaction (deleted on another workstation) saves
+    // nothing and fails with the reason. Folder problems and the failure are shown in message boxes; on success the
     // transaction's rows are reloaded from tblFile (keeping the New rows added while it ran) and
     // "Done." is logged, whether or not the transaction is still open in the editor.
     static void start(const ConnectionConfig &config, const SaveRequest &request);

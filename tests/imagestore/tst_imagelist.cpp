@@ -47,7 +47,9 @@ private:
 
     void login(Backend b)
     {
-        QVERIFY(loginOnFreshDatabase(m_db, b));
+        QVERIFY(loginOnFreshDatabase(m_db, b, [](Connection &db) {
+            db.execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no, hospnum) VALUES('00123', 'H-4471')"));
+        }));
         state().Server_Name = path(QStringLiteral("server"));
         state().Server_Folder = QStringLiteral("images");
         state().TempFolder = path(QStringLiteral("pacstemp"));

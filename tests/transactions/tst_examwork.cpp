@@ -200,6 +200,25 @@ private slots:
         QCOMPARE(recorded(QStringLiteral("C300")).size(), 6);
         QVERIFY(!frmLog::existing() || !frmLog::existing()->text().contains(QStringLiteral("Done.")));
     }
+
+    // Another workstation deletes the exam while it is open here: its save files nothing and
+    // says why.
+    void saveOfATransactionDeletedElsewhere()
+    {
+        login(Backend::SQLite);
+        newExam(QStringLiteral("D400"), QStringLiteral("4"));
+        m_prompter->fileAnswers << picture(QStringLiteral("d.jpg"));
+        ImageListActions::importPicture(path(QStringLiteral("d.jpg")));
+        QVERIFY(session().jobs().waitForIdle(30000));
+        openDepartmentDatabase(m_db->config())->execute(QStringLiteral("DELETE FROM pacs..tblTransaction WHERE trans_no = 'D400'"));
+        QVERIFY(ImageListActions::save());
+        QVERIFY(session().jobs().waitForIdle(30000));
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Cannot write to server. Check permissions.The transaction D400 no longer "
+                                                           "exists: it was deleted on another workstation. Nothing was saved."));
+        QCOMPARE(recorded(QStringLiteral("D400")), QStringList());
+        QVERIFY(!QDir(path(QStringLiteral("server/images/US"))).exists());
+        QCOMPARE(session().openRows()->row(0).status, kStatusNew);
+    }
 };
 
 ORV_TEST_MAIN(tst_ExamWork)
