@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPrintPreviewWidget>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QPushButton>
@@ -306,6 +307,25 @@ private slots:
               QStringLiteral("Trans. No.:  77"), QStringLiteral("Result:  Joy Manalo 12/01/2026"), QStringLiteral("O'Brien's \"cyst\" -- 2 cm;"),
               QStringLiteral("Müller Ωμέγα"), QStringLiteral("' OR 1=1 --"), QStringLiteral("Dr. GONZAGA, PAOLO R")})
             QVERIFY2(out.simplified().contains(expected.simplified()), qPrintable(expected + QStringLiteral(" not in:\n") + out));
+        const qreal zoom = w->crvReport->zoomFactor();
+        w->cmdZoomIn->click();
+        QVERIFY(w->crvReport->zoomFactor() > zoom);
+        w->close();
+        QTRY_VERIFY(!ed->findChild<frmReport *>());
+
+        // A long interpretation runs over pages, which the window pages through.
+        QString longText;
+        while (longText.size() < 20000)
+            longText += QStringLiteral("Paragraph %1 of the findings.\n").arg(longText.size());
+        ed->txtInterpret->setPlainText(longText);
+        ed->cmdSavePrint->click();
+        w = ed->findChild<frmReport *>();
+        QVERIFY(w);
+        QTRY_VERIFY(w->crvReport->pageCount() > 2);
+        w->cmdLast->click();
+        QCOMPARE(w->lblPage->text(), QStringLiteral("Page %1 of %1").arg(w->crvReport->pageCount()));
+        w->cmdPrevious->click();
+        QCOMPARE(w->crvReport->currentPage(), w->crvReport->pageCount() - 1);
         w->close();
         QTRY_VERIFY(!ed->findChild<frmReport *>());
 
