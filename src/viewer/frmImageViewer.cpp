@@ -176,8 +176,7 @@ void frmImageViewer::buildTools()
     cmdPrint = namedControl(fraTools, "cmdPrint", QStringLiteral("Print"));
     for (QPushButton *b : {cmdDICOMSendOne, cmdDicomSend, cmdImageInfo, FileWrite, Export, cmdExportDir, cmdPrintAll, cmdPrint})
         row->addWidget(b);
-    for (QPushButton *b : {cmdPrintAll, cmdPrint})
-        notYet(b);
+    notYet(cmdPrint);
     prgWork = namedControl<QProgressBar>(fraTools, "prgWork");
     prgWork->setFixedWidth(120);
     prgWork->setVisible(false);
@@ -190,6 +189,7 @@ void frmImageViewer::buildTools()
     });
     connect(cmdDICOMSendOne, &QPushButton::clicked, this, [this] { sendImages(false); });
     connect(cmdDicomSend, &QPushButton::clicked, this, [this] { sendImages(true); });
+    connect(cmdPrintAll, &QPushButton::clicked, this, [this] { printOnFilm(); });
     connect(FileWrite, &QPushButton::clicked, this, [this] { saveAsDicom(); });
     connect(Export, &QPushButton::clicked, this, [this] { exportImage(); });
     connect(cmdExportDir, &QPushButton::clicked, this, [this] { exportAll(); });
@@ -981,7 +981,7 @@ void frmImageViewer::redrawMarkers()
 
 QList<QPushButton *> frmImageViewer::transferCommands() const
 {
-    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir};
+    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir, cmdPrintAll};
 }
 
 void frmImageViewer::transfer(const std::function<void(std::function<void()>)> &start)
@@ -1020,6 +1020,32 @@ void frmImageViewer::sendImages(bool all)
         return;
     }
     transfer([&](std::function<void()> done) { ViewerTransfer::send(images, peer, all, done); });
+}
+
+void frmImageViewer::printOnFilm()
+{
+    if (msgBox(this,
+               QStringLiteral("This routine prints all the images in the viewer to a DICOM printer, and several variables, as "
+                              "defined in the printer's conformance statement may need to be set.  As  Do you wish to continue"),
+               Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
+        != Prompter::Yes)
+        return;
+    QList<dicom::Image> images;
+    for (int i = 1; i <= Images().count(); ++i)
+        images << Images().item(i);
+    ViewerTransfer::FilmSettings film;
+    try {
+        const DicomNodes &nodes = dicomNodes();
+        film.printer = nodes.printPeer();
+        film.displayFormat = nodes.value(DicomNodes::PrintFormat);
+        film.orientation = nodes.value(DicomNodes::PrintOrientation);
+        film.filmSize = nodes.value(DicomNodes::FilmSize);
+        film.magnification = nodes.value(DicomNodes::Magnification);
+    } catch (const std::exception &e) {
+        msgBox(this, describe(e), Prompter::Icon::Critical);
+        return;
+    }
+    transfer([&](std::function<void()> done) { ViewerTransfer::printFilm(images, film, done); });
 }
 
 void frmImageViewer::saveAsDicom()

@@ -136,6 +136,8 @@ private:
     void mouseMove(Qt::MouseButtons buttons, int x, int y);
     void mouseUp(int x, int y);
     void sendImages(bool all);
+    // "Dicom Print": every image on film, after the question, with the node settings of the moment.
+    void printOnFilm();
     void saveAsDicom();
     void exportImage();
     void exportAll();
