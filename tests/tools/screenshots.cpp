@@ -23,6 +23,9 @@
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/CaptureDriver.h"
 #include "transactions/frmMain.h"
+#include "transactions/frmReport.h"
+#include <QFile>
+#include <QGroupBox>
 #include "transactions/frmTransaction.h"
 #include "imagestore/ctlImageList.h"
 #include "core/SharedState.h"
@@ -103,6 +106,24 @@ int main(int argc, char **argv)
     list->chkImportFolder->setChecked(true);
     QTest::qWait(100);
     save(editor, out, QStringLiteral("transaction.png"));
+    // The Report page with an interpretation, and the result report in its window.
+    editor->tabMain->setCurrentIndex(editor->tabMain->indexOf(editor->fraInt->parentWidget()));
+    editor->txtInterpret->setPlainText(QStringLiteral(
+        "The liver is normal in size with homogeneous echotexture. No focal lesion.\n"
+        "The gallbladder is well distended; no stones. The common bile duct measures 4 mm.\n"
+        "Both kidneys are normal in size and position, with no hydronephrosis.\n\n"
+        "IMPRESSION: Normal whole abdomen ultrasound."));
+    QTest::qWait(100);
+    save(editor, out, QStringLiteral("transaction-report.png"));
+    QFile::copy(QStringLiteral("resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath());
+    state().CompanyName = QStringLiteral("St. Luke's Medical Center");
+    editor->PrintResult(editor->GetPatName());
+    if (auto *report = editor->findChild<frmReport *>()) {
+        report->resize(900, 900);
+        QTest::qWait(300);
+        save(report, out, QStringLiteral("report.png"));
+        report->close();
+    }
     // The capture station on the test pattern, connected through its driver picker.
     registerAcquisitionWindows(true);
     capture::setDeviceScanEnabled(false);
