@@ -1036,7 +1036,7 @@ int frmImageViewer::printImages(QPrinter &printer)
     header.transDate = t.value(OpenTransaction::TransDate);
     QList<dicom::Image> images;
     for (int i = 1; i <= Images().count(); ++i)
-        images << Images().item(i);
+        images << Images().item(i).clone(); // the viewer may be decoding the originals
     QStringList failures;
     int pages = 0;
     {

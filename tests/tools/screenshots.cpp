@@ -25,6 +25,9 @@
 #include "transactions/frmMain.h"
 #include "transactions/frmReport.h"
 #include <QFile>
+#include <QPrinter>
+#include "viewer/PaperPrint.h"
+#include <QProcess>
 #include <QGroupBox>
 #include "transactions/frmTransaction.h"
 #include "imagestore/ctlImageList.h"
@@ -229,6 +232,26 @@ int main(int argc, char **argv)
     tiles("cmnuTile2x3", QStringLiteral("viewer-2x3.png"));
     viewer->Viewer->setCurrentIndex(1);
     tiles("cmnuTile3x3", QStringLiteral("viewer-3x3.png"));
+
+    // The first page "Print" lays out, rendered back from a PDF at 100 dpi.
+    {
+        QTemporaryDir tmp;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        printer.setOutputFileName(tmp.filePath(QStringLiteral("print.pdf")));
+        PaperHeader header{QStringLiteral("13"), QStringLiteral("03/03/1969"), QStringLiteral("AQUINO"), QStringLiteral("BENIGNO"),
+                           QStringLiteral("CRUZ"), QStringLiteral("CT"), QStringLiteral("7"), QStringLiteral("12/05/2026")};
+        QList<dicom::Image> images;
+        for (int i = 1; i <= viewer->Images().count(); ++i)
+            images << viewer->Images().item(i).clone();
+        QStringList failures; // shown by the viewer; the page keeps their places
+        printOnPaper(printer, images, header, &failures);
+        QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("100"), QStringLiteral("-f"), QStringLiteral("1"),
+                                                      QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"),
+                                                      QStringLiteral("-png"), printer.outputFileName(),
+                                                      QDir(out).filePath(QStringLiteral("paper-print"))});
+    }
 
     // Labels and measurements drawn with the mouse on a CT and on an ultrasound picture that
     // carries an ultrasound region (0.02 cm a pixel), with the side markers.
