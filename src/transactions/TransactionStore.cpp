@@ -230,6 +230,14 @@ void save(Connection &db, const OpenTransaction &t)
     }
 }
 
+void saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
+                        const QString &userId, const QString &date)
+{
+    db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET interpretation=?,radiologist_id=?,by_interpret=?,date_interpret=? "
+                              "WHERE trans_no=?"),
+               {interpretation, radiologistId, userId, date, transNo});
+}
+
 } // namespace TransactionStore
 
 } // namespace orv

@@ -61,6 +61,9 @@ QString userFullName(Connection &db, const QString &userCode);
 RecordSet load(Connection &db, const QString &transNo);
 // Inserts or updates the open transaction's row (check, then insert or update).
 void save(Connection &db, const OpenTransaction &t);
+// Writes the interpretation, its radiologist, who interpreted and when into the row.
+void saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
+                        const QString &userId, const QString &date);
 
 } // namespace TransactionStore
 

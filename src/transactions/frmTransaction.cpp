@@ -1,6 +1,7 @@
 #include "frmTransaction.h"
 
 #include "TransactionStore.h"
+#include "frmReport.h"
 
 #include "core/CoreRoutines.h"
 #include "core/ExamSession.h"
@@ -142,8 +143,7 @@ void frmTransaction::buildLayout()
     for (QPushButton *b : {btnDocID, btnRad, btnTechID, btnExamID})
         b->setFixedWidth(28);
     // Windows owned by later parts of the program: shown disabled until they are registered.
-    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{cmdSave, "frmReport"},
-                             std::pair{cmdSavePrint, "frmReport"}, std::pair{cmdCaptureImage[0], "frmAcquireImageCapStill"},
+    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{cmdCaptureImage[0], "frmAcquireImageCapStill"},
                              std::pair{cmdCaptureImage[1], "frmAcquireImage"}}) {
         WindowRegistry::disableUnlessRegistered(b, QLatin1String(window));
     }
@@ -261,6 +261,15 @@ void frmTransaction::buildLayout()
     connect(btnExamID, &QPushButton::clicked, this, &frmTransaction::pickExam);
     connect(btnPatient, &QPushButton::clicked, this, &frmTransaction::pickPatient);
     connect(cmdCoded, &QPushButton::clicked, this, &frmTransaction::pickCodedInterpretation);
+    connect(cmdSave, &QPushButton::clicked, this, [this] {
+        if (SaveInterpretation())
+            msgBox(this, QStringLiteral("Interpretation saved. by: ") + state().CurrentUser.UserID() + QStringLiteral(" (")
+                             + QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")) + QLatin1Char(')'));
+    });
+    connect(cmdSavePrint, &QPushButton::clicked, this, [this] {
+        if (SaveInterpretation())
+            PrintResult(GetPatName());
+    });
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
     connect(txtPatientID, &QLineEdit::textChanged, this, [this](const QString &t) {
@@ -608,6 +617,66 @@ void frmTransaction::pickCodedInterpretation()
         txtInterpret->setPlainText(w->valExamCode);
         cmdSave->setFocus();
     });
+}
+
+bool frmTransaction::SaveInterpretation()
+{
+    const QString text = txtInterpret->toPlainText();
+    if (!RequireText(text.trimmed(), QStringLiteral("Interpretation is required!")))
+        return false;
+    try {
+        TransactionStore::saveInterpretation(state().db(), txtTransNo->text(), text, txtRadId->text(), state().CurrentUser.UserID(),
+                                             QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
+    } catch (const Error &e) {
+        msgBox(this, e.description(), Prompter::Icon::Critical);
+        return false;
+    }
+    return true;
+}
+
+QString frmTransaction::resultReportPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/ResultPrintSQL.rpt");
+}
+
+void frmTransaction::PrintResult(const QString &title)
+{
+    try {
+        Report report = Report::open(resultReportPath());
+        const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
+        for (int i = 1; i <= report.formulaFieldCount(); ++i) {
+            FormulaField &f = report.formulaField(i);
+            if (f.name == QLatin1String("VarDeclaration")) {
+                f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar PatName := '") + formulaEscape(GetPatName()) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar PatID := '") + formulaEscape(txtHospNum->text().trimmed()) + QStringLiteral(" (")
+                    + formulaEscape(txtPatientID->text().trimmed()) + QStringLiteral(")' ;")
+                    + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar PatBdate := '") + v(txtBDate) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar ExamName := '") + v(txtExamName) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar RefDoc :=  '") + v(txtDocName) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar TransNo := '") + v(txtTransNo) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar TransDate := '") + v(txtTransDate) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar FileNo := '") + v(txtFileNo) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar ResultDate  :='") + v(txtIntBy) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar RadName  :='Dr. ") + v(txtRadName) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar CompanyName  :=' ") + formulaEscape(state().CompanyName) + QStringLiteral("';");
+            } else if (f.name == QLatin1String("Int")) {
+                f.text = QLatin1Char('\'') + formulaEscape(txtInterpret->toPlainText()) + QLatin1Char('\'');
+            }
+        }
+        const LoginComponentType *login = state().LoginComponent.get();
+        report.logOn(state().db().config(), login ? login->ServerName() : QString(), login ? login->UserID() : QString(),
+                     login ? login->ServerPassword() : QString());
+        report.variables(); // a formula that cannot be read stops here, before the window opens
+        auto *w = new frmReport(std::move(report), this);
+        w->setWindowTitle(QStringLiteral("Result: ") + title);
+        w->setWindowModality(Qt::ApplicationModal);
+        w->show();
+    } catch (const Error &e) {
+        msgBox(this, e.description(), Prompter::Icon::Critical);
+    }
 }
 
 bool frmTransaction::tabOrEnter(QObject *field)

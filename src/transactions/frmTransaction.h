@@ -62,6 +62,15 @@ public:
     void txtRadId_LostFocus();
     void txtTechID_LostFocus();
 
+    // The Report page: writes the interpretation; false (with the message) when it is empty or
+    // the statement fails.
+    bool SaveInterpretation();
+    // Fills the result report from the editor and shows it in a report window titled "Result: "
+    // and the title; a missing report file or a refused logon is shown and nothing opens.
+    void PrintResult(const QString &title);
+    // The report file of the result report, in the program's folder.
+    static QString resultReportPath();
+
     bool isSaved() const { return m_saved; }
 
 protected:

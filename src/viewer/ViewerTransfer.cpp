@@ -5,8 +5,10 @@
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/DicomDir.h"
+#include "outside/dicom/Picture.h"
 
 #include <QDir>
+#include <dcmtk/dcmnet/cond.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -62,6 +64,58 @@ void replaceWith(const QString &part, const QString &path)
 } // namespace
 
 QString jobKind() { return QStringLiteral("viewer transfer"); }
+
+void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done done)
+{
+    const QList<dicom::Image> toPrint = copies(images);
+    bool colour = false;
+    for (const dicom::Image &i : toPrint)
+        colour = colour || i.dataSet().text(0x0028, 0x0002).trimmed() == QLatin1String("3");
+    run([toPrint, film, colour](JobContext &job) {
+        QStringList skipped;
+        try {
+            auto openPrinter = [&film](bool inColour) {
+                auto p = std::make_unique<dicom::FilmPrinter>(film.printer.host, film.printer.port, film.printer.calledAe,
+                                                              film.printer.callingAe);
+                p->setColour(inColour);
+                p->open();
+                return p;
+            };
+            std::unique_ptr<dicom::FilmPrinter> opened;
+            try {
+                opened = openPrinter(colour);
+            } catch (const Error &e) {
+                // A greyscale-only printer takes colour images as grey.
+                if (!colour || e.code() != OFCondition(NET_EC_NoAcceptablePresentationContexts).code())
+                    throw;
+                opened = openPrinter(false);
+            }
+            dicom::FilmPrinter &printer = *opened;
+            printer.setDisplayFormat(film.displayFormat);
+            printer.setOrientation(film.orientation);
+            printer.setFilmSize(film.filmSize);
+            printer.filmBoxAttributes().add(0x2010, 0x0060, film.magnification);
+            for (qsizetype i = 0; i < toPrint.size() && !job.cancelled(); ++i) {
+                dicom::Image copy = toPrint[i];
+                try {
+                    copy.requireDecodable();
+                    copy.render(0); // an image that cannot be shown is left out before its box is used
+                } catch (const std::exception &e) {
+                    skipped << QStringLiteral("Image %1: %2").arg(i + 1).arg(describe(e));
+                    continue;
+                }
+                printer.printImage(copy, false, true);
+                job.progress(int(i) + 1, int(toPrint.size()));
+            }
+            printer.close();
+        } catch (const std::exception &e) {
+            showFailure(job, QStringLiteral("Dicom Print failed: ") + describe(e));
+            return;
+        }
+        if (!skipped.isEmpty())
+            showFailure(job, QStringLiteral("These images could not be printed:\n") + skipped.join(QLatin1Char('\n')));
+    }, done, int(toPrint.size()));
+}
 
 void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDescriptions, Done done)
 {

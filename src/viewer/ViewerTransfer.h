@@ -39,6 +39,24 @@ void exportPicture(const dicom::Image &image, const QString &path, Done done = {
 // shown and the files this export had written are removed.
 void exportAll(const QList<dicom::Image> &images, const QString &directory, Done done = {});
 
+// The film and its printer, as the DICOM node settings give them at the moment of printing.
+struct FilmSettings
+{
+    dicom::Peer printer;
+    QString displayFormat;  // Image Display Format, e.g. "STANDARD\2,3"
+    QString orientation;    // "PORTRAIT" or "LANDSCAPE"
+    QString filmSize;       // Film Size ID
+    QString magnification;  // Magnification Type of the film box
+};
+
+// Prints every image in order on film: one film session, the images filling the boxes of the
+// chosen display format, a full film printed and the last one printed when the session closes.
+// A colour image makes it a colour session (greyscale, the colour images converted, on a printer
+// that offers no colour printing). An image that cannot be printed is reported and the
+// others are printed; a printer that cannot be reached or fails stops the print with the reason.
+// Progress counts the images placed.
+void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done done = {});
+
 // The job kind the transfers run as.
 QString jobKind();
 

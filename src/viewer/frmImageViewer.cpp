@@ -6,6 +6,8 @@
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
+#include "PaperPrint.h"
+#include <QPrinter>
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
@@ -93,12 +95,6 @@ QSlider *slider(QWidget *parent, const char *name, int minimum, int maximum)
     return s;
 }
 
-void notYet(QWidget *control)
-{
-    control->setEnabled(false);
-    control->setToolTip(QStringLiteral("Not available in this build yet."));
-}
-
 } // namespace
 
 frmImageViewer::frmImageViewer()
@@ -176,8 +172,7 @@ void frmImageViewer::buildTools()
     cmdPrint = namedControl(fraTools, "cmdPrint", QStringLiteral("Print"));
     for (QPushButton *b : {cmdDICOMSendOne, cmdDicomSend, cmdImageInfo, FileWrite, Export, cmdExportDir, cmdPrintAll, cmdPrint})
         row->addWidget(b);
-    for (QPushButton *b : {cmdPrintAll, cmdPrint})
-        notYet(b);
+
     prgWork = namedControl<QProgressBar>(fraTools, "prgWork");
     prgWork->setFixedWidth(120);
     prgWork->setVisible(false);
@@ -190,6 +185,11 @@ void frmImageViewer::buildTools()
     });
     connect(cmdDICOMSendOne, &QPushButton::clicked, this, [this] { sendImages(false); });
     connect(cmdDicomSend, &QPushButton::clicked, this, [this] { sendImages(true); });
+    connect(cmdPrintAll, &QPushButton::clicked, this, [this] { printOnFilm(); });
+    connect(cmdPrint, &QPushButton::clicked, this, [this] {
+        QPrinter printer(QPrinter::HighResolution); // the system's default printer
+        printImages(printer);
+    });
     connect(FileWrite, &QPushButton::clicked, this, [this] { saveAsDicom(); });
     connect(Export, &QPushButton::clicked, this, [this] { exportImage(); });
     connect(cmdExportDir, &QPushButton::clicked, this, [this] { exportAll(); });
@@ -981,7 +981,7 @@ void frmImageViewer::redrawMarkers()
 
 QList<QPushButton *> frmImageViewer::transferCommands() const
 {
-    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir};
+    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir, cmdPrintAll};
 }
 
 void frmImageViewer::transfer(const std::function<void(std::function<void()>)> &start)
@@ -1020,6 +1020,63 @@ void frmImageViewer::sendImages(bool all)
         return;
     }
     transfer([&](std::function<void()> done) { ViewerTransfer::send(images, peer, all, done); });
+}
+
+int frmImageViewer::printImages(QPrinter &printer)
+{
+    const OpenTransaction &t = session().transaction();
+    PaperHeader header;
+    header.patientId = t.value(OpenTransaction::PatientID);
+    header.birthDate = t.value(OpenTransaction::BDate);
+    header.lastName = t.value(OpenTransaction::LName);
+    header.firstName = t.value(OpenTransaction::FName);
+    header.middleName = t.value(OpenTransaction::MName);
+    header.examType = t.value(OpenTransaction::ExamType);
+    header.transNo = t.value(OpenTransaction::TransNo);
+    header.transDate = t.value(OpenTransaction::TransDate);
+    QList<dicom::Image> images;
+    for (int i = 1; i <= Images().count(); ++i)
+        images << Images().item(i).clone(); // the viewer may be decoding the originals
+    QStringList failures;
+    int pages = 0;
+    {
+        WaitCursor wait;
+        try {
+            pages = printOnPaper(printer, images, header, &failures);
+        } catch (const std::exception &e) {
+            msgBox(this, describe(e), Prompter::Icon::Critical);
+            return 0;
+        }
+    }
+    if (!failures.isEmpty())
+        msgBox(this, QStringLiteral("These images could not be printed:\n") + failures.join(QLatin1Char('\n')), Prompter::Icon::Critical);
+    return pages;
+}
+
+void frmImageViewer::printOnFilm()
+{
+    if (msgBox(this,
+               QStringLiteral("This routine prints all the images in the viewer to a DICOM printer, and several variables, as "
+                              "defined in the printer's conformance statement may need to be set.  As  Do you wish to continue"),
+               Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
+        != Prompter::Yes)
+        return;
+    QList<dicom::Image> images;
+    for (int i = 1; i <= Images().count(); ++i)
+        images << Images().item(i);
+    ViewerTransfer::FilmSettings film;
+    try {
+        const DicomNodes &nodes = dicomNodes();
+        film.printer = nodes.printPeer();
+        film.displayFormat = nodes.value(DicomNodes::PrintFormat);
+        film.orientation = nodes.value(DicomNodes::PrintOrientation);
+        film.filmSize = nodes.value(DicomNodes::FilmSize);
+        film.magnification = nodes.value(DicomNodes::Magnification);
+    } catch (const std::exception &e) {
+        msgBox(this, describe(e), Prompter::Icon::Critical);
+        return;
+    }
+    transfer([&](std::function<void()> done) { ViewerTransfer::printFilm(images, film, done); });
 }
 
 void frmImageViewer::saveAsDicom()

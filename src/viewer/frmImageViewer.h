@@ -10,6 +10,7 @@
 #include <optional>
 
 class QButtonGroup;
+class QPrinter;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -136,6 +137,12 @@ private:
     void mouseMove(Qt::MouseButtons buttons, int x, int y);
     void mouseUp(int x, int y);
     void sendImages(bool all);
+    // "Dicom Print": every image on film, after the question, with the node settings of the moment.
+    void printOnFilm();
+public:
+    // "Print": every image six to a page under the open transaction's header; returns the pages.
+    int printImages(QPrinter &printer);
+private:
     void saveAsDicom();
     void exportImage();
     void exportAll();

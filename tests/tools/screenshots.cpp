@@ -23,6 +23,12 @@
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/CaptureDriver.h"
 #include "transactions/frmMain.h"
+#include "transactions/frmReport.h"
+#include <QFile>
+#include <QPrinter>
+#include "viewer/PaperPrint.h"
+#include <QProcess>
+#include <QGroupBox>
 #include "transactions/frmTransaction.h"
 #include "imagestore/ctlImageList.h"
 #include "core/SharedState.h"
@@ -103,6 +109,24 @@ int main(int argc, char **argv)
     list->chkImportFolder->setChecked(true);
     QTest::qWait(100);
     save(editor, out, QStringLiteral("transaction.png"));
+    // The Report page with an interpretation, and the result report in its window.
+    editor->tabMain->setCurrentIndex(editor->tabMain->indexOf(editor->fraInt->parentWidget()));
+    editor->txtInterpret->setPlainText(QStringLiteral(
+        "The liver is normal in size with homogeneous echotexture. No focal lesion.\n"
+        "The gallbladder is well distended; no stones. The common bile duct measures 4 mm.\n"
+        "Both kidneys are normal in size and position, with no hydronephrosis.\n\n"
+        "IMPRESSION: Normal whole abdomen ultrasound."));
+    QTest::qWait(100);
+    save(editor, out, QStringLiteral("transaction-report.png"));
+    QFile::copy(QStringLiteral("resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath());
+    state().CompanyName = QStringLiteral("St. Luke's Medical Center");
+    editor->PrintResult(editor->GetPatName());
+    if (auto *report = editor->findChild<frmReport *>()) {
+        report->resize(900, 900);
+        QTest::qWait(300);
+        save(report, out, QStringLiteral("report.png"));
+        report->close();
+    }
     // The capture station on the test pattern, connected through its driver picker.
     registerAcquisitionWindows(true);
     capture::setDeviceScanEnabled(false);
@@ -208,6 +232,26 @@ int main(int argc, char **argv)
     tiles("cmnuTile2x3", QStringLiteral("viewer-2x3.png"));
     viewer->Viewer->setCurrentIndex(1);
     tiles("cmnuTile3x3", QStringLiteral("viewer-3x3.png"));
+
+    // The first page "Print" lays out, rendered back from a PDF at 100 dpi.
+    {
+        QTemporaryDir tmp;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        printer.setOutputFileName(tmp.filePath(QStringLiteral("print.pdf")));
+        PaperHeader header{QStringLiteral("13"), QStringLiteral("03/03/1969"), QStringLiteral("AQUINO"), QStringLiteral("BENIGNO"),
+                           QStringLiteral("CRUZ"), QStringLiteral("CT"), QStringLiteral("7"), QStringLiteral("12/05/2026")};
+        QList<dicom::Image> images;
+        for (int i = 1; i <= viewer->Images().count(); ++i)
+            images << viewer->Images().item(i).clone();
+        QStringList failures; // shown by the viewer; the page keeps their places
+        printOnPaper(printer, images, header, &failures);
+        QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("100"), QStringLiteral("-f"), QStringLiteral("1"),
+                                                      QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"),
+                                                      QStringLiteral("-png"), printer.outputFileName(),
+                                                      QDir(out).filePath(QStringLiteral("paper-print"))});
+    }
 
     // Labels and measurements drawn with the mouse on a CT and on an ultrasound picture that
     // carries an ultrasound region (0.02 cm a pixel), with the side markers.

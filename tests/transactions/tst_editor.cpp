@@ -5,18 +5,23 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/Database.h"
+#include "outside/Error.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "core/frmServer.h"
 #include "transactions/TransactionListModel.h"
 #include "transactions/frmMain.h"
 #include "imagestore/ctlImageList.h"
+#include "transactions/frmReport.h"
 #include "transactions/frmTransaction.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPrintPreviewWidget>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
@@ -231,6 +236,120 @@ private slots:
         RecordSet rs = db().query(QStringLiteral("SELECT file_no FROM pacs..tblTransaction WHERE trans_no = ?"), {no});
         QCOMPARE(rs.rowCount(), 1);
         QCOMPARE(rs.text(QStringLiteral("file_no")), QStringLiteral("F2"));
+    }
+
+    void interpretationIsSavedExactlyAndPrintsTheResultReport_data() { addBackendRows(); }
+    void interpretationIsSavedExactlyAndPrintsTheResultReport()
+    {
+        ORV_FETCH_BACKEND(b);
+        login(b);
+        state().CompanyName = QStringLiteral("St. Luke's Medical Center");
+        const QString reportFile = frmTransaction::resultReportPath();
+        QFile::remove(reportFile);
+        QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), reportFile));
+
+        frmTransaction *ed = frmTransaction::instance();
+        ed->show();
+        ed->NewTransaction();
+        ed->txtTransNo->setText(QStringLiteral("77"));
+        ed->txtHospNum->setText(QStringLiteral("H1"));
+        ed->txtPatientID->setText(QStringLiteral("REG"));
+        ed->cmdSaveTrans->click();
+        QVERIFY(ed->cmdSave->isEnabled() && ed->cmdSavePrint->isEnabled());
+
+        // Nothing is written without a text.
+        ed->txtInterpret->setPlainText(QStringLiteral("  \n "));
+        ed->cmdSave->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Interpretation is required!"));
+        QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
+        ed->cmdSavePrint->click();
+        QCOMPARE(m_prompter->shown.size(), 2);
+        QVERIFY(!ed->findChild<frmReport *>());
+        QCOMPARE(db().query(QStringLiteral("SELECT by_interpret FROM pacs..tblTransaction WHERE trans_no='77'")).text(0), QString());
+
+        const QString text = QStringLiteral("O'Brien's \"cyst\" -- 2 cm;\nMüller Ωμέγα 所见 ' OR 1=1 --");
+        ed->txtInterpret->setPlainText(text);
+        ed->txtRadId->setText(QStringLiteral("1004"));
+        ed->cmdSave->click();
+        const QString today = QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy"));
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Interpretation saved. by: T01 (") + today + QLatin1Char(')'));
+        QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::None);
+        RecordSet rs = db().query(QStringLiteral("SELECT interpretation,radiologist_id,by_interpret,date_interpret FROM pacs..tblTransaction "
+                                                 "WHERE trans_no='77'"));
+        QCOMPARE(rs.text(0), text);
+        QCOMPARE(rs.text(1), QStringLiteral("1004"));
+        QCOMPARE(rs.text(2), QStringLiteral("T01"));
+        QCOMPARE(rs.text(3), today);
+
+        // The report takes the fields as they stand: a blank hospital number prints " (REG)".
+        ed->txtHospNum->clear();
+        ed->txtLName->setText(QStringLiteral("O'BRIEN"));
+        ed->txtFName->setText(QStringLiteral("MÜLLER"));
+        ed->txtRadName->setText(QStringLiteral("GONZAGA, PAOLO R"));
+        ed->txtIntBy->setText(QStringLiteral("Joy Manalo 12/01/2026"));
+        const int shownBefore = int(m_prompter->shown.size());
+        ed->cmdSavePrint->click();
+        QCOMPARE(m_prompter->shown.size(), shownBefore); // no message
+        auto *w = ed->findChild<frmReport *>();
+        QVERIFY(w && w->isVisible() && w->isModal());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Result: O'BRIEN^MÜLLER^"));
+        QCOMPARE(w->report().fieldValue(QStringLiteral("Int")), text);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("result.pdf"));
+        m_prompter->fileAnswers << pdf;
+        w->cmdSavePdf->click();
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        for (const QString &expected :
+             {QStringLiteral("St. Luke's Medical Center"), QStringLiteral("Patient:   O'BRIEN^MÜLLER^"), QStringLiteral("Patient ID:  (REG)"),
+              QStringLiteral("Trans. No.:  77"), QStringLiteral("Result:  Joy Manalo 12/01/2026"), QStringLiteral("O'Brien's \"cyst\" -- 2 cm;"),
+              QStringLiteral("Müller Ωμέγα"), QStringLiteral("' OR 1=1 --"), QStringLiteral("Dr. GONZAGA, PAOLO R")})
+            QVERIFY2(out.simplified().contains(expected.simplified()), qPrintable(expected + QStringLiteral(" not in:\n") + out));
+        const qreal zoom = w->crvReport->zoomFactor();
+        w->cmdZoomIn->click();
+        QVERIFY(w->crvReport->zoomFactor() > zoom);
+        w->close();
+        QTRY_VERIFY(!ed->findChild<frmReport *>());
+
+        // A long interpretation runs over pages, which the window pages through.
+        QString longText;
+        while (longText.size() < 20000)
+            longText += QStringLiteral("Paragraph %1 of the findings.\n").arg(longText.size());
+        ed->txtInterpret->setPlainText(longText);
+        ed->cmdSavePrint->click();
+        w = ed->findChild<frmReport *>();
+        QVERIFY(w);
+        QTRY_VERIFY(w->crvReport->pageCount() > 2);
+        w->cmdLast->click();
+        QCOMPARE(w->lblPage->text(), QStringLiteral("Page %1 of %1").arg(w->crvReport->pageCount()));
+        w->cmdPrevious->click();
+        QCOMPARE(w->crvReport->currentPage(), w->crvReport->pageCount() - 1);
+        w->close();
+        QTRY_VERIFY(!ed->findChild<frmReport *>());
+
+        // A missing report file stops the print with the reason; the text is saved all the same.
+        QFile::remove(reportFile);
+        ed->txtInterpret->setPlainText(QStringLiteral("second"));
+        ed->cmdSavePrint->click();
+        QVERIFY2(m_prompter->lastMessage().contains(QStringLiteral("ResultPrintSQL.rpt")), qPrintable(m_prompter->lastMessage()));
+        QVERIFY(!ed->findChild<frmReport *>());
+        QCOMPARE(db().query(QStringLiteral("SELECT interpretation FROM pacs..tblTransaction WHERE trans_no='77'")).text(0),
+                 QStringLiteral("second"));
+
+        if (b == Backend::PostgreSQL) {
+            // The report's logon is refused with the server's reason (orv_secure needs its password).
+            Report report = Report::open(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"));
+            const ConnectionConfig c = db().config();
+            report.logOn(c, c.host, QStringLiteral("orv_secure"), QStringLiteral("right-password"));
+            try {
+                report.logOn(c, c.host, QStringLiteral("orv_secure"), QStringLiteral("wrong password"));
+                QFAIL("a wrong password was accepted");
+            } catch (const orv::Error &e) {
+                QVERIFY2(e.description().contains(QStringLiteral("password"), Qt::CaseInsensitive), qPrintable(e.description()));
+            }
+        }
     }
 
     void lookupsEraseUnknownIdentifiers()

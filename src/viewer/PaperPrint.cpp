@@ -1,0 +1,100 @@
+#include "PaperPrint.h"
+
+#include "outside/Error.h"
+#include "outside/dicom/Picture.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPrinter>
+
+namespace orv {
+
+namespace {
+
+QImage toQImage(const dicom::Picture &pic)
+{
+    const QImage::Format format = pic.samples == 3 ? QImage::Format_RGB888 : QImage::Format_Grayscale8;
+    QImage view(pic.pixels.data(), pic.width, pic.height, pic.width * pic.samples, format);
+    return view.copy();
+}
+
+} // namespace
+
+QString ageText(const QString &birthDate, const QDate &today)
+{
+    const QDate birth = QDate::fromString(birthDate, QStringLiteral("MM/dd/yyyy"));
+    if (!birth.isValid())
+        return birthDate;
+    return birth.toString(QStringLiteral("MM/dd/yyyy")) + QStringLiteral(" (") + QString::number(today.year() - birth.year())
+        + QLatin1Char(')');
+}
+
+int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const PaperHeader &header, QStringList *failures)
+{
+    if (images.isEmpty())
+        return 0;
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw Error(QStringLiteral("Cannot start printing on %1.").arg(printer.printerName().isEmpty() ? printer.outputFileName()
+                                                                                                        : printer.printerName()));
+    const double dpi = printer.resolution();
+    const auto dev = [dpi](double twips) { return int(std::lround(twips * dpi / 1440.0)); };
+    const double pageWidthTwips = printer.pageLayout().fullRectPoints().width() * 20.0;
+    const int w = int(std::lround(pageWidthTwips - 7000));
+
+    QFont font(QStringLiteral("Courier"), 10);
+    font.setStyleHint(QFont::TypeWriter);
+    painter.setFont(font);
+    const int ascent = painter.fontMetrics().ascent();
+    const auto text = [&](int x, int y, const QString &s) { painter.drawText(dev(x), dev(y) + ascent, s); };
+
+    const QString name = header.lastName + QStringLiteral(", ") + header.firstName + QLatin1Char(' ') + header.middleName;
+    int pages = 0;
+    int rowY = 0, prevY = 0, prevH = 0;
+    for (int i = 1; i <= images.size(); ++i) {
+        if (i % 6 == 1) {
+            ++pages;
+            text(250, 400, QStringLiteral("Patient ID: "));
+            text(2000, 400, header.patientId);
+            text(6250, 400, QStringLiteral("Age : "));
+            text(8000, 400, ageText(header.birthDate, header.today));
+            text(250, 700, QStringLiteral("Patient Name: "));
+            text(2000, 700, name);
+            text(6250, 700, QStringLiteral("Type of Exam: "));
+            text(8000, 700, header.examType);
+            text(250, 1000, QStringLiteral("Trans. No.: "));
+            text(2000, 1000, header.transNo);
+            text(6250, 1000, QStringLiteral("Trans. Date: "));
+            text(8000, 1000, header.transDate);
+        }
+        const dicom::Image &image = images[i - 1];
+        const int x = i % 2 ? 100 : 5700;
+        if (i % 2) {
+            rowY = i % 6 == 1 ? 1500 : prevY + prevH + 500;
+            prevY = rowY;
+        }
+        const int h = image.width() > 0 ? int(std::lround(double(w) * image.height() / image.width())) : w;
+        if (i % 2)
+            prevH = h;
+        text(x, rowY, QString::number(i));
+        const QRect target(dev(x + 350), dev(rowY), dev(w), dev(h));
+        try {
+            QImage pixels = toQImage(image.render(0));
+            // The image's own pixels brought to the printer's dots: enlarged pixel for pixel (its
+            // edges stay edges), reduced smoothly.
+            const bool enlarge = target.width() >= pixels.width();
+            pixels = pixels.scaled(target.size(), Qt::IgnoreAspectRatio, enlarge ? Qt::FastTransformation : Qt::SmoothTransformation);
+            painter.drawImage(target.topLeft(), pixels);
+        } catch (const std::exception &e) {
+            painter.drawRect(target);
+            if (failures)
+                failures->append(QStringLiteral("Image %1: %2").arg(i).arg(describe(e)));
+        }
+        if (i % 6 == 0 && i < images.size())
+            printer.newPage();
+    }
+    painter.end();
+    return pages;
+}
+
+} // namespace orv

@@ -1,0 +1,144 @@
+// "Print" from the viewer: six images to a page under the header, at the places the layout gives
+// in twips, each drawn from its own pixels at the printer's resolution. Checked on PDF pages
+// rendered back with pdftoppm.
+
+#include "Pictures.h"
+
+#include "common/ScriptedPrompter.h"
+#include "common/TestMain.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
+#include "viewer/PaperPrint.h"
+#include "viewer/frmImageViewer.h"
+
+#include <QImageReader>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+using namespace orv;
+using namespace orv::dicom;
+using namespace orv::test;
+
+class tst_PaperPrint : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+
+    // A white image with a black left half: a hard vertical edge in its middle.
+    Image edgeImage(int width, int height)
+    {
+        QImage pic(width, height, QImage::Format_Grayscale8);
+        pic.fill(255);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width / 2; ++x)
+                pic.setPixel(x, y, qRgb(0, 0, 0));
+        const QString path = m_dir.filePath(QStringLiteral("edge%1x%2.png").arg(width).arg(height));
+        pic.save(path);
+        Image image;
+        image.importPicture(path);
+        return image;
+    }
+
+    QImage renderPage(const QString &pdf, int page, int dpi)
+    {
+        const QString prefix = m_dir.filePath(QStringLiteral("page"));
+        QProcess p;
+        p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
+                                             QString::number(page), QStringLiteral("-l"), QString::number(page), QStringLiteral("-singlefile"),
+                                             QStringLiteral("-png"), pdf, prefix});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+            qWarning() << p.readAllStandardError();
+            return QImage();
+        }
+        QImageReader reader(prefix + QStringLiteral(".png"));
+        reader.setAllocationLimit(1024);
+        const QImage out = reader.read();
+        if (out.isNull())
+            qWarning() << reader.errorString();
+        return out;
+    }
+
+private slots:
+    void sevenImagesFillTwoPagesInTheirPlacesWithSharpEdges()
+    {
+        ScriptedPrompter *prompter = ScriptedPrompter::install();
+        OpenTransaction &t = session().transaction();
+        t.setValue(OpenTransaction::PatientID, QStringLiteral("REG-77"));
+        t.setValue(OpenTransaction::LName, QStringLiteral("O'BRIEN"));
+        t.setValue(OpenTransaction::FName, QStringLiteral("MÜLLER"));
+        t.setValue(OpenTransaction::MName, QStringLiteral("ANN"));
+        t.setValue(OpenTransaction::BDate, QStringLiteral("03/03/1969"));
+        t.setValue(OpenTransaction::ExamType, QStringLiteral("CT"));
+        t.setValue(OpenTransaction::TransNo, QStringLiteral("4711"));
+        t.setValue(OpenTransaction::TransDate, QStringLiteral("12/05/2026"));
+        frmImageViewer *w = frmImageViewer::instance();
+        w->Images().clear();
+        QList<Image> images;
+        for (int i = 0; i < 7; ++i)
+            images << edgeImage(64, 48);
+        w->Images().add(images);
+        QVERIFY(w->cmdPrint->isEnabled());
+
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setResolution(600);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        const QString pdf = m_dir.filePath(QStringLiteral("paper.pdf"));
+        printer.setOutputFileName(pdf);
+        QCOMPARE(w->printImages(printer), 2);
+        QVERIFY(prompter->shown.isEmpty());
+
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(p.waitForFinished(30000));
+        const QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
+        QVERIFY(pages.size() >= 2);
+        const int age = QDate::currentDate().year() - 1969;
+        for (const QString &page : pages.mid(0, 2)) { // a fresh header on each page
+            for (const QString &expected : {QStringLiteral("Patient ID: REG-77"), QStringLiteral("Age : 03/03/1969 (%1)").arg(age),
+                                            QStringLiteral("Patient Name: O'BRIEN, MÜLLER ANN"), QStringLiteral("Type of Exam: CT"),
+                                            QStringLiteral("Trans. No.: 4711"), QStringLiteral("Trans. Date: 12/05/2026")})
+                QVERIFY2(page.simplified().contains(expected), qPrintable(expected + QStringLiteral(" not in\n") + page));
+        }
+
+        // Where each image must be, in twips from the printable area's corner: width 12240 - 7000.
+        const int dpi = 600;
+        const QRect printable = printer.pageLayout().paintRectPixels(dpi);
+        const auto px = [&](double twips) { return twips * dpi / 1440.0; };
+        const double w_ = 12240 - 7000, h_ = std::round(w_ * 48 / 64);
+        QImage page1 = renderPage(pdf, 1, dpi);
+        QVERIFY(!page1.isNull());
+        for (int i = 1; i <= 6; ++i) {
+            const double x = (i % 2 ? 100 : 5700) + 350;
+            const double y = 1500 + ((i - 1) / 2) * (h_ + 500);
+            const QPointF dark(printable.left() + px(x + w_ / 4), printable.top() + px(y + h_ / 2));
+            const QPointF light(printable.left() + px(x + 3 * w_ / 4), printable.top() + px(y + h_ / 2));
+            QVERIFY2(qGray(page1.pixel(dark.toPoint())) < 40 && qGray(page1.pixel(light.toPoint())) > 215,
+                     qPrintable(QStringLiteral("image %1").arg(i)));
+            // Below the image (in the gap to the next row) the paper is white.
+            QVERIFY(qGray(page1.pixel(QPointF(dark.x(), printable.top() + px(y + h_ + 250)).toPoint())) > 215);
+        }
+        // The edge in the middle of an image goes from black to white within two printer dots.
+        const int row = int(printable.top() + px(1500 + h_ / 2));
+        const double edgeX = printable.left() + px(450 + w_ / 2);
+        int dark = 0, light = 0;
+        for (int x = int(edgeX) - 40; x < int(edgeX) + 40; ++x) {
+            const int g = qGray(page1.pixel(x, row));
+            dark += g < 40;
+            light += g > 215;
+        }
+        QVERIFY2(dark + light >= 78, qPrintable(QStringLiteral("%1 dark, %2 light of 80").arg(dark).arg(light)));
+
+        // Page 2: image 7 alone, at the first place.
+        QImage page2 = renderPage(pdf, 2, dpi);
+        QVERIFY(qGray(page2.pixel(QPointF(printable.left() + px(450 + w_ / 4), printable.top() + px(1500 + h_ / 2)).toPoint())) < 40);
+        QVERIFY(qGray(page2.pixel(QPointF(printable.left() + px(6050 + w_ / 4), printable.top() + px(1500 + h_ / 2)).toPoint())) > 215);
+        w->close();
+    }
+};
+
+ORV_TEST_MAIN(tst_PaperPrint)
+#include "tst_paperprint.moc"

@@ -1,0 +1,186 @@
+// "Dicom Print" from the viewer: every image of the viewer on film at dcmprscp, in order, in the
+// display format, orientation, film size and magnification the DICOM settings hold at the moment
+// of printing, as a background job; "No" prints nothing; a printer that is down is reported.
+
+#include "Peers.h"
+#include "Pictures.h"
+
+#include "common/ScriptedPrompter.h"
+#include "common/TestMain.h"
+#include "core/DicomNodes.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
+#include "outside/dicom/Image.h"
+#include "outside/dicom/Toolkit.h"
+#include "viewer/frmImageViewer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+using namespace orv;
+using namespace orv::dicom;
+using namespace orv::test;
+
+class tst_ViewerFilmPrint : public QObject
+{
+    Q_OBJECT
+private:
+    frmImageViewer *m_w = nullptr;
+    ScriptedPrompter *m_prompter = nullptr;
+    QTemporaryDir m_dir;
+    QStringList m_wrongBoxes; // film boxes whose attributes differ from the settings
+
+    // Images told apart on film by their width (40 + index); odd ones grey, even ones colour
+    // unless `grey`.
+    void fill(int count, bool grey)
+    {
+        QList<Image> list;
+        for (int i = 0; i < count; ++i) {
+            const QString pic = m_dir.filePath(QStringLiteral("v%1.bmp").arg(i));
+            (grey || i % 2 ? greyPicture(40 + i, 30, i) : colourPicture(40 + i, 30, i)).save(pic, "BMP");
+            list << Image();
+            list.last().importPicture(pic);
+        }
+        m_w->Images().clear();
+        m_w->Images().add(list);
+    }
+
+    void setPrinter(quint16 port, const QString &format, const QString &orientation)
+    {
+        DicomNodes &n = dicomNodes();
+        n.setValue(DicomNodes::PrintNode, QStringLiteral("127.0.0.1"));
+        n.setValue(DicomNodes::PrintPort, QString::number(port));
+        n.setValue(DicomNodes::PrintAE, QStringLiteral("IHEFULL"));
+        n.setValue(DicomNodes::PrintFormat, format);
+        n.setValue(DicomNodes::PrintOrientation, orientation);
+        n.setValue(DicomNodes::FilmSize, QStringLiteral("14INx17IN"));
+        n.setValue(DicomNodes::Magnification, QStringLiteral("CUBIC"));
+    }
+
+    // The films dcmprscp stored, each as the image indexes in box order, sorted by first image;
+    // every film's box attributes are checked against the settings.
+    QList<QList<int>> films(const PeerProcess &peer, const QString &format, const QString &orientation)
+    {
+        const QDir db(peer.folder() + QStringLiteral("/database"));
+        QMap<QString, int> indexOfImage;
+        for (const QString &name : db.entryList({QStringLiteral("HG_*")})) {
+            const Image hg = Image::fromFile(db.filePath(name));
+            indexOfImage.insert(hg.instanceUid(), hg.width() - 40);
+        }
+        QList<QList<int>> out;
+        for (const QString &name : db.entryList({QStringLiteral("SP_*")})) {
+            const Image sp = Image::fromFile(db.filePath(name));
+            const DataSet box = sp.attribute(0x2130, 0x0030).items.value(0);
+            const QStringList attrs{box.text(0x2010, 0x0010), box.text(0x2010, 0x0040), box.text(0x2010, 0x0050), box.text(0x2010, 0x0060)};
+            if (attrs != QStringList({format, orientation, QStringLiteral("14INX17IN"), QStringLiteral("CUBIC")}))
+                m_wrongBoxes << attrs.join(QLatin1Char('|'));
+            QMap<int, int> byPosition;
+            for (const DataSet &imageBox : sp.attribute(0x2130, 0x0040).items)
+                byPosition.insert(imageBox.text(0x2020, 0x0010).toInt(),
+                                  indexOfImage.value(imageBox.attribute(0x0008, 0x1140).items.value(0).text(0x0008, 0x1155), -1));
+            out << byPosition.values();
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        resetSettings();
+        resetDicomNodes();
+        m_prompter = ScriptedPrompter::install();
+        m_w = frmImageViewer::instance();
+        m_w->show();
+        setNetworkTimeout(5);
+    }
+    void cleanup()
+    {
+        QVERIFY(session().jobs().waitForIdle(60000));
+        m_w->close();
+        QTRY_VERIFY(!frmImageViewer::existing());
+    }
+
+    void imagesReachTheFilmInOrder_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("orientation");
+        QTest::addColumn<int>("boxes");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("grey");
+        for (int count : {1, 6, 7}) {
+            QTest::addRow("1,1 x%d", count) << QStringLiteral("STANDARD\\1,1") << QStringLiteral("PORTRAIT") << 1 << count << true;
+            QTest::addRow("2,3 x%d", count) << QStringLiteral("STANDARD\\2,3") << QStringLiteral("LANDSCAPE") << 6 << count << (count != 7);
+        }
+    }
+    void imagesReachTheFilmInOrder()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, orientation);
+        QFETCH(int, boxes);
+        QFETCH(int, count);
+        QFETCH(bool, grey);
+        auto peer = PeerProcess::dcmprscp();
+        QVERIFY2(peer->isRunning(), qPrintable(peer->log()));
+        fill(count, grey);
+        setPrinter(peer->port(), format, orientation);
+        QVERIFY(m_w->cmdPrintAll->isEnabled());
+        m_w->cmdPrintAll->click();
+        QCOMPARE(m_prompter->shown.size(), 1);
+        QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("This routine prints all the images in the viewer to a DICOM printer")));
+        QCOMPARE(m_prompter->shown.last().buttons, int(Prompter::Yes | Prompter::No));
+        QVERIFY(!m_w->cmdPrintAll->isEnabled()); // one print at a time
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QTRY_VERIFY(m_w->cmdPrintAll->isEnabled());
+        QVERIFY2(m_prompter->shown.size() == 1, qPrintable(m_prompter->lastMessage()));
+
+        m_wrongBoxes.clear();
+        const QList<QList<int>> got = films(*peer, format, orientation);
+        QVERIFY2(m_wrongBoxes.isEmpty(), qPrintable(m_wrongBoxes.join(QLatin1Char('\n'))));
+        QCOMPARE(got.size(), (count + boxes - 1) / boxes);
+        int next = 0;
+        for (const QList<int> &film : got) {
+            QCOMPARE(film.size(), qMin(boxes, count - next));
+            for (int index : film)
+                QCOMPARE(index, next++);
+        }
+    }
+
+    void answeringNoPrintsNothing()
+    {
+        auto peer = PeerProcess::dcmprscp();
+        QVERIFY(peer->isRunning());
+        fill(2, true);
+        setPrinter(peer->port(), QStringLiteral("STANDARD\\1,1"), QStringLiteral("PORTRAIT"));
+        m_prompter->buttonAnswers << Prompter::No;
+        m_w->cmdPrintAll->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QTest::qWait(300);
+        QVERIFY(QDir(peer->folder() + QStringLiteral("/database")).entryList({QStringLiteral("SP_*")}).isEmpty());
+        QCOMPARE(m_prompter->shown.size(), 1);
+    }
+
+    void aPrinterThatIsDownIsReportedWithinTheTimeout()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close(); // nothing listens there now
+        fill(3, true);
+        setPrinter(port, QStringLiteral("STANDARD\\1,1"), QStringLiteral("PORTRAIT"));
+        QElapsedTimer t;
+        t.start();
+        m_w->cmdPrintAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_prompter->shown.size(), 2, 15000);
+        QVERIFY(t.elapsed() < 10000);
+        QVERIFY2(m_prompter->lastMessage().startsWith(QStringLiteral("Dicom Print failed: ")), qPrintable(m_prompter->lastMessage()));
+        QCOMPARE(m_prompter->shown.last().icon, Prompter::Icon::Critical);
+        QTRY_VERIFY(m_w->cmdPrintAll->isEnabled());
+    }
+};
+
+ORV_TEST_MAIN(tst_ViewerFilmPrint)
+#include "tst_viewerfilmprint.moc"
