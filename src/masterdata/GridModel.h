@@ -2,10 +2,9 @@
 
 #include "MasterDataStore.h"
 
-#include <QAbstractTableModel>
-#include <QStringList>
+#include "core/PagedRowsModel.h"
 
-#include <memory>
+#include <QStringList>
 
 namespace orv {
 
@@ -13,12 +12,10 @@ namespace orv {
 // over a large table shows its first screen at once. With a leading blank column the fields
 // fill the columns from 1 (column 0 is the grid's hidden fixed column). A grid with headers for
 // fewer columns than the read returns shows the extra fields under their field names.
-class GridModel : public QAbstractTableModel
+class GridModel : public PagedRowsModel
 {
     Q_OBJECT
 public:
-    static constexpr int FetchSize = 200;
-
     GridModel(QStringList headers, bool leadingBlank, QObject *parent = nullptr);
 
     // Runs the read and fetches its first rows; returns false when it found nothing. Throws
@@ -31,28 +28,13 @@ public:
 
     QString text(int row, int column) const;
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    bool canFetchMore(const QModelIndex &parent) const override;
-    void fetchMore(const QModelIndex &parent) override;
-
-signals:
-    void fetchFailed(const QString &description);
 
 private:
-    QList<QStringList> readFirst(int top);
-
     QStringList m_headers;
-    QStringList m_fields;
     bool m_leadingBlank;
-    std::unique_ptr<Cursor> m_cursor; // SQLite, or a read that is not a SELECT
-    Connection *m_db = nullptr;       // a server, read in growing first parts
-    ListQuery m_query;
-    int m_top = 0;
-    bool m_more = false;
-    QList<QStringList> m_rows;
 };
 
 } // namespace orv
