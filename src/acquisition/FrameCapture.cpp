@@ -48,17 +48,12 @@ dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QStr
 {
     dicom::Image image;
     stampIdentity(image, tr, imageNumber, companyName);
-    image.add(DCM_PatientName, tr.patientName());
+    // Of the ten capture attributes, stamping already wrote the patient's name, issuer, birth
+    // date and sex, the study ID and the SOP class with the capture's values; these differ.
     image.add(DCM_PatientID, tr.patientId);
-    image.add(DCM_IssuerOfPatientID, companyName);
-    image.add(DCM_PatientBirthDate, tr.birthDate.isValid() ? tr.birthDate.toString(QStringLiteral("yyyyMMdd")) : QString());
-    image.add(DCM_PatientSex, tr.gender);
-    image.add(DCM_StudyID, tr.transNo);
-    image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
     image.add(DCM_StudyDate, at.date().toString(QStringLiteral("yyyyMMdd")));
     image.add(DCM_StudyTime, at.time().toString(QStringLiteral("HHmm")));
     image.add(DCM_ReferencedFileID, baseName + QStringLiteral(".dcm"));
-    image.setDescription(tr.patientName());
     return image;
 }
 
