@@ -1,5 +1,7 @@
 #include "ImageRow.h"
 
+#include "SharedState.h"
+
 #include "outside/Connection.h"
 
 #include <QRegularExpression>
@@ -22,6 +24,16 @@ QString rowFilePath(const ImageRow &row, const QString &configuredServerName, bo
         return (overrideServerName ? configuredServerName : row.server) + sep + row.serverFolder + sep + row.fileDir
                + sep + row.fileName;
     return {};
+}
+
+bool overridesServerName()
+{
+    return SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
+}
+
+QString rowPathNow(const ImageRow &row)
+{
+    return nativePath(rowFilePath(row, state().Server_Name, overridesServerName()));
 }
 
 QString nativePath(const QString &path)

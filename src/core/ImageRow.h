@@ -42,6 +42,13 @@ inline const QString kLocalTemp = QStringLiteral("localtemp");
 // any other status. No separator is removed.
 QString rowFilePath(const ImageRow &row, const QString &configuredServerName, bool overrideServerName);
 
+// This run's switch that reads Saved rows from the configured server name instead of the one
+// recorded (the setting chkOverrideImgPath is 1).
+bool overridesServerName();
+// The full path of a row's file as the workstation reaches it now: rowFilePath with this run's
+// server name and switch, in the form of this platform.
+QString rowPathNow(const ImageRow &row);
+
 // A path named with "\" (as stored and composed by the workstation) in the form the file system
 // of this platform takes: on Linux every "\" becomes "/".
 QString nativePath(const QString &path);

@@ -118,7 +118,6 @@ bool stage(const QString &transNo, const QList<ImageRow> &rows, std::function<vo
         return true;
     }
     // Paths are taken now, as the rows and settings are at the moment of the command.
-    const bool overridePath = SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
     QList<QPair<QString, QString>> copies; // source, file name
     for (const ImageRow &r : rows) {
         const QString unsafe = unsafeFileNameReason(r.fileName);
@@ -127,7 +126,7 @@ bool stage(const QString &transNo, const QList<ImageRow> &rows, std::function<vo
                    Prompter::Icon::Critical);
             return true;
         }
-        copies.append({nativePath(rowFilePath(r, state().Server_Name, overridePath)), r.fileName});
+        copies.append({rowPathNow(r), r.fileName});
     }
 #ifdef Q_OS_WIN
     const QString xvid = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Xvid.exe"));

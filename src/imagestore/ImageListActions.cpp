@@ -209,11 +209,10 @@ bool ImageListActions::fillViewer(std::function<void()> then)
     const QString transNo = session().openTransNo();
     if (busy(transNo))
         return false;
-    const bool overridePath = SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
     QList<ReadJob> jobs;
     for (const ImageRow &r : session().rows(transNo)->rows()) {
         const QString type = r.type.toUpper();
-        const QString path = rowFilePath(r, state().Server_Name, overridePath);
+        const QString path = rowPathNow(r);
         if (type == QLatin1String("IMAGE"))
             jobs.append({ReadJob::Kind::Dicom, path, {}, {}});
         else if (type == QLatin1String("JPG") || type == QLatin1String("BMP"))
@@ -254,8 +253,7 @@ bool ImageListActions::deleteRow(int index)
     if (busy(transNo) || index < 0 || index >= rows->count())
         return false;
     const ImageRow r = rows->row(index);
-    const bool overridePath = SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
-    const QString path = nativePath(rowFilePath(r, state().Server_Name, overridePath));
+    const QString path = rowPathNow(r);
     // A New row outside the temporary folder stands for the operator's own file, imported where
     // it lies: the row goes, the file stays.
     const bool ownFile = r.status == kStatusSaved || (r.status == kStatusNew && sameFolder(r.fileDir, state().TempFolder));

@@ -48,7 +48,7 @@ int SendRequest::pictureRows(const QList<ImageRow> &rows)
 SendRequest SendRequest::fromState(const QList<ImageRow> &rows)
 {
     const SharedState &st = state();
-    SendRequest r{rows, st.Server_Name, SettingsStore::intOf(st.chkOverrideImgPath) == 1, openTransaction().record(), 1,
+    SendRequest r{rows, st.Server_Name, overridesServerName(), openTransaction().record(), 1,
                   st.CompanyName};
     const int pictures = pictureRows(rows);
     r.firstImageNumber = pictures > 0 ? openTransaction().takeImageNumbers(pictures) : r.transaction.imageNumber + 1;

@@ -235,8 +235,7 @@ QList<ImageRow> ctlImageList::rows() const
 
 QString ctlImageList::rowPath(const ImageRow &r)
 {
-    const bool overridePath = SettingsStore::numberOf(state().chkOverrideImgPath) == 1;
-    return nativePath(rowFilePath(r, state().Server_Name, overridePath));
+    return rowPathNow(r);
 }
 
 QString ctlImageList::rowPath(int dataRow) const
