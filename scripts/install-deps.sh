@@ -16,7 +16,7 @@ RUN_PKGS=(
   orthanc postgresql-15 xvfb xauth
 )
 TEST_PKGS=(
-  clang libclang-rt-14-dev libgtest-dev dicom3tools python3-pydicom xorriso poppler-utils imagemagick
+  clang libclang-rt-14-dev libgtest-dev dicom3tools python3-pydicom xorriso poppler-utils imagemagick ffmpeg
 )
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
