@@ -6,8 +6,6 @@
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 
-#include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTest>
@@ -25,12 +23,6 @@ private slots:
     // Digits and the editing keys pass; everything else is swallowed.
     void keyFilters()
     {
-        const std::pair<int, bool> keys[] = {{'7', true}, {'a', false}, {'\'', false}, {8, true}, {13, true}};
-        for (const auto &[key, kept] : keys) {
-            int k = key;
-            DigitsOnlyKey(k);
-            QCOMPARE(k, kept ? key : 0);
-        }
         QLineEdit digits, upper;
         installKeyFilter(&digits, KeyFilter::DigitsOnly);
         installKeyFilter(&upper, KeyFilter::UpperCase);
@@ -44,13 +36,6 @@ private slots:
     void textRoutines()
     {
         QCOMPARE(SqlQuote("O'Brien's"), u"O''Brien''s"_s);
-        QString t = "DOE^JOHN";
-        QCOMPARE(NextToken(t, "^"), u"DOE"_s);
-        QCOMPARE(NextToken(t, "^"), u"JOHN"_s);
-        QCOMPARE(t, QString());
-        QString multi = "a\\\\b";
-        QCOMPARE(NextToken(multi, "\\\\"), u"a"_s);
-        QCOMPARE(multi, u"b"_s);
         QVERIFY(QRegularExpression("^\\d{4}_\\d{2}_\\d{2}_(0\\d|1[0-2])_\\d{2}_\\d{2}_(AM|PM)$").match(TimeStamp()).hasMatch());
         auto *p = ScriptedPrompter::install();
         QVERIFY(RequireText("x", "Patient ID is required!") && p->shown.isEmpty());
@@ -71,24 +56,6 @@ private slots:
         QTRY_VERIFY(frmLog::existing() == nullptr);
         AddLog("third");
         QCOMPARE(frmLog::instance()->text(), u"\nthird"_s);
-    }
-
-    // MakePath makes the folders up to the last separator; DeleteFolderTree removes a tree once.
-    void folderRoutines()
-    {
-        QTemporaryDir dir;
-        const QString base = dir.path();
-        MakePath(base + "\\one\\two\\three");
-        QVERIFY(QDir(base + "/one/two").exists() || QDir(base + "\\one\\two").exists());
-        MakePath(base + "/a/b/c");
-        QVERIFY(QDir(base + "/a/b").exists() && !QDir(base + "/a/b/c").exists());
-        MakePath(base + "/a/b/c/");
-        QFile f(base + "/a/b/c/file.dcm");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
-        QVERIFY(DeleteFolderTree(base + "/a/"));
-        QVERIFY(!QDir(base + "/a").exists());
-        QVERIFY(!DeleteFolderTree(base + "/a"));
     }
 
     void settingsStoreIgnoresCaseAndDeletes()

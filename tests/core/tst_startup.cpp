@@ -70,7 +70,6 @@ private slots:
         QCOMPARE(st.CurrentUser.UserID(), u"TECH1"_s);
         QCOMPARE(st.EmployeeName, u"Joy Manalo"_s);
         QCOMPARE(st.UserDoctorId, QString()); // no row in the doctor master
-        QCOMPARE(st.Server_Name, QString());
         QCOMPARE(st.TempFolder, QDir(perUserDataFolder()).filePath("pacstemp"));
         QVERIFY(QDir(st.TempFolder).exists());
         QVERIFY(m_prompter->shown.isEmpty());

@@ -1,5 +1,7 @@
 // Disc burning: "CD Write" in the image list, the burning window and the burner layer,
 // burning to libburn's stdio: pseudo drive; every disc is read back with xorriso.
+#include "Pictures.h"
+
 #include "common/ScriptedPrompter.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
@@ -42,12 +44,8 @@ private:
 
     QString picture(const QString &name, int w = 64, int h = 48)
     {
-        QImage img(w, h, QImage::Format_RGB888);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                img.setPixelColor(x, y, QColor((x * 7 + y) & 255, (y * 3) & 255, (x ^ y) & 255));
         QDir().mkpath(QFileInfo(path(name)).path());
-        if (!img.save(path(name)))
+        if (!colourPicture(w, h).save(path(name)))
             qFatal("cannot write %s", qPrintable(name));
         return path(name);
     }
@@ -123,12 +121,6 @@ private:
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
     }
-    void grab(const QString &name)
-    {
-        const QString dir = qEnvironmentVariable("ORV_SCREENSHOT_DIR");
-        if (!dir.isEmpty())
-            window()->grab().save(QDir(dir).filePath(name));
-    }
 
 private slots:
     void initTestCase()
@@ -189,20 +181,27 @@ private slots:
         bool offGuiThread = false;
         int lastProgress = -1;
         QStringList lines;
+        bool secondRefused = false;
         connect(&burner, &ob::Burner::OnProgress, this, [&](int p) {
             offGuiThread |= QThread::currentThread() != qApp->thread();
             lastProgress = p;
         });
         connect(&burner, &ob::Burner::OnAddLogLine, this, [&](int, const QString &t) { lines << t; });
         connect(&burner, &ob::Burner::OnSetPhase, this, [&](const QString &t) { lines << t; });
-        QSignalSpy done(&burner, &ob::Burner::OnDoneBurn);
         const QString iso = path(QStringLiteral("layer.iso"));
-        QVERIFY(burner.burnIsoAudioCd({QStringLiteral("stdio:") + iso, QStringLiteral("layer"), false}, {}, {}, false, track,
-                                      20, 0, 1));
-        QVERIFY(!burner.burnIsoAudioCd({QStringLiteral("stdio:") + iso, QStringLiteral("layer"), false}, {}, {}, false, track,
-                                       20, 0, 1));
-        QVERIFY(done.wait(60000));
-        QCOMPARE(done.first().first().toInt(), int(ob::BurnOk));
+        // Starts a burn of `t` (the drive's speed in kB/s, 0 for full) and waits for its result;
+        // -2 when it was not started.
+        const auto burn = [&](const ob::IsoTrack &t, int speed = 0, const QString &drive = {}) {
+            QSignalSpy done(&burner, &ob::Burner::OnDoneBurn);
+            if (!burner.burnIsoAudioCd({drive.isEmpty() ? QStringLiteral("stdio:") + iso : drive, QStringLiteral("layer"), false}, {},
+                                       {}, false, t, 20, speed, 1))
+                return -2;
+            if (!secondRefused) // a second burn while one runs is refused
+                secondRefused = !burner.burnIsoAudioCd({QStringLiteral("stdio:") + iso, QStringLiteral("x"), false}, {}, {}, false, t, 20, 0, 1);
+            return done.wait(60000) ? done.first().first().toInt() : -1;
+        };
+        QCOMPARE(burn(track), int(ob::BurnOk));
+        QVERIFY(secondRefused);
         QVERIFY(!offGuiThread);
         QCOMPARE(lastProgress, 100);
         QVERIFY2(lines.contains(QStringLiteral("Writing the disc")), qPrintable(lines.join('\n')));
@@ -215,47 +214,32 @@ private slots:
 
         // Abort while the write runs (the pseudo drive keeps to the speed asked, 8 MB/s here):
         // the burn ends as aborted and leaves no part-written image.
-        {
-            QSignalSpy aborted(&burner, &ob::Burner::OnAborted);
-            QSignalSpy ended(&burner, &ob::Burner::OnDoneBurn);
-            int seen = -1;
-            auto c = connect(&burner, &ob::Burner::OnProgress, this, [&](int p) {
-                if (p > 0 && p < 100 && seen < 0) {
-                    seen = p;
-                    burner.abort();
-                }
-            });
-            QVERIFY(burner.burnIsoAudioCd({QStringLiteral("stdio:") + iso, QStringLiteral("layer"), false}, {}, {}, false, track,
-                                          20, 8000, 1));
-            QVERIFY(ended.wait(60000));
-            disconnect(c);
-            QVERIFY(seen > 0);
-            QCOMPARE(ended.first().first().toInt(), int(ob::BurnUserAbort));
-            QCOMPARE(aborted.size(), 1);
-            QVERIFY(!QFileInfo::exists(iso));
-            QVERIFY(!burner.isBurning());
-        }
+        QSignalSpy aborted(&burner, &ob::Burner::OnAborted);
+        int seen = -1;
+        auto c = connect(&burner, &ob::Burner::OnProgress, this, [&](int p) {
+            if (p > 0 && p < 100 && seen < 0) {
+                seen = p;
+                burner.abort();
+            }
+        });
+        QCOMPARE(burn(track, 8000), int(ob::BurnUserAbort));
+        disconnect(c);
+        QVERIFY(seen > 0);
+        QCOMPARE(aborted.size(), 1);
+        QVERIFY(!QFileInfo::exists(iso));
+        QVERIFY(!burner.isBurning());
 
-        // A name that would leave its folder, and a file gone since the track was made.
+        // A name that would leave its folder; a drive that cannot be opened.
         ob::IsoTrack bad = track;
         bad.root.files = {{QStringLiteral("../x.bin"), path(QStringLiteral("layer/a.bin"))}};
-        QSignalSpy done2(&burner, &ob::Burner::OnDoneBurn);
-        QVERIFY(burner.burnIsoAudioCd({QStringLiteral("stdio:") + iso, QStringLiteral("layer"), false}, {}, {}, false, bad, 20, 0, 1));
-        QVERIFY(done2.wait(60000));
-        QCOMPARE(done2.first().first().toInt(), int(ob::BurnFailed));
-        // A drive that cannot be opened.
-        QSignalSpy done3(&burner, &ob::Burner::OnDoneBurn);
-        QVERIFY(burner.burnIsoAudioCd({QStringLiteral("stdio:/nonexistent-folder/x.iso"), QStringLiteral("gone"), false}, {}, {},
-                                      false, track, 20, 0, 1));
-        QVERIFY(done3.wait(60000));
-        QCOMPARE(done3.first().first().toInt(), int(ob::BurnInvalidDrive));
+        QCOMPARE(burn(bad), int(ob::BurnFailed));
+        QCOMPARE(burn(track, 0, QStringLiteral("stdio:/nonexistent-folder/x.iso")), int(ob::BurnInvalidDrive));
     }
 
     // The whole path: CD Write stages, the window burns, the disc holds every staged file and a
     // DICOMDIR any viewer reads.
     void cdWriteBurnsAPortableDisc()
     {
-        QVERIFY(m_list->cmdBurn->isEnabled());
         const QString d1 = dicomFile(QStringLiteral("src1/IMG-0001.dcm"), 320);
         const QString d2 = dicomFile(QStringLiteral("src1/scan.old.dcm"), 200);
         const QString jpg = picture(QStringLiteral("src1/photo.jpg"));
@@ -263,10 +247,6 @@ private slots:
         for (const QString &f : {d1, d2, jpg, d3})
             addRow(f);
         cdWrite();
-        QCOMPARE(window()->valDirPath, root() + QStringLiteral("/00123/"));
-        QCOMPARE(QDir(window()->valDirPath).entryList(QDir::Files, QDir::Name),
-                 (QStringList{QStringLiteral("IMG-0001.dcm"), QStringLiteral("captured frame.dcm"), QStringLiteral("photo.jpg"),
-                              QStringLiteral("scan.old.dcm")}));
         selectDrive(QStringLiteral("Test disc"));
 
         QSignalSpy progress(window()->nero.data(), &ob::Burner::OnProgress);
@@ -407,7 +387,6 @@ private slots:
         QCOMPARE(burnNow(), 0);
         QCOMPARE(bytes(extract(path(QStringLiteral("saved.iso"))) + QStringLiteral("/a.dcm")), bytes(a));
         QCOMPARE(burnNow(), 6);
-        QCOMPARE(lastLine(), QStringLiteral("Burn finished NOT (6)successfully!"));
     }
 
     // Staging refuses what would write outside its folder and stops at a failed copy, before the
@@ -437,36 +416,6 @@ private slots:
         QTRY_COMPARE(m_prompter->messages().size(), 3);
         QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("The transaction number \"../00125\" cannot name")));
         QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/../00125")));
-    }
-
-    // Documentation screenshots, during and after a burn (only with ORV_SCREENSHOT_DIR set).
-    void screenshots()
-    {
-        if (qEnvironmentVariableIsEmpty("ORV_SCREENSHOT_DIR"))
-            QSKIP("ORV_SCREENSHOT_DIR is not set");
-        addRow(dicomFile(QStringLiteral("src8/IMG-0001.dcm"), 512));
-        addRow(dicomFile(QStringLiteral("src8/IMG-0002.dcm"), 512));
-        QByteArray clip(400 << 20, Qt::Uninitialized);
-        QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(clip.data()), clip.size() / 4);
-        QFile f(path(QStringLiteral("src8/clip-0001.avi")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(clip);
-        f.close();
-        clip.clear();
-        addRow(f.fileName());
-        cdWrite();
-        selectDrive(QStringLiteral("Test disc"));
-        window()->resize(620, 480);
-        bool during = false;
-        connect(window()->nero.data(), &ob::Burner::OnProgress, this, [&](int p) {
-            if (!during && p >= 30 && p < 90) {
-                during = true;
-                grab(QStringLiteral("burn-during.png"));
-            }
-        });
-        QCOMPARE(burnNow(), 0);
-        grab(QStringLiteral("burn-done.png"));
-        QVERIFY(during);
     }
 
     // No drive chosen: a message, and the window stays ready.

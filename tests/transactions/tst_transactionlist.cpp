@@ -1,11 +1,15 @@
-// The transaction list on every backend: filters, joins, order; the counter, alone and from
-// several workstations at once.
+// The transaction list on every backend: filters, joins and order; the list against the list
+// statement as its pieces give it, read whole in one go (the same rows in the same order, every
+// column, for every combination of filters), on a database that had rows before the patients'
+// names were copied into the transactions and after every kind of change those copies must
+// follow; rows added while scrolling; the counter, alone and from several workstations at once.
 #include "common/TestDb.h"
 #include "common/TestMain.h"
 #include "core/Database.h"
 #include "transactions/TransactionListModel.h"
 #include "transactions/TransactionStore.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSet>
 #include <QTest>
@@ -15,32 +19,87 @@ using namespace orv::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-void addTransaction(Connection &db, const QString &no, const QString &patientId, const QString &modality,
-                    const QString &date, bool interpreted = false)
+const QString Day1 = "12/04/2026";
+const QString Day2 = "12/05/2026";
+
+// A patient; a null pointer stands for a NULL name.
+void patient(Connection &db, int id, const char *last, const char *first, const char *middle)
 {
+    const auto text = [](const char *t) { return t ? QVariant(QString::fromUtf8(t)) : QVariant(); };
+    db.execute("INSERT INTO pacs..tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) VALUES(?,?,?,?,?,?)",
+               {id, text(last), text(first), text(middle), "03/14/1958", "F"});
+}
+
+void master(Connection &db, const QString &hospnum, const QString &last, const QString &first)
+{
+    db.execute("INSERT INTO Patient_Data..tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) VALUES(?,?,?,?,?,?)",
+               {hospnum, last, first, QVariant(), "01/02/1970", "M"});
+}
+
+void transaction(Connection &db, const QString &no, const QVariant &patientId, const QVariant &modality, const QString &date,
+                 bool interpreted)
+{
+    const QString hospnum = patientId.isNull() ? QString() : QLatin1Char('H') + patientId.toString();
     db.execute("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,interpretation) "
                "VALUES(?,?,?,?,?,Convert(varchar(10),?,101),?)",
-               {no, patientId, "H" + patientId, modality, "US01", date, interpreted ? QVariant("Normal.") : QVariant()});
+               {no, patientId, hospnum, modality, "US01", date, interpreted ? QVariant("Normal.") : QVariant()});
 }
 
-void addPatient(Connection &db, int id, const QString &last, const QString &first)
+// The rows as the list shows them, every row fetched; or, with `atOnce`, the rows of the
+// statement from its pieces read in one go.
+QList<QStringList> rowsOf(Connection &db, const SearchFilter &f, bool atOnce)
 {
-    db.execute("INSERT INTO pacs..tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) VALUES(?,?,?,?,?,?)",
-               {id, last, first, QString(), "03/14/1958", "F"});
-    db.execute("INSERT INTO Patient_Data..tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) VALUES(?,?,?,?,?,?)",
-               {"H" + QString::number(id), last, first, QString(), "03/14/1958", "F"});
-}
-
-QStringList column(Connection &db, const SearchFilter &f, int c)
-{
+    QList<QStringList> rows;
+    if (atOnce) {
+        const Statement s = listStatementFromPieces(f);
+        for (RecordSet rs = db.query(s.sql, s.params); !rs.eof(); rs.moveNext()) {
+            rows << QStringList();
+            for (int c = 0; c < rs.columns().size(); ++c)
+                rows.last() << rs.text(c);
+        }
+        return rows;
+    }
     TransactionListModel model;
     model.search(db, searchStatement(f));
     while (model.canFetchMore(QModelIndex()))
         model.fetchMore(QModelIndex());
+    for (int r = 0; r < model.rowCount(); ++r) {
+        rows << QStringList();
+        for (int c = 0; c < TransactionListModel::ColumnCount; ++c)
+            rows.last() << model.text(r, c);
+    }
+    return rows;
+}
+
+QStringList column(Connection &db, const SearchFilter &f, int c)
+{
     QStringList out;
-    for (int r = 0; r < model.rowCount(); ++r)
-        out << model.text(r, c);
+    for (const QStringList &row : rowsOf(db, f, false))
+        out << row.value(c);
     return out;
+}
+
+// The first filter whose rows differ, described; empty when all agree.
+QString firstDifference(Connection &db, int *compared)
+{
+    const QStringList texts = {"", "A", "ab", "O'B", "1", "5", "%", "O_", "Z", "AAR", "MOV", "1ST", "MH1", "mh"};
+    for (int filter = 0; filter < 2 * 2 * 2 * 2 * int(texts.size()); ++filter) {
+        SearchFilter f;
+        f.useHospPat = filter & 1;
+        f.modality = filter & 2 ? "US" : "";
+        f.dateSpecified = filter & 4;
+        f.date = QDate(2026, 12, 5);
+        f.pendingOnly = filter & 8;
+        f.text = texts[filter >> 4];
+        const QList<QStringList> expected = rowsOf(db, f, true), actual = rowsOf(db, f, false);
+        ++*compared;
+        for (qsizetype r = 0; r < qMax(actual.size(), expected.size()); ++r)
+            if (actual.value(r) != expected.value(r))
+                return u"hosp %1, modality '%2', text '%3', dated %4, pending %5: row %6 is [%7], expected [%8]"_s
+                    .arg(f.useHospPat).arg(f.modality, f.text).arg(f.dateSpecified).arg(f.pendingOnly).arg(r)
+                    .arg(actual.value(r).join('|'), expected.value(r).join('|'));
+    }
+    return {};
 }
 } // namespace
 
@@ -55,15 +114,17 @@ private slots:
         FreshDatabase fresh(b);
         auto db = openDepartmentDatabase(fresh.config());
         db->execute("INSERT INTO pacs..tblExam(exam_id, exam_name, modality_code) VALUES('US01', 'ABDOMEN', 'US')");
-        addPatient(*db, 1, "O'BRIEN", "SEAN");
-        addPatient(*db, 2, "ABAD", "ROSA");
-        addPatient(*db, 3, "ABAD", "ANA");
-        addTransaction(*db, "10", "1", "US", "12/05/2026");
-        addTransaction(*db, "11", "2", "US", "12/04/2026", true);
-        addTransaction(*db, "12", "3", "US", "12/05/2026");
-        addTransaction(*db, "9", "3", "US", "12/05/2026");
-        addTransaction(*db, "13", "77", "US", "12/05/2026");
-        addTransaction(*db, "14", "1", "CT", "12/05/2026");
+        const struct { int id; const char *last, *first; } people[] = {{1, "O'BRIEN", "SEAN"}, {2, "ABAD", "ROSA"}, {3, "ABAD", "ANA"}};
+        for (const auto &p : people) {
+            patient(*db, p.id, p.last, p.first, nullptr);
+            master(*db, u"H%1"_s.arg(p.id), p.last, p.first);
+        }
+        transaction(*db, "10", "1", "US", Day2, false);
+        transaction(*db, "11", "2", "US", Day1, true);
+        transaction(*db, "12", "3", "US", Day2, false);
+        transaction(*db, "9", "3", "US", Day2, false);
+        transaction(*db, "13", "77", "US", Day2, false);
+        transaction(*db, "14", "1", "CT", Day2, false);
 
         SearchFilter f;
         f.modality = "US";
@@ -142,6 +203,97 @@ private slots:
         QCOMPARE(lines, 1000);
         QCOMPARE(numbers.size(), 1000);
         QVERIFY(numbers.contains("1") && numbers.contains("1000"));
+    }
+
+    // The list shows what the statement from its pieces returns, for every filter.
+    void listShowsTheRowsOfThePiecesThroughUpgradeAndChanges_data() { addBackendRows(); }
+    void listShowsTheRowsOfThePiecesThroughUpgradeAndChanges()
+    {
+        ORV_FETCH_BACKEND(b);
+        FreshDatabase fresh(b);
+        {
+            // The rows exist before the schema that copies the patients' names into the transactions.
+            auto db = Connection::open(fresh.config());
+            Q_INIT_RESOURCE(core);
+            QFile first(u":/schema/%1/001_initial.sql"_s.arg(b == Backend::SQLite ? "sqlite" : "postgres"));
+            QVERIFY(first.open(QIODevice::ReadOnly));
+            db->executeScript(QString::fromUtf8(first.readAll()));
+            db->execute("INSERT INTO pacs..tblExam(exam_id, exam_name, modality_code) VALUES('US01', 'ABDOMEN', 'US')");
+            const struct { int id; const char *last, *first, *middle; } patients[] = {
+                {12, "O'BRIEN", "SEAN", nullptr}, {13, "ABAD", "ROSA", "M"}, {14, "ABAD", "ROSA", "M"}, {15, "ABAD", "ROSA", nullptr},
+                {16, "abad", "ana", ""}, {17, nullptr, "X", nullptr}, {18, "ZED", "ZOE", "Q"}, {19, "MOVE", "MAX", nullptr},
+                {20, "OLDNUM", "ODA", nullptr}, {22, "1ST", "ONE", nullptr}, {23, "O_NEIL", "UNA", nullptr}};
+            for (const auto &p : patients)
+                patient(*db, p.id, p.last, p.first, p.middle);
+            for (const char *h : {"H12", "H13", "H16", "H17", "H19", "H22"})
+                master(*db, h, u"M"_s + h, "F");
+            master(*db, "H15", "MH13", "F"); // the names of H13
+            db->execute("INSERT INTO Patient_Data..tbMaster(HospNum,FirstName) VALUES('H012','NONAME')");
+            transaction(*db, "5", QVariant(), "US", Day2, false);
+            transaction(*db, "50", "012", "US", Day2, false); // not patient 12
+            transaction(*db, "51", "99", "US", Day1, false);  // no such patient yet
+            transaction(*db, "52", "12", "CT", Day2, true);
+            transaction(*db, "53", "13", QVariant(), Day2, false);
+            db->execute("INSERT INTO pacs..tblTransaction(trans_no,patient_id,hospnum,RevenueID) VALUES('54','13','H13','US')");
+            transaction(*db, "60", "13", "US", Day2, false);
+            transaction(*db, "61", "18", "US", Day2, false);
+            transaction(*db, "62", "21", "US", Day2, false);
+            const QStringList cycle = {"12", "13", "14", "15", "16", "17", "18", "19", "20", "22", "23", "", "012"};
+            for (int i = 0; i < 480; ++i) // more rows than a screen, names shared across screens
+                transaction(*db, QString::number(100 + i * 7 % 480), cycle[i % cycle.size()].isEmpty() ? QVariant() : QVariant(cycle[i % cycle.size()]),
+                            "US", i % 3 ? Day2 : Day1, i % 4 == 0);
+        }
+        auto db = openDepartmentDatabase(fresh.config());
+        int compared = 0;
+        QString difference = firstDifference(*db, &compared);
+        QVERIFY2(difference.isEmpty(), qPrintable("after the upgrade: " + difference));
+
+        // Renames, a new registration number, a deleted patient, a patient who arrives after
+        // the transaction, transactions moved to another patient or none, new transactions.
+        db->execute("UPDATE pacs..tblPatient SET name_last='AARON' WHERE patient_id=19");
+        db->execute("UPDATE pacs..tblPatient SET name_middle=NULL, name_first='ROSE' WHERE patient_id=14");
+        db->execute("UPDATE pacs..tblPatient SET patient_id=21 WHERE patient_id=20");
+        db->execute("DELETE FROM pacs..tblPatient WHERE patient_id=18");
+        patient(*db, 99, "ZULU", "ZIA", nullptr);
+        db->execute("UPDATE pacs..tblTransaction SET patient_id='19' WHERE trans_no='60'");
+        db->execute("UPDATE pacs..tblTransaction SET patient_id=NULL WHERE trans_no='53'");
+        db->execute("UPDATE pacs..tblTransaction SET patient_id='13' WHERE trans_no='5'");
+        transaction(*db, "70", "12", "US", Day2, false);
+        transaction(*db, "71", "012", "US", Day2, false);
+        transaction(*db, "72", "99", "US", Day2, false);
+        difference = firstDifference(*db, &compared);
+        QVERIFY2(difference.isEmpty(), qPrintable("after the changes: " + difference));
+        QCOMPARE(compared, 2 * 224);
+    }
+
+    // Rows that come or go while the list is read in parts are neither listed twice nor lost.
+    void rowsAddedWhileScrollingAreListedOnce_data() { addBackendRows(); }
+    void rowsAddedWhileScrollingAreListedOnce()
+    {
+        ORV_FETCH_BACKEND(b);
+        FreshDatabase fresh(b);
+        auto db = openDepartmentDatabase(fresh.config());
+        patient(*db, 1, "BB", "B", nullptr);
+        QSet<QString> before;
+        for (int i = 0; i < 450; ++i) {
+            transaction(*db, QString::number(1000 + i), "1", "US", Day2, false);
+            before.insert(QString::number(1000 + i));
+        }
+        SearchFilter f;
+        f.modality = "US";
+        TransactionListModel model;
+        model.search(*db, searchStatement(f));
+        QCOMPARE(model.rowCount(), TransactionListModel::FetchSize);
+        QCOMPARE(model.text(0, 1), u"1449"_s);
+        transaction(*db, "1", QVariant(), "US", Day2, false); // sorts first
+        while (model.canFetchMore(QModelIndex()))
+            model.fetchMore(QModelIndex());
+        QSet<QString> seen;
+        for (int r = 0; r < model.rowCount(); ++r) {
+            QVERIFY2(!seen.contains(model.text(r, 1)), qPrintable(model.text(r, 1)));
+            seen.insert(model.text(r, 1));
+        }
+        QVERIFY(seen.contains(before));
     }
 };
 
