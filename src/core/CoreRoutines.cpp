@@ -25,12 +25,6 @@ void DigitsOnlyKey(int &keyAscii)
         keyAscii = 0;
 }
 
-QString SqlQuote(const QString &text)
-{
-    QString t = text;
-    return t.replace(QLatin1Char('\''), QLatin1String("''"));
-}
-
 bool RequireText(const QString &value, const QString &message)
 {
     if (!value.isEmpty())
@@ -102,46 +96,10 @@ void SaveWindow(QWidget *window)
         s.write(apps::PACS, section, placementKey(window, " WinState"), window->isMaximized() ? QStringLiteral("2") : QStringLiteral("0"));
 }
 
-void MakePath(const QString &path)
-{
-    for (int i = 1; i < path.size(); ++i) {
-        const QChar c = path.at(i);
-        if (c == QLatin1Char('\\') || c == QLatin1Char('/')) {
-            const QString folder = path.left(i);
-            QDir().mkdir(folder); // errors (existing folder, no permission) are ignored
-        }
-    }
-}
-
-bool DeleteFolderTree(const QString &folder)
-{
-    QString f = folder;
-    if (f.endsWith(QLatin1Char('\\')) || f.endsWith(QLatin1Char('/')))
-        f.chop(1);
-    QDir dir(f);
-    if (f.isEmpty() || !dir.exists())
-        return false;
-    const bool removed = dir.removeRecursively();
-    return removed && !QFileInfo::exists(f);
-}
-
 QString TimeStamp()
 {
     // "hh" is the 12-hour clock because the pattern holds the AM/PM designator.
     return QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("yyyy_MM_dd_hh_mm_ss_AP"));
-}
-
-QString NextToken(QString &text, const QString &delimiter)
-{
-    const int at = delimiter.isEmpty() ? -1 : int(text.indexOf(delimiter));
-    if (at < 0) {
-        const QString all = text;
-        text.clear();
-        return all;
-    }
-    const QString head = text.left(at);
-    text = text.mid(at + delimiter.size());
-    return head;
 }
 
 QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder)

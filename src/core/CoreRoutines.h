@@ -11,9 +11,6 @@ namespace orv {
 // becomes 0 (swallowed). Control keys pass.
 void DigitsOnlyKey(int &keyAscii);
 
-// Doubles every apostrophe.
-QString SqlQuote(const QString &text);
-
 // Shows `message` (critical icon, empty title) and returns false when `value` is empty.
 bool RequireText(const QString &value, const QString &message);
 
@@ -24,19 +21,8 @@ void AddLog(const QString &message);
 void RestoreWindow(QWidget *window);
 void SaveWindow(QWidget *window);
 
-// Creates the folder named by the text before every separator ("\" or "/") after the first
-// character, ignoring errors. A last component not followed by a separator is not created.
-void MakePath(const QString &path);
-
-// Deletes a folder with its contents; true only when it existed and no longer does.
-bool DeleteFolderTree(const QString &folder);
-
 // The current moment as "yyyy_MM_dd_hh_mm_ss_AM" (12-hour clock with the AM/PM designator).
 QString TimeStamp();
-
-// Returns the text before the first delimiter and removes it and the delimiter from `text`;
-// without the delimiter, returns the whole text and empties it.
-QString NextToken(QString &text, const QString &delimiter);
 
 // The open-file dialog: `filter` as "Name|*.ext|Name|*.ext"; returns the path or "" when cancelled.
 QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder);

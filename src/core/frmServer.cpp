@@ -102,8 +102,8 @@ void frmServer::Form_Load()
 void frmServer::btnOk_Click()
 {
     SharedState &st = state();
-    st.Server_Name = SqlQuote(txtServerName->text().trimmed());
-    st.Server_Folder = SqlQuote(txtServerFolder->text().trimmed());
+    st.Server_Name = txtServerName->text().trimmed();
+    st.Server_Folder = txtServerFolder->text().trimmed();
     SettingsStore &s = settings();
     s.write(apps::velmorPacs, QStringLiteral("ServerInfo"), QStringLiteral("Server_Name"), st.Server_Name);
     s.write(apps::velmorPacs, QStringLiteral("ServerInfo"), QStringLiteral("Server_Folder"), st.Server_Folder);

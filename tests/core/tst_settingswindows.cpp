@@ -37,9 +37,9 @@ private slots:
         resetState();
     }
 
-    // OK stores the location trimmed and quoted for the statements; the override takes effect at
-    // the next start.
-    void serverWindowStoresTrimmedAndQuoted()
+    // OK stores the location trimmed and exactly as typed (a second OK of the reloaded window
+    // changes nothing); the override takes effect at the next start.
+    void serverWindowStoresTrimmedAsTyped()
     {
         frmServer *w = frmServer::instance();
         w->show();
@@ -50,11 +50,15 @@ private slots:
         w->btnOk->click();
         QCOMPARE(m_prompter->messages(), QStringList{"Server Info successfully updated!"});
         QCOMPARE(state().Server_Name, u"/srv/images"_s);
-        QCOMPARE(state().Server_Folder, u"O''Brien wing"_s);
+        QCOMPARE(state().Server_Folder, u"O'Brien wing"_s);
         QCOMPARE(state().chkOverrideImgPath, u"0"_s);
-        QCOMPARE(stored("velmorPacs", "ServerInfo", "Server_Folder"), u"O''Brien wing"_s);
+        QCOMPARE(stored("velmorPacs", "ServerInfo", "Server_Folder"), u"O'Brien wing"_s);
         QCOMPARE(stored("velmorPacs", "ServerInfo", "chkOverrideImgPath"), u"1"_s);
         QTRY_VERIFY(!w->isVisible());
+        w = frmServer::instance();
+        w->show();
+        w->btnOk->click();
+        QCOMPARE(stored("velmorPacs", "ServerInfo", "Server_Folder"), u"O'Brien wing"_s);
     }
 
     // OK stores every field; what only takes effect at the next start stays as it is for this run,
