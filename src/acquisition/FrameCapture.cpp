@@ -57,6 +57,13 @@ dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QStr
     return image;
 }
 
+dicom::Image stillImage(const TransactionRecord &tr, int imageNumber, const QString &companyName)
+{
+    dicom::Image image;
+    stampIdentity(image, tr, imageNumber, companyName);
+    return image;
+}
+
 void writeFrameObject(dicom::Image &image, const QString &dcmPath)
 {
     try {
@@ -74,9 +81,13 @@ void writeBitmapStage(const FrameJob &job)
 
 dicom::Image objectStage(const FrameJob &job, QStringList *changes)
 {
-    dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
+    const bool still = job.kind == FrameJob::Kind::Still;
+    dicom::Image image = still ? stillImage(job.transaction, job.imageNumber, job.companyName)
+                               : frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
     image.importPicture(job.bmpPath, QStringLiteral("BMP"));
     writeFrameObject(image, job.dcmPath);
+    if (still)
+        QFile::remove(job.bmpPath);
     if (changes)
         *changes = takeValueChanges(image);
     return viewerImage(job);

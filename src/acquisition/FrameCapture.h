@@ -30,9 +30,20 @@ dicom::Image frameImage(const TransactionRecord &transaction, int imageNumber, c
 // removed. Throws Error.
 void writeFrameObject(dicom::Image &image, const QString &dcmPath);
 
+// A still of the still-capture windows: the transaction's identity stamping alone (Patient ID
+// the hospital number, Study Date the exam's date). Its file name is not written as Referenced
+// File ID: a file name is no valid value of that attribute, and the toolkit would empty it.
+// Safe on any thread.
+dicom::Image stillImage(const TransactionRecord &transaction, int imageNumber, const QString &companyName);
+
 // One frame on its way from the live picture to the disc.
 struct FrameJob
 {
+    // A frame of the capture station (its bitmap stays beside the object) or a still of the
+    // still-capture windows (stamped by stillImage; its bitmap is removed once the object is
+    // written).
+    enum class Kind { StationFrame, Still };
+    Kind kind = Kind::StationFrame;
     QImage frame;          // the frame as it was when the capture was asked for
     QString folder;        // the capture temp folder
     QString baseName;

@@ -2,6 +2,9 @@
 
 #include "ExamSession.h"
 
+#include "outside/SettingsStore.h"
+#include "outside/dicom/Toolkit.h"
+
 #include <QMetaEnum>
 
 namespace orv {
@@ -38,6 +41,13 @@ void OpenTransaction::setValue(Field f, const QString &v)
         return;
     m_values.insert(f, v);
     emit changed(f, v);
+}
+
+void OpenTransaction::NewSeries()
+{
+    setValue(SeriesUID, dicom::newUid());
+    setValue(SeriesNum, QString::number(SettingsStore::intOf(value(SeriesNum)) + 1));
+    setValue(ImgNum, QStringLiteral("0"));
 }
 
 void OpenTransaction::clear()

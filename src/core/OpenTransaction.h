@@ -62,6 +62,9 @@ public:
     // Gives back numbers taken by takeImageNumbers(`count`) that returned `first`, when nothing
     // has been taken since (a write that failed leaves no gap).
     void giveBackImageNumbers(int first, int count = 1);
+    // Starts a new series: a new series UID, the next series number, image number 0. Pictures
+    // whose numbers were taken before keep the series they were taken in.
+    void NewSeries();
 
     // The control name bound to a field ("txtTransNo").
     static QString controlName(Field f);

@@ -3,6 +3,7 @@
 #include "TransactionListModel.h"
 #include "frmTransaction.h"
 
+#include "acquisition/CaptureSource.h"
 #include "core/CoreRoutines.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
@@ -168,8 +169,8 @@ frmMain::frmMain()
 void frmMain::Form_Load()
 {
     RestoreWindow(this);
-    lblSource->setText(settings().read(apps::VELMORPACS, QStringLiteral("ACQUIRE"), QStringLiteral("Source"),
-                                       QStringLiteral("(select source first)")));
+    lblSource->setText(captureSource().name());
+    connect(&captureSource(), &CaptureSource::chosen, lblSource, &QLabel::setText);
     const SharedState &st = state();
     statusBar()->showMessage(QStringLiteral("Login: ") + st.EmployeeName + QStringLiteral(" (") + st.CurrentUser.UserID()
                              + QStringLiteral(")"));

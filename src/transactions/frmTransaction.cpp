@@ -323,9 +323,7 @@ void frmTransaction::NewTranDefault()
 
 void frmTransaction::NewSeries()
 {
-    txtSeriesUID->setText(dicom::newUid());
-    txtSeriesNum->setText(QString::number(SettingsStore::intOf(txtSeriesNum->text()) + 1));
-    txtImgNum->setText(QStringLiteral("0"));
+    openTransaction().NewSeries();
 }
 
 QString frmTransaction::GetPatName() const

@@ -2,6 +2,8 @@
 //   xvfb-run -a build/tests/tools/orv_screenshots docs/screenshots
 #include "acquisition/Registration.h"
 #include "acquisition/frmAcquire.h"
+#include "acquisition/frmAcquireImageCapStill.h"
+#include "acquisition/frmSelectSource.h"
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
@@ -149,6 +151,16 @@ int main(int argc, char **argv)
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
     frmLog::instance()->hide();
+
+    // The source picker, and the still window of the source chosen in it.
+    frmSelectSource *sourcePicker = frmSelectSource::instance();
+    save(sourcePicker, out, QStringLiteral("select-source.png"));
+    sourcePicker->cmdOk->click();
+    frmAcquireImageCapStill *still = frmAcquireImageCapStill::instance();
+    still->show();
+    QTest::qWait(800);
+    save(still, out, QStringLiteral("still-capture.png"));
+    still->close();
 
     // Patients, staff and exams, each after a search.
     frmPatient *patients = frmPatient::instance();

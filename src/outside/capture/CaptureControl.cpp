@@ -144,6 +144,7 @@ void CaptureControl::onFrame(const QImage &frame)
         m_latest = frame;
         m_display = display;
     }
+    emit frameDelivered();
     if (!m_updatePending.exchange(true)) {
         QMetaObject::invokeMethod(this, [this] {
             m_updatePending = false;

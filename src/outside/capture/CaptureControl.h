@@ -102,6 +102,9 @@ signals:
     // The connected device stopped delivering; the control is disconnected.
     void videoLost(const QString &description);
     void frameShown();
+    // A frame arrived from the device (emitted on the stream's thread; receivers on the GUI
+    // thread get it queued).
+    void frameDelivered();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

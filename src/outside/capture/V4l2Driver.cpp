@@ -236,11 +236,11 @@ std::unique_ptr<FrameSource> V4l2Driver::open(QSize requested)
     return std::make_unique<V4l2Source>(m_path, requested);
 }
 
-QList<std::shared_ptr<CaptureDriver>> V4l2Driver::scan()
+QList<std::shared_ptr<CaptureDriver>> V4l2Driver::scan(const QString &folder)
 {
     QList<std::shared_ptr<CaptureDriver>> out;
     QList<int> numbers;
-    for (const QString &entry : QDir(QStringLiteral("/dev")).entryList({QStringLiteral("video*")}, QDir::System)) {
+    for (const QString &entry : QDir(folder).entryList({QStringLiteral("video*")}, QDir::System)) {
         bool ok = false;
         const int n = entry.mid(5).toInt(&ok);
         if (ok)
@@ -248,7 +248,7 @@ QList<std::shared_ptr<CaptureDriver>> V4l2Driver::scan()
     }
     std::sort(numbers.begin(), numbers.end());
     for (int n : numbers) {
-        const QString path = QStringLiteral("/dev/video%1").arg(n);
+        const QString path = QDir(folder).filePath(QStringLiteral("video%1").arg(n));
         DeviceFd dev(path);
         v4l2_capability cap{};
         if (dev.fd < 0 || xioctl(dev.fd, VIDIOC_QUERYCAP, &cap) < 0)

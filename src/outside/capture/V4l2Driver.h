@@ -16,8 +16,9 @@ public:
     QList<QSize> formats() const override;
     std::unique_ptr<FrameSource> open(QSize requested) override;
 
-    // The devices that deliver pictures, by device number.
-    static QList<std::shared_ptr<CaptureDriver>> scan();
+    // The devices of `folder` (video0, video1, ...) that deliver pictures, by device number;
+    // nodes that are not capture devices are skipped.
+    static QList<std::shared_ptr<CaptureDriver>> scan(const QString &folder = QStringLiteral("/dev"));
 
 private:
     QString m_path, m_card, m_version;

@@ -1,0 +1,274 @@
+// The still-capture windows, the source picker and the capture test bench over the test pattern:
+// stills filed under the open exam, new series, the remembered source, and what goes wrong.
+#include "common/ScriptedPrompter.h"
+#include "common/TestDb.h"
+#include "common/TestLogin.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "acquisition/CaptureSource.h"
+#include "acquisition/Registration.h"
+#include "acquisition/frmAcquireImage.h"
+#include "acquisition/frmAcquireImageCapStill.h"
+#include "acquisition/frmCAPTEST.h"
+#include "acquisition/frmSelectSource.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
+#include "core/frmLog.h"
+#include "imagestore/ctlImageList.h"
+#include "outside/capture/CaptureControl.h"
+#include "outside/capture/TestPattern.h"
+#include "outside/capture/V4l2Driver.h"
+#include "outside/dicom/Image.h"
+#include "transactions/frmMain.h"
+#include "transactions/frmTransaction.h"
+#include "viewer/frmImageViewer.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+
+using namespace orv;
+using namespace orv::test;
+
+class tst_Stills : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FreshDatabase> m_db;
+    ScriptedPrompter *m_prompter = nullptr;
+
+    QStringList temp() const { return QDir(state().TempFolder).entryList(QDir::Files, QDir::Name); }
+    static bool live(capture::CaptureControl *c) { return !c->grabFrame().isNull(); }
+
+    // The editor on a new, saved exam of a patient, as the technologist leaves it before capturing.
+    frmTransaction *editorOnNewExam()
+    {
+        const QString folder = m_dir->filePath(QStringLiteral("pacstemp"));
+        if (!loginOnFreshDatabase(m_db, Backend::SQLite, [](Connection &db) { seedDemoData(db); }))
+            return nullptr;
+        state().TempFolder = folder;
+        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
+        state().Server_Name = m_dir->path();
+        state().Server_Folder = QStringLiteral("ACQUIRE");
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->show();
+        ed->btnRefresh->click();
+        ed->txtHospNum->setText(QStringLiteral("H-0003"));
+        ed->txtPatientID->setText(QStringLiteral("3"));
+        ed->txtLName->setText(QStringLiteral("O'BRIEN"));
+        ed->txtFName->setText(QStringLiteral("SEAN"));
+        ed->txtGender->setText(QStringLiteral("M"));
+        ed->txtBDate->setText(QStringLiteral("07/22/1984"));
+        return ed;
+    }
+
+private slots:
+    void initTestCase() { registerAcquisitionWindows(); }
+
+    void init()
+    {
+        resetSettings();
+        QFile::remove(settings().fileName());
+        resetSettings();
+        QFile::remove(frmAcquireImageCapStill::mediaTypeFile());
+        m_prompter = ScriptedPrompter::install();
+        capture::setTestPatternEnabled(true);
+        capture::setDeviceScanEnabled(false);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(m_dir->filePath(QStringLiteral("pacstemp")));
+    }
+
+    void cleanup()
+    {
+        QVERIFY(session().jobs().waitForIdle(60000));
+        delete frmAcquireImage::loaded();
+        delete frmAcquireImageCapStill::loaded();
+        delete frmCAPTEST::loaded();
+        delete frmSelectSource::loaded();
+        delete frmMain::loaded();
+        delete frmTransaction::loaded();
+        delete ctlImageList::existing();
+        delete frmLog::existing();
+        delete frmImageViewer::existing();
+        resetSession();
+        resetState();
+        m_db.reset();
+    }
+
+    // "Capture Image Internal Card": stills of the first driver, each a conforming JPEG object
+    // stamped with the exam (hospital number as Patient ID), a New row and a viewer image, the
+    // bitmap gone; "&New Series" puts the following stills into a new series numbered from 1.
+    void stillsFiledUnderTheExamAndNewSeries()
+    {
+        frmTransaction *ed = editorOnNewExam();
+        QVERIFY(ed);
+        const QString transNo = ed->txtTransNo->text();
+        ed->cmdCaptureImage[1]->click();
+        frmAcquireImage *w = frmAcquireImage::loaded();
+        QTRY_VERIFY(live(w->capWindow));
+        QCOMPARE(w->capWindow->size(), QSize(640, 480)); // the capture window takes the picture's size
+        const QString firstSeries = ed->txtSeriesUID->text();
+        const QString firstNumber = ed->txtSeriesNum->text();
+
+        QSignalSpy stored(w, &StillCaptureWindow::stillStored);
+        w->cmd4->click();
+        w->cmd4->click();
+        w->cmdNewSeries->click();
+        w->cmd4->click();
+        QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 3, 60000);
+        QVERIFY(m_prompter->shown.isEmpty());
+        QTRY_VERIFY(frmImageViewer::existing() && frmImageViewer::existing()->isVisible());
+        QCOMPARE(frmImageViewer::existing()->Images().count(), 3);
+        QVERIFY(!frmLog::existing()); // nothing had to be changed to keep the objects valid
+
+        const QList<ImageRow> rows = session().rows(transNo)->rows();
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(temp().size(), 3); // only the DICOM files remain
+        const QString nextNumber = QString::number(firstNumber.toInt() + 1);
+        for (int i = 0; i < 3; ++i) {
+            const ImageRow &r = rows.at(i);
+            QVERIFY2(r.fileName.startsWith(transNo + QLatin1Char('-')) && r.fileName.endsWith(QStringLiteral("-%1.dcm").arg(i + 1)),
+                     qPrintable(r.fileName));
+            QCOMPARE(r, ImageRow::make(QStringLiteral("New"), QStringLiteral("Image"), QStringLiteral("localtemp"),
+                                       QString(), state().TempFolder, r.fileName, QString()));
+            const QString path = QDir(state().TempFolder).filePath(r.fileName);
+            QCOMPARE(dciodvfyErrors(path), QStringList());
+            const dicom::Image image = dicom::Image::fromFile(path);
+            const dicom::DataSet ds = image.dataSet();
+            QCOMPARE(ds.text(0x0010, 0x0010), QStringLiteral("O'BRIEN^SEAN^"));
+            QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("H-0003"));
+            QCOMPARE(ds.text(0x0008, 0x0050), transNo);
+            QCOMPARE(image.studyUid(), ed->txtStudyUID->text());
+            QCOMPARE(image.seriesUid(), i < 2 ? firstSeries : ed->txtSeriesUID->text());
+            QCOMPARE(ds.text(0x0020, 0x0011), i < 2 ? firstNumber : nextNumber);
+            QCOMPARE(ds.text(0x0020, 0x0013), QString::number(i < 2 ? i + 1 : 1));
+        }
+    }
+
+    // The source picker lists the machine's sources, stores the one chosen and the main window
+    // shows it; the close box keeps the earlier choice. "Capture Image DirectShow" builds from it,
+    // at the frame size stored by "&Format", and logs its captures.
+    void chosenSourceRememberedAndUsed()
+    {
+        frmTransaction *ed = editorOnNewExam();
+        QVERIFY(ed);
+        frmMain *main = frmMain::instance();
+        main->show();
+        QCOMPARE(main->lblSource->text(), QStringLiteral("(select source first)"));
+        main->cmdSelectSource->click();
+        frmSelectSource *picker = frmSelectSource::loaded();
+        QVERIFY(picker && picker->isVisible() && picker->isModal());
+        QCOMPARE(picker->lstFilters->count(), 1);
+        QVERIFY(picker->cmdOk->isEnabled()); // the only source is preselected
+        picker->cmdOk->click();
+        QVERIFY(!picker->isVisible() && picker->valOk);
+        QCOMPARE(main->lblSource->text(), QStringLiteral("Test Pattern"));
+        QCOMPARE(settings().read(QStringLiteral("VelmorPACS"), QStringLiteral("Acquire"), QStringLiteral("Source")),
+                 QStringLiteral("Test Pattern"));
+        main->cmdSelectSource->click();
+        picker->close();
+        QVERIFY(!picker->valOk);
+        QCOMPARE(captureSource().name(), QStringLiteral("Test Pattern"));
+
+        QDir().mkpath(QFileInfo(frmAcquireImageCapStill::mediaTypeFile()).path());
+        QFile mt(frmAcquireImageCapStill::mediaTypeFile());
+        QVERIFY(mt.open(QIODevice::WriteOnly));
+        mt.write("320x240\n");
+        mt.close();
+        ed->cmdCaptureImage[0]->click();
+        frmAcquireImageCapStill *w = frmAcquireImageCapStill::loaded();
+        QTRY_VERIFY(live(w->capWindow));
+        QCOMPARE(w->capWindow->frameSize(), QSize(320, 240));
+        QSignalSpy stored(w, &StillCaptureWindow::stillStored);
+        w->cmdCap->click();
+        QTRY_COMPARE(stored.count(), 1);
+        QCOMPARE(dciodvfyErrors(stored.at(0).at(0).toString()), QStringList());
+        const QStringList log = frmLog::existing()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{QString(stored.at(0).at(0).toString()).replace(QStringLiteral(".dcm"), QStringLiteral(".bmp")),
+                                                       QStringLiteral("Capture..."), QStringLiteral("Capture...done.")}));
+        QCOMPARE(session().rows(ed->txtTransNo->text())->count(), 1);
+    }
+
+    // No source: the window says why it has no picture and a capture gives that message, spends
+    // a counter value and lists nothing. A source that fails while shown: its message, and the
+    // following capture is refused the same way.
+    void noSourceAndFailingSource()
+    {
+        frmTransaction *ed = editorOnNewExam();
+        QVERIFY(ed);
+        captureSource().choose(QStringLiteral("USB Video Grabber"));
+        ed->cmdCaptureImage[0]->click();
+        frmAcquireImageCapStill *still = frmAcquireImageCapStill::loaded();
+        QTRY_VERIFY(still->lblStatus->isVisible());
+        const QString why = QStringLiteral("The video source \"USB Video Grabber\" is not connected to this workstation. "
+                                           "Choose one with \"Select Source\" in the main window.");
+        QCOMPARE(still->lblStatus->text(), why);
+        still->cmdCap->click();
+        QCOMPARE(m_prompter->messages(), QStringList{why});
+        QCOMPARE(still->captureCounter(), 1);
+        still->close();
+
+        ed->cmdCaptureImage[1]->click();
+        frmAcquireImage *w = frmAcquireImage::loaded();
+        QTRY_VERIFY(live(w->capWindow));
+        capture::unplugTestPattern();
+        QTRY_COMPARE(m_prompter->messages().size(), 2);
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("The device was unplugged."));
+        w->cmd4->click();
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("The device was unplugged."));
+        QCOMPARE(m_prompter->shown.last().title, QString());
+        w->CMD1->click(); // "Start Cap": plugged in again
+        QTRY_VERIFY(live(w->capWindow));
+        QCOMPARE(session().rows(ed->txtTransNo->text())->count(), 0);
+        QCOMPARE(ed->txtImgNum->text(), QStringLiteral("0"));
+        QCOMPARE(temp(), QStringList());
+    }
+
+    // Without devices the picker lists nothing and OK stays off; the device scan skips nodes that
+    // are not capture devices.
+    void noDevices()
+    {
+        QTemporaryDir dev;
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), dev.filePath(QStringLiteral("video0"))));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dev.filePath(QStringLiteral("video2"))));
+        QCOMPARE(mkfifo(QFile::encodeName(dev.filePath(QStringLiteral("video1"))).constData(), 0600), 0);
+        QCOMPARE(capture::V4l2Driver::scan(dev.path()).size(), 0);
+
+        capture::setTestPatternEnabled(false);
+        frmSelectSource *picker = frmSelectSource::instance();
+        picker->show();
+        QCOMPARE(picker->lstFilters->count(), 0);
+        QVERIFY(!picker->cmdOk->isEnabled());
+    }
+
+    // The test bench opened from the main window: menus follow the driver's dialogs, "&Start"
+    // streams frames without writing, "&Preview" turns the picture off.
+    void captureTestBench()
+    {
+        QVERIFY(loginOnFreshDatabase(m_db, Backend::SQLite));
+        frmMain *main = frmMain::instance();
+        main->cmdTest->click();
+        frmCAPTEST *w = frmCAPTEST::loaded();
+        QVERIFY(w && w->isVisible());
+        QTRY_VERIFY(live(w->capWindow));
+        QVERIFY(w->mnuFormat->isEnabled() && w->mnuSource->isEnabled() && !w->mnuDisplay->isEnabled());
+        w->mnuStart->trigger();
+        QTRY_VERIFY(w->streamedFrames() >= 3);
+        w->mnuStart->trigger();
+        w->mnuPreview->trigger();
+        QVERIFY(!w->mnuPreview->isChecked());
+        QCOMPARE(w->capWindow->DisplayMode(), 0);
+        w->mnuExit->trigger();
+        QTRY_VERIFY(!frmCAPTEST::loaded());
+    }
+};
+
+ORV_TEST_MAIN(tst_Stills)
+#include "tst_stills.moc"
