@@ -49,9 +49,11 @@ int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const Pap
     if (images.isEmpty())
         return 0;
     QPainter painter;
-    if (!painter.begin(&printer))
-        throw Error(QStringLiteral("Cannot start printing on %1.").arg(printer.printerName().isEmpty() ? printer.outputFileName()
-                                                                                                        : printer.printerName()));
+    if (!painter.begin(&printer)) {
+        const QString where = printer.printerName().isEmpty() ? printer.outputFileName() : printer.printerName();
+        throw Error(where.isEmpty() ? QStringLiteral("Cannot start printing: no printer is set up on this workstation.")
+                                    : QStringLiteral("Cannot start printing on %1.").arg(where));
+    }
     const double dpi = printer.resolution();
     const auto dev = [dpi](double twips) { return int(std::lround(twips * dpi / 1440.0)); };
     const double pageWidthTwips = printer.pageLayout().fullRectPoints().width() * 20.0;
