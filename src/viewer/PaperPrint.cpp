@@ -29,14 +29,31 @@ QString ageText(const QString &birthDate, const QDate &today)
         + QLatin1Char(')');
 }
 
-int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const PaperHeader &header, QStringList *failures)
+std::unique_ptr<QPrinter> makePrinter(const PaperTarget &target)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!target.pdfFile.isEmpty()) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(target.pdfFile);
+    }
+    if (target.resolution > 0)
+        printer->setResolution(target.resolution);
+    if (target.pageSize.isValid())
+        printer->setPageSize(target.pageSize);
+    return printer;
+}
+
+int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const PaperHeader &header, QStringList *failures,
+                 const PaperStep &step)
 {
     if (images.isEmpty())
         return 0;
     QPainter painter;
-    if (!painter.begin(&printer))
-        throw Error(QStringLiteral("Cannot start printing on %1.").arg(printer.printerName().isEmpty() ? printer.outputFileName()
-                                                                                                        : printer.printerName()));
+    if (!painter.begin(&printer)) {
+        const QString where = printer.printerName().isEmpty() ? printer.outputFileName() : printer.printerName();
+        throw Error(where.isEmpty() ? QStringLiteral("Cannot start printing: no printer is set up on this workstation.")
+                                    : QStringLiteral("Cannot start printing on %1.").arg(where));
+    }
     const double dpi = printer.resolution();
     const auto dev = [dpi](double twips) { return int(std::lround(twips * dpi / 1440.0)); };
     const double pageWidthTwips = printer.pageLayout().fullRectPoints().width() * 20.0;
@@ -79,6 +96,7 @@ int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const Pap
         text(x, rowY, QString::number(i));
         const QRect target(dev(x + 350), dev(rowY), dev(w), dev(h));
         try {
+            image.requireDecodable();
             QImage pixels = toQImage(image.render(0));
             // The image's own pixels brought to the printer's dots: enlarged pixel for pixel (its
             // edges stay edges), reduced smoothly.
@@ -89,6 +107,11 @@ int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const Pap
             painter.drawRect(target);
             if (failures)
                 failures->append(QStringLiteral("Image %1: %2").arg(i).arg(describe(e)));
+        }
+        if (step && !step(i)) {
+            printer.abort();
+            painter.end();
+            return 0;
         }
         if (i % 6 == 0 && i < images.size())
             printer.newPage();

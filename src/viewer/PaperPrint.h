@@ -4,8 +4,12 @@
 
 #include <QDate>
 #include <QList>
+#include <QPageSize>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <memory>
 
 class QPrinter;
 
@@ -23,12 +27,29 @@ struct PaperHeader
     QDate today = QDate::currentDate();
 };
 
+// Where a paper print goes.
+struct PaperTarget
+{
+    QString pdfFile;      // a PDF written here; empty: the system's default printer
+    int resolution = 0;   // dots per inch; 0: the printer's own high resolution
+    QPageSize pageSize;   // invalid: the printer's own
+};
+
+// A printer for the target, made on the thread that paints on it.
+std::unique_ptr<QPrinter> makePrinter(const PaperTarget &target);
+
+// Called after each image is placed with the number of images placed; returning false stops
+// the print (the document is then abandoned).
+using PaperStep = std::function<bool(int placed)>;
+
 // Prints the images six to a page (three rows of two) under the header, positions in twips from
 // the printable area's corner: the number at (x, y), the image at (x + 350, y), width the page
 // width less 7000 twips. Each image is drawn from its own pixels at the printer's resolution.
 // An image that cannot be decoded keeps its place and number, and its reason is added to
-// `failures`. Returns the number of pages.
-int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const PaperHeader &header, QStringList *failures = nullptr);
+// `failures`. Returns the number of pages (0 when stopped). Throws orv::Error when the printer
+// cannot be started. Safe on a worker thread when the images are not read by another thread.
+int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const PaperHeader &header, QStringList *failures = nullptr,
+                 const PaperStep &step = {});
 
 // "03/03/1969 (57)": the birth date and the age in calendar years on `today`.
 QString ageText(const QString &birthDate, const QDate &today);

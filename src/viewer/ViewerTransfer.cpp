@@ -8,10 +8,11 @@
 #include "outside/dicom/Picture.h"
 
 #include <QDir>
-#include <dcmtk/dcmnet/cond.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QPrinter>
 #include <QSaveFile>
+#include <dcmtk/dcmnet/cond.h>
 
 namespace orv::ViewerTransfer {
 
@@ -73,6 +74,7 @@ void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done
         colour = colour || i.dataSet().text(0x0028, 0x0002).trimmed() == QLatin1String("3");
     run([toPrint, film, colour](JobContext &job) {
         QStringList skipped;
+        int placed = 0, printedUpTo = 0;
         try {
             auto openPrinter = [&film](bool inColour) {
                 auto p = std::make_unique<dicom::FilmPrinter>(film.printer.host, film.printer.port, film.printer.calledAe,
@@ -104,16 +106,45 @@ void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done
                     skipped << QStringLiteral("Image %1: %2").arg(i + 1).arg(describe(e));
                     continue;
                 }
+                placed = int(i) + 1;
+                const int filmsBefore = printer.filmsPrinted();
                 printer.printImage(copy, false, true);
-                job.progress(int(i) + 1, int(toPrint.size()));
+                if (printer.filmsPrinted() > filmsBefore)
+                    printedUpTo = placed;
+                job.progress(placed, int(toPrint.size()));
             }
             printer.close();
         } catch (const std::exception &e) {
-            showFailure(job, QStringLiteral("Dicom Print failed: ") + describe(e));
+            // What reached film before the printer failed, so the operator knows what to print again.
+            QString text = QStringLiteral("Dicom Print failed: ") + describe(e);
+            if (printedUpTo > 0)
+                text += QStringLiteral("\nImages 1 to %1 of %2 were printed.").arg(printedUpTo).arg(toPrint.size());
+            showFailure(job, text);
             return;
         }
         if (!skipped.isEmpty())
             showFailure(job, QStringLiteral("These images could not be printed:\n") + skipped.join(QLatin1Char('\n')));
+    }, done, int(toPrint.size()));
+}
+
+void printPaper(const QList<dicom::Image> &images, const PaperHeader &header, const PaperTarget &target, Done done)
+{
+    const QList<dicom::Image> toPrint = copies(images);
+    run([toPrint, header, target](JobContext &job) {
+        QStringList failures;
+        try {
+            const std::unique_ptr<QPrinter> printer = makePrinter(target);
+            const int total = int(toPrint.size());
+            printOnPaper(*printer, toPrint, header, &failures, [&job, total](int placed) {
+                job.progress(placed, total);
+                return !job.cancelled();
+            });
+        } catch (const std::exception &e) {
+            showFailure(job, describe(e));
+            return;
+        }
+        if (!failures.isEmpty())
+            showFailure(job, QStringLiteral("These images could not be printed:\n") + failures.join(QLatin1Char('\n')));
     }, done, int(toPrint.size()));
 }
 

@@ -2,6 +2,7 @@
 
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Network.h"
+#include "viewer/PaperPrint.h"
 
 #include <QList>
 #include <QString>
@@ -56,6 +57,12 @@ struct FilmSettings
 // others are printed; a printer that cannot be reached or fails stops the print with the reason.
 // Progress counts the images placed.
 void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done done = {});
+
+// Prints every image on paper, six to a page under the header (see printOnPaper), on a printer
+// made for `target` on the job's thread. Progress counts the images placed. Images that cannot
+// be decoded are named in one message after the print; a printer that cannot be started is
+// shown with the reason.
+void printPaper(const QList<dicom::Image> &images, const PaperHeader &header, const PaperTarget &target, Done done = {});
 
 // The job kind the transfers run as.
 QString jobKind();

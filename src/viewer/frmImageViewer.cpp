@@ -6,8 +6,6 @@
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
-#include "PaperPrint.h"
-#include <QPrinter>
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
@@ -186,10 +184,7 @@ void frmImageViewer::buildTools()
     connect(cmdDICOMSendOne, &QPushButton::clicked, this, [this] { sendImages(false); });
     connect(cmdDicomSend, &QPushButton::clicked, this, [this] { sendImages(true); });
     connect(cmdPrintAll, &QPushButton::clicked, this, [this] { printOnFilm(); });
-    connect(cmdPrint, &QPushButton::clicked, this, [this] {
-        QPrinter printer(QPrinter::HighResolution); // the system's default printer
-        printImages(printer);
-    });
+    connect(cmdPrint, &QPushButton::clicked, this, [this] { printImages(); });
     connect(FileWrite, &QPushButton::clicked, this, [this] { saveAsDicom(); });
     connect(Export, &QPushButton::clicked, this, [this] { exportImage(); });
     connect(cmdExportDir, &QPushButton::clicked, this, [this] { exportAll(); });
@@ -981,7 +976,7 @@ void frmImageViewer::redrawMarkers()
 
 QList<QPushButton *> frmImageViewer::transferCommands() const
 {
-    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir, cmdPrintAll};
+    return {cmdDICOMSendOne, cmdDicomSend, FileWrite, Export, cmdExportDir, cmdPrintAll, cmdPrint};
 }
 
 void frmImageViewer::transfer(const std::function<void(std::function<void()>)> &start)
@@ -1022,7 +1017,7 @@ void frmImageViewer::sendImages(bool all)
     transfer([&](std::function<void()> done) { ViewerTransfer::send(images, peer, all, done); });
 }
 
-int frmImageViewer::printImages(QPrinter &printer)
+void frmImageViewer::printImages(const PaperTarget &target)
 {
     const OpenTransaction &t = session().transaction();
     PaperHeader header;
@@ -1036,21 +1031,10 @@ int frmImageViewer::printImages(QPrinter &printer)
     header.transDate = t.value(OpenTransaction::TransDate);
     QList<dicom::Image> images;
     for (int i = 1; i <= Images().count(); ++i)
-        images << Images().item(i).clone(); // the viewer may be decoding the originals
-    QStringList failures;
-    int pages = 0;
-    {
-        WaitCursor wait;
-        try {
-            pages = printOnPaper(printer, images, header, &failures);
-        } catch (const std::exception &e) {
-            msgBox(this, describe(e), Prompter::Icon::Critical);
-            return 0;
-        }
-    }
-    if (!failures.isEmpty())
-        msgBox(this, QStringLiteral("These images could not be printed:\n") + failures.join(QLatin1Char('\n')), Prompter::Icon::Critical);
-    return pages;
+        images << Images().item(i);
+    if (images.isEmpty())
+        return;
+    transfer([&](std::function<void()> done) { ViewerTransfer::printPaper(images, header, target, done); });
 }
 
 void frmImageViewer::printOnFilm()

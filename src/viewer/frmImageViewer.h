@@ -2,6 +2,7 @@
 
 #include "core/ImageSetModel.h"
 #include "outside/dicom/DisplaySurface.h"
+#include "viewer/PaperPrint.h"
 
 #include <QWidget>
 
@@ -10,7 +11,6 @@
 #include <optional>
 
 class QButtonGroup;
-class QPrinter;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -140,8 +140,9 @@ private:
     // "Dicom Print": every image on film, after the question, with the node settings of the moment.
     void printOnFilm();
 public:
-    // "Print": every image six to a page under the open transaction's header; returns the pages.
-    int printImages(QPrinter &printer);
+    // "Print": every image six to a page under the open transaction's header, as a background
+    // job (the system's default printer for an empty target).
+    void printImages(const PaperTarget &target = {});
 private:
     void saveAsDicom();
     void exportImage();

@@ -313,12 +313,14 @@ private slots:
         w->close();
         QTRY_VERIFY(!ed->findChild<frmReport *>());
 
-        // A long interpretation runs over pages, which the window pages through.
+        // An interpretation of 100,000 characters is stored whole and runs over pages, which the
+        // window pages through.
         QString longText;
-        while (longText.size() < 20000)
-            longText += QStringLiteral("Paragraph %1 of the findings.\n").arg(longText.size());
+        while (longText.size() < 100000)
+            longText += QStringLiteral("Paragraph %1 of the findings, O'Brien.\n").arg(longText.size());
         ed->txtInterpret->setPlainText(longText);
         ed->cmdSavePrint->click();
+        QCOMPARE(db().query(QStringLiteral("SELECT interpretation FROM pacs..tblTransaction WHERE trans_no='77'")).text(0), longText);
         w = ed->findChild<frmReport *>();
         QVERIFY(w);
         QTRY_VERIFY(w->crvReport->pageCount() > 2);

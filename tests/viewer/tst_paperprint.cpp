@@ -82,20 +82,19 @@ private slots:
         w->Images().add(images);
         QVERIFY(w->cmdPrint->isEnabled());
 
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setResolution(600);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setPageSize(QPageSize(QPageSize::Letter));
         const QString pdf = m_dir.filePath(QStringLiteral("paper.pdf"));
-        printer.setOutputFileName(pdf);
-        QCOMPARE(w->printImages(printer), 2);
-        QVERIFY(prompter->shown.isEmpty());
+        const PaperTarget target{pdf, 600, QPageSize(QPageSize::Letter)};
+        w->printImages(target);
+        QVERIFY(!w->cmdPrint->isEnabled() && !w->cmdPrintAll->isEnabled()); // runs in the background, one job at a time
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QTRY_VERIFY(w->cmdPrint->isEnabled());
+        QVERIFY2(prompter->shown.isEmpty(), qPrintable(prompter->lastMessage()));
 
         QProcess p;
         p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
         QVERIFY(p.waitForFinished(30000));
         const QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
-        QVERIFY(pages.size() >= 2);
+        QCOMPARE(pages.size(), 3); // two pages, each ended by a form feed
         const int age = QDate::currentDate().year() - 1969;
         for (const QString &page : pages.mid(0, 2)) { // a fresh header on each page
             for (const QString &expected : {QStringLiteral("Patient ID: REG-77"), QStringLiteral("Age : 03/03/1969 (%1)").arg(age),
@@ -106,7 +105,7 @@ private slots:
 
         // Where each image must be, in twips from the printable area's corner: width 12240 - 7000.
         const int dpi = 600;
-        const QRect printable = printer.pageLayout().paintRectPixels(dpi);
+        const QRect printable = makePrinter(target)->pageLayout().paintRectPixels(dpi);
         const auto px = [&](double twips) { return twips * dpi / 1440.0; };
         const double w_ = 12240 - 7000, h_ = std::round(w_ * 48 / 64);
         QImage page1 = renderPage(pdf, 1, dpi);
@@ -136,6 +135,39 @@ private slots:
         QImage page2 = renderPage(pdf, 2, dpi);
         QVERIFY(qGray(page2.pixel(QPointF(printable.left() + px(450 + w_ / 4), printable.top() + px(1500 + h_ / 2)).toPoint())) < 40);
         QVERIFY(qGray(page2.pixel(QPointF(printable.left() + px(6050 + w_ / 4), printable.top() + px(1500 + h_ / 2)).toPoint())) > 215);
+        w->close();
+    }
+
+    // An image that cannot be decoded keeps its numbered place as an empty frame and is named;
+    // a PDF that cannot be written is refused with the reason; the viewer prints on afterwards.
+    void badImagesAndTargetsAreReportedAndTheOthersPrinted()
+    {
+        ScriptedPrompter *prompter = ScriptedPrompter::install();
+        frmImageViewer *w = frmImageViewer::instance();
+        w->Images().clear();
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.dcm"));
+        QVERIFY(writeUndecodableImage(damaged));
+        w->Images().add({edgeImage(64, 64), Image::fromFile(damaged), edgeImage(64, 64)});
+        const QString pdf = m_dir.filePath(QStringLiteral("bad.pdf"));
+        const PaperTarget target{pdf, 150, QPageSize(QPageSize::Letter)};
+        w->printImages(target);
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(prompter->shown.size(), 1);
+        QVERIFY2(prompter->lastMessage().startsWith(QStringLiteral("These images could not be printed:\nImage 2: ")),
+                 qPrintable(prompter->lastMessage()));
+        const QRect printable = makePrinter(target)->pageLayout().paintRectPixels(150);
+        const auto at = [&](double x, double y) { return QPoint(printable.left() + int(x * 150 / 1440), printable.top() + int(y * 150 / 1440)); };
+        const double side = 12240 - 7000;
+        const QImage page = renderPage(pdf, 1, 150);
+        QVERIFY(qGray(page.pixel(at(450 + side / 4, 1500 + side / 2))) < 40);              // image 1
+        QVERIFY(qGray(page.pixel(at(6050 + side / 4, 1500 + side / 2))) > 215);             // image 2: an empty frame
+        QVERIFY(qGray(page.pixel(at(450 + side / 4, 1500 + side + 500 + side / 2))) < 40);  // image 3 below image 1
+
+        w->printImages({m_dir.filePath(QStringLiteral("no/such/folder/x.pdf")), 150, QPageSize(QPageSize::Letter)});
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(prompter->shown.size(), 2);
+        QVERIFY2(prompter->lastMessage().startsWith(QStringLiteral("Cannot start printing")), qPrintable(prompter->lastMessage()));
+        QTRY_VERIFY(w->cmdPrint->isEnabled());
         w->close();
     }
 };

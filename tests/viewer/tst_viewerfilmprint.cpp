@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -161,6 +162,54 @@ private slots:
         QTest::qWait(300);
         QVERIFY(QDir(peer->folder() + QStringLiteral("/database")).entryList({QStringLiteral("SP_*")}).isEmpty());
         QCOMPARE(m_prompter->shown.size(), 1);
+    }
+
+    void anUndecodableImageIsNamedAndTheOthersReachTheFilm()
+    {
+        auto peer = PeerProcess::dcmprscp();
+        QVERIFY(peer->isRunning());
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.dcm"));
+        QVERIFY(writeUndecodableImage(damaged));
+        QList<Image> list; // grey images 0 and 2 (by width) with the damaged one between them
+        for (int i = 0; i < 2; ++i) {
+            list << Image();
+            const QString pic = m_dir.filePath(QStringLiteral("u%1.bmp").arg(i));
+            greyPicture(40 + 2 * i, 30, i).save(pic, "BMP");
+            list.last().importPicture(pic);
+        }
+        list.insert(1, Image::fromFile(damaged));
+        m_w->Images().clear();
+        m_w->Images().add(list);
+        setPrinter(peer->port(), QStringLiteral("STANDARD\\2,3"), QStringLiteral("PORTRAIT"));
+        m_w->cmdPrintAll->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(m_prompter->shown.size(), 2);
+        QVERIFY2(m_prompter->lastMessage().startsWith(QStringLiteral("These images could not be printed:\nImage 2: ")),
+                 qPrintable(m_prompter->lastMessage()));
+        QCOMPARE(films(*peer, QStringLiteral("STANDARD\\2,3"), QStringLiteral("PORTRAIT")), QList<QList<int>>({{0, 2}}));
+        QTRY_VERIFY(m_w->cmdPrintAll->isEnabled());
+    }
+
+    void aPrinterThatGoesAwayMidJobIsReported()
+    {
+        auto peer = PeerProcess::dcmprscp();
+        QVERIFY(peer->isRunning());
+        fill(40, true);
+        setPrinter(peer->port(), QStringLiteral("STANDARD\\1,1"), QStringLiteral("PORTRAIT"));
+        // The printer is stopped once the second film has been printed.
+        QMetaObject::Connection stop = connect(&session().jobs(), &JobRunner::progress, this, [&peer](const QString &, int done, int) {
+            if (done >= 2)
+                peer.reset();
+        });
+        m_w->cmdPrintAll->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        disconnect(stop);
+        QCOMPARE(m_prompter->shown.size(), 2);
+        const QString text = m_prompter->lastMessage();
+        QVERIFY2(text.startsWith(QStringLiteral("Dicom Print failed: ")), qPrintable(text));
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\nImages 1 to (\\d+) of 40 were printed\\.$")).match(text);
+        QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= 2 && m.captured(1).toInt() < 40, qPrintable(text));
+        QTRY_VERIFY(m_w->cmdPrintAll->isEnabled());
     }
 
     void aPrinterThatIsDownIsReportedWithinTheTimeout()

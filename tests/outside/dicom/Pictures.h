@@ -2,6 +2,7 @@
 
 #include "outside/Error.h"
 
+#include <QFile>
 #include <QImage>
 #include <QString>
 
@@ -43,6 +44,24 @@ inline QString errorOf(const std::function<void()> &f)
         return e.description();
     }
     return QStringLiteral("(no error)");
+}
+
+// Writes a JPEG 2000 MR image whose codestream is overwritten after its main header: a file
+// that reads as DICOM and cannot be decoded. False when the sample cannot be read or written.
+inline bool writeUndecodableImage(const QString &path)
+{
+    QFile source(QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/MR_small_jp2klossless.dcm"));
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = source.readAll();
+    const qsizetype soc = bytes.indexOf(QByteArray::fromHex("ff4fff51"));
+    const qsizetype end = bytes.lastIndexOf(QByteArray::fromHex("feffdde0")); // the fragments' end
+    if (soc < 0 || end < soc + 300)
+        return false;
+    for (qsizetype i = soc + 200; i < end - 2; ++i)
+        bytes[i] = char(0x5a);
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
 }
 
 } // namespace orv::test
