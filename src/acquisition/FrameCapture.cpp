@@ -43,8 +43,7 @@ QString captureBaseName(const QString &transNo, const QString &timeStamp, int co
     return transNo + QLatin1Char('-') + timeStamp + QLatin1Char('-') + QString::number(counter);
 }
 
-dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QString &companyName,
-                        const QString &baseName, const QDateTime &at)
+dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QString &companyName, const QDateTime &at)
 {
     dicom::Image image;
     stampIdentity(image, tr, imageNumber, companyName);
@@ -53,7 +52,6 @@ dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QStr
     image.add(DCM_PatientID, tr.patientId);
     image.add(DCM_StudyDate, at.date().toString(QStringLiteral("yyyyMMdd")));
     image.add(DCM_StudyTime, at.time().toString(QStringLiteral("HHmm")));
-    image.add(DCM_ReferencedFileID, baseName + QStringLiteral(".dcm"));
     return image;
 }
 
@@ -83,7 +81,7 @@ dicom::Image objectStage(const FrameJob &job, QStringList *changes)
 {
     const bool still = job.kind == FrameJob::Kind::Still;
     dicom::Image image = still ? stillImage(job.transaction, job.imageNumber, job.companyName)
-                               : frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
+                               : frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
     image.importPicture(job.bmpPath, QStringLiteral("BMP"));
     writeFrameObject(image, job.dcmPath);
     if (still)
@@ -96,7 +94,7 @@ dicom::Image objectStage(const FrameJob &job, QStringList *changes)
 dicom::Image viewerImage(const FrameJob &job)
 {
     dicom::Image image = dicom::Image::fromFile(job.dcmPath);
-    image.add(DCM_ReferencedFileID, job.baseName + QStringLiteral(".dcm"));
+    image.setListFileName(job.baseName + QStringLiteral(".dcm"));
     return image;
 }
 

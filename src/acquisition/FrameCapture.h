@@ -20,11 +20,12 @@ QString captureBaseName(const QString &transNo, const QString &timeStamp, int co
 
 // A new Secondary Capture object for a captured frame: stamped with the transaction's identity
 // (study and series UIDs, accession number, `imageNumber` as Instance Number, exam, doctor and
-// operator), then the ten attributes of a captured frame with their own values: patient name,
+// operator), then the attributes of a captured frame with their own values: patient name,
 // Patient ID (the registration number), issuer, birth date, sex, study ID, SOP class, study date
-// and time (`at`), Referenced File ID (base name + ".dcm"). Safe on any thread.
+// and time (`at`). The file name is not written as a Referenced File ID (a file name is no valid
+// value there); the viewer's copy carries it as its list file name. Safe on any thread.
 dicom::Image frameImage(const TransactionRecord &transaction, int imageNumber, const QString &companyName,
-                        const QString &baseName, const QDateTime &at);
+                        const QDateTime &at);
 
 // Writes a captured frame's object as JPEG Extended (quality 100). A partly written file is
 // removed. Throws Error.
@@ -62,8 +63,8 @@ struct FrameJob
 
 // The two stages of writing a frame, also run one by one on the GUI thread (maintenance mode
 // traces them). The object stage returns the image for the viewer: the object as written, read
-// back (its JPEG pixels stay compressed until shown, a fraction of the frame's memory), with its
-// Referenced File ID.
+// back (its JPEG pixels stay compressed until shown, a fraction of the frame's memory), with the
+// list's file name.
 void writeBitmapStage(const FrameJob &job);
 // `changes`: the toolkit's report of the values it had to change, one line each.
 dicom::Image objectStage(const FrameJob &job, QStringList *changes = nullptr);

@@ -629,7 +629,7 @@ void frmAcquire::captureTraced(FrameJob job)
     job.bmpPath = actiVideoX1->FrameFileName();
     trace(job.bmpPath);
     try {
-        dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.baseName, job.at);
+        dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
         image.importPicture(job.bmpPath, QStringLiteral("BMP"));
         trace(QStringLiteral("3"));
         trace(QStringLiteral("3.5"));

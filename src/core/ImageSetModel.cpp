@@ -46,10 +46,10 @@ void ImageSetModel::clear()
     endResetModel();
 }
 
-int ImageSetModel::indexOfFileId(const QString &fileName) const
+int ImageSetModel::indexOfListFile(const QString &fileName) const
 {
     for (int i = 1; i <= count(); ++i)
-        if (m_images.item(i).attribute(DCM_ReferencedFileID.getGroup(), DCM_ReferencedFileID.getElement()).value() == fileName)
+        if (m_images.item(i).listFileName() == fileName)
             return i;
     return 0;
 }

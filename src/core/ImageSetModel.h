@@ -26,8 +26,8 @@ public:
     void add(const QList<dicom::Image> &images);
     void removeAt(int index);
     void clear();
-    // The index of the first image whose Referenced File ID (0004,1500) is `fileName`; 0 for none.
-    int indexOfFileId(const QString &fileName) const;
+    // The index of the first image the list knows by `fileName` (see Image::listFileName); 0 for none.
+    int indexOfListFile(const QString &fileName) const;
 
 private:
     dicom::ImageCollection m_images;

@@ -271,7 +271,7 @@ bool ImageListActions::deleteRow(int index)
             msgBox(nullptr, describe(e));
         }
     }
-    if (const int at = session().images().indexOfFileId(r.fileName))
+    if (const int at = session().images().indexOfListFile(r.fileName))
         session().images().removeAt(at);
     rows->removeAt(index);
     return true;

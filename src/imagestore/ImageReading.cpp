@@ -45,7 +45,7 @@ ReadResult readJob(const ReadJob &job, int index)
         } else {
             dicom::Image image;
             image.importPicture(path, job.format);
-            image.add(DCM_ReferencedFileID, job.fileName);
+            image.setListFileName(job.fileName);
             r.image = image;
         }
     } catch (const std::exception &e) {

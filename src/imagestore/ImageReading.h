@@ -14,7 +14,7 @@ struct ReadJob
 {
     enum class Kind {
         Dicom,  // a DICOM file, read as it is
-        Picture // a picture imported with `format` as the format name; (0004,1500) = `fileName`
+        Picture // a picture imported with `format` as the format name; its list file name is `fileName`
     };
     Kind kind = Kind::Dicom;
     QString path;     // the path as the list composes it ("\" allowed)

@@ -14,6 +14,7 @@
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
+#include "imagestore/ImageListActions.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/TestPattern.h"
@@ -150,6 +151,12 @@ private slots:
             QCOMPARE(ds.text(0x0020, 0x0011), i < 2 ? firstNumber : nextNumber);
             QCOMPARE(ds.text(0x0020, 0x0013), QString::number(i < 2 ? i + 1 : 1));
         }
+        // The viewer knows each still by its row: deleting the second row takes out its image.
+        const QString secondUid = frmImageViewer::existing()->Images().item(2).instanceUid();
+        QVERIFY(ImageListActions::deleteRow(1));
+        QCOMPARE(frmImageViewer::existing()->Images().count(), 2);
+        QVERIFY(frmImageViewer::existing()->Images().item(1).instanceUid() != secondUid);
+        QVERIFY(frmImageViewer::existing()->Images().item(2).instanceUid() != secondUid);
     }
 
     // The source picker lists the machine's sources, stores the one chosen and the main window

@@ -239,6 +239,7 @@ Image Image::clone() const
     Image copy;
     *copy.m_file = *m_file;
     *copy.m_description = *m_description;
+    *copy.m_listFileName = *m_listFileName;
     copy.m_own = m_own;
     return copy;
 }

@@ -43,6 +43,10 @@ public:
     // The text a list of images shows for this one: the one set, else the patient's name.
     QString description() const;
     void setDescription(const QString &text);
+    // The name the image list knows this image's file by (empty for none), kept beside the data
+    // set: a file name is no valid Referenced File ID (0004,1500) value, and nothing is written.
+    QString listFileName() const { return *m_listFileName; }
+    void setListFileName(const QString &name) { *m_listFileName = name; }
 
     QString studyUid() const;
     void setStudyUid(const QString &uid);
@@ -96,6 +100,7 @@ private:
 
     std::shared_ptr<DcmFileFormat> m_file;
     std::shared_ptr<QString> m_description;
+    std::shared_ptr<QString> m_listFileName = std::make_shared<QString>();
     std::shared_ptr<ValueChanges> m_changes = std::make_shared<ValueChanges>();
     bool m_own = true;
 };
