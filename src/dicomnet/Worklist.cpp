@@ -11,6 +11,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRegularExpression>
 
@@ -62,10 +63,12 @@ void WorklistModel::clear()
     endResetModel();
 }
 
-void WorklistModel::append(const WorklistAnswer &answer)
+void WorklistModel::append(const QList<WorklistAnswer> &answers)
 {
-    beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
-    m_rows << answer;
+    if (answers.isEmpty())
+        return;
+    beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + answers.size() - 1));
+    m_rows << answers;
     endInsertRows();
 }
 
@@ -96,22 +99,47 @@ void WorklistQuery::start(const WorklistSearch &search)
     auto count = std::make_shared<int>(0); // GUI thread only
     auto broken = std::make_shared<std::atomic_bool>(false);
     auto work = [self, stop, count, broken, peer, search](JobContext &ctx) {
-        const auto over = [&] { return stop->load() || ctx.cancelled(); };
         try {
             const dicom::DataSet id = dicom::WorklistScu::standardIdentifier(search.patientName, search.patientId, search.studyDate,
                                                                              search.modality, search.accession, search.branch);
-            dicom::WorklistScu(peer.host, peer.port, peer.calledAe, peer.callingAe)
-                .run(
-                    id,
-                    [&](const dicom::DataSet &answer) {
-                        ctx.post([self, stop, count, row = WorklistAnswer::from(answer)] {
-                            if (self && !stop->load()) {
-                                ++*count;
-                                emit self->answered(row);
-                            }
-                        });
-                    },
-                    over);
+            // Answers go to the window in batches about 30 ms apart, so that a provider sending
+            // thousands costs the GUI a few inserts rather than one per answer.
+            QList<WorklistAnswer> batch;
+            QElapsedTimer sinceSent;
+            sinceSent.start();
+            const auto send = [&] {
+                if (batch.isEmpty())
+                    return;
+                ctx.post([self, stop, count, rows = std::move(batch)] {
+                    if (self && !stop->load()) {
+                        *count += int(rows.size());
+                        emit self->answered(rows);
+                    }
+                });
+                batch.clear();
+                sinceSent.restart();
+            };
+            // Asked between answers and while waiting for one: what came is sent meanwhile.
+            const auto over = [&] {
+                if (sinceSent.elapsed() >= 30)
+                    send();
+                return stop->load() || ctx.cancelled();
+            };
+            try {
+                dicom::WorklistScu(peer.host, peer.port, peer.calledAe, peer.callingAe)
+                    .run(
+                        id,
+                        [&](const dicom::DataSet &answer) {
+                            batch << WorklistAnswer::from(answer);
+                            if (sinceSent.elapsed() >= 30)
+                                send();
+                        },
+                        over);
+            } catch (...) {
+                send();
+                throw;
+            }
+            send();
         } catch (const std::exception &e) {
             broken->store(true);
             ctx.post([self, stop, why = describe(e)] {

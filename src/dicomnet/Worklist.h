@@ -44,7 +44,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     void clear();
-    void append(const WorklistAnswer &answer);
+    void append(const QList<orv::WorklistAnswer> &answers);
     const WorklistAnswer &answer(int row) const { return m_rows.at(row); }
 
 private:
@@ -75,7 +75,8 @@ public:
     bool isRunning() const { return bool(m_cancel); }
 
 signals:
-    void answered(const orv::WorklistAnswer &answer);
+    // Answers in the order received; those that arrive close together come as one list.
+    void answered(const QList<orv::WorklistAnswer> &answers);
     // The query ended with `count` answers.
     void finished(int count);
     // The query ended with an error; the answers handed on so far stay.
