@@ -187,8 +187,26 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
     if (!number.match(id).hasMatch())
         dicom::fail(QStringLiteral("The Patient ID \"%1\" cannot be registered: the patient register holds numbers only.").arg(p.patientId));
     const QString examId = answer.cell(WorklistAnswer::ProcCode);
+    // A doctor field without "^" is a name without an id: no doctor is added or looked up.
     const QStringList doctor = answer.cell(WorklistAnswer::DoctorName).split(QLatin1Char('^'));
-    const QString doctorId = doctor.value(0).trimmed();
+    const QString doctorId = doctor.size() > 1 ? doctor.value(0).trimmed() : QString();
+    // Values the register cannot hold are refused before anything is written.
+    const struct
+    {
+        const char *what;
+        QString value;
+        int max;
+    } sized[] = {{"last name", p.lastName, 50},     {"first name", p.firstName, 50},       {"middle name", p.middleName, 50},
+                 {"sex", p.sex, 1},                 {"Proc Code", examId, 10},             {"Proc Desc", answer.cell(WorklistAnswer::ProcDesc), 100},
+                 {"doctor id", doctorId, 10},       {"doctor's last name", doctor.value(1), 50}, {"doctor's first name", doctor.value(2), 50},
+                 {"doctor's middle name", doctor.value(3), 50}};
+    for (const auto &f : sized) {
+        if (f.value.size() > f.max)
+            dicom::fail(QStringLiteral("The worklist entry's %1 is longer than the database holds (%2 characters): \"%3\"")
+                            .arg(QLatin1String(f.what))
+                            .arg(f.max)
+                            .arg(f.value));
+    }
 
     Result result = Result::Accepted;
     db.runInTransaction([&] {

@@ -1,6 +1,7 @@
 // The worklist window opened from the editor, against wlmscpfs: search, choose, verify and accept
 // into a new transaction on each database backend, and the objects stamped for it afterwards.
 #include "Peers.h"
+#include "Pictures.h"
 
 #include "common/ScriptedPrompter.h"
 #include "common/TestLogin.h"
@@ -179,6 +180,18 @@ private slots:
         QCOMPARE(m_prompter->lastMessage(), u"Patient ID already exists with a different name."_s);
         QVERIFY(frmWorklistQuery::loaded() && ed->txtTransNo->text() == u"W2"_s);
         QVERIFY(!StaffStore::hospitalDoctorExists(state().db(), u"7002"_s));
+
+        // A name of one part fills the last name only; a value the register cannot hold is refused.
+        WorklistAnswer solo;
+        solo.cells = QStringList(12, QString());
+        solo.cells[WorklistAnswer::PatientName] = u"SOLO"_s;
+        QCOMPARE(WorklistPatient::from(solo).lastName + WorklistPatient::from(solo).firstName, u"SOLO"_s);
+        WorklistPatient longName = WorklistPatient::from(solo);
+        longName.patientId = u"6001"_s;
+        longName.lastName = QString(70, u'X');
+        QVERIFY(errorOf([&] { WorklistAccept::accept(state().db(), solo, longName, u"T01"_s, openTransaction(), true); })
+                    .contains(u"longer than"_s));
+        QVERIFY(!PatientStore::load(state().db(), u"6001"_s));
 
         // No answers, then a provider that is down: the message, and the window goes on working.
         w->PatientName->setText(u"ZULU"_s);
