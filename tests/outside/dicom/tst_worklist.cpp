@@ -173,8 +173,8 @@ void TestWorklist::namesInOtherCharacterSets()
     QCOMPARE(r.out.section(u'\t', 2, 2), expected[1]);
 }
 
-// A provider that is down, refuses the association or never answers ends the query with a
-// message within the network timeout; a cancelled query stops early and releases, so the next
+// A provider that refuses the association or never answers ends the query with a message
+// within the network timeout; a cancelled query stops early and releases, so the next
 // query on the same provider is answered in full.
 void TestWorklist::failuresAndCancel()
 {
@@ -190,7 +190,6 @@ void TestWorklist::failuresAndCancel()
     QCOMPARE(WorklistScu(u"127.0.0.1"_s, wlm->port(), u"WLMTEST"_s).run(id).size(), 40);
 
     QVERIFY(errorOf([&] { WorklistScu(u"127.0.0.1"_s, wlm->port(), u"NOSUCHAE"_s).run(id); }).contains(u"rejected"_s));
-    QVERIFY(errorOf([] { WorklistScu(u"127.0.0.1"_s, freeLoopbackPort(), u"WLMTEST"_s).run(DataSet()); }).contains(u"Cannot connect"_s));
 
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost));
