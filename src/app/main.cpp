@@ -5,6 +5,7 @@
 #include "core/SharedState.h"
 #include "core/Startup.h"
 #include "dicomnet/OptionsBox.h"
+#include "dicomnet/frmWorklistQuery.h"
 #include "masterdata/Registration.h"
 #include "imagestore/Registration.h"
 #include "outside/Error.h"
@@ -86,6 +87,7 @@ int main(int argc, char **argv)
 
     orv::registerAcquisitionWindows(args.contains(QStringLiteral("--demo")));
     orv::OptionsBox::registerWindow();
+    orv::frmWorklistQuery::registerWindow();
     orv::registerMasterDataWindows();
     orv::registerImageStoreWindows();
 

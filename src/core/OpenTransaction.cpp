@@ -85,6 +85,8 @@ TransactionRecord OpenTransaction::record() const
     r.birthDate = parseShownDate(value(BDate));
     r.seriesNumber = numericValue(value(SeriesNum));
     r.imageNumber = numericValue(value(ImgNum));
+    if (!m_order.isEmpty() && m_order.accession == r.transNo)
+        r.order = m_order;
     return r;
 }
 
@@ -104,6 +106,18 @@ void OpenTransaction::giveBackImageNumbers(int first, int count)
 {
     if (value(ImgNum) == QString::number(first + count - 1))
         setValue(ImgNum, QString::number(first - 1));
+}
+
+void OpenTransaction::NewTranDefault()
+{
+    if (m_steps.newTranDefault)
+        m_steps.newTranDefault();
+}
+
+void OpenTransaction::lookup(Field identifier)
+{
+    if (m_steps.lookup)
+        m_steps.lookup(identifier);
 }
 
 QString OpenTransaction::controlName(Field f)

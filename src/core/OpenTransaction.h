@@ -5,7 +5,17 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace orv {
+
+// The scheduled procedure an exam was taken from (a modality worklist entry): its identity goes
+// into every object stamped for the exam's accession number.
+struct ScheduledOrder
+{
+    QString accession, requestedProcedureId, requestedProcedureDescription, scheduledStepId, studyUid;
+    bool isEmpty() const { return accession.isEmpty(); }
+};
 
 // One exam transaction as typed values: what a background job takes with it when it starts, so
 // that it stamps and files its results under the transaction it was started for, whatever the
@@ -19,6 +29,9 @@ struct TransactionRecord
     QDate birthDate; // invalid when the editor's text is not a date
     int seriesNumber = 0;
     int imageNumber = 0; // the number of the last image stamped
+    // The worklist entry the exam was taken from, when its accession number is the transaction
+    // number; empty otherwise.
+    ScheduledOrder order;
 
     // "last^first^middle".
     QString patientName() const;
@@ -69,11 +82,31 @@ public:
     // The control name bound to a field ("txtTransNo").
     static QString controlName(Field f);
 
+    // The worklist entry taken into this transaction; record() carries it while the transaction
+    // number is its accession number.
+    void setScheduledOrder(const ScheduledOrder &order) { m_order = order; }
+    const ScheduledOrder &scheduledOrder() const { return m_order; }
+
+    // The editor's own steps on the record, which the worklist asks for when it fills in a new
+    // transaction: the defaults of a new transaction, and the lookup that resolves an identifier
+    // field to its name (or erases it). The editor installs them while it is loaded; without an
+    // editor they do nothing.
+    struct EditorSteps
+    {
+        std::function<void()> newTranDefault;
+        std::function<void(Field)> lookup;
+    };
+    void setEditorSteps(EditorSteps steps) { m_steps = std::move(steps); }
+    void NewTranDefault();
+    void lookup(Field identifier);
+
 signals:
     void changed(orv::OpenTransaction::Field field, const QString &value);
 
 private:
     QHash<int, QString> m_values;
+    ScheduledOrder m_order;
+    EditorSteps m_steps;
 };
 
 // The open transaction of this run (the exam session's).

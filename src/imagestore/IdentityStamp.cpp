@@ -2,6 +2,7 @@
 
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
+#include "outside/dicom/DataSet.h"
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Toolkit.h"
 
@@ -43,6 +44,20 @@ void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNu
     image.add(DCM_Modality, tr.examType);
     image.add(DCM_InstanceNumber, QString::number(imageNumber));
     image.add(DCM_SeriesNumber, QString::number(tr.seriesNumber));
+    if (!tr.order.isEmpty()) {
+        // The scheduled procedure the exam was taken from, so that the archive and the RIS match
+        // the objects to the order.
+        dicom::DataSet request;
+        request.setLatin1(image.dataSet().text(DCM_SpecificCharacterSet) == QLatin1String("ISO_IR 100"));
+        request.add(DCM_RequestedProcedureID, tr.order.requestedProcedureId);
+        request.add(DCM_AccessionNumber, tr.order.accession);
+        if (!tr.order.studyUid.isEmpty())
+            request.add(DCM_StudyInstanceUID, tr.order.studyUid);
+        request.add(DCM_RequestedProcedureDescription, tr.order.requestedProcedureDescription);
+        request.add(DCM_ScheduledProcedureStepID, tr.order.scheduledStepId);
+        request.remove(0x0008, 0x0005); // the object's own character set holds for its items
+        image.add(DCM_RequestAttributesSequence, QVariant::fromValue(QList<dicom::DataSet>{request}));
+    }
 }
 
 QStringList takeValueChanges(dicom::Image &image)

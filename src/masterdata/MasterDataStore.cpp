@@ -204,6 +204,18 @@ void updateTechnologist(Connection &db, const QString &id, const QString &last, 
                {last, first, middle, id});
 }
 
+bool hospitalDoctorExists(Connection &db, const QString &doctorId)
+{
+    return !db.query(QStringLiteral("select * from build_file..tbcoDoctor where doctorid=? "), {doctorId}).isEmpty();
+}
+
+void addHospitalDoctor(Connection &db, const QString &doctorId, const QString &last, const QString &first,
+                       const QString &middle)
+{
+    db.execute(QStringLiteral("INSERT INTO build_file..tbcoDoctor(doctorid,lastname,firstname,middlename) VALUES(?,?,?,?)"),
+               {doctorId, last, first, middle});
+}
+
 std::optional<QString> doctorName(Connection &db, const QString &doctorId, bool radiologistOnly)
 {
     RecordSet rs = db.query(QStringLiteral("SELECT name_first,name_middle,name_last FROM pacs..tblDoctor WHERE doctor_id=?")
@@ -232,6 +244,11 @@ ListQuery examSearch(const QString &modality, const QString &text)
 void addExam(Connection &db, const QString &id, const QString &name, const QString &modality)
 {
     db.execute(QStringLiteral("Insert into PACS.dbo.tblExam(exam_id,exam_name,modality_code) values(?,?,?)"), {id, name, modality});
+}
+
+bool examExists(Connection &db, const QString &id)
+{
+    return !db.query(QStringLiteral("select * from  PACS.dbo.tblExam where exam_id=?"), {id}).isEmpty();
 }
 
 void updateExam(Connection &db, const QString &id, const QString &name, const QString &modality)

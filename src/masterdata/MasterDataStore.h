@@ -62,6 +62,10 @@ ListQuery radiologistSearch(const QString &text, bool radiologistsOnly);
 ListQuery technologistSearch(const QString &text);
 void addTechnologist(Connection &db, const QString &id, const QString &last, const QString &first, const QString &middle);
 void updateTechnologist(Connection &db, const QString &id, const QString &last, const QString &first, const QString &middle);
+// The hospital doctor master (build_file..tbcoDoctor): whether a doctor id is there, and adding one.
+bool hospitalDoctorExists(Connection &db, const QString &doctorId);
+void addHospitalDoctor(Connection &db, const QString &doctorId, const QString &last, const QString &first,
+                       const QString &middle);
 // "Last, First Middle" of a department doctor (tblDoctor); radiologists only when asked.
 std::optional<QString> doctorName(Connection &db, const QString &doctorId, bool radiologistOnly);
 
@@ -71,6 +75,7 @@ namespace ExamStore {
 
 ListQuery examSearch(const QString &modality, const QString &text);
 void addExam(Connection &db, const QString &id, const QString &name, const QString &modality);
+bool examExists(Connection &db, const QString &id);
 void updateExam(Connection &db, const QString &id, const QString &name, const QString &modality);
 void deleteExam(Connection &db, const QString &id, const QString &modality);
 std::optional<QString> examName(Connection &db, const QString &examId);

@@ -72,6 +72,24 @@ frmTransaction::frmTransaction()
     cmdWorklist->hide();
     fraInt->setEnabled(false);
     SetSaved(false);
+    // The worklist fills the open transaction and asks for these steps of the editor.
+    QPointer<frmTransaction> self(this);
+    openTransaction().setEditorSteps({[self] {
+                                          if (self)
+                                              self->NewTranDefault();
+                                      },
+                                      [self](F field) {
+                                          if (!self)
+                                              return;
+                                          if (field == F::DocID)
+                                              self->txtDocID_LostFocus();
+                                          else if (field == F::ExamId)
+                                              self->txtExamId_LostFocus();
+                                          else if (field == F::RadId)
+                                              self->txtRadId_LostFocus();
+                                          else if (field == F::TechID)
+                                              self->txtTechID_LostFocus();
+                                      }});
 }
 
 void frmTransaction::bind(QLineEdit *edit, F field)

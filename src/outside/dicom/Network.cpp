@@ -12,9 +12,14 @@
 #include <dcmtk/dcmnet/diutil.h>
 #include <dcmtk/dcmnet/scu.h>
 
+#include <QElapsedTimer>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include <iconv.h>
 
 namespace orv::dicom {
 
@@ -101,6 +106,10 @@ public:
         return rsp;
     }
 
+    using DcmSCU::receiveDIMSECommand;
+    using DcmSCU::receiveDIMSEDataset;
+    using DcmSCU::sendDIMSEMessage;
+
     Uint16 nextId() { return ++m_msgId; }
     const QString &where() const { return m_where; }
 
@@ -128,12 +137,84 @@ const OFList<OFString> &uncompressed()
     return list;
 }
 
+// Decodes a value with ISO 2022 escape sequences for Japanese (IR 87, IR 159) through the C
+// library's ISO-2022-JP-2, which reads the same sequences; nullopt when it cannot.
+std::optional<QByteArray> japaneseToUtf8(const char *text)
+{
+    iconv_t cd = iconv_open("UTF-8", "ISO-2022-JP-2");
+    if (cd == iconv_t(-1))
+        return std::nullopt;
+    QByteArray in(text), out(in.size() * 4 + 16, '\0');
+    char *src = in.data(), *dst = out.data();
+    size_t left = size_t(in.size()), room = size_t(out.size());
+    const bool ok = iconv(cd, &src, &left, &dst, &room) != size_t(-1) && iconv(cd, nullptr, nullptr, &dst, &room) != size_t(-1);
+    iconv_close(cd);
+    if (!ok)
+        return std::nullopt;
+    out.truncate(out.size() - qsizetype(room));
+    return out;
+}
+
+// Calls `f` with every text value of the data set and its items (Specific Character Set aside).
+template<typename F>
+void forEachText(DcmDataset *ds, F &&f)
+{
+    DcmStack stack;
+    while (ds->nextObject(stack, OFTrue).good()) {
+        auto *obj = stack.top();
+        if (!obj->isLeaf() || !static_cast<DcmElement *>(obj)->isaString() || obj->getTag() == DCM_SpecificCharacterSet)
+            continue;
+        auto *element = static_cast<DcmElement *>(obj);
+        char *text = nullptr;
+        if (element->getString(text).good() && text)
+            f(element, text);
+    }
+}
+
+// Removes ISO 2022 escape sequences left in text already converted to UTF-8 (some providers
+// convert the characters but keep the designations).
+void stripEscapes(DcmDataset *ds)
+{
+    forEachText(ds, [](DcmElement *element, const char *text) {
+        if (!std::strchr(text, '\x1b'))
+            return;
+        QByteArray clean;
+        for (const char *p = text; *p; ++p) {
+            if (*p != '\x1b') {
+                clean += *p;
+                continue;
+            }
+            while (p[1] >= 0x20 && p[1] <= 0x2F)
+                ++p;
+            if (p[1] >= 0x30 && p[1] <= 0x7E)
+                ++p;
+        }
+        element->putString(clean.constData());
+    });
+}
+
 // Converts text to UTF-8. An answer that names no character set but is not valid UTF-8 is
-// taken as Latin-1 (providers answer in their own set unless the query asked for it).
+// taken as Latin-1 (providers answer in their own set unless the query asked for it). Japanese
+// in ISO 2022, which the toolkit's conversion through the C library refuses, is decoded value by
+// value.
 void toUtf8(DcmDataset *ds)
 {
     if (ds->tagExists(DCM_SpecificCharacterSet)) {
-        ds->convertToUTF8();
+        if (ds->convertToUTF8().good()) {
+            stripEscapes(ds);
+            return;
+        }
+        OFString sets;
+        ds->findAndGetOFStringArray(DCM_SpecificCharacterSet, sets);
+        if (sets.find("ISO 2022 IR 87") == OFString_npos && sets.find("ISO 2022 IR 159") == OFString_npos)
+            return;
+        forEachText(ds, [](DcmElement *element, const char *text) {
+            if (!std::strchr(text, '\x1b'))
+                return;
+            if (const auto utf8 = japaneseToUtf8(text))
+                element->putString(utf8->constData());
+        });
+        ds->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
         return;
     }
     DcmStack stack;
@@ -151,6 +232,15 @@ void toUtf8(DcmDataset *ds)
     }
     if (!valid)
         ds->convertCharacterSet("ISO_IR 100", "ISO_IR 192", 0, OFTrue);
+}
+
+QString modalityOf(const DataSet &answer)
+{
+    const QString own = answer.text(DCM_Modality);
+    if (!own.isEmpty())
+        return own;
+    const QList<DataSet> steps = answer.attribute(DCM_ScheduledProcedureStepSequence).items;
+    return steps.isEmpty() ? QString() : steps.first().text(DCM_Modality);
 }
 
 } // namespace
@@ -215,6 +305,15 @@ WorklistScu::WorklistScu(const QString &host, int port, const QString &calledAe,
 
 QList<DataSet> WorklistScu::run(const DataSet &identifier)
 {
+    QList<DataSet> answers;
+    run(identifier, [&](const DataSet &a) { answers << a; });
+    return answers;
+}
+
+bool WorklistScu::run(const DataSet &identifier, const std::function<void(const DataSet &)> &answer,
+                      const std::function<bool()> &cancelled)
+{
+    const auto stop = [&] { return cancelled && cancelled(); };
     Scu scu(m_host, m_port, m_callingAe, m_calledAe);
     scu.addPresentationContext(UID_FINDModalityWorklistInformationModel, uncompressed());
     scu.connect();
@@ -227,26 +326,72 @@ QList<DataSet> WorklistScu::run(const DataSet &identifier)
     DcmDataset query;
     for (unsigned long i = 0; i < identifier.item()->card(); ++i)
         query.insert(static_cast<DcmElement *>(identifier.item()->getElement(i)->clone()), OFTrue);
-    OFList<QRResponse *> responses;
-    const OFCondition cond = scu.sendFINDRequest(pc, &query, &responses);
-    QList<DataSet> answers;
-    Uint16 finalStatus = 0;
-    for (QRResponse *r : responses) {
-        if (r->m_dataset && (r->m_status == STATUS_Pending || r->m_status == STATUS_FIND_Pending_WarningUnsupportedOptionalKeys)) {
-            toUtf8(r->m_dataset); // answers are handed on as UTF-8 whatever the provider used
-            auto owned = std::shared_ptr<DcmItem>(new DcmItem(*r->m_dataset));
-            DcmItem *raw = owned.get();
-            answers << DataSet(std::move(owned), raw);
+
+    const QString what = QStringLiteral("The worklist query");
+    T_DIMSE_Message msg{};
+    msg.CommandField = DIMSE_C_FIND_RQ;
+    auto &rq = msg.msg.CFindRQ;
+    const Uint16 id = scu.nextId();
+    rq.MessageID = id;
+    OFStandard::strlcpy(rq.AffectedSOPClassUID, UID_FINDModalityWorklistInformationModel, sizeof rq.AffectedSOPClassUID);
+    rq.DataSetType = DIMSE_DATASET_PRESENT;
+    rq.Priority = DIMSE_PRIORITY_MEDIUM;
+    scu.require(scu.sendDIMSEMessage(pc, &msg, &query), what);
+
+    // Responses are awaited in short turns, so that a cancel is sent while the provider is
+    // still searching; the provider is given the network timeout between two responses.
+    const int timeout = networkTimeout();
+    QElapsedTimer silence;
+    silence.start();
+    bool cancelSent = false;
+    Uint16 status = 0;
+    for (;;) {
+        if (!cancelSent && stop()) {
+            scu.require(scu.sendCANCELRequest(pc), what);
+            cancelSent = true;
+            silence.restart();
         }
-        finalStatus = r->m_status;
-        delete r;
+        scu.setDIMSETimeout(1);
+        T_DIMSE_Message rsp;
+        T_ASC_PresentationContextID rpc = 0;
+        DcmDataset *detail = nullptr;
+        const OFCondition cond = scu.receiveDIMSECommand(&rpc, &rsp, &detail);
+        delete detail;
+        scu.setDIMSETimeout(Uint32(timeout));
+        if (cond == DIMSE_NODATAAVAILABLE) {
+            if (silence.elapsed() < qint64(timeout) * 1000)
+                continue;
+            scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+            if (cancelSent)
+                return false;
+            fail(QStringLiteral("%1 did not answer the worklist query within %2 seconds.").arg(scu.where()).arg(timeout));
+        }
+        scu.require(cond, what);
+        if (rsp.CommandField != DIMSE_C_FIND_RSP || rsp.msg.CFindRSP.MessageIDBeingRespondedTo != id)
+            scu.require(makeOFCondition(OFM_dcmnet, DIMSEC_UNEXPECTEDRESPONSE, OF_error, "Unexpected response"), what);
+        silence.restart();
+        status = rsp.msg.CFindRSP.DimseStatus;
+        const bool pending = status == STATUS_Pending || status == STATUS_FIND_Pending_WarningUnsupportedOptionalKeys;
+        if (rsp.msg.CFindRSP.DataSetType != DIMSE_DATASET_NULL) {
+            DcmDataset *ds = nullptr;
+            scu.require(scu.receiveDIMSEDataset(&rpc, &ds), what);
+            std::unique_ptr<DcmDataset> owned(ds);
+            if (pending && !cancelSent && owned) {
+                toUtf8(owned.get()); // answers are handed on as UTF-8 whatever the provider used
+                auto item = std::shared_ptr<DcmItem>(new DcmItem(*owned));
+                DcmItem *raw = item.get();
+                answer(DataSet(std::move(item), raw));
+            }
+        }
+        if (!pending)
+            break;
     }
-    scu.require(cond, QStringLiteral("The worklist query"));
     scu.releaseAssociation();
-    if (finalStatus != STATUS_Success && finalStatus != STATUS_Pending
-        && finalStatus != STATUS_FIND_Pending_WarningUnsupportedOptionalKeys)
-        requireStatus(finalStatus, QStringLiteral("The worklist query"), scu.where());
-    return answers;
+    if (cancelSent)
+        return false;
+    if (status != STATUS_Success)
+        requireStatus(status, what, scu.where());
+    return true;
 }
 
 DataSet WorklistScu::standardIdentifier(const QString &patientName, const QString &patientId, const QString &studyDate,
@@ -254,6 +399,8 @@ DataSet WorklistScu::standardIdentifier(const QString &patientName, const QStrin
 {
     DataSet id;
     id.setMatchingKeys(true);
+    // Providers that convert answer in UTF-8 (the others answer in the set they name).
+    id.add(DCM_SpecificCharacterSet, QStringLiteral("ISO_IR 192"));
     id.add(DCM_PatientName, patientName + QLatin1Char('*'));
     id.add(DCM_StudyDate, studyDate);
     id.add(DCM_AccessionNumber, accession);
@@ -265,10 +412,15 @@ DataSet WorklistScu::standardIdentifier(const QString &patientName, const QStrin
     id.add(DCM_RequestedProcedureDescription, QString());
     id.add(DCM_PatientID, patientId);
     id.add(DCM_PatientBirthDate, QString());
+    id.add(DCM_StudyInstanceUID, QString());
     DataSet step;
     step.setMatchingKeys(true);
     step.add(DCM_ScheduledProcedureStepStartDate, studyDate);
     step.add(DCM_ScheduledProcedureStepStartTime, QString());
+    // Return keys beyond the grid: where most providers keep the modality, and the identity a
+    // new transaction takes from its entry.
+    step.add(DCM_Modality, QString());
+    step.add(DCM_ScheduledProcedureStepID, QString());
     id.add(DCM_ScheduledProcedureStepSequence, QVariant::fromValue(QList<DataSet>{step}));
     return id;
 }
@@ -277,7 +429,7 @@ QStringList WorklistScu::gridRow(const DataSet &answer)
 {
     return {answer.text(DCM_AccessionNumber), answer.text(DCM_PatientID), answer.text(DCM_PatientName),
             answer.patientSex(),         answer.text(DCM_PatientBirthDate), answer.text(DCM_ReferringPhysicianName),
-            answer.text(DCM_Modality), answer.text(DCM_RequestedProcedureID), answer.text(DCM_RequestedProcedureDescription),
+            modalityOf(answer),        answer.text(DCM_RequestedProcedureID), answer.text(DCM_RequestedProcedureDescription),
             answer.text(DCM_StudyDate), QString(),                   QString()};
 }
 

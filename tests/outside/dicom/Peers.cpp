@@ -86,7 +86,8 @@ std::unique_ptr<PeerProcess> PeerProcess::wlmscpfs(const QString &aeTitle)
     QFile lock(db + QLatin1Char('/') + aeTitle + QStringLiteral("/lockfile"));
     lock.open(QIODevice::WriteOnly);
     lock.close();
-    p->start(QStringLiteral("wlmscpfs"), {QStringLiteral("-dfp"), db, QString::number(p->m_port)}, p->m_port);
+    // Answers name the character set of their file, as a RIS does.
+    p->start(QStringLiteral("wlmscpfs"), {QStringLiteral("-csk"), QStringLiteral("-dfp"), db, QString::number(p->m_port)}, p->m_port);
     return p;
 }
 
@@ -117,10 +118,15 @@ std::unique_ptr<PeerProcess> PeerProcess::dcmprscp()
 
 bool writeWorklistFile(const QString &dumpText, const QString &path)
 {
+    return writeWorklistFile(dumpText.contains(QLatin1String("ISO_IR 100")) ? dumpText.toLatin1() : dumpText.toUtf8(), path);
+}
+
+bool writeWorklistFile(const QByteArray &dumpBytes, const QString &path)
+{
     QFile dump(path + QStringLiteral(".dump"));
     if (!dump.open(QIODevice::WriteOnly))
         return false;
-    dump.write(dumpText.contains(QLatin1String("ISO_IR 100")) ? dumpText.toLatin1() : dumpText.toUtf8());
+    dump.write(dumpBytes);
     dump.close();
     const ToolResult r = runTool(QStringLiteral("dump2dcm"), {dump.fileName(), path});
     QFile::remove(dump.fileName());

@@ -29,7 +29,7 @@ public:
     // Worklist files (*.wl) go to folder()/worklists. `extraConfig`: further members of its JSON
     // configuration, e.g. "\"MaximumPatientCount\": 1".
     static std::unique_ptr<PeerProcess> orthanc(const QString &extraConfig = QString());
-    // wlmscpfs serving folder()/db/<aeTitle>/*.wl.
+    // wlmscpfs serving folder()/db/<aeTitle>/*.wl; answers carry the character set of their file.
     static std::unique_ptr<PeerProcess> wlmscpfs(const QString &aeTitle);
     // dcmprscp as printer "IHEFULL", storing films into folder()/database.
     static std::unique_ptr<PeerProcess> dcmprscp();
@@ -47,5 +47,7 @@ private:
 // Writes a DICOM file from a dcmdump-style text through dump2dcm (Latin-1 when the text names
 // "ISO_IR 100", else UTF-8); true on success.
 bool writeWorklistFile(const QString &dumpText, const QString &path);
+// The same from the dump's bytes as given (character sets other than Latin-1 and UTF-8).
+bool writeWorklistFile(const QByteArray &dumpBytes, const QString &path);
 
 } // namespace orv::test

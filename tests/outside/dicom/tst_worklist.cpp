@@ -7,6 +7,10 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "outside/dicom/Network.h"
+#include "outside/dicom/Toolkit.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
 
 using namespace orv::dicom;
 using namespace orv::test;
@@ -29,7 +33,7 @@ const QList<Item> kItems{
 
 // A worklist file in ISO 8859-1 with the attributes wlmscpfs requires; without a scheduled
 // step the modality is kept at the top level.
-bool writeItem(const Item &i, bool withStep, const QString &path)
+QString itemDump(const Item &i, bool withStep)
 {
     const QString step = withStep ? u"(0040,0100) SQ\n(fffe,e000) -\n(0008,0060) CS [%1]\n(0040,0001) AE [STATION1]\n"
                                     "(0040,0002) DA [%2]\n(0040,0003) TM [091500]\n(0040,0006) PN [PERFORMER]\n"
@@ -37,19 +41,28 @@ bool writeItem(const Item &i, bool withStep, const QString &path)
                                     "(0040,0011) SH [FLOOR1]\n(0040,0012) LO\n(0040,0400) LT\n(fffe,e00d) -\n(fffe,e0dd) -\n"_s
                                       .arg(i.modality, i.date, i.procDesc, i.accession)
                                   : u"(0008,0060) CS [%1]\n"_s.arg(i.modality);
-    return writeWorklistFile(u"(0008,0005) CS [ISO_IR 100]\n(0008,0020) DA [%1]\n(0008,0050) SH [%2]\n(0008,0090) PN [%3]\n"
+    return u"(0008,0005) CS [ISO_IR 100]\n(0008,0020) DA [%1]\n(0008,0050) SH [%2]\n(0008,0090) PN [%3]\n"
                              "(0010,0010) PN [%4]\n(0010,0020) LO [%5]\n(0010,0030) DA [%6]\n(0010,0040) CS [%7]\n"
                              "(0020,000d) UI [1.2.826.0.1.3680043.9.7777.%8]\n(0032,1032) PN [REQUESTER]\n(0032,1060) LO [%9]\n"_s
                                      .arg(i.date, i.accession, i.doctor, i.name, i.patientId, i.birth, i.sex, i.accession.mid(3), i.procDesc)
-                                 + step + u"(0040,1001) SH [%1]\n(0040,1003) SH [LOW]\n"_s.arg(i.procId),
-                             path);
+                                 + step + u"(0040,1001) SH [%1]\n(0040,1003) SH [LOW]\n"_s.arg(i.procId);
 }
 
-// The grid takes the top-level Modality, which these items carry only when they have no step.
-QStringList rowOf(const Item &i, bool topLevelModality = false)
+bool writeItem(const Item &i, bool withStep, const QString &path) { return writeWorklistFile(itemDump(i, withStep), path); }
+
+// These items carry their modality at the top level only when they have no step; the grid takes
+// it from the step otherwise.
+QStringList rowOf(const Item &i)
 {
-    return {i.accession, i.patientId, i.name, i.sex, i.birth, i.doctor, topLevelModality ? i.modality : QString(),
-            i.procId, i.procDesc, i.date, QString(), QString()};
+    return {i.accession, i.patientId, i.name, i.sex, i.birth, i.doctor, i.modality, i.procId, i.procDesc, i.date, QString(), QString()};
+}
+
+// An item in another character set: the name is given as encoded bytes.
+QByteArray encodedItem(const QByteArray &charset, const QByteArray &name, const QString &accession)
+{
+    QByteArray dump = itemDump({accession, u"ID"_s + accession, u"@NAME@"_s, u"F"_s, u"19700101"_s, u"1^DOC"_s, u"MR"_s,
+                                u"RP"_s, u"MRI"_s, u"20261205"_s}, true).toLatin1();
+    return dump.replace("ISO_IR 100", charset).replace("@NAME@", name);
 }
 
 QList<QStringList> rowsOf(std::initializer_list<int> indexes)
@@ -79,6 +92,8 @@ private slots:
     void identifierCarriesTheQueryKeys();
     void wlmscpfsListsTheDay();
     void orthancListsTheDayAndItemsWithoutStep();
+    void namesInOtherCharacterSets();
+    void failuresAndCancel();
 };
 
 void TestWorklist::identifierCarriesTheQueryKeys()
@@ -123,7 +138,67 @@ void TestWorklist::orthancListsTheDayAndItemsWithoutStep()
     // An answer without a Scheduled Procedure Step Sequence is listed like any other.
     const Item noStep{u"ACC2001"_s, u"P2001"_s, u"DELTA^EVE"_s, u"F"_s, u"19750505"_s, u"D04^KILDARE^JAMES^"_s, u"US"_s, u"RP05"_s, u"KNEE US"_s, u"20261205"_s};
     QVERIFY(writeItem(noStep, false, peer->folder() + u"/worklists/nostep.wl"_s));
-    QCOMPARE(query(peer->port(), u"ORTHANC"_s, u"DELTA"_s, QString()), QList<QStringList>{rowOf(noStep, true)});
+    QCOMPARE(query(peer->port(), u"ORTHANC"_s, u"DELTA"_s, QString()), QList<QStringList>{rowOf(noStep)});
+}
+
+// Names in UTF-8 and in the ISO 2022 sets for Japanese and Korean reach the grid as text, from
+// both providers, and the command line lists the same cells.
+void TestWorklist::namesInOtherCharacterSets()
+{
+    const QList<std::pair<QByteArray, QByteArray>> names{
+        {"ISO_IR 192", u"ŁUKASZ^ŻÓŁW"_s.toUtf8()},
+        {"\\ISO 2022 IR 87", "Yamada^Tarou=\033$B;3ED\033(B^\033$BB@O:\033(B=\033$B$d$^$@\033(B^\033$B$?$m$&\033(B"},
+        {"\\ISO 2022 IR 149", "Hong^Gildong=\033$)C\373\363^\033$)C\321\316\324\327=\033$)C\310\253^\033$)C\261\346\265\277"},
+    };
+    const QStringList expected{u"ŁUKASZ^ŻÓŁW"_s, u"Yamada^Tarou=山田^太郎=やまだ^たろう"_s, u"Hong^Gildong=洪^吉洞=홍^길동"_s};
+    auto wlm = PeerProcess::wlmscpfs(u"WLMTEST"_s);
+    // Orthanc answers in its default encoding, Latin-1 unless configured otherwise.
+    auto orthanc = PeerProcess::orthanc(u"\"DefaultEncoding\": \"Utf8\""_s);
+    QVERIFY(wlm->isRunning() && orthanc->isRunning());
+    for (int i = 0; i < names.size(); ++i) {
+        const QByteArray dump = encodedItem(names[i].first, names[i].second, u"ACC90%1"_s.arg(i));
+        QVERIFY(writeWorklistFile(dump, wlm->folder() + u"/db/WLMTEST/cs%1.wl"_s.arg(i)));
+        QVERIFY(writeWorklistFile(dump, orthanc->folder() + u"/worklists/cs%1.wl"_s.arg(i)));
+    }
+    for (auto [port, ae] : {std::pair{wlm->port(), u"WLMTEST"_s}, std::pair{orthanc->port(), u"ORTHANC"_s}}) {
+        QStringList got;
+        for (const QStringList &row : query(port, ae, QString(), QString()))
+            got << row.at(2);
+        QCOMPARE(got, expected);
+        QCOMPARE(query(port, ae, QString(), QString()).first().at(6), u"MR"_s);
+    }
+    const ToolResult r = runTool(QStringLiteral(ORV_CLI), {u"worklist"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(wlm->port()),
+                                                           u"--aec"_s, u"WLMTEST"_s, u"--accession"_s, u"ACC901"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.section(u'\t', 2, 2), expected[1]);
+}
+
+// A provider that refuses the association or never answers ends the query with a message
+// within the network timeout; a cancelled query stops early and releases, so the next
+// query on the same provider is answered in full.
+void TestWorklist::failuresAndCancel()
+{
+    auto wlm = PeerProcess::wlmscpfs(u"WLMTEST"_s);
+    QVERIFY(wlm->isRunning());
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(writeItem({u"C%1"_s.arg(i), u"9%1"_s.arg(i), u"CANCEL^ME"_s, u"F"_s, u"19700101"_s, u"1^DOC^A"_s, u"US"_s, u"RP"_s,
+                           u"US"_s, u"20261205"_s}, true, wlm->folder() + u"/db/WLMTEST/c%1.wl"_s.arg(i)));
+    const DataSet id = WorklistScu::standardIdentifier(u"CANCEL"_s, {}, {}, {}, {}, {});
+    int seen = 0;
+    QVERIFY(!WorklistScu(u"127.0.0.1"_s, wlm->port(), u"WLMTEST"_s).run(id, [&](const DataSet &) { ++seen; }, [&] { return seen >= 1; }));
+    QVERIFY(seen >= 1 && seen < 40);
+    QCOMPARE(WorklistScu(u"127.0.0.1"_s, wlm->port(), u"WLMTEST"_s).run(id).size(), 40);
+
+    QVERIFY(errorOf([&] { WorklistScu(u"127.0.0.1"_s, wlm->port(), u"NOSUCHAE"_s).run(id); }).contains(u"rejected"_s));
+
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    setNetworkTimeout(2);
+    QElapsedTimer clock;
+    clock.start();
+    const QString why = errorOf([&] { WorklistScu(u"127.0.0.1"_s, silent.serverPort(), u"WLMTEST"_s).run(id); });
+    setNetworkTimeout(10);
+    QVERIFY2(!why.isEmpty() && clock.elapsed() < 6000, qPrintable(why));
 }
 
 ORV_TEST_MAIN(TestWorklist)

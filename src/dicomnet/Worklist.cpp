@@ -1,0 +1,260 @@
+#include "Worklist.h"
+
+#include "core/DicomNodes.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
+#include "masterdata/MasterDataStore.h"
+#include "outside/Connection.h"
+#include "outside/dicom/Network.h"
+#include "outside/dicom/Toolkit.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QRegularExpression>
+
+namespace orv {
+
+using F = OpenTransaction::Field;
+
+WorklistAnswer WorklistAnswer::from(const dicom::DataSet &answer)
+{
+    WorklistAnswer a;
+    a.cells = dicom::WorklistScu::gridRow(answer);
+    a.studyUid = answer.text(DCM_StudyInstanceUID);
+    const QList<dicom::DataSet> steps = answer.attribute(DCM_ScheduledProcedureStepSequence).items;
+    if (!steps.isEmpty())
+        a.scheduledStepId = steps.first().text(DCM_ScheduledProcedureStepID);
+    return a;
+}
+
+QStringList WorklistModel::headers()
+{
+    return {QStringLiteral("Accession#"), QStringLiteral("Patient ID"), QStringLiteral("Patient Name"), QStringLiteral("Gender"),
+            QStringLiteral("Birthdate"),  QStringLiteral("Doctor Name"), QStringLiteral("Modality"), QStringLiteral("Proc Code"),
+            QStringLiteral("Proc Desc"),  QStringLiteral("Date"),        QStringLiteral("Remarks"),  QString()};
+}
+
+QList<int> WorklistModel::widthsInTwips() { return {2000, 2000, 5500, 800, 1800, 2500, 800, 1000, 2500, 1500, 2500, 0}; }
+
+int WorklistModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
+int WorklistModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : 12; }
+
+QVariant WorklistModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return {};
+    return m_rows.at(index.row()).cells.value(index.column());
+}
+
+QVariant WorklistModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return headers().value(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void WorklistModel::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void WorklistModel::append(const QList<WorklistAnswer> &answers)
+{
+    if (answers.isEmpty())
+        return;
+    beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + answers.size() - 1));
+    m_rows << answers;
+    endInsertRows();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+WorklistQuery::~WorklistQuery() { cancel(); }
+
+void WorklistQuery::cancel()
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    m_cancel.reset();
+}
+
+void WorklistQuery::start(const WorklistSearch &search)
+{
+    cancel();
+    dicom::Peer peer;
+    try {
+        peer = dicomNodes().worklistPeer();
+    } catch (const std::exception &e) {
+        emit failed(describe(e));
+        return;
+    }
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_cancel = stop;
+    QPointer<WorklistQuery> self(this);
+    auto count = std::make_shared<int>(0); // GUI thread only
+    auto broken = std::make_shared<std::atomic_bool>(false);
+    auto work = [self, stop, count, broken, peer, search](JobContext &ctx) {
+        try {
+            const dicom::DataSet id = dicom::WorklistScu::standardIdentifier(search.patientName, search.patientId, search.studyDate,
+                                                                             search.modality, search.accession, search.branch);
+            // Answers go to the window in batches about 30 ms apart, so that a provider sending
+            // thousands costs the GUI a few inserts rather than one per answer.
+            QList<WorklistAnswer> batch;
+            QElapsedTimer sinceSent;
+            sinceSent.start();
+            const auto send = [&] {
+                if (batch.isEmpty())
+                    return;
+                ctx.post([self, stop, count, rows = std::move(batch)] {
+                    if (self && !stop->load()) {
+                        *count += int(rows.size());
+                        emit self->answered(rows);
+                    }
+                });
+                batch.clear();
+                sinceSent.restart();
+            };
+            // Asked between answers and while waiting for one: what came is sent meanwhile.
+            const auto over = [&] {
+                if (sinceSent.elapsed() >= 30)
+                    send();
+                return stop->load() || ctx.cancelled();
+            };
+            try {
+                dicom::WorklistScu(peer.host, peer.port, peer.calledAe, peer.callingAe)
+                    .run(
+                        id,
+                        [&](const dicom::DataSet &answer) {
+                            batch << WorklistAnswer::from(answer);
+                            if (sinceSent.elapsed() >= 30)
+                                send();
+                        },
+                        over);
+            } catch (...) {
+                send();
+                throw;
+            }
+            send();
+        } catch (const std::exception &e) {
+            broken->store(true);
+            ctx.post([self, stop, why = describe(e)] {
+                if (!self || stop->load())
+                    return;
+                self->m_cancel.reset();
+                emit self->failed(why);
+            });
+        }
+    };
+    auto finished = [self, stop, count, broken] {
+        if (!self || stop->load())
+            return;
+        self->m_cancel.reset();
+        if (!broken->load())
+            emit self->finished(*count);
+    };
+    session().jobs().start(session().openTransNo(), QStringLiteral("worklist"), std::move(work), std::move(finished),
+                           JobOptions{false, QString(), 0});
+}
+
+// ---------------------------------------------------------------------------------------------
+
+WorklistPatient WorklistPatient::from(const WorklistAnswer &answer)
+{
+    const QStringList name = answer.cell(WorklistAnswer::PatientName).split(QLatin1Char('^'));
+    return {answer.cell(WorklistAnswer::PatientId), name.value(0), name.value(1), name.value(2),
+            answer.cell(WorklistAnswer::Birthdate), answer.cell(WorklistAnswer::Gender)};
+}
+
+bool useWorklistStudyUid()
+{
+    const QString v = settings().read(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("UseWorklistStudyUID"),
+                                      QStringLiteral("1"));
+    return SettingsStore::intOf(v) != 0;
+}
+
+namespace WorklistAccept {
+
+Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatient &p, const QString &userCode,
+              OpenTransaction &t, bool takeStudyUid)
+{
+    static const QRegularExpression number(QStringLiteral("^\\d{1,18}$"));
+    const QString id = p.patientId.trimmed();
+    if (!number.match(id).hasMatch())
+        dicom::fail(QStringLiteral("The Patient ID \"%1\" cannot be registered: the patient register holds numbers only.").arg(p.patientId));
+    const QString examId = answer.cell(WorklistAnswer::ProcCode);
+    // A doctor field without "^" is a name without an id: no doctor is added or looked up.
+    const QStringList doctor = answer.cell(WorklistAnswer::DoctorName).split(QLatin1Char('^'));
+    const QString doctorId = doctor.size() > 1 ? doctor.value(0).trimmed() : QString();
+    // Values the register cannot hold are refused before anything is written.
+    const struct
+    {
+        const char *what;
+        QString value;
+        int max;
+    } sized[] = {{"last name", p.lastName, 50},     {"first name", p.firstName, 50},       {"middle name", p.middleName, 50},
+                 {"sex", p.sex, 1},                 {"Proc Code", examId, 10},             {"Proc Desc", answer.cell(WorklistAnswer::ProcDesc), 100},
+                 {"doctor id", doctorId, 10},       {"doctor's last name", doctor.value(1), 50}, {"doctor's first name", doctor.value(2), 50},
+                 {"doctor's middle name", doctor.value(3), 50}};
+    for (const auto &f : sized) {
+        if (f.value.size() > f.max)
+            dicom::fail(QStringLiteral("The worklist entry's %1 is longer than the database holds (%2 characters): \"%3\"")
+                            .arg(QLatin1String(f.what))
+                            .arg(f.max)
+                            .arg(f.value));
+    }
+
+    Result result = Result::Accepted;
+    db.runInTransaction([&] {
+        if (const auto known = PatientStore::load(db, id)) {
+            if (known->last != p.lastName) {
+                result = Result::DifferentName;
+                return;
+            }
+        } else {
+            const QDate birth = parseShownDate(p.birthDate);
+            PatientStore::add(db, {id, p.firstName, p.middleName, p.lastName,
+                                   birth.isValid() ? birth.toString(QStringLiteral("MM/dd/yyyy")) : QString(), p.sex},
+                              userCode);
+        }
+        if (!examId.isEmpty() && !ExamStore::examExists(db, examId))
+            ExamStore::addExam(db, examId, answer.cell(WorklistAnswer::ProcDesc), answer.cell(WorklistAnswer::Modality));
+        if (!doctorId.isEmpty() && !StaffStore::hospitalDoctorExists(db, doctorId))
+            StaffStore::addHospitalDoctor(db, doctorId, doctor.value(1), doctor.value(2), doctor.value(3));
+    });
+    if (result == Result::DifferentName)
+        return result;
+
+    t.NewTranDefault();
+    // Emptied first: the editor empties the patient block when the registration number is
+    // emptied, which would take the names just filled.
+    t.setValue(F::PatientID, QString());
+    t.setValue(F::HospNum, p.patientId);
+    t.setValue(F::LName, p.lastName);
+    t.setValue(F::MName, p.middleName);
+    t.setValue(F::FName, p.firstName);
+    t.setValue(F::Gender, p.sex);
+    t.setValue(F::BDate, p.birthDate);
+    t.setValue(F::TransNo, answer.cell(WorklistAnswer::Accession));
+    t.setValue(F::FileNo, QString());
+    t.setValue(F::ExamId, examId);
+    t.lookup(F::ExamId);
+    t.setValue(F::DocID, doctorId);
+    t.lookup(F::DocID);
+    for (F f : {F::RadId, F::TechID, F::UserId, F::Interpret, F::RadId, F::IntBy})
+        t.setValue(f, QString());
+    const bool takeUid = takeStudyUid && !answer.studyUid.isEmpty();
+    if (takeUid)
+        t.setValue(F::StudyUID, answer.studyUid);
+    t.setScheduledOrder({answer.cell(WorklistAnswer::Accession), examId, answer.cell(WorklistAnswer::ProcDesc),
+                         answer.scheduledStepId, takeUid ? answer.studyUid : QString()});
+    return result;
+}
+
+} // namespace WorklistAccept
+
+} // namespace orv
