@@ -127,9 +127,14 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     if (!videoFolder)
                         videoFolder.emplace();
                     const QString target = videoFolder->filePath(QStringLiteral("video%1.dcm").arg(nextNumber));
+                    // The row's share of the progress moves with the clip.
+                    const auto clipProgress = [&](double part) {
+                        if (hooks.progress)
+                            hooks.progress(done * 100 + int(part * 100), total * 100);
+                    };
                     try {
-                        for (const QString &line :
-                             writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName, target, stopped))
+                        for (const QString &line : writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName,
+                                                                        target, stopped, clipProgress))
                             log(line);
                         ++nextNumber;
                         image = dicom::Image::fromFile(target);

@@ -62,7 +62,8 @@ struct SendHooks
 {
     // Each log line, in order.
     std::function<void(const QString &line)> log;
-    // After each row: rows done, rows in all.
+    // After each row: rows done, rows in all; while a clip is converted, hundredths of rows
+    // (done * 100 + percent of the clip, total * 100).
     std::function<void(int done, int total)> progress;
     // The storage archive, read at the start and again for every image; throws orv::Error when
     // the settings cannot be used. Default: dicomNodes().storagePeer().

@@ -19,9 +19,10 @@ bool sendsVideos()
 }
 
 QStringList writeVideoObjectFile(const QString &clipPath, const TransactionRecord &transaction, int imageNumber,
-                                 const QString &companyName, const QString &target, const std::function<bool()> &stopped)
+                                 const QString &companyName, const QString &target, const std::function<bool()> &stopped,
+                                 const std::function<void(double done)> &progress)
 {
-    const dicom::H264Clip clip = dicom::transcodeToH264(clipPath, stopped);
+    const dicom::H264Clip clip = dicom::transcodeToH264(clipPath, stopped, progress);
     dicom::Image image;
     stampIdentity(image, transaction, imageNumber, companyName);
     const bool endoscopic = transaction.examType.trimmed().compare(QLatin1String("ES"), Qt::CaseInsensitive) == 0;

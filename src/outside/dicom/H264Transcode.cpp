@@ -53,7 +53,8 @@ int evenDown(double v) { return qMax(2, int(v) & ~1); }
 
 } // namespace
 
-H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopped)
+H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopped,
+                         const std::function<void(double done)> &progress)
 {
     const FfmpegApi &f = ffmpeg();
     const auto refuse = [&](const QString &why) { fail(QStringLiteral("The clip %1 cannot be converted: %2").arg(path, why)); };
@@ -73,6 +74,7 @@ H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopp
     AVStream *in = g.format->streams[stream];
     g.decoder = f.avcodec_alloc_context3(decoderCodec);
     f.avcodec_parameters_to_context(g.decoder, in->codecpar);
+    g.decoder->thread_count = 0; // as many threads as the machine has, as the ffmpeg command line does
     if (int err = f.avcodec_open2(g.decoder, decoderCodec, nullptr); err < 0)
         refuse(avText(err));
     if (g.decoder->width <= 0 || g.decoder->height <= 0)
@@ -114,6 +116,7 @@ H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopp
     enc->colorspace = AVCOL_SPC_SMPTE170M;
     enc->gop_size = qMax(1, int(rate.num / rate.den)); // a key frame (with parameter sets) every second
     enc->level = 41;
+    enc->thread_count = 0;
     // Level 4.1 High profile allows 62.5 Mbit/s; the cap keeps well inside it.
     enc->rc_max_rate = 40'000'000;
     enc->rc_buffer_size = 40'000'000;
@@ -132,6 +135,8 @@ H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopp
     if (!g.packet || !g.decoded || !g.scaled || f.av_frame_get_buffer(g.scaled, 0) < 0)
         fail(QStringLiteral("Not enough memory to convert the clip %1.").arg(path));
 
+    const double seconds = g.format->duration > 0 ? double(g.format->duration) / AV_TIME_BASE : 0.0;
+    int percentShown = 0;
     qint64 decodedFrames = 0;
     qint64 nextPts = 0;
     const auto drain = [&] {
@@ -153,6 +158,13 @@ H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopp
     };
     const auto receiveDecoded = [&] {
         while (f.avcodec_receive_frame(g.decoder, g.decoded) == 0) {
+            if (progress && seconds > 0 && g.decoded->best_effort_timestamp != AV_NOPTS_VALUE) {
+                const double done = qBound(0.0, double(g.decoded->best_effort_timestamp) * av_q2d(in->time_base) / seconds, 1.0);
+                if (int(done * 100) > percentShown) {
+                    percentShown = int(done * 100);
+                    progress(done);
+                }
+            }
             if (decodedFrames++ % keepEvery != 0)
                 continue;
             g.sws = f.sws_getCachedContext(g.sws, g.decoded->width, g.decoded->height, AVPixelFormat(g.decoded->format),

@@ -37,9 +37,12 @@ struct H264Clip
 // encodes it again with libx264. A picture larger than 1920x1080 is scaled down to fit, keeping
 // its aspect; a frame rate above what level 4.1 allows for the size is halved (every second
 // frame kept) until it fits. Asks `stopped` between frames; true ends the work with an Error.
-// Throws Error naming the file and the reason when it cannot be read, holds no video or no
-// frame that decodes, or when the stream would exceed what one fragment can hold.
-H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopped = {});
+// `progress` gets the share of the clip done (0..1) when it grows by a percent or more and the
+// clip's duration is known. Throws Error naming the file and the reason when it cannot be read,
+// holds no video or no frame that decodes, or when the stream would exceed what one fragment
+// can hold.
+H264Clip transcodeToH264(const QString &path, const std::function<bool()> &stopped = {},
+                         const std::function<void(double done)> &progress = {});
 
 // Turns `image`, which holds the identity its caller stamped, into a video object of
 // `sopClass` (Video Photographic or Video Endoscopic Image) holding `clip` as its pixel data,
