@@ -14,6 +14,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dimse.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QTemporaryDir>
@@ -106,6 +107,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             const QString type = row.type.toUpper();
             const QString path = nativePath(rowFilePath(row, request.configuredServerName, request.overrideServerName));
             std::optional<dicom::Image> image;
+            QString videoFile; // removed once sent
             if (type == QLatin1String("IMAGE")) {
                 if (QFileInfo(path).isFile()) {
                     image = dicom::Image::fromFile(path);
@@ -137,6 +139,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                                                                         target, stopped, clipProgress))
                             log(line);
                         ++nextNumber;
+                        videoFile = target;
                         image = dicom::Image::fromFile(target);
                     } catch (const Error &e) {
                         if (stopped())
@@ -160,6 +163,8 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     ++outcome.notStored;
                 }
             }
+            if (!videoFile.isEmpty())
+                QFile::remove(videoFile);
             if (hooks.progress)
                 hooks.progress(++done, total);
         }
