@@ -1,6 +1,7 @@
 #include "ImageSend.h"
 
 #include "IdentityStamp.h"
+#include "VideoObjectFile.h"
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
@@ -13,8 +14,10 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dimse.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
+#include <QTemporaryDir>
 
 #include <optional>
 
@@ -27,6 +30,8 @@ bool isPicture(const QString &type)
     const QString t = type.toUpper();
     return t == QLatin1String("JPG") || t == QLatin1String("BMP");
 }
+
+bool isVideo(const QString &type) { return type.toUpper() == QLatin1String("VIDEO"); }
 
 // Throws when the archive's address does not resolve (network work: not on the GUI thread).
 void requireResolvable(const dicom::Peer &peer)
@@ -45,13 +50,19 @@ int SendRequest::pictureRows(const QList<ImageRow> &rows)
     return int(std::count_if(rows.begin(), rows.end(), [](const ImageRow &r) { return isPicture(r.type); }));
 }
 
+int SendRequest::stampedRows() const
+{
+    const auto videos = sendVideos ? std::count_if(rows.begin(), rows.end(), [](const ImageRow &r) { return isVideo(r.type); }) : 0;
+    return pictureRows(rows) + int(videos);
+}
+
 SendRequest SendRequest::fromState(const QList<ImageRow> &rows)
 {
     const SharedState &st = state();
     SendRequest r{rows, st.Server_Name, overridesServerName(), openTransaction().record(), 1,
-                  st.CompanyName};
-    const int pictures = pictureRows(rows);
-    r.firstImageNumber = pictures > 0 ? openTransaction().takeImageNumbers(pictures) : r.transaction.imageNumber + 1;
+                  st.CompanyName, sendsVideos()};
+    const int stamped = r.stampedRows();
+    r.firstImageNumber = stamped > 0 ? openTransaction().takeImageNumbers(stamped) : r.transaction.imageNumber + 1;
     return r;
 }
 
@@ -87,13 +98,16 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     int done = 0;
     int nextNumber = request.firstImageNumber;
     dicom::Image picture; // one object for every picture of this send
+    std::optional<QTemporaryDir> videoFolder; // the video objects of this send, removed after it
+    const auto stopped = [&] { return hooks.stopped && hooks.stopped(); };
     try {
         for (const ImageRow &row : request.rows) {
-            if (hooks.stopped && hooks.stopped())
+            if (stopped())
                 throw Error(QStringLiteral("The send was stopped."));
             const QString type = row.type.toUpper();
             const QString path = nativePath(rowFilePath(row, request.configuredServerName, request.overrideServerName));
             std::optional<dicom::Image> image;
+            QString videoFile; // removed once sent
             if (type == QLatin1String("IMAGE")) {
                 if (QFileInfo(path).isFile()) {
                     image = dicom::Image::fromFile(path);
@@ -107,6 +121,33 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
                 image = picture;
+            } else if (isVideo(type) && request.sendVideos) {
+                if (!QFileInfo(path).isFile()) {
+                    log(QStringLiteral("Cant read/access ") + path);
+                    ++outcome.unreadable;
+                } else {
+                    if (!videoFolder)
+                        videoFolder.emplace();
+                    const QString target = videoFolder->filePath(QStringLiteral("video%1.dcm").arg(nextNumber));
+                    // The row's share of the progress moves with the clip.
+                    const auto clipProgress = [&](double part) {
+                        if (hooks.progress)
+                            hooks.progress(done * 100 + int(part * 100), total * 100);
+                    };
+                    try {
+                        for (const QString &line : writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName,
+                                                                        target, stopped, clipProgress))
+                            log(line);
+                        ++nextNumber;
+                        videoFile = target;
+                        image = dicom::Image::fromFile(target);
+                    } catch (const Error &e) {
+                        if (stopped())
+                            throw Error(QStringLiteral("The send was stopped."));
+                        log(e.description());
+                        ++outcome.unconverted;
+                    }
+                }
             }
             if (image) {
                 peer = peerNow();
@@ -122,14 +163,18 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     ++outcome.notStored;
                 }
             }
+            if (!videoFile.isEmpty())
+                QFile::remove(videoFile);
             if (hooks.progress)
                 hooks.progress(++done, total);
         }
     } catch (const std::exception &e) {
+        outcome.numbersUsed = nextNumber - request.firstImageNumber;
         outcome.failure = QStringLiteral("Cannot Send.") + describe(e);
         log(outcome.failure);
         return outcome;
     }
+    outcome.numbersUsed = nextNumber - request.firstImageNumber;
     log(QStringLiteral("Send Complete."));
     outcome.completed = true;
     return outcome;
@@ -139,7 +184,7 @@ void ImageSend::start(const SendRequest &request)
 {
     dicomNodes(); // loaded here, not by the worker, when nothing has read the settings yet
     const QString transNo = request.transaction.transNo;
-    const int pictures = SendRequest::pictureRows(request.rows);
+    const int stamped = request.stampedRows();
     auto outcome = std::make_shared<SendOutcome>();
     JobOptions options;
     options.total = int(request.rows.size());
@@ -152,10 +197,12 @@ void ImageSend::start(const SendRequest &request)
             hooks.stopped = [&job] { return job.cancelled(); };
             *outcome = ImageSend::send(request, hooks);
         },
-        [outcome, transNo, first = request.firstImageNumber, pictures] {
-            // Pictures never stamped leave no gap when nothing was taken since.
-            if (!outcome->refused.isEmpty() && pictures > 0 && session().isOpen(transNo))
-                openTransaction().giveBackImageNumbers(first, pictures);
+        [outcome, transNo, first = request.firstImageNumber, stamped] {
+            // Numbers never stamped (a refused send, clips that could not be converted) leave no
+            // gap when nothing was taken since.
+            const int used = outcome->refused.isEmpty() ? outcome->numbersUsed : 0;
+            if (used < stamped && session().isOpen(transNo))
+                openTransaction().giveBackImageNumbers(first + used, stamped - used);
             if (!outcome->refused.isEmpty())
                 msgBox(nullptr, outcome->refused, Prompter::Icon::Critical);
         },

@@ -24,16 +24,20 @@ struct SendRequest
     QString configuredServerName; // Server_Name setting, for the row file path of Saved rows
     bool overrideServerName = false;
     // The transaction the pictures are stamped with, the first of the image numbers taken for
-    // them (one per picture row, in row order) and the company name.
+    // them (one per stamped row, in row order) and the company name.
     TransactionRecord transaction;
     int firstImageNumber = 1;
     QString companyName;
+    // Video rows are sent as DICOM video objects, stamped like pictures (the SendVideos setting).
+    bool sendVideos = false;
 
-    // The open transaction (taking one image number per picture row), the shared state's server
-    // name and override switch, for these rows.
+    // The open transaction (taking one image number per stamped row), the shared state's server
+    // name and override switch and the SendVideos setting, for these rows.
     static SendRequest fromState(const QList<ImageRow> &rows);
-    // Picture rows ("JPG" and "BMP"), the rows stamped by a send.
+    // Picture rows ("JPG" and "BMP").
     static int pictureRows(const QList<ImageRow> &rows);
+    // The rows a send stamps: the picture rows, and the Video rows when videos are sent.
+    int stampedRows() const;
 };
 
 struct SendOutcome
@@ -47,7 +51,9 @@ struct SendOutcome
     bool completed = false; // "Send Complete." was logged
     int sent = 0;           // images the archive stored (status 0 or a warning)
     int notStored = 0;      // images answered with a failure status, or whose SOP class was refused
-    int unreadable = 0;     // DICOM rows whose file was missing
+    int unreadable = 0;     // DICOM and Video rows whose file was missing
+    int unconverted = 0;    // Video rows whose clip could not be made into a video object
+    int numbersUsed = 0;    // image numbers stamped, from the request's first one
     bool ok() const { return refused.isEmpty() && failure.isEmpty(); }
 };
 
@@ -56,7 +62,8 @@ struct SendHooks
 {
     // Each log line, in order.
     std::function<void(const QString &line)> log;
-    // After each row: rows done, rows in all.
+    // After each row: rows done, rows in all; while a clip is converted, hundredths of rows
+    // (done * 100 + percent of the clip, total * 100).
     std::function<void(int done, int total)> progress;
     // The storage archive, read at the start and again for every image; throws orv::Error when
     // the settings cannot be used. Default: dicomNodes().storagePeer().
@@ -68,10 +75,13 @@ struct SendHooks
 // "S&end to PACS": sends every image row of the list to the storage archive by C-STORE, one
 // association per image. "Image" rows are DICOM files sent as they are; "JPG" and "BMP" rows are
 // pictures converted into one reused Secondary Capture object, stamped with the request's
-// transaction and the next of its image numbers, and sent; other rows are passed over.
+// transaction and the next of its image numbers, and sent; "Video" rows, when the request sends
+// videos, are transcoded into a DICOM video object (writeVideoObjectFile) stamped the same way;
+// other rows are passed over. Numbers go to the objects stamped, in row order, without gaps.
 //
 // Log lines, in order: "Sending to: host | port | calling AE | called AE"; per DICOM row whose
-// file is missing "Cant read/access " & path (the send goes on); per image not stored as sent a
+// or clip is missing "Cant read/access " & path (the send goes on); per clip that cannot be
+// converted the reason, naming the clip (the send goes on); per image not stored as sent a
 // status line naming the file ("Store status 0xA700 for path", "Store status 0xB000 (warning)
 // for path", or "Store refused for path: reason" when the archive accepts no presentation
 // context for its SOP class; the send goes on); and "Send Complete." at the end. Any other error

@@ -5,6 +5,7 @@
 #include "Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dccodec.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -272,7 +273,9 @@ int StoreScu::send(Image &image)
         own.push_back(orig.getXferID());
         scu.addPresentationContext(sopClass, own);
     }
-    scu.addPresentationContext(sopClass, uncompressed());
+    // Pixel data the toolkit cannot decode (a video stream) goes only as it is.
+    if (!encapsulated || DcmCodecList::canChangeCoding(original, EXS_LittleEndianExplicit))
+        scu.addPresentationContext(sopClass, uncompressed());
     // Verification keeps the association up when the peer refuses only the SOP class, so that
     // the refusal can be told apart from a rejected association.
     scu.addPresentationContext(UID_VerificationSOPClass, uncompressed());
