@@ -36,6 +36,14 @@ public:
     explicit Scu(const Peer &peer)
     {
         initialise();
+        // Small PDU pieces go out at once: with Nagle's algorithm each association waited for
+        // delayed acknowledgements (tens of milliseconds an image). The toolkit reads this.
+        static const bool noDelay = [] {
+            if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+                qputenv("TCP_NODELAY", "1");
+            return true;
+        }();
+        (void)noDelay;
         if (peer.port <= 0 || peer.port > 65535)
             fail(QStringLiteral("%1 is not a valid port number.").arg(peer.port));
         if (peer.host.trimmed().isEmpty())
@@ -52,16 +60,15 @@ public:
         setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
         m_where = peerText(peer.host, peer.port, peer.calledAe);
         if (peer.tls.enabled)
-            secure = std::make_unique<SecureTransport>(peer.tls);
+            secure = SecureTransport::forSettings(peer.tls);
     }
 
     void connect()
     {
         check(initNetwork(), QStringLiteral("Cannot start the network"));
-        if (secure) {
-            check(useSecureConnection(secure->layer()), QStringLiteral("Cannot start DICOM TLS"));
+        check(useSecureConnection(secure ? secure->layer() : plainTransport()), QStringLiteral("Cannot set up the connection"));
+        if (secure)
             secure->beginHandshake();
-        }
         const OFCondition cond = negotiateAssociation();
         if (cond.bad()) {
             if (secure && secure->handshakeFailed(cond))

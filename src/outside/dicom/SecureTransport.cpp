@@ -5,6 +5,7 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmtls/tlslayer.h>
+#include <dcmtk/dcmtls/tlstrans.h>
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -14,6 +15,11 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <ctime>
 #include <vector>
@@ -147,12 +153,73 @@ void require(const OFCondition &cond, const QString &what)
         fail(QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(cond.text())), cond.code());
 }
 
+// Connections that acknowledge what they receive at once. Peers that keep Nagle's algorithm on
+// (the toolkit's default, so most archives) send a PDU in several pieces (TLS: several records)
+// and hold the last one until the previous is acknowledged; with delayed acknowledgements every
+// association stalled for some 40 ms a message.
+void quickAck(DcmNativeSocketType socket)
+{
+#ifdef TCP_QUICKACK
+    const int on = 1;
+    setsockopt(int(socket), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    (void)socket;
+#endif
+}
+
+class QuickAckConnection : public DcmTLSConnection
+{
+public:
+    using DcmTLSConnection::DcmTLSConnection;
+    ssize_t read(void *buf, size_t nbyte) override
+    {
+        quickAck(getSocket());
+        return DcmTLSConnection::read(buf, nbyte);
+    }
+};
+
+class QuickAckTcpConnection : public DcmTCPConnection
+{
+public:
+    using DcmTCPConnection::DcmTCPConnection;
+    ssize_t read(void *buf, size_t nbyte) override
+    {
+        quickAck(getSocket());
+        return DcmTCPConnection::read(buf, nbyte);
+    }
+};
+
+// Plain TCP whatever the association parameters ask for (see plainTransport()).
+class PlainLayer : public DcmTransportLayer
+{
+public:
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool) override
+    {
+        return new QuickAckTcpConnection(socket);
+    }
+};
+
+class ClientLayer : public DcmTLSTransportLayer
+{
+public:
+    ClientLayer() : DcmTLSTransportLayer(NET_REQUESTOR, nullptr, OFFalse) {}
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool useSecureLayer) override
+    {
+        if (!useSecureLayer)
+            return DcmTLSTransportLayer::createConnection(socket, useSecureLayer);
+        SSL *ssl = SSL_new(static_cast<SSL_CTX *>(getNativeHandle()));
+        if (!ssl)
+            return nullptr;
+        SSL_set_fd(ssl, int(socket));
+        return new QuickAckConnection(socket, ssl);
+    }
+};
+
 } // namespace
 
 struct SecureTransport::Impl
 {
-    DcmTLSTransportLayer layer;
-    Impl() : layer(NET_REQUESTOR, nullptr, OFFalse) {}
+    ClientLayer layer;
 };
 
 SecureTransport::SecureTransport(const TlsSettings &settings)
@@ -206,6 +273,31 @@ SecureTransport::SecureTransport(const TlsSettings &settings)
 }
 
 SecureTransport::~SecureTransport() = default;
+
+DcmTransportLayer *plainTransport()
+{
+    static PlainLayer layer;
+    return &layer;
+}
+
+std::shared_ptr<SecureTransport> SecureTransport::forSettings(const TlsSettings &settings)
+{
+    QString key;
+    for (const QString &path : {settings.certificateFile, settings.privateKeyFile, settings.trustedCertificatesFile}) {
+        const QFileInfo info(path);
+        key += QStringLiteral("%1|%2|%3|%4\n").arg(path).arg(info.exists()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    static QMutex mutex;
+    static QString cachedKey;
+    static std::shared_ptr<SecureTransport> cached;
+    QMutexLocker lock(&mutex);
+    if (!cached || key != cachedKey) {
+        cached.reset();
+        cached = std::make_shared<SecureTransport>(settings);
+        cachedKey = key;
+    }
+    return cached;
+}
 
 DcmTransportLayer *SecureTransport::layer() { return &d->layer; }
 

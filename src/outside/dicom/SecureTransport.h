@@ -22,10 +22,15 @@ public:
     // does not belong to the certificate, or the workstation's certificate is out of its validity.
     explicit SecureTransport(const TlsSettings &settings);
     ~SecureTransport();
+    // The transport for these settings, shared by the associations made with them while none of
+    // the files changed (a full set-up reads and checks four files and costs more than the
+    // handshake itself). Thread-safe; throws as the constructor does.
+    static std::shared_ptr<SecureTransport> forSettings(const TlsSettings &settings);
     SecureTransport(const SecureTransport &) = delete;
     SecureTransport &operator=(const SecureTransport &) = delete;
 
-    // Lives as long as this object; the association must be closed before it goes.
+    // Lives as long as this object; the association must be closed before it goes. Several
+    // associations may use it at once.
     DcmTransportLayer *layer();
     // Call on the thread of the handshake, right before it.
     void beginHandshake();
@@ -40,11 +45,17 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// The transport of associations without TLS: plain TCP that acknowledges at once. Installed
+// through DcmSCU::useSecureConnection() (the toolkit's only way to give an SCU a transport
+// layer), it makes plain connections although the association parameters then say "secure".
+// Process-wide, never deleted.
+DcmTransportLayer *plainTransport();
+
 // Owns the secure transport of an association; a base class placed before DcmSCU so that the
 // transport outlives the association the DcmSCU closes when destroyed.
 struct SecureTransportHolder
 {
-    std::unique_ptr<SecureTransport> secure;
+    std::shared_ptr<SecureTransport> secure;
 };
 
 } // namespace orv::dicom
