@@ -103,6 +103,9 @@ QString DicomNodes::defaultValue(Field f)
     case WindowAll: return QStringLiteral("0");
     case AEName:
     case txtBranchCode:
+    case TLSCertificate:
+    case TLSPrivateKey:
+    case TLSTrustedCertificates:
     case FieldCount: break;
     }
     return {};

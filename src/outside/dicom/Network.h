@@ -31,7 +31,7 @@ struct Peer
     int port = 104;
     QString callingAe;
     QString calledAe;
-    TlsSettings tls;
+    TlsSettings tls{};
 };
 
 // Storage SCU: one association per image (C-STORE).

@@ -101,8 +101,8 @@ void TestDicomTls::initTestCase()
     QVERIFY2(m_orthanc->isRunning(), qPrintable(m_orthanc->log()));
 }
 
-// The right CA sends (the archive also required the workstation's certificate); another CA, an
-// expired archive certificate and a plain association are refused and store nothing.
+// The right CA sends (the archive also required the workstation's certificate), from the
+// toolkit and the command line; another CA and an expired archive certificate are refused.
 void TestDicomTls::onlyAVerifiedArchiveGetsTheImage()
 {
     image(1).writeFile(file(u"one.dcm"_s));
@@ -115,8 +115,6 @@ void TestDicomTls::onlyAVerifiedArchiveGetsTheImage()
     const QString untrusted = errorOf([&] { StoreScu(peer(m_orthanc->port(), u"other-ca.pem"_s)).send(other); });
     QVERIFY2(untrusted.startsWith(u"The certificate of %1 was refused: it is not issued by a CA of the trusted certificates file ("_s.arg(where)),
              qPrintable(untrusted));
-    QVERIFY(errorOf([&] { StoreScu(u"127.0.0.1"_s, m_orthanc->port(), u"ORVTEST"_s, u"ORTHANC"_s).send(other); })
-                .startsWith(u"Cannot connect to %1"_s.arg(where)));
 
     auto expired = tlsOrthanc(u"expired"_s);
     QVERIFY2(expired->isRunning(), qPrintable(expired->log()));
