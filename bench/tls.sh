@@ -4,7 +4,8 @@
 # TCP, to storescp (TLS with a test CA made here by the openssl command line; the workstation
 # shows its certificate and verifies the receiver's). For reference: DCMTK storescu over TLS
 # against storescu plain (one association for all files).
-# usage: bench/tls.sh [build-dir]   (default build; COUNT=500, SIZE=640x480)
+# usage: bench/tls.sh [build-dir]   (default build; COUNT=500, SIZE=640x480, KEY=rsa|ec: RSA 2048
+# or ECDSA P-256 certificates)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh" "$@"
 count=${COUNT:-500}
@@ -16,9 +17,13 @@ trap cleanup EXIT
 cd "$work"
 mkdir -p pic in-plain in-tls
 ssl() { openssl "$@" 2>/dev/null >/dev/null; }
-ssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Bench CA"
+case ${KEY:-rsa} in
+  ec) newkey=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1) ;;
+  *) newkey=(-newkey rsa:2048) ;;
+esac
+ssl req -x509 "${newkey[@]}" -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Bench CA"
 for who in server client; do
-  ssl req -newkey rsa:2048 -nodes -keyout $who.key -out $who.csr -subj "/CN=$who"
+  ssl req "${newkey[@]}" -nodes -keyout $who.key -out $who.csr -subj "/CN=$who"
   ssl x509 -req -in $who.csr -CA ca.pem -CAkey ca.key -set_serial $RANDOM -days 2 -out $who.pem
 done
 
@@ -26,7 +31,7 @@ for v in 0 1 2 3; do convert -seed "$v" -size "$size" plasma:fractal -blur 0x3 -
 for ((i = 0; i < count; i++)); do cp "seed$((i % 4)).bmp" "pic/img$i.bmp"; done
 "$cli" dicomize --out dcm --patient-name BENCH^TLS --ts explicit pic/*.bmp >/dev/null
 mapfile -t files < <(ls "$work"/dcm/*.dcm)
-echo "${#files[@]} files of $size, $(du -sh dcm | cut -f1)"
+echo "${#files[@]} files of $size, $(du -sh dcm | cut -f1), ${KEY:-rsa} certificates"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 wait_port() { for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return; sleep 0.1; done; }
