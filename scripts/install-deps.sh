@@ -9,14 +9,14 @@ BUILD_PKGS=(
   libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
   libdcmtk-dev dcmtk libturbojpeg0-dev libjpeg-turbo-progs
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-  libburn-dev libisofs-dev libsodium-dev libopenjp2-7-dev
+  libburn-dev libisofs-dev libsodium-dev libopenjp2-7-dev libssl-dev
   unixodbc-dev tdsodbc libsqlite3-dev
 )
 RUN_PKGS=(
   orthanc postgresql-15 xvfb xauth
 )
 TEST_PKGS=(
-  clang libclang-rt-14-dev libgtest-dev dicom3tools python3-pydicom xorriso poppler-utils imagemagick ffmpeg
+  clang libclang-rt-14-dev libgtest-dev dicom3tools python3-pydicom xorriso poppler-utils imagemagick ffmpeg openssl
 )
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")

@@ -26,7 +26,8 @@ inline const char *const kUsage =
     "  orvaline-cli dicomdir --out DIR FILE...\n"
     "  orvaline-cli print --host H --port P [--aet A] --aec C [--format F] [--orientation O]\n"
     "                     [--film-size S] [--magnification M] FILE...\n"
-    "  orvaline-cli render --out DIR [--frame N] [--window W --level L] [--size WxH] FILE...\n";
+    "  orvaline-cli render --out DIR [--frame N] [--window W --level L] [--size WxH] FILE...\n"
+    "send, worklist and print use DICOM TLS with --tls-ca CA-FILE [--tls-cert CERT --tls-key KEY].\n";
 
 struct UsageError
 {

@@ -79,15 +79,29 @@ int dicomize(const QStringList &argv)
     return allGood ? 0 : 1;
 }
 
+// DICOM TLS towards the peer when --tls-ca names the trusted CA certificates; --tls-cert and
+// --tls-key give the workstation's own certificate and key.
+TlsSettings tlsOf(const Args &a)
+{
+    TlsSettings tls;
+    tls.trustedCertificatesFile = a.value(QStringLiteral("tls-ca"));
+    tls.certificateFile = a.value(QStringLiteral("tls-cert"));
+    tls.privateKeyFile = a.value(QStringLiteral("tls-key"));
+    tls.enabled = !tls.trustedCertificatesFile.isEmpty();
+    if (!tls.enabled && (!tls.certificateFile.isEmpty() || !tls.privateKeyFile.isEmpty()))
+        throw UsageError{QStringLiteral("--tls-cert and --tls-key need --tls-ca")};
+    return tls;
+}
+
 int send(const QStringList &argv)
 {
-    const Args a = parse(argv, {"host", "port", "aet", "aec"}, true);
+    const Args a = parse(argv, {"host", "port", "aet", "aec", "tls-ca", "tls-cert", "tls-key"}, true);
     const QString host = a.required(QStringLiteral("host"));
     const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
     if (port < 0)
         throw UsageError{QStringLiteral("--port is required")};
     const QString called = a.required(QStringLiteral("aec"));
-    StoreScu scu(host, port, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")), called);
+    StoreScu scu(Peer{host, port, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")), called, tlsOf(a)});
     bool allGood = true;
     for (const QString &file : a.files) {
         try {
@@ -107,15 +121,15 @@ int send(const QStringList &argv)
 int worklist(const QStringList &argv)
 {
     const Args a = parse(argv, {"host", "port", "aec", "aet", "patient-name", "patient-id", "date", "modality",
-                                "accession", "branch"},
+                                "accession", "branch", "tls-ca", "tls-cert", "tls-key"},
                          false);
     if (!a.files.isEmpty())
         throw UsageError{QStringLiteral("unexpected argument %1").arg(a.files.first())};
     const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
     if (port < 0)
         throw UsageError{QStringLiteral("--port is required")};
-    WorklistScu scu(a.required(QStringLiteral("host")), port, a.required(QStringLiteral("aec")),
-                    a.value(QStringLiteral("aet"), QStringLiteral("VELMOR")));
+    WorklistScu scu(Peer{a.required(QStringLiteral("host")), port, a.value(QStringLiteral("aet"), QStringLiteral("VELMOR")),
+                         a.required(QStringLiteral("aec")), tlsOf(a)});
     const DataSet id = WorklistScu::standardIdentifier(a.value(QStringLiteral("patient-name")), a.value(QStringLiteral("patient-id")),
                                                        a.value(QStringLiteral("date")), a.value(QStringLiteral("modality")),
                                                        a.value(QStringLiteral("accession")), a.value(QStringLiteral("branch")));
@@ -161,7 +175,9 @@ int dicomdir(const QStringList &argv)
 
 int print(const QStringList &argv)
 {
-    const Args a = parse(argv, {"host", "port", "aet", "aec", "format", "orientation", "film-size", "magnification"}, true);
+    const Args a = parse(argv, {"host", "port", "aet", "aec", "format", "orientation", "film-size", "magnification", "tls-ca",
+                                "tls-cert", "tls-key"},
+                         true);
     const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
     if (port < 0)
         throw UsageError{QStringLiteral("--port is required")};
@@ -179,7 +195,7 @@ int print(const QStringList &argv)
     }
     if (images.isEmpty())
         return 1;
-    FilmPrinter printer(host, port, called, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")));
+    FilmPrinter printer(Peer{host, port, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")), called, tlsOf(a)});
     printer.open();
     printer.setDisplayFormat(a.value(QStringLiteral("format"), QStringLiteral("STANDARD\\1,1")));
     printer.setOrientation(a.value(QStringLiteral("orientation"), QStringLiteral("PORTRAIT")));

@@ -13,12 +13,13 @@ namespace orv {
 namespace {
 
 const QString kSection = QStringLiteral("ACQUIRE");
+const QString kTlsSection = QStringLiteral("DICOM");
 
 // What a validation message calls each peer.
 struct PeerFields
 {
     const char *what;
-    DicomNodes::Field host, port, calledAe;
+    DicomNodes::Field host, port, calledAe, tls;
 };
 
 // A port text as a reader converts it: a whole number from 1 to 65535, blanks around it allowed.
@@ -95,10 +96,16 @@ QString DicomNodes::defaultValue(Field f)
     case wRemotePort: return QStringLiteral("105");
     case wRemoteAE: return QStringLiteral("VELMOR");
     case Async:
+    case StorageTLS:
+    case wRemoteTLS:
+    case PrintTLS:
     case CopyAllFrames:
     case WindowAll: return QStringLiteral("0");
     case AEName:
     case txtBranchCode:
+    case TLSCertificate:
+    case TLSPrivateKey:
+    case TLSTrustedCertificates:
     case FieldCount: break;
     }
     return {};
@@ -123,13 +130,37 @@ QList<DicomNodes::Field> DicomNodes::storedFields()
     return {StorageNode, StoragePort, StorageAE, wRemoteNode, wRemotePort, wRemoteAE, txtBranchCode};
 }
 
+QList<DicomNodes::Field> DicomNodes::tlsFields()
+{
+    return {StorageTLS, wRemoteTLS, PrintTLS, TLSCertificate, TLSPrivateKey, TLSTrustedCertificates};
+}
+
+QString DicomNodes::tlsSettingsKey(Field f)
+{
+    switch (f) {
+    case StorageTLS: return QStringLiteral("StorageTLS");
+    case wRemoteTLS: return QStringLiteral("WorklistTLS");
+    case PrintTLS: return QStringLiteral("PrintTLS");
+    case TLSCertificate: return QStringLiteral("TLSCertificate");
+    case TLSPrivateKey: return QStringLiteral("TLSPrivateKey");
+    case TLSTrustedCertificates: return QStringLiteral("TLSTrustedCertificates");
+    default: return {};
+    }
+}
+
 void DicomNodes::load()
 {
     const SettingsStore &s = settings();
     for (int i = 0; i < FieldCount; ++i) {
         const Field f = Field(i);
         const QString key = settingsKey(f);
-        setValue(f, key.isEmpty() ? defaultValue(f) : s.read(apps::VELMORPACS, kSection, key, defaultValue(f)));
+        const QString tlsKey = tlsSettingsKey(f);
+        if (!key.isEmpty())
+            setValue(f, s.read(apps::VELMORPACS, kSection, key, defaultValue(f)));
+        else if (!tlsKey.isEmpty())
+            setValue(f, s.read(apps::VelmorOrvaline, kTlsSection, tlsKey, defaultValue(f)));
+        else
+            setValue(f, defaultValue(f));
     }
 }
 
@@ -138,6 +169,8 @@ void DicomNodes::store() const
     SettingsStore &s = settings();
     for (Field f : storedFields())
         s.write(apps::VELMORPACS, kSection, settingsKey(f), value(f));
+    for (Field f : tlsFields())
+        s.write(apps::VelmorOrvaline, kTlsSection, tlsSettingsKey(f), value(f));
 }
 
 namespace {
@@ -161,6 +194,18 @@ dicom::Peer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString 
     requireAeTitle(n.value(p.calledAe), QStringLiteral("AE title of the %1").arg(what));
     peer.callingAe = callingAe.trimmed();
     peer.calledAe = n.value(p.calledAe).trimmed();
+    if (n.value(p.tls) == QLatin1String("1")) {
+        peer.tls.enabled = true;
+        peer.tls.certificateFile = n.value(DicomNodes::TLSCertificate).trimmed();
+        peer.tls.privateKeyFile = n.value(DicomNodes::TLSPrivateKey).trimmed();
+        peer.tls.trustedCertificatesFile = n.value(DicomNodes::TLSTrustedCertificates).trimmed();
+        if (peer.tls.trustedCertificatesFile.isEmpty())
+            throw Error(QStringLiteral("DICOM TLS is on for the %1 but no trusted certificates file is chosen. "
+                                       "Choose it in DICOM Settings.").arg(what));
+        if (peer.tls.certificateFile.isEmpty() != peer.tls.privateKeyFile.isEmpty())
+            throw Error(QStringLiteral("DICOM TLS for the %1 needs both the certificate file and its private key file, or "
+                                       "neither. Choose the missing one in DICOM Settings.").arg(what));
+    }
     return peer;
 }
 
@@ -168,20 +213,20 @@ dicom::Peer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString 
 
 dicom::Peer DicomNodes::storagePeer() const
 {
-    return checkedPeer(*this, {"storage archive", StorageNode, StoragePort, StorageAE}, value(CallingAE),
+    return checkedPeer(*this, {"storage archive", StorageNode, StoragePort, StorageAE, StorageTLS}, value(CallingAE),
                        QStringLiteral("calling AE title"));
 }
 
 dicom::Peer DicomNodes::worklistPeer() const
 {
     // The worklist query always calls itself "VELMOR".
-    return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE}, QStringLiteral("VELMOR"),
+    return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE, wRemoteTLS}, QStringLiteral("VELMOR"),
                        QStringLiteral("calling AE title"));
 }
 
 dicom::Peer DicomNodes::printPeer() const
 {
-    return checkedPeer(*this, {"film printer", PrintNode, PrintPort, PrintAE}, value(PrintCallingAE),
+    return checkedPeer(*this, {"film printer", PrintNode, PrintPort, PrintAE, PrintTLS}, value(PrintCallingAE),
                        QStringLiteral("calling AE title of the film printer"));
 }
 

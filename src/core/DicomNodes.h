@@ -30,6 +30,10 @@ public:
         AEName, Port, CopyAllFrames, WindowAll,
         PrintNode, PrintPort, PrintAE, PrintCallingAE, PrintFormat, PrintOrientation, FilmSize, Magnification,
         wRemoteNode, wRemotePort, wRemoteAE, txtBranchCode,
+        // DICOM TLS: a "use TLS" choice per peer, and one set of files for all of them (the
+        // workstation's certificate and private key, the trusted CA certificates). Kept by "OK" in
+        // application "VelmorOrvaline", section "DICOM"; the files by their paths only.
+        StorageTLS, wRemoteTLS, PrintTLS, TLSCertificate, TLSPrivateKey, TLSTrustedCertificates,
         FieldCount
     };
     Q_ENUM(Field)
@@ -43,20 +47,26 @@ public:
     // Reads the stored fields from the settings store (their defaults when absent) and sets every
     // other field to its design default.
     void load();
-    // Writes the stored fields under their keys, in the order of storedFields().
+    // Writes the stored fields under their keys, in the order of storedFields(), then the TLS
+    // fields under theirs.
     void store() const;
 
     static QString defaultValue(Field f);
     // The settings key of a stored field; "" for a field that is not stored.
     static QString settingsKey(Field f);
     static QList<Field> storedFields();
+    // The DICOM TLS fields and their keys in application "VelmorOrvaline", section "DICOM".
+    static QList<Field> tlsFields();
+    static QString tlsSettingsKey(Field f);
     // The address used when nothing is stored for the storage archive or the worklist provider.
     static QString defaultAddress() { return QStringLiteral("localhost"); }
 
     // The peers as their readers take them: the storage archive with CallingAE as the calling AE
     // title; the worklist provider; the film printer with PrintCallingAE. Throws orv::Error with
     // a message naming the setting when an address is empty, a port is not a whole number from
-    // 1 to 65535 or an AE title is empty or longer than 16 characters.
+    // 1 to 65535 or an AE title is empty or longer than 16 characters, and when TLS is chosen for
+    // the peer without a trusted certificates file or with only one of certificate and key.
+    // The files themselves are read when the association is made.
     dicom::Peer storagePeer() const;
     dicom::Peer worklistPeer() const;
     dicom::Peer printPeer() const;

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -119,6 +120,8 @@ OptionsBox::OptionsBox()
     storageLayout->addWidget(frame(storage, QStringLiteral("Remote SCP"), {{kNode, StorageNode}, {kPort, StoragePort}, {kAe, StorageAE}}));
     Async = namedControl<QCheckBox>(storage, "Async", QStringLiteral("Send requests asynchronously"));
     storageLayout->addWidget(Async);
+    StorageTLS = namedControl<QCheckBox>(storage, "StorageTLS", QStringLiteral("Use DICOM TLS (files on the TLS page)"));
+    storageLayout->addWidget(StorageTLS);
     Label11 = new QLabel(QStringLiteral("See Query SCU page for local AE title used"), storage);
     Label11->setObjectName(QStringLiteral("Label11"));
     storageLayout->addWidget(Label11);
@@ -186,6 +189,8 @@ OptionsBox::OptionsBox()
     film->addRow(QStringLiteral("Magnifaction Type"), Magnification);
     auto *filmColumn = new QVBoxLayout;
     filmColumn->addLayout(film);
+    PrintTLS = namedControl<QCheckBox>(printing, "PrintTLS", QStringLiteral("Use DICOM TLS (files on the TLS page)"));
+    filmColumn->addWidget(PrintTLS);
     filmColumn->addStretch();
     printingLayout->addLayout(filmColumn, 1);
     SSTab1->addTab(printing, QStringLiteral("Printing"));
@@ -199,8 +204,36 @@ OptionsBox::OptionsBox()
     Frame7 = frame(worklist, QStringLiteral("Remote SCP"), {{kNode, wRemoteNode}, {kPort, wRemotePort}, {kAe, wRemoteAE}});
     Frame7->setObjectName(QStringLiteral("Frame7"));
     worklistLayout->addWidget(Frame7);
+    wRemoteTLS = namedControl<QCheckBox>(worklist, "wRemoteTLS", QStringLiteral("Use DICOM TLS (files on the TLS page)"));
+    worklistLayout->addWidget(wRemoteTLS);
     worklistLayout->addStretch();
     SSTab1->addTab(worklist, QStringLiteral("Worklist"));
+
+    // TLS: the workstation's identity and the CAs it trusts, for every peer that uses TLS.
+    auto *tls = new QWidget(SSTab1);
+    auto *tlsLayout = new QVBoxLayout(tls);
+    auto *tlsForm = new QFormLayout;
+    TLSCertificate = pathField(tls, "TLSCertificate", &cmdTLSCertificate, QStringLiteral("Workstation Certificate"));
+    TLSPrivateKey = pathField(tls, "TLSPrivateKey", &cmdTLSPrivateKey, QStringLiteral("Private Key"));
+    TLSTrustedCertificates = pathField(tls, "TLSTrustedCertificates", &cmdTLSTrustedCertificates, QStringLiteral("Trusted CA Certificates"));
+    const auto row = [](QLineEdit *edit, QPushButton *browse) {
+        auto *line = new QHBoxLayout;
+        line->addWidget(edit, 1);
+        line->addWidget(browse);
+        return line;
+    };
+    tlsForm->addRow(QStringLiteral("Certificate File"), row(TLSCertificate, cmdTLSCertificate));
+    tlsForm->addRow(QStringLiteral("Private Key File"), row(TLSPrivateKey, cmdTLSPrivateKey));
+    tlsForm->addRow(QStringLiteral("Trusted CA Certificates"), row(TLSTrustedCertificates, cmdTLSTrustedCertificates));
+    tlsLayout->addLayout(tlsForm);
+    auto *tlsNote = new QLabel(QStringLiteral("PEM or DER files. The peer's certificate must be signed by a trusted CA and be "
+                                              "valid; the certificate and key are shown to peers that ask for them (leave both "
+                                              "empty if none does). The key must have no passphrase; only its path is kept."),
+                               tls);
+    tlsNote->setWordWrap(true);
+    tlsLayout->addWidget(tlsNote);
+    tlsLayout->addStretch();
+    SSTab1->addTab(tls, QStringLiteral("TLS"));
 
     auto *bottom = new QHBoxLayout;
     txtBranchCode = makeEdit(this, "txtBranchCode");
@@ -242,6 +275,12 @@ OptionsBox::OptionsBox()
     bind(wRemotePort, N::wRemotePort);
     bind(wRemoteAE, N::wRemoteAE);
     bind(txtBranchCode, N::txtBranchCode);
+    bind(StorageTLS, N::StorageTLS);
+    bind(PrintTLS, N::PrintTLS);
+    bind(wRemoteTLS, N::wRemoteTLS);
+    bind(TLSCertificate, N::TLSCertificate);
+    bind(TLSPrivateKey, N::TLSPrivateKey);
+    bind(TLSTrustedCertificates, N::TLSTrustedCertificates);
 
     connect(Command1, &QPushButton::clicked, this, &OptionsBox::Command1_Click);
     // Only a click by the operator warns, not a value set by the program.
@@ -249,6 +288,20 @@ OptionsBox::OptionsBox()
     connect(S_CMOVE, &QRadioButton::clicked, this, &OptionsBox::MoveWarning);
     resize(680, 340);
     RestoreWindow(this);
+}
+
+QLineEdit *OptionsBox::pathField(QWidget *parent, const char *name, QPushButton **browse, const QString &title)
+{
+    QLineEdit *edit = makeEdit(parent, name);
+    *browse = namedControl<QPushButton>(parent, (QByteArray("cmd") + name).constData(), QStringLiteral("..."));
+    (*browse)->setMaximumWidth(32);
+    connect(*browse, &QPushButton::clicked, this, [this, edit, title] {
+        const QString chosen = Prompter::instance().openFile(this, title, QFileInfo(edit->text()).path(),
+                                                   QStringLiteral("Certificates and keys (*.pem *.crt *.cer *.key *.der);;All files (*)"));
+        if (!chosen.isEmpty())
+            edit->setText(chosen);
+    });
+    return edit;
 }
 
 void OptionsBox::bind(QLineEdit *edit, DicomNodes::Field field)

@@ -53,6 +53,10 @@ public:
     QGroupBox *Frame7 = nullptr;
     QLineEdit *wRemoteNode = nullptr, *wRemotePort = nullptr, *wRemoteAE = nullptr;
     QLineEdit *txtBranchCode = nullptr;
+    // DICOM TLS: a choice on each peer's tab, the files on the "TLS" tab, shared by every peer.
+    QCheckBox *StorageTLS = nullptr, *PrintTLS = nullptr, *wRemoteTLS = nullptr;
+    QLineEdit *TLSCertificate = nullptr, *TLSPrivateKey = nullptr, *TLSTrustedCertificates = nullptr;
+    QPushButton *cmdTLSCertificate = nullptr, *cmdTLSPrivateKey = nullptr, *cmdTLSTrustedCertificates = nullptr;
 
     void Command1_Click();
     void MoveWarning();
@@ -66,6 +70,8 @@ private:
     void bind(QCheckBox *box, DicomNodes::Field field);
     void bind(QComboBox *combo, DicomNodes::Field field);
     void bind(const QList<QRadioButton *> &options, DicomNodes::Field field);
+    // A file path field with its "..." button, which picks a file into the field.
+    QLineEdit *pathField(QWidget *parent, const char *name, QPushButton **browse, const QString &title);
 };
 
 } // namespace orv

@@ -126,7 +126,7 @@ void WorklistQuery::start(const WorklistSearch &search)
                 return stop->load() || ctx.cancelled();
             };
             try {
-                dicom::WorklistScu(peer.host, peer.port, peer.calledAe, peer.callingAe)
+                dicom::WorklistScu(peer)
                     .run(
                         id,
                         [&](const dicom::DataSet &answer) {

@@ -77,8 +77,7 @@ void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done
         int placed = 0, printedUpTo = 0;
         try {
             auto openPrinter = [&film](bool inColour) {
-                auto p = std::make_unique<dicom::FilmPrinter>(film.printer.host, film.printer.port, film.printer.calledAe,
-                                                              film.printer.callingAe);
+                auto p = std::make_unique<dicom::FilmPrinter>(film.printer);
                 p->setColour(inColour);
                 p->open();
                 return p;

@@ -8,6 +8,7 @@
 #include "dicomnet/OptionsBox.h"
 #include "outside/Error.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -151,6 +152,43 @@ private slots:
         QCOMPARE(OptionsBox::existing(), w);
         QVERIFY(w->isVisible());
         options->close();
+    }
+
+    // TLS is chosen per peer with one set of files; a peer with TLS and no trusted CA, or with a
+    // certificate but no key, is refused; "OK" keeps the choices and the paths (never key text).
+    void tlsChoicesAndFilesReachThePeersAndAreKept()
+    {
+        OptionsBox *w = OptionsBox::instance();
+        w->show();
+        w->StorageTLS->click();
+        const auto storageError = [] {
+            try {
+                dicomNodes().storagePeer();
+            } catch (const Error &e) {
+                return e.description();
+            }
+            return QString();
+        };
+        QCOMPARE(storageError(),
+                 u"DICOM TLS is on for the storage archive but no trusted certificates file is chosen. Choose it in DICOM Settings."_s);
+        m_prompter->fileAnswers << "/etc/pki/ca.pem";
+        w->cmdTLSTrustedCertificates->click();
+        typeText(w->TLSCertificate, "/etc/pki/ws.pem");
+        QVERIFY(storageError().startsWith(u"DICOM TLS for the storage archive needs both"_s));
+        typeText(w->TLSPrivateKey, "/etc/pki/ws.key");
+        const dicom::TlsSettings tls = dicomNodes().storagePeer().tls;
+        QVERIFY(tls.enabled);
+        QCOMPARE((QStringList{tls.certificateFile, tls.privateKeyFile, tls.trustedCertificatesFile}),
+                 (QStringList{"/etc/pki/ws.pem", "/etc/pki/ws.key", "/etc/pki/ca.pem"}));
+        QVERIFY(!dicomNodes().worklistPeer().tls.enabled && !dicomNodes().printPeer().tls.enabled);
+
+        w->wRemoteTLS->click();
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        restart();
+        QVERIFY(dicomNodes().worklistPeer().tls.enabled && dicomNodes().storagePeer().tls.enabled);
+        QVERIFY(!dicomNodes().printPeer().tls.enabled);
+        QCOMPARE(settings().read("VelmorOrvaline", "DICOM", "TLSPrivateKey"), u"/etc/pki/ws.key"_s);
+        QVERIFY(OptionsBox::instance()->wRemoteTLS->isChecked());
     }
 };
 

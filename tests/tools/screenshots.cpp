@@ -147,6 +147,12 @@ int main(int argc, char **argv)
     save(dicom, out, QStringLiteral("dicom-settings-query.png"));
     dicom->SSTab1->setCurrentIndex(3);
     save(dicom, out, QStringLiteral("dicom-settings-printing.png"));
+    dicom->StorageTLS->setChecked(true);
+    dicom->TLSCertificate->setText(QStringLiteral("/etc/orvaline/tls/workstation.pem"));
+    dicom->TLSPrivateKey->setText(QStringLiteral("/etc/orvaline/tls/workstation.key"));
+    dicom->TLSTrustedCertificates->setText(QStringLiteral("/etc/orvaline/tls/department-ca.pem"));
+    dicom->SSTab1->setCurrentIndex(dicom->SSTab1->count() - 1);
+    save(dicom, out, QStringLiteral("dicom-settings-tls.png"));
     dicom->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));

@@ -2,6 +2,7 @@
 
 #include "Image.h"
 #include "Picture.h"
+#include "SecureTransport.h"
 #include "Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -33,35 +34,51 @@ QString peerText(const QString &host, int port, const QString &calledAe)
     return QStringLiteral("%1:%2 (%3)").arg(host).arg(port).arg(calledAe);
 }
 
-// DcmSCU with the timeouts of this layer and access to raw DIMSE messages.
-class Scu : public DcmSCU
+// DcmSCU with the timeouts of this layer, DICOM TLS when the peer asks for it, and access to
+// raw DIMSE messages. Every association of this layer is made here.
+class Scu : private SecureTransportHolder, public DcmSCU
 {
 public:
-    Scu(const QString &host, int port, const QString &callingAe, const QString &calledAe)
+    explicit Scu(const Peer &peer)
     {
         initialise();
-        if (port <= 0 || port > 65535)
-            fail(QStringLiteral("%1 is not a valid port number.").arg(port));
-        if (host.trimmed().isEmpty())
+        // Small PDU pieces go out at once: with Nagle's algorithm each association waited for
+        // delayed acknowledgements (tens of milliseconds an image). The toolkit reads this.
+        static const bool noDelay = [] {
+            if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+                qputenv("TCP_NODELAY", "1");
+            return true;
+        }();
+        (void)noDelay;
+        if (peer.port <= 0 || peer.port > 65535)
+            fail(QStringLiteral("%1 is not a valid port number.").arg(peer.port));
+        if (peer.host.trimmed().isEmpty())
             fail(QStringLiteral("No host is given for the DICOM peer."));
         const int t = networkTimeout();
-        setPeerHostName(latin(host.trimmed()));
-        setPeerPort(Uint16(port));
-        setAETitle(latin(callingAe.trimmed().isEmpty() ? QStringLiteral("ORVALINE") : callingAe.trimmed()));
-        setPeerAETitle(latin(calledAe.trimmed().isEmpty() ? QStringLiteral("ANY-SCP") : calledAe.trimmed()));
+        setPeerHostName(latin(peer.host.trimmed()));
+        setPeerPort(Uint16(peer.port));
+        setAETitle(latin(peer.callingAe.trimmed().isEmpty() ? QStringLiteral("ORVALINE") : peer.callingAe.trimmed()));
+        setPeerAETitle(latin(peer.calledAe.trimmed().isEmpty() ? QStringLiteral("ANY-SCP") : peer.calledAe.trimmed()));
         setConnectionTimeout(t);
         setACSETimeout(Uint32(t));
         setDIMSETimeout(Uint32(t));
         setDIMSEBlockingMode(DIMSE_NONBLOCKING);
         setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
-        m_where = peerText(host, port, calledAe);
+        m_where = peerText(peer.host, peer.port, peer.calledAe);
+        if (peer.tls.enabled)
+            secure = SecureTransport::forSettings(peer.tls);
     }
 
     void connect()
     {
         check(initNetwork(), QStringLiteral("Cannot start the network"));
+        check(useSecureConnection(secure ? secure->layer() : plainTransport()), QStringLiteral("Cannot set up the connection"));
+        if (secure)
+            secure->beginHandshake();
         const OFCondition cond = negotiateAssociation();
         if (cond.bad()) {
+            if (secure && secure->handshakeFailed(cond))
+                fail(secure->handshakeFailure(cond, m_where), cond.code());
             if (cond == NET_EC_NoAcceptablePresentationContexts)
                 fail(QStringLiteral("%1 accepts none of the proposed presentation contexts.").arg(m_where), cond.code());
             if (cond == DUL_ASSOCIATIONREJECTED)
@@ -249,7 +266,7 @@ QString modalityOf(const DataSet &answer)
 // ---------------------------------------------------------------------------------------------
 
 StoreScu::StoreScu(const QString &host, int port, const QString &callingAe, const QString &calledAe)
-    : m_peer{host, port, callingAe, calledAe}
+    : m_peer{host, port, callingAe, calledAe, {}}
 {}
 
 int StoreScu::send(Image &image)
@@ -263,7 +280,7 @@ int StoreScu::send(Image &image)
     if (sopClass.empty() || sopInstance.empty())
         fail(QStringLiteral("The image has no SOP class or instance UID and cannot be sent."));
 
-    Scu scu(m_peer.host, m_peer.port, m_peer.callingAe, m_peer.calledAe);
+    Scu scu(m_peer);
     scu.setDatasetConversionMode(OFTrue);
     const E_TransferSyntax original = ds->getOriginalXfer();
     const DcmXfer orig(original);
@@ -303,7 +320,7 @@ int StoreScu::send(Image &image)
 // ---------------------------------------------------------------------------------------------
 
 WorklistScu::WorklistScu(const QString &host, int port, const QString &calledAe, const QString &callingAe)
-    : m_host(host), m_port(port), m_calledAe(calledAe), m_callingAe(callingAe)
+    : m_peer{host, port, callingAe, calledAe, {}}
 {}
 
 QList<DataSet> WorklistScu::run(const DataSet &identifier)
@@ -317,7 +334,7 @@ bool WorklistScu::run(const DataSet &identifier, const std::function<void(const 
                       const std::function<bool()> &cancelled)
 {
     const auto stop = [&] { return cancelled && cancelled(); };
-    Scu scu(m_host, m_port, m_callingAe, m_calledAe);
+    Scu scu(m_peer);
     scu.addPresentationContext(UID_FINDModalityWorklistInformationModel, uncompressed());
     scu.connect();
     const T_ASC_PresentationContextID pc = scu.findAnyPresentationContextID(UID_FINDModalityWorklistInformationModel,
@@ -447,8 +464,8 @@ struct FilmPrinter::Session
     QList<OFString> imageBoxes;
     int filled = 0;
 
-    Session(const QString &host, int port, const QString &callingAe, const QString &calledAe)
-        : scu(host, port, callingAe, calledAe)
+    explicit Session(const Peer &peer)
+        : scu(peer)
     {}
     ~Session()
     {
@@ -458,7 +475,11 @@ struct FilmPrinter::Session
 };
 
 FilmPrinter::FilmPrinter(const QString &host, int port, const QString &calledAe, const QString &callingAe)
-    : m_host(host), m_port(port), m_calledAe(calledAe), m_callingAe(callingAe)
+    : m_peer{host, port, callingAe, calledAe, {}}
+{}
+
+FilmPrinter::FilmPrinter(const Peer &peer)
+    : m_peer(peer)
 {}
 
 FilmPrinter::~FilmPrinter() = default;
@@ -473,7 +494,7 @@ void FilmPrinter::open()
 {
     if (m_session)
         fail(QStringLiteral("The film printer is already open."));
-    auto s = std::make_unique<Session>(m_host, m_port, m_callingAe, m_calledAe);
+    auto s = std::make_unique<Session>(m_peer);
     const char *meta = m_colour ? UID_BasicColorPrintManagementMetaSOPClass : UID_BasicGrayscalePrintManagementMetaSOPClass;
     s->scu.addPresentationContext(meta, uncompressed());
     s->scu.connect();

@@ -12,13 +12,27 @@ namespace orv::dicom {
 
 class Image;
 
-// The address of a DICOM peer and the AE titles of one association.
+// DICOM TLS towards one peer. When enabled, every association with the peer runs over TLS and
+// the peer's certificate must be valid now and chain to a certificate of trustedCertificatesFile
+// (PEM, one or more CA certificates); the handshake fails otherwise. certificateFile and
+// privateKeyFile (PEM, the key without a passphrase) are the workstation's own identity, shown to
+// peers that ask for one; they are given both or neither. Only paths: no key material is kept.
+struct TlsSettings
+{
+    bool enabled = false;
+    QString certificateFile;
+    QString privateKeyFile;
+    QString trustedCertificatesFile;
+};
+
+// The address of a DICOM peer, the AE titles of one association and how it is secured.
 struct Peer
 {
     QString host;
     int port = 104;
     QString callingAe;
     QString calledAe;
+    TlsSettings tls{};
 };
 
 // Storage SCU: one association per image (C-STORE).
@@ -42,6 +56,7 @@ class WorklistScu
 {
 public:
     WorklistScu(const QString &host, int port, const QString &calledAe, const QString &callingAe = QStringLiteral("VELMOR"));
+    explicit WorklistScu(const Peer &peer) : m_peer(peer) {}
     // Runs the query and returns the answer data sets in the order received. Throws Error when
     // the association fails or the provider ends the query with a failure status.
     QList<DataSet> run(const DataSet &identifier);
@@ -69,10 +84,7 @@ public:
     static QStringList gridRow(const DataSet &answer);
 
 private:
-    QString m_host;
-    int m_port;
-    QString m_calledAe;
-    QString m_callingAe;
+    Peer m_peer;
 };
 
 // Basic Print Management SCU: one film session per open()/close(); images fill the image boxes
@@ -81,6 +93,7 @@ class FilmPrinter
 {
 public:
     FilmPrinter(const QString &host, int port, const QString &calledAe, const QString &callingAe);
+    explicit FilmPrinter(const Peer &peer);
     ~FilmPrinter();
     FilmPrinter(const FilmPrinter &) = delete;
     FilmPrinter &operator=(const FilmPrinter &) = delete;
@@ -112,10 +125,7 @@ private:
     void printFilm();
     void createFilmBox();
 
-    QString m_host;
-    int m_port;
-    QString m_calledAe;
-    QString m_callingAe;
+    Peer m_peer;
     bool m_colour = false;
     QString m_displayFormat = QStringLiteral("STANDARD\\1,1");
     QString m_orientation = QStringLiteral("PORTRAIT");

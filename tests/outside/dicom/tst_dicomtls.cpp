@@ -1,0 +1,169 @@
+// DICOM TLS against Orthanc configured for it, with a test CA made by the openssl command line:
+// the archive's certificate is verified (right CA, wrong CA, expired), the workstation shows its
+// own, and files that cannot be used are named before anything is sent.
+
+#include "Peers.h"
+#include "Pictures.h"
+
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "outside/dicom/Image.h"
+#include "outside/dicom/Network.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTemporaryDir>
+
+using namespace orv::dicom;
+using namespace orv::test;
+using namespace Qt::StringLiterals;
+
+class TestDicomTls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void onlyAVerifiedArchiveGetsTheImage();
+    void unusableFilesAreNamedBeforeConnecting();
+    void worklistQueryOverTls();
+
+private:
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+    bool openssl(const QStringList &args)
+    {
+        const ToolResult r = runTool(u"openssl"_s, args);
+        if (r.exitCode != 0)
+            qWarning().noquote() << "openssl" << args.join(' ') << r.err;
+        return r.exitCode == 0;
+    }
+    // A key and a certificate signed by the test CA, valid for `days` (-1: expired yesterday).
+    bool issue(const QString &name, const QString &cn, int days, int serial)
+    {
+        return openssl({u"req"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, file(name + u".key"_s), u"-out"_s,
+                        file(name + u".csr"_s), u"-subj"_s, u"/CN="_s + cn})
+               && openssl({u"x509"_s, u"-req"_s, u"-in"_s, file(name + u".csr"_s), u"-CA"_s, file(u"ca.pem"_s), u"-CAkey"_s,
+                           file(u"ca.key"_s), u"-set_serial"_s, QString::number(serial), u"-days"_s, QString::number(days),
+                           u"-out"_s, file(name + u".pem"_s)});
+    }
+    std::unique_ptr<PeerProcess> tlsOrthanc(const QString &server)
+    {
+        return PeerProcess::orthanc(
+            uR"("DicomTlsEnabled": true, "DicomTlsCertificate": "%1.pem", "DicomTlsPrivateKey": "%1.key",
+  "DicomTlsTrustedCertificates": "%2", "DicomTlsRemoteCertificateRequired": true)"_s.arg(file(server), file(u"ca.pem"_s)));
+    }
+    Peer peer(quint16 port, const QString &trusted = u"ca.pem"_s, const QString &cert = u"client.pem"_s,
+              const QString &key = u"client.key"_s) const
+    {
+        return Peer{u"127.0.0.1"_s, port, u"ORVTEST"_s, u"ORTHANC"_s, {true, file(cert), file(key), file(trusted)}};
+    }
+    int instances(quint16 httpPort)
+    {
+        QNetworkAccessManager nam;
+        QNetworkReply *reply = nam.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1/instances"_s.arg(httpPort))));
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->deleteLater();
+        return int(QJsonDocument::fromJson(reply->readAll()).array().size());
+    }
+    Image image(int seed)
+    {
+        const QString pic = file(u"p%1.bmp"_s.arg(seed));
+        colourPicture(64, 48, seed).save(pic, "BMP");
+        Image img;
+        img.setPatientName(u"TLS^TEST"_s);
+        img.importPicture(pic);
+        return img;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<PeerProcess> m_orthanc;
+};
+
+void TestDicomTls::initTestCase()
+{
+    QVERIFY(openssl({u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, file(u"ca.key"_s), u"-out"_s,
+                     file(u"ca.pem"_s), u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=Department Test CA"_s}));
+    QVERIFY(openssl({u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, file(u"other.key"_s),
+                     u"-out"_s, file(u"other-ca.pem"_s), u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=Another CA"_s}));
+    QVERIFY(issue(u"server"_s, u"localhost"_s, 2, 2));
+    QVERIFY(issue(u"expired"_s, u"localhost"_s, -1, 3));
+    QVERIFY(issue(u"client"_s, u"workstation"_s, 2, 4));
+    QFile text(file(u"notes.txt"_s));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("-----BEGIN NOTES-----\nnot a certificate\n");
+    text.close();
+    m_orthanc = tlsOrthanc(u"server"_s);
+    QVERIFY2(m_orthanc->isRunning(), qPrintable(m_orthanc->log()));
+}
+
+// The right CA sends (the archive also required the workstation's certificate), from the
+// toolkit and the command line; another CA and an expired archive certificate are refused.
+void TestDicomTls::onlyAVerifiedArchiveGetsTheImage()
+{
+    image(1).writeFile(file(u"one.dcm"_s));
+    Image img = Image::fromFile(file(u"one.dcm"_s));
+    QCOMPARE(StoreScu(peer(m_orthanc->port())).send(img), 0);
+    QCOMPARE(instances(m_orthanc->httpPort()), 1);
+
+    const QString where = u"127.0.0.1:%1 (ORTHANC)"_s.arg(m_orthanc->port());
+    Image other = image(2);
+    const QString untrusted = errorOf([&] { StoreScu(peer(m_orthanc->port(), u"other-ca.pem"_s)).send(other); });
+    QVERIFY2(untrusted.startsWith(u"The certificate of %1 was refused: it is not issued by a CA of the trusted certificates file ("_s.arg(where)),
+             qPrintable(untrusted));
+
+    auto expired = tlsOrthanc(u"expired"_s);
+    QVERIFY2(expired->isRunning(), qPrintable(expired->log()));
+    const QString refused = errorOf([&] { StoreScu(peer(expired->port())).send(other); });
+    QVERIFY2(refused.contains(u"was refused: it expired on "_s) && refused.contains(u"(certificate has expired; /CN=localhost)"_s),
+             qPrintable(refused));
+    QCOMPARE(instances(expired->httpPort()), 0);
+
+    // The command line sends over TLS with the same files.
+    const ToolResult cli = runTool(QStringLiteral(ORV_CLI),
+                                   {u"send"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(m_orthanc->port()),
+                                    u"--aec"_s, u"ORTHANC"_s, u"--tls-ca"_s, file(u"ca.pem"_s), u"--tls-cert"_s,
+                                    file(u"client.pem"_s), u"--tls-key"_s, file(u"client.key"_s), file(u"one.dcm"_s)});
+    QVERIFY2(cli.exitCode == 0, qPrintable(cli.err));
+    QCOMPARE(instances(m_orthanc->httpPort()), 1); // the same object again, not a second one
+}
+
+void TestDicomTls::unusableFilesAreNamedBeforeConnecting()
+{
+    const struct { QString trusted, cert, key, message; } cases[] = {
+        {u"ca.pem"_s, u"client.pem"_s, u"gone.key"_s, u"The private key file %1 does not exist. Choose an existing file in DICOM Settings."_s.arg(file(u"gone.key"_s))},
+        {u"ca.pem"_s, u"notes.txt"_s, u"client.key"_s, u"The certificate file %1 is not a certificate (PEM or DER)."_s.arg(file(u"notes.txt"_s))},
+        {u"notes.txt"_s, u"client.pem"_s, u"client.key"_s, u"The trusted certificates file %1 is not a certificate (PEM or DER)."_s.arg(file(u"notes.txt"_s))},
+        {u"ca.pem"_s, u"client.pem"_s, u"client.pem"_s, u"The private key file %1 is not a private key (PEM or DER)."_s.arg(file(u"client.pem"_s))},
+        {u"ca.pem"_s, u"client.pem"_s, u"server.key"_s,
+         u"The private key file %1 does not belong to the certificate %2."_s.arg(file(u"server.key"_s), file(u"client.pem"_s))},
+        {u"ca.pem"_s, u"expired.pem"_s, u"expired.key"_s, u"The workstation's certificate %1 expired on"_s.arg(file(u"expired.pem"_s))},
+    };
+    for (const auto &c : cases) {
+        Image img = image(3);
+        const QString error = errorOf([&] { StoreScu(peer(m_orthanc->port(), c.trusted, c.cert, c.key)).send(img); });
+        QVERIFY2(error.startsWith(c.message), qPrintable(error));
+    }
+    QCOMPARE(instances(m_orthanc->httpPort()), 1);
+}
+
+void TestDicomTls::worklistQueryOverTls()
+{
+    QVERIFY(writeWorklistFile(u"(0008,0050) SH [TLS001]\n(0010,0010) PN [SECURE^PATIENT]\n(0010,0020) LO [P77]\n"
+                              "(0020,000d) UI [1.2.826.0.1.3680043.9.7777.77]\n(0040,0100) SQ\n(fffe,e000) -\n"
+                              "(0008,0060) CS [US]\n(0040,0002) DA [20261205]\n(fffe,e00d) -\n(fffe,e0dd) -\n"_s,
+                              m_orthanc->folder() + u"/worklists/tls.wl"_s));
+    Peer wl = peer(m_orthanc->port());
+    const auto answers = WorklistScu(wl).run(WorklistScu::standardIdentifier(u"SECURE"_s, {}, {}, {}, {}, {}));
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(WorklistScu::gridRow(answers.at(0)).mid(0, 3), (QStringList{u"TLS001"_s, u"P77"_s, u"SECURE^PATIENT"_s}));
+    wl.tls.trustedCertificatesFile = file(u"other-ca.pem"_s);
+    QVERIFY(errorOf([&] { WorklistScu(wl).run(WorklistScu::standardIdentifier({}, {}, {}, {}, {}, {})); }).contains(u"was refused"_s));
+}
+
+ORV_TEST_MAIN(TestDicomTls)
+#include "tst_dicomtls.moc"
