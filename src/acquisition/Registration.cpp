@@ -1,6 +1,7 @@
 #include "Registration.h"
 
 #include "frmAcquire.h"
+#include "frmVideo.h"
 
 #include "core/SharedState.h"
 #include "core/WindowRegistry.h"
@@ -11,6 +12,8 @@ namespace orv {
 void registerAcquisitionWindows(bool demo)
 {
     WindowRegistry::registerWindow(QStringLiteral("frmAcquire"), [] { return frmAcquire::instance(); });
+    chooseMediaBackend();
+    WindowRegistry::registerWindow(QStringLiteral("frmVideo"), [] { return frmVideo::instance(); });
     const bool setting = SettingsStore::intOf(settings().read(apps::Orvaline, QStringLiteral("Capture"),
                                                               QStringLiteral("TestPattern"))) == 1;
     if (demo || setting)
