@@ -16,10 +16,14 @@
 #include "outside/encoder/AviEncoder.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <QEventLoop>
 #include <QListWidget>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,12 +34,21 @@ using namespace orv;
 
 namespace {
 
+// Runs the event loop (sleeping while there is nothing to do) until `done` or the timeout.
 void waitFor(const std::function<bool()> &done, int timeoutMs)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    QEventLoop loop;
+    QTimer poll, limit;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start(20);
+    limit.setSingleShot(true);
+    limit.start(timeoutMs);
+    if (!done())
+        loop.exec();
 }
 
 double processCpuSeconds()
@@ -43,6 +56,23 @@ double processCpuSeconds()
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Processor seconds of each thread of this process, by thread id.
+QHash<int, double> threadCpu()
+{
+    QHash<int, double> out;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    for (const QString &tid : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = f.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            out.insert(tid.toInt(), (fields.at(11).toDouble() + fields.at(12).toDouble()) / tick);
+    }
+    return out;
 }
 
 int live(int seconds, const QString &folder)
@@ -69,26 +99,54 @@ int live(int seconds, const QString &folder)
     QObject::connect(w->actiVideoX1, &capture::CaptureControl::frameShown, [&] { ++delivered; });
     bool finished = false;
     QObject::connect(w, &frmAcquire::clipFinished, [&] { finished = true; });
+    // The live picture alone first, for as long: what recording adds is the difference.
+    const double base0 = processCpuSeconds();
+    const qint64 baseShown0 = w->actiVideoX1->framesShown();
+    QElapsedTimer baseWall;
+    baseWall.start();
+    waitFor([] { return false; }, seconds * 1000);
+    const double baseCpu = processCpuSeconds() - base0;
+    const double baseSeconds = double(baseWall.elapsed()) / 1000.0;
+    std::printf("picture alone: seconds %.1f process-cpu %.2f shown %lld\n", baseSeconds, baseCpu,
+                qint64(w->actiVideoX1->framesShown() - baseShown0));
     const double cpu0 = processCpuSeconds();
     const qint64 shown0 = w->actiVideoX1->framesShown();
     QElapsedTimer wall;
     wall.start();
+    // The threads started for the recording (the clip's job and the codec's own) are the encoder's:
+    // their processor time is sampled until the stop.
+    const QHash<int, double> before = threadCpu();
+    QHash<int, double> encoderThreads;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        const QHash<int, double> now = threadCpu();
+        for (auto it = now.begin(); it != now.end(); ++it)
+            if (!before.contains(it.key()))
+                encoderThreads[it.key()] = it.value();
+    });
     w->cmdEncode->click();
+    sample.start(250);
     waitFor([] { return false; }, seconds * 1000);
+    sample.stop();
+    emit sample.timeout({});
+    double encoderCpu = 0;
+    for (double v : std::as_const(encoderThreads))
+        encoderCpu += v;
     w->cmdStopEncoder->click();
     waitFor([&] { return finished; }, 120000);
     const double cpu = processCpuSeconds() - cpu0;
+    const double recSeconds = double(wall.elapsed()) / 1000.0;
     std::printf("live: seconds %.1f written %lld dropped %lld span %lld encoder-cpu %.2f process-cpu %.2f shown %lld file %s\n",
-                double(wall.elapsed()) / 1000.0, qint64(w->AVIEncoderX1->framesWritten()),
+                recSeconds, qint64(w->AVIEncoderX1->framesWritten()),
                 qint64(w->AVIEncoderX1->framesDropped()), qint64(w->AVIEncoderX1->frameSpan()),
-                w->AVIEncoderX1->encoderCpuSeconds(), cpu, qint64(w->actiVideoX1->framesShown() - shown0),
+                encoderCpu, cpu, qint64(w->actiVideoX1->framesShown() - shown0),
                 qPrintable(w->AVIEncoderX1->OutputFileName()));
     std::fflush(stdout);
     w->close();
     return 0;
 }
 
-int emit(int seconds)
+int emitFrames(int seconds)
 {
     capture::TestPatternDriver driver;
     auto source = driver.open(QSize(1920, 1080));
@@ -149,7 +207,7 @@ int main(int argc, char **argv)
     if (args.size() >= 4 && args.at(1) == QLatin1String("live"))
         return live(args.at(2).toInt(), args.at(3));
     if (args.size() >= 3 && args.at(1) == QLatin1String("emit"))
-        return emit(args.at(2).toInt());
+        return emitFrames(args.at(2).toInt());
     if (args.size() >= 5 && args.at(1) == QLatin1String("file"))
         return file(args.at(2), args.at(3), args.at(4).toInt());
     std::fprintf(stderr, "usage: orv_bench_clips live SECONDS FOLDER | emit SECONDS | file IN OUT CODEC\n");

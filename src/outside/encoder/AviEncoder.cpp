@@ -9,12 +9,12 @@
 #include <QFileInfo>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
-#include <time.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -28,8 +28,10 @@ namespace orv::encoder {
 
 namespace {
 
-// Frames of a live source waiting for the encoder; beyond this a frame is dropped.
+// Frames of a live source waiting for the encoder: up to two seconds, and at most 256 MB of
+// them; beyond that a frame is dropped.
 constexpr std::size_t kQueueFrames = 50;
+constexpr qsizetype kQueueBytes = 256 * 1024 * 1024;
 // The rate of a live clip: the PAL rate the station's sources deliver.
 constexpr int kLiveRate = 25;
 
@@ -38,13 +40,6 @@ QString avError(int code)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return QString::fromLocal8Bit(text);
-}
-
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 struct CodecContextFree { void operator()(AVCodecContext *c) const { avcodec_free_context(&c); } };
@@ -174,6 +169,21 @@ public:
         sws_scale(m_sws, data, linesize, 0, height, m_frame->data, m_frame->linesize);
         m_frame->pts = pts;
         send(m_frame.get());
+        ++m_written;
+        m_lastPts = pts;
+    }
+
+    // Encodes a decoded frame at `pts`, converted only when its size or format differs.
+    void write(AVFrame *frame, qint64 pts)
+    {
+        if (frame->width != m_enc->width || frame->height != m_enc->height || frame->format != m_enc->pix_fmt) {
+            write(frame->data, frame->linesize, frame->width, frame->height, AVPixelFormat(frame->format), pts);
+            return;
+        }
+        frame->pts = pts;
+        frame->pict_type = AV_PICTURE_TYPE_NONE; // the codec places its own key frames
+        frame->key_frame = 0;
+        send(frame);
         ++m_written;
         m_lastPts = pts;
     }
@@ -343,19 +353,25 @@ struct AVIEncoderX::Job
     QSize size;
     AVRational rate{kLiveRate, 1};
     CodecContextPtr encoder; // opened at the start, handed to the writer
+    Input in;                // the input file, opened at the start
     QPointer<AVIEncoderX> owner;        // GUI thread only
     QPointer<capture::CaptureControl> source; // GUI thread only
 
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<std::pair<QImage, qint64>> queue; // live frames and when they arrived (µs)
+    struct Queued
+    {
+        QImage frame;
+        qint64 arrivedUs = 0;
+        bool rebase = false; // the first frame of a run: after the start or a resume
+    };
+    std::deque<Queued> queue;
     bool stop = false;
     bool paused = false;
-    bool rebase = true; // the next live frame starts a new run of timestamps
+    bool rebase = true; // the next live frame offered starts a new run of timestamps
 
     std::atomic<qint64> written{0}, dropped{0}, lastPts{-1};
     std::atomic<int> progress{-1};
-    std::atomic<qint64> cpuMicros{0};
     int result = 0;
     QString error;
 
@@ -365,11 +381,13 @@ struct AVIEncoderX::Job
             std::lock_guard lock(mutex);
             if (stop || paused)
                 return;
-            if (queue.size() >= kQueueFrames) {
+            const std::size_t limit = std::clamp<std::size_t>(std::size_t(kQueueBytes / qMax<qsizetype>(1, frame.sizeInBytes())), 4, kQueueFrames);
+            if (queue.size() >= limit) {
                 ++dropped;
                 return;
             }
-            queue.emplace_back(frame, arrivedUs);
+            queue.push_back({frame, arrivedUs, rebase});
+            rebase = false;
         }
         wake.notify_one();
     }
@@ -387,15 +405,7 @@ struct AVIEncoderX::Job
 
 void AVIEncoderX::Job::run(const std::function<bool()> &cancelled)
 {
-    const double cpuStart = threadCpuSeconds();
-    auto account = [&] { cpuMicros = qint64((threadCpuSeconds() - cpuStart) * 1e6); };
     try {
-        Input in;
-        if (!live) {
-            QString why;
-            if (openInput(input, in, &why) != 0)
-                throw Error(QStringLiteral("Cannot read %1: %2").arg(input, why));
-        }
         AviWriter writer(output, std::move(encoder), !live && in.audio >= 0 ? in.format->streams[in.audio] : nullptr);
         try {
             if (live)
@@ -411,17 +421,14 @@ void AVIEncoderX::Job::run(const std::function<bool()> &cancelled)
         result = -1;
         error = e.description();
     }
-    account();
 }
 
 void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &cancelled)
 {
     const qint64 periodUs = 1000000LL * rate.den / rate.num;
     qint64 ptsBase = 0, timeBase = 0, last = -1;
-    const double cpuStart = threadCpuSeconds();
     for (;;) {
-        std::pair<QImage, qint64> next;
-        bool rebaseNow = false;
+        Queued next;
         {
             std::unique_lock lock(mutex);
             wake.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop || !queue.empty(); });
@@ -436,22 +443,19 @@ void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &c
             }
             next = std::move(queue.front());
             queue.pop_front();
-            rebaseNow = rebase;
-            rebase = false;
         }
-        if (rebaseNow) {
+        if (next.rebase) {
             ptsBase = last + 1;
-            timeBase = next.second;
+            timeBase = next.arrivedUs;
         }
         // Timestamps follow the arrival times; a source faster than the clip's rate is thinned.
-        const qint64 pts = ptsBase + (next.second - timeBase + periodUs / 2) / periodUs;
+        const qint64 pts = ptsBase + (next.arrivedUs - timeBase + periodUs / 2) / periodUs;
         if (pts <= last)
             continue;
-        writer.write(next.first, pts);
+        writer.write(next.frame, pts);
         last = pts;
         lastPts = pts;
         written = writer.written();
-        cpuMicros = qint64((threadCpuSeconds() - cpuStart) * 1e6);
     }
 }
 
@@ -480,7 +484,7 @@ void AVIEncoderX::Job::runFile(AviWriter &writer, Input &in, const std::function
             }
             if (pts <= last)
                 pts = last + 1;
-            writer.write(frame->data, frame->linesize, frame->width, frame->height, AVPixelFormat(frame->format), pts);
+            writer.write(frame.get(), pts);
             last = pts;
             lastPts = pts;
             written = writer.written();
@@ -590,7 +594,7 @@ qint32 AVIEncoderX::StartEncoding(qint32 &sourceType, qint32 frameRate, qint32 c
         job->rate = {frameRate > 0 ? frameRate : kLiveRate, 1};
         job->source = source;
     } else {
-        Input in;
+        Input &in = job->in;
         QString why;
         if (m_input.isEmpty() || openInput(m_input, in, &why) != 0)
             return refuse(QStringLiteral("The input file cannot be read: %1").arg(why));
@@ -681,7 +685,6 @@ void AVIEncoderX::Resume()
 qint64 AVIEncoderX::framesWritten() const { return m_last ? m_last->written.load() : 0; }
 qint64 AVIEncoderX::framesDropped() const { return m_last ? m_last->dropped.load() : 0; }
 qint64 AVIEncoderX::frameSpan() const { return m_last ? m_last->lastPts.load() + 1 : 0; }
-double AVIEncoderX::encoderCpuSeconds() const { return m_last ? double(m_last->cpuMicros.load()) / 1e6 : 0; }
 
 qint32 AVIEncoderX::CodecCount(qint32 &) const { return qint32(aviCodecs().size()) - 1; }
 

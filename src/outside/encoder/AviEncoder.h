@@ -115,13 +115,12 @@ public:
     void ShowAbout();
 
     QString lastError() const { return m_lastError; }
-    // Of the encoding running or last finished: frames written, frames a live source delivered
-    // that found the queue full, and processor time spent by the encoding thread.
+    // Of the encoding running or last finished: frames written, and frames a live source
+    // delivered that found the queue full.
     qint64 framesWritten() const;
     qint64 framesDropped() const;
     // Frame periods the clip spans (its last timestamp + 1): its duration in frames.
     qint64 frameSpan() const;
-    double encoderCpuSeconds() const;
 
     struct Job; // shared by the control, the source's thread and the encoding thread
 
