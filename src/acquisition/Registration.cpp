@@ -5,6 +5,7 @@
 #include "frmAcquireImageCapStill.h"
 #include "frmCAPTEST.h"
 #include "frmSelectSource.h"
+#include "frmVideo.h"
 
 #include "core/SharedState.h"
 #include "core/WindowRegistry.h"
@@ -20,6 +21,8 @@ void registerAcquisitionWindows(bool demo)
                                    [] { return frmAcquireImageCapStill::instance(); });
     WindowRegistry::registerWindow(QStringLiteral("frmCAPTEST"), [] { return frmCAPTEST::instance(); });
     WindowRegistry::registerWindow(QStringLiteral("frmSelectSource"), [] { return frmSelectSource::instance(); });
+    chooseMediaBackend();
+    WindowRegistry::registerWindow(QStringLiteral("frmVideo"), [] { return frmVideo::instance(); });
     const bool setting = SettingsStore::intOf(settings().read(apps::Orvaline, QStringLiteral("Capture"),
                                                               QStringLiteral("TestPattern"))) == 1;
     if (demo || setting)

@@ -1,5 +1,7 @@
 #include "frmAcquire.h"
 
+#include "ClipRecording.h"
+
 #include "frmPresets.h"
 #include "frmSelectDriver.h"
 
@@ -10,6 +12,7 @@
 #include "core/frmOptions.h"
 #include "outside/Prompter.h"
 #include "outside/capture/CaptureControl.h"
+#include "outside/encoder/AviEncoder.h"
 #include "outside/dicom/Toolkit.h"
 #include "core/ExamSession.h"
 
@@ -41,6 +44,12 @@ const QString kNoDrivers = QStringLiteral("There are no drivers installed!");
 const QString kConnectFailed = QStringLiteral("An error occured attempting to connect to the specified device driver!");
 const QString kCaptureFailed = QStringLiteral("An error occured while capturing the frame...");
 const QString kErrorTitle = QStringLiteral("Error:");
+const QString kOpenFailed = QStringLiteral("An error occurred trying to open the specified file!");
+const QString kNotSupported = QStringLiteral("The file format is not supported!");
+const QString kEncodeFailed = QStringLiteral("The encoding failed to start!");
+const QString kCaptureStartFailed = QStringLiteral("Failed to start capture!");
+const QString kCounterLimit = QStringLiteral(
+    "This window has named 32767 frames and clips, its limit. Close it and open it again to capture more.");
 
 int readSetting(const QString &key)
 {
@@ -147,6 +156,24 @@ frmAcquire::frmAcquire()
             EncodeEnable();
         });
     connect(actiVideoX1, &capture::CaptureControl::captureFinished, this, &frmAcquire::CaptureFinished);
+    connect(AVIEncoderX1, &encoder::AVIEncoderX::EncodingFinished, this, &frmAcquire::EncodingFinished);
+    connect(cmdEncode, &QPushButton::clicked, this, &frmAcquire::cmdEncode_Click);
+    connect(cmdStopEncoder, &QPushButton::clicked, this, &frmAcquire::cmdStopEncoder_Click);
+    connect(cmdPause, &QPushButton::clicked, this, &frmAcquire::cmdPause_Click);
+    connect(cmdResume, &QPushButton::clicked, this, &frmAcquire::cmdResume_Click);
+    connect(cmdOutputFile, &QPushButton::clicked, this, &frmAcquire::cmdOutputFile_Click);
+    connect(cmdInputFile, &QPushButton::clicked, this, &frmAcquire::cmdInputFile_Click);
+    connect(tmrStats, &QTimer::timeout, this, &frmAcquire::tmrStats_Timer);
+    connect(lstCODECs, &QListWidget::currentRowChanged, this, &frmAcquire::SelectCODEC);
+    connect(cmdAbout, &QPushButton::clicked, AVIEncoderX1, &encoder::AVIEncoderX::ShowAbout);
+    connect(cmdAboutCODEC, &QPushButton::clicked, this, [this] {
+        qint32 type = sourceType();
+        AVIEncoderX1->ShowCodecAbout(type, lstCODECs->currentRow());
+    });
+    connect(cmdConfigureCODEC, &QPushButton::clicked, this, [this] {
+        qint32 type = sourceType();
+        AVIEncoderX1->ShowCodecConfigure(type, lstCODECs->currentRow());
+    });
     connect(actiVideoX1, &capture::CaptureControl::videoLost, this, &frmAcquire::videoLost);
     qApp->installEventFilter(this);
 }
@@ -164,6 +191,8 @@ void frmAcquire::buildLayout()
     actiVideoX1->setObjectName(QStringLiteral("actiVideoX1"));
     actiVideoX1->setMinimumSize(480, 360);
     actiVideoX1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    AVIEncoderX1 = new encoder::AVIEncoderX(this);
+    AVIEncoderX1->setObjectName(QStringLiteral("AVIEncoderX1"));
 
     // Driver area.
     auto *fraDriver = frame(this, "fraDriver", QStringLiteral("Video Source"));
@@ -415,9 +444,9 @@ void frmAcquire::Form_Load()
     cmdSelect_Click();
     cmdConnect_Click();
     ReloadCODECs();
+    // A stored codec beyond the list (another machine's FFmpeg) leaves the first one chosen.
     const int type = readSetting(QStringLiteral("Type"));
-    if (type >= 0 && type < lstCODECs->count())
-        lstCODECs->setCurrentRow(type);
+    lstCODECs->setCurrentRow(type >= 0 && type < lstCODECs->count() ? type : 0);
     actiVideoX1->setCaptureAudioEnabled(chkCaptureAudio->isChecked());
 }
 
@@ -436,9 +465,9 @@ void frmAcquire::cmdSelect_Click()
 // An attached encoder follows the capture control to its new connection, or loses its source.
 void frmAcquire::followSource()
 {
-    if (m_encoderSourceHandle == 0)
+    if (AVIEncoderX1->SourceHandle() == 0)
         return;
-    m_encoderSourceHandle = actiVideoX1->CaptureHandle();
+    AVIEncoderX1->setSourceHandle(actiVideoX1->CaptureHandle());
     EncodeEnable();
 }
 
@@ -448,13 +477,13 @@ void frmAcquire::cmdConnect_Click()
         return;
     cmdConnect->setEnabled(false);
     cmdDisconnect->setEnabled(true);
-    m_encoderSourceHandle = actiVideoX1->CaptureHandle();
+    AVIEncoderX1->setSourceHandle(actiVideoX1->CaptureHandle());
     EncodeEnable();
 }
 
 void frmAcquire::cmdDisconnect_Click()
 {
-    m_encoderSourceHandle = 0;
+    AVIEncoderX1->setSourceHandle(0);
     EncodeEnable();
     cmdConnect->setEnabled(true);
     cmdDisconnect->setEnabled(false);
@@ -463,7 +492,7 @@ void frmAcquire::cmdDisconnect_Click()
 void frmAcquire::Command1_Click()
 {
     if (actiVideoX1->DisconnectVideo()) {
-        m_encoderSourceHandle = 0;
+        AVIEncoderX1->setSourceHandle(0);
         EncodeEnable();
         applyDisconnectedState();
         UpdatePropertiesDisplay();
@@ -543,7 +572,7 @@ void frmAcquire::UpdatePropertiesDisplay()
 
 void frmAcquire::CaptureFinished()
 {
-    // Stopping the encoder belongs to the clip recording; nothing records clips yet.
+    AVIEncoderX1->StopEncoding();
 }
 
 int frmAcquire::sourceType() const
@@ -553,15 +582,179 @@ int frmAcquire::sourceType() const
 
 void frmAcquire::EncodeEnable()
 {
-    // A file source needs the encoder's input and output files; until clips are recorded only
-    // the live source can be ready. "Capture Video" stays off until the encoder is built in.
-    const bool ready = sourceType() == 1 && m_encoderSourceHandle != 0;
-    cmdCaptureBMP->setEnabled(ready);
+    const bool ready = sourceType() == 1
+                           ? AVIEncoderX1->SourceHandle() != 0
+                           : !AVIEncoderX1->OutputFileName().isEmpty() && !AVIEncoderX1->InputFileName().isEmpty();
+    cmdEncode->setEnabled(ready && !AVIEncoderX1->encoding());
+    // A frame needs the live picture whatever the encoder's source.
+    cmdCaptureBMP->setEnabled(ready && actiVideoX1->VideoConnected() && !AVIEncoderX1->encoding());
 }
 
 void frmAcquire::ReloadCODECs()
 {
     lstCODECs->clear();
+    qint32 type = sourceType();
+    const int last = AVIEncoderX1->CodecCount(type);
+    for (int i = 0; i <= last; ++i)
+        lstCODECs->addItem(AVIEncoderX1->CodecName(type, i));
+}
+
+void frmAcquire::SelectCODEC()
+{
+    const int c = lstCODECs->currentRow();
+    qint32 type = sourceType();
+    cmdAboutCODEC->setEnabled(c >= 0 && AVIEncoderX1->CodecHasAbout(type, c) != 0);
+    cmdConfigureCODEC->setEnabled(c >= 0 && AVIEncoderX1->CodecHasConfigure(type, c) != 0);
+    const bool rate = c >= 0 && AVIEncoderX1->CodecSupportsDataRate(type, c) != 0;
+    chkDatarate->setEnabled(rate);
+    cmbDatarate->setEnabled(rate && chkDatarate->isChecked());
+    const bool keys = c >= 0 && AVIEncoderX1->CodecSupportsKeyFrames(type, c) != 0;
+    chkKeyframes->setEnabled(keys);
+    cmbKeyframes->setEnabled(keys && chkKeyframes->isChecked());
+    srlQuality->setEnabled(c >= 0 && AVIEncoderX1->CodecSupportsQuality(type, c) != 0);
+}
+
+// Frames and clips share the window's counter; false (and the operator told) at its limit.
+bool frmAcquire::nextCounter()
+{
+    if (m_counter == std::numeric_limits<qint16>::max()) {
+        msgBox(this, kCounterLimit, Prompter::Icon::Warning, kErrorTitle);
+        return false;
+    }
+    ++m_counter;
+    return true;
+}
+
+void frmAcquire::cmdOutputFile_Click()
+{
+    if (!nextCounter())
+        return;
+    txtOutputFilename->setText(captureBaseName(openTransaction().value(OpenTransaction::TransNo), TimeStamp(), m_counter)
+                               + QStringLiteral(".avi"));
+    txtOutputFilePath->setText(state().TempFolder);
+    AVIEncoderX1->setOutputFileName(QDir(txtOutputFilePath->text()).filePath(txtOutputFilename->text()));
+    EncodeEnable();
+}
+
+void frmAcquire::cmdInputFile_Click()
+{
+    const QString path = OpenFileDialog(this, QStringLiteral("AVI files (*.avi)|*.avi"),
+                                        QStringLiteral("Select Input Filename:"), QString());
+    if (path.isEmpty())
+        return;
+    AVIEncoderX1->setInputFileName(path);
+    const qint32 status = AVIEncoderX1->InputStatus();
+    if (status == -2 || status == -1) {
+        msgBox(this, status == -2 ? kOpenFailed : kNotSupported, Prompter::Icon::Critical, kErrorTitle);
+        AVIEncoderX1->setInputFileName(QString());
+        EncodeEnable();
+        return;
+    }
+    if (AVIEncoderX1->OutputFileName().isEmpty())
+        cmdOutputFile_Click(); // a file to encode into, so that choosing the input makes the station ready
+    EncodeEnable();
+}
+
+void frmAcquire::cmdEncode_Click()
+{
+    if (AVIEncoderX1->encoding())
+        return;
+    cmdOutputFile_Click();
+    if (AVIEncoderX1->OutputFileName().isEmpty())
+        return;
+    const QString transNo = openTransaction().value(OpenTransaction::TransNo);
+    AVIEncoderX1->setExecutor(clipExecutor(transNo, txtOutputFilePath->text(), txtOutputFilename->text()));
+    AVIEncoderX1->setAudioFormat(cmbAudioFormat->currentIndex());
+    actiVideoX1->setConfirmCapture(chkHitOKToCapture->isChecked());
+    qint32 type = sourceType();
+    const qint32 r = AVIEncoderX1->StartEncoding(
+        type, -1, lstCODECs->currentRow(), srlQuality->value(), chkKeyframes->isChecked() ? -1 : 0,
+        cmbKeyframes->currentText().toInt(), chkDatarate->isChecked() ? -1 : 0, cmbDatarate->currentText().toInt() * 1024,
+        chkInterleave->isChecked() ? -1 : 0, cmbInterleave->currentText().toInt());
+    cmdResume->setEnabled(false);
+    if (r != 1) {
+        AddLog(QStringLiteral("Clip %1: %2").arg(txtOutputFilename->text(), AVIEncoderX1->lastError()));
+        msgBox(this, kEncodeFailed, Prompter::Icon::Critical);
+        return;
+    }
+    if (type == 1) {
+        actiVideoX1->setCaptureToEncoder(1);
+        if (!actiVideoX1->StartCapture()) {
+            msgBox(this, kCaptureStartFailed, Prompter::Icon::Critical);
+            AVIEncoderX1->StopEncoding();
+            return;
+        }
+    }
+    cmdPause->setEnabled(true);
+    for (QPushButton *b : {cmdResume, cmdEncode, cmdCaptureBMP, cmdCancel})
+        b->setEnabled(false);
+    cmdStopEncoder->setEnabled(true);
+    tmrStats->start(500);
+}
+
+void frmAcquire::tmrStats_Timer()
+{
+    const qint32 elapsed = AVIEncoderX1->ElapsedSeconds();
+    lblTime->setText(elapsed < 0 ? QStringLiteral("N/A") : QStringLiteral("%1 sec.").arg(elapsed));
+    const qint32 progress = AVIEncoderX1->Progress();
+    lblProgress->setText(progress < 0 ? QStringLiteral("N/A") : QStringLiteral("%1%").arg(progress));
+}
+
+void frmAcquire::cmdPause_Click()
+{
+    if (AVIEncoderX1->Paused())
+        return;
+    AVIEncoderX1->Pause();
+    cmdPause->setEnabled(false);
+    cmdResume->setEnabled(true);
+}
+
+void frmAcquire::cmdResume_Click()
+{
+    if (!AVIEncoderX1->Paused())
+        return;
+    AVIEncoderX1->Resume();
+    cmdPause->setEnabled(true);
+    cmdResume->setEnabled(false);
+}
+
+void frmAcquire::cmdStopEncoder_Click()
+{
+    cmdStopEncoder->setEnabled(false);
+    cmdPause->setEnabled(false);
+    fraEnc->show();
+    if (sourceType() == 1 && actiVideoX1->capturing())
+        actiVideoX1->StopCapture(); // its capture-finished event stops the encoder
+    else
+        AVIEncoderX1->StopEncoding();
+    if (!m_stopping && AVIEncoderX1->encoding()) {
+        m_stopping = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+}
+
+void frmAcquire::EncodingFinished(qint32 result)
+{
+    tmrStats->stop();
+    tmrStats_Timer();
+    if (actiVideoX1->capturing())
+        actiVideoX1->StopCapture(); // the encoder ended on its own (a write failure)
+    for (QPushButton *b : {cmdPause, cmdResume, cmdStopEncoder})
+        b->setEnabled(false);
+    if (m_stopping) {
+        m_stopping = false;
+        QApplication::restoreOverrideCursor();
+    }
+    fraEnc->hide();
+    EncodeEnable();
+    QApplication::beep();
+    cmdCancel->setEnabled(true);
+    if (result != 0)
+        msgBox(this,
+               QStringLiteral("The clip %1 could not be completed:\n%2\nWhat was recorded up to then is kept.")
+                   .arg(txtOutputFilename->text(), AVIEncoderX1->lastError()),
+               Prompter::Icon::Critical, kErrorTitle);
+    emit clipFinished(result);
 }
 
 void frmAcquire::trace(const QString &text)
@@ -571,12 +764,11 @@ void frmAcquire::trace(const QString &text)
 
 void frmAcquire::cmdCaptureBMP_Click()
 {
+    const bool tracing = frmOptions::maintenanceMode();
     if (m_counter == std::numeric_limits<qint16>::max()) {
-        msgBox(this, QStringLiteral("This window has named 32767 frames and clips, its limit. Close it and open it again to capture more."),
-               Prompter::Icon::Warning, kErrorTitle);
+        nextCounter();
         return;
     }
-    const bool tracing = frmOptions::maintenanceMode();
     if (tracing)
         trace(QStringLiteral("1"));
     ++m_counter;
@@ -662,7 +854,7 @@ void frmAcquire::frameFailed(QWidget *parent, const FrameJob &job, bool bitmapWr
 
 void frmAcquire::videoLost(const QString &description)
 {
-    m_encoderSourceHandle = 0;
+    AVIEncoderX1->setSourceHandle(0);
     EncodeEnable();
     applyDisconnectedState();
     UpdatePropertiesDisplay();
@@ -693,7 +885,16 @@ bool frmAcquire::eventFilter(QObject *watched, QEvent *event)
 
 void frmAcquire::closeEvent(QCloseEvent *event)
 {
-    // Frames still being written are listed by the session after the window has gone.
+    // Frames still being written are listed by the session after the window has gone; so is a
+    // clip still recording: it is stopped here and closed and listed by its job.
+    if (AVIEncoderX1->encoding()) {
+        actiVideoX1->StopCapture();
+        AVIEncoderX1->StopEncoding();
+        if (m_stopping) {
+            m_stopping = false;
+            QApplication::restoreOverrideCursor();
+        }
+    }
     if (actiVideoX1->VideoConnected())
         actiVideoX1->DisconnectVideo();
     SettingsStore::Batch batch(settings());

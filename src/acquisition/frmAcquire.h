@@ -20,6 +20,9 @@ namespace orv {
 namespace capture {
 class CaptureControl;
 }
+namespace encoder {
+class AVIEncoderX;
+}
 
 // The video capture station ("Acquire"): connects a capture driver, shows the live picture and
 // turns captured frames into DICOM objects of the open transaction (New rows of the image list,
@@ -41,15 +44,18 @@ public:
     void UpdatePropertiesDisplay();
     // The capture control's capture has ended (the encoder is stopped by the clip recording).
     void CaptureFinished();
-    // Enables frame capture when the chosen source is ready.
+    // Enables "Capture Video" (and frame capture) when the chosen source is ready.
     void EncodeEnable();
+    // Refills the codec list for the source type; enables the options the selected codec takes.
     void ReloadCODECs();
+    void SelectCODEC();
 
     // Frames and clips named so far by this window.
     int frameCounter() const { return m_counter; }
     // Frames waiting to be written or listed.
 
     capture::CaptureControl *actiVideoX1 = nullptr;
+    encoder::AVIEncoderX *AVIEncoderX1 = nullptr;
     QComboBox *cmbDevices = nullptr, *cmbResolution = nullptr, *cmbAudioFormat = nullptr, *cmbDatarate = nullptr,
               *cmbKeyframes = nullptr, *cmbInterleave = nullptr;
     QPushButton *cmdSelect = nullptr, *cmdConnect = nullptr, *cmdDisconnect = nullptr, *Command2 = nullptr,
@@ -76,6 +82,8 @@ signals:
     void frameStored(const QString &dcmPath);
     // How long the writer took for it (milliseconds; processor time of both stages).
     void frameTimed(double bitmapMs, double objectMs, double cpuMs);
+    // A clip recording has ended (the station is idle again); its row follows from the session.
+    void clipFinished(qint32 result);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -100,9 +108,18 @@ private:
     void followSource();
     void trace(const QString &text);
     int sourceType() const;
+    bool nextCounter();
+    void cmdOutputFile_Click();
+    void cmdInputFile_Click();
+    void cmdEncode_Click();
+    void cmdStopEncoder_Click();
+    void cmdPause_Click();
+    void cmdResume_Click();
+    void tmrStats_Timer();
+    void EncodingFinished(qint32 result);
 
     qint16 m_counter = 0;
-    qint32 m_encoderSourceHandle = 0; // the encoder's SourceHandle (clip recording attaches it)
+    bool m_stopping = false; // a stop was asked for; the hourglass shows until the clip is closed
     bool m_loaded = false;
 };
 

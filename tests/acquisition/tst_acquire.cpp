@@ -231,7 +231,7 @@ private slots:
         setCodec(QStringLiteral("CaptureAudio"), 1);
         setCodec(QStringLiteral("Audio"), 5);
         setCodec(QStringLiteral("Device"), 4); // beyond the list: the first driver stays
-        setCodec(QStringLiteral("Type"), 3);  // beyond the (empty) codec list: ignored
+        setCodec(QStringLiteral("Type"), 9);  // beyond the codec list: the first codec is taken
         frmAcquire *w = openStation();
         QVERIFY(m_prompter->shown.isEmpty());
         QVERIFY(w->fraOptions->isVisible() && w->chkShowOptions->isChecked());
@@ -246,14 +246,18 @@ private slots:
         QVERIFY(!w->fraOptions->isVisible());
         w->cmbResolution->setCurrentIndex(7);
         w->chkHitOKToCapture->setChecked(false);
-        QTest::keyClick(w->cmbResolution, Qt::Key_F8); // Capture Video is off: nothing happens
-        QVERIFY(frmAcquire::loaded());
+        QTest::keyClick(w->cmbResolution, Qt::Key_F8); // a clip starts; Close is refused meanwhile
+        QVERIFY(w->cmdStopEncoder->isEnabled());
+        QTest::keyClick(w->cmbResolution, Qt::Key_F3);
+        QVERIFY(frmAcquire::loaded() && w->isVisible());
+        QTest::keyClick(w->cmbResolution, Qt::Key_F9);
+        QTRY_VERIFY(w->cmdCancel->isEnabled());
         QTest::keyClick(w->cmbResolution, Qt::Key_F3);
         QTRY_VERIFY(frmAcquire::loaded() == nullptr);
         QStringList written;
         for (const char *key : {"ShowOptions", "Resolution", "HitOKToCapture", "CaptureAudio", "Audio", "Device", "Type"})
             written << codec(QLatin1String(key));
-        QCOMPARE(written, (QStringList{"0", "7", "0", "1", "5", "0", "-1"}));
+        QCOMPARE(written, (QStringList{"0", "7", "0", "1", "5", "0", "0"}));
     }
 
     // A size the driver refuses gives the connect message and leaves capture off; Select/Apply

@@ -4,6 +4,10 @@
 #include "acquisition/frmAcquire.h"
 #include "acquisition/frmAcquireImageCapStill.h"
 #include "acquisition/frmSelectSource.h"
+#include "acquisition/frmVideo.h"
+#include "outside/encoder/AviEncoder.h"
+#include <QListWidget>
+#include <QScreen>
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
@@ -138,7 +142,28 @@ int main(int argc, char **argv)
     acquire->resize(980, 600);
     QTest::qWait(600);
     save(acquire, out, QStringLiteral("acquire.png"));
+    // Recording a clip with H.264, the options shown; then the clip playing in frmVideo.
+    acquire->chkShowOptions->setChecked(true);
+    acquire->resize(1180, 860);
+    acquire->lstCODECs->setCurrentRow(2);
+    acquire->cmdEncode->click();
+    QTest::qWait(2600);
+    save(acquire, out, QStringLiteral("acquire-recording.png"));
+    const QString clip = acquire->AVIEncoderX1->OutputFileName();
+    acquire->cmdStopEncoder->click();
+    QTest::qWait(1500);
+    acquire->chkShowOptions->setChecked(false);
     acquire->close();
+    frmVideo *video = frmVideo::instance();
+    video->setFilename(clip);
+    video->resize(660, 560);
+    video->show();
+    video->move(0, 0);
+    QTest::qWait(1200);
+    // The picture is drawn in a native child window that QWidget::grab does not see: the screen's.
+    video->screen()->grabWindow(0, video->geometry().x(), video->geometry().y(), video->width(), video->height())
+        .save(QDir(out).filePath(QStringLiteral("video.png")));
+    video->close();
     save(frmOptions::instance(), out, QStringLiteral("options.png"));
     save(frmServer::instance(), out, QStringLiteral("server.png"));
     OptionsBox *dicom = OptionsBox::instance();

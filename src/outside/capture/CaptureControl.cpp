@@ -18,6 +18,8 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 namespace orv::capture {
 
 namespace {
@@ -89,6 +91,7 @@ bool CaptureControl::ConnectVideo(qint16 index)
 
 bool CaptureControl::DisconnectVideo()
 {
+    StopCapture();
     m_source.reset(); // joins the stream's thread: no frame arrives after this
     handles().remove(m_handle);
     m_handle = 0;
@@ -102,8 +105,35 @@ bool CaptureControl::DisconnectVideo()
     return true;
 }
 
+void CaptureControl::setEncoderSink(EncoderSink sink)
+{
+    QMutexLocker lock(&m_sinkMutex);
+    m_sink = std::move(sink);
+}
+
+bool CaptureControl::StartCapture()
+{
+    if (!VideoConnected())
+        return fail(QStringLiteral("No video source is connected."));
+    {
+        QMutexLocker lock(&m_sinkMutex);
+        if (!m_toEncoder || !m_sink)
+            return fail(QStringLiteral("No encoder takes the capture."));
+    }
+    m_capturing = true;
+    return true;
+}
+
+void CaptureControl::StopCapture()
+{
+    if (!m_capturing.exchange(false))
+        return;
+    emit captureFinished();
+}
+
 void CaptureControl::onLost(const QString &description)
 {
+    StopCapture(); // the encoder closes the clip captured so far
     DisconnectVideo();
     m_lastError = description;
     emit videoLost(description);
@@ -124,6 +154,8 @@ void CaptureControl::onFrame(const QImage &frame)
     // Runs on the stream's thread.
     if (QCoreApplication::closingDown())
         return;
+    const qint64 arrivedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch()).count();
     const QSize target(m_displayWidth.load(), m_displayHeight.load());
     QImage display;
     if (!target.isEmpty()) {
@@ -145,6 +177,11 @@ void CaptureControl::onFrame(const QImage &frame)
         m_display = display;
     }
     emit frameDelivered();
+    if (m_capturing.load()) {
+        QMutexLocker lock(&m_sinkMutex);
+        if (m_sink)
+            m_sink(frame, arrivedUs);
+    }
     if (!m_updatePending.exchange(true)) {
         QMetaObject::invokeMethod(this, [this] {
             m_updatePending = false;

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace orv::capture {
@@ -82,6 +83,17 @@ public:
     qint32 CaptureHandle() const { return m_handle; }
     static CaptureControl *fromHandle(qint32 handle);
 
+    // The live capture into the encoder. The encoder attaches its receiver, called on the
+    // stream's thread with each frame and the steady-clock microsecond it arrived; StartCapture
+    // (with CaptureToEncoder set) starts handing frames over, StopCapture ends it and raises
+    // captureFinished, as does the loss of the device during a capture.
+    using EncoderSink = std::function<void(const QImage &frame, qint64 arrivedUs)>;
+    void setEncoderSink(EncoderSink sink);
+    void setCaptureToEncoder(qint32 on) { m_toEncoder = on != 0; }
+    bool StartCapture();
+    void StopCapture();
+    bool capturing() const { return m_capturing.load(); }
+
     // Presets: the frame size, display mode, capture options and picture adjustments of the
     // connected driver, kept per name and slot (0..9) as files in the user's data folder.
     bool SavePreset(const QString &name, int slot);
@@ -124,6 +136,11 @@ private:
     int m_displayMode = 2;
     QString m_frameFileName, m_aviFileName, m_lastError;
     bool m_captureAudio = false, m_confirm = false, m_limit = false, m_abortLeft = false, m_abortRight = false;
+
+    bool m_toEncoder = false;
+    std::atomic<bool> m_capturing{false};
+    QMutex m_sinkMutex; // guards the sink (called by the stream's thread)
+    EncoderSink m_sink;
 
     mutable QMutex m_frameMutex; // guards the two frames below (written by the stream's thread)
     QImage m_latest, m_display;
