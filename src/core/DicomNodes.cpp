@@ -95,6 +95,7 @@ QString DicomNodes::defaultValue(Field f)
     case wRemotePort: return QStringLiteral("105");
     case wRemoteAE: return QStringLiteral("VELMOR");
     case Async:
+    case StorageCommit:
     case CopyAllFrames:
     case WindowAll: return QStringLiteral("0");
     case AEName:
@@ -118,6 +119,16 @@ QString DicomNodes::settingsKey(Field f)
     }
 }
 
+QString DicomNodes::ownKey(Field f)
+{
+    switch (f) {
+    case StorageCommit: return QStringLiteral("StorageCommitment");
+    case AEName: return QStringLiteral("ListenAE");
+    case Port: return QStringLiteral("ListenPort");
+    default: return {};
+    }
+}
+
 QList<DicomNodes::Field> DicomNodes::storedFields()
 {
     return {StorageNode, StoragePort, StorageAE, wRemoteNode, wRemotePort, wRemoteAE, txtBranchCode};
@@ -129,7 +140,11 @@ void DicomNodes::load()
     for (int i = 0; i < FieldCount; ++i) {
         const Field f = Field(i);
         const QString key = settingsKey(f);
-        setValue(f, key.isEmpty() ? defaultValue(f) : s.read(apps::VELMORPACS, kSection, key, defaultValue(f)));
+        const QString own = ownKey(f);
+        if (!own.isEmpty())
+            setValue(f, s.read(apps::VelmorOrvaline, QStringLiteral("DICOM"), own, defaultValue(f)));
+        else
+            setValue(f, key.isEmpty() ? defaultValue(f) : s.read(apps::VELMORPACS, kSection, key, defaultValue(f)));
     }
 }
 
@@ -138,6 +153,23 @@ void DicomNodes::store() const
     SettingsStore &s = settings();
     for (Field f : storedFields())
         s.write(apps::VELMORPACS, kSection, settingsKey(f), value(f));
+    for (Field f : {StorageCommit, AEName, Port})
+        s.write(apps::VelmorOrvaline, QStringLiteral("DICOM"), ownKey(f), value(f));
+}
+
+dicom::Peer DicomNodes::listenerAddress() const
+{
+    dicom::Peer p;
+    const QString ae = value(AEName).trimmed().isEmpty() ? value(CallingAE) : value(AEName);
+    requireAeTitle(ae, QStringLiteral("AE title of this workstation (General SCP)"));
+    p.calledAe = ae.trimmed();
+    bool ok = false;
+    p.port = portNumber(value(Port), &ok);
+    if (!ok)
+        throw Error(QStringLiteral("The port this workstation listens on, \"%1\", is not a number from 1 to 65535. Correct it in DICOM "
+                                   "Settings (General SCP).")
+                        .arg(value(Port)));
+    return p;
 }
 
 namespace {

@@ -30,6 +30,7 @@ public:
         AEName, Port, CopyAllFrames, WindowAll,
         PrintNode, PrintPort, PrintAE, PrintCallingAE, PrintFormat, PrintOrientation, FilmSize, Magnification,
         wRemoteNode, wRemotePort, wRemoteAE, txtBranchCode,
+        StorageCommit,
         FieldCount
     };
     Q_ENUM(Field)
@@ -50,6 +51,10 @@ public:
     // The settings key of a stored field; "" for a field that is not stored.
     static QString settingsKey(Field f);
     static QList<Field> storedFields();
+    // The key of a field kept in the workstation's own section (application "VelmorOrvaline",
+    // section "DICOM"): the storage commitment switch and the workstation's listening AE title
+    // and port; "" for the others.
+    static QString ownKey(Field f);
     // The address used when nothing is stored for the storage archive or the worklist provider.
     static QString defaultAddress() { return QStringLiteral("localhost"); }
 
@@ -60,6 +65,12 @@ public:
     dicom::Peer storagePeer() const;
     dicom::Peer worklistPeer() const;
     dicom::Peer printPeer() const;
+    // Whether stores to the storage archive are followed by a storage commitment request.
+    bool storageCommitment() const { return value(StorageCommit).trimmed() == QLatin1String("1"); }
+    // Where the workstation listens for answers the archive sends on associations of its own:
+    // AE title (AEName, else the calling AE title) in calledAe, port in port. Throws orv::Error
+    // naming the setting when either cannot be used.
+    dicom::Peer listenerAddress() const;
 
 signals:
     void changed(orv::DicomNodes::Field field, const QString &value);

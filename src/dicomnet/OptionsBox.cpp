@@ -119,6 +119,10 @@ OptionsBox::OptionsBox()
     storageLayout->addWidget(frame(storage, QStringLiteral("Remote SCP"), {{kNode, StorageNode}, {kPort, StoragePort}, {kAe, StorageAE}}));
     Async = namedControl<QCheckBox>(storage, "Async", QStringLiteral("Send requests asynchronously"));
     storageLayout->addWidget(Async);
+    StorageCommit = namedControl<QCheckBox>(storage, "StorageCommit",
+                                            QStringLiteral("Ask the archive to commit stored images (storage commitment; answers come "
+                                                           "to the General SCP AE title and port)"));
+    storageLayout->addWidget(StorageCommit);
     Label11 = new QLabel(QStringLiteral("See Query SCU page for local AE title used"), storage);
     Label11->setObjectName(QStringLiteral("Label11"));
     storageLayout->addWidget(Label11);
@@ -219,6 +223,7 @@ OptionsBox::OptionsBox()
     bind(StoragePort, N::StoragePort);
     bind(StorageAE, N::StorageAE);
     bind(Async, N::Async);
+    bind(StorageCommit, N::StorageCommit);
     bind(CallingAE, N::CallingAE);
     bind(MoveDestination, N::MoveDestination);
     bind(RemoteNode, N::RemoteNode);

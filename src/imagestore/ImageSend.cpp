@@ -5,14 +5,17 @@
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "core/ExamSession.h"
+#include "core/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/Image.h"
+#include "outside/dicom/Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dimse.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
 
@@ -38,7 +41,15 @@ void requireResolvable(const dicom::Peer &peer)
                         .arg(peer.host, info.errorString()));
 }
 
+ImageSend::VideoHook &videoHook()
+{
+    static ImageSend::VideoHook hook;
+    return hook;
+}
+
 } // namespace
+
+void ImageSend::setVideoHook(VideoHook hook) { videoHook() = std::move(hook); }
 
 int SendRequest::pictureRows(const QList<ImageRow> &rows)
 {
@@ -49,18 +60,13 @@ SendRequest SendRequest::fromState(const QList<ImageRow> &rows)
 {
     const SharedState &st = state();
     SendRequest r{rows, st.Server_Name, overridesServerName(), openTransaction().record(), 1,
-                  st.CompanyName};
+                  st.CompanyName, st.db().config()};
     const int pictures = pictureRows(rows);
     r.firstImageNumber = pictures > 0 ? openTransaction().takeImageNumbers(pictures) : r.transaction.imageNumber + 1;
     return r;
 }
 
-QString ImageSend::statusLine(const QString &path, int status)
-{
-    const QString hex = QStringLiteral("0x") + QStringLiteral("%1").arg(status, 4, 16, QLatin1Char('0')).toUpper();
-    return DICOM_WARNING_STATUS(status) ? QStringLiteral("Store status %1 (warning) for %2").arg(hex, path)
-                                        : QStringLiteral("Store status %1 for %2").arg(hex, path);
-}
+QString ImageSend::statusLine(const QString &path, int status) { return storeStatusLine(path, status); }
 
 SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
 {
@@ -83,9 +89,15 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     }
     log(QStringLiteral("Sending to: %1 | %2 | %3 | %4").arg(peer.host).arg(peer.port).arg(peer.callingAe, peer.calledAe));
 
+    // Every image is copied (DICOM files) or written stamped (pictures) into the queue folder,
+    // then queued in one step and delivered; what the archive does not take now stays queued.
     const int total = int(request.rows.size());
     int done = 0;
     int nextNumber = request.firstImageNumber;
+    const QString sendId = dicom::newUid();
+    const bool commit = dicomNodes().storageCommitment();
+    QList<QueueEntry> entries;
+    QString prepareFailure;
     dicom::Image picture; // one object for every picture of this send
     try {
         for (const ImageRow &row : request.rows) {
@@ -93,10 +105,10 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 throw Error(QStringLiteral("The send was stopped."));
             const QString type = row.type.toUpper();
             const QString path = nativePath(rowFilePath(row, request.configuredServerName, request.overrideServerName));
-            std::optional<dicom::Image> image;
+            std::optional<QueueEntry> entry;
             if (type == QLatin1String("IMAGE")) {
                 if (QFileInfo(path).isFile()) {
-                    image = dicom::Image::fromFile(path);
+                    entry = SendQueue::stageCopy(path);
                 } else {
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;
@@ -104,29 +116,71 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             } else if (isPicture(type)) {
                 picture.importPicture(path, type);
                 stampIdentity(picture, request.transaction, nextNumber++, request.companyName);
+                const QString copy = SendQueue::newCopyPath();
+                const auto id = dicom::StoreAssociation::writeForSending(picture, copy);
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
-                image = picture;
-            }
-            if (image) {
-                peer = peerNow();
-                try {
-                    const int status = dicom::StoreScu(peer).send(*image);
-                    if (status != STATUS_Success)
-                        log(statusLine(path, status));
-                    ++(status == STATUS_Success || DICOM_WARNING_STATUS(status) ? outcome.sent : outcome.notStored);
-                } catch (const Error &e) {
-                    if (e.code() != STATUS_STORE_Refused_SOPClassNotSupported)
-                        throw;
-                    log(QStringLiteral("Store refused for %1: %2").arg(path, e.description()));
-                    ++outcome.notStored;
+                QueueEntry e;
+                e.filePath = copy;
+                e.sopClass = id.sopClass;
+                e.sopInstance = id.sopInstance;
+                e.transferSyntax = id.transferSyntax;
+                entry = e;
+            } else if (videoHook()) {
+                const QString copy = SendQueue::newCopyPath();
+                if (videoHook()(row, path, request.transaction, copy)) {
+                    QueueEntry e;
+                    const auto id = dicom::StoreAssociation::identify(copy);
+                    e.filePath = copy;
+                    e.sopClass = id.sopClass;
+                    e.sopInstance = id.sopInstance;
+                    e.transferSyntax = id.transferSyntax;
+                    entry = e;
                 }
+            }
+            if (entry) {
+                entry->sourcePath = path;
+                entry->sendId = sendId;
+                entry->transNo = request.transaction.transNo;
+                entry->peer = peerNow();
+                entry->commit = commit;
+                entries << *entry;
             }
             if (hooks.progress)
                 hooks.progress(++done, total);
         }
     } catch (const std::exception &e) {
-        outcome.failure = QStringLiteral("Cannot Send.") + describe(e);
+        // The images before it are still sent, later rows not attempted.
+        prepareFailure = describe(e);
+    }
+
+    QString failure;
+    try {
+        auto db = Connection::open(request.database);
+        SendQueue queue(*db);
+        const QList<QueueEntry> queued = queue.add(entries, true);
+        int answered = 0;
+        DeliveryHooks delivery;
+        delivery.log = log;
+        delivery.answered = [&](const QueueEntry &, int) {
+            if (hooks.progress)
+                hooks.progress(++answered, int(queued.size()));
+        };
+        delivery.stopped = hooks.stopped;
+        const DeliveryOutcome d = queue.deliver(queued, delivery);
+        outcome.sent = d.sent;
+        outcome.notStored = d.notStored;
+        outcome.queued = int(queued.size()) - d.sent - d.notStored;
+        failure = d.failure;
+    } catch (const std::exception &e) {
+        for (const QueueEntry &e : entries)
+            QFile::remove(e.filePath);
+        failure = describe(e);
+    }
+    if (failure.isEmpty())
+        failure = prepareFailure;
+    if (!failure.isEmpty()) {
+        outcome.failure = QStringLiteral("Cannot Send.") + failure;
         log(outcome.failure);
         return outcome;
     }
@@ -158,6 +212,7 @@ void ImageSend::start(const SendRequest &request)
                 openTransaction().giveBackImageNumbers(first, pictures);
             if (!outcome->refused.isEmpty())
                 msgBox(nullptr, outcome->refused, Prompter::Icon::Critical);
+            SendQueueRunner::instance().kick();
         },
         options);
 }

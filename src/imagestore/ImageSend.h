@@ -2,6 +2,7 @@
 
 #include "core/ImageRow.h"
 #include "core/OpenTransaction.h"
+#include "core/SendQueue.h"
 
 #include "outside/dicom/Network.h"
 
@@ -28,6 +29,8 @@ struct SendRequest
     TransactionRecord transaction;
     int firstImageNumber = 1;
     QString companyName;
+    // The department database the send queue is kept in.
+    ConnectionConfig database;
 
     // The open transaction (taking one image number per picture row), the shared state's server
     // name and override switch, for these rows.
@@ -48,6 +51,7 @@ struct SendOutcome
     int sent = 0;           // images the archive stored (status 0 or a warning)
     int notStored = 0;      // images answered with a failure status, or whose SOP class was refused
     int unreadable = 0;     // DICOM rows whose file was missing
+    int queued = 0;         // images left in the send queue for a later attempt
     bool ok() const { return refused.isEmpty() && failure.isEmpty(); }
 };
 
@@ -65,10 +69,13 @@ struct SendHooks
     std::function<bool()> stopped;
 };
 
-// "S&end to PACS": sends every image row of the list to the storage archive by C-STORE, one
-// association per image. "Image" rows are DICOM files sent as they are; "JPG" and "BMP" rows are
-// pictures converted into one reused Secondary Capture object, stamped with the request's
-// transaction and the next of its image numbers, and sent; other rows are passed over.
+// "S&end to PACS": puts every image row of the list into the send queue and delivers them to the
+// storage archive by C-STORE on one association. "Image" rows are DICOM files queued as copies
+// of themselves; "JPG" and "BMP" rows are pictures converted into one reused Secondary Capture
+// object, stamped with the request's transaction and the next of its image numbers, and queued
+// as written; video rows go through the video hook when one is set, other rows are passed over.
+// What the archive could not take now (not reachable, out of resources) stays queued and is
+// sent by the workstation's background sender after a back-off, also after a restart.
 //
 // Log lines, in order: "Sending to: host | port | calling AE | called AE"; per DICOM row whose
 // file is missing "Cant read/access " & path (the send goes on); per image not stored as sent a
@@ -86,8 +93,16 @@ public:
     // The status line of an image the archive answered with a status other than 0.
     static QString statusLine(const QString &path, int status);
     // Starts the send as a job of the session for the request's transaction: log lines go to the
-    // log window, a refusal to a message box; the picture numbers not used are given back.
+    // log window, a refusal to a message box; the picture numbers not used are given back. The
+    // background sender is woken when it ends (for what stayed queued, and for commitment).
     static void start(const SendRequest &request);
+
+    // Turns a row that is not an image (a video) into a DICOM file ready to send, written at the
+    // path given; false when the row is not sent. Runs on the sending thread. Unset: such rows
+    // are passed over.
+    using VideoHook = std::function<bool(const ImageRow &row, const QString &rowPath, const TransactionRecord &transaction,
+                                         const QString &destination)>;
+    static void setVideoHook(VideoHook hook);
 };
 
 } // namespace orv
