@@ -179,6 +179,8 @@ QList<QueueEntry> SendQueue::add(QList<QueueEntry> entries, bool claim)
     const qint64 t = now();
     const QString token = m_owner + QLatin1Char(':') + QString::number(++g_claims);
     const QString ws = workstation();
+    // A null text would be bound as NULL: the columns hold "" for "none".
+    const auto text = [](const QString &v) { return v.isNull() ? QStringLiteral("") : v; };
     try {
         m_db.runInTransaction([&] {
             for (QueueEntry &e : entries) {
@@ -189,8 +191,9 @@ QList<QueueEntry> SendQueue::add(QList<QueueEntry> entries, bool claim)
                                             "dest_port, dest_calling_ae, dest_called_ae, commit_wanted, stop_on_failure, sop_class_uid, "
                                             "sop_instance_uid, transfer_syntax, workstation, state, attempts, next_attempt, claimed_by, "
                                             "claim_until, queued_at, updated_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?, ?, ?)"),
-                             {e.sendId, e.transNo, e.filePath, e.sourcePath, e.label, e.peer.host, e.peer.port, e.peer.callingAe,
-                              e.peer.calledAe, e.commit ? 1 : 0, e.stopOnFailure ? 1 : 0, e.sopClass, e.sopInstance, e.transferSyntax,
+                             {text(e.sendId), text(e.transNo), e.filePath, text(e.sourcePath), text(e.label), e.peer.host, e.peer.port,
+                              text(e.peer.callingAe), text(e.peer.calledAe), e.commit ? 1 : 0, e.stopOnFailure ? 1 : 0, e.sopClass,
+                              e.sopInstance, e.transferSyntax,
                               ws, QueueState::Queued, e.nextAttempt, claim ? QVariant(token) : QVariant(QString()),
                               claim ? t + qint64(m_timings.leaseSeconds) * 1000 : 0, t, t});
             }

@@ -561,6 +561,7 @@ StoreAssociation::~StoreAssociation() { close(); }
 void StoreAssociation::open(const QList<Context> &contexts)
 {
     close();
+    initialiseCodecs(); // a compressed file the peer takes only uncompressed is decoded on the way
     auto scu = std::make_unique<Scu>(m_peer.host, m_peer.port, m_peer.callingAe, m_peer.calledAe);
     scu->setDatasetConversionMode(OFTrue);
     QList<QString> plain; // SOP classes proposed uncompressed
