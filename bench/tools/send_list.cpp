@@ -4,6 +4,8 @@
 // the GUI event loop meanwhile (a 1 ms timer measures it) and the status line of the log.
 #include "common/TestLogin.h"
 #include "core/DicomNodes.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "imagestore/ctlImageList.h"
 
@@ -75,5 +77,8 @@ int main(int argc, char **argv)
         clock.start();
         list->cmdSendToPACS->click();
     });
-    return QApplication::exec();
+    const int rc = QApplication::exec();
+    resetSession();
+    resetState(); // the database goes before the application object
+    return rc;
 }

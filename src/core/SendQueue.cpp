@@ -17,6 +17,10 @@
 
 #include <atomic>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace orv {
 
 namespace {
@@ -159,7 +163,14 @@ QueueEntry SendQueue::stageCopy(const QString &source)
     const QString copy = newCopyPath();
     const QString part = copy + QStringLiteral(".part");
     QFile::remove(part);
-    if (!QFile::copy(source, part) || !QFile::rename(part, copy)) {
+    bool linked = false;
+#ifdef Q_OS_UNIX
+    // On the same file system a second name for the file is the copy: the workstation never
+    // changes a DICOM file in place (it writes a new one and renames it), and removing the
+    // original leaves this name whole.
+    linked = ::link(QFile::encodeName(source).constData(), QFile::encodeName(copy).constData()) == 0;
+#endif
+    if (!linked && (!QFile::copy(source, part) || !QFile::rename(part, copy))) {
         QFile::remove(part);
         throw Error(QStringLiteral("Cannot copy %1 into the send queue folder %2.").arg(source, QDir::toNativeSeparators(folder())));
     }
