@@ -214,10 +214,15 @@ QList<QueueEntry> SendQueue::add(QList<QueueEntry> entries, bool claim)
             QFile::remove(e.filePath);
         throw;
     }
-    RecordSet rs = m_db.query(QStringLiteral("SELECT queue_id, file_path FROM pacs..tblSendQueue WHERE send_id = ?"), {entries.first().sendId});
-    QHash<QString, qint64> ids;
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext())
-        ids.insert(rs.text(QStringLiteral("file_path")), rs.text(QStringLiteral("queue_id")).toLongLong());
+    QHash<QString, qint64> ids; // by copy, unique to an entry
+    QSet<QString> sends;
+    for (const QueueEntry &e : entries)
+        sends.insert(e.sendId);
+    for (const QString &send : std::as_const(sends)) {
+        RecordSet rs = m_db.query(QStringLiteral("SELECT queue_id, file_path FROM pacs..tblSendQueue WHERE send_id = ?"), {text(send)});
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+            ids.insert(rs.text(QStringLiteral("file_path")), rs.text(QStringLiteral("queue_id")).toLongLong());
+    }
     for (QueueEntry &e : entries)
         e.id = ids.value(e.filePath);
     if (claim)

@@ -7,6 +7,7 @@
 
 #include <QBrush>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QPointer>
 
 namespace orv {
@@ -44,7 +45,7 @@ QVariant SendQueueModel::data(const QModelIndex &index, int role) const
     switch (Column(index.column())) {
     case Queued: return when(e.queuedAt);
     case Exam: return e.transNo;
-    case Image: return e.sourcePath;
+    case Image: return role == Qt::ToolTipRole ? e.sourcePath : QFileInfo(e.sourcePath).fileName();
     case Archive: return QStringLiteral("%1@%2:%3").arg(e.peer.calledAe, e.peer.host).arg(e.peer.port);
     case State:
         if (e.state == QueueState::Sent && e.commit)

@@ -73,7 +73,7 @@ frmSendQueue::frmSendQueue()
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::hide);
     connect(m_model, &SendQueueModel::refreshed, this, &frmSendQueue::showCounts);
     connect(m_model, &SendQueueModel::refused, this, [this](const QString &m) { msgBox(this, m, Prompter::Icon::Warning); });
-    resize(980, 420);
+    resize(1180, 420);
     RestoreWindow(this);
 }
 
