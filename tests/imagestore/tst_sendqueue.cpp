@@ -221,8 +221,11 @@ private slots:
 
     // A sender killed midway leaves claims that expire; the next sender delivers every object,
     // and the archive holds each one once with the pixels that were queued.
+    void killedSenderResumesAndDeliversEachObjectOnce_data() { addBackendRows(); }
     void killedSenderResumesAndDeliversEachObjectOnce()
     {
+        ORV_FETCH_BACKEND(b);
+        QVERIFY(loginOnFreshDatabase(m_database, b));
         auto orthanc = PeerProcess::orthanc();
         QVERIFY(orthanc->isRunning());
         const QList<QueueEntry> queued = enqueue(1, 24, peerAt(orthanc->port(), "ORTHANC"));
@@ -232,7 +235,11 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             expected.insert(e.sopInstance, pixelChecksum(f.readAll()));
         }
-        const QStringList args{"--db", "sqlite", "--data-dir", m_database->config().dataFolder};
+        const ConnectionConfig &c = m_database->config();
+        const QStringList args = b == Backend::SQLite
+                                     ? QStringList{"--db", "sqlite", "--data-dir", c.dataFolder}
+                                     : QStringList{"--db", "postgres", "--db-host", c.host, "--db-port", QString::number(c.port),
+                                                   "--db-user", c.user, "--db-name", c.database};
         QProcess worker;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ORV_QUEUE_PACE", "100");

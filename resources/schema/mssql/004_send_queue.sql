@@ -4,7 +4,7 @@ USE pacs;
 GO
 CREATE TABLE dbo.tblSendQueue (
   queue_id BIGINT IDENTITY(1,1) PRIMARY KEY,
-  send_id VARCHAR(40) NOT NULL,
+  send_id VARCHAR(64) NOT NULL,
   trans_no VARCHAR(16) NOT NULL,
   file_path NVARCHAR(1000) NOT NULL,
   source_path NVARCHAR(1000) NOT NULL,

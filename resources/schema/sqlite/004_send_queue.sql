@@ -5,7 +5,7 @@
 -- until claim_until); a claim past claim_until belongs to a sender that died and is taken back.
 CREATE TABLE pacs.tblSendQueue (
   queue_id INTEGER PRIMARY KEY AUTOINCREMENT,
-  send_id VARCHAR(40) NOT NULL,
+  send_id VARCHAR(64) NOT NULL,
   trans_no VARCHAR(16) NOT NULL,
   file_path VARCHAR(1000) NOT NULL,
   source_path VARCHAR(1000) NOT NULL,
