@@ -1,8 +1,11 @@
 // orv_bench_send_list --host H --port P --aec CALLED FILE...
 // Lists the files as New DICOM rows of the image list, clicks "S&end to PACS" and waits until the
-// list is no longer busy. Prints the seconds the send took, the longest gap between two turns of
+// list is no longer busy (the send queue lives in a fresh embedded database of its own). Prints the seconds the send took, the longest gap between two turns of
 // the GUI event loop meanwhile (a 1 ms timer measures it) and the status line of the log.
+#include "common/TestLogin.h"
 #include "core/DicomNodes.h"
+#include "core/ExamSession.h"
+#include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "imagestore/ctlImageList.h"
 
@@ -34,6 +37,11 @@ int main(int argc, char **argv)
     if (host.isEmpty() || port.isEmpty() || aec.isEmpty() || args.isEmpty()) {
         std::fputs("usage: orv_bench_send_list --host H --port P --aec CALLED FILE...\n", stderr);
         return 2;
+    }
+    std::unique_ptr<test::FreshDatabase> database;
+    if (!test::loginOnFreshDatabase(database, Backend::SQLite)) {
+        std::fputs("cannot create the send queue's database\n", stderr);
+        return 1;
     }
     dicomNodes().setValue(DicomNodes::StorageNode, host);
     dicomNodes().setValue(DicomNodes::StoragePort, port);
@@ -69,5 +77,8 @@ int main(int argc, char **argv)
         clock.start();
         list->cmdSendToPACS->click();
     });
-    return QApplication::exec();
+    const int rc = QApplication::exec();
+    resetSession();
+    resetState(); // the database goes before the application object
+    return rc;
 }

@@ -2,6 +2,7 @@
 #include "acquisition/Registration.h"
 #include "core/ExamSession.h"
 #include "core/Database.h"
+#include "core/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
 #include "dicomnet/OptionsBox.h"
@@ -99,6 +100,8 @@ int main(int argc, char **argv)
     options.showMain = [] {
         orv::frmMain *w = orv::frmMain::instance();
         w->show();
+        // What earlier runs left in the send queue is delivered from now on.
+        orv::SendQueueRunner::instance().start(orv::state().db().config());
         return w;
     };
 
@@ -129,6 +132,7 @@ int main(int argc, char **argv)
     // Work still running is stopped at its next safe point (a save after the file it is storing)
     // and its results are shown; then the connection and the login component go, all before the
     // application object does.
+    orv::SendQueueRunner::instance().stop();
     orv::resetSession();
     orv::resetState();
     return rc;

@@ -99,6 +99,7 @@ QString DicomNodes::defaultValue(Field f)
     case StorageTLS:
     case wRemoteTLS:
     case PrintTLS:
+    case StorageCommit:
     case CopyAllFrames:
     case WindowAll: return QStringLiteral("0");
     case AEName:
@@ -121,6 +122,16 @@ QString DicomNodes::settingsKey(Field f)
     case wRemotePort: return QStringLiteral("wRemotePort");
     case wRemoteAE: return QStringLiteral("wRemoteAE");
     case txtBranchCode: return QStringLiteral("txtBranchCode");
+    default: return {};
+    }
+}
+
+QString DicomNodes::ownKey(Field f)
+{
+    switch (f) {
+    case StorageCommit: return QStringLiteral("StorageCommitment");
+    case AEName: return QStringLiteral("ListenAE");
+    case Port: return QStringLiteral("ListenPort");
     default: return {};
     }
 }
@@ -154,8 +165,11 @@ void DicomNodes::load()
     for (int i = 0; i < FieldCount; ++i) {
         const Field f = Field(i);
         const QString key = settingsKey(f);
+        const QString own = ownKey(f);
         const QString tlsKey = tlsSettingsKey(f);
-        if (!key.isEmpty())
+        if (!own.isEmpty())
+            setValue(f, s.read(apps::VelmorOrvaline, QStringLiteral("DICOM"), own, defaultValue(f)));
+        else if (!key.isEmpty())
             setValue(f, s.read(apps::VELMORPACS, kSection, key, defaultValue(f)));
         else if (!tlsKey.isEmpty())
             setValue(f, s.read(apps::VelmorOrvaline, kTlsSection, tlsKey, defaultValue(f)));
@@ -171,6 +185,23 @@ void DicomNodes::store() const
         s.write(apps::VELMORPACS, kSection, settingsKey(f), value(f));
     for (Field f : tlsFields())
         s.write(apps::VelmorOrvaline, kTlsSection, tlsSettingsKey(f), value(f));
+    for (Field f : {StorageCommit, AEName, Port})
+        s.write(apps::VelmorOrvaline, QStringLiteral("DICOM"), ownKey(f), value(f));
+}
+
+dicom::Peer DicomNodes::listenerAddress() const
+{
+    dicom::Peer p;
+    const QString ae = value(AEName).trimmed().isEmpty() ? value(CallingAE) : value(AEName);
+    requireAeTitle(ae, QStringLiteral("AE title of this workstation (General SCP)"));
+    p.calledAe = ae.trimmed();
+    bool ok = false;
+    p.port = portNumber(value(Port), &ok);
+    if (!ok)
+        throw Error(QStringLiteral("The port this workstation listens on, \"%1\", is not a number from 1 to 65535. Correct it in DICOM "
+                                   "Settings (General SCP).")
+                        .arg(value(Port)));
+    return p;
 }
 
 namespace {

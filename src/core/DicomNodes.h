@@ -34,6 +34,7 @@ public:
         // workstation's certificate and private key, the trusted CA certificates). Kept by "OK" in
         // application "VelmorOrvaline", section "DICOM"; the files by their paths only.
         StorageTLS, wRemoteTLS, PrintTLS, TLSCertificate, TLSPrivateKey, TLSTrustedCertificates,
+        StorageCommit,
         FieldCount
     };
     Q_ENUM(Field)
@@ -58,6 +59,10 @@ public:
     // The DICOM TLS fields and their keys in application "VelmorOrvaline", section "DICOM".
     static QList<Field> tlsFields();
     static QString tlsSettingsKey(Field f);
+    // The key of a field kept in the workstation's own section (application "VelmorOrvaline",
+    // section "DICOM"): the storage commitment switch and the workstation's listening AE title
+    // and port; "" for the others.
+    static QString ownKey(Field f);
     // The address used when nothing is stored for the storage archive or the worklist provider.
     static QString defaultAddress() { return QStringLiteral("localhost"); }
 
@@ -70,6 +75,12 @@ public:
     dicom::Peer storagePeer() const;
     dicom::Peer worklistPeer() const;
     dicom::Peer printPeer() const;
+    // Whether stores to the storage archive are followed by a storage commitment request.
+    bool storageCommitment() const { return value(StorageCommit).trimmed() == QLatin1String("1"); }
+    // Where the workstation listens for answers the archive sends on associations of its own:
+    // AE title (AEName, else the calling AE title) in calledAe, port in port. Throws orv::Error
+    // naming the setting when either cannot be used.
+    dicom::Peer listenerAddress() const;
 
 signals:
     void changed(orv::DicomNodes::Field field, const QString &value);

@@ -122,6 +122,10 @@ OptionsBox::OptionsBox()
     storageLayout->addWidget(Async);
     StorageTLS = namedControl<QCheckBox>(storage, "StorageTLS", QStringLiteral("Use DICOM TLS (files on the TLS page)"));
     storageLayout->addWidget(StorageTLS);
+    StorageCommit = namedControl<QCheckBox>(storage, "StorageCommit",
+                                            QStringLiteral("Ask the archive to commit stored images (storage commitment; answers come "
+                                                           "to the General SCP AE title and port)"));
+    storageLayout->addWidget(StorageCommit);
     Label11 = new QLabel(QStringLiteral("See Query SCU page for local AE title used"), storage);
     Label11->setObjectName(QStringLiteral("Label11"));
     storageLayout->addWidget(Label11);
@@ -252,6 +256,7 @@ OptionsBox::OptionsBox()
     bind(StoragePort, N::StoragePort);
     bind(StorageAE, N::StorageAE);
     bind(Async, N::Async);
+    bind(StorageCommit, N::StorageCommit);
     bind(CallingAE, N::CallingAE);
     bind(MoveDestination, N::MoveDestination);
     bind(RemoteNode, N::RemoteNode);

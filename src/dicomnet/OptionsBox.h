@@ -37,6 +37,7 @@ public:
     // "Storage && Verification SCU"
     QLineEdit *StorageNode = nullptr, *StoragePort = nullptr, *StorageAE = nullptr;
     QCheckBox *Async = nullptr;
+    QCheckBox *StorageCommit = nullptr; // ask the archive to commit what it stored
     QLabel *Label11 = nullptr;
     // "Query SCU"
     QLineEdit *CallingAE = nullptr, *MoveDestination = nullptr;

@@ -6,10 +6,12 @@
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "core/ExamSession.h"
+#include "core/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/Image.h"
+#include "outside/dicom/Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dimse.h>
@@ -17,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
-#include <QTemporaryDir>
 
 #include <optional>
 
@@ -32,6 +33,17 @@ bool isPicture(const QString &type)
 }
 
 bool isVideo(const QString &type) { return type.toUpper() == QLatin1String("VIDEO"); }
+
+// The queue entry of an object written at `copy` ready to send.
+QueueEntry entryFor(const QString &copy, const dicom::StoreAssociation::Identity &id)
+{
+    QueueEntry e;
+    e.filePath = copy;
+    e.sopClass = id.sopClass;
+    e.sopInstance = id.sopInstance;
+    e.transferSyntax = id.transferSyntax;
+    return e;
+}
 
 // Throws when the archive's address does not resolve (network work: not on the GUI thread).
 void requireResolvable(const dicom::Peer &peer)
@@ -60,18 +72,13 @@ SendRequest SendRequest::fromState(const QList<ImageRow> &rows)
 {
     const SharedState &st = state();
     SendRequest r{rows, st.Server_Name, overridesServerName(), openTransaction().record(), 1,
-                  st.CompanyName, sendsVideos()};
+                  st.CompanyName, sendsVideos(), st.db().config()};
     const int stamped = r.stampedRows();
     r.firstImageNumber = stamped > 0 ? openTransaction().takeImageNumbers(stamped) : r.transaction.imageNumber + 1;
     return r;
 }
 
-QString ImageSend::statusLine(const QString &path, int status)
-{
-    const QString hex = QStringLiteral("0x") + QStringLiteral("%1").arg(status, 4, 16, QLatin1Char('0')).toUpper();
-    return DICOM_WARNING_STATUS(status) ? QStringLiteral("Store status %1 (warning) for %2").arg(hex, path)
-                                        : QStringLiteral("Store status %1 for %2").arg(hex, path);
-}
+QString ImageSend::statusLine(const QString &path, int status) { return storeStatusLine(path, status); }
 
 SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
 {
@@ -94,11 +101,16 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     }
     log(QStringLiteral("Sending to: %1 | %2 | %3 | %4").arg(peer.host).arg(peer.port).arg(peer.callingAe, peer.calledAe));
 
+    // Every image is copied (DICOM files) or written stamped (pictures) into the queue folder,
+    // then queued in one step and delivered; what the archive does not take now stays queued.
     const int total = int(request.rows.size());
     int done = 0;
     int nextNumber = request.firstImageNumber;
+    const QString sendId = dicom::newUid();
+    const bool commit = dicomNodes().storageCommitment();
+    QList<QueueEntry> entries;
+    QString prepareFailure;
     dicom::Image picture; // one object for every picture of this send
-    std::optional<QTemporaryDir> videoFolder; // the video objects of this send, removed after it
     const auto stopped = [&] { return hooks.stopped && hooks.stopped(); };
     try {
         for (const ImageRow &row : request.rows) {
@@ -106,11 +118,10 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 throw Error(QStringLiteral("The send was stopped."));
             const QString type = row.type.toUpper();
             const QString path = nativePath(rowFilePath(row, request.configuredServerName, request.overrideServerName));
-            std::optional<dicom::Image> image;
-            QString videoFile; // removed once sent
+            std::optional<QueueEntry> entry;
             if (type == QLatin1String("IMAGE")) {
                 if (QFileInfo(path).isFile()) {
-                    image = dicom::Image::fromFile(path);
+                    entry = SendQueue::stageCopy(path);
                 } else {
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;
@@ -118,29 +129,28 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             } else if (isPicture(type)) {
                 picture.importPicture(path, type);
                 stampIdentity(picture, request.transaction, nextNumber++, request.companyName);
+                const QString copy = SendQueue::newCopyPath();
+                const auto id = dicom::StoreAssociation::writeForSending(picture, copy);
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
-                image = picture;
+                entry = entryFor(copy, id);
             } else if (isVideo(type) && request.sendVideos) {
                 if (!QFileInfo(path).isFile()) {
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;
                 } else {
-                    if (!videoFolder)
-                        videoFolder.emplace();
-                    const QString target = videoFolder->filePath(QStringLiteral("video%1.dcm").arg(nextNumber));
+                    const QString copy = SendQueue::newCopyPath();
                     // The row's share of the progress moves with the clip.
                     const auto clipProgress = [&](double part) {
                         if (hooks.progress)
                             hooks.progress(done * 100 + int(part * 100), total * 100);
                     };
                     try {
-                        for (const QString &line : writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName,
-                                                                        target, stopped, clipProgress))
+                        for (const QString &line :
+                             writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName, copy, stopped, clipProgress))
                             log(line);
                         ++nextNumber;
-                        videoFile = target;
-                        image = dicom::Image::fromFile(target);
+                        entry = entryFor(copy, dicom::StoreAssociation::identify(copy));
                     } catch (const Error &e) {
                         if (stopped())
                             throw Error(QStringLiteral("The send was stopped."));
@@ -149,32 +159,53 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     }
                 }
             }
-            if (image) {
-                peer = peerNow();
-                try {
-                    const int status = dicom::StoreScu(peer).send(*image);
-                    if (status != STATUS_Success)
-                        log(statusLine(path, status));
-                    ++(status == STATUS_Success || DICOM_WARNING_STATUS(status) ? outcome.sent : outcome.notStored);
-                } catch (const Error &e) {
-                    if (e.code() != STATUS_STORE_Refused_SOPClassNotSupported)
-                        throw;
-                    log(QStringLiteral("Store refused for %1: %2").arg(path, e.description()));
-                    ++outcome.notStored;
-                }
+            if (entry) {
+                entry->sourcePath = path;
+                entry->sendId = sendId;
+                entry->transNo = request.transaction.transNo;
+                entry->peer = peerNow();
+                entry->commit = commit;
+                entries << *entry;
             }
-            if (!videoFile.isEmpty())
-                QFile::remove(videoFile);
             if (hooks.progress)
                 hooks.progress(++done, total);
         }
     } catch (const std::exception &e) {
-        outcome.numbersUsed = nextNumber - request.firstImageNumber;
-        outcome.failure = QStringLiteral("Cannot Send.") + describe(e);
+        // The images before it are still sent, later rows not attempted.
+        prepareFailure = describe(e);
+    }
+    outcome.numbersUsed = nextNumber - request.firstImageNumber;
+
+    QString failure;
+    try {
+        auto db = Connection::open(request.database);
+        SendQueue queue(*db);
+        const QList<QueueEntry> queued = queue.add(entries, true);
+        int answered = 0;
+        DeliveryHooks delivery;
+        delivery.log = log;
+        delivery.answered = [&](const QueueEntry &, int) {
+            if (hooks.progress)
+                hooks.progress(++answered, int(queued.size()));
+        };
+        delivery.stopped = hooks.stopped;
+        const DeliveryOutcome d = queue.deliver(queued, delivery);
+        outcome.sent = d.sent;
+        outcome.notStored = d.notStored;
+        outcome.queued = int(queued.size()) - d.sent - d.notStored;
+        failure = d.failure;
+    } catch (const std::exception &e) {
+        for (const QueueEntry &e : entries)
+            QFile::remove(e.filePath);
+        failure = describe(e);
+    }
+    if (failure.isEmpty())
+        failure = prepareFailure;
+    if (!failure.isEmpty()) {
+        outcome.failure = QStringLiteral("Cannot Send.") + failure;
         log(outcome.failure);
         return outcome;
     }
-    outcome.numbersUsed = nextNumber - request.firstImageNumber;
     log(QStringLiteral("Send Complete."));
     outcome.completed = true;
     return outcome;
@@ -205,6 +236,7 @@ void ImageSend::start(const SendRequest &request)
                 openTransaction().giveBackImageNumbers(first + used, stamped - used);
             if (!outcome->refused.isEmpty())
                 msgBox(nullptr, outcome->refused, Prompter::Icon::Critical);
+            SendQueueRunner::instance().kick();
         },
         options);
 }

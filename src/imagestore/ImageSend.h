@@ -2,6 +2,7 @@
 
 #include "core/ImageRow.h"
 #include "core/OpenTransaction.h"
+#include "core/SendQueue.h"
 
 #include "outside/dicom/Network.h"
 
@@ -30,6 +31,8 @@ struct SendRequest
     QString companyName;
     // Video rows are sent as DICOM video objects, stamped like pictures (the SendVideos setting).
     bool sendVideos = false;
+    // The department database the send queue is kept in.
+    ConnectionConfig database;
 
     // The open transaction (taking one image number per stamped row), the shared state's server
     // name and override switch and the SendVideos setting, for these rows.
@@ -54,6 +57,7 @@ struct SendOutcome
     int unreadable = 0;     // DICOM and Video rows whose file was missing
     int unconverted = 0;    // Video rows whose clip could not be made into a video object
     int numbersUsed = 0;    // image numbers stamped, from the request's first one
+    int queued = 0;         // images left in the send queue for a later attempt
     bool ok() const { return refused.isEmpty() && failure.isEmpty(); }
 };
 
@@ -72,12 +76,15 @@ struct SendHooks
     std::function<bool()> stopped;
 };
 
-// "S&end to PACS": sends every image row of the list to the storage archive by C-STORE, one
-// association per image. "Image" rows are DICOM files sent as they are; "JPG" and "BMP" rows are
-// pictures converted into one reused Secondary Capture object, stamped with the request's
-// transaction and the next of its image numbers, and sent; "Video" rows, when the request sends
-// videos, are transcoded into a DICOM video object (writeVideoObjectFile) stamped the same way;
-// other rows are passed over. Numbers go to the objects stamped, in row order, without gaps.
+// "S&end to PACS": puts every image row of the list into the send queue and delivers them to the
+// storage archive by C-STORE on one association. "Image" rows are DICOM files queued as copies
+// of themselves; "JPG" and "BMP" rows are pictures converted into one reused Secondary Capture
+// object, stamped with the request's transaction and the next of its image numbers, and queued
+// as written; "Video" rows, when the request sends videos, are transcoded into a DICOM video
+// object (writeVideoObjectFile) stamped the same way; other rows are passed over. Numbers go to
+// the objects stamped, in row order, without gaps. What the archive could not take now (not
+// reachable, out of resources) stays queued and is sent by the workstation's background sender
+// after a back-off, also after a restart.
 //
 // Log lines, in order: "Sending to: host | port | calling AE | called AE"; per DICOM row whose
 // or clip is missing "Cant read/access " & path (the send goes on); per clip that cannot be
@@ -96,7 +103,8 @@ public:
     // The status line of an image the archive answered with a status other than 0.
     static QString statusLine(const QString &path, int status);
     // Starts the send as a job of the session for the request's transaction: log lines go to the
-    // log window, a refusal to a message box; the picture numbers not used are given back.
+    // log window, a refusal to a message box; the picture numbers not used are given back. The
+    // background sender is woken when it ends (for what stayed queued, and for commitment).
     static void start(const SendRequest &request);
 };
 

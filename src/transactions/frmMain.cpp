@@ -9,6 +9,7 @@
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
 #include "core/frmOptions.h"
+#include "core/frmSendQueue.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 
@@ -124,10 +125,11 @@ frmMain::frmMain()
     cmdSelectSource = toolButton(fraCmd, "cmdSelectSource", QStringLiteral("Select Sour&ce"), QStringLiteral("frmSelectSource"));
     cmdTest = toolButton(fraCmd, "cmdTest", QStringLiteral("Capture &Test"), QStringLiteral("frmCAPTEST"));
     cmdOptions = makeButton(fraCmd, "cmdOptions", QStringLiteral("&Options"));
+    cmdSendQueue = makeButton(fraCmd, "cmdSendQueue", QStringLiteral("Send &Queue"));
     lblSource = new QLabel(fraCmd);
     lblSource->setObjectName(QStringLiteral("lblSource"));
     lblSource->setWordWrap(true);
-    for (QWidget *w : std::initializer_list<QWidget *>{sbtnView, cmdAcquire, sbtnPatient, cmdSelectSource, cmdTest, cmdOptions})
+    for (QWidget *w : std::initializer_list<QWidget *>{sbtnView, cmdAcquire, sbtnPatient, cmdSelectSource, cmdTest, cmdOptions, cmdSendQueue})
         cmd->addWidget(w);
     cmd->addSpacing(12);
     cmd->addWidget(new QLabel(QStringLiteral("Source:"), fraCmd));
@@ -145,6 +147,11 @@ frmMain::frmMain()
     connect(cmdAcquire, &QPushButton::clicked, this, [] { frmTransaction::instance()->NewTransaction(); });
     connect(cmdOptions, &QPushButton::clicked, this, [] {
         frmOptions *w = frmOptions::instance();
+        w->show();
+        w->raise();
+    });
+    connect(cmdSendQueue, &QPushButton::clicked, this, [] {
+        frmSendQueue *w = frmSendQueue::instance();
         w->show();
         w->raise();
     });

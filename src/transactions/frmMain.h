@@ -38,6 +38,7 @@ public:
     QPushButton *cmdSelectSource = nullptr;
     QPushButton *cmdTest = nullptr;
     QPushButton *cmdOptions = nullptr;
+    QPushButton *cmdSendQueue = nullptr; // the send queue window
     QLabel *lblSource = nullptr;
 
     TransactionListModel *model() const { return m_model; }

@@ -1,11 +1,15 @@
 #include "ViewerTransfer.h"
 
 #include "core/CoreRoutines.h"
+#include "core/DicomNodes.h"
 #include "core/ExamSession.h"
+#include "core/SendQueueRunner.h"
+#include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/DicomDir.h"
 #include "outside/dicom/Picture.h"
+#include "outside/dicom/Toolkit.h"
 
 #include <QDir>
 #include <QFile>
@@ -153,20 +157,58 @@ void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDe
     QStringList descriptions;
     for (const dicom::Image &i : toSend)
         descriptions << i.description();
-    run([toSend, descriptions, peer, logDescriptions](JobContext &job) {
+    const ConnectionConfig database = state().db().config();
+    const bool commit = dicomNodes().storageCommitment();
+    const QString transNo = session().openTransNo();
+    run([toSend, descriptions, peer, logDescriptions, database, commit, transNo](JobContext &job) {
+        // Each image is written into the send queue folder and queued, then delivered on one
+        // association; a refusal ends the send (the images after it are recorded as not sent).
+        QList<QueueEntry> entries;
         try {
+            const QString sendId = dicom::newUid();
             for (qsizetype i = 0; i < toSend.size() && !job.cancelled(); ++i) {
-                if (logDescriptions)
-                    job.post([line = descriptions[i]] { AddLog(line); });
                 dicom::Image copy = toSend[i];
-                const int status = dicom::StoreScu(peer).send(copy);
-                job.progress(int(i) + 1, int(toSend.size()));
-                if (status != 0) {
+                const QString path = SendQueue::newCopyPath();
+                const auto id = dicom::StoreAssociation::writeForSending(copy, path);
+                QueueEntry e;
+                e.filePath = path;
+                e.sourcePath = descriptions[i];
+                e.label = descriptions[i];
+                e.sopClass = id.sopClass;
+                e.sopInstance = id.sopInstance;
+                e.transferSyntax = id.transferSyntax;
+                e.sendId = sendId;
+                e.transNo = transNo;
+                e.peer = peer;
+                e.commit = commit;
+                e.stopOnFailure = true;
+                entries << e;
+            }
+            auto db = Connection::open(database);
+            SendQueue queue(*db);
+            const QList<QueueEntry> queued = queue.add(entries, true);
+            entries.clear(); // recorded: the queue owns the copies now
+            DeliveryHooks hooks;
+            hooks.sending = [&job, logDescriptions](const QueueEntry &e) {
+                if (logDescriptions)
+                    job.post([line = e.label] { AddLog(line); });
+            };
+            int answered = 0;
+            hooks.answered = [&](const QueueEntry &, int status) {
+                job.progress(++answered, int(queued.size()));
+                if (status != 0)
                     job.post([status] { msgBox(nullptr, QStringLiteral("Send failed - code ") + QString::number(status)); });
-                    break;
-                }
+            };
+            hooks.stopped = [&job] { return job.cancelled(); };
+            const DeliveryOutcome o = queue.deliver(queued, hooks);
+            job.post([] { SendQueueRunner::instance().kick(); });
+            if (!o.failure.isEmpty()) {
+                showFailure(job, o.failure);
+                return;
             }
         } catch (const std::exception &e) {
+            for (const QueueEntry &q : entries)
+                QFile::remove(q.filePath);
             showFailure(job, describe(e));
             return;
         }

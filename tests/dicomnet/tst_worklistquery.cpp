@@ -49,7 +49,7 @@ bool writeEntry(const QString &folder, const QStringList &e)
 int masterRows()
 {
     int n = 0;
-    for (const QString table : {u"pacs..tblPatient"_s, u"pacs..tblExam"_s, u"build_file..tbcoDoctor"_s})
+    for (const QString &table : {u"pacs..tblPatient"_s, u"pacs..tblExam"_s, u"build_file..tbcoDoctor"_s})
         n += state().db().query(u"SELECT COUNT(*) AS n FROM "_s + table).text(u"n"_s).toInt();
     return n;
 }

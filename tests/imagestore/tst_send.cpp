@@ -3,6 +3,7 @@
 #include "Peers.h"
 #include "Pictures.h"
 #include "common/ScriptedPrompter.h"
+#include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
@@ -66,6 +67,7 @@ class tst_Send : public QObject
     Q_OBJECT
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<FreshDatabase> m_database; // the send queue's
     QString m_peerHost = QStringLiteral("127.0.0.1");
     int m_peerPort = 0;
     QString m_calledAe = QStringLiteral("ORTHANC");
@@ -98,6 +100,7 @@ private:
     {
         SendRequest r;
         r.rows = rows;
+        r.database = state().db().config();
         return r;
     }
     SendHooks hooks(QStringList *log)
@@ -119,8 +122,14 @@ private:
     }
 
 private slots:
+    void cleanupTestCase()
+    {
+        resetSession();
+        resetState(); // the database goes before the application object
+    }
     void init()
     {
+        QVERIFY(loginOnFreshDatabase(m_database, Backend::SQLite));
         resetDicomNodes();
         OpenTransaction &tr = openTransaction();
         tr.clear();
@@ -175,7 +184,8 @@ private slots:
         QVERIFY(session().jobs().waitForIdle(60000));
         const QStringList log = frmLog::instance()->txtLog->toPlainText().split('\n').mid(1);
         QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | WS1 | ORTHANC").arg(m_peerPort), "Send Complete."}));
-        QCOMPARE(progress, (QList<int>{5, 15, 25, 35, 45, 55}));
+        // Rows put into the queue, then images answered by the archive.
+        QCOMPARE(progress, (QList<int>{5, 15, 25, 35, 45, 55, 14, 24, 34, 44}));
 
         QMap<QString, QJsonObject> byNumber; // pictures by instance number; originals by accession
         for (const QJsonValue &v : instances(orthanc->httpPort())) {

@@ -2,6 +2,7 @@
 // a video as one frame holding the whole stream and does not decode it: FFmpeg decodes that frame.
 #include "Peers.h"
 #include "Pictures.h"
+#include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
@@ -30,6 +31,7 @@ class tst_VideoSend : public QObject
     Q_OBJECT
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<FreshDatabase> m_database; // the send queue's
     QString path(const QString &name) const { return m_dir.filePath(name); }
     ImageRow row(const QString &type, const QString &name) const
     {
@@ -54,8 +56,14 @@ private:
     }
 
 private slots:
+    void cleanupTestCase()
+    {
+        resetSession();
+        resetState(); // the database goes before the application object
+    }
     void init()
     {
+        QVERIFY(loginOnFreshDatabase(m_database, Backend::SQLite));
         openTransaction().clear();
         for (const auto &[f, v] : QList<std::pair<T::Field, QString>>{
                  {T::TransNo, "00091"}, {T::LName, "REYES"}, {T::FName, "LUZ"}, {T::StudyUID, "1.2.826.0.1.3680043.9.7777.91"},

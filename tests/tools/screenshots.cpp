@@ -11,7 +11,10 @@
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
+#include "core/ExamSession.h"
+#include "core/SendQueue.h"
 #include "core/frmLog.h"
+#include "core/frmSendQueue.h"
 #include "core/frmOptions.h"
 #include "core/frmServer.h"
 #include "core/CoreRoutines.h"
@@ -179,6 +182,42 @@ int main(int argc, char **argv)
     dicom->SSTab1->setCurrentIndex(dicom->SSTab1->count() - 1);
     save(dicom, out, QStringLiteral("dicom-settings-tls.png"));
     dicom->hide();
+    // The send queue of a morning: images stored and committed, one not committed, one waiting
+    // for an archive that is down.
+    {
+        SendQueue queue(state().db());
+        QList<QueueEntry> entries;
+        const QStringList states{QStringLiteral("committed"), QStringLiteral("committed"), QStringLiteral("sent"),
+                                 QStringLiteral("failed"), QStringLiteral("queued"), QStringLiteral("queued")};
+        const QStringList statuses{QStringLiteral("Committed"), QStringLiteral("Committed"), QStringLiteral("Stored, commitment asked"),
+                                   QStringLiteral("Not committed: no such object instance (0x0112)"),
+                                   QStringLiteral("Cannot connect to pacs.hospital.example:104 (PACS_ARCHIVE): Connection refused"),
+                                   QStringLiteral("Cannot connect to pacs.hospital.example:104 (PACS_ARCHIVE): Connection refused")};
+        for (int i = 0; i < states.size(); ++i) {
+            QueueEntry e;
+            e.sendId = QStringLiteral("shot%1").arg(i / 3);
+            e.transNo = i < 3 ? QStringLiteral("00041") : QStringLiteral("00042");
+            e.filePath = QDir(SendQueue::folder()).filePath(QStringLiteral("shot%1.dcm").arg(i));
+            e.sourcePath = QStringLiteral("/srv/images/US/2026/2026-12-05/%1/%1-%2.dcm").arg(e.transNo).arg(i % 3 + 1);
+            e.peer = {QStringLiteral("pacs.hospital.example"), 104, QStringLiteral("LOCAL"), QStringLiteral("PACS_ARCHIVE")};
+            e.commit = true;
+            e.sopClass = QStringLiteral("1.2.840.10008.5.1.4.1.1.7");
+            e.sopInstance = QStringLiteral("1.2.826.0.1.3680043.9.7777.41.%1").arg(i + 1);
+            e.transferSyntax = QStringLiteral("1.2.840.10008.1.2.1");
+            e.nextAttempt = SendQueue::now() + 40000;
+            entries << e;
+        }
+        entries = queue.add(entries, false);
+        for (int i = 0; i < entries.size(); ++i)
+            state().db().execute(QStringLiteral("UPDATE pacs..tblSendQueue SET state = ?, last_status = ?, attempts = ?, commit_uid = ? "
+                                                "WHERE queue_id = ?"),
+                                 {states[i], statuses[i], i < 4 ? 1 : 3, i == 2 ? QStringLiteral("1.2.3") : QString(), entries[i].id});
+    }
+    frmSendQueue *sendQueue = frmSendQueue::instance();
+    sendQueue->show();
+    session().jobs().waitForIdle(5000);
+    save(sendQueue, out, QStringLiteral("send-queue.png"));
+    sendQueue->hide();
     AddLog(QStringLiteral("Update DB: column names in each table must be unique."));
     save(frmLog::instance(), out, QStringLiteral("log.png"));
     frmLog::instance()->hide();

@@ -6,6 +6,7 @@
 #include "Pictures.h"
 
 #include "common/ScriptedPrompter.h"
+#include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
@@ -55,6 +56,7 @@ class tst_ViewerTransfer : public QObject
 private:
     frmImageViewer *m_w = nullptr;
     ScriptedPrompter *m_prompter = nullptr;
+    std::unique_ptr<FreshDatabase> m_database;
     QTemporaryDir m_dir;
 
     // A Secondary Capture object made here, of the given patient.
@@ -85,6 +87,11 @@ private:
 private slots:
     void init();
     void cleanup();
+    void cleanupTestCase()
+    {
+        resetSession();
+        resetState(); // the database goes before the application object
+    }
     void informationListsTheImagesAndDumpsTheCurrentOne();
     void sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal();
     void sendToAPeerThatIsDownTellsWhy();
@@ -95,6 +102,7 @@ private slots:
 
 void tst_ViewerTransfer::init()
 {
+    QVERIFY(loginOnFreshDatabase(m_database, Backend::SQLite)); // the send queue's
     resetSettings();
     QVERIFY(m_dir.isValid());
     m_prompter = ScriptedPrompter::install();

@@ -12,6 +12,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/scp.h>
 #include <dcmtk/dcmnet/scu.h>
 
 #include <QElapsedTimer>
@@ -22,6 +23,9 @@
 #include <optional>
 
 #include <iconv.h>
+#include <cstdio>
+#include <atomic>
+#include <thread>
 
 namespace orv::dicom {
 
@@ -386,6 +390,11 @@ bool WorklistScu::run(const DataSet &identifier, const std::function<void(const 
                 return false;
             fail(QStringLiteral("%1 did not answer the worklist query within %2 seconds.").arg(scu.where()).arg(timeout));
         }
+        // A provider may end a cancelled query by aborting the association: the query is over.
+        if (cancelSent && cond.bad()) {
+            scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+            return false;
+        }
         scu.require(cond, what);
         if (rsp.CommandField != DIMSE_C_FIND_RSP || rsp.msg.CFindRSP.MessageIDBeingRespondedTo != id)
             scu.require(makeOFCondition(OFM_dcmnet, DIMSEC_UNEXPECTEDRESPONSE, OF_error, "Unexpected response"), what);
@@ -394,8 +403,13 @@ bool WorklistScu::run(const DataSet &identifier, const std::function<void(const 
         const bool pending = status == STATUS_Pending || status == STATUS_FIND_Pending_WarningUnsupportedOptionalKeys;
         if (rsp.msg.CFindRSP.DataSetType != DIMSE_DATASET_NULL) {
             DcmDataset *ds = nullptr;
-            scu.require(scu.receiveDIMSEDataset(&rpc, &ds), what);
+            const OFCondition received = scu.receiveDIMSEDataset(&rpc, &ds);
             std::unique_ptr<DcmDataset> owned(ds);
+            if (cancelSent && received.bad()) {
+                scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+                return false;
+            }
+            scu.require(received, what);
             if (pending && !cancelSent && owned) {
                 toUtf8(owned.get()); // answers are handed on as UTF-8 whatever the provider used
                 auto item = std::shared_ptr<DcmItem>(new DcmItem(*owned));
@@ -669,6 +683,299 @@ void FilmPrinter::close()
     dq.DataSetType = DIMSE_DATASET_NULL;
     keep->scu.request(keep->pc, del, nullptr, nullptr, QStringLiteral("Ending the film session"));
     keep->scu.releaseAssociation();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct StoreAssociation::Scu : public dicom::Scu
+{
+    using dicom::Scu::Scu;
+};
+
+StoreAssociation::StoreAssociation(const Peer &peer) : m_peer(peer) {}
+
+StoreAssociation::Identity StoreAssociation::writeForSending(Image &image, const QString &path)
+{
+    image.complete();
+    image.requireDecodable();
+    DcmFileFormat *file = image.fileFormat();
+    DcmDataset *ds = file->getDataset();
+    OFString cls, inst;
+    ds->findAndGetOFString(DCM_SOPClassUID, cls);
+    ds->findAndGetOFString(DCM_SOPInstanceUID, inst);
+    if (cls.empty() || inst.empty())
+        fail(QStringLiteral("The image has no SOP class or instance UID and cannot be sent."));
+    const DcmXfer original(ds->getOriginalXfer());
+    const E_TransferSyntax xfer = ds->getOriginalXfer() != EXS_Unknown && original.isEncapsulated() ? ds->getOriginalXfer()
+                                                                                                     : EXS_LittleEndianExplicit;
+    const QString part = path + QStringLiteral(".part");
+    OFCondition cond = EC_Normal;
+    image.withoutDirectoryAttributes([&] {
+        // A copy, so that the image's own meta information stays as it was.
+        DcmFileFormat copy(*file);
+        copy.getMetaInfo()->clear();
+        cond = copy.saveFile(OFFilename(part.toLocal8Bit().constData()), xfer, EET_ExplicitLength, EGL_recalcGL, EPD_noChange, 0, 0,
+                             EWM_createNewMeta);
+    });
+    if (cond.bad() || std::rename(part.toLocal8Bit().constData(), path.toLocal8Bit().constData()) != 0) {
+        std::remove(part.toLocal8Bit().constData());
+        fail(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(cond.text())));
+    }
+    return {QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), QString::fromLatin1(DcmXfer(xfer).getXferID())};
+}
+
+StoreAssociation::Identity StoreAssociation::identify(const QString &path)
+{
+    initialise();
+    DcmFileFormat file;
+    const OFCondition cond = file.loadFile(OFFilename(path.toLocal8Bit().constData()), EXS_Unknown, EGL_noChange, 1024);
+    if (cond.bad())
+        fail(QStringLiteral("Cannot read %1: %2").arg(path, QString::fromLocal8Bit(cond.text())));
+    OFString cls, inst, xfer;
+    file.getDataset()->findAndGetOFString(DCM_SOPClassUID, cls);
+    file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, inst);
+    file.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, xfer);
+    if (xfer.empty())
+        xfer = DcmXfer(file.getDataset()->getOriginalXfer()).getXferID();
+    if (cls.empty() || inst.empty())
+        fail(QStringLiteral("%1 has no SOP class or instance UID and cannot be sent.").arg(path));
+    return {QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), QString::fromLatin1(xfer.c_str())};
+}
+
+StoreAssociation::~StoreAssociation() { close(); }
+
+void StoreAssociation::open(const QList<Context> &contexts)
+{
+    close();
+    initialiseCodecs(); // a compressed file the peer takes only uncompressed is decoded on the way
+    auto scu = std::make_unique<Scu>(m_peer);
+    scu->setDatasetConversionMode(OFTrue);
+    QList<QString> plain; // SOP classes proposed uncompressed
+    QList<std::pair<QString, QString>> own;
+    for (const Context &c : contexts) {
+        const DcmXfer x(c.transferSyntax.toLatin1().constData());
+        if (x.isEncapsulated() && !own.contains({c.sopClass, c.transferSyntax})) {
+            own.append({c.sopClass, c.transferSyntax});
+            OFList<OFString> list;
+            list.push_back(latin(c.transferSyntax));
+            scu->addPresentationContext(latin(c.sopClass), list);
+        }
+        if (!plain.contains(c.sopClass))
+            plain << c.sopClass;
+    }
+    for (const QString &sopClass : plain)
+        scu->addPresentationContext(latin(sopClass), uncompressed());
+    scu->addPresentationContext(UID_VerificationSOPClass, uncompressed());
+    scu->connect();
+    m_scu = std::move(scu);
+}
+
+bool StoreAssociation::isOpen() const { return m_scu && m_scu->isConnected(); }
+
+int StoreAssociation::send(const QString &path, const QString &sopClass, const QString &transferSyntax)
+{
+    if (!isOpen())
+        fail(QStringLiteral("The association with %1:%2 (%3) is closed.").arg(m_peer.host).arg(m_peer.port).arg(m_peer.calledAe));
+    const OFString cls = latin(sopClass);
+    const DcmXfer x(transferSyntax.toLatin1().constData());
+    T_ASC_PresentationContextID pc = 0;
+    if (x.isEncapsulated())
+        pc = m_scu->findPresentationContextID(cls, latin(transferSyntax));
+    if (pc == 0)
+        pc = m_scu->findPresentationContextID(cls, UID_LittleEndianExplicitTransferSyntax);
+    if (pc == 0)
+        pc = m_scu->findPresentationContextID(cls, UID_LittleEndianImplicitTransferSyntax);
+    if (pc == 0) {
+        const char *name = dcmFindNameOfUID(cls.c_str(), cls.c_str());
+        fail(QStringLiteral("%1 accepts no presentation context for %2.").arg(m_scu->where(), QString::fromLatin1(name)), 0x0122);
+    }
+    DcmFileFormat file;
+    const OFCondition read = file.loadFile(OFFilename(path.toLocal8Bit().constData()));
+    if (read.bad())
+        fail(QStringLiteral("Cannot read %1: %2").arg(path, QString::fromLocal8Bit(read.text())));
+    Uint16 status = 0;
+    const OFCondition cond = m_scu->sendSTORERequest(pc, OFFilename(), file.getDataset(), status);
+    if (cond.bad()) {
+        m_scu->closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+        fail(QStringLiteral("Sending with %1 failed: %2").arg(m_scu->where(), QString::fromLocal8Bit(cond.text())), cond.code());
+    }
+    return status;
+}
+
+void StoreAssociation::close()
+{
+    if (!m_scu)
+        return;
+    if (m_scu->isConnected() && m_scu->releaseAssociation().bad())
+        m_scu->closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+    m_scu.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char *kCommitmentInstance = "1.2.840.10008.1.20.1.1";
+
+void addItems(DcmDataset &ds, const DcmTagKey &sequence, const QList<CommitItem> &items)
+{
+    for (const CommitItem &i : items) {
+        DcmItem *item = nullptr;
+        ds.findOrCreateSequenceItem(sequence, item, -2);
+        if (!item)
+            continue;
+        item->putAndInsertString(DCM_ReferencedSOPClassUID, latin(i.sopClass).c_str());
+        item->putAndInsertString(DCM_ReferencedSOPInstanceUID, latin(i.sopInstance).c_str());
+    }
+}
+
+QList<CommitItem> readItems(DcmDataset &ds, const DcmTagKey &sequence)
+{
+    QList<CommitItem> out;
+    DcmSequenceOfItems *seq = nullptr;
+    if (ds.findAndGetSequence(sequence, seq).bad() || !seq)
+        return out;
+    for (unsigned long n = 0; n < seq->card(); ++n) {
+        DcmItem *item = seq->getItem(n);
+        OFString cls, inst;
+        Uint16 reason = 0;
+        item->findAndGetOFString(DCM_ReferencedSOPClassUID, cls);
+        item->findAndGetOFString(DCM_ReferencedSOPInstanceUID, inst);
+        item->findAndGetUint16(DCM_FailureReason, reason);
+        out << CommitItem{QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), int(reason)};
+    }
+    return out;
+}
+
+CommitAnswer readAnswer(DcmDataset &ds, Uint16 eventType)
+{
+    CommitAnswer a;
+    OFString uid;
+    ds.findAndGetOFString(DCM_TransactionUID, uid);
+    a.transactionUid = QString::fromLatin1(uid.c_str());
+    a.committed = readItems(ds, DCM_ReferencedSOPSequence);
+    a.failed = readItems(ds, DCM_FailedSOPSequence);
+    // Event 2 ("failures exist") without a reason per object still fails every object it names.
+    if (eventType == 2)
+        for (CommitItem &i : a.failed)
+            if (i.failureReason == 0)
+                i.failureReason = 0x0110;
+    return a;
+}
+
+} // namespace
+
+bool CommitmentScu::request(const QString &transactionUid, const QList<CommitItem> &items, int waitSeconds, CommitAnswer *answer)
+{
+    Scu scu(m_peer);
+    scu.addPresentationContext(kStorageCommitmentClass, uncompressed());
+    scu.connect();
+    const T_ASC_PresentationContextID pc = scu.findAnyPresentationContextID(kStorageCommitmentClass, UID_LittleEndianExplicitTransferSyntax);
+    if (pc == 0) {
+        scu.closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
+        fail(QStringLiteral("%1 does not take storage commitment requests.").arg(scu.where()));
+    }
+    DcmDataset ds;
+    ds.putAndInsertString(DCM_TransactionUID, latin(transactionUid).c_str());
+    addItems(ds, DCM_ReferencedSOPSequence, items);
+    Uint16 status = 0;
+    scu.require(scu.sendACTIONRequest(pc, kCommitmentInstance, 1, &ds, status), QStringLiteral("The storage commitment request"));
+    if (status != STATUS_Success) {
+        scu.releaseAssociation();
+        requireStatus(status, QStringLiteral("The storage commitment request"), scu.where());
+    }
+    bool answered = false;
+    if (waitSeconds > 0) {
+        DcmDataset *report = nullptr;
+        Uint16 eventType = 0;
+        const OFCondition cond = scu.handleEVENTREPORTRequest(report, eventType, waitSeconds);
+        if (cond.good() && report) {
+            CommitAnswer a = readAnswer(*report, eventType);
+            answered = a.transactionUid == transactionUid;
+            if (answered && answer)
+                *answer = a;
+        }
+        delete report;
+    }
+    if (scu.isConnected())
+        scu.releaseAssociation();
+    return answered;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct CommitmentListener::Scp : public DcmSCP
+{
+    explicit Scp(Handler handler) : m_handler(std::move(handler)) {}
+
+    OFCondition handleIncomingCommand(T_DIMSE_Message *msg, const DcmPresentationContextInfo &info) override
+    {
+        if (msg->CommandField != DIMSE_N_EVENT_REPORT_RQ)
+            return DcmSCP::handleIncomingCommand(msg, info);
+        DcmDataset *ds = nullptr;
+        Uint16 eventType = 0;
+        const OFCondition cond = handleEVENTREPORTRequest(msg->msg.NEventReportRQ, info.presentationContextID, ds, eventType);
+        delete ds;
+        return cond;
+    }
+
+    Uint16 checkEVENTREPORTRequest(T_DIMSE_N_EventReportRQ &rq, DcmDataset *ds) override
+    {
+        if (!ds || std::string(rq.AffectedSOPClassUID) != kStorageCommitmentClass)
+            return STATUS_N_NoSuchSOPClass;
+        try {
+            m_handler(readAnswer(*ds, rq.EventTypeID));
+        } catch (...) {
+            return STATUS_N_ProcessingFailure;
+        }
+        return STATUS_Success;
+    }
+
+    OFBool stopAfterConnectionTimeout() override { return m_stop.load(); }
+    OFBool stopAfterCurrentAssociation() override { return m_stop.load(); }
+
+    Handler m_handler;
+    std::atomic_bool m_stop{false};
+    std::thread m_thread;
+};
+
+CommitmentListener::CommitmentListener(const QString &aeTitle, int port, Handler onAnswer)
+    : m_aeTitle(aeTitle), m_port(port), m_onAnswer(std::move(onAnswer))
+{}
+
+CommitmentListener::~CommitmentListener()
+{
+    if (!m_scp)
+        return;
+    m_scp->m_stop = true;
+    if (m_scp->m_thread.joinable())
+        m_scp->m_thread.join();
+}
+
+void CommitmentListener::start()
+{
+    initialise();
+    if (m_port <= 0 || m_port > 65535)
+        fail(QStringLiteral("%1 is not a valid port number to listen on.").arg(m_port));
+    auto scp = std::make_unique<Scp>(m_onAnswer);
+    DcmSCPConfig &cfg = scp->getConfig();
+    cfg.setPort(Uint16(m_port));
+    cfg.setAETitle(latin(m_aeTitle));
+    cfg.setRespondWithCalledAETitle(OFTrue);
+    cfg.setConnectionBlockingMode(DUL_NOBLOCK);
+    cfg.setConnectionTimeout(1);
+    cfg.setACSETimeout(Uint32(networkTimeout()));
+    cfg.setDIMSETimeout(Uint32(networkTimeout()));
+    cfg.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    cfg.addPresentationContext(kStorageCommitmentClass, uncompressed());
+    cfg.addPresentationContext(UID_VerificationSOPClass, uncompressed());
+    const OFCondition opened = scp->openListenPort();
+    if (opened.bad())
+        fail(QStringLiteral("Cannot listen for storage commitment answers on port %1: %2").arg(m_port).arg(QString::fromLocal8Bit(opened.text())),
+             opened.code());
+    Scp *raw = scp.get();
+    raw->m_thread = std::thread([raw] { raw->acceptAssociations(); });
+    m_scp = std::move(scp);
 }
 
 } // namespace orv::dicom

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <QList>
+
 #include <functional>
 #include <memory>
 
@@ -134,5 +136,118 @@ private:
     std::unique_ptr<Session> m_session;
     int m_filmsPrinted = 0;
 };
+
+// One association carrying the C-STOREs of many files (a batch of the send queue). The
+// presentation contexts proposed are those of the files' SOP classes, each in the file's own
+// transfer syntax and uncompressed.
+class StoreAssociation
+{
+public:
+    struct Context
+    {
+        QString sopClass;
+        QString transferSyntax;
+    };
+    // What a file to be sent is: its SOP class and instance and the transfer syntax it is in.
+    struct Identity
+    {
+        QString sopClass;
+        QString sopInstance;
+        QString transferSyntax;
+    };
+    // Reads the identity of a DICOM file (without its pixel data). Throws Error when the file
+    // cannot be read as DICOM or names no SOP class or instance.
+    static Identity identify(const QString &path);
+    // Writes the image as it would be sent (completed, without directory attributes) to a file
+    // at `path`, in its own transfer syntax when that is a compressed one, else explicit VR
+    // little endian; the file appears under its name only once whole. Throws Error.
+    static Identity writeForSending(Image &image, const QString &path);
+
+    explicit StoreAssociation(const Peer &peer);
+    ~StoreAssociation();
+    StoreAssociation(const StoreAssociation &) = delete;
+    StoreAssociation &operator=(const StoreAssociation &) = delete;
+
+    // Opens the association. Throws Error when the peer cannot be reached, rejects the
+    // association or does not answer in time.
+    void open(const QList<Context> &contexts);
+    // Sends the file and returns the DIMSE status of the C-STORE response. Throws Error with
+    // code 0x0122 when the peer accepted no context for the file's SOP class (the association
+    // stays usable), and Error with another code when the file cannot be read or the association
+    // failed (it is then closed: isOpen() is false).
+    int send(const QString &path, const QString &sopClass, const QString &transferSyntax);
+    bool isOpen() const;
+    // Releases the association (aborts it when the release fails); does nothing when closed.
+    void close();
+
+private:
+    struct Scu;
+    Peer m_peer;
+    std::unique_ptr<Scu> m_scu;
+};
+
+// The object of a storage commitment request and the answer for it.
+struct CommitItem
+{
+    QString sopClass;
+    QString sopInstance;
+    // Answers only: 0 when committed, else the Failure Reason the archive gave.
+    int failureReason = 0;
+};
+
+// A storage commitment answer (N-EVENT-REPORT): the transaction it answers and the objects
+// committed and not committed.
+struct CommitAnswer
+{
+    QString transactionUid;
+    QList<CommitItem> committed;
+    QList<CommitItem> failed;
+};
+
+// Storage Commitment Push Model, requesting side: asks the archive to commit objects (N-ACTION)
+// and takes an answer the archive sends back on the same association.
+class CommitmentScu
+{
+public:
+    explicit CommitmentScu(const Peer &peer) : m_peer(peer) {}
+    // Sends the request under `transactionUid`, then waits up to `waitSeconds` for the answer on
+    // the same association before releasing it. Returns whether the answer came (in `answer`);
+    // an archive that answers on a new association is heard by a CommitmentListener. Throws
+    // Error when the association fails or the archive refuses the request.
+    bool request(const QString &transactionUid, const QList<CommitItem> &items, int waitSeconds, CommitAnswer *answer);
+
+private:
+    Peer m_peer;
+};
+
+// Storage Commitment Push Model, listening side: takes the answers an archive sends on
+// associations of its own to the workstation's AE title and port. Each answer is handed to
+// `onAnswer` on the listener's thread before the archive is told it was received; a handler
+// that throws makes the reply a processing failure, so the archive may send it again.
+class CommitmentListener
+{
+public:
+    using Handler = std::function<void(const CommitAnswer &)>;
+    CommitmentListener(const QString &aeTitle, int port, Handler onAnswer);
+    // Stops listening (within about a second) and waits for the listener's thread.
+    ~CommitmentListener();
+    CommitmentListener(const CommitmentListener &) = delete;
+    CommitmentListener &operator=(const CommitmentListener &) = delete;
+    // Opens the port and starts listening on a thread of its own. Throws Error when the port
+    // cannot be opened.
+    void start();
+    int port() const { return m_port; }
+    QString aeTitle() const { return m_aeTitle; }
+
+private:
+    struct Scp;
+    QString m_aeTitle;
+    int m_port;
+    Handler m_onAnswer;
+    std::unique_ptr<Scp> m_scp;
+};
+
+// The SOP class of the Storage Commitment Push Model.
+inline constexpr const char *kStorageCommitmentClass = "1.2.840.10008.1.20.1";
 
 } // namespace orv::dicom

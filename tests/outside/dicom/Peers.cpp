@@ -43,10 +43,10 @@ std::unique_ptr<PeerProcess> PeerProcess::storescp(const QStringList &extraArgs)
     return p;
 }
 
-std::unique_ptr<PeerProcess> PeerProcess::orthanc(const QString &extraConfig)
+std::unique_ptr<PeerProcess> PeerProcess::orthanc(const QString &extraConfig, quint16 dicomPort)
 {
     auto p = std::make_unique<PeerProcess>();
-    p->m_port = freeLoopbackPort();
+    p->m_port = dicomPort ? dicomPort : freeLoopbackPort();
     p->m_httpPort = freeLoopbackPort();
     const QString dir = p->folder();
     QDir(dir).mkpath(QStringLiteral("worklists"));

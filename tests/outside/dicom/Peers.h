@@ -28,7 +28,8 @@ public:
     // Orthanc with storage and worklists in folder(), DICOM AE "ORTHANC", REST on httpPort().
     // Worklist files (*.wl) go to folder()/worklists. `extraConfig`: further members of its JSON
     // configuration, e.g. "\"MaximumPatientCount\": 1".
-    static std::unique_ptr<PeerProcess> orthanc(const QString &extraConfig = QString());
+    // `dicomPort`: the DICOM port to use (0: a free one).
+    static std::unique_ptr<PeerProcess> orthanc(const QString &extraConfig = QString(), quint16 dicomPort = 0);
     // wlmscpfs serving folder()/db/<aeTitle>/*.wl; answers carry the character set of their file.
     static std::unique_ptr<PeerProcess> wlmscpfs(const QString &aeTitle);
     // dcmprscp as printer "IHEFULL", storing films into folder()/database.
