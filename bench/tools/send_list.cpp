@@ -1,4 +1,4 @@
-// orv_bench_send_list --host H --port P --aec CALLED FILE...
+// orv_bench_send_list --host H --port P --aec CALLED [--tls-ca CA --tls-cert CERT --tls-key KEY] FILE...
 // Lists the files as New DICOM rows of the image list, clicks "S&end to PACS" and waits until the
 // list is no longer busy (the send queue lives in a fresh embedded database of its own). Prints the seconds the send took, the longest gap between two turns of
 // the GUI event loop meanwhile (a 1 ms timer measures it) and the status line of the log.
@@ -46,6 +46,12 @@ int main(int argc, char **argv)
     dicomNodes().setValue(DicomNodes::StorageNode, host);
     dicomNodes().setValue(DicomNodes::StoragePort, port);
     dicomNodes().setValue(DicomNodes::StorageAE, aec);
+    if (const QString ca = take(QStringLiteral("--tls-ca")); !ca.isEmpty()) {
+        dicomNodes().setValue(DicomNodes::StorageTLS, QStringLiteral("1"));
+        dicomNodes().setValue(DicomNodes::TLSTrustedCertificates, ca);
+        dicomNodes().setValue(DicomNodes::TLSCertificate, take(QStringLiteral("--tls-cert")));
+        dicomNodes().setValue(DicomNodes::TLSPrivateKey, take(QStringLiteral("--tls-key")));
+    }
 
     ctlImageList *list = ctlImageList::instance();
     list->show();

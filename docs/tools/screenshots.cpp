@@ -1,5 +1,5 @@
 // Renders the workstation's windows with demo data into PNG files for the documentation:
-//   xvfb-run -a build/tests/tools/orv_screenshots docs/screenshots
+//   xvfb-run -a build/docs/tools/orv_screenshots docs/screenshots
 #include "acquisition/Registration.h"
 #include "acquisition/frmAcquire.h"
 #include "acquisition/frmAcquireImageCapStill.h"
