@@ -19,12 +19,9 @@
 #include <dcmtk/dcmnet/scp.h>
 
 #include <QCryptographicHash>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -37,21 +34,9 @@ using namespace orv::test;
 
 namespace {
 
-QByteArray http(const QByteArray &verb, quint16 port, const QString &path, const QByteArray &body = {})
+QJsonArray instances(const PeerProcess &orthanc)
 {
-    QNetworkAccessManager nam;
-    QNetworkReply *reply = nam.sendCustomRequest(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path))),
-                                                 verb, body);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    return reply->readAll();
-}
-
-QJsonArray orthancInstances(quint16 httpPort)
-{
-    return QJsonDocument::fromJson(http("GET", httpPort, QStringLiteral("/instances"))).array();
+    return QJsonDocument::fromJson(orthanc.rest("/instances")).array();
 }
 
 // The checksum of a file's pixel data, as sent or as the archive keeps it.
@@ -199,23 +184,20 @@ private slots:
         QStringList log;
         SendHooks hooks;
         hooks.log = [&](const QString &l) { log << l; };
-        const SendOutcome o = ImageSend::send(SendRequest::fromState(rows), hooks);
-        QCOMPARE(o.queued, 3);
-        QCOMPARE(log.size(), 2);
-        QVERIFY2(log.at(1).startsWith("Cannot Send.") && log.at(1).size() > 12, qPrintable(log.at(1)));
+        QCOMPARE(ImageSend::send(SendRequest::fromState(rows), hooks).queued, 3);
+        QVERIFY2(log.last().startsWith("Cannot Send.") && log.last().size() > 12, qPrintable(log.last()));
         for (const QueueEntry &e : SendQueue(db()).entries())
             QVERIFY(e.state == QueueState::Queued && e.attempts == 1 && !e.lastStatus.isEmpty());
 
         auto orthanc = PeerProcess::orthanc(QString(), port);
-        QVERIFY(orthanc->isRunning());
         SendQueueRunner::instance().start(db().config());
         QTRY_VERIFY_WITH_TIMEOUT(statesByInstance().values() == (QStringList{"sent", "sent", "sent"}), 20000);
-        QCOMPARE(orthancInstances(orthanc->httpPort()).size(), 3);
+        QCOMPARE(instances(*orthanc).size(), 3);
         // A later pass finds nothing due and sends nothing again.
         SendQueueRunner::instance().kick();
         QTest::qWait(1500);
         QVERIFY(session().jobs().waitForIdle(10000));
-        QCOMPARE(orthancInstances(orthanc->httpPort()).size(), 3);
+        QCOMPARE(instances(*orthanc).size(), 3);
         QCOMPARE(QDir(SendQueue::folder()).entryList(QDir::Files).size(), 0); // copies of sent images are gone
     }
 
@@ -252,7 +234,7 @@ private slots:
         QVERIFY2(out.contains("6\n"), out.constData());
         ::kill(pid_t(worker.processId()), SIGKILL);
         worker.waitForFinished();
-        QVERIFY(orthancInstances(orthanc->httpPort()).size() < 24);
+        QVERIFY(instances(*orthanc).size() < 24);
 
         // Claimed by the dead sender until its lease ends: nothing due now.
         QVERIFY(SendQueue(db()).claimDue().isEmpty());
@@ -262,13 +244,13 @@ private slots:
         QVERIFY(again.waitForFinished(60000));
         QVERIFY2(again.exitCode() == 0, again.readAllStandardError().constData());
 
-        const QJsonArray stored = orthancInstances(orthanc->httpPort());
+        const QJsonArray stored = instances(*orthanc);
         QCOMPARE(stored.size(), 24);
         QMap<QString, QByteArray> received;
         for (const QJsonValue &v : stored) {
             const QString id = v.toString();
-            const QJsonObject tags = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), "/instances/" + id + "/simplified-tags")).object();
-            received.insert(tags.value("SOPInstanceUID").toString(), pixelChecksum(http("GET", orthanc->httpPort(), "/instances/" + id + "/file")));
+            const QJsonObject tags = QJsonDocument::fromJson(orthanc->rest("/instances/" + id + "/simplified-tags")).object();
+            received.insert(tags.value("SOPInstanceUID").toString(), pixelChecksum(orthanc->rest("/instances/" + id + "/file")));
         }
         QCOMPARE(received, expected);
         const QStringList states = statesByInstance().values();
@@ -298,25 +280,23 @@ private slots:
                 QCOMPARE(q.deliver(q.claimDue()).sent, n == 0 ? 3 : 1);
         }
         // The archive loses one object before it is asked.
-        const QByteArray found = http("POST", orthanc->httpPort(), "/tools/find",
-                                      QStringLiteral(R"({"Level":"Instance","Query":{"SOPInstanceUID":"%1"}})").arg(answered[2].sopInstance).toUtf8());
-        http("DELETE", orthanc->httpPort(), "/instances/" + QJsonDocument::fromJson(found).array().at(0).toString());
+        const QByteArray found = orthanc->rest("/tools/find", "POST",
+                                               QStringLiteral(R"({"Level":"Instance","Query":{"SOPInstanceUID":"%1"}})").arg(answered[2].sopInstance).toUtf8());
+        orthanc->rest("/instances/" + QJsonDocument::fromJson(found).array().at(0).toString(), "DELETE");
 
         SendQueueRunner::instance().start(db().config());
         QTRY_VERIFY_WITH_TIMEOUT(statesByInstance().value(answered[0].sopInstance) == "committed"
                                      && statesByInstance().value(answered[2].sopInstance) == "failed",
                                  20000);
-        QMap<QString, QString> status;
         for (const QueueEntry &e : SendQueue(db()).entries())
-            status.insert(e.sopInstance, e.state + ": " + e.lastStatus);
-        QCOMPARE(status.value(answered[1].sopInstance), QStringLiteral("committed: Committed"));
-        QCOMPARE(status.value(answered[2].sopInstance), QStringLiteral("failed: Not committed: no such object instance (0x0112)"));
+            if (e.sopInstance == answered[2].sopInstance)
+                QVERIFY2(e.lastStatus.contains("0x0112"), qPrintable(e.lastStatus));
         QTRY_COMPARE_WITH_TIMEOUT(statesByInstance().value(silent[0].sopInstance), QStringLiteral("timed out"), 20000);
 
         // A timed-out object queued again is stored again (the same instance) and asked about again.
         SendQueue(db()).retry(SendQueue(db()).entries().first().id);
         QTRY_COMPARE_WITH_TIMEOUT(statesByInstance().value(silent[0].sopInstance), QStringLiteral("sent"), 20000);
-        QCOMPARE(orthancInstances(orthanc->httpPort()).size(), 3);
+        QCOMPARE(instances(*orthanc).size(), 3);
     }
 
     // Archives that refuse: every object keeps a state and a reason, none is dropped.
@@ -327,44 +307,33 @@ private slots:
         const quint16 port = freeLoopbackPort();
         AnsweringScp refusing(port, 0xC000);
         enqueue(1, 2, peerAt(port, "ANSWERING"));
-        QStringList log;
-        DeliveryHooks hooks;
-        hooks.log = [&](const QString &l) { log << l; };
-        DeliveryOutcome o = q.deliver(q.claimDue(), hooks);
-        QCOMPARE(o.notStored, 2);
-        QCOMPARE(log.size(), 2);
-        QVERIFY(log.at(0).startsWith("Store status 0xC000 for "));
+        QCOMPARE(q.deliver(q.claimDue()).notStored, 2);
         for (const QueueEntry &e : q.entries())
-            QCOMPARE(e.state + ": " + e.lastStatus, QStringLiteral("failed: Store status 0xC000 (cannot understand)"));
-        // Queued again by the operator: sent again, refused again.
-        q.retry(q.entries().first().id);
-        QCOMPARE(q.deliver(q.claimDue()).notStored, 1);
-        for (const QueueEntry &e : q.entries())
-            q.remove(e.id);
-        QVERIFY(q.entries().isEmpty());
+            QVERIFY2(e.state == QueueState::Failed && e.lastStatus.contains("0xC000"), qPrintable(e.lastStatus));
+        const auto clear = [&] {
+            for (const QueueEntry &e : q.entries())
+                q.remove(e.id);
+        };
+        clear();
 
         // An archive out of resources: each object stays queued with the status, for a later attempt.
         auto full = PeerProcess::orthanc(QStringLiteral("\"MaximumPatientCount\": 1"));
-        QVERIFY(full->isRunning());
         enqueue(10, 1, peerAt(full->port(), "ORTHANC"));
         QCOMPARE(q.deliver(q.claimDue()).sent, 1);
-        const QString patient = QJsonDocument::fromJson(http("GET", full->httpPort(), "/patients")).array().at(0).toString();
-        http("PUT", full->httpPort(), "/patients/" + patient + "/protected", "1");
+        const QString patient = QJsonDocument::fromJson(full->rest("/patients")).array().at(0).toString();
+        full->rest("/patients/" + patient + "/protected", "PUT", "1");
         enqueue(11, 2, peerAt(full->port(), "ORTHANC"));
-        o = q.deliver(q.claimDue());
-        QCOMPARE(o.retrying, 2);
-        QCOMPARE(q.entries().at(0).state + ": " + q.entries().at(0).lastStatus, QStringLiteral("queued: Store status 0xA700 (out of resources)"));
+        QCOMPARE(q.deliver(q.claimDue()).retrying, 2);
+        QVERIFY2(q.entries().at(0).state == QueueState::Queued && q.entries().at(0).lastStatus.contains("0xA700"),
+                 qPrintable(q.entries().at(0).lastStatus));
         QVERIFY(q.claimDue().isEmpty()); // backing off
-        for (const QueueEntry &e : q.entries())
-            q.remove(e.id);
+        clear();
 
         // An archive that aborts every association during the store, then one that refuses
         // associations: each attempt costs the object being sent one attempt, the others wait.
         auto aborting = PeerProcess::storescp({"--abort-during"});
-        QVERIFY(aborting->isRunning());
         enqueue(20, 3, peerAt(aborting->port(), "STORESCP"));
-        o = q.deliver(q.claimDue());
-        QVERIFY(!o.failure.isEmpty());
+        QVERIFY(!q.deliver(q.claimDue()).failure.isEmpty());
         const auto attempts = [&] {
             QList<int> a;
             for (const QueueEntry &e : q.entries())
@@ -377,12 +346,9 @@ private slots:
         QVERIFY(!q.deliver(due).failure.isEmpty());
         QCOMPARE(attempts(), (QList<int>{0, 1, 1}));
         auto refusing2 = PeerProcess::storescp({"--refuse"});
-        QVERIFY(refusing2->isRunning());
-        for (QueueEntry e : q.entries())
-            q.remove(e.id);
+        clear();
         enqueue(30, 2, peerAt(refusing2->port(), "STORESCP"));
-        o = q.deliver(q.claimDue());
-        QCOMPARE(o.retrying, 2);
+        QCOMPARE(q.deliver(q.claimDue()).retrying, 2);
         for (const QueueEntry &e : q.entries())
             QVERIFY2(e.state == QueueState::Queued && e.attempts == 1 && e.lastStatus.contains("rejected"), qPrintable(e.lastStatus));
     }

@@ -14,12 +14,9 @@
 #include "outside/dicom/Image.h"
 #include "outside/dicom/VideoObject.h"
 
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPlainTextEdit>
 
 using namespace orv;
@@ -43,16 +40,6 @@ private:
         const ToolResult r = runTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", QStringLiteral("testsrc=size=%1:rate=%2").arg(size).arg(rate),
                                                 "-t", QString::number(seconds), "-c:v", "mjpeg", path(name)});
         return r.exitCode == 0 ? path(name) : QString();
-    }
-    QByteArray get(quint16 port, const QString &what)
-    {
-        QNetworkAccessManager nam;
-        QNetworkReply *reply = nam.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(what))));
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        reply->deleteLater();
-        return reply->readAll();
     }
 
 private slots:
@@ -89,13 +76,11 @@ private slots:
         QVERIFY(colourPicture(64, 48, 1).save(path("p.jpg")));
         const QList<ImageRow> rows{row("Video", "bad.avi"), row("Video", "clip.avi"), row("jpg", "p.jpg"), row("VIDEO", "wide.avi")};
 
-        QVERIFY(!sendsVideos());
         ImageSend::start(SendRequest::fromState(rows));
         QVERIFY(session().jobs().waitForIdle(60000));
-        QCOMPARE(QJsonDocument::fromJson(get(orthanc->httpPort(), "/instances")).array().size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/instances")).array().size(), 1);
 
         settings().write(apps::VelmorOrvaline, QStringLiteral("dicom"), QStringLiteral("SendVideos"), QStringLiteral("1"));
-        QVERIFY(sendsVideos());
         frmLog::instance()->txtLog->clear();
         QList<int> during; // progress shown while the second row's clip is converted
         QObject context;
@@ -113,14 +98,14 @@ private slots:
         QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("8")); // 6 to 9 taken, the corrupt clip's given back
 
         QMap<QString, QStringList> byNumber;
-        for (const QJsonValue &v : QJsonDocument::fromJson(get(orthanc->httpPort(), "/instances")).array()) {
+        for (const QJsonValue &v : QJsonDocument::fromJson(orthanc->rest("/instances")).array()) {
             const QString id = QStringLiteral("/instances/") + v.toString();
-            const QJsonObject tags = QJsonDocument::fromJson(get(orthanc->httpPort(), id + "/simplified-tags")).object();
+            const QJsonObject tags = QJsonDocument::fromJson(orthanc->rest(id + "/simplified-tags")).object();
             if (tags.value("SOPClassUID").toString() != QLatin1String(dicom::kVideoPhotographicClass))
                 continue;
             QFile received(path(v.toString() + ".dcm")), stream(path(v.toString() + ".h264"));
-            QVERIFY(received.open(QIODevice::WriteOnly) && received.write(get(orthanc->httpPort(), id + "/file")) > 0);
-            QVERIFY(stream.open(QIODevice::WriteOnly) && stream.write(get(orthanc->httpPort(), id + "/frames/0/raw")) > 0);
+            QVERIFY(received.open(QIODevice::WriteOnly) && received.write(orthanc->rest(id + "/file")) > 0);
+            QVERIFY(stream.open(QIODevice::WriteOnly) && stream.write(orthanc->rest(id + "/frames/0/raw")) > 0);
             received.close();
             stream.close();
             QCOMPARE(dciodvfyErrors(received.fileName()).join('\n'), QString());
@@ -128,7 +113,7 @@ private slots:
                                                          "stream=profile,width,height,level,nb_read_frames", "-of", "csv=p=0", stream.fileName()});
             byNumber.insert(tags.value("InstanceNumber").toString(),
                             {tags.value("Modality").toString(), tags.value("PatientName").toString(), tags.value("StudyInstanceUID").toString(),
-                             tags.value("FrameTime").toString(), get(orthanc->httpPort(), id + "/metadata/TransferSyntax"),
+                             tags.value("FrameTime").toString(), orthanc->rest(id + "/metadata/TransferSyntax"),
                              probe.out.trimmed(), tags.value("NumberOfFrames").toString()});
         }
         QCOMPARE(byNumber.keys(), (QStringList{"6", "8"}));

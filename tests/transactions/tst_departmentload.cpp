@@ -10,12 +10,9 @@
 #include "outside/dicom/Image.h"
 
 #include <QDirIterator>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSet>
 
@@ -107,13 +104,7 @@ void tst_DepartmentLoad::eightWorkstationsLoseAndDuplicateNothing()
     QCOMPARE(onServer, files);
 
     // The archive holds every object once.
-    QNetworkAccessManager nam;
-    QNetworkReply *reply = nam.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/instances?expand").arg(archive->httpPort()))));
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    const QJsonArray instances = QJsonDocument::fromJson(reply->readAll()).array();
+    const QJsonArray instances = QJsonDocument::fromJson(archive->rest(QStringLiteral("/instances?expand"))).array();
     QSet<QString> archived;
     for (const QJsonValue &i : instances)
         archived << i.toObject().value(QStringLiteral("MainDicomTags")).toObject().value(QStringLiteral("SOPInstanceUID")).toString();

@@ -6,6 +6,7 @@
 
 #include "common/ScriptedPrompter.h"
 #include "common/TestMain.h"
+#include "common/Tools.h"
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "viewer/PaperPrint.h"
@@ -13,7 +14,6 @@
 
 #include <QImageReader>
 #include <QPrinter>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -45,35 +45,23 @@ private:
     QImage renderPage(const QString &pdf, int page, int dpi)
     {
         const QString prefix = m_dir.filePath(QStringLiteral("page"));
-        QProcess p;
-        p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
-                                             QString::number(page), QStringLiteral("-l"), QString::number(page), QStringLiteral("-singlefile"),
-                                             QStringLiteral("-png"), pdf, prefix});
-        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-            qWarning() << p.readAllStandardError();
+        if (runTool("pdftoppm", {"-r", QString::number(dpi), "-f", QString::number(page), "-l", QString::number(page),
+                                 "-singlefile", "-png", pdf, prefix}).exitCode != 0)
             return QImage();
-        }
         QImageReader reader(prefix + QStringLiteral(".png"));
         reader.setAllocationLimit(1024);
-        const QImage out = reader.read();
-        if (out.isNull())
-            qWarning() << reader.errorString();
-        return out;
+        return reader.read();
     }
 
 private slots:
     void sevenImagesFillTwoPagesInTheirPlacesWithSharpEdges()
     {
         ScriptedPrompter *prompter = ScriptedPrompter::install();
-        OpenTransaction &t = session().transaction();
-        t.setValue(OpenTransaction::PatientID, QStringLiteral("REG-77"));
-        t.setValue(OpenTransaction::LName, QStringLiteral("O'BRIEN"));
-        t.setValue(OpenTransaction::FName, QStringLiteral("MÜLLER"));
-        t.setValue(OpenTransaction::MName, QStringLiteral("ANN"));
-        t.setValue(OpenTransaction::BDate, QStringLiteral("03/03/1969"));
-        t.setValue(OpenTransaction::ExamType, QStringLiteral("CT"));
-        t.setValue(OpenTransaction::TransNo, QStringLiteral("4711"));
-        t.setValue(OpenTransaction::TransDate, QStringLiteral("12/05/2026"));
+        using T = OpenTransaction;
+        for (const auto &[f, v] : QList<std::pair<T::Field, QString>>{{T::PatientID, "REG-77"}, {T::LName, "O'BRIEN"}, {T::FName, "MÜLLER"},
+                                                                      {T::MName, "ANN"}, {T::BDate, "03/03/1969"}, {T::ExamType, "CT"},
+                                                                      {T::TransNo, "4711"}, {T::TransDate, "12/05/2026"}})
+            session().transaction().setValue(f, v);
         frmImageViewer *w = frmImageViewer::instance();
         w->Images().clear();
         QList<Image> images;
@@ -90,10 +78,7 @@ private slots:
         QTRY_VERIFY(w->cmdPrint->isEnabled());
         QVERIFY2(prompter->shown.isEmpty(), qPrintable(prompter->lastMessage()));
 
-        QProcess p;
-        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-        QVERIFY(p.waitForFinished(30000));
-        const QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
+        const QStringList pages = runTool("pdftotext", {"-layout", pdf, "-"}).out.split('\f');
         QCOMPARE(pages.size(), 3); // two pages, each ended by a form feed
         const int age = QDate::currentDate().year() - 1969;
         for (const QString &page : pages.mid(0, 2)) { // a fresh header on each page

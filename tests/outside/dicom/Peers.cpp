@@ -3,6 +3,9 @@
 #include "common/Tools.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -131,6 +134,18 @@ bool writeWorklistFile(const QByteArray &dumpBytes, const QString &path)
     const ToolResult r = runTool(QStringLiteral("dump2dcm"), {dump.fileName(), path});
     QFile::remove(dump.fileName());
     return r.exitCode == 0;
+}
+
+QByteArray PeerProcess::rest(const QString &path, const QByteArray &verb, const QByteArray &body) const
+{
+    QNetworkAccessManager nam;
+    QNetworkReply *reply = nam.sendCustomRequest(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_httpPort).arg(path))),
+                                                 verb, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+    return reply->readAll();
 }
 
 } // namespace orv::test

@@ -22,6 +22,8 @@ public:
     quint16 httpPort() const { return m_httpPort; }
     QString folder() const { return m_dir.path(); }
     QString log();
+    // Orthanc's REST answer to `verb path` (e.g. "/instances"), waited for.
+    QByteArray rest(const QString &path, const QByteArray &verb = "GET", const QByteArray &body = {}) const;
 
     // storescp writing what it receives into folder()/in (calling AE titles are not checked).
     static std::unique_ptr<PeerProcess> storescp(const QStringList &extraArgs = {});
