@@ -45,10 +45,10 @@ tls=(--tls-ca ca.pem --tls-cert client.pem --tls-key client.key)
 tool="$build/bench/orv_bench_send_list"
 mkdir -p home
 q0=$(now)
-HOME="$work/home" XDG_DATA_HOME= XDG_CONFIG_HOME= "$tool" --host 127.0.0.1 --port "$plain" --aec STORESCP "${files[@]}" >/dev/null
+HOME="$work/home" XDG_DATA_HOME= XDG_CONFIG_HOME= "$tool" --host 127.0.0.1 --port "$plain" --aec STORESCP "${files[@]}" >queue-plain.txt
 q1=$(now)
 HOME="$work/home" XDG_DATA_HOME= XDG_CONFIG_HOME= "$tool" --host 127.0.0.1 --port "$secure" --aec STORESCP \
-  --tls-ca "$work/ca.pem" --tls-cert "$work/client.pem" --tls-key "$work/client.key" "${files[@]}" >/dev/null
+  --tls-ca "$work/ca.pem" --tls-cert "$work/client.pem" --tls-key "$work/client.key" "${files[@]}" >queue-tls.txt
 q2=$(now)
 t0=$(now)
 "$cli" send --host 127.0.0.1 --port "$plain" --aec STORESCP "${files[@]}" >plain.txt
@@ -64,8 +64,8 @@ ours_plain=$(calc "$t1 - $t0"); ours_tls=$(calc "$t2 - $t1")
 ref_plain=$(calc "$t3 - $t2"); ref_tls=$(calc "$t4 - $t3")
 ok_plain=$(grep -c $'\t0$' plain.txt || true); ok_tls=$(grep -c $'\t0$' tls.txt || true)
 queue_plain=$(calc "$q1 - $q0"); queue_tls=$(calc "$q2 - $q1")
-echo "S&end to PACS through the queue, plain TCP (one association): ${queue_plain} s"
-echo "S&end to PACS through the queue, DICOM TLS (one association): ${queue_tls} s"
+echo "S&end to PACS through the queue, plain TCP (one association): ${queue_plain} s ($(cat queue-plain.txt))"
+echo "S&end to PACS through the queue, DICOM TLS (one association): ${queue_tls} s ($(cat queue-tls.txt))"
 echo "ratio TLS/plain, the workstation's send: $(ratio "$queue_tls" "$queue_plain") (target <= 1.3)"
 echo "orvaline-cli send, plain TCP ($ok_plain/${#files[@]} status 0, one association each): ${ours_plain} s"
 echo "orvaline-cli send, DICOM TLS ($ok_tls/${#files[@]} status 0, one association each): ${ours_tls} s"
