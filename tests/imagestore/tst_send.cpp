@@ -17,14 +17,11 @@
 #include "outside/dicom/Image.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -36,21 +33,9 @@ using T = OpenTransaction;
 
 namespace {
 
-QByteArray http(const QByteArray &verb, quint16 port, const QString &path, const QByteArray &body = {})
+QJsonArray instances(const PeerProcess &orthanc)
 {
-    QNetworkAccessManager nam;
-    QNetworkReply *reply = nam.sendCustomRequest(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path))),
-                                                 verb, body);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    return reply->readAll();
-}
-
-QJsonArray instances(quint16 httpPort)
-{
-    return QJsonDocument::fromJson(http("GET", httpPort, QStringLiteral("/instances?expand"))).array();
+    return QJsonDocument::fromJson(orthanc.rest(QStringLiteral("/instances?expand"))).array();
 }
 
 QString attributeDump(const dicom::Image &image)
@@ -188,16 +173,16 @@ private slots:
         QCOMPARE(progress, (QList<int>{5, 15, 25, 35, 45, 55, 14, 24, 34, 44}));
 
         QMap<QString, QJsonObject> byNumber; // pictures by instance number; originals by accession
-        for (const QJsonValue &v : instances(orthanc->httpPort())) {
+        for (const QJsonValue &v : instances(*orthanc)) {
             const QString id = v.toObject().value("ID").toString();
-            const QJsonObject tags = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), "/instances/" + id + "/simplified-tags")).object();
+            const QJsonObject tags = QJsonDocument::fromJson(orthanc->rest("/instances/" + id + "/simplified-tags")).object();
             const QString key = tags.value("AccessionNumber").toString() == "00077" ? tags.value("InstanceNumber").toString()
                                                                                    : tags.value("AccessionNumber").toString();
             byNumber.insert(key, tags);
             const QString received = path("received-" + key + ".dcm");
             QFile f(received);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(http("GET", orthanc->httpPort(), "/instances/" + id + "/file"));
+            f.write(orthanc->rest("/instances/" + id + "/file"));
             f.close();
             if (key.startsWith("ACC")) {
                 const QString original = key == "ACC1" ? a : saved;
@@ -223,7 +208,7 @@ private slots:
         QStringList again;
         QVERIFY(ImageSend::send(SendRequest::fromState(request.rows), hooks(&again)).completed);
         QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("8"));
-        QCOMPARE(instances(orthanc->httpPort()).size(), 6);
+        QCOMPARE(instances(*orthanc).size(), 6);
     }
 
     // Missing DICOM files and images the archive does not keep are logged and passed over; a
@@ -256,8 +241,8 @@ private slots:
         log.clear();
         o = ImageSend::send(req({row("Image", "a.dcm")}), hooks(&log));
         QCOMPARE(o.sent, 1);
-        const QString patient = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), "/patients")).array().at(0).toString();
-        http("PUT", orthanc->httpPort(), "/patients/" + patient + "/protected", "1");
+        const QString patient = QJsonDocument::fromJson(orthanc->rest("/patients")).array().at(0).toString();
+        orthanc->rest("/patients/" + patient + "/protected", "PUT", "1");
         log.clear();
         o = ImageSend::send(req({row("jpg", "p.jpg"), row("Image", "a.dcm")}), hooks(&log));
         QCOMPARE(log, (QStringList{sendingTo(), "Store status 0xA700 for " + path("p.jpg"), "Send Complete."}));

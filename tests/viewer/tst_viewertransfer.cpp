@@ -21,8 +21,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QListWidget>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -33,18 +31,6 @@ using namespace orv::dicom;
 using namespace orv::test;
 
 namespace {
-
-QByteArray http(const QByteArray &verb, quint16 port, const QString &path, const QByteArray &body = {})
-{
-    QNetworkAccessManager nam;
-    QNetworkReply *reply = nam.sendCustomRequest(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path))),
-                                                 verb, body);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    return reply->readAll();
-}
 
 const QString kPydicom = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/");
 
@@ -163,10 +149,10 @@ void tst_ViewerTransfer::sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal()
     QVERIFY(!m_w->cmdDicomSend->isEnabled() && m_w->prgWork->isVisible());
     QVERIFY(waitForJobs());
     QCOMPARE(logLines(), QStringList{QStringLiteral("Send Complete.")});
-    const QJsonArray stored = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), QStringLiteral("/instances"))).array();
+    const QJsonArray stored = QJsonDocument::fromJson(orthanc->rest(QStringLiteral("/instances"))).array();
     QCOMPARE(stored.size(), 1);
-    const QString patient = QJsonDocument::fromJson(http("GET", orthanc->httpPort(), QStringLiteral("/patients"))).array().at(0).toString();
-    http("PUT", orthanc->httpPort(), QStringLiteral("/patients/") + patient + QStringLiteral("/protected"), "1");
+    const QString patient = QJsonDocument::fromJson(orthanc->rest(QStringLiteral("/patients"))).array().at(0).toString();
+    orthanc->rest(QStringLiteral("/patients/") + patient + QStringLiteral("/protected"), "PUT", "1");
 
     frmLog::instance()->txtLog->clear();
     click(m_w->cmdDicomSend);
@@ -174,9 +160,9 @@ void tst_ViewerTransfer::sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal()
     QCOMPARE(logLines(), (QStringList{"ALPHA^ONE #1", "BRAVO^TWO #2", "Send Complete."}));
     QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("Send failed - code 42752")}); // 0xA700, out of resources
     // The first image again (the same instance), the third never sent.
-    QCOMPARE(QJsonDocument::fromJson(http("GET", orthanc->httpPort(), QStringLiteral("/instances"))).array().size(), 1);
-    const QByteArray found = http("POST", orthanc->httpPort(), QStringLiteral("/tools/find"),
-                                  QStringLiteral(R"({"Level":"Instance","Query":{"SOPInstanceUID":"%1"}})").arg(c.instanceUid()).toUtf8());
+    QCOMPARE(QJsonDocument::fromJson(orthanc->rest(QStringLiteral("/instances"))).array().size(), 1);
+    const QByteArray found = orthanc->rest(QStringLiteral("/tools/find"), "POST",
+                                           QStringLiteral(R"({"Level":"Instance","Query":{"SOPInstanceUID":"%1"}})").arg(c.instanceUid()).toUtf8());
     QCOMPARE(QJsonDocument::fromJson(found).array().size(), 0);
 }
 
