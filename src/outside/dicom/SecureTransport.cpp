@@ -167,25 +167,16 @@ void quickAck(DcmNativeSocketType socket)
 #endif
 }
 
-class QuickAckConnection : public DcmTLSConnection
+// A connection (TLS or plain TCP) that acknowledges what it receives at once.
+template <class Connection>
+class QuickAck : public Connection
 {
 public:
-    using DcmTLSConnection::DcmTLSConnection;
+    using Connection::Connection;
     ssize_t read(void *buf, size_t nbyte) override
     {
-        quickAck(getSocket());
-        return DcmTLSConnection::read(buf, nbyte);
-    }
-};
-
-class QuickAckTcpConnection : public DcmTCPConnection
-{
-public:
-    using DcmTCPConnection::DcmTCPConnection;
-    ssize_t read(void *buf, size_t nbyte) override
-    {
-        quickAck(getSocket());
-        return DcmTCPConnection::read(buf, nbyte);
+        quickAck(this->getSocket());
+        return Connection::read(buf, nbyte);
     }
 };
 
@@ -195,7 +186,7 @@ class PlainLayer : public DcmTransportLayer
 public:
     DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool) override
     {
-        return new QuickAckTcpConnection(socket);
+        return new QuickAck<DcmTCPConnection>(socket);
     }
 };
 
@@ -211,7 +202,7 @@ public:
         if (!ssl)
             return nullptr;
         SSL_set_fd(ssl, int(socket));
-        return new QuickAckConnection(socket, ssl);
+        return new QuickAck<DcmTLSConnection>(socket, ssl);
     }
 };
 
