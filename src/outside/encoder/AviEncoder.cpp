@@ -568,7 +568,17 @@ void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &c
         reader = std::thread([this, audioIn, &audioStop, &audio] {
             PacketPtr packet(av_packet_alloc());
             const int frameBytes = 2 * audio.channels;
+            // Packets (a single sample on some devices) are gathered into chunks of 20 ms; a
+            // device that delivers faster than real time (ALSA's null device) is held back.
+            const qint64 chunk = qMax(1, audio.rate / 50);
+            const qint64 startUs = steadyUs();
+            qint64 total = 0;
+            QByteArray gathered;
             while (!audioStop) {
+                if (total * 1000000 / audio.rate > steadyUs() - startUs + 100000) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
+                }
                 const int rc = av_read_frame(audioIn, packet.get());
                 if (rc == AVERROR(EAGAIN)) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -577,9 +587,14 @@ void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &c
                 if (rc < 0)
                     return; // the device went away: the clip goes on silent
                 const qint64 samples = packet->size / frameBytes;
-                offerSound(QByteArray(reinterpret_cast<const char *>(packet->data), int(samples * frameBytes)),
-                           steadyUs() - samples * 1000000 / audio.rate);
+                total += samples;
+                gathered.append(reinterpret_cast<const char *>(packet->data), int(samples * frameBytes));
                 av_packet_unref(packet.get());
+                const qint64 have = gathered.size() / frameBytes;
+                if (have >= chunk) {
+                    offerSound(gathered, steadyUs() - have * 1000000 / audio.rate);
+                    gathered.clear();
+                }
             }
         });
     }
