@@ -40,7 +40,7 @@ struct Probe
     int maxGap = 0;        // largest step between consecutive frame timestamps, in frames
     bool audio = false;
     double audioDuration = -1; // of the sound's samples, seconds
-    int audioRate = 0, audioChannels = 0;
+    int audioRate = 0, audioChannels = 0, audioPackets = 0;
 };
 
 // What ffprobe decodes of an AVI clip.
@@ -58,8 +58,10 @@ Probe probe(const QString &path)
             const ToolResult a = runTool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
                                                      "packet=size", "-of", "csv=p=0", path});
             qint64 bytes = 0;
-            for (const QString &line : a.out.split('\n', Qt::SkipEmptyParts))
+            for (const QString &line : a.out.split('\n', Qt::SkipEmptyParts)) {
                 bytes += line.trimmed().toLongLong();
+                ++p.audioPackets;
+            }
             const int bytesPerSecond = p.audioRate * p.audioChannels * s["bits_per_sample"].toInt() / 8;
             p.audioDuration = bytesPerSecond > 0 ? double(bytes) / bytesPerSecond : -1;
         }
@@ -215,6 +217,7 @@ private slots:
             QVERIFY2(p.audio, c.format);
             QCOMPARE(p.audioRate, c.rate);
             QCOMPARE(p.audioChannels, c.channels);
+            QVERIFY2(p.audioPackets <= p.audioDuration * 60, qPrintable(QString::number(p.audioPackets))); // not sample by sample
             QVERIFY2(p.duration > 1.5 && qAbs(p.audioDuration - p.duration) <= 0.2,
                      qPrintable(QStringLiteral("%1: sound %2 s, pictures %3 s").arg(c.format).arg(p.audioDuration).arg(p.duration)));
         }
