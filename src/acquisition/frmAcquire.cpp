@@ -158,6 +158,8 @@ frmAcquire::frmAcquire()
     connect(actiVideoX1, &capture::CaptureControl::captureFinished, this, &frmAcquire::CaptureFinished);
     connect(AVIEncoderX1, &encoder::AVIEncoderX::EncodingFinished, this, &frmAcquire::EncodingFinished);
     connect(cmdEncode, &QPushButton::clicked, this, &frmAcquire::cmdEncode_Click);
+    connect(AVIEncoderX1, &encoder::AVIEncoderX::AudioUnavailable, this,
+            [this](const QString &why) { AddLog(QStringLiteral("Clip %1: %2").arg(txtOutputFilename->text(), why)); });
     connect(cmdStopEncoder, &QPushButton::clicked, this, &frmAcquire::cmdStopEncoder_Click);
     connect(cmdPause, &QPushButton::clicked, this, &frmAcquire::cmdPause_Click);
     connect(cmdResume, &QPushButton::clicked, this, &frmAcquire::cmdResume_Click);
@@ -665,6 +667,11 @@ void frmAcquire::cmdEncode_Click()
     const QString transNo = openTransaction().value(OpenTransaction::TransNo);
     AVIEncoderX1->setExecutor(clipExecutor(transNo, txtOutputFilePath->text(), txtOutputFilename->text()));
     AVIEncoderX1->setAudioFormat(cmbAudioFormat->currentIndex());
+    // A live clip records sound when asked to, from the capture device the store names.
+    AVIEncoderX1->setAudioDevice(sourceType() == 1 && chkCaptureAudio->isChecked()
+                                     ? settings().read(apps::VelmorOrvaline, QStringLiteral("Capture"),
+                                                       QStringLiteral("AudioDevice"), QStringLiteral("default"))
+                                     : QString());
     actiVideoX1->setConfirmCapture(chkHitOKToCapture->isChecked());
     qint32 type = sourceType();
     const qint32 r = AVIEncoderX1->StartEncoding(

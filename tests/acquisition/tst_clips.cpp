@@ -18,6 +18,8 @@
 #include "outside/capture/TestPattern.h"
 #include "outside/encoder/AviEncoder.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,6 +39,8 @@ struct Probe
     double duration = -1;  // of the video stream, seconds
     int maxGap = 0;        // largest step between consecutive frame timestamps, in frames
     bool audio = false;
+    double audioDuration = -1; // of the sound's samples, seconds
+    int audioRate = 0, audioChannels = 0, audioPackets = 0;
 };
 
 // What ffprobe decodes of an AVI clip.
@@ -44,9 +48,23 @@ Probe probe(const QString &path)
 {
     Probe p;
     const ToolResult r = runTool("ffprobe", {"-v", "error", "-count_frames", "-show_entries",
-                                             "stream=codec_type,nb_read_frames,duration", "-of", "json", path});
+                                             "stream=codec_type,nb_read_frames,duration,sample_rate,channels,bits_per_sample", "-of", "json", path});
     for (const QJsonValue &s : QJsonDocument::fromJson(r.out.toUtf8())["streams"].toArray()) {
-        p.audio = p.audio || s["codec_type"].toString() == "audio";
+        if (s["codec_type"].toString() == "audio") {
+            p.audio = true;
+            p.audioRate = s["sample_rate"].toString().toInt();
+            p.audioChannels = s["channels"].toInt();
+            // AVI states no length for PCM sound: its bytes tell it.
+            const ToolResult a = runTool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                                     "packet=size", "-of", "csv=p=0", path});
+            qint64 bytes = 0;
+            for (const QString &line : a.out.split('\n', Qt::SkipEmptyParts)) {
+                bytes += line.trimmed().toLongLong();
+                ++p.audioPackets;
+            }
+            const int bytesPerSecond = p.audioRate * p.audioChannels * s["bits_per_sample"].toInt() / 8;
+            p.audioDuration = bytesPerSecond > 0 ? double(bytes) / bytesPerSecond : -1;
+        }
         if (s["codec_type"].toString() == "video") {
             p.frames = s["nb_read_frames"].toString().toInt();
             p.duration = s["duration"].toString().toDouble();
@@ -126,6 +144,7 @@ private slots:
     void init()
     {
         m_prompter = ScriptedPrompter::install();
+        QFile::remove(settings().fileName()); // every test starts from the defaults
         capture::setTestPatternEnabled(true);
         capture::setDeviceScanEnabled(false);
         m_dir = std::make_unique<QTemporaryDir>();
@@ -174,6 +193,43 @@ private slots:
                                        QString(), state().TempFolder, r.fileName, QString()));
         }
         QVERIFY(m_prompter->shown.isEmpty());
+    }
+
+    // With "Capture Audio" ticked a live clip carries the sound of the device the store names
+    // (ALSA's null device, silent but real-time), in the listed format and as long as the
+    // pictures, also across a pause; a device that cannot be opened leaves a clip without sound
+    // and a line in the log.
+    void liveClipsRecordSound()
+    {
+        settings().write(apps::VelmorOrvaline, QStringLiteral("Capture"), QStringLiteral("AudioDevice"), QStringLiteral("null"));
+        frmAcquire *w = station();
+        QVERIFY(w);
+        w->lstCODECs->setCurrentRow(0);
+        w->chkCaptureAudio->setChecked(true);
+        const struct { const char *format; int pauseMs, rate, channels; } cases[] = {
+            {"44.100 KHz, 16 Bit, Stereo", 0, 44100, 2},
+            {"22.050 KHz, 8 Bit, Mono", 1000, 22050, 1},
+        };
+        for (const auto &c : cases) {
+            w->cmbAudioFormat->setCurrentIndex(w->cmbAudioFormat->findText(QLatin1String(c.format)));
+            QVERIFY(record(w, 2000, c.pauseMs));
+            const Probe p = probe(clipPath(w));
+            QVERIFY2(p.audio, c.format);
+            QCOMPARE(p.audioRate, c.rate);
+            QCOMPARE(p.audioChannels, c.channels);
+            QVERIFY2(p.audioPackets <= p.audioDuration * 60, qPrintable(QString::number(p.audioPackets))); // not sample by sample
+            QVERIFY2(p.duration > 1.5 && qAbs(p.audioDuration - p.duration) <= 0.2,
+                     qPrintable(QStringLiteral("%1: sound %2 s, pictures %3 s").arg(c.format).arg(p.audioDuration).arg(p.duration)));
+        }
+        QVERIFY(!frmLog::instance()->text().contains(QStringLiteral("without sound")));
+
+        settings().write(apps::VelmorOrvaline, QStringLiteral("Capture"), QStringLiteral("AudioDevice"), QStringLiteral("no-such-device"));
+        QVERIFY(record(w, 1000));
+        const Probe p = probe(clipPath(w));
+        QVERIFY(p.frames > 0 && !p.audio);
+        QTRY_VERIFY(frmLog::instance()->text().contains(QStringLiteral("\"no-such-device\" cannot be opened")));
+        QVERIFY(m_prompter->shown.isEmpty());
+        QTRY_COMPARE(videoRows().size(), 3);
     }
 
     // An AVI file re-encoded with every codec keeps its frames, its length and its sound.

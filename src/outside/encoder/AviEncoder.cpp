@@ -13,11 +13,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <thread>
 
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
@@ -50,6 +53,37 @@ struct PacketFree { void operator()(AVPacket *p) const { av_packet_free(&p); } }
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 struct InputClose { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };
 using InputPtr = std::unique_ptr<AVFormatContext, InputClose>;
+
+qint64 steadyUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The sound of a live clip as the audio list names it: entry 0 takes the device's own rate and
+// channels; the others are 8, 11.025 .. 48 kHz, each as 8 bit mono, 8 bit stereo, 16 bit mono
+// and 16 bit stereo, in that order.
+struct AudioSpec
+{
+    int rate = 0;     // 0 = the device's own
+    int channels = 0; // 0 = the device's own
+    int bits = 16;
+};
+
+AudioSpec audioSpecFor(int index)
+{
+    static const int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    if (index <= 0 || index > int(std::size(rates)) * 4)
+        return {};
+    const int kind = (index - 1) % 4;
+    return {rates[(index - 1) / 4], kind % 2 == 0 ? 1 : 2, kind < 2 ? 8 : 16};
+}
+
+// The sound of a live clip as it is written: the rate and channels the device delivers at.
+struct LiveAudio
+{
+    int rate = 0, channels = 0, bits = 16;
+};
 
 AVPixelFormat pixelFormatFor(const AVCodec *codec)
 {
@@ -110,7 +144,7 @@ CodecContextPtr openEncoder(const CodecInfo &info, const EncodeSettings &s, QSiz
 class AviWriter
 {
 public:
-    AviWriter(const QString &path, CodecContextPtr encoder, const AVStream *audioIn)
+    AviWriter(const QString &path, CodecContextPtr encoder, const AVStream *audioIn, const LiveAudio *live = nullptr)
         : m_enc(std::move(encoder)), m_frame(av_frame_alloc()), m_packet(av_packet_alloc())
     {
         const QByteArray name = QFile::encodeName(path);
@@ -127,6 +161,18 @@ public:
             m_audio->codecpar->codec_tag = 0;
             m_audio->time_base = audioIn->time_base;
             m_audioInBase = audioIn->time_base;
+        } else if (live) {
+            m_audio = avformat_new_stream(m_out, nullptr);
+            AVCodecParameters *par = m_audio->codecpar;
+            par->codec_type = AVMEDIA_TYPE_AUDIO;
+            par->codec_id = live->bits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE;
+            par->sample_rate = live->rate;
+            av_channel_layout_default(&par->ch_layout, live->channels);
+            par->bits_per_coded_sample = live->bits;
+            par->block_align = live->channels * live->bits / 8;
+            par->bit_rate = qint64(live->rate) * par->block_align * 8;
+            m_audio->time_base = {1, live->rate};
+            m_audioInBase = {1, live->rate};
         }
         if ((rc = avio_open(&m_out->pb, name.constData(), AVIO_FLAG_WRITE)) < 0) {
             avformat_free_context(m_out);
@@ -204,6 +250,18 @@ public:
         const int rc = av_interleaved_write_frame(m_out, packet);
         if (rc < 0)
             fail(QStringLiteral("Cannot write the clip: %1").arg(avError(rc)));
+    }
+
+    // Writes `samples` samples of live sound starting at sample `pts`.
+    void writeAudio(const QByteArray &data, int samples, qint64 pts)
+    {
+        PacketPtr packet(av_packet_alloc());
+        if (av_new_packet(packet.get(), int(data.size())) < 0)
+            fail(QStringLiteral("Out of memory."));
+        memcpy(packet->data, data.constData(), size_t(data.size()));
+        packet->pts = packet->dts = pts;
+        packet->duration = samples;
+        copyAudio(packet.get());
     }
 
     // Encodes what the codec still holds and closes the file; throws when the file cannot be
@@ -356,6 +414,8 @@ struct AVIEncoderX::Job
     Input in;                // the input file, opened at the start
     QPointer<AVIEncoderX> owner;        // GUI thread only
     QPointer<capture::CaptureControl> source; // GUI thread only
+    QString audioDevice;     // live sound from this ALSA device, if set
+    AudioSpec audioSpec;
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -364,8 +424,19 @@ struct AVIEncoderX::Job
         QImage frame;
         qint64 arrivedUs = 0;
         bool rebase = false; // the first frame of a run: after the start or a resume
+        int run = 0;
     };
     std::deque<Queued> queue;
+    // Sound read from the device, in the device's 16-bit samples, with when its first sample
+    // was captured (the frames' clock) and the run of frames it belongs to.
+    struct Sound
+    {
+        QByteArray data;
+        qint64 capturedUs = 0;
+        int run = 0;
+    };
+    std::deque<Sound> sound;
+    int runNumber = 0; // goes up at each resume
     bool stop = false;
     bool paused = false;
     bool rebase = true; // the next live frame offered starts a new run of timestamps
@@ -386,8 +457,19 @@ struct AVIEncoderX::Job
                 ++dropped;
                 return;
             }
-            queue.push_back({frame, arrivedUs, rebase});
+            queue.push_back({frame, arrivedUs, rebase, runNumber});
             rebase = false;
+        }
+        wake.notify_one();
+    }
+
+    void offerSound(QByteArray data, qint64 capturedUs)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (stop || paused)
+                return;
+            sound.push_back({std::move(data), capturedUs, runNumber});
         }
         wake.notify_one();
     }
@@ -399,17 +481,22 @@ struct AVIEncoderX::Job
     }
 
     void run(const std::function<bool()> &cancelled);
-    void runLive(AviWriter &writer, const std::function<bool()> &cancelled);
+    void runLive(AviWriter &writer, const std::function<bool()> &cancelled, AVFormatContext *audioIn,
+                 const LiveAudio &audio);
+    InputPtr openAudio(LiveAudio &audio);
     void runFile(AviWriter &writer, Input &in, const std::function<bool()> &cancelled);
 };
 
 void AVIEncoderX::Job::run(const std::function<bool()> &cancelled)
 {
     try {
-        AviWriter writer(output, std::move(encoder), !live && in.audio >= 0 ? in.format->streams[in.audio] : nullptr);
+        LiveAudio audio;
+        InputPtr audioIn = live && !audioDevice.isEmpty() ? openAudio(audio) : InputPtr();
+        AviWriter writer(output, std::move(encoder), !live && in.audio >= 0 ? in.format->streams[in.audio] : nullptr,
+                         audioIn ? &audio : nullptr);
         try {
             if (live)
-                runLive(writer, cancelled);
+                runLive(writer, cancelled, audioIn.get(), audio);
             else
                 runFile(writer, in, cancelled);
             writer.finish();
@@ -423,39 +510,213 @@ void AVIEncoderX::Job::run(const std::function<bool()> &cancelled)
     }
 }
 
-void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &cancelled)
+InputPtr AVIEncoderX::Job::openAudio(LiveAudio &audio)
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] { avdevice_register_all(); });
+    QString why;
+    InputPtr in;
+    if (const AVInputFormat *alsa = av_find_input_format("alsa")) {
+        AVDictionary *options = nullptr;
+        if (audioSpec.rate > 0)
+            av_dict_set_int(&options, "sample_rate", audioSpec.rate, 0);
+        if (audioSpec.channels > 0)
+            av_dict_set_int(&options, "channels", audioSpec.channels, 0);
+        // Not blocking, so that stopping need not wait for the device.
+        AVFormatContext *raw = avformat_alloc_context();
+        raw->flags |= AVFMT_FLAG_NONBLOCK;
+        const int rc = avformat_open_input(&raw, audioDevice.toLocal8Bit().constData(), alsa, &options);
+        av_dict_free(&options);
+        if (rc < 0) {
+            why = avError(rc);
+        } else {
+            in.reset(raw);
+            const AVCodecParameters *par = raw->nb_streams > 0 ? raw->streams[0]->codecpar : nullptr;
+            if (!par || par->codec_id != AV_CODEC_ID_PCM_S16LE || par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0) {
+                why = QStringLiteral("it delivers no 16-bit sound");
+                in.reset();
+            } else {
+                audio = {par->sample_rate, par->ch_layout.nb_channels, audioSpec.bits};
+            }
+        }
+    } else {
+        why = QStringLiteral("this FFmpeg has no ALSA input");
+    }
+    if (!in) {
+        const QString text = QStringLiteral("The audio device \"%1\" cannot be opened (%2); the clip is recorded without sound.")
+                                 .arg(audioDevice, why);
+        QMetaObject::invokeMethod(qApp, [owner = owner, text] {
+            if (owner)
+                emit owner->AudioUnavailable(text);
+        }, Qt::QueuedConnection);
+    }
+    return in;
+}
+
+void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &cancelled, AVFormatContext *audioIn,
+                               const LiveAudio &audio)
 {
     const qint64 periodUs = 1000000LL * rate.den / rate.num;
     qint64 ptsBase = 0, timeBase = 0, last = -1;
+    int videoRun = -1;
+    std::map<int, std::pair<qint64, qint64>> runs; // run -> its first frame's pts and arrival
+
+    // The sound is read on a thread of its own and joins the frames' queue.
+    std::atomic<bool> audioStop{false};
+    std::thread reader;
+    if (audioIn) {
+        reader = std::thread([this, audioIn, &audioStop, &audio] {
+            PacketPtr packet(av_packet_alloc());
+            const int frameBytes = 2 * audio.channels;
+            // Packets (a single sample on some devices) are gathered into chunks of 20 ms; a
+            // device that delivers faster than real time (ALSA's null device) is held back.
+            const qint64 chunk = qMax(1, audio.rate / 50);
+            const qint64 startUs = steadyUs();
+            qint64 total = 0;
+            QByteArray gathered;
+            while (!audioStop) {
+                if (total * 1000000 / audio.rate > steadyUs() - startUs + 100000) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
+                }
+                const int rc = av_read_frame(audioIn, packet.get());
+                if (rc == AVERROR(EAGAIN)) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
+                }
+                if (rc < 0)
+                    return; // the device went away: the clip goes on silent
+                const qint64 samples = packet->size / frameBytes;
+                total += samples;
+                gathered.append(reinterpret_cast<const char *>(packet->data), int(samples * frameBytes));
+                av_packet_unref(packet.get());
+                const qint64 have = gathered.size() / frameBytes;
+                if (have >= chunk) {
+                    offerSound(gathered, steadyUs() - have * 1000000 / audio.rate);
+                    gathered.clear();
+                }
+            }
+        });
+    }
+    // Sound goes in sample by sample; it is placed where its capture time falls in the clip,
+    // padded with silence or trimmed when it strays from there by more than a twentieth of a
+    // second, and ends with the pictures.
+    qint64 nextSample = 0;
+    const int inFrame = 2 * qMax(1, audio.channels), outFrame = qMax(1, audio.channels) * audio.bits / 8;
+    auto put = [&](QByteArray data) {
+        const int samples = int(data.size() / inFrame);
+        if (samples <= 0)
+            return;
+        if (audio.bits == 8) {
+            QByteArray out(samples * outFrame, Qt::Uninitialized);
+            const auto *in = reinterpret_cast<const qint16 *>(data.constData());
+            for (int i = 0; i < out.size(); ++i)
+                out[i] = char((in[i] >> 8) + 128);
+            data = out;
+        }
+        writer.writeAudio(data, samples, nextSample);
+        nextSample += samples;
+    };
+    auto padTo = [&](qint64 sample) {
+        while (nextSample < sample)
+            put(QByteArray(int(qMin<qint64>(sample - nextSample, audio.rate / 10) * inFrame), 0));
+    };
+    auto placeSound = [&](Sound &s, qint64 endSample) {
+        const auto base = runs.find(s.run);
+        if (base == runs.end())
+            return;
+        const qint64 clipUs = base->second.first * periodUs + (s.capturedUs - base->second.second);
+        const qint64 target = clipUs * audio.rate / 1000000;
+        const qint64 tolerance = audio.rate / 20;
+        qint64 samples = s.data.size() / inFrame, skip = 0;
+        if (target > nextSample + tolerance) {
+            padTo(qMin(target, endSample));
+        } else if (target < nextSample - tolerance) {
+            skip = qMin(samples, nextSample - target);
+        }
+        samples = qMin(samples - skip, qMax<qint64>(0, endSample - nextSample));
+        if (samples > 0)
+            put(s.data.mid(int(skip * inFrame), int(samples * inFrame)));
+    };
+    std::deque<Sound> pending;
+    // Sound whose run has its first frame is placed; sound of a run without frames is dropped.
+    auto drainSound = [&](qint64 endSample) {
+        while (!pending.empty()) {
+            Sound &s = pending.front();
+            if (!runs.count(s.run) && s.run >= videoRun && endSample == LLONG_MAX)
+                return;
+            placeSound(s, endSample);
+            pending.pop_front();
+        }
+    };
+    auto finishSound = [&] {
+        if (!audioIn)
+            return;
+        audioStop = true;
+        reader.join();
+        {
+            std::lock_guard lock(mutex);
+            for (Sound &s : sound)
+                pending.push_back(std::move(s));
+            sound.clear();
+        }
+        const qint64 endSample = av_rescale(last + 1, qint64(audio.rate) * rate.den, rate.num);
+        drainSound(endSample);
+        padTo(endSample);
+    };
+    struct JoinReader
+    {
+        std::thread &t;
+        std::atomic<bool> &stop;
+        ~JoinReader()
+        {
+            stop = true;
+            if (t.joinable())
+                t.join();
+        }
+    } joinReader{reader, audioStop};
+
     for (;;) {
         Queued next;
+        bool haveFrame = false;
         {
             std::unique_lock lock(mutex);
-            wake.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop || !queue.empty(); });
+            wake.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop || !queue.empty() || !sound.empty(); });
+            for (Sound &s : sound)
+                pending.push_back(std::move(s));
+            sound.clear();
             if (queue.empty()) {
-                if (stop)
-                    return;
-                if (cancelled()) {
+                if (!stop && cancelled())
                     stop = true;
+                if (stop) {
+                    lock.unlock();
+                    finishSound();
                     return;
                 }
-                continue;
+            } else {
+                next = std::move(queue.front());
+                queue.pop_front();
+                haveFrame = true;
             }
-            next = std::move(queue.front());
-            queue.pop_front();
         }
-        if (next.rebase) {
-            ptsBase = last + 1;
-            timeBase = next.arrivedUs;
+        if (haveFrame) {
+            if (next.rebase) {
+                ptsBase = last + 1;
+                timeBase = next.arrivedUs;
+                runs[next.run] = {ptsBase, timeBase};
+                videoRun = next.run;
+            }
+            // Timestamps follow the arrival times; a source faster than the clip's rate is thinned.
+            const qint64 pts = ptsBase + (next.arrivedUs - timeBase + periodUs / 2) / periodUs;
+            if (pts > last) {
+                writer.write(next.frame, pts);
+                last = pts;
+                lastPts = pts;
+                written = writer.written();
+            }
         }
-        // Timestamps follow the arrival times; a source faster than the clip's rate is thinned.
-        const qint64 pts = ptsBase + (next.arrivedUs - timeBase + periodUs / 2) / periodUs;
-        if (pts <= last)
-            continue;
-        writer.write(next.frame, pts);
-        last = pts;
-        lastPts = pts;
-        written = writer.written();
+        if (audioIn)
+            drainSound(LLONG_MAX);
     }
 }
 
@@ -593,6 +854,8 @@ qint32 AVIEncoderX::StartEncoding(qint32 &sourceType, qint32 frameRate, qint32 c
         job->size = source->frameSize();
         job->rate = {frameRate > 0 ? frameRate : kLiveRate, 1};
         job->source = source;
+        job->audioDevice = m_audioDevice;
+        job->audioSpec = audioSpecFor(m_audioFormat);
     } else {
         Input &in = job->in;
         QString why;
@@ -678,6 +941,7 @@ void AVIEncoderX::Resume()
         std::lock_guard lock(m_job->mutex);
         m_job->paused = false;
         m_job->rebase = true; // the clip goes on from its last frame, without a gap
+        ++m_job->runNumber;
     }
     m_job->wake.notify_all();
 }

@@ -80,6 +80,13 @@ public:
     qint32 AudioFormat() const { return m_audioFormat; }
     void setAudioFormat(qint32 format) { m_audioFormat = format; }
 
+    // The ALSA capture device whose sound a live clip records (empty = none). The device is
+    // opened on the encoding's thread; when it cannot be, the clip records without sound and
+    // AudioUnavailable says why. The sound follows the video's clock: what is captured while
+    // paused is left out, and the sound is padded or trimmed to stay level with the pictures.
+    QString AudioDevice() const { return m_audioDevice; }
+    void setAudioDevice(const QString &device) { m_audioDevice = device; }
+
     // Of the encoding running, else of the last one: percent of the input encoded (-1 for a
     // live source or before any encoding) and whole seconds of video written (-1 before any).
     qint32 Progress() const;
@@ -127,12 +134,14 @@ public:
 signals:
     // The encoding has ended: 0 = success, else lastError() says why (what was written is kept).
     void EncodingFinished(qint32 result);
+    // The audio device of a live clip could not be opened: the clip goes on without sound.
+    void AudioUnavailable(const QString &why);
 
 private:
     void finished(const std::shared_ptr<Job> &job);
 
     Executor m_executor;
-    QString m_input, m_output, m_lastError;
+    QString m_input, m_output, m_lastError, m_audioDevice;
     qint32 m_inputStatus = 0;
     qint32 m_sourceHandle = 0;
     qint32 m_audioFormat = 0;
