@@ -174,9 +174,15 @@ QueueEntry SendQueue::stageCopy(const QString &source)
         QFile::remove(part);
         throw Error(QStringLiteral("Cannot copy %1 into the send queue folder %2.").arg(source, QDir::toNativeSeparators(folder())));
     }
+    QueueEntry e = entryFor(copy, id);
+    e.sourcePath = source;
+    return e;
+}
+
+QueueEntry SendQueue::entryFor(const QString &copy, const dicom::StoreAssociation::Identity &id)
+{
     QueueEntry e;
     e.filePath = copy;
-    e.sourcePath = source;
     e.sopClass = id.sopClass;
     e.sopInstance = id.sopInstance;
     e.transferSyntax = id.transferSyntax;

@@ -103,6 +103,8 @@ public:
     // Copies `source` into folder() and returns an entry for it (SOP class, instance and
     // transfer syntax read from the file). Throws orv::Error when it is not a readable DICOM file.
     static QueueEntry stageCopy(const QString &source);
+    // An entry for an object the caller wrote at `copy` (in folder()), with its identity.
+    static QueueEntry entryFor(const QString &copy, const dicom::StoreAssociation::Identity &id);
     // A new file name in folder() for a copy written by the caller.
     static QString newCopyPath();
 

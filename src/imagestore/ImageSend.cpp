@@ -34,17 +34,6 @@ bool isPicture(const QString &type)
 
 bool isVideo(const QString &type) { return type.toUpper() == QLatin1String("VIDEO"); }
 
-// The queue entry of an object written at `copy` ready to send.
-QueueEntry entryFor(const QString &copy, const dicom::StoreAssociation::Identity &id)
-{
-    QueueEntry e;
-    e.filePath = copy;
-    e.sopClass = id.sopClass;
-    e.sopInstance = id.sopInstance;
-    e.transferSyntax = id.transferSyntax;
-    return e;
-}
-
 // Throws when the archive's address does not resolve (network work: not on the GUI thread).
 void requireResolvable(const dicom::Peer &peer)
 {
@@ -133,7 +122,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 const auto id = dicom::StoreAssociation::writeForSending(picture, copy);
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
-                entry = entryFor(copy, id);
+                entry = SendQueue::entryFor(copy, id);
             } else if (isVideo(type) && request.sendVideos) {
                 if (!QFileInfo(path).isFile()) {
                     log(QStringLiteral("Cant read/access ") + path);
@@ -150,7 +139,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                              writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName, copy, stopped, clipProgress))
                             log(line);
                         ++nextNumber;
-                        entry = entryFor(copy, dicom::StoreAssociation::identify(copy));
+                        entry = SendQueue::entryFor(copy, dicom::StoreAssociation::identify(copy));
                     } catch (const Error &e) {
                         if (stopped())
                             throw Error(QStringLiteral("The send was stopped."));

@@ -170,13 +170,9 @@ void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDe
                 dicom::Image copy = toSend[i];
                 const QString path = SendQueue::newCopyPath();
                 const auto id = dicom::StoreAssociation::writeForSending(copy, path);
-                QueueEntry e;
-                e.filePath = path;
+                QueueEntry e = SendQueue::entryFor(path, id);
                 e.sourcePath = descriptions[i];
                 e.label = descriptions[i];
-                e.sopClass = id.sopClass;
-                e.sopInstance = id.sopInstance;
-                e.transferSyntax = id.transferSyntax;
                 e.sendId = sendId;
                 e.transNo = transNo;
                 e.peer = peer;
