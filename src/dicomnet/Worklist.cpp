@@ -119,10 +119,13 @@ void WorklistQuery::start(const WorklistSearch &search)
                 batch.clear();
                 sinceSent.restart();
             };
-            // Asked between answers and while waiting for one: what came is sent meanwhile.
-            const auto over = [&] {
+            const auto sendWhenDue = [&] {
                 if (sinceSent.elapsed() >= 30)
                     send();
+            };
+            // Asked between answers and while waiting for one: what came is sent meanwhile.
+            const auto over = [&] {
+                sendWhenDue();
                 return stop->load() || ctx.cancelled();
             };
             try {
@@ -131,8 +134,7 @@ void WorklistQuery::start(const WorklistSearch &search)
                         id,
                         [&](const dicom::DataSet &answer) {
                             batch << WorklistAnswer::from(answer);
-                            if (sinceSent.elapsed() >= 30)
-                                send();
+                            sendWhenDue();
                         },
                         over);
             } catch (...) {
