@@ -47,11 +47,9 @@ dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QStr
 {
     dicom::Image image;
     stampIdentity(image, tr, imageNumber, companyName);
-    // Of the ten capture attributes, stamping already wrote the patient's name, issuer, birth
-    // date and sex, the study ID and the SOP class with the capture's values; these differ.
-    image.add(DCM_PatientID, tr.patientId);
-    image.add(DCM_StudyDate, at.date().toString(QStringLiteral("yyyyMMdd")));
-    image.add(DCM_StudyTime, at.time().toString(QStringLiteral("HHmm")));
+    // The study keeps the exam's date; the moment of the capture is the frame's content date.
+    image.add(DCM_ContentDate, at.date().toString(QStringLiteral("yyyyMMdd")));
+    image.add(DCM_ContentTime, at.time().toString(QStringLiteral("HHmmss")));
     return image;
 }
 

@@ -18,12 +18,11 @@ QSize requestedSize(int index, const QString &text);
 // Base name of a frame or clip: transaction number, "-", time stamp, "-", counter.
 QString captureBaseName(const QString &transNo, const QString &timeStamp, int counter);
 
-// A new Secondary Capture object for a captured frame: stamped with the transaction's identity
-// (study and series UIDs, accession number, `imageNumber` as Instance Number, exam, doctor and
-// operator), then the attributes of a captured frame with their own values: patient name,
-// Patient ID (the registration number), issuer, birth date, sex, study ID, SOP class, study date
-// and time (`at`). The file name is not written as a Referenced File ID (a file name is no valid
-// value there); the viewer's copy carries it as its list file name. Safe on any thread.
+// A new Secondary Capture object for a captured frame: the transaction's identity stamping
+// (patient, study and series, accession number, `imageNumber` as Instance Number, exam, doctor
+// and operator), with the moment of the capture (`at`) as Content Date and Time. The file name is
+// not written as a Referenced File ID (a file name is no valid value there); the viewer's copy
+// carries it as its list file name. Safe on any thread.
 dicom::Image frameImage(const TransactionRecord &transaction, int imageNumber, const QString &companyName,
                         const QDateTime &at);
 
@@ -31,8 +30,7 @@ dicom::Image frameImage(const TransactionRecord &transaction, int imageNumber, c
 // removed. Throws Error.
 void writeFrameObject(dicom::Image &image, const QString &dcmPath);
 
-// A still of the still-capture windows: the transaction's identity stamping alone (Patient ID
-// the hospital number, Study Date the exam's date). Its file name is not written as Referenced
+// A still of the still-capture windows: the transaction's identity stamping alone. Its file name is not written as Referenced
 // File ID: a file name is no valid value of that attribute, and the toolkit would empty it.
 // Safe on any thread.
 dicom::Image stillImage(const TransactionRecord &transaction, int imageNumber, const QString &companyName);

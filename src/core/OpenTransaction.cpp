@@ -9,10 +9,41 @@
 
 namespace orv {
 
-QString TransactionRecord::patientName() const
+QString TransactionRecord::patientName() const { return dicomPersonName(lastName, firstName, middleName); }
+
+QString TransactionRecord::shownPatientName() const { return shownPersonName(lastName, firstName, middleName); }
+
+QString dicomPersonName(const QString &last, const QString &first, const QString &middle)
 {
-    return lastName + QLatin1Char('^') + firstName + QLatin1Char('^') + middleName;
+    QString name = last.trimmed() + QLatin1Char('^') + first.trimmed() + QLatin1Char('^') + middle.trimmed();
+    while (name.endsWith(QLatin1Char('^')))
+        name.chop(1);
+    return name;
 }
+
+QString shownPersonName(const QString &last, const QString &first, const QString &middle)
+{
+    const QString given = (first.trimmed() + QLatin1Char(' ') + middle.trimmed()).trimmed();
+    if (given.isEmpty())
+        return last.trimmed();
+    return last.trimmed() + QStringLiteral(", ") + given;
+}
+
+QString dicomPersonNameFromShown(const QString &shown)
+{
+    const qsizetype comma = shown.indexOf(QLatin1Char(','));
+    if (comma < 0)
+        return dicomPersonName(shown, QString(), QString());
+    QString given = shown.mid(comma + 1);
+    while (given.startsWith(QLatin1Char(' ')))
+        given.remove(0, 1);
+    // "LAST, FIRST " (the lists' form of an empty middle name) keeps a given name of several words.
+    const qsizetype space = given.endsWith(QLatin1Char(' ')) ? -1 : given.lastIndexOf(QLatin1Char(' '));
+    return space < 0 ? dicomPersonName(shown.left(comma), given, QString())
+                     : dicomPersonName(shown.left(comma), given.left(space), given.mid(space + 1));
+}
+
+QString shownDate(const QDate &date) { return date.isValid() ? date.toString(QStringLiteral("MM/dd/yyyy")) : QString(); }
 
 QDate parseShownDate(const QString &text)
 {
@@ -43,10 +74,11 @@ void OpenTransaction::setValue(Field f, const QString &v)
     emit changed(f, v);
 }
 
-void OpenTransaction::NewSeries()
+void OpenTransaction::NewSeries(bool issued)
 {
+    const int next = SettingsStore::intOf(value(SeriesNum)) + 1;
     setValue(SeriesUID, dicom::newUid());
-    setValue(SeriesNum, QString::number(SettingsStore::intOf(value(SeriesNum)) + 1));
+    setValue(SeriesNum, QString::number(issued && m_steps.issueSeriesNumber ? qMax(next, m_steps.issueSeriesNumber(next)) : next));
     setValue(ImgNum, QStringLiteral("0"));
 }
 
@@ -90,10 +122,7 @@ TransactionRecord OpenTransaction::record() const
     return r;
 }
 
-QString OpenTransaction::GetPatName() const
-{
-    return value(LName) + QLatin1Char('^') + value(FName) + QLatin1Char('^') + value(MName);
-}
+QString OpenTransaction::GetPatName() const { return dicomPersonName(value(LName), value(FName), value(MName)); }
 
 int OpenTransaction::takeImageNumbers(int count)
 {

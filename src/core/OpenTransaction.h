@@ -33,9 +33,23 @@ struct TransactionRecord
     // number; empty otherwise.
     ScheduledOrder order;
 
-    // "last^first^middle".
+    // The patient's name in DICOM form ("LAST^FIRST^MIDDLE", empty trailing parts left out).
     QString patientName() const;
+    // The patient's name as a person reads it: "LAST, FIRST MIDDLE".
+    QString shownPatientName() const;
 };
+
+// A person's name in DICOM form: "last^first^middle" without empty trailing parts.
+QString dicomPersonName(const QString &last, const QString &first, const QString &middle);
+// A person's name as the lists and the editor show it: "LAST, FIRST MIDDLE" (no separator is
+// left dangling when a part is empty).
+QString shownPersonName(const QString &last, const QString &first, const QString &middle);
+// A name shown as shownPersonName() gives it ("SORIANO, BEATRIZ L") in DICOM form
+// ("SORIANO^BEATRIZ^L"): the family name before the comma, the middle name the last word after
+// it, the given name the words between. A text without a comma is the family name alone.
+QString dicomPersonNameFromShown(const QString &shown);
+// A date as the editor shows it ("MM/dd/yyyy"); empty for an invalid date.
+QString shownDate(const QDate &date);
 
 // A date as the editor shows and the database returns it: "MM/DD/YYYY", "YYYY-MM-DD" (a time
 // may follow) or "YYYYMMDD"; invalid for anything else.
@@ -75,9 +89,11 @@ public:
     // Gives back numbers taken by takeImageNumbers(`count`) that returned `first`, when nothing
     // has been taken since (a write that failed leaves no gap).
     void giveBackImageNumbers(int first, int count = 1);
-    // Starts a new series: a new series UID, the next series number, image number 0. Pictures
-    // whose numbers were taken before keep the series they were taken in.
-    void NewSeries();
+    // Starts a new series: a new series UID, the next series number of the exam (issued by the
+    // editor's issueSeriesNumber step where installed, so that a reopened exam never repeats
+    // one), image number 0. Pictures whose numbers were taken before keep the series they were
+    // taken in. `issued` false: the number counted here alone (a new exam has no stored series).
+    void NewSeries(bool issued = true);
 
     // The control name bound to a field ("txtTransNo").
     static QString controlName(Field f);
@@ -95,6 +111,8 @@ public:
     {
         std::function<void()> newTranDefault;
         std::function<void(Field)> lookup;
+        // The series number a new series takes, given the next one counted here.
+        std::function<int(int next)> issueSeriesNumber;
     };
     void setEditorSteps(EditorSteps steps) { m_steps = std::move(steps); }
     void NewTranDefault();

@@ -15,7 +15,47 @@ namespace orv {
 namespace {
 QString dicomDate(const QDate &d) { return d.isValid() ? d.toString(QStringLiteral("yyyyMMdd")) : QString(); }
 
+// The registration number's issuer: the department's register beside the hospital's numbers.
+QString registerIssuer(const QString &companyName) { return (companyName.trimmed() + QStringLiteral(" REGISTER")).trimmed(); }
+
+bool otherIdNeeded(const TransactionRecord &tr)
+{
+    return !tr.patientId.trimmed().isEmpty() && tr.patientId.trimmed() != tr.hospNum.trimmed();
+}
+
 } // namespace
+
+void writePatientIdentity(dicom::DataSet ds, const TransactionRecord &tr, const QString &companyName)
+{
+    ds.add(DCM_PatientName, tr.patientName());
+    ds.add(DCM_PatientID, tr.hospNum.trimmed());
+    ds.add(DCM_IssuerOfPatientID, companyName);
+    ds.add(DCM_PatientBirthDate, dicomDate(tr.birthDate));
+    ds.add(DCM_PatientSex, tr.gender);
+    ds.remove(0x0010, 0x1000); // Other Patient IDs: a number elsewhere would be a second identity
+    if (otherIdNeeded(tr)) {
+        dicom::DataSet other;
+        other.setLatin1(ds.text(DCM_SpecificCharacterSet) == QLatin1String("ISO_IR 100"));
+        other.add(DCM_PatientID, tr.patientId.trimmed());
+        other.add(DCM_IssuerOfPatientID, registerIssuer(companyName));
+        other.add(DCM_TypeOfPatientID, QStringLiteral("TEXT"));
+        other.remove(0x0008, 0x0005); // the object's own character set holds for its items
+        ds.add(DCM_OtherPatientIDsSequence, QVariant::fromValue(QList<dicom::DataSet>{other}));
+    } else {
+        ds.remove(0x0010, 0x1002);
+    }
+}
+
+bool carriesPatientIdentity(const dicom::DataSet &ds, const TransactionRecord &tr, const QString &companyName)
+{
+    const QList<dicom::DataSet> others = ds.attribute(DCM_OtherPatientIDsSequence).items;
+    const bool otherMatches = otherIdNeeded(tr)
+                                ? others.size() == 1 && others.first().text(DCM_PatientID) == tr.patientId.trimmed()
+                                : others.isEmpty();
+    return otherMatches && ds.text(DCM_PatientName) == tr.patientName() && ds.text(DCM_PatientID) == tr.hospNum.trimmed()
+        && ds.text(DCM_IssuerOfPatientID) == companyName.trimmed() && ds.text(DCM_PatientBirthDate) == dicomDate(tr.birthDate)
+        && ds.text(DCM_PatientSex) == tr.gender.trimmed() && ds.text(0x0010, 0x1000).isEmpty();
+}
 
 void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNumber, const QString &companyName)
 {
@@ -25,18 +65,13 @@ void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNu
     image.setSeriesUid(tr.seriesUid);
     image.setInstanceUid(dicom::newUid());
 
-    image.add(DCM_ReferringPhysicianName, tr.docName);
-    const QString patientName = tr.patientName();
-    image.add(DCM_PatientName, patientName);
-    image.setDescription(patientName);
-    image.add(DCM_PatientID, tr.hospNum);
-    image.add(DCM_IssuerOfPatientID, companyName);
-    image.add(DCM_PatientBirthDate, dicomDate(tr.birthDate));
-    image.add(DCM_PatientSex, tr.gender);
+    image.add(DCM_ReferringPhysicianName, dicomPersonNameFromShown(tr.docName));
+    writePatientIdentity(image.dataSet(), tr, companyName);
+    image.setDescription(tr.patientName());
     image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
     image.add(DCM_StudyDate, dicomDate(tr.transDate));
     image.add(DCM_StudyTime, QTime::currentTime().toString(QStringLiteral("HH:mm")));
-    image.add(DCM_OperatorsName, tr.technologist);
+    image.add(DCM_OperatorsName, dicomPersonNameFromShown(tr.technologist));
     image.add(DCM_RequestedProcedureID, tr.examId);
     image.add(DCM_RequestedProcedureDescription, tr.examName);
     image.add(DCM_AccessionNumber, tr.transNo);

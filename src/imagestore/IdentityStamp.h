@@ -8,10 +8,21 @@ namespace orv {
 struct TransactionRecord;
 namespace dicom {
 class Image;
+class DataSet;
 }
 
+// The exam's patient as every object of the exam carries it, taken from the transaction here
+// and nowhere else: Patient ID is the hospital number (the number the worklist and the archive
+// know), Issuer of Patient ID the company name; the department's registration number, where it
+// differs, goes into Other Patient IDs Sequence; the name in DICOM form ("LAST^FIRST^MIDDLE"),
+// birth date and sex. Writes into `dataSet` (an image's data set writes into the image).
+void writePatientIdentity(dicom::DataSet dataSet, const TransactionRecord &transaction, const QString &companyName);
+// True when `dataSet` already carries the exam's patient as writePatientIdentity() writes it.
+bool carriesPatientIdentity(const dicom::DataSet &dataSet, const TransactionRecord &transaction, const QString &companyName);
+
 // Identity stamping: writes a transaction's study and series identity, a new SOP instance UID,
-// the patient, exam, referring doctor and operator, and the numbering into an image object;
+// the patient (writePatientIdentity), exam, referring doctor and operator (names in DICOM form),
+// the exam's date as Study Date, and the numbering into an image object;
 // `imageNumber` is its Instance Number (the caller has taken it from the open transaction, so
 // that the numbers of a series are consecutive in the order the pictures were stamped). A date
 // that is not one is written empty; the toolkit conforms the other values to their VRs and keeps

@@ -15,6 +15,7 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dimse.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -42,6 +43,27 @@ void requireResolvable(const dicom::Peer &peer)
         throw Error(QStringLiteral("The address of the storage archive, \"%1\", cannot be found (%2). Correct it in DICOM "
                                    "Settings.")
                         .arg(peer.host, info.errorString()));
+}
+
+// Stages a DICOM file of the exam for sending. A file that already carries the exam's patient is
+// staged as it is; any other (a file imported from elsewhere) is staged as a copy with the exam's
+// patient written in (its study, series and instance stay its own), and the log says so.
+QueueEntry stageWithExamPatient(const QString &path, const SendRequest &request, const std::function<void(const QString &)> &log)
+{
+    // A send without an exam's patient (no hospital number) has nothing to write in.
+    if (request.transaction.hospNum.trimmed().isEmpty())
+        return SendQueue::stageCopy(path);
+    dicom::Image image = dicom::Image::fromFile(path);
+    if (carriesPatientIdentity(image.dataSet(), request.transaction, request.companyName))
+        return SendQueue::stageCopy(path);
+    const dicom::DataSet ds = image.dataSet();
+    log(QStringLiteral("%1 is sent with the exam's patient (it carried \"%2\", ID \"%3\").")
+            .arg(QFileInfo(path).fileName(), ds.text(DCM_PatientName), ds.text(DCM_PatientID)));
+    writePatientIdentity(image.dataSet(), request.transaction, request.companyName);
+    const QString copy = SendQueue::newCopyPath();
+    QueueEntry entry = SendQueue::entryFor(copy, dicom::StoreAssociation::writeForSending(image, copy));
+    entry.sourcePath = path;
+    return entry;
 }
 
 } // namespace
@@ -110,7 +132,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             std::optional<QueueEntry> entry;
             if (type == QLatin1String("IMAGE")) {
                 if (QFileInfo(path).isFile()) {
-                    entry = SendQueue::stageCopy(path);
+                    entry = stageWithExamPatient(path, request, log);
                 } else {
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;

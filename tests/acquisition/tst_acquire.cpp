@@ -194,7 +194,9 @@ private slots:
             const dicom::Image image = dicom::Image::fromFile(path);
             const dicom::DataSet ds = image.dataSet();
             QCOMPARE(ds.text(0x0010, 0x0010), QStringLiteral("O'BRIEN^SEAN^PATRICK"));
-            QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("3")); // the registration number
+            // The hospital number, as every object of the exam; the registration number beside it.
+            QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("H-0003"));
+            QCOMPARE(ds.attribute(0x0010, 0x1002).items.value(0).text(0x0010, 0x0020), QStringLiteral("3"));
             // Filed under the exam: its study, series and accession, numbered in capture order.
             QCOMPARE(image.studyUid(), ed->txtStudyUID->text());
             QCOMPARE(image.seriesUid(), ed->txtSeriesUID->text());

@@ -139,7 +139,7 @@ private slots:
             QCOMPARE(dciodvfyErrors(path), QStringList());
             const dicom::Image image = dicom::Image::fromFile(path);
             const dicom::DataSet ds = image.dataSet();
-            QCOMPARE(ds.text(0x0010, 0x0010), QStringLiteral("O'BRIEN^SEAN^"));
+            QCOMPARE(ds.text(0x0010, 0x0010), QStringLiteral("O'BRIEN^SEAN"));
             QCOMPARE(ds.text(0x0010, 0x0020), QStringLiteral("H-0003"));
             QCOMPARE(ds.text(0x0008, 0x0050), transNo);
             QCOMPARE(image.studyUid(), ed->txtStudyUID->text());

@@ -11,6 +11,7 @@
 #include "core/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
+#include "imagestore/IdentityStamp.h"
 #include "imagestore/ImageSend.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/dicom/Dump.h"
@@ -63,11 +64,15 @@ private:
         return ImageRow::make(kStatusNew, type, kLocalTemp, QString(), m_dir.path(), name, QString());
     }
     // A DICOM file of a patient other than the transaction's, as a modality would send it.
-    QString dicomFile(const QString &name, int seed)
+    // A DICOM file of the open exam's patient, or of another one (`foreign`).
+    QString dicomFile(const QString &name, int seed, bool foreign = false)
     {
         dicom::Image image;
-        image.add(0x0010, 0x0010, QStringLiteral("MODALITY^PATIENT%1").arg(seed));
-        image.add(0x0010, 0x0020, QStringLiteral("MOD%1").arg(seed));
+        writePatientIdentity(image.dataSet(), openTransaction().record(), state().CompanyName);
+        if (foreign) {
+            image.add(0x0010, 0x0010, QStringLiteral("MODALITY^PATIENT%1").arg(seed));
+            image.add(0x0010, 0x0020, QStringLiteral("MOD%1").arg(seed));
+        }
         image.add(0x0008, 0x0050, QStringLiteral("ACC%1").arg(seed));
         image.importPicture(pictureFile(name + QStringLiteral(".bmp"), seed));
         image.writeFile(path(name));
@@ -131,8 +136,9 @@ private slots:
         dicom::setNetworkTimeout(10);
     }
 
-    // DICOM files arrive unchanged, pictures as Secondary Capture objects of the open
-    // transaction numbered on from its image number, videos are not sent; the worker stamps on
+    // DICOM files of the exam's patient arrive unchanged, one of another patient with the exam's
+    // patient (its own study kept, the log saying so), pictures as Secondary Capture objects of
+    // the open transaction numbered on from its image number, videos are not sent; the worker stamps on
     // the GUI thread and refuses a second send while one runs. Sending again gives the pictures
     // new instances and numbers.
     void archiveHoldsFilesAsSentAndPicturesAsTheTransaction()
@@ -146,7 +152,7 @@ private slots:
         const QString a = dicomFile(QStringLiteral("a.dcm"), 1);
         QDir().mkpath(path(QStringLiteral("server/ACQUIRE/US/2026/2026-12-05/00077")));
         const QString saved = path(QStringLiteral("server/ACQUIRE/US/2026/2026-12-05/00077/b.dcm"));
-        QFile::copy(dicomFile(QStringLiteral("b.dcm"), 2), saved);
+        QFile::copy(dicomFile(QStringLiteral("b.dcm"), 2, true), saved);
         pictureFile(QStringLiteral("p.jpg"), 3);
         pictureFile(QStringLiteral("q.bmp"), 4);
         QFile(path(QStringLiteral("clip.avi"))).open(QIODevice::WriteOnly);
@@ -168,7 +174,9 @@ private slots:
         QVERIFY(session().jobs().isBusy("00077"));
         QVERIFY(session().jobs().waitForIdle(60000));
         const QStringList log = frmLog::instance()->txtLog->toPlainText().split('\n').mid(1);
-        QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | WS1 | ORTHANC").arg(m_peerPort), "Send Complete."}));
+        QCOMPARE(log, (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | WS1 | ORTHANC").arg(m_peerPort),
+                                   "b.dcm is sent with the exam's patient (it carried \"MODALITY^PATIENT2\", ID \"MOD2\").",
+                                   "Send Complete."}));
         // Rows put into the queue, then images answered by the archive.
         QCOMPARE(progress, (QList<int>{5, 15, 25, 35, 45, 55, 14, 24, 34, 44}));
 
@@ -184,9 +192,8 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(orthanc->rest("/instances/" + id + "/file"));
             f.close();
-            if (key.startsWith("ACC")) {
-                const QString original = key == "ACC1" ? a : saved;
-                QCOMPARE(attributeDump(dicom::Image::fromFile(received)), attributeDump(dicom::Image::fromFile(original)));
+            if (key == "ACC1") {
+                QCOMPARE(attributeDump(dicom::Image::fromFile(received)), attributeDump(dicom::Image::fromFile(a)));
             } else {
                 QCOMPARE(dciodvfyErrors(received), QStringList());
             }
@@ -202,7 +209,10 @@ private slots:
         }
         QCOMPARE(byNumber.value("5").value("PhotometricInterpretation").toString(), QStringLiteral("RGB"));
         QCOMPARE(byNumber.value("6").value("PhotometricInterpretation").toString(), QStringLiteral("MONOCHROME2"));
-        QCOMPARE(byNumber.value("ACC1").value("PatientName").toString(), QStringLiteral("MODALITY^PATIENT1"));
+        for (const char *k : {"ACC1", "ACC2"})
+            QCOMPARE((QStringList{byNumber.value(k).value("PatientName").toString(), byNumber.value(k).value("PatientID").toString()}),
+                     (QStringList{"DELA CRUZ^ROSARIO^MENDOZA", "H-1001"}));
+        QVERIFY(byNumber.value("ACC2").value("StudyInstanceUID").toString() != "1.2.826.0.1.3680043.9.7777.77");
 
         // Again, synchronously: the DICOM files are the same instances, the pictures new ones.
         QStringList again;

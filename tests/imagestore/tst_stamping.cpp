@@ -99,12 +99,14 @@ private slots:
             QCOMPARE(inMemory.description(), last + "^MARIA^SANTOS");
             const QList<std::tuple<int, int, QString>> expected{
                 {0x0020, 0x000D, "1.2.826.0.1.77.1"}, {0x0020, 0x000E, "1.2.826.0.1.77.1.1"},
-                {0x0008, 0x0090, "GONZAGA, PAOLO R"}, {0x0010, 0x0010, last + "^MARIA^SANTOS"},
+                {0x0008, 0x0090, "GONZAGA^PAOLO^R"}, {0x0010, 0x0010, last + "^MARIA^SANTOS"},
                 {0x0010, 0x0020, "H-4471"}, {0x0010, 0x0021, "St. Luke's Medical Center"}, {0x0010, 0x0030, wBirth},
                 {0x0010, 0x0040, wSex}, {0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.7"}, {0x0008, 0x0020, wDate},
-                {0x0008, 0x1070, "MANALO, JOY B"}, {0x0040, 0x1001, "US01"},
+                {0x0008, 0x1070, "MANALO^JOY^B"}, {0x0040, 0x1001, "US01"},
                 {0x0032, 0x1060, "ABDOMEN, WHOLE"}, {0x0008, 0x0050, "00123"}, {0x0020, 0x0010, "00123"},
                 {0x0008, 0x0060, "US"}, {0x0020, 0x0013, numbers[i]}, {0x0020, 0x0011, "2"}};
+            // The registration number, which differs from the hospital number, rides along.
+            QCOMPARE(img.dataSet().attribute(0x0010, 0x1002).items.value(0).text(0x0010, 0x0020), QString("991"));
             for (const auto &[g, e, value] : expected) {
                 const QString actual = img.dataSet().text(quint16(g), quint16(e));
                 QVERIFY2(actual == value, qPrintable(QString("(%1,%2) is \"%3\", not \"%4\"")

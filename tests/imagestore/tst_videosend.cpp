@@ -117,7 +117,7 @@ private slots:
                              probe.out.trimmed(), tags.value("NumberOfFrames").toString()});
         }
         QCOMPARE(byNumber.keys(), (QStringList{"6", "8"}));
-        const QStringList identity{"XC", "REYES^LUZ^", "1.2.826.0.1.3680043.9.7777.91"};
+        const QStringList identity{"XC", "REYES^LUZ", "1.2.826.0.1.3680043.9.7777.91"};
         QCOMPARE(byNumber.value("6"), (identity + QStringList{"40", dicom::kH264HighProfile41, "High,640,480,41,50", "50"}));
         QCOMPARE(byNumber.value("8"), (identity + QStringList{"33.33333333", dicom::kH264HighProfile41, "High,1800,1080,41,15", "15"}));
     }

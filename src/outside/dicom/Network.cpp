@@ -721,7 +721,7 @@ StoreAssociation::Identity StoreAssociation::writeForSending(Image &image, const
         std::remove(part.toLocal8Bit().constData());
         fail(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(cond.text())));
     }
-    return {QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), QString::fromLatin1(DcmXfer(xfer).getXferID())};
+    return {QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), QString::fromLatin1(DcmXfer(xfer).getXferID()), QString()};
 }
 
 StoreAssociation::Identity StoreAssociation::identify(const QString &path)
@@ -731,15 +731,17 @@ StoreAssociation::Identity StoreAssociation::identify(const QString &path)
     const OFCondition cond = file.loadFile(OFFilename(path.toLocal8Bit().constData()), EXS_Unknown, EGL_noChange, 1024);
     if (cond.bad())
         fail(QStringLiteral("Cannot read %1: %2").arg(path, QString::fromLocal8Bit(cond.text())));
-    OFString cls, inst, xfer;
+    OFString cls, inst, xfer, study;
     file.getDataset()->findAndGetOFString(DCM_SOPClassUID, cls);
     file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, inst);
+    file.getDataset()->findAndGetOFString(DCM_StudyInstanceUID, study);
     file.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, xfer);
     if (xfer.empty())
         xfer = DcmXfer(file.getDataset()->getOriginalXfer()).getXferID();
     if (cls.empty() || inst.empty())
         fail(QStringLiteral("%1 has no SOP class or instance UID and cannot be sent.").arg(path));
-    return {QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), QString::fromLatin1(xfer.c_str())};
+    return {QString::fromLatin1(cls.c_str()), QString::fromLatin1(inst.c_str()), QString::fromLatin1(xfer.c_str()),
+            QString::fromLatin1(study.c_str())};
 }
 
 StoreAssociation::~StoreAssociation() { close(); }

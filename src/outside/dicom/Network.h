@@ -154,6 +154,7 @@ public:
         QString sopClass;
         QString sopInstance;
         QString transferSyntax;
+        QString studyUid; // empty when the file names none
     };
     // Reads the identity of a DICOM file (without its pixel data). Throws Error when the file
     // cannot be read as DICOM or names no SOP class or instance.
