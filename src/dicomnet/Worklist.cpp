@@ -181,13 +181,39 @@ bool useWorklistStudyUid()
 
 namespace WorklistAccept {
 
-Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatient &p, const QString &userCode,
-              OpenTransaction &t, bool takeStudyUid)
+namespace {
+bool sameBirthDate(const QString &a, const QString &b)
 {
-    static const QRegularExpression number(QStringLiteral("^\\d{1,18}$"));
+    const QDate da = parseShownDate(a), db = parseShownDate(b);
+    return !da.isValid() || !db.isValid() || da == db;
+}
+} // namespace
+
+RegisterMatch findInRegister(Connection &db, const WorklistPatient &p)
+{
     const QString id = p.patientId.trimmed();
-    if (!number.match(id).hasMatch())
-        dicom::fail(QStringLiteral("The Patient ID \"%1\" cannot be registered: the patient register holds numbers only.").arg(p.patientId));
+    if (const auto known = PatientStore::findByHospNum(db, id))
+        return {RegisterMatch::Kind::Known, *known};
+    // Registered before under the worklist's own number (as numbers were registered earlier).
+    static const QRegularExpression number(QStringLiteral("^\\d{1,9}$"));
+    if (number.match(id).hasMatch()) {
+        if (const auto known = PatientStore::load(db, id); known && known->hospNum.isEmpty())
+            return {RegisterMatch::Kind::Known, *known};
+    }
+    for (const PatientStore::Patient &namesake : PatientStore::unlinkedByName(db, p.lastName, p.firstName)) {
+        if (namesake.middle.trimmed() == p.middleName.trimmed() && parseShownDate(namesake.birthDate).isValid()
+            && parseShownDate(namesake.birthDate) == parseShownDate(p.birthDate))
+            return {RegisterMatch::Kind::Namesake, namesake};
+    }
+    return {};
+}
+
+Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatient &p, const QString &userCode,
+              OpenTransaction &t, bool takeStudyUid, const std::function<bool(const PatientStore::Patient &)> &sameAsRegistered)
+{
+    const QString id = p.patientId.trimmed();
+    if (id.isEmpty())
+        dicom::fail(QStringLiteral("The worklist entry has no Patient ID; it cannot be taken into an exam."));
     const QString examId = answer.cell(WorklistAnswer::ProcCode);
     // A doctor field without "^" is a name without an id: no doctor is added or looked up.
     const QStringList doctor = answer.cell(WorklistAnswer::DoctorName).split(QLatin1Char('^'));
@@ -198,9 +224,10 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
         const char *what;
         QString value;
         int max;
-    } sized[] = {{"last name", p.lastName, 50},     {"first name", p.firstName, 50},       {"middle name", p.middleName, 50},
-                 {"sex", p.sex, 1},                 {"Proc Code", examId, 10},             {"Proc Desc", answer.cell(WorklistAnswer::ProcDesc), 100},
-                 {"doctor id", doctorId, 10},       {"doctor's last name", doctor.value(1), 50}, {"doctor's first name", doctor.value(2), 50},
+    } sized[] = {{"Patient ID", id, 10},            {"last name", p.lastName, 50},         {"first name", p.firstName, 50},
+                 {"middle name", p.middleName, 50}, {"sex", p.sex, 1},                     {"Proc Code", examId, 10},
+                 {"Proc Desc", answer.cell(WorklistAnswer::ProcDesc), 100},                {"doctor id", doctorId, 10},
+                 {"doctor's last name", doctor.value(1), 50}, {"doctor's first name", doctor.value(2), 50},
                  {"doctor's middle name", doctor.value(3), 50}};
     for (const auto &f : sized) {
         if (f.value.size() > f.max)
@@ -210,37 +237,45 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
                             .arg(f.value));
     }
 
-    Result result = Result::Accepted;
+    // The person: found by the worklist's Patient ID (checked against the name and birth date),
+    // or a namesake of the register without a hospital number whom the operator confirms, or
+    // registered now; either way the register holds them once, under the hospital number.
+    RegisterMatch match = findInRegister(db, p);
+    if (match.kind == RegisterMatch::Kind::Known) {
+        if (match.patient.last.trimmed() != p.lastName.trimmed())
+            return Result::DifferentName;
+        if (!sameBirthDate(match.patient.birthDate, p.birthDate))
+            return Result::DifferentBirthDate;
+    } else if (match.kind == RegisterMatch::Kind::Namesake && !(sameAsRegistered && sameAsRegistered(match.patient))) {
+        match = {};
+    }
+    const QDate birth = parseShownDate(p.birthDate);
+    QString registration = match.patient.id;
     db.runInTransaction([&] {
-        if (const auto known = PatientStore::load(db, id)) {
-            if (known->last != p.lastName) {
-                result = Result::DifferentName;
-                return;
-            }
-        } else {
-            const QDate birth = parseShownDate(p.birthDate);
-            PatientStore::add(db, {id, p.firstName, p.middleName, p.lastName,
-                                   birth.isValid() ? birth.toString(QStringLiteral("MM/dd/yyyy")) : QString(), p.sex},
-                              userCode);
+        if (match.kind == RegisterMatch::Kind::None) {
+            static const QRegularExpression number(QStringLiteral("^[1-9]\\d{0,8}$"));
+            registration = number.match(id).hasMatch() && !PatientStore::idExists(db, id) ? id : PatientStore::nextId(db);
+            PatientStore::add(db, {registration, p.firstName, p.middleName, p.lastName, shownDate(birth), p.sex, id}, userCode);
+        } else if (match.patient.hospNum != id) {
+            PatientStore::linkHospNum(db, registration, id);
         }
         if (!examId.isEmpty() && !ExamStore::examExists(db, examId))
             ExamStore::addExam(db, examId, answer.cell(WorklistAnswer::ProcDesc), answer.cell(WorklistAnswer::Modality));
         if (!doctorId.isEmpty() && !StaffStore::hospitalDoctorExists(db, doctorId))
             StaffStore::addHospitalDoctor(db, doctorId, doctor.value(1), doctor.value(2), doctor.value(3));
-    });
-    if (result == Result::DifferentName)
-        return result;
+    }, true);
 
     t.NewTranDefault();
     // Emptied first: the editor empties the patient block when the registration number is
-    // emptied, which would take the names just filled.
+    // emptied, which would take the names filled next.
     t.setValue(F::PatientID, QString());
-    t.setValue(F::HospNum, p.patientId);
+    t.setValue(F::HospNum, id);
     t.setValue(F::LName, p.lastName);
     t.setValue(F::MName, p.middleName);
     t.setValue(F::FName, p.firstName);
     t.setValue(F::Gender, p.sex);
-    t.setValue(F::BDate, p.birthDate);
+    t.setValue(F::BDate, shownDate(birth));
+    t.setValue(F::PatientID, registration);
     t.setValue(F::TransNo, answer.cell(WorklistAnswer::Accession));
     t.setValue(F::FileNo, QString());
     t.setValue(F::ExamId, examId);
@@ -254,7 +289,7 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
         t.setValue(F::StudyUID, answer.studyUid);
     t.setScheduledOrder({answer.cell(WorklistAnswer::Accession), examId, answer.cell(WorklistAnswer::ProcDesc),
                          answer.scheduledStepId, takeUid ? answer.studyUid : QString()});
-    return result;
+    return Result::Accepted;
 }
 
 } // namespace WorklistAccept

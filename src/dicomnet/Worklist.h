@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/OpenTransaction.h"
+#include "masterdata/MasterDataStore.h"
 #include "outside/dicom/DataSet.h"
 
 #include <QAbstractTableModel>
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace orv {
@@ -102,20 +104,38 @@ bool useWorklistStudyUid();
 
 namespace WorklistAccept {
 
-enum class Result { Accepted, DifferentName };
+enum class Result { Accepted, DifferentName, DifferentBirthDate };
 
-// Takes the chosen entry into a new transaction. In the database, as one transaction: the patient
-// is added to the register when its ID is not there (a registered ID with another last name
-// stops here with DifferentName and writes nothing), the exam (Proc Code) and the referring
-// doctor (the first "^" part of Doctor Name is the doctor id, then last, first and middle
-// name) are added when missing. Then the open transaction is filled: the editor's defaults of a
-// new transaction, the patient, the accession number as transaction number, the exam and the
-// doctor with their lookups, the radiologist, technologist, user and interpretation emptied;
-// with `takeStudyUid` the answer's Study Instance UID; and the entry becomes the transaction's
-// scheduled order. Throws orv::Error (nothing written) when a statement fails or the Patient ID
-// is not a number the register can hold.
+// How a worklist patient stands in the department register: Known (the register has the
+// worklist's Patient ID as a person's hospital number, or as the registration number of a person
+// without one), a Namesake (same last, first and middle name and birth date, no hospital number
+// yet: perhaps the same person, registered before the hospital numbered them), or None.
+struct RegisterMatch
+{
+    enum class Kind { None, Known, Namesake };
+    Kind kind = Kind::None;
+    PatientStore::Patient patient;
+};
+RegisterMatch findInRegister(Connection &db, const WorklistPatient &patient);
+
+// Takes the chosen entry into a new transaction. The person is found in the register
+// (findInRegister): a Known person whose last name or birth date differs stops the accept with
+// DifferentName or DifferentBirthDate and nothing is written; a Namesake is taken when
+// `sameAsRegistered` confirms it. In the database, as one transaction: the person is registered
+// when not found (under the worklist's Patient ID as registration number when that is a free
+// number, else the next one) with the Patient ID as hospital number, or the found person gets
+// it; the exam (Proc Code) and the referring doctor (the first "^" part of Doctor Name is the
+// doctor id, then last, first and middle name) are added when missing. Then the open transaction
+// is filled: the editor's defaults of a new transaction, the patient (hospital number = the
+// worklist's Patient ID, registration number = the register's, birth date as the editor shows
+// dates), the accession number as transaction number, the exam and the doctor with their
+// lookups, the radiologist, technologist, user and interpretation emptied; with `takeStudyUid`
+// the answer's Study Instance UID; and the entry becomes the transaction's scheduled order.
+// Throws orv::Error (nothing written) when a statement fails or a value does not fit the
+// database.
 Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatient &patient, const QString &userCode,
-              OpenTransaction &transaction, bool takeStudyUid);
+              OpenTransaction &transaction, bool takeStudyUid,
+              const std::function<bool(const PatientStore::Patient &registered)> &sameAsRegistered = {});
 
 } // namespace WorklistAccept
 

@@ -66,7 +66,10 @@ frmWorklistQuery::frmWorklistQuery()
     connect(RunMWL, &QPushButton::clicked, this, &frmWorklistQuery::search);
     connect(cmdSelect, &QPushButton::clicked, this, &frmWorklistQuery::choose);
     connect(Grid1, &QTableView::doubleClicked, this, &frmWorklistQuery::choose);
-    connect(cmdNo, &QPushButton::clicked, fraVerify, &QWidget::hide);
+    connect(cmdNo, &QPushButton::clicked, this, &frmWorklistQuery::hideVerify);
+    // The Verify frame shows one answer: another row current takes it away.
+    connect(Grid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { hideVerify(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { hideVerify(); });
     connect(cmdYes, &QPushButton::clicked, this, &frmWorklistQuery::accept);
     connect(cmdCancel, &QPushButton::clicked, this, &QWidget::close);
     RestoreWindow(this);
@@ -139,6 +142,9 @@ void frmWorklistQuery::buildLayout()
     txtVPatMiddleName = edit("txtVPatMiddleName", fraVerify);
     txtPatVBirthdate = edit("txtPatVBirthdate", fraVerify);
     txtVPatSex = edit("txtVPatSex", fraVerify);
+    // The entry is taken as the provider sent it: the frame shows it, it does not edit it.
+    for (QLineEdit *e : {txtVPatID, txtVPatLastName, txtVPatFirstName, txtVPatMiddleName, txtPatVBirthdate, txtVPatSex})
+        e->setReadOnly(true);
     cmdYes = button("cmdYes", QStringLiteral("&Yes"), fraVerify);
     cmdNo = button("cmdNo", QStringLiteral("&No"), fraVerify);
     auto *verify = new QGridLayout(fraVerify);
@@ -178,7 +184,7 @@ void frmWorklistQuery::buildLayout()
 
 void frmWorklistQuery::search()
 {
-    fraVerify->hide();
+    hideVerify();
     m_model->clear();
     setCursor(Qt::BusyCursor);
     m_query->start({PatientName->text(), PatientID->text(), StudyDate->text(), Modality->text(), txtAccessionNumber->text(),
@@ -192,7 +198,8 @@ void frmWorklistQuery::choose()
     const QModelIndex current = Grid1->currentIndex();
     if (!current.isValid() || !Grid1->selectionModel()->isRowSelected(current.row(), {}))
         return;
-    const WorklistPatient p = WorklistPatient::from(m_model->answer(current.row()));
+    m_verified = m_model->answer(current.row());
+    const WorklistPatient p = WorklistPatient::from(*m_verified);
     txtVPatID->setText(p.patientId);
     txtVPatLastName->setText(p.lastName);
     txtVPatFirstName->setText(p.firstName);
@@ -203,17 +210,31 @@ void frmWorklistQuery::choose()
     cmdYes->setFocus();
 }
 
+void frmWorklistQuery::hideVerify()
+{
+    fraVerify->hide();
+    m_verified.reset();
+}
+
 void frmWorklistQuery::accept()
 {
-    const QModelIndex current = Grid1->currentIndex();
-    if (!current.isValid())
+    // Exactly the entry the operator verified, whatever row is current now.
+    if (!m_verified || !fraVerify->isVisible())
         return;
-    const WorklistPatient p{txtVPatID->text(),        txtVPatLastName->text(), txtVPatFirstName->text(),
-                            txtVPatMiddleName->text(), txtPatVBirthdate->text(), txtVPatSex->text()};
+    const WorklistAnswer answer = *m_verified;
+    const auto sameAsRegistered = [this, &answer](const PatientStore::Patient &r) {
+        return msgBox(this,
+                      QStringLiteral("The register holds %1, born %2, as number %3, without a hospital number.\n\n"
+                                     "Is this the patient of the worklist entry (Patient ID %4)?")
+                          .arg(shownPersonName(r.last, r.first, r.middle), r.birthDate, r.id,
+                               answer.cell(WorklistAnswer::PatientId)),
+                      Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
+            == Prompter::Yes;
+    };
     WorklistAccept::Result result = WorklistAccept::Result::Accepted;
     try {
-        result = WorklistAccept::accept(state().db(), m_model->answer(current.row()), p, state().CurrentUser.UserID(),
-                                        openTransaction(), useWorklistStudyUid());
+        result = WorklistAccept::accept(state().db(), answer, WorklistPatient::from(answer), state().CurrentUser.UserID(),
+                                        openTransaction(), useWorklistStudyUid(), sameAsRegistered);
     } catch (const std::exception &e) {
         msgBox(this, describe(e), Prompter::Icon::Critical);
         return;
@@ -222,7 +243,11 @@ void frmWorklistQuery::accept()
         msgBox(this, QStringLiteral("Patient ID already exists with a different name."));
         return;
     }
-    fraVerify->hide();
+    if (result == WorklistAccept::Result::DifferentBirthDate) {
+        msgBox(this, QStringLiteral("Patient ID already exists with a different birth date."));
+        return;
+    }
+    hideVerify();
     close();
 }
 

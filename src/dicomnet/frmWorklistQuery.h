@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -47,9 +49,11 @@ private:
     void search();
     void searchEnded();
     void choose();
+    void hideVerify();
     void accept();
 
     WorklistModel *m_model = nullptr;
+    std::optional<WorklistAnswer> m_verified; // the answer the Verify frame shows
     WorklistQuery *m_query = nullptr;
 };
 

@@ -47,8 +47,9 @@ ListQuery registerSearch(const QString &text)
 ListQuery pickerSearchAsWritten(int source, QChar type, const QString &text)
 {
     if (source == 1) {
-        ListQuery q{QStringLiteral("SELECT patient_id,patient_id,name_last,name_first,name_middle,convert(varchar(10), date_birth, 101),"
-                                   "sex_type FROM pacs..tblPatient "),
+        // The hospital number where the register knows it, else the registration number.
+        ListQuery q{QStringLiteral("SELECT COALESCE(hospnum, CAST(patient_id AS varchar)),patient_id,name_last,name_first,name_middle,"
+                                   "convert(varchar(10), date_birth, 101),sex_type FROM pacs..tblPatient "),
                     {}};
         if (!text.isEmpty()) {
             q.sql += QStringLiteral("WHERE name_last LIKE ? ESCAPE '!' ");
@@ -135,19 +136,57 @@ bool idExists(Connection &db, const QString &id)
 
 void add(Connection &db, const Patient &p, const QString &userId)
 {
-    db.execute(QStringLiteral("INSERT INTO pacs..tblPatient(patient_id,name_first,name_middle,name_last,date_birth,sex_type,by_created) "
-                              "VALUES(?,?,?,?,?,?,?)"),
-               {p.id, p.first, p.middle, p.last, p.birthDate, p.sex, userId});
+    db.execute(QStringLiteral("INSERT INTO pacs..tblPatient(patient_id,name_first,name_middle,name_last,date_birth,sex_type,by_created,"
+                              "hospnum) VALUES(?,?,?,?,?,?,?,?)"),
+               {p.id, p.first, p.middle, p.last, p.birthDate, p.sex, userId, p.hospNum.isEmpty() ? QVariant() : QVariant(p.hospNum)});
 }
+
+namespace {
+const QString kPatientColumns = QStringLiteral("patient_id,name_first,name_last,name_middle,date_birth,sex_type,hospnum");
+
+Patient patientOf(const RecordSet &rs)
+{
+    return Patient{rs.text(QStringLiteral("patient_id")), rs.text(QStringLiteral("name_first")), rs.text(QStringLiteral("name_middle")),
+                   rs.text(QStringLiteral("name_last")),  rs.text(QStringLiteral("date_birth")), rs.text(QStringLiteral("sex_type")),
+                   rs.text(QStringLiteral("hospnum"))};
+}
+} // namespace
 
 std::optional<Patient> load(Connection &db, const QString &id)
 {
-    RecordSet rs = db.query(QStringLiteral("SELECT name_first,name_last,name_middle,date_birth,sex_type FROM pacs..tblPatient WHERE patient_id=?"),
-                            {id});
+    RecordSet rs = db.query(QStringLiteral("SELECT ") + kPatientColumns + QStringLiteral(" FROM pacs..tblPatient WHERE patient_id=?"), {id});
     if (rs.isEmpty())
         return std::nullopt;
-    return Patient{id, rs.text(QStringLiteral("name_first")), rs.text(QStringLiteral("name_middle")),
-                   rs.text(QStringLiteral("name_last")), rs.text(QStringLiteral("date_birth")), rs.text(QStringLiteral("sex_type"))};
+    Patient p = patientOf(rs);
+    p.id = id;
+    return p;
+}
+
+std::optional<Patient> findByHospNum(Connection &db, const QString &hospNum)
+{
+    RecordSet rs = db.query(QStringLiteral("SELECT TOP 1 ") + kPatientColumns
+                                + QStringLiteral(" FROM pacs..tblPatient WHERE hospnum=? ORDER BY patient_id"),
+                            {hospNum});
+    if (rs.isEmpty())
+        return std::nullopt;
+    return patientOf(rs);
+}
+
+QList<Patient> unlinkedByName(Connection &db, const QString &last, const QString &first)
+{
+    QList<Patient> found;
+    for (RecordSet rs = db.query(QStringLiteral("SELECT ") + kPatientColumns
+                                     + QStringLiteral(" FROM pacs..tblPatient WHERE name_last=? AND name_first=? AND hospnum IS NULL "
+                                                      "ORDER BY patient_id"),
+                                 {last, first});
+         !rs.eof(); rs.moveNext())
+        found << patientOf(rs);
+    return found;
+}
+
+void linkHospNum(Connection &db, const QString &id, const QString &hospNum)
+{
+    db.execute(QStringLiteral("UPDATE pacs..tblPatient SET hospnum=? WHERE patient_id=?"), {hospNum, id});
 }
 
 void update(Connection &db, const Patient &p, const QString &userId)

@@ -29,6 +29,7 @@ struct Patient
     QString id, first, middle, last;
     QString birthDate; // MM/DD/YYYY
     QString sex;       // "M" or "F"
+    QString hospNum;   // the number the hospital and its worklist know the person by; may be empty
 };
 
 // Register list: patient_id, name_last, name_first, name_middle; last names starting with `text`.
@@ -49,6 +50,12 @@ bool idExists(Connection &db, const QString &id);
 void add(Connection &db, const Patient &p, const QString &userId);
 std::optional<Patient> load(Connection &db, const QString &id);
 void update(Connection &db, const Patient &p, const QString &userId);
+// The registered person the hospital knows by `hospNum`.
+std::optional<Patient> findByHospNum(Connection &db, const QString &hospNum);
+// Registered people of that last and first name who have no hospital number yet.
+QList<Patient> unlinkedByName(Connection &db, const QString &last, const QString &first);
+// Records the hospital number of a registered person.
+void linkHospNum(Connection &db, const QString &id, const QString &hospNum);
 
 } // namespace PatientStore
 

@@ -101,6 +101,11 @@ void frmSelectPatient::prepare(int source)
 {
     PatSource = source;
     valOk = false;
+    // Opens empty: a previous search's rows and selection would let Enter pick that patient again.
+    txtSearch->clear();
+    m_model->showEmpty();
+    fgridUser->setEnabled(false);
+    txtSearch->setFocus();
     fraPatType->setVisible(source != 1);
     RestoreWindow(this);
 }

@@ -94,6 +94,7 @@ private slots:
         QVERIFY(writeEntry(folder, {u"W1"_s, u"5001"_s, u"NEWMAN^NORA^N"_s, u"7001^DOC^NEW^X"_s, u"RPNEW"_s, u"NEW PROC"_s}));
         QVERIFY(writeEntry(folder, {u"W2"_s, u"4001"_s, u"KNOWN^KAY"_s, u"1004^GONZAGA^PAOLO^R"_s, u"US01"_s, u"OTHER NAME"_s}));
         QVERIFY(writeEntry(folder, {u"W3"_s, u"4001"_s, u"OTHER^OLGA"_s, u"7002^DOC^TWO"_s, u"RPTWO"_s, u"TWO"_s}));
+        QVERIFY(writeEntry(folder, {u"W4"_s, u"H-77"_s, u"NAMESAKE^NINA^N"_s, u"1004^GONZAGA^PAOLO^R"_s, u"US01"_s, u"X"_s}));
     }
     void cleanupTestCase()
     {
@@ -107,7 +108,8 @@ private slots:
         ORV_FETCH_BACKEND(kind);
         QVERIFY(loginOnFreshDatabase(m_db, kind, [](Connection &db) {
             seedDemoData(db);
-            PatientStore::add(db, {u"4001"_s, u"KAY"_s, QString(), u"KNOWN"_s, u"01/01/1970"_s, u"F"_s}, u"T01"_s);
+            PatientStore::add(db, {u"4001"_s, u"KAY"_s, QString(), u"KNOWN"_s, u"02/14/1980"_s, u"F"_s, QString()}, u"T01"_s);
+            PatientStore::add(db, {u"4002"_s, u"NINA"_s, u"N"_s, u"NAMESAKE"_s, u"02/14/1980"_s, u"F"_s, QString()}, u"T01"_s);
         }));
         m_prompter = ScriptedPrompter::install();
         settings().write(u"VelmorOrvaline"_s, u"DICOM"_s, u"UseWorklistStudyUID"_s, u"1"_s);
@@ -132,7 +134,10 @@ private slots:
         QCOMPARE(QStringList({ed->txtTransNo->text(), ed->txtHospNum->text(), ed->GetPatName(), ed->txtExamName->text(),
                               ed->txtDocName->text(), ed->txtStudyUID->text()}),
                  QStringList({u"W1"_s, u"5001"_s, u"NEWMAN^NORA^N"_s, u"NEW PROC"_s, u"DOC, NEW X"_s, kStudyUid}));
-        QVERIFY(ed->txtTechID->text().isEmpty() && ed->txtPatientID->text().isEmpty() && !ed->txtSeriesUID->text().isEmpty());
+        // Registered once, under the worklist's number, which is also the person's hospital number.
+        QCOMPARE(QStringList({ed->txtPatientID->text(), ed->txtBDate->text(), PatientStore::load(state().db(), u"5001"_s)->hospNum}),
+                 QStringList({u"5001"_s, u"02/14/1980"_s, u"5001"_s}));
+        QVERIFY(ed->txtTechID->text().isEmpty() && !ed->txtSeriesUID->text().isEmpty());
         QCOMPARE(PatientStore::load(state().db(), u"5001"_s)->last, u"NEWMAN"_s);
         QCOMPARE(ExamStore::examName(state().db(), u"RPNEW"_s).value_or(QString()), u"NEW PROC"_s);
 
@@ -173,6 +178,30 @@ private slots:
         QCOMPARE(m_prompter->lastMessage(), u"Patient ID already exists with a different name."_s);
         QVERIFY(frmWorklistQuery::loaded() && ed->txtTransNo->text() == u"W2"_s);
         QVERIFY(!StaffStore::hospitalDoctorExists(state().db(), u"7002"_s));
+
+        // A person registered before the hospital numbered them: Yes takes exactly the verified
+        // row (another row current hides Verify), the operator confirms the namesake, and the
+        // register links the number instead of registering the person again.
+        w->PatientName->setText(u"N"_s);
+        w->RunMWL->click();
+        QTRY_COMPARE(w->model()->rowCount(), 2);
+        QTRY_VERIFY(!w->isSearching());
+        const int namesakeRow = w->model()->answer(0).cell(WorklistAnswer::PatientId) == u"H-77"_s ? 0 : 1;
+        choose(w, 1 - namesakeRow);
+        w->Grid1->selectRow(namesakeRow);
+        QVERIFY(!w->fraVerify->isVisible());
+        choose(w, namesakeRow);
+        const int patientsBefore = state().db().query(u"SELECT COUNT(*) AS n FROM pacs..tblPatient"_s).text(u"n"_s).toInt();
+        m_prompter->buttonAnswers << Prompter::Yes;
+        w->cmdYes->click();
+        QTRY_VERIFY(!frmWorklistQuery::loaded());
+        QVERIFY(m_prompter->lastMessage().contains(u"as number 4002"_s));
+        QCOMPARE(QStringList({ed->txtTransNo->text(), ed->txtHospNum->text(), ed->txtPatientID->text()}),
+                 QStringList({u"W4"_s, u"H-77"_s, u"4002"_s}));
+        QCOMPARE(PatientStore::findByHospNum(state().db(), u"H-77"_s)->id, u"4002"_s);
+        QCOMPARE(state().db().query(u"SELECT COUNT(*) AS n FROM pacs..tblPatient"_s).text(u"n"_s).toInt(), patientsBefore);
+        w = search(u"OTHER"_s);
+        QTRY_VERIFY(!w->isSearching());
 
         // A name of one part fills the last name only; a value the register cannot hold is refused.
         WorklistAnswer solo;

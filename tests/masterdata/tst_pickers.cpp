@@ -251,6 +251,14 @@ private slots:
                               "F", useHospPat ? "O" : "I"}));
         QTRY_COMPARE(QApplication::focusWidget(), ed->txtFileNo);
         QVERIFY(m_prompter->shown.isEmpty());
+
+        // Opened again, it is empty: Enter cannot pick the previous patient a second time.
+        ed->btnPatient->click();
+        QVERIFY(p->isVisible() && p->txtSearch->text().isEmpty() && emptyGrid(p->fgridUser));
+        QTest::keyClick(p->fgridUser, Qt::Key_Return);
+        p->btnSelect->click();
+        QVERIFY(p->isVisible() && !p->valOk);
+        p->btnClose->click();
     }
 
     // The picker reads its lists through faster statements than the ones written for it: the
