@@ -1,5 +1,7 @@
 #include "ImageRowsModel.h"
 
+#include <algorithm>
+
 namespace orv {
 
 ImageRowsModel::ImageRowsModel(const QString &transNo, QObject *parent) : QAbstractTableModel(parent), m_transNo(transNo) {}
@@ -51,6 +53,11 @@ QList<ImageRow> ImageRowsModel::rowsSince(quint64 mark) const
         if (e.serial >= mark)
             since << e.row;
     return since;
+}
+
+qsizetype ImageRowsModel::countWithStatus(const QString &status) const
+{
+    return std::count_if(m_rows.cbegin(), m_rows.cend(), [&](const Entry &e) { return e.row.status == status; });
 }
 
 void ImageRowsModel::append(const ImageRow &row)

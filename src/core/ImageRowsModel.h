@@ -29,6 +29,7 @@ public:
     int count() const { return int(m_rows.size()); }
     ImageRow row(int index) const { return index >= 0 && index < count() ? m_rows[index].row : ImageRow(); }
     QList<ImageRow> rows() const;
+    qsizetype countWithStatus(const QString &status) const;
     void append(const ImageRow &row);
     void append(const QList<ImageRow> &rows);
     void removeAt(int index);

@@ -11,10 +11,13 @@
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
+#include "outside/dicom/Network.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 
 namespace orv {
 
@@ -83,7 +86,65 @@ void ImageListActions::loadImages(const QString &transNo)
         rows->reload(LoadImages(state().db(), transNo));
     } catch (const std::exception &e) {
         msgBox(nullptr, QStringLiteral("Problem loading. ") + describe(e));
+        return;
     }
+    if (session().isOpen(transNo))
+        listWaitingFiles(transNo, openTransaction().value(OpenTransaction::StudyUID));
+}
+
+QList<ImageRow> waitingFiles(const QString &tempFolder, const QString &transNo, const QString &studyUid,
+                             const QSet<QString> &listed)
+{
+    // Clips are known by their name (transaction number, time stamp, counter), pictures by the
+    // study they were stamped with.
+    const QRegularExpression clipName(QStringLiteral("^%1-\\d{4}(_\\d{2}){5}_[AP]M-\\d+\\.avi$").arg(QRegularExpression::escape(transNo)),
+                                      QRegularExpression::CaseInsensitiveOption);
+    QList<ImageRow> found;
+    if (transNo.isEmpty() || studyUid.isEmpty())
+        return found;
+    const QFileInfoList files = QDir(nativePath(tempFolder)).entryInfoList({QStringLiteral("*.dcm"), QStringLiteral("*.avi")},
+                                                                          QDir::Files, QDir::Time | QDir::Reversed);
+    for (const QFileInfo &f : files) {
+        if (listed.contains(f.fileName()))
+            continue;
+        if (f.suffix().compare(QLatin1String("avi"), Qt::CaseInsensitive) == 0) {
+            if (clipName.match(f.fileName()).hasMatch())
+                found << ImageRow::make(kStatusNew, QStringLiteral("Video"), kLocalTemp, QString(), tempFolder, f.fileName(), QString());
+            continue;
+        }
+        try {
+            if (dicom::StoreAssociation::identify(f.filePath()).studyUid == studyUid)
+                found << ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), tempFolder, f.fileName(), QString());
+        } catch (const std::exception &) {
+            // A file being written or not DICOM at all is no picture of this exam.
+        }
+    }
+    return found;
+}
+
+void ImageListActions::listWaitingFiles(const QString &transNo, const QString &studyUid)
+{
+    QSet<QString> listed;
+    for (const ImageRow &row : session().rows(transNo)->rows())
+        listed.insert(row.fileName);
+    const QString tempFolder = state().TempFolder;
+    JobOptions options;
+    options.exclusive = false;
+    session().jobs().start(transNo, QStringLiteral("waiting files"), [=](JobContext &job) {
+        const QList<ImageRow> found = waitingFiles(tempFolder, transNo, studyUid, listed);
+        if (found.isEmpty())
+            return;
+        job.post([transNo, found] {
+            // Rows listed meanwhile (a frame written since) are not listed twice.
+            ImageRowsModel *rows = session().rows(transNo);
+            QSet<QString> now;
+            for (const ImageRow &row : rows->rows())
+                now.insert(row.fileName);
+            for (const ImageRow &row : found)
+                if (!now.contains(row.fileName))
+                    rows->append(row);
+        });
+    }, {}, options);
 }
 
 bool ImageListActions::importPicture(const QString &path, std::function<void()> shown)

@@ -1,10 +1,20 @@
 #pragma once
 
+#include "core/ImageRow.h"
+
+#include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
 
 namespace orv {
+
+// The New files of a transaction still waiting in the temporary folder (not among the `listed`
+// file names), oldest first: its clips by their capture name, its pictures by the Study Instance
+// UID they carry. Reads file headers: not on the GUI thread.
+QList<ImageRow> waitingFiles(const QString &tempFolder, const QString &transNo, const QString &studyUid,
+                             const QSet<QString> &listed);
 
 // The image list's commands, as the list window calls them. Each acts on the open transaction as
 // it is at the moment of the call: its number, its rows in the session and its identity. Long
@@ -17,8 +27,11 @@ class ImageListActions
 public:
     // Rebuilds the transaction's rows from tblFile ("Problem loading. " and the reason in a
     // message box on failure, the rows listed before it kept). While work of the transaction
-    // runs, the reload follows its end.
+    // runs, the reload follows its end. For the open transaction, the files it left unsaved in
+    // the temporary folder are listed again as New rows (listWaitingFiles).
     static void loadImages(const QString &transNo);
+    // Lists, in the background, the waitingFiles() of a transaction that its rows do not hold.
+    static void listWaitingFiles(const QString &transNo, const QString &studyUid);
 
     // Import non-DICOM: stamps a new object with the open transaction (taking its next image
     // number), converts and writes the picture into the temporary folder off the GUI thread,

@@ -322,8 +322,10 @@ void ctlImageList::cmdOpenImage_Click()
     }
     if (type != QLatin1String("IMAGE") && type != QLatin1String("JPG") && type != QLatin1String("BMP"))
         return;
+    // A viewer showing the exam's images is raised; an empty one (another exam was opened
+    // since) is filled.
     frmImageViewer *viewer = frmImageViewer::existing();
-    if (viewer && viewer->isVisible())
+    if (viewer && viewer->isVisible() && session().images().count() > 0)
         showViewer();
     else
         ImageListActions::fillViewer(showViewer);

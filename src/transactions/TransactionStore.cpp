@@ -228,6 +228,28 @@ void save(Connection &db, const OpenTransaction &t)
                        + QStringLiteral(",StudyUID = ?") + QStringLiteral(" where  trans_no =  ?"),
                    values + QVariantList{no});
     }
+    // The series the exam is in now is issued: a reopened exam goes on after it.
+    const int series = numericValue(t.value(F::SeriesNum));
+    db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET series_num=? WHERE trans_no=? AND (series_num IS NULL OR series_num<?)"),
+               {series, no, series});
+}
+
+int issueSeriesNumber(Connection &db, const QString &transNo, int atLeast)
+{
+    int issued = atLeast;
+    db.runInTransaction(
+        [&] {
+            const int changed = db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET series_num=CASE WHEN COALESCE(series_num,0)<? "
+                                                          "THEN ? ELSE COALESCE(series_num,0)+1 END WHERE trans_no=?"),
+                                           {atLeast, atLeast, transNo});
+            if (changed == 0)
+                return;
+            RecordSet rs = db.query(QStringLiteral("SELECT series_num FROM pacs..tblTransaction WHERE trans_no=?"), {transNo});
+            if (!rs.isEmpty())
+                issued = rs.value(QStringLiteral("series_num")).toInt();
+        },
+        true);
+    return issued;
 }
 
 void saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,

@@ -61,6 +61,10 @@ QString userFullName(Connection &db, const QString &userCode);
 RecordSet load(Connection &db, const QString &transNo);
 // Inserts or updates the open transaction's row (check, then insert or update).
 void save(Connection &db, const OpenTransaction &t);
+// Issues the next series number of a stored transaction as one atomic step: the higher of
+// `atLeast` and one past the highest number issued for it so far (on any workstation), recorded
+// as the highest issued. A transaction not stored yet gets `atLeast`.
+int issueSeriesNumber(Connection &db, const QString &transNo, int atLeast);
 // Writes the interpretation, its radiologist, who interpreted and when into the row.
 void saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
                         const QString &userId, const QString &date);

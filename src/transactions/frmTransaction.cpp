@@ -89,6 +89,16 @@ frmTransaction::frmTransaction()
                                               self->txtRadId_LostFocus();
                                           else if (field == F::TechID)
                                               self->txtTechID_LostFocus();
+                                      },
+                                      [self](int next) {
+                                          if (!self)
+                                              return next;
+                                          try {
+                                              return TransactionStore::issueSeriesNumber(state().db(), self->txtTransNo->text(), next);
+                                          } catch (const Error &e) {
+                                              AddLog(QStringLiteral("Cannot issue a series number: ") + e.description());
+                                              return next;
+                                          }
                                       }});
 }
 
@@ -286,7 +296,7 @@ void frmTransaction::buildLayout()
     });
     connect(cmdSavePrint, &QPushButton::clicked, this, [this] {
         if (SaveInterpretation())
-            PrintResult(GetPatName());
+            PrintResult(openTransaction().record().shownPatientName());
     });
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
@@ -336,7 +346,7 @@ void frmTransaction::NewTranDefault()
     txtTechID->setText(code);
     txtTechID_LostFocus();
     txtSeriesNum->setText(QStringLiteral("0"));
-    NewSeries();
+    openTransaction().NewSeries(false); // a new exam: no stored series to go on from
 }
 
 void frmTransaction::NewSeries()
@@ -388,17 +398,21 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 txtStudyUID->setText(rs.text(QStringLiteral("StudyUID")));
                 txtExamId_LostFocus();
                 RefreshDocs();
-                FillPatient(txtHospNum->text());
+                // The register knows the person by the registration number, the hospital master
+                // by the hospital number.
+                FillPatient(state().chkUseHospPat == 1 ? txtHospNum->text() : txtPatientID->text());
+                // Frames captured now go into a series of their own after every series issued.
+                txtSeriesNum->setText(QStringLiteral("0"));
+                NewSeries();
             }
         } catch (const Error &e) {
             msgBox(this, e.description());
         }
-        // The list follows the number even when a lookup above failed.
+        // The list follows the number even when a lookup above failed; a number not found leaves
+        // the exam shown as it was.
         WaitCursor wait;
         if (found)
             ctlImageList1->LoadImages();
-        else
-            ctlImageList1->clearRows();
     }
     SetSaved(true);
     loadRoutine();
@@ -461,9 +475,10 @@ void frmTransaction::SetSaved(bool saved)
 
 void frmTransaction::saveClicked()
 {
-    if (ValidateTransaction())
-        SaveTrans();
+    const bool saved = ValidateTransaction() && SaveTrans();
     SetSaved(false);
+    // "&Save" stays enabled; "(Saved)" tells that this save worked, until a field changes.
+    lblSaved->setVisible(saved);
 }
 
 void frmTransaction::captureImageClicked(int index)
@@ -475,9 +490,8 @@ void frmTransaction::captureImageClicked(int index)
         server->raise();
     }
     WaitCursor wait;
-    if (!ValidateTransaction())
+    if (!ValidateTransaction() || !SaveTrans())
         return;
-    SaveTrans();
     NewSeries();
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
@@ -490,9 +504,8 @@ void frmTransaction::captureImageClicked(int index)
 void frmTransaction::captureVideoClicked()
 {
     WaitCursor wait;
-    if (!ValidateTransaction())
+    if (!ValidateTransaction() || !SaveTrans())
         return;
-    SaveTrans();
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
     if (!WindowRegistry::show(QStringLiteral("frmAcquire")))
@@ -660,15 +673,20 @@ void frmTransaction::PrintResult(const QString &title)
     try {
         Report report = Report::open(resultReportPath());
         const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
+        // The patient as the editor shows it: the hospital number with the registration number
+        // beside it where that differs.
+        const TransactionRecord exam = openTransaction().record();
+        const QString reg = exam.patientId.trimmed();
+        const QString shownPatientId = exam.hospNum.trimmed()
+                                     + (reg.isEmpty() || reg == exam.hospNum.trimmed() ? QString() : QStringLiteral(" (") + reg + QLatin1Char(')'));
         for (int i = 1; i <= report.formulaFieldCount(); ++i) {
             FormulaField &f = report.formulaField(i);
             if (f.name == QLatin1String("VarDeclaration")) {
                 f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatName := '") + formulaEscape(GetPatName()) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatID := '") + formulaEscape(txtHospNum->text().trimmed()) + QStringLiteral(" (")
-                    + formulaEscape(txtPatientID->text().trimmed()) + QStringLiteral(")' ;")
+                    + QStringLiteral(" stringvar PatName := '") + formulaEscape(exam.shownPatientName()) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar PatID := '") + formulaEscape(shownPatientId) + QStringLiteral("' ;")
                     + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatBdate := '") + v(txtBDate) + QStringLiteral("';")
+                    + QStringLiteral(" stringvar PatBdate := '") + formulaEscape(shownDate(exam.birthDate)) + QStringLiteral("';")
                     + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")
                     + QStringLiteral(" stringvar ExamName := '") + v(txtExamName) + QStringLiteral("';")
                     + QStringLiteral(" stringvar RefDoc :=  '") + v(txtDocName) + QStringLiteral("';")
@@ -749,6 +767,21 @@ bool frmTransaction::eventFilter(QObject *watched, QEvent *event)
 
 void frmTransaction::closeEvent(QCloseEvent *event)
 {
+    // Pictures not saved to the server stay in the temporary folder and are listed again when
+    // the exam is opened; the operator is told before the editor closes on them (not while a
+    // save or import of the exam runs: it goes on and reports its own outcome).
+    const qsizetype unsaved =
+        session().jobs().isBusy(session().openTransNo()) ? 0 : session().openRows()->countWithStatus(kStatusNew);
+    if (unsaved > 0
+        && msgBox(this,
+                  QStringLiteral("%1 image(s) of this exam are not saved to the server. They wait in the temporary folder and are "
+                                 "listed again when the exam is opened.\n\nClose the exam anyway?")
+                      .arg(unsaved),
+                  Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
+               != Prompter::Yes) {
+        event->ignore();
+        return;
+    }
     SaveWindow(this);
     event->accept();
 }

@@ -281,10 +281,12 @@ private slots:
         QCOMPARE(rs.text(2), QStringLiteral("T01"));
         QCOMPARE(rs.text(3), today);
 
-        // The report takes the fields as they stand: a blank hospital number prints " (REG)".
+        // The report shows the patient as the editor does: a blank hospital number prints " (REG)",
+        // the name "LAST, FIRST", a DICOM birth date as the editor's date.
         ed->txtHospNum->clear();
         ed->txtLName->setText(QStringLiteral("O'BRIEN"));
         ed->txtFName->setText(QStringLiteral("MÜLLER"));
+        ed->txtBDate->setText(QStringLiteral("19711102"));
         ed->txtRadName->setText(QStringLiteral("GONZAGA, PAOLO R"));
         ed->txtIntBy->setText(QStringLiteral("Joy Manalo 12/01/2026"));
         const int shownBefore = int(m_prompter->shown.size());
@@ -292,7 +294,7 @@ private slots:
         QCOMPARE(m_prompter->shown.size(), shownBefore); // no message
         auto *w = ed->findChild<frmReport *>();
         QVERIFY(w && w->isVisible() && w->isModal());
-        QCOMPARE(w->windowTitle(), QStringLiteral("Result: O'BRIEN^MÜLLER^"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Result: O'BRIEN, MÜLLER"));
         QCOMPARE(w->report().fieldValue(QStringLiteral("Int")), text);
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("result.pdf"));
@@ -303,7 +305,7 @@ private slots:
         QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const QString &expected :
-             {QStringLiteral("St. Luke's Medical Center"), QStringLiteral("Patient:   O'BRIEN^MÜLLER^"), QStringLiteral("Patient ID:  (REG)"),
+             {QStringLiteral("St. Luke's Medical Center"), QStringLiteral("Patient:   O'BRIEN, MÜLLER"), QStringLiteral("Patient ID:  (REG)"), QStringLiteral("11/02/1971"),
               QStringLiteral("Trans. No.:  77"), QStringLiteral("Result:  Joy Manalo 12/01/2026"), QStringLiteral("O'Brien's \"cyst\" -- 2 cm;"),
               QStringLiteral("Müller Ωμέγα"), QStringLiteral("' OR 1=1 --"), QStringLiteral("Dr. GONZAGA, PAOLO R")})
             QVERIFY2(out.simplified().contains(expected.simplified()), qPrintable(expected + QStringLiteral(" not in:\n") + out));

@@ -1,0 +1,317 @@
+// One exam, one patient, through the windows: a worklist entry of a person the register already
+// holds under another number is accepted, frames, stills, a picture and a clip are captured,
+// saved and sent to Orthanc; the exam is closed with frames unsaved, reopened, captured into
+// again and sent; then Export All, a disc image and the result report. Every object the archive,
+// the export and the disc hold carries the same patient, numbers never repeat in a series, and
+// the register holds the person once.
+#include "Peers.h"
+
+#include "common/ScriptedPrompter.h"
+#include "common/TestLogin.h"
+#include "common/TestMain.h"
+#include "common/Tools.h"
+#include "acquisition/Registration.h"
+#include "acquisition/StillCaptureWindow.h"
+#include "acquisition/frmAcquire.h"
+#include "acquisition/frmAcquireImage.h"
+#include "core/DicomNodes.h"
+#include "core/ExamSession.h"
+#include "core/frmLog.h"
+#include "dicomnet/frmWorklistQuery.h"
+#include "imagestore/Registration.h"
+#include "imagestore/ctlImageList.h"
+#include "imagestore/neroFiddlesCOMForm.h"
+#include "outside/burn/Burner.h"
+#include "outside/capture/CaptureControl.h"
+#include "outside/encoder/AviEncoder.h"
+#include "transactions/frmReport.h"
+#include "transactions/frmTransaction.h"
+#include "viewer/frmImageViewer.h"
+
+#include <QDate>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTableView>
+
+#include <algorithm>
+
+using namespace orv;
+using namespace orv::test;
+
+namespace {
+
+const char *const kStudyUid = "1.2.826.0.1.3680043.9.7777.90002";
+
+bool writeWorklistEntry(const QString &folder)
+{
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    return writeWorklistFile(QStringLiteral("(0008,0005) CS [ISO_IR 100]\n(0008,0020) DA [%1]\n(0008,0050) SH [WL0002]\n"
+                                            "(0008,0090) PN [1005^SORIANO^BEATRIZ^L]\n(0010,0010) PN [REYES^JOSE^GARCIA]\n"
+                                            "(0010,0020) LO [90002]\n(0010,0030) DA [19711102]\n(0010,0040) CS [M]\n"
+                                            "(0020,000d) UI [%2]\n(0032,1060) LO [THYROID]\n(0040,0100) SQ\n(fffe,e000) -\n"
+                                            "(0008,0060) CS [US]\n(0040,0001) AE [ORVALINE]\n(0040,0002) DA [%1]\n"
+                                            "(0040,0003) TM [093000]\n(0040,0007) LO [THYROID]\n(0040,0009) SH [SPS0002]\n"
+                                            "(fffe,e00d) -\n(fffe,e0dd) -\n(0040,1001) SH [US04]\n")
+                                 .arg(today, QLatin1String(kStudyUid)),
+                             folder + QStringLiteral("/wl0002.wl"));
+}
+
+// Directory records of a DICOMDIR of one type ("PATIENT"), as dcmdump lists them.
+int directoryRecords(const QString &dicomdir, const QString &type)
+{
+    const ToolResult dump = runTool(QStringLiteral("dcmdump"), {dicomdir});
+    return int(dump.out.count(QRegularExpression(QStringLiteral("\\(0004,1430\\) CS \\[%1 *\\]").arg(type))));
+}
+
+} // namespace
+
+class tst_ExamIdentity : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<FreshDatabase> m_db;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ScriptedPrompter *m_prompter = nullptr;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    // "Capture Video": `frames` frames of the test pattern, and a short clip when asked.
+    bool captureFrames(frmTransaction *ed, int frames, bool clip)
+    {
+        ed->btnProceed->click();
+        frmAcquire *station = frmAcquire::loaded();
+        if (!station || !station->isVisible())
+            return false;
+        if (!QTest::qWaitFor([&] { return !station->actiVideoX1->grabFrame().isNull(); }, 15000))
+            return false;
+        QSignalSpy stored(station, &frmAcquire::frameStored);
+        for (int i = 0; i < frames; ++i)
+            station->cmdCaptureBMP->click();
+        if (!QTest::qWaitFor([&] { return stored.size() == frames; }, 30000))
+            return false;
+        if (clip) {
+            station->AVIEncoderX1->setSourceHandle(station->actiVideoX1->CaptureHandle());
+            station->EncodeEnable();
+            QSignalSpy done(station, &frmAcquire::clipFinished);
+            station->cmdEncode->click();
+            QTest::qWait(1200);
+            station->cmdStopEncoder->click();
+            if (!done.wait(30000) || done.at(0).at(0).toInt() != 0)
+                return false;
+        }
+        station->close();
+        return session().jobs().waitForIdle(60000);
+    }
+
+    bool sendToArchive(ctlImageList *list)
+    {
+        frmLog::instance()->txtLog->clear();
+        list->cmdSendToPACS->click();
+        return session().jobs().waitForIdle(120000) && frmLog::instance()->text().trimmed().endsWith(QStringLiteral("Send Complete."));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        registerAcquisitionWindows(true);
+        registerImageStoreWindows();
+        frmWorklistQuery::registerWindow();
+    }
+
+    void cleanup()
+    {
+        session().jobs().waitForIdle(60000);
+        if (auto *w = neroFiddlesCOMForm::existing()) {
+            w->close();
+            QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 30000);
+            delete w;
+        }
+        delete frmAcquire::loaded();
+        delete frmAcquireImage::loaded();
+        delete frmImageViewer::existing();
+        delete frmTransaction::loaded();
+        delete ctlImageList::existing();
+        delete frmLog::existing();
+        resetSession();
+        resetState();
+        m_db.reset();
+    }
+
+    void everyObjectOfAWorklistExamCarriesOnePatient_data() { addBackendRows(); }
+    void everyObjectOfAWorklistExamCarriesOnePatient()
+    {
+        ORV_FETCH_BACKEND(kind);
+        auto orthanc = PeerProcess::orthanc();
+        QVERIFY(orthanc->isRunning());
+        QVERIFY(writeWorklistEntry(orthanc->folder() + QStringLiteral("/worklists")));
+        m_dir = std::make_unique<QTemporaryDir>();
+        // The demo register holds REYES JOSE GARCIA, born 11/02/1971, as number 2, without a
+        // hospital number; the worklist knows him as 90002.
+        QVERIFY(loginOnFreshDatabase(m_db, kind, [](Connection &db) {
+            seedDemoData(db);
+            db.execute(QStringLiteral("DELETE FROM pacs..tblTransaction"));
+        }));
+        m_prompter = ScriptedPrompter::install();
+        capture::setTestPatternEnabled(true);
+        capture::setDeviceScanEnabled(false);
+        state().TempFolder = path(QStringLiteral("pacstemp"));
+        state().Server_Name = path(QStringLiteral("server"));
+        state().Server_Folder = QStringLiteral("ACQUIRE");
+        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
+        QDir().mkpath(state().TempFolder);
+        QDir().mkpath(path(QStringLiteral("server/ACQUIRE")));
+        for (auto [key, value] : {std::pair{DicomNodes::StorageNode, "127.0.0.1"}, {DicomNodes::StorageAE, "ORTHANC"},
+                                  {DicomNodes::wRemoteNode, "127.0.0.1"}, {DicomNodes::wRemoteAE, "ORTHANC"}})
+            dicomNodes().setValue(key, QLatin1String(value));
+        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(orthanc->port()));
+        dicomNodes().setValue(DicomNodes::wRemotePort, QString::number(orthanc->port()));
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("SendVideos"), QStringLiteral("1"));
+
+        // The worklist entry, accepted: the operator confirms that the registered REYES is him.
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        ed->cmdWorklist->click();
+        frmWorklistQuery *w = frmWorklistQuery::loaded();
+        QVERIFY(w);
+        w->PatientName->setText(QStringLiteral("REYES"));
+        w->RunMWL->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w->model()->rowCount(), 1, 15000);
+        w->Grid1->selectRow(0);
+        w->cmdSelect->click();
+        m_prompter->buttonAnswers << Prompter::Yes;
+        w->cmdYes->click();
+        QTRY_VERIFY(!frmWorklistQuery::loaded());
+        QCOMPARE(QStringList({ed->txtTransNo->text(), ed->txtHospNum->text(), ed->txtPatientID->text(), ed->txtBDate->text()}),
+                 QStringList({"WL0002", "90002", "2", "11/02/1971"}));
+
+        // 3 frames and a clip, 2 stills, a picture; saved and sent.
+        QVERIFY(captureFrames(ed, 3, true));
+        ed->cmdCaptureImage[1]->click();
+        frmAcquireImage *still = frmAcquireImage::loaded();
+        QVERIFY(still);
+        QTRY_VERIFY_WITH_TIMEOUT(!still->capWindow->grabFrame().isNull(), 15000);
+        QSignalSpy stills(still, &StillCaptureWindow::stillStored);
+        still->cmd4->click();
+        still->cmd4->click();
+        QTRY_COMPARE_WITH_TIMEOUT(stills.size(), 2, 30000);
+        still->close();
+        QImage picture(64, 48, QImage::Format_RGB888);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(path(QStringLiteral("picture.jpg"))));
+        m_prompter->fileAnswers << path(QStringLiteral("picture.jpg"));
+        ctlImageList *list = ed->ctlImageList1;
+        list->cmdImport->click();
+        QVERIFY(session().jobs().waitForIdle(30000));
+        QCOMPARE(list->rowCount(), 7);
+        list->cmdSave->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QVERIFY(sendToArchive(list));
+
+        // Closed and reopened: two frames more, left unsaved; closing asks, the No keeps the
+        // editor, Yes closes it, and the reopened exam lists them again.
+        const QString transNo = ed->txtTransNo->text();
+        ed->close();
+        QTRY_VERIFY(!frmTransaction::loaded());
+        ed = frmTransaction::instance();
+        ed->LoadTransaction(transNo);
+        QVERIFY(session().jobs().waitForIdle(30000));
+        QCOMPARE(ed->ctlImageList1->rowCount(), 7);
+        QVERIFY(captureFrames(ed, 2, false));
+        const int asked = int(m_prompter->shown.size());
+        m_prompter->buttonAnswers << Prompter::No;
+        ed->close();
+        QCOMPARE(int(m_prompter->shown.size()), asked + 1);
+        QVERIFY(frmTransaction::loaded() && ed->isVisible());
+        m_prompter->buttonAnswers << Prompter::Yes;
+        ed->close();
+        QTRY_VERIFY(!frmTransaction::loaded());
+        ed = frmTransaction::instance();
+        ed->LoadTransaction(transNo);
+        QTRY_COMPARE_WITH_TIMEOUT(ed->ctlImageList1->rowCount(), 9, 30000);
+        list = ed->ctlImageList1;
+        QVERIFY(sendToArchive(list));
+
+        // The archive: one patient, one study, and every object with the same patient; no
+        // instance number twice in a series.
+        QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/patients")).array().size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/studies")).array().size(), 1);
+        const QJsonArray instances = QJsonDocument::fromJson(orthanc->rest("/instances")).array();
+        QVERIFY2(instances.size() >= 9, qPrintable(QString::number(instances.size())));
+        QSet<QString> numbered;
+        for (const QJsonValue &id : instances) {
+            const QJsonObject tags = QJsonDocument::fromJson(orthanc->rest("/instances/" + id.toString() + "/simplified-tags")).object();
+            const QStringList patient{tags.value("PatientID").toString(), tags.value("PatientName").toString(),
+                                      tags.value("PatientBirthDate").toString(), tags.value("PatientSex").toString(),
+                                      tags.value("IssuerOfPatientID").toString(), tags.value("StudyInstanceUID").toString(),
+                                      tags.value("ReferringPhysicianName").toString()};
+            QCOMPARE(patient, QStringList({"90002", "REYES^JOSE^GARCIA", "19711102", "M", "ORVALINE GENERAL", kStudyUid,
+                                           "SORIANO^BEATRIZ^L"}));
+            const QString key = tags.value("SeriesInstanceUID").toString() + '#' + tags.value("InstanceNumber").toString();
+            QVERIFY2(!numbered.contains(key), qPrintable(key));
+            numbered.insert(key);
+            QVERIFY(tags.value("SeriesNumber").toString().toInt() > 0);
+        }
+        QCOMPARE(state().db().query(QStringLiteral("SELECT COUNT(*) AS n FROM pacs..tblPatient WHERE name_last='REYES' "
+                                                   "AND name_first='JOSE'")).text(QStringLiteral("n")),
+                 QStringLiteral("1"));
+
+        // Export All and a disc image: one PATIENT record each.
+        const QList<ImageRow> listed = list->rows();
+        list->grdFiles->selectRow(int(std::find_if(listed.begin(), listed.end(), [](const ImageRow &r) { return r.type == "Image"; })
+                                      - listed.begin()));
+        list->cmdOpenImage->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        frmImageViewer *viewer = frmImageViewer::existing();
+        QVERIFY(viewer);
+        m_prompter->inputAnswers << path(QStringLiteral("EXPORT"));
+        viewer->cmdExportDir->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(directoryRecords(path(QStringLiteral("EXPORT/DICOMDIR")), QStringLiteral("PATIENT")), 1);
+        QVERIFY(directoryRecords(path(QStringLiteral("EXPORT/DICOMDIR")), QStringLiteral("IMAGE")) >= 8);
+        for (QDirIterator it(path(QStringLiteral("EXPORT")), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            QCOMPARE(dciodvfyErrors(it.next()), QStringList());
+
+        burn::Burner::clearPseudoDrives();
+        burn::Burner::addPseudoDrive(QStringLiteral("stdio:") + path(QStringLiteral("disc.iso")), QStringLiteral("Test disc"));
+        list->cmdBurn->click();
+        neroFiddlesCOMForm *disc = neroFiddlesCOMForm::instance();
+        QTRY_VERIFY_WITH_TIMEOUT(disc->isVisible() && disc->AvailableDevices->count() > 0, 30000);
+        disc->AvailableDevices->setCurrentRow(0);
+        QSignalSpy burned(disc, &neroFiddlesCOMForm::burnDone);
+        disc->Burn->click();
+        QVERIFY(burned.wait(120000) && burned.first().first().toInt() == 0);
+        const ToolResult read = runTool(QStringLiteral("xorriso"), {"-indev", path(QStringLiteral("disc.iso")), "-osirrox", "on",
+                                                                    "-extract", "/", path(QStringLiteral("DISC"))});
+        QCOMPARE(read.exitCode, 0);
+        QCOMPARE(directoryRecords(path(QStringLiteral("DISC/DICOMDIR")), QStringLiteral("PATIENT")), 1);
+        QFile readme(path(QStringLiteral("DISC/README.TXT")));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(readme.readAll()).contains(QStringLiteral("(ID 90002)")));
+
+        // The report shows the patient as the editor does.
+        QFile::remove(frmTransaction::resultReportPath());
+        QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath()));
+        ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid."));
+        ed->cmdSavePrint->click();
+        auto *report = ed->findChild<frmReport *>();
+        QVERIFY(report);
+        m_prompter->fileAnswers << path(QStringLiteral("report.pdf"));
+        report->cmdSavePdf->click();
+        const ToolResult text = runTool(QStringLiteral("pdftotext"), {path(QStringLiteral("report.pdf")), QStringLiteral("-")});
+        QVERIFY2(text.out.contains(QStringLiteral("REYES, JOSE GARCIA")) && text.out.contains(QStringLiteral("11/02/1971"))
+                     && text.out.contains(QStringLiteral("90002 (2)")),
+                 qPrintable(text.out));
+        report->close();
+    }
+};
+
+ORV_TEST_MAIN(tst_ExamIdentity)
+#include "tst_examidentity.moc"
