@@ -13,6 +13,12 @@ QString TransactionRecord::patientName() const { return dicomPersonName(lastName
 
 QString TransactionRecord::shownPatientName() const { return shownPersonName(lastName, firstName, middleName); }
 
+QString TransactionRecord::shownPatientId() const
+{
+    const QString hosp = hospNum.trimmed(), reg = patientId.trimmed();
+    return hosp + (reg.isEmpty() || reg == hosp ? QString() : QStringLiteral(" (") + reg + QLatin1Char(')'));
+}
+
 QString dicomPersonName(const QString &last, const QString &first, const QString &middle)
 {
     QString name = last.trimmed() + QLatin1Char('^') + first.trimmed() + QLatin1Char('^') + middle.trimmed();

@@ -37,6 +37,9 @@ struct TransactionRecord
     QString patientName() const;
     // The patient's name as a person reads it: "LAST, FIRST MIDDLE".
     QString shownPatientName() const;
+    // The patient's number as a person reads it: the hospital number, with the registration
+    // number in parentheses where that differs ("90002 (2)").
+    QString shownPatientId() const;
 };
 
 // A person's name in DICOM form: "last^first^middle" without empty trailing parts.

@@ -673,18 +673,14 @@ void frmTransaction::PrintResult(const QString &title)
     try {
         Report report = Report::open(resultReportPath());
         const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
-        // The patient as the editor shows it: the hospital number with the registration number
-        // beside it where that differs.
+        // The patient as the editor shows it.
         const TransactionRecord exam = openTransaction().record();
-        const QString reg = exam.patientId.trimmed();
-        const QString shownPatientId = exam.hospNum.trimmed()
-                                     + (reg.isEmpty() || reg == exam.hospNum.trimmed() ? QString() : QStringLiteral(" (") + reg + QLatin1Char(')'));
         for (int i = 1; i <= report.formulaFieldCount(); ++i) {
             FormulaField &f = report.formulaField(i);
             if (f.name == QLatin1String("VarDeclaration")) {
                 f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
                     + QStringLiteral(" stringvar PatName := '") + formulaEscape(exam.shownPatientName()) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatID := '") + formulaEscape(shownPatientId) + QStringLiteral("' ;")
+                    + QStringLiteral(" stringvar PatID := '") + formulaEscape(exam.shownPatientId()) + QStringLiteral("' ;")
                     + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
                     + QStringLiteral(" stringvar PatBdate := '") + formulaEscape(shownDate(exam.birthDate)) + QStringLiteral("';")
                     + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")

@@ -1021,8 +1021,8 @@ void frmImageViewer::printImages(const PaperTarget &target)
 {
     const OpenTransaction &t = session().transaction();
     PaperHeader header;
-    header.patientId = t.value(OpenTransaction::PatientID);
-    header.birthDate = t.value(OpenTransaction::BDate);
+    header.patientId = t.record().shownPatientId();
+    header.birthDate = shownDate(t.record().birthDate);
     header.lastName = t.value(OpenTransaction::LName);
     header.firstName = t.value(OpenTransaction::FName);
     header.middleName = t.value(OpenTransaction::MName);
