@@ -5,6 +5,7 @@
 
 #include "acquisition/CaptureSource.h"
 #include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
@@ -255,6 +256,15 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // Ending the program cuts running work short and drops New rows: the operator decides.
+    const QStringList unfinished = session().unfinishedWork();
+    if (!unfinished.isEmpty()
+        && msgBox(this, unfinished.join(QLatin1Char('\n')) + QStringLiteral("\n\nEnd the program anyway?"), Prompter::Icon::Question,
+                  QString(), Prompter::Yes | Prompter::No)
+               != Prompter::Yes) {
+        event->ignore();
+        return;
+    }
     SaveWindow(this);
     event->accept();
     // The program ends at once: no other window runs its own closing steps.
