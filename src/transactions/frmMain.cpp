@@ -250,6 +250,19 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
             OpenCurrent();
             return true;
         }
+        // A search leaves the focus in the grid: what the operator types next (a new name, or
+        // Backspace to clear the old one) is meant for the search box, and so is the Enter after it.
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        const bool typing = key == Qt::Key_Backspace
+                            || (!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()
+                                && !(keyEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier)));
+        if (watched == fgridPacs && typing) {
+            txtLastname->setFocus(Qt::OtherFocusReason);
+            if (key == Qt::Key_Backspace && !txtLastname->hasSelectedText())
+                txtLastname->end(false);
+            QCoreApplication::sendEvent(txtLastname, event);
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

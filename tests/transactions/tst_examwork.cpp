@@ -224,8 +224,9 @@ private slots:
         QCOMPARE(session().openRows()->row(0).status, kStatusNew);
     }
 
-    // The main window: Enter in a search box that was cleared lists every exam (it opens none);
-    // Esc asks first while an exam has New rows not saved, and "No" keeps the program running.
+    // The main window: a search leaves the focus in the grid, yet clearing the name with
+    // Backspace and pressing Enter lists every exam (it opens none); Esc asks first while an exam
+    // has New rows not saved, and "No" keeps the program running.
     void mainWindowSearchesAllAndAsksBeforeEnding()
     {
         login(Backend::SQLite);
@@ -240,10 +241,9 @@ private slots:
         QTest::keyClicks(main->txtLastname, QStringLiteral("M1"));
         QTest::keyClick(main->txtLastname, Qt::Key_Return);
         QCOMPARE(main->model()->rowCount(), 1);
-        main->txtLastname->setFocus();
-        main->txtLastname->selectAll();
-        QTest::keyClick(main->txtLastname, Qt::Key_Backspace);
-        QTest::keyClick(main->txtLastname, Qt::Key_Return);
+        for (const Qt::Key key : {Qt::Key_Backspace, Qt::Key_Backspace, Qt::Key_Return})
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(main->txtLastname->text(), QString());
         QCOMPARE(main->model()->rowCount(), 2);
         QCOMPARE(session().openTransNo(), QStringLiteral("M2"));
         QVERIFY(!ed->isVisible());
