@@ -459,8 +459,17 @@ void frmAcquire::cmdSelect_Click()
     actiVideoX1->setRequestedWidth(qint16(size.width()));
     if (actiVideoX1->VideoConnected())
         actiVideoX1->DisconnectVideo();
-    if (!actiVideoX1->ConnectVideo(qint16(cmbDevices->currentIndex())))
+    // The controls and the label follow the driver's connection, whatever connected it: a live
+    // picture is never shown, nor a frame captured, under "Video Not Connected".
+    if (actiVideoX1->ConnectVideo(qint16(cmbDevices->currentIndex()))) {
+        const bool encoderAttached = AVIEncoderX1->SourceHandle() != 0;
+        ControlsEnabled();
+        cmdConnect->setEnabled(!encoderAttached);
+        cmdDisconnect->setEnabled(encoderAttached);
+    } else {
+        applyDisconnectedState();
         msgBox(this, kConnectFailed, Prompter::Icon::Critical, kErrorTitle);
+    }
     followSource();
 }
 

@@ -5,6 +5,8 @@
 
 #include "outside/Error.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QHash>
 #include <QSet>
 #include <QStringList>
@@ -58,29 +60,31 @@ struct Args
     }
 };
 
+// -h or --help anywhere after the command: the usage is printed on stdout and the exit status is 0.
+struct HelpRequested
+{
+};
+
 inline Args parse(const QStringList &argv, const QSet<QString> &allowed, bool needFiles)
 {
-    Args a;
-    for (int i = 0; i < argv.size(); ++i) {
-        const QString &arg = argv.at(i);
-        if (arg.startsWith(QLatin1String("--"))) {
-            QString name = arg.mid(2), value;
-            const int eq = int(name.indexOf(QLatin1Char('=')));
-            if (eq >= 0) {
-                value = name.mid(eq + 1);
-                name.truncate(eq);
-            } else {
-                if (i + 1 >= argv.size())
-                    throw UsageError{QStringLiteral("--%1 needs a value").arg(name)};
-                value = argv.at(++i);
-            }
-            if (!allowed.contains(name))
-                throw UsageError{QStringLiteral("unknown option --%1").arg(name)};
-            a.options.insert(name, value);
-        } else {
-            a.files << arg;
-        }
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(help);
+    for (const QString &name : allowed)
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+    if (!parser.parse(QStringList{QStringLiteral("orvaline-cli")} + argv)) {
+        if (argv.contains(QStringLiteral("--help")) || argv.contains(QStringLiteral("-h")))
+            throw HelpRequested{};
+        throw UsageError{parser.errorText()};
     }
+    if (parser.isSet(help))
+        throw HelpRequested{};
+    Args a;
+    for (const QString &name : allowed)
+        if (parser.isSet(name))
+            a.options.insert(name, parser.value(name));
+    a.files = parser.positionalArguments();
     if (needFiles && a.files.isEmpty())
         throw UsageError{QStringLiteral("no file given")};
     return a;
@@ -103,6 +107,9 @@ inline int guarded(int (*command)(const QStringList &), const QStringList &args)
 {
     try {
         return command(args);
+    } catch (const HelpRequested &) {
+        std::fputs(kUsage, stdout);
+        return 0;
     } catch (const UsageError &e) {
         std::fprintf(stderr, "orvaline-cli: %s\n%s", qPrintable(e.message), kUsage);
         return 2;

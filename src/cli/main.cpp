@@ -1,5 +1,6 @@
 // orvaline-cli: argument parsing and printing over the DICOM toolkit layer; the work is done
-// there. Exit status: 0 success, 1 failure (its description on stderr), 2 bad arguments.
+// there. Exit status: 0 success (also for --help, which prints the usage on stdout), 1 failure
+// (its description on stderr), 2 bad arguments.
 // `dump` lives here and needs only the data part of the layer; the other commands are in the
 // module next to this program (Commands.cpp), loaded when one of them is asked for, so that a
 // dump does not load the network, imaging and GUI libraries.
@@ -46,6 +47,10 @@ int main(int argc, char **argv)
     const QString command = args.value(0);
     if (!args.isEmpty())
         args.removeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (command == QLatin1String("dump")) {
         orv::dicom::deferPrivateDictionary();
         return guarded(dump, args);

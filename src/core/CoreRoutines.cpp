@@ -102,9 +102,10 @@ QString TimeStamp()
     return QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("yyyy_MM_dd_hh_mm_ss_AP"));
 }
 
-QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder)
+namespace {
+// "Name|pattern|Name|pattern|" -> "Name (pattern);;Name (pattern)"
+QString qtFilter(const QString &filter)
 {
-    // "Name|pattern|Name|pattern|" -> "Name (pattern);;Name (pattern)"
     QStringList parts = filter.split(QLatin1Char('|'));
     if (!parts.isEmpty() && parts.last().isEmpty())
         parts.removeLast();
@@ -114,12 +115,31 @@ QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &tit
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
     }
-    QString path = Prompter::instance().openFile(owner, title, initialFolder, entries.join(QLatin1String(";;")));
+    return entries.join(QLatin1String(";;"));
+}
+
+QString cleanPath(QString path)
+{
     path = path.trimmed();
     const int nul = int(path.indexOf(QChar(0)));
     if (nul >= 0)
         path.truncate(nul);
     return path;
+}
+} // namespace
+
+QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder)
+{
+    return cleanPath(Prompter::instance().openFile(owner, title, initialFolder, qtFilter(filter)));
+}
+
+QStringList OpenFilesDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder)
+{
+    QStringList paths;
+    for (const QString &p : Prompter::instance().openFiles(owner, title, initialFolder, qtFilter(filter)))
+        if (const QString path = cleanPath(p); !path.isEmpty())
+            paths << path;
+    return paths;
 }
 
 QString ComputerName()

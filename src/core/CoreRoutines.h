@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QLineEdit;
 class QWidget;
@@ -26,6 +27,8 @@ QString TimeStamp();
 
 // The open-file dialog: `filter` as "Name|*.ext|Name|*.ext"; returns the path or "" when cancelled.
 QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder);
+// The same dialog choosing several files; empty when cancelled.
+QStringList OpenFilesDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder);
 
 // The computer's network name, cut at the first NUL.
 QString ComputerName();

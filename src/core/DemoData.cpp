@@ -106,7 +106,7 @@ bool seedDemoData(Connection &db)
     }
     const char *techs[][4] = {{"T01", "MANALO", "JOY", "B"}, {"T02", "SISON", "MARK", "D"},
                               {"T03", "PEREZ", "ALMA", ""}, {"T04", "WEBER", "JONAS", ""}};
-    // The technologist picker hands back whole-number ids.
+    // Technologists under whole-number ids beside those under the login codes above.
     const char *numberedTechs[][4] = {{"1101", "CRUZ", "ANGELA", "M"}, {"1102", "DIZON", "RAFAEL", "P"},
                                       {"1103", "O'NEIL", "PATRICK", "J"}};
     for (const auto &t : numberedTechs)

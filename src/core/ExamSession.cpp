@@ -1,5 +1,8 @@
 #include "ExamSession.h"
 
+#include "SendQueueModel.h"
+#include "SendQueueRunner.h"
+
 #include <memory>
 
 namespace orv {
@@ -69,6 +72,27 @@ void ExamSession::prune()
             ++it;
         }
     }
+}
+
+QStringList ExamSession::unfinishedWork() const
+{
+    QStringList lines;
+    QStringList kinds = m_jobs.runningKinds();
+    kinds.removeAll(SendQueueRunner::jobKind());
+    kinds.removeAll(SendQueueModel::jobKind());
+    if (!kinds.isEmpty())
+        lines << QStringLiteral("Background work is running: %1.").arg(kinds.join(QStringLiteral(", ")));
+    QStringList numbers = m_rows.keys();
+    numbers.sort();
+    for (const QString &no : std::as_const(numbers)) {
+        int unsaved = 0;
+        for (const ImageRow &r : m_rows.value(no)->rows())
+            unsaved += r.status == kStatusNew;
+        if (unsaved > 0)
+            lines << QStringLiteral("Exam %1 has %2 new image(s) not saved.").arg(no.isEmpty() ? QStringLiteral("(no number)") : no)
+                         .arg(unsaved);
+    }
+    return lines;
 }
 
 void ExamSession::appendImportLog(const QString &transNo, const QString &text)

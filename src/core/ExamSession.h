@@ -44,6 +44,11 @@ public:
     // afresh (unless work of that number is running) and the viewer's image set is emptied.
     void beginExam();
 
+    // What ending the program now would cut short or lose, one line each: background work
+    // running (the send queue's own passes and reads excepted: the queue keeps what they have
+    // not done) and New rows not saved. Empty when nothing is.
+    QStringList unfinishedWork() const;
+
     // Lines of a running folder import, for the list that shows the transaction.
     void appendImportLog(const QString &transNo, const QString &text);
 

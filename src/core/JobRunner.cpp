@@ -9,6 +9,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace orv {
 
 namespace {
@@ -20,13 +22,14 @@ void JobContext::post(std::function<void()> handler)
 {
     JobRunner *runner = m_runner;
     QMetaObject::invokeMethod(
-        runner, [runner, h = std::move(handler)]() mutable { runner->enqueue(std::move(h)); }, Qt::QueuedConnection);
+        runner, [runner, id = m_id, h = std::move(handler)]() mutable { runner->enqueue(id, std::move(h)); },
+        Qt::QueuedConnection);
 }
 
 void JobContext::progress(int done, int total)
 {
     JobRunner *runner = m_runner;
-    post([runner, transNo = m_transNo, done, total] { emit runner->progress(transNo, done, total); });
+    post([runner, transNo = m_transNo, done, total, kind = m_kind] { emit runner->progress(transNo, done, total, kind); });
 }
 
 JobRunner::JobRunner(QObject *parent) : QObject(parent)
@@ -63,11 +66,12 @@ int JobRunner::start(const QString &transNo, const QString &kind, std::function<
     if (options.exclusive && !wasBusy)
         emit busyChanged(transNo, true);
     if (options.total > 0)
-        emit progress(transNo, 0, options.total);
+        emit progress(transNo, 0, options.total, kind);
     JobContext context;
     context.m_runner = this;
     context.m_id = id;
     context.m_transNo = transNo;
+    context.m_kind = kind;
     context.m_cancel = job.cancel;
     poolFor(options.lane)->start([this, context, id, work = std::move(work), finished = std::move(finished)]() mutable {
         try {
@@ -116,6 +120,17 @@ int JobRunner::running(const QString &kind) const
     return int(std::count_if(m_jobs.begin(), m_jobs.end(), [&](const Job &j) { return j.kind == kind; }));
 }
 
+QStringList JobRunner::runningKinds() const
+{
+    QList<int> ids = m_jobs.keys();
+    std::sort(ids.begin(), ids.end());
+    QStringList kinds;
+    for (int id : std::as_const(ids))
+        if (!kinds.contains(m_jobs.value(id).kind))
+            kinds << m_jobs.value(id).kind;
+    return kinds;
+}
+
 void JobRunner::cancel(const QString &transNo)
 {
     for (const Job &j : m_jobs)
@@ -134,11 +149,8 @@ void JobRunner::shutDown()
     if (!QCoreApplication::instance())
         return;
     QCoreApplication::sendPostedEvents(this);
-    while (!m_queue.isEmpty()) {
-        m_draining = false;
-        drain();
+    while (runNext())
         QCoreApplication::sendPostedEvents(this);
-    }
 }
 
 bool JobRunner::waitForIdle(int msecs)
@@ -149,9 +161,9 @@ bool JobRunner::waitForIdle(int msecs)
     return m_jobs.isEmpty();
 }
 
-void JobRunner::enqueue(std::function<void()> handler)
+void JobRunner::enqueue(int job, std::function<void()> handler)
 {
-    m_queue.append(std::move(handler));
+    m_queue.append({job, std::move(handler)});
     scheduleDrain();
 }
 
@@ -166,24 +178,35 @@ void JobRunner::scheduleDrain()
     });
 }
 
+bool JobRunner::runNext()
+{
+    const auto it = std::find_if(m_queue.begin(), m_queue.end(),
+                                 [this](const Posted &p) { return !m_inHandler.contains(p.job); });
+    if (it == m_queue.end())
+        return false;
+    const Posted next = std::move(*it);
+    m_queue.erase(it);
+    // A message box shown by the handler runs the event loop, and with it drain() again: the
+    // job's own later handlers wait for this one, the other jobs' run.
+    m_inHandler.insert(next.job);
+    try {
+        next.handler();
+    } catch (const std::exception &e) {
+        msgBox(nullptr, describe(e));
+    }
+    m_inHandler.remove(next.job);
+    if (!m_queue.isEmpty())
+        scheduleDrain(); // what waited for this handler
+    return true;
+}
+
 void JobRunner::drain()
 {
-    // A handler's message box runs the event loop; the drain goes on when the box is closed.
-    if (m_draining)
-        return;
-    m_draining = true;
     QElapsedTimer slice;
     slice.start();
-    while (!m_queue.isEmpty() && slice.elapsed() < kSliceMilliseconds) {
-        const auto next = m_queue.takeFirst();
-        try {
-            next();
-        } catch (const std::exception &e) {
-            msgBox(nullptr, describe(e));
-        }
+    while (slice.elapsed() < kSliceMilliseconds && runNext()) {
     }
-    m_draining = false;
-    if (!m_queue.isEmpty())
+    if (std::any_of(m_queue.cbegin(), m_queue.cend(), [this](const Posted &p) { return !m_inHandler.contains(p.job); }))
         scheduleDrain();
 }
 

@@ -2,8 +2,10 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 
 #include <atomic>
@@ -24,7 +26,8 @@ public:
     bool cancelled() const { return m_cancel->load(); }
     // Runs `handler` on the GUI thread after every handler this job posted before it.
     void post(std::function<void()> handler);
-    // Progress for whoever shows this transaction's work: `done` of `total` (0: no known total).
+    // Progress for whoever shows this transaction's work of this kind: `done` of `total` (0: no
+    // known total).
     void progress(int done, int total);
 
 private:
@@ -32,6 +35,7 @@ private:
     JobRunner *m_runner = nullptr;
     int m_id = 0;
     QString m_transNo;
+    QString m_kind;
     std::shared_ptr<std::atomic_bool> m_cancel;
 };
 
@@ -50,8 +54,9 @@ struct JobOptions
 // capture writes. Every job carries the transaction it was started for. Its work runs on a
 // thread of the runner's pool (jobs of one lane one after the other, in the order started); what
 // it posts runs on the GUI thread in the order posted, in slices short enough that the windows
-// keep answering, even when a handler shows a message box. `finished` of a job runs after every
-// handler it posted; until then the job counts as running.
+// keep answering. A handler that shows a message box holds back only its own job's later
+// handlers: the other jobs' handlers go on running while the box is open. `finished` of a job
+// runs after every handler it posted; until then the job counts as running.
 class JobRunner : public QObject
 {
     Q_OBJECT
@@ -69,6 +74,8 @@ public:
     int running() const { return int(m_jobs.size()); }
     // Jobs of this kind running now.
     int running(const QString &kind) const;
+    // The kinds of the jobs running now, each once, in the order started.
+    QStringList runningKinds() const;
     void cancel(const QString &transNo);
     // Asks every job to stop, waits until their work has returned and runs what they posted.
     void shutDown();
@@ -77,7 +84,8 @@ public:
 
 signals:
     void busyChanged(const QString &transNo, bool busy);
-    void progress(const QString &transNo, int done, int total);
+    // `kind` is the kind of the job that made the progress.
+    void progress(const QString &transNo, int done, int total, const QString &kind = QString());
     void jobFinished(int id, const QString &transNo, const QString &kind);
 
 private:
@@ -89,9 +97,16 @@ private:
         bool exclusive = true;
         std::shared_ptr<std::atomic_bool> cancel;
     };
-    void enqueue(std::function<void()> handler);
+    struct Posted
+    {
+        int job = 0;
+        std::function<void()> handler;
+    };
+    void enqueue(int job, std::function<void()> handler);
     void scheduleDrain();
     void drain();
+    // Runs the first posted handler whose job has no handler on the stack; false when none can run.
+    bool runNext();
     void finish(int id, const std::function<void()> &finished);
     QThreadPool *poolFor(const QString &lane);
 
@@ -99,8 +114,9 @@ private:
     QHash<QString, QThreadPool *> m_lanes;
     QHash<int, Job> m_jobs;
     int m_nextId = 1;
-    QList<std::function<void()>> m_queue;
-    bool m_draining = false;
+    QList<Posted> m_queue;
+    // Jobs one of whose handlers runs now (perhaps inside a message box's event loop).
+    QSet<int> m_inHandler;
     bool m_drainScheduled = false;
 };
 

@@ -98,9 +98,9 @@ void SendQueueModel::refresh()
     QPointer<SendQueueModel> self(this);
     JobOptions options;
     options.exclusive = false;
-    options.lane = QStringLiteral("send queue view");
+    options.lane = jobKind();
     session().jobs().start(
-        QString(), QStringLiteral("send queue view"),
+        QString(), jobKind(),
         [config, read, problem](JobContext &) {
             try {
                 auto db = Connection::open(config);
@@ -144,9 +144,9 @@ void SendQueueModel::change(const QList<qint64> &ids, bool retry)
     QPointer<SendQueueModel> self(this);
     JobOptions options;
     options.exclusive = false;
-    options.lane = QStringLiteral("send queue view");
+    options.lane = jobKind();
     session().jobs().start(
-        QString(), QStringLiteral("send queue view"),
+        QString(), jobKind(),
         [config, ids, retry, problem](JobContext &) {
             auto db = Connection::open(config);
             SendQueue queue(*db);

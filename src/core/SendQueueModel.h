@@ -15,6 +15,8 @@ class SendQueueModel : public QAbstractTableModel
 public:
     enum Column { Queued, Exam, Image, Archive, State, Attempts, NextAttempt, Status, Instance, ColumnCount };
     explicit SendQueueModel(QObject *parent = nullptr);
+    // The kind of the jobs that read the queue for the view.
+    static QString jobKind() { return QStringLiteral("send queue view"); }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

@@ -64,6 +64,9 @@ frmWorklistQuery::frmWorklistQuery()
         msgBox(this, why);
     });
     connect(RunMWL, &QPushButton::clicked, this, &frmWorklistQuery::search);
+    // Enter in any search field searches, as "&Search" does.
+    for (QLineEdit *e : {PatientName, PatientID, StudyDate, Modality, txtAccessionNumber})
+        connect(e, &QLineEdit::returnPressed, this, &frmWorklistQuery::search);
     connect(cmdSelect, &QPushButton::clicked, this, &frmWorklistQuery::choose);
     connect(Grid1, &QTableView::doubleClicked, this, &frmWorklistQuery::choose);
     connect(cmdNo, &QPushButton::clicked, this, &frmWorklistQuery::hideVerify);

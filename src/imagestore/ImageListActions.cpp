@@ -149,43 +149,61 @@ void ImageListActions::listWaitingFiles(const QString &transNo, const QString &s
 
 bool ImageListActions::importPicture(const QString &path, std::function<void()> shown)
 {
+    return importPictures({path}, std::move(shown));
+}
+
+bool ImageListActions::importPictures(const QStringList &paths, std::function<void()> shown)
+{
     OpenTransaction &open = openTransaction();
     const QString transNo = open.value(OpenTransaction::TransNo);
-    if (busy(transNo))
+    if (paths.isEmpty() || busy(transNo))
         return false;
     const TransactionRecord record = open.record();
-    const int number = open.takeImageNumbers(1);
+    const int count = int(paths.size());
+    const int first = open.takeImageNumbers(count);
     const QString company = state().CompanyName;
     const QString tempFolder = state().TempFolder;
+    JobOptions options;
+    options.total = count;
     session().jobs().start(transNo, QStringLiteral("import"), [=](JobContext &job) {
-        dicom::Image image;
-        ImageRow row;
-        QString error;
-        try {
-            stampIdentity(image, record, number, company);
-            row = writeStampedPicture(image, path, tempFolder);
-        } catch (const std::exception &e) {
-            error = describe(e);
-        }
-        const QStringList changes = takeValueChanges(image);
-        job.post([=] {
-            for (const QString &line : changes)
-                AddLog(line);
-            if (!error.isEmpty()) {
-                // Nothing was written: the number this stamping took is given back.
+        // Numbers go to the pictures imported, in order; those of pictures that fail are given
+        // back at the end (when nothing was taken since), so the numbers leave no gap.
+        int imported = 0;
+        QStringList failures;
+        for (int i = 0; i < count && !job.cancelled(); ++i) {
+            dicom::Image image;
+            ImageRow row;
+            QString error;
+            try {
+                stampIdentity(image, record, first + imported, company);
+                row = writeStampedPicture(image, paths[i], tempFolder);
+                ++imported;
+            } catch (const std::exception &e) {
+                error = describe(e);
+            }
+            const QStringList changes = takeValueChanges(image);
+            if (!error.isEmpty())
+                failures << (count == 1 ? error : QStringLiteral("%1: %2").arg(paths[i], error));
+            job.post([=] {
+                for (const QString &line : changes)
+                    AddLog(line);
+                if (!error.isEmpty())
+                    return;
+                session().rows(transNo)->append(row);
                 if (session().isOpen(transNo))
-                    openTransaction().giveBackImageNumbers(number, 1);
-                msgBox(nullptr, error);
-                return;
-            }
-            session().rows(transNo)->append(row);
-            if (session().isOpen(transNo)) {
-                toViewer(transNo, {image});
-                if (shown)
-                    shown();
-            }
+                    toViewer(transNo, {image});
+            });
+            job.progress(i + 1, count);
+        }
+        job.post([=] {
+            if (imported < count && session().isOpen(transNo))
+                openTransaction().giveBackImageNumbers(first + imported, count - imported);
+            if (!failures.isEmpty())
+                msgBox(nullptr, failures.join(QLatin1Char('\n')));
+            if (imported > 0 && shown && session().isOpen(transNo))
+                shown();
         });
-    });
+    }, {}, options);
     return true;
 }
 

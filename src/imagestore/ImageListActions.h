@@ -5,6 +5,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -37,6 +38,10 @@ public:
     // number), converts and writes the picture into the temporary folder off the GUI thread,
     // lists the New row and adds the object to the viewer's image set, then runs `shown`.
     static bool importPicture(const QString &path, std::function<void()> shown = {});
+    // The same for several pictures in one job, in the order given, numbered one after the
+    // other. A picture that cannot be imported is named in one message at the end and takes no
+    // number; the others are imported. `shown` runs once, when at least one was imported.
+    static bool importPictures(const QStringList &paths, std::function<void()> shown = {});
     // Import DICOM file: reads the file off the GUI thread, lists it where it lies.
     static bool importDicomFile(const QString &path);
     // Import Folder: every DICOM file of the folder, in name order, until the first one that

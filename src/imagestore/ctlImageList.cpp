@@ -10,9 +10,12 @@
 #include "core/WindowRegistry.h"
 #include "core/frmOptions.h"
 #include "outside/Error.h"
+#include "viewer/ViewerTransfer.h"
 #include "viewer/frmImageViewer.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QPointer>
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -90,8 +93,9 @@ ctlImageList::ctlImageList()
         if (!busy)
             emit workFinished();
     });
-    connect(&s.jobs(), &JobRunner::progress, this, [this](const QString &transNo, int done, int total) {
-        if (!m_model || m_model->transNo() != transNo)
+    connect(&s.jobs(), &JobRunner::progress, this, [this](const QString &transNo, int done, int total, const QString &kind) {
+        // The viewer's prints, sends and exports show their progress on the viewer.
+        if (!m_model || m_model->transNo() != transNo || kind == ViewerTransfer::jobKind())
             return;
         if (total > 0)
             prgWork->setRange(0, total);
@@ -288,10 +292,21 @@ void ctlImageList::cmdImport_Click()
 {
     if (isBusy())
         return;
-    const QString path = OpenFileDialog(this, QStringLiteral("Pictures & Cine (*.bmp,*.dib,*.jpg,*.avi)|*.bmp;*.dib;*.jpg;*.avi"),
-                                        QStringLiteral("Import non-DICOM File"), QString());
-    if (!path.isEmpty())
-        ImageListActions::importPicture(path, showViewer);
+    const QStringList paths = OpenFilesDialog(this, QStringLiteral("Pictures & Cine (*.bmp,*.dib,*.jpg,*.avi)|*.bmp;*.dib;*.jpg;*.avi"),
+                                              QStringLiteral("Import non-DICOM File"), QString());
+    // The viewer is made visible, not brought over the editor the operator works in.
+    if (!paths.isEmpty())
+        ImageListActions::importPictures(paths, [] {
+            frmImageViewer *viewer = frmImageViewer::instance();
+            if (viewer->isVisible())
+                return;
+            QPointer<QWidget> front = QApplication::activeWindow();
+            viewer->show();
+            if (front && front != viewer) {
+                front->raise();
+                front->activateWindow();
+            }
+        });
 }
 
 void ctlImageList::cmdImportnon_Click()

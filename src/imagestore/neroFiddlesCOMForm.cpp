@@ -27,6 +27,20 @@ bool BurnCD2(const QString &transNo, const QList<ImageRow> &rows)
             msgBox(nullptr, QStringLiteral("A disc is being burned; wait until it is done."), Prompter::Icon::Information);
             return;
         }
+        // A staging that ends while the window is open for another exam (two "CD Write"s run
+        // together) changes what the window burns only when the operator says so.
+        if (w->isVisible() && w->valDirPath != staged.folder) {
+            if (msgBox(w,
+                       QStringLiteral("The disc window shows exam %1. The files of exam %2 are staged now: burn those instead?")
+                           .arg(w->valStudyID, staged.studyId),
+                       Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
+                != Prompter::Yes)
+                return;
+            w->valDirPath = staged.folder;
+            w->valStudyID = staged.studyId;
+            w->addMessage(QStringLiteral("The disc is now that of exam %1.").arg(staged.studyId));
+            return;
+        }
         w->valDirPath = staged.folder;
         w->valStudyID = staged.studyId;
         w->show();
@@ -78,9 +92,11 @@ neroFiddlesCOMForm::neroFiddlesCOMForm()
     Burn = namedControl(control, "Burn", QStringLiteral("Burn"));
     btnAbort = namedControl(control, "btnAbort", QStringLiteral("Abort"));
     btnAbort->setEnabled(false);
+    cmdClose = namedControl(control, "cmdClose", QStringLiteral("&Close"));
     auto *buttons = new QHBoxLayout(control);
     buttons->addWidget(Burn);
     buttons->addWidget(btnAbort);
+    buttons->addWidget(cmdClose);
 
     auto *grid = new QGridLayout(this);
     grid->addWidget(devices, 0, 0);
@@ -93,6 +109,7 @@ neroFiddlesCOMForm::neroFiddlesCOMForm()
 
     connect(Burn, &QPushButton::clicked, this, [this] { Burn_Click(); });
     connect(btnAbort, &QPushButton::clicked, this, [this] { btnAbort_Click(); });
+    connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
     resize(560, 460);
 }
 
@@ -115,16 +132,20 @@ void neroFiddlesCOMForm::showEvent(QShowEvent *event)
     // Opening: a new library object, the progress and the log reset, the drives listed.
     m_closeWhenDone = false;
     if (!nero || !nero->isBurning()) {
-        delete nero;
-        nero = new burn::Burner(this);
-        connectEvents();
         ProgressBar->setValue(0);
         m_log.clear();
         edtMessages->clear();
-        AvailableDevices->clear();
-        m_drives.clear();
         Burn->setEnabled(true);
         btnAbort->setEnabled(false);
+        // A scan of the drives still running (the window closed and opened again at once) is not
+        // waited for here: its list arrives as it would have.
+        if (nero && nero->isListing())
+            return;
+        delete nero;
+        nero = new burn::Burner(this);
+        connectEvents();
+        AvailableDevices->clear();
+        m_drives.clear();
         nero->listDrives(257);
     }
 }
@@ -153,7 +174,8 @@ void neroFiddlesCOMForm::connectEvents()
                    QStringLiteral("successfully!"));
         btnAbort->setEnabled(false);
         Burn->setEnabled(true);
-        ProgressBar->setValue(0);
+        // A disc written shows as done; one that was not starts again from 0.
+        ProgressBar->setValue(result == burn::BurnOk ? 100 : 0);
         emit burnDone(result);
         if (m_closeWhenDone)
             close();

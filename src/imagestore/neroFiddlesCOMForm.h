@@ -40,6 +40,7 @@ public:
     QPlainTextEdit *edtMessages = nullptr;
     QPushButton *Burn = nullptr;
     QPushButton *btnAbort = nullptr;
+    QPushButton *cmdClose = nullptr; // closes the window as its title bar does
 
     // The library object (its events are handled below) and the drive of the running burn.
     QPointer<burn::Burner> nero;
@@ -56,6 +57,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    friend bool BurnCD2(const QString &transNo, const QList<ImageRow> &rows);
     neroFiddlesCOMForm();
     void addMessage(const QString &text);
     void Burn_Click();

@@ -107,6 +107,10 @@ bool StaffPicker::eventFilter(QObject *watched, QEvent *event)
             selectClicked();
             return true;
         }
+        if (key == Qt::Key_Down && m_downMovesToGrid && watched == txtSearch && grid->isEnabled()) {
+            grid->setFocus();
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -129,6 +133,7 @@ frmSelectDoc::frmSelectDoc()
                   {QString(), QStringLiteral("Full Name"), QStringLiteral("Code")}, {0, 5100, 1200})
 {
     fgridDoc = grid;
+    m_downMovesToGrid = true;
     m_query = [this] { return StaffStore::doctorSearch(txtSearch->text().trimmed()); };
     resize(560, 420);
 }
@@ -146,10 +151,6 @@ bool frmSelectDoc::eventFilter(QObject *watched, QEvent *event)
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Escape) {
             close();
-            return true;
-        }
-        if (key == Qt::Key_Down && watched == txtSearch && grid->isEnabled()) {
-            grid->setFocus();
             return true;
         }
     }
@@ -174,6 +175,7 @@ frmSelectRad::frmSelectRad()
                   {QString(), QStringLiteral("Full Name"), QStringLiteral("Code")}, {0, 5100, 1200})
 {
     fgridUser = grid;
+    m_downMovesToGrid = true;
     chkAllDoctors = namedControl<QCheckBox>(this, "chkAllDoctors", QStringLiteral("&Radiologist Only"));
     chkAllDoctors->setChecked(true);
     static_cast<QVBoxLayout *>(m_commands->layout())->insertWidget(0, chkAllDoctors);
@@ -269,15 +271,13 @@ void frmSelectTech::rowClicked()
 
 bool frmSelectTech::store(int row)
 {
-    // The id is handed back as a whole number.
+    // A whole-number id is handed back as its number ("0012" as "12"); any other id (the
+    // department's login codes, "T01") as it is stored, so that every listed technologist can be
+    // chosen and the editor finds it again.
     bool numeric = false;
     const QString id = m_model->text(row, 1).trimmed();
     const qlonglong n = id.toLongLong(&numeric);
-    if (!numeric) {
-        msgBox(this, QStringLiteral("Type mismatch: the technologist ID \"%1\" is not a whole number.").arg(id), Prompter::Icon::Critical);
-        return false;
-    }
-    valTechId = QString::number(n);
+    valTechId = numeric ? QString::number(n) : id;
     valLastName = m_model->text(row, 2);
     valFirstName = m_model->text(row, 3);
     valMiddleName = m_model->text(row, 4);

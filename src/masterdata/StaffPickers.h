@@ -46,6 +46,7 @@ protected:
     QList<int> m_widths;
     QWidget *m_commands = nullptr; // the button column, for the windows that add to it
     bool m_selectFollowsRows = true;
+    bool m_downMovesToGrid = false; // Down in the search box moves to the grid when it is enabled
     std::function<ListQuery()> m_query; // the window's search statement
 };
 

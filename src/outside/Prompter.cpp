@@ -71,9 +71,20 @@ std::optional<QString> DialogPrompter::input(QWidget *parent, const QString &pro
     return text;
 }
 
+QStringList Prompter::openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter)
+{
+    const QString path = openFile(parent, title, folder, filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+}
+
 QString DialogPrompter::openFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter)
 {
     return QFileDialog::getOpenFileName(parent, title, folder, filter);
+}
+
+QStringList DialogPrompter::openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter)
+{
+    return QFileDialog::getOpenFileNames(parent, title, folder, filter);
 }
 
 QString DialogPrompter::saveFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter)

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -28,6 +29,8 @@ public:
                                          const QString &defaultText = QString()) = 0;
     // File dialogs; an empty text when cancelled. `filter` is in Qt's "Name (*.x *.y);;..." form.
     virtual QString openFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) = 0;
+    // Several files chosen at once; empty when cancelled. By default the one file of openFile().
+    virtual QStringList openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter);
     virtual QString saveFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) = 0;
     virtual QString folder(QWidget *parent, const QString &title, const QString &folder) = 0;
     virtual std::optional<QColor> color(QWidget *parent, const QColor &initial) = 0;
@@ -50,6 +53,7 @@ public:
     std::optional<QString> input(QWidget *parent, const QString &prompt, const QString &title,
                                  const QString &defaultText) override;
     QString openFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
+    QStringList openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
     QString saveFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
     QString folder(QWidget *parent, const QString &title, const QString &folder) override;
     std::optional<QColor> color(QWidget *parent, const QColor &initial) override;

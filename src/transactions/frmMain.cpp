@@ -5,6 +5,7 @@
 
 #include "acquisition/CaptureSource.h"
 #include "core/CoreRoutines.h"
+#include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
@@ -249,12 +250,34 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
             OpenCurrent();
             return true;
         }
+        // A search leaves the focus in the grid: what the operator types next (a new name, or
+        // Backspace to clear the old one) is meant for the search box, and so is the Enter after it.
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        const bool typing = key == Qt::Key_Backspace
+                            || (!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()
+                                && !(keyEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier)));
+        if (watched == fgridPacs && typing) {
+            txtLastname->setFocus(Qt::OtherFocusReason);
+            if (key == Qt::Key_Backspace && !txtLastname->hasSelectedText())
+                txtLastname->end(false);
+            QCoreApplication::sendEvent(txtLastname, event);
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // Ending the program cuts running work short and drops New rows: the operator decides.
+    const QStringList unfinished = session().unfinishedWork();
+    if (!unfinished.isEmpty()
+        && msgBox(this, unfinished.join(QLatin1Char('\n')) + QStringLiteral("\n\nEnd the program anyway?"), Prompter::Icon::Question,
+                  QString(), Prompter::Yes | Prompter::No)
+               != Prompter::Yes) {
+        event->ignore();
+        return;
+    }
     SaveWindow(this);
     event->accept();
     // The program ends at once: no other window runs its own closing steps.

@@ -1,11 +1,13 @@
 #include "PaperPrint.h"
 
+#include "core/OpenTransaction.h"
 #include "outside/Error.h"
 #include "outside/dicom/Picture.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
+#include <QPrinterInfo>
 
 namespace orv {
 
@@ -22,12 +24,14 @@ QImage toQImage(const dicom::Picture &pic)
 
 QString ageText(const QString &birthDate, const QDate &today)
 {
-    const QDate birth = QDate::fromString(birthDate, QStringLiteral("MM/dd/yyyy"));
+    const QDate birth = parseShownDate(birthDate);
     if (!birth.isValid())
         return birthDate;
     return birth.toString(QStringLiteral("MM/dd/yyyy")) + QStringLiteral(" (") + QString::number(today.year() - birth.year())
         + QLatin1Char(')');
 }
+
+bool hasDefaultPrinter() { return !QPrinterInfo::defaultPrinter().isNull(); }
 
 std::unique_ptr<QPrinter> makePrinter(const PaperTarget &target)
 {
@@ -67,7 +71,9 @@ int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const Pap
 
     const QString name = header.lastName + QStringLiteral(", ") + header.firstName + QLatin1Char(' ') + header.middleName;
     int pages = 0;
-    int rowY = 0, prevY = 0, prevH = 0;
+    // A row is as tall as its taller image: a portrait image beside a landscape one never
+    // reaches into the next row.
+    int rowY = 0, rowH = 0;
     for (int i = 1; i <= images.size(); ++i) {
         if (i % 6 == 1) {
             ++pages;
@@ -87,12 +93,11 @@ int printOnPaper(QPrinter &printer, const QList<dicom::Image> &images, const Pap
         const dicom::Image &image = images[i - 1];
         const int x = i % 2 ? 100 : 5700;
         if (i % 2) {
-            rowY = i % 6 == 1 ? 1500 : prevY + prevH + 500;
-            prevY = rowY;
+            rowY = i % 6 == 1 ? 1500 : rowY + rowH + 500;
+            rowH = 0;
         }
         const int h = image.width() > 0 ? int(std::lround(double(w) * image.height() / image.width())) : w;
-        if (i % 2)
-            prevH = h;
+        rowH = std::max(rowH, h);
         text(x, rowY, QString::number(i));
         const QRect target(dev(x + 350), dev(rowY), dev(w), dev(h));
         try {

@@ -40,7 +40,10 @@ QList<dicom::Image> copies(const QList<dicom::Image> &images)
 
 void run(std::function<void(JobContext &)> work, Done done, int total)
 {
+    // Not exclusive: the viewer's work runs in its own lane beside the image list's saves,
+    // imports and sends of the same exam, on copies of the images.
     JobOptions options;
+    options.exclusive = false;
     options.total = total;
     options.lane = jobKind();
     session().jobs().start(session().openTransNo(), jobKind(), std::move(work), [done] {
@@ -259,7 +262,7 @@ void exportAll(const QList<dicom::Image> &images, const QString &directory, Done
         try {
             if (!QDir().mkpath(dir.filePath(QStringLiteral("IMAGES"))))
                 throw Error(QStringLiteral("Cannot create the folder %1.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("IMAGES")))));
-            dicom::DicomDirWriter writer(directory);
+            dicom::DicomDirWriter writer(directory, job.transNo());
             for (qsizetype i = 0; i < toWrite.size(); ++i) {
                 if (job.cancelled())
                     throw Error(QStringLiteral("The export was stopped."));
@@ -272,6 +275,13 @@ void exportAll(const QList<dicom::Image> &images, const QString &directory, Done
             written << dir.filePath(QStringLiteral("DICOMDIR"));
             writer.write();
             job.progress(int(toWrite.size()) + 1, int(toWrite.size()) + 1);
+            QString text = QStringLiteral("Export complete: %1 of %2 images and the DICOMDIR were written to %3.")
+                               .arg(writer.files().size())
+                               .arg(toWrite.size())
+                               .arg(QDir::toNativeSeparators(QDir::cleanPath(directory)));
+            for (const dicom::DicomDirWriter::Skipped &s : writer.skipped())
+                text += QStringLiteral("\n%1 was left out: %2").arg(s.relativeName, s.reason);
+            job.post([text] { msgBox(nullptr, text, Prompter::Icon::Information); });
         } catch (const std::exception &e) {
             for (const QString &f : written)
                 QFile::remove(f);

@@ -175,8 +175,8 @@ void frmImageViewer::buildTools()
     prgWork->setFixedWidth(120);
     prgWork->setVisible(false);
     row->addWidget(prgWork);
-    connect(&session().jobs(), &JobRunner::progress, this, [this](const QString &, int done, int total) {
-        if (!prgWork->isVisible())
+    connect(&session().jobs(), &JobRunner::progress, this, [this](const QString &, int done, int total, const QString &kind) {
+        if (!prgWork->isVisible() || kind != ViewerTransfer::jobKind())
             return;
         prgWork->setMaximum(std::max(1, total));
         prgWork->setValue(done);
@@ -1034,7 +1034,18 @@ void frmImageViewer::printImages(const PaperTarget &target)
         images << Images().item(i);
     if (images.isEmpty())
         return;
-    transfer([&](std::function<void()> done) { ViewerTransfer::printPaper(images, header, target, done); });
+    PaperTarget to = target;
+    if (to.pdfFile.isEmpty() && !hasDefaultPrinter()) {
+        // As the report window does: without a printer the pages can still be kept as a PDF.
+        if (msgBox(this, QStringLiteral("No printer is set up on this workstation. Save the pages as a PDF file instead?"),
+                   Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
+            != Prompter::Yes)
+            return;
+        to.pdfFile = Prompter::instance().saveFile(this, QStringLiteral("Save as PDF"), QString(), QStringLiteral("PDF files (*.pdf)"));
+        if (to.pdfFile.isEmpty())
+            return;
+    }
+    transfer([&](std::function<void()> done) { ViewerTransfer::printPaper(images, header, to, done); });
 }
 
 void frmImageViewer::printOnFilm()

@@ -24,6 +24,7 @@
 #include "viewer/frmImageViewer.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -270,25 +271,31 @@ private slots:
         frmAcquire *w = openStation();
         QCOMPARE(m_prompter->messages(), QStringList{kConnectFailed});
         QVERIFY(!w->actiVideoX1->VideoConnected() && !w->cmdCaptureBMP->isEnabled());
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
         QCOMPARE(w->actiVideoX1->RequestedWidth(), 80);
         QCOMPARE(w->actiVideoX1->RequestedHeight(), 60);
         w->cmbResolution->setCurrentIndex(0);
         w->cmdSelect->click();
         QCOMPARE(m_prompter->messages().size(), 1);
         QVERIFY(w->actiVideoX1->VideoConnected());
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Connected"));
         QCOMPARE(w->actiVideoX1->RequestedWidth(), 0);
         QCOMPARE(w->actiVideoX1->frameSize(), QSize(640, 480));
     }
 
-    // Disconnecting the driver turns capture off; the driver picker connects again; the encoder's
-    // Disconnect leaves the driver connected and Connect attaches it again.
+    // The label tells the driver's connection from the opening on, connected as the station
+    // opens; disconnecting the driver turns capture off; the driver picker connects again; the
+    // encoder's Disconnect leaves the driver connected and Connect attaches it again.
     void connectedAndDisconnectedStates()
     {
         frmAcquire *w = openStation();
         QTRY_VERIFY(live(w));
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Connected"));
+        QVERIFY(w->cmdSavePreset->isEnabled() && !w->cmdConnect->isEnabled());
         w->Command1->click();
         QVERIFY(!w->actiVideoX1->VideoConnected());
         QVERIFY(!w->cmdCaptureBMP->isEnabled() && !w->cmdSavePreset->isEnabled());
+        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
 
         w->Command2->click(); // the driver picker connects the first driver and closes
         QVERIFY(m_prompter->shown.isEmpty());

@@ -47,6 +47,11 @@ QString ScriptedPrompter::openFile(QWidget *, const QString &title, const QStrin
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 
+QStringList ScriptedPrompter::openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter)
+{
+    return openFile(parent, title, folder, filter).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 QString ScriptedPrompter::saveFile(QWidget *, const QString &title, const QString &, const QString &filter)
 {
     shown.append({QStringLiteral("save"), filter, title, Icon::None, 0});

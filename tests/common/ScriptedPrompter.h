@@ -26,7 +26,7 @@ public:
     QList<Shown> shown;
     QList<int> buttonAnswers;          // answers to messages, first first; Ok (or Yes) when empty
     QList<std::optional<QString>> inputAnswers;
-    QStringList fileAnswers;           // paths for open/save/folder dialogs; "" cancels
+    QStringList fileAnswers;           // paths for open/save/folder dialogs; "" cancels; several files "\n"-separated
 
     QStringList messages() const;      // the texts of the messages shown, in order
     QString lastMessage() const;
@@ -35,6 +35,7 @@ public:
     std::optional<QString> input(QWidget *parent, const QString &prompt, const QString &title,
                                  const QString &defaultText) override;
     QString openFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
+    QStringList openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
     QString saveFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
     QString folder(QWidget *parent, const QString &title, const QString &folder) override;
     std::optional<QColor> color(QWidget *parent, const QColor &initial) override;

@@ -6,6 +6,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
+#include <QTimer>
 
 using namespace orv;
 using T = OpenTransaction;
@@ -93,6 +94,38 @@ private slots:
         QVERIFY(jobs.waitForIdle(10000));
         QCOMPARE(order, (QStringList{"0", "1", "2", "3", "4", "5", "6", "7"}));
         QVERIFY(sawCancel);
+    }
+
+    // A handler that holds a message box open (a nested event loop) holds back only its own job:
+    // another job's rows and its end are delivered meanwhile, and the first job's next handler
+    // runs once the box is closed.
+    void aMessageBoxHoldsBackOnlyItsOwnJob()
+    {
+        JobRunner &jobs = session().jobs();
+        QStringList order;
+        bool otherEnded = false;
+        jobs.start(QStringLiteral("A1"), QStringLiteral("save"), [&](JobContext &job) {
+            job.post([&] {
+                order << QStringLiteral("box open");
+                jobs.start(QStringLiteral("B2"), QStringLiteral("frame"), [&](JobContext &other) {
+                    other.post([&] { order << QStringLiteral("other row"); });
+                }, [&] { otherEnded = true; });
+                QEventLoop box;
+                QTimer::singleShot(5000, &box, &QEventLoop::quit);
+                QTimer poll;
+                connect(&poll, &QTimer::timeout, &box, [&] {
+                    if (otherEnded)
+                        box.quit();
+                });
+                poll.start(5);
+                box.exec();
+                order << QStringLiteral("box closed");
+            });
+            job.post([&] { order << QStringLiteral("next of the same job"); });
+        });
+        QVERIFY(jobs.waitForIdle(10000));
+        QVERIFY(otherEnded);
+        QCOMPARE(order, (QStringList{"box open", "other row", "box closed", "next of the same job"}));
     }
 
     // The rows of a new exam follow its number as it is typed; a reload after a save keeps the

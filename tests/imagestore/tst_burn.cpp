@@ -20,6 +20,7 @@
 #include <QDirIterator>
 #include <QImage>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -337,6 +338,7 @@ private slots:
         QCOMPARE(lastLine(), QStringLiteral("Burn finished NOT (6)successfully!"));
         QCOMPARE(burnNow(), 0);
         QCOMPARE(lastLine(), QStringLiteral("Burn finished successfully!"));
+        QCOMPARE(window()->ProgressBar->value(), 100); // a disc written shows as done
 
         // Closing while a burn runs aborts it; the window closes once the burn has ended and
         // the staging root goes with it.
@@ -374,6 +376,32 @@ private slots:
         QVERIFY(done.wait(60000));
         QCOMPARE(lastLine(), QStringLiteral("Burn finished NOT (3)successfully!"));
         QVERIFY(window()->messageLog().contains(QStringLiteral("late.dcm is missing")));
+        QCOMPARE(window()->ProgressBar->value(), 0);
+    }
+
+    // A second "CD Write" whose staging ends while the window is open for another exam changes
+    // the window's exam only when the operator says so; "Close" closes the window.
+    void aSecondStagingAsksBeforeTheWindowChangesExam()
+    {
+        addRow(dicomFile(QStringLiteral("src8/a.dcm")));
+        cdWrite();
+        const QString first = window()->valDirPath;
+        openExam(QStringLiteral("00124"));
+        addRow(dicomFile(QStringLiteral("src8/b.dcm")));
+        for (const int answer : {int(Prompter::No), int(Prompter::Yes)}) {
+            m_prompter->buttonAnswers << answer;
+            m_list->cmdBurn->click();
+            QTRY_COMPARE(m_prompter->messages().size(), answer == Prompter::No ? 1 : 2);
+            QTRY_VERIFY(!m_list->isBusy());
+            QCOMPARE(m_prompter->lastMessage(),
+                     QStringLiteral("The disc window shows exam 00123. The files of exam 00124 are staged now: burn those instead?"));
+            QCOMPARE(window()->valDirPath == first, answer == Prompter::No);
+        }
+        QCOMPARE(window()->valStudyID, QStringLiteral("00124"));
+        QCOMPARE(lastLine(), QStringLiteral("The disc is now that of exam 00124."));
+        window()->cmdClose->click();
+        QTRY_VERIFY(!window()->isVisible());
+        QVERIFY(!QFileInfo::exists(root()));
     }
 
     // The image recorder asks for the file; cancel ends the burn as aborted.

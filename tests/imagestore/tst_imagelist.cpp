@@ -276,7 +276,8 @@ private slots:
     }
 
     // A picture that is not a picture and a DICOM file that is not DICOM: the reason is shown, no
-    // row is added, no file written and the image number is given back.
+    // row is added, no file written and the image number is given back, also when the picture is
+    // one of several imported together.
     void unreadableImportsAddNoRow()
     {
         login(Backend::SQLite);
@@ -297,6 +298,24 @@ private slots:
         m_prompter->fileAnswers << QString(); // cancelled dialog: nothing happens
         m_list->cmdImport->click();
         QVERIFY(!m_list->isBusy());
+
+        // Several pictures chosen at once, one of them unreadable: the others are imported in
+        // order, numbered without a gap, and shown in the viewer without bringing it forward.
+        m_list->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), m_list);
+        m_prompter->fileAnswers << QStringList{picture(QStringLiteral("a.jpg"), "JPG"), fake.fileName(),
+                                               picture(QStringLiteral("b.jpg"), "JPG")}.join(QLatin1Char('\n'));
+        run(m_list->cmdImport);
+        QCOMPARE(m_prompter->messages().size(), 3);
+        QVERIFY(m_prompter->lastMessage().startsWith(fake.fileName() + QStringLiteral(": ")));
+        QCOMPARE(column(2), (QStringList{"a.dcm", "b.dcm"}));
+        for (const auto &[name, number] : {std::pair{"a.dcm", "5"}, std::pair{"b.dcm", "6"}})
+            QCOMPARE(dicom::Image::fromFile(QDir(state().TempFolder).filePath(QLatin1String(name))).dataSet().text(0x0020, 0x0013),
+                     QLatin1String(number));
+        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("6"));
+        QCOMPARE(viewer()->Images().count(), 2);
+        QVERIFY(viewer()->isVisible());
+        QCOMPARE(QApplication::activeWindow(), m_list);
     }
 
     // Failures of the save: a server folder that is missing and a source file deleted before the

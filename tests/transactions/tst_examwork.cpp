@@ -12,8 +12,11 @@
 #include "imagestore/ImageListActions.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/dicom/Image.h"
+#include "transactions/TransactionListModel.h"
+#include "transactions/frmMain.h"
 #include "transactions/frmTransaction.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -81,6 +84,7 @@ private slots:
     void cleanup()
     {
         session().jobs().waitForIdle(60000);
+        delete frmMain::loaded();
         delete frmTransaction::loaded();
         delete frmLog::existing();
         resetSession();
@@ -218,6 +222,39 @@ private slots:
         QCOMPARE(recorded(QStringLiteral("D400")), QStringList());
         QVERIFY(!QDir(path(QStringLiteral("server/images/US"))).exists());
         QCOMPARE(session().openRows()->row(0).status, kStatusNew);
+    }
+
+    // The main window: a search leaves the focus in the grid, yet clearing the name with
+    // Backspace and pressing Enter lists every exam (it opens none); Esc asks first while an exam
+    // has New rows not saved, and "No" keeps the program running.
+    void mainWindowSearchesAllAndAsksBeforeEnding()
+    {
+        login(Backend::SQLite);
+        newExam(QStringLiteral("M1"), QStringLiteral("2"));
+        frmTransaction *ed = newExam(QStringLiteral("M2"), QStringLiteral("3"));
+        ed->hide();
+        frmMain *main = frmMain::instance();
+        main->show();
+        main->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main);
+        main->txtLastname->setFocus();
+        QTest::keyClicks(main->txtLastname, QStringLiteral("M1"));
+        QTest::keyClick(main->txtLastname, Qt::Key_Return);
+        QCOMPARE(main->model()->rowCount(), 1);
+        for (const Qt::Key key : {Qt::Key_Backspace, Qt::Key_Backspace, Qt::Key_Return})
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(main->txtLastname->text(), QString());
+        QCOMPARE(main->model()->rowCount(), 2);
+        QCOMPARE(session().openTransNo(), QStringLiteral("M2"));
+        QVERIFY(!ed->isVisible());
+
+        session().openRows()->append(ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(),
+                                                    state().TempFolder + QLatin1Char('/'), QStringLiteral("x.dcm"), QString()));
+        m_prompter->buttonAnswers << Prompter::No;
+        main->txtLastname->setFocus();
+        QTest::keyClick(main->txtLastname, Qt::Key_Escape);
+        QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("Exam M2 has 1 new image(s) not saved.\n\nEnd the program anyway?")});
+        QVERIFY(main->isVisible());
     }
 };
 

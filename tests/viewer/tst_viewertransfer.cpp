@@ -14,6 +14,7 @@
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "outside/dicom/Dump.h"
+#include "outside/dicom/Image.h"
 #include "viewer/Information.h"
 #include "viewer/frmImageViewer.h"
 
@@ -25,6 +26,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
 
 using namespace orv;
 using namespace orv::dicom;
@@ -225,23 +230,42 @@ void tst_ViewerTransfer::exportOffersVideoOnlyForMultiFrameImages()
 
 void tst_ViewerTransfer::exportAllWritesImagesAndADicomdir()
 {
-    fill({picture(QStringLiteral("ALPHA^ONE"), 1), picture(QStringLiteral("ALPHA^ONE"), 2), picture(QStringLiteral("ALPHA^ONE"), 3)});
+    session().transaction().setValue(OpenTransaction::TransNo, QStringLiteral("a-1001"));
+    // A JPEG 2000 image among the pictures: written decoded, the pixels of its uncompressed source.
+    fill({picture(QStringLiteral("ALPHA^ONE"), 1), picture(QStringLiteral("ALPHA^ONE"), 2), picture(QStringLiteral("ALPHA^ONE"), 3),
+          Image::fromFile(kPydicom + QStringLiteral("MR_small_jp2klossless.dcm"))});
     const QString out = m_dir.filePath(QStringLiteral("OUT"));
     for (int round = 0; round < 2; ++round) { // the second time into the folder the first made
         m_prompter->shown.clear();
         m_prompter->inputAnswers << out;
         click(m_w->cmdExportDir);
+        // The viewer's commands wait; the exam's image list goes on working meanwhile.
+        QVERIFY(!m_w->cmdExportDir->isEnabled() && !m_w->cmdPrint->isEnabled());
+        QVERIFY(!session().jobs().isBusy(session().openTransNo()));
         QVERIFY(waitForJobs());
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("DICOMDIR")});
-        QCOMPARE(QDir(out + QStringLiteral("/IMAGES")).entryList(QDir::Files), (QStringList{"IMG1", "IMG2", "IMG3"}));
+        QCOMPARE(QDir(out + QStringLiteral("/IMAGES")).entryList(QDir::Files), (QStringList{"IMG1", "IMG2", "IMG3", "IMG4"}));
+        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Export complete: 4 of 4 images and the DICOMDIR were written to %1.")
+                                                .arg(QDir::toNativeSeparators(out)));
     }
     const QString dicomdir = out + QStringLiteral("/DICOMDIR");
     QCOMPARE(dciodvfyErrors(dicomdir), QStringList());
     const ToolResult dump = runTool(QStringLiteral("dcmdump"), {dicomdir});
-    for (int i = 1; i <= 3; ++i)
+    for (int i = 1; i <= 4; ++i)
         QVERIFY(dump.out.contains(QStringLiteral("IMAGES\\IMG%1").arg(i)));
-    for (int i = 1; i <= 3; ++i)
+    QVERIFY2(dump.out.contains(QStringLiteral("(0004,1130) CS [A_1001]")), qPrintable(dump.out.left(2000)));
+    for (int i = 1; i <= 4; ++i)
         QCOMPARE(dciodvfyErrors(out + QStringLiteral("/IMAGES/IMG%1").arg(i)), QStringList());
+    const auto pixels = [](const QString &path) {
+        const Image image = Image::fromFile(path);
+        const Uint16 *data = nullptr;
+        unsigned long count = 0;
+        image.fileFormat()->getDataset()->findAndGetUint16Array(DCM_PixelData, data, &count);
+        return QByteArray(reinterpret_cast<const char *>(data), qsizetype(count * 2));
+    };
+    const QByteArray decoded = pixels(out + QStringLiteral("/IMAGES/IMG4"));
+    QVERIFY(!decoded.isEmpty());
+    QCOMPARE(decoded, pixels(kPydicom + QStringLiteral("MR_small.dcm")));
 
     // A folder that cannot be made: the reason is shown and nothing is written.
     QFile blocker(m_dir.filePath(QStringLiteral("file")));

@@ -189,7 +189,7 @@ struct Burner::Run
 
 Burner::Burner(QObject *parent)
     : QObject(parent), m_abort(std::make_shared<std::atomic_bool>(false)),
-      m_alive(std::make_shared<std::atomic_bool>(true))
+      m_alive(std::make_shared<std::atomic_bool>(true)), m_listing(std::make_shared<std::atomic_bool>(false))
 {
     qRegisterMetaType<QList<orv::burn::DriveInfo>>();
 }
@@ -245,10 +245,11 @@ void Burner::setImageCapacity(qint64 bytes)
 
 void Burner::listDrives(int)
 {
-    if (m_running)
+    if (m_running || isListing())
         return;
     joinWorker();
-    m_worker = std::thread([this] {
+    m_listing->store(true);
+    m_worker = std::thread([this, listing = m_listing] {
         QList<DriveInfo> found;
         QString why;
         {
@@ -277,6 +278,7 @@ void Burner::listDrives(int)
             }
         }
         found << pseudoDrives();
+        listing->store(false);
         post([this, found, why] {
             if (!why.isEmpty())
                 emit driveListFailed(why);
@@ -590,6 +592,8 @@ void Burner::runBurn(std::shared_ptr<Run> run)
         const QString why = QStringLiteral("The disc holds %1; the files need %2.").arg(megabytes(available), megabytes(imageBytes));
         log(why);
         cleanup();
+        if (!imageFile.isEmpty())
+            QFile::remove(imageFile); // opening the drive made it: no image is left of a burn not made
         done(BurnFailed, why);
         return;
     }
@@ -610,7 +614,9 @@ void Burner::runBurn(std::shared_ptr<Run> run)
             cancelled = true;
             burn_drive_cancel(d);
         }
-        const int percent = p.sectors > 0 ? int(qint64(p.sector) * 100 / p.sectors) : 0;
+        // An image file's drive may not tell the sectors to come: the image's size does.
+        const qint64 sectors = p.sectors > 0 ? qint64(p.sectors) : imageBytes / 2048;
+        const int percent = sectors > 0 ? int(qint64(p.sector) * 100 / sectors) : 0;
         if (percent != lastPercent) {
             lastPercent = percent;
             post([this, percent] { emit OnProgress(qBound(0, percent, 100)); });
@@ -630,6 +636,8 @@ void Burner::runBurn(std::shared_ptr<Run> run)
         return;
     }
     if (!wroteWell) {
+        if (!imageFile.isEmpty())
+            QFile::remove(imageFile); // a part-written image is no disc
         log(QStringLiteral("The write failed."));
         done(BurnFailed, QStringLiteral("The write failed."));
         return;

@@ -83,6 +83,9 @@ public:
     // (addPseudoDrive, and the environment variable ORVALINE_BURN_DRIVES: addresses separated
     // by ";"), then the image recorder. `mediaType` is the caller's value (kept, no meaning here).
     void listDrives(int mediaType = 257);
+    // True from listDrives() until its scan has ended (drivesListed follows on this thread).
+    // Deleting the Burner meanwhile waits for the scan.
+    bool isListing() const { return m_listing->load(); }
     // Drives listed without a scan of the machine's drives (pseudo drives and image recorder).
     static QList<DriveInfo> pseudoDrives();
     static void addPseudoDrive(const QString &address, const QString &name = QString());
@@ -91,7 +94,8 @@ public:
     // free space of their file system), as the size of a CD caps a real disc.
     static void setImageCapacity(qint64 bytes);
 
-    // Starts a burn of `track` on `drive`; false (and nothing started) while one runs. For the
+    // Starts a burn of `track` on `drive`; false (and nothing started) while one runs. An image
+    // file that a failed or aborted burn began is removed. For the
     // image recorder OnFileSelImage asks for the file first; an empty answer ends the burn as
     // aborted by the user. The other arguments are the caller's values, kept for the log.
     bool burnIsoAudioCd(const DriveInfo &drive, const QString &artist, const QString &title, bool cdExtra,
@@ -138,6 +142,7 @@ private:
     std::thread m_worker;
     std::shared_ptr<std::atomic_bool> m_abort;
     std::shared_ptr<std::atomic_bool> m_alive;
+    std::shared_ptr<std::atomic_bool> m_listing;
     bool m_running = false;
     bool m_abortFlag = false;
     QString m_lastError;

@@ -1,4 +1,5 @@
 #include "DicomDir.h"
+#include "DicomDirIndex.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcddirif.h>
@@ -27,7 +28,8 @@ void moveIntoPlace(const QString &temporary, const QString &target)
 
 } // namespace
 
-DicomDirWriter::DicomDirWriter(const QString &directory) : m_directory(QDir::cleanPath(directory))
+DicomDirWriter::DicomDirWriter(const QString &directory, const QString &fileSetId)
+    : m_directory(QDir::cleanPath(directory)), m_fileSetId(fileSetIdOf(fileSetId))
 {
     initialise();
     if (!QDir().mkpath(m_directory))
@@ -71,7 +73,9 @@ void DicomDirWriter::write()
         dir.enableInventMode(OFTrue);
         dir.enableInventPatientIDMode(OFTrue);
         const QByteArray path = QFile::encodeName(temporary);
-        check(dir.createNewDicomDir(DicomDirInterface::AP_GeneralPurpose, OFFilename(path.constData())),
+        const QByteArray setId = m_fileSetId.toLatin1();
+        check(dir.createNewDicomDir(DicomDirInterface::AP_GeneralPurpose, OFFilename(path.constData()),
+                                    OFString(setId.constData())),
               QStringLiteral("Cannot create the DICOMDIR in %1").arg(m_directory));
         for (const QString &rel : QStringList(m_files)) {
             const QByteArray r = QFile::encodeName(rel);

@@ -21,8 +21,9 @@ public:
         QString reason;
     };
 
-    // `directory` is created when missing.
-    explicit DicomDirWriter(const QString &directory);
+    // `directory` is created when missing. `fileSetId` names the file-set (made fit for a
+    // File-set ID as fileSetIdOf() does; empty: "ORVALINE").
+    explicit DicomDirWriter(const QString &directory, const QString &fileSetId = QString());
 
     // Writes the image to directory + relativeName and records it. The name must be relative,
     // made of at most eight components of upper-case letters, digits and "_" (at most 8
@@ -39,6 +40,7 @@ public:
 
 private:
     QString m_directory;
+    QString m_fileSetId;
     QStringList m_files;
     QList<Skipped> m_skipped;
 };

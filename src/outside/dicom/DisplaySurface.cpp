@@ -197,9 +197,11 @@ void DisplaySurface::prepareVisible()
             apply(*e, decodeImage(e->image));
             continue;
         }
-        // Decoded off the GUI thread; the tile shows when its pixels are there.
+        // Decoded off the GUI thread, from a copy taken here: the toolkit's data set may not be
+        // read on two threads at once, and the GUI thread goes on reading and completing the
+        // shown object (sends, prints, the dump). The tile shows when its pixels are there.
         e->decoding = true;
-        e->pending = QtConcurrent::run(decodeImage, e->image);
+        e->pending = QtConcurrent::run(decodeImage, e->image.clone());
         const void *key = e->image.fileFormat();
         std::weak_ptr<Entry> weak = m_entries.value(key);
         e->pending.then(this, [this, weak](const Decoding &d) {

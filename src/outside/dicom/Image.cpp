@@ -1,6 +1,7 @@
 #include "Image.h"
 
 #include "DicomFile.h"
+#include "Jpeg2000.h"
 #include "Picture.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -215,6 +217,53 @@ private:
     DcmDataset *m_ds;
     std::vector<DcmElement *> m_taken;
 };
+
+// A copy of the data set with its JPEG 2000 pixel data decoded into native pixels, for writing
+// in a transfer syntax the toolkit can encode (it has no JPEG 2000 codec of its own). Colour
+// comes back interleaved, as RGB unless the data set says YBR_FULL, whose samples the codestream
+// keeps. Only single-frame data is decoded.
+std::unique_ptr<DcmFileFormat> decodedJpeg2000(DcmDataset *ds)
+{
+    const long frames = num(ds, DCM_NumberOfFrames, 1);
+    if (frames > 1)
+        fail(QStringLiteral("Only single-frame JPEG 2000 images can be decoded; this one has %1 frames.").arg(frames));
+    const Jpeg2000Frame frame = decodeJpeg2000(ds);
+    if (frame.precision > 16)
+        fail(QStringLiteral("JPEG 2000 data of %1 bits cannot be decoded.").arg(frame.precision));
+    auto out = copyWithoutPixels(ds);
+    DcmDataset *od = out->getDataset();
+    const Uint16 allocated = frame.precision <= 8 ? 8 : 16;
+    long stored = num(ds, DCM_BitsStored, frame.precision);
+    if (stored < 1 || stored > allocated)
+        stored = frame.precision;
+    od->putAndInsertUint16(DCM_Rows, Uint16(frame.height));
+    od->putAndInsertUint16(DCM_Columns, Uint16(frame.width));
+    od->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(frame.components));
+    od->putAndInsertUint16(DCM_BitsAllocated, allocated);
+    od->putAndInsertUint16(DCM_BitsStored, Uint16(stored));
+    od->putAndInsertUint16(DCM_HighBit, Uint16(stored - 1));
+    od->putAndInsertUint16(DCM_PixelRepresentation, frame.isSigned ? 1 : 0);
+    if (frame.components == 3) {
+        od->putAndInsertUint16(DCM_PlanarConfiguration, 0);
+        if (!str(ds, DCM_PhotometricInterpretation).startsWith(QLatin1String("YBR_FULL")))
+            od->putAndInsertString(DCM_PhotometricInterpretation, "RGB");
+    } else {
+        delete od->remove(DCM_PlanarConfiguration);
+    }
+    const std::size_t count = frame.samples.size();
+    if (allocated == 8) {
+        std::vector<Uint8> px(count + (count & 1));
+        for (std::size_t i = 0; i < count; ++i)
+            px[i] = Uint8(frame.samples[i] & 0xFF);
+        od->putAndInsertUint8Array(DCM_PixelData, px.data(), Uint32(px.size()));
+    } else {
+        std::vector<Uint16> px(count);
+        for (std::size_t i = 0; i < count; ++i)
+            px[i] = Uint16(frame.samples[i] & 0xFFFF);
+        od->putAndInsertUint16Array(DCM_PixelData, px.data(), Uint32(px.size()));
+    }
+    return out;
+}
 
 } // namespace
 
@@ -437,6 +486,13 @@ ValueChanges Image::writeFile(const QString &path, const QString &transferSyntax
     DcmDataset *ds = m_file->getDataset();
     requireSoundRle(ds);
     const WithoutDirectoryAttributes outOfTheWay(ds, m_own);
+    if (ds->tagExists(DCM_PixelData) && isJpeg2000(DcmXfer(ds->getOriginalXfer()).getXferID())) {
+        Image decoded;
+        *decoded.m_file = *decodedJpeg2000(ds);
+        decoded.m_own = false; // completed above, written as it is
+        decoded.writeFile(path, transferSyntax, quality);
+        return valueChanges();
+    }
     const QByteArray file = QFile::encodeName(path);
     const bool jpeg = ts == EXS_JPEGProcess2_4 || ts == EXS_JPEGProcess1;
     quality = qBound(1, quality, 100);

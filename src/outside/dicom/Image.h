@@ -73,7 +73,8 @@ public:
     void exportVideo(const QString &path, int frameCount, int quality = 90) const;
     // Writes a PS3.10 file with file meta information in the given transfer syntax (explicit
     // or implicit VR little endian, JPEG baseline or extended "1.2.840.10008.1.2.4.51"); quality
-    // 1..100 applies to JPEG. An existing file is replaced. Returns valueChanges().
+    // 1..100 applies to JPEG. JPEG 2000 pixel data (which the toolkit cannot convert) is written
+    // decoded, single-frame images only. An existing file is replaced. Returns valueChanges().
     ValueChanges writeFile(const QString &path, const QString &transferSyntax = QLatin1String(kExplicitLittleEndian),
                    int quality = 100);
 

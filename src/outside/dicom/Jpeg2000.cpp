@@ -160,6 +160,20 @@ Jpeg2000Frame decodeJpeg2000(DcmDataset *ds)
         for (std::size_t i = 0; i < n; ++i)
             frame.samples[i * std::size_t(components) + std::size_t(c)] = src[i];
     }
+    // The data set's Pixel Representation decides: writers exist that mark a codestream of two's
+    // complement values unsigned (air of a CT would show white), or the other way round.
+    Uint16 representation = 0;
+    if (ds->findAndGetUint16(DCM_PixelRepresentation, representation).good() && (representation == 1) != frame.isSigned &&
+        frame.precision >= 1 && frame.precision < 32) {
+        const std::int64_t range = std::int64_t(1) << frame.precision;
+        for (std::int32_t &v : frame.samples) {
+            if (representation == 1 && v >= range / 2)
+                v = std::int32_t(v - range);
+            else if (representation != 1 && v < 0)
+                v = std::int32_t(v + range);
+        }
+        frame.isSigned = representation == 1;
+    }
     return frame;
 }
 

@@ -8,7 +8,8 @@ class DcmDataset;
 namespace orv::dicom {
 
 // One frame decoded from a JPEG 2000 codestream: components interleaved, as integers of the
-// codestream's precision (signed when it says so). Colour images come back as RGB (the
+// codestream's precision, signed when the data set's Pixel Representation says so (whatever the
+// codestream says). Colour images come back as RGB (the
 // codestream's component transform undone).
 struct Jpeg2000Frame
 {

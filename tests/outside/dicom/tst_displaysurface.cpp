@@ -6,12 +6,15 @@
 
 #include "common/TestMain.h"
 #include "outside/dicom/DisplaySurface.h"
+#include "outside/dicom/Rendering.h"
 
 #include <dcmtk/dcmimage/diregist.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
 
+#include <QSemaphore>
 #include <QSet>
 #include <QTemporaryFile>
+#include <QThreadPool>
 
 using namespace orv;
 using namespace orv::dicom;
@@ -93,6 +96,8 @@ private slots:
     void anImageThatCannotBeDecodedLeavesOnlyItsTileEmpty();
     void zoomPanAndSmoothingPlaceThePicture();
     void forgetsImagesRemovedFromTheCollection();
+    void aBackgroundDecodeIsNotReachedByChangesToTheShownObject();
+    void jpeg2000FollowsTheDataSetsPixelRepresentation();
 };
 
 void tst_DisplaySurface::drawsWhatTheToolkitRenders_data()
@@ -337,5 +342,59 @@ void tst_DisplaySurface::forgetsImagesRemovedFromTheCollection()
     QCOMPARE(grey(s.grab().toImage(), 50, 50), 0);
 }
 
+// The GUI thread goes on reading and completing the shown object (a send's copy, the dump)
+// while its tile is decoded in the background: the decode works on a copy taken when the tile
+// was first drawn, so nothing the GUI thread does to the object meanwhile reaches it.
+void tst_DisplaySurface::aBackgroundDecodeIsNotReachedByChangesToTheShownObject()
+{
+    // Every thread of the pool held, so the decode waits in the queue until released.
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    QSemaphore started, release;
+    for (int i = 0; i < threads; ++i)
+        pool->start([&] {
+            started.release();
+            release.acquire();
+        });
+    started.acquire(threads);
+
+    DisplaySurface s;
+    s.setBackgroundDecoding(true);
+    s.resize(66, 66);
+    Image image = uniformImage(100);
+    show(s, {image});
+    s.grab(); // the tile is drawn: its decode is queued
+    putPixels<Uint16>(image.fileFormat()->getDataset(), 64, 64, [](int, int) { return 900; });
+    release.release(threads);
+    pool->waitForDone();
+    const auto pixels = s.pixels(image);
+    QVERIFY(pixels);
+    std::vector<double> row;
+    pixels->modalityRow(10, row);
+    QCOMPARE(row.at(10), 100.0);
+}
+
+// A JPEG 2000 codestream marked unsigned in a data set whose Pixel Representation says signed:
+// the values are those of the data set (air of the CT at -2000, not near +6000), as other
+// toolkits read the same file.
+void tst_DisplaySurface::jpeg2000FollowsTheDataSetsPixelRepresentation()
+{
+    DisplaySurface s;
+    const Image image = Image::fromFile(kSamples + QStringLiteral("test_files/J2K_pixelrep_mismatch.dcm"));
+    show(s, {image});
+    const auto pixels = s.pixels(image);
+    QVERIFY2(pixels, qPrintable(s.failureReason(image)));
+    std::vector<double> row;
+    pixels->modalityRow(0, row);
+    QCOMPARE(row.at(0), -2000.0);
+    QList<double> column;
+    for (int y = 47; y < 57; ++y) {
+        pixels->modalityRow(y, row);
+        column << row.at(279);
+    }
+    QCOMPARE(column, (QList<double>{621, 412, 138, -193, -520, -767, -907, -966, -988, -995}));
+}
+
 ORV_TEST_MAIN(tst_DisplaySurface)
 #include "tst_displaysurface.moc"
+

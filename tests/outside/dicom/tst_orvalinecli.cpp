@@ -26,6 +26,8 @@ class TestOrvalineCli : public QObject
 private slots:
     void badArgumentsGiveUsage_data();
     void badArgumentsGiveUsage();
+    void helpPrintsTheUsage_data();
+    void helpPrintsTheUsage();
     void dicomizeWritesOneFilePerPicture();
     void dumpAndDicomdir();
     void commandsOverManyFilesTryEveryFile();
@@ -54,6 +56,24 @@ void TestOrvalineCli::badArgumentsGiveUsage()
     const ToolResult r = cli(args.split(u' ', Qt::SkipEmptyParts));
     QCOMPARE(r.exitCode, 2);
     QVERIFY(r.err.contains(u"usage:"_s) && r.out.isEmpty());
+}
+
+void TestOrvalineCli::helpPrintsTheUsage_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::newRow("program") << u"--help"_s;
+    QTest::newRow("program, short") << u"-h"_s;
+    QTest::newRow("a command of the module") << u"render --help"_s;
+    QTest::newRow("with other options") << u"send --host h -h"_s;
+    QTest::newRow("dump") << u"dump --help"_s;
+}
+
+void TestOrvalineCli::helpPrintsTheUsage()
+{
+    QFETCH(QString, args);
+    const ToolResult r = cli(args.split(u' ', Qt::SkipEmptyParts));
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.startsWith(u"usage:"_s) && r.err.isEmpty(), qPrintable(r.err));
 }
 
 void TestOrvalineCli::dicomizeWritesOneFilePerPicture()
@@ -138,19 +158,20 @@ void TestOrvalineCli::commandsOverManyFilesTryEveryFile()
                           u"%1: Cannot read %1: the file does not exist."_s.arg(missing),
                           u"%1: Cannot read %1: the file is empty."_s.arg(empty)}));
 
-    // The export skips what it cannot take and is a whole DICOMDIR of the rest.
+    // The export skips what it cannot take and is a whole DICOMDIR of the rest; a JPEG 2000
+    // image, which the toolkit cannot convert, is written decoded.
     const QString out = m_dir.filePath(u"SKIP"_s);
     r = cli({u"dicomdir"_s, u"--out"_s, out, good.at(0), empty, j2k, good.at(1)});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out, u"%1/IMAGES/IMG1\n%1/IMAGES/IMG2\n%1/DICOMDIR\n"_s.arg(out));
+    QCOMPARE(r.out, u"%1/IMAGES/IMG1\n%1/IMAGES/IMG2\n%1/IMAGES/IMG3\n%1/DICOMDIR\n"_s.arg(out));
     const QStringList err = r.err.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(err.size(), 2);
+    QCOMPARE(err.size(), 1);
     QVERIFY2(err.at(0).startsWith(empty + u": skipped: "_s) && err.at(0).contains(u"empty"_s), qPrintable(err.at(0)));
-    QVERIFY2(err.at(1).startsWith(j2k + u": skipped: Cannot export IMAGES/IMG2: "_s), qPrintable(err.at(1)));
-    QCOMPARE(QDir(out + u"/IMAGES"_s).entryList(QDir::Files), QStringList({u"IMG1"_s, u"IMG2"_s}));
+    QCOMPARE(QDir(out + u"/IMAGES"_s).entryList(QDir::Files), QStringList({u"IMG1"_s, u"IMG2"_s, u"IMG3"_s}));
     QCOMPARE(dciodvfyErrors(out + u"/DICOMDIR"_s), QStringList());
-    QCOMPARE(runTool(u"dcmdump"_s, {out + u"/DICOMDIR"_s}).out.count(u"[IMAGE]"_s), 2);
-    QCOMPARE(Image::fromFile(out + u"/IMAGES/IMG2"_s).instanceUid(), Image::fromFile(good.at(1)).instanceUid());
+    QCOMPARE(runTool(u"dcmdump"_s, {out + u"/DICOMDIR"_s}).out.count(u"[IMAGE]"_s), 3);
+    QCOMPARE(Image::fromFile(out + u"/IMAGES/IMG2"_s).instanceUid(), Image::fromFile(j2k).instanceUid());
+    QCOMPARE(Image::fromFile(out + u"/IMAGES/IMG3"_s).instanceUid(), Image::fromFile(good.at(1)).instanceUid());
 }
 
 // Values a script gives that an object cannot hold are changed, never invented, and each
