@@ -243,7 +243,9 @@ void frmTransaction::buildLayout()
     auto *report = new QWidget(tabMain);
     auto *rl = new QVBoxLayout(report);
     auto *rad = new QHBoxLayout;
-    rad->addWidget(label(QStringLiteral("&Radiologist:")));
+    auto *lblRad = label(QStringLiteral("&Radiologist:"));
+    lblRad->setBuddy(txtRadId); // Alt+R focuses the id; the "&" is a mnemonic, not a letter shown
+    rad->addWidget(lblRad);
     rad->addWidget(txtRadId);
     rad->addWidget(btnRad);
     rad->addWidget(txtRadName, 2);
@@ -720,7 +722,7 @@ bool frmTransaction::tabOrEnter(QObject *field)
     const Route routes[] = {
         {txtPatientID, &frmTransaction::pickPatient, txtFileNo}, {txtFileNo, nullptr, txtExamId},
         {txtExamId, &frmTransaction::pickExam, txtDocID},        {txtDocID, &frmTransaction::pickDoctor, txtTechID},
-        {txtTechID, &frmTransaction::pickTechnologist, btnProceed}, {txtRadId, &frmTransaction::pickRadiologist, nullptr},
+        {txtTechID, &frmTransaction::pickTechnologist, btnProceed}, {txtRadId, &frmTransaction::pickRadiologist, txtInterpret},
     };
     for (const Route &r : routes) {
         if (r.field != field)

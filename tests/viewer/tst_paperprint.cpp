@@ -58,7 +58,7 @@ private slots:
     {
         ScriptedPrompter *prompter = ScriptedPrompter::install();
         using T = OpenTransaction;
-        for (const auto &[f, v] : QList<std::pair<T::Field, QString>>{{T::PatientID, "REG-77"}, {T::LName, "O'BRIEN"}, {T::FName, "MÜLLER"},
+        for (const auto &[f, v] : QList<std::pair<T::Field, QString>>{{T::HospNum, "H-77"}, {T::PatientID, "REG-77"}, {T::LName, "O'BRIEN"}, {T::FName, "MÜLLER"},
                                                                       {T::MName, "ANN"}, {T::BDate, "03/03/1969"}, {T::ExamType, "CT"},
                                                                       {T::TransNo, "4711"}, {T::TransDate, "12/05/2026"}})
             session().transaction().setValue(f, v);
@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(pages.size(), 3); // two pages, each ended by a form feed
         const int age = QDate::currentDate().year() - 1969;
         for (const QString &page : pages.mid(0, 2)) { // a fresh header on each page
-            for (const QString &expected : {QStringLiteral("Patient ID: REG-77"), QStringLiteral("Age : 03/03/1969 (%1)").arg(age),
+            for (const QString &expected : {QStringLiteral("Patient ID: H-77 (REG-77)"), QStringLiteral("Age : 03/03/1969 (%1)").arg(age),
                                             QStringLiteral("Patient Name: O'BRIEN, MÜLLER ANN"), QStringLiteral("Type of Exam: CT"),
                                             QStringLiteral("Trans. No.: 4711"), QStringLiteral("Trans. Date: 12/05/2026")})
                 QVERIFY2(page.simplified().contains(expected), qPrintable(expected + QStringLiteral(" not in\n") + page));
