@@ -45,6 +45,8 @@ void applyToolkitSettings()
     dicom::setUidRoot(s.read(apps::VelmorOrvaline, section, QStringLiteral("UIDRoot")).trimmed());
     const int timeout = SettingsStore::intOf(s.read(apps::VelmorOrvaline, section, QStringLiteral("NetworkTimeout"), QStringLiteral("10")));
     dicom::setNetworkTimeout(timeout > 0 ? timeout : 10);
+    const int limit = SettingsStore::intOf(s.read(apps::VelmorOrvaline, section, QStringLiteral("ExchangeTimeLimit"), QStringLiteral("60")));
+    dicom::setExchangeTimeLimit(limit > 0 ? limit : 60);
 }
 
 QWidget *runStartup(const StartupOptions &options)
