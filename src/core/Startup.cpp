@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include "outside/PrivateFiles.h"
+
 #include "Database.h"
 #include "ImageRow.h"
 #include "SharedState.h"
@@ -110,7 +112,7 @@ QWidget *runStartup(const StartupOptions &options)
 
     // 11. The temporary folder: one level is created when missing.
     if (st.TempFolder.trimmed().isEmpty()) {
-        QDir().mkpath(perUserDataFolder()); // stands in for the application's folder
+        makePrivateFolder(perUserDataFolder()); // stands in for the application's folder
         st.TempFolder = QDir(perUserDataFolder()).filePath(QStringLiteral("pacstemp"));
     }
     if (!QDir(st.TempFolder).exists() && !QDir().mkdir(st.TempFolder))
