@@ -29,7 +29,7 @@ storescu -aec STORESCP 127.0.0.1 "$port" "${files[@]}"
 t2=$(now)
 ours=$(calc "$t1 - $t0")
 peer=$(calc "$t2 - $t1")
-sent=$(grep -c $'\t0$' "$work/ours.txt" || true)
+sent=$(grep -c $'\t0x0000$' "$work/ours.txt" || true)
 echo "orvaline-cli send ($sent/${#files[@]} status 0, one association each): ${ours} s"
 echo "storescu (one association):                                 ${peer} s"
 echo "ratio ours/storescu: $(calc "$ours / $peer" 2) (target <= 1.5)"

@@ -62,7 +62,7 @@ t4=$(now)
 
 ours_plain=$(calc "$t1 - $t0"); ours_tls=$(calc "$t2 - $t1")
 ref_plain=$(calc "$t3 - $t2"); ref_tls=$(calc "$t4 - $t3")
-ok_plain=$(grep -c $'\t0$' plain.txt || true); ok_tls=$(grep -c $'\t0$' tls.txt || true)
+ok_plain=$(grep -c $'\t0x0000$' plain.txt || true); ok_tls=$(grep -c $'\t0x0000$' tls.txt || true)
 queue_plain=$(calc "$q1 - $q0"); queue_tls=$(calc "$q2 - $q1")
 echo "S&end to PACS through the queue, plain TCP (one association): ${queue_plain} s ($(cat queue-plain.txt))"
 echo "S&end to PACS through the queue, DICOM TLS (one association): ${queue_tls} s ($(cat queue-tls.txt))"

@@ -89,8 +89,13 @@ void StillCaptureWindow::captureStill()
         msgBox(this, QStringLiteral("This window has taken 32767 captures, its limit. Close it and open it again to capture more."));
         return;
     }
-    ++m_counter;
     OpenTransaction &tr = openTransaction();
+    if (const QString refusal = nameComponentRefusal(tr.value(OpenTransaction::TransNo), QStringLiteral("transaction number"));
+        !refusal.isEmpty()) {
+        msgBox(this, refusal, Prompter::Icon::Critical);
+        return;
+    }
+    ++m_counter;
     FrameJob job;
     job.kind = FrameJob::Kind::Still;
     job.folder = state().TempFolder;

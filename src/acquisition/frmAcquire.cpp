@@ -638,6 +638,14 @@ bool frmAcquire::nextCounter()
 
 void frmAcquire::cmdOutputFile_Click()
 {
+    const QString refusal = nameComponentRefusal(openTransaction().value(OpenTransaction::TransNo), QStringLiteral("transaction number"));
+    if (!refusal.isEmpty()) {
+        txtOutputFilename->clear();
+        AVIEncoderX1->setOutputFileName(QString());
+        msgBox(this, refusal, Prompter::Icon::Critical, kErrorTitle);
+        EncodeEnable();
+        return;
+    }
     if (!nextCounter())
         return;
     txtOutputFilename->setText(captureBaseName(openTransaction().value(OpenTransaction::TransNo), TimeStamp(), m_counter)
@@ -787,8 +795,13 @@ void frmAcquire::cmdCaptureBMP_Click()
     }
     if (tracing)
         trace(QStringLiteral("1"));
-    ++m_counter;
     OpenTransaction &tr = openTransaction();
+    if (const QString refusal = nameComponentRefusal(tr.value(OpenTransaction::TransNo), QStringLiteral("transaction number"));
+        !refusal.isEmpty()) {
+        msgBox(this, refusal, Prompter::Icon::Critical, kErrorTitle);
+        return;
+    }
+    ++m_counter;
     const QString folder = state().TempFolder;
     FrameJob job;
     job.folder = folder;

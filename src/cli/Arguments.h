@@ -90,9 +90,20 @@ inline Args parse(const QStringList &argv, const QSet<QString> &allowed, bool ne
     return a;
 }
 
+// `text` with every control character (C0, DEL, C1: terminal escapes, line breaks, tabs) but
+// those in `keep` shown as U+FFFD, so that what a file or a peer holds cannot drive the terminal
+// or break the line structure of the output.
+inline QString printable(QString text, QStringView keep = {})
+{
+    for (QChar &c : text)
+        if (c.category() == QChar::Other_Control && !keep.contains(c))
+            c = QChar(0xFFFD);
+    return text;
+}
+
 inline void write(std::FILE *to, const QString &line)
 {
-    const QByteArray b = line.toLocal8Bit();
+    const QByteArray b = printable(line, u"\t").toLocal8Bit();
     std::fwrite(b.constData(), 1, size_t(b.size()), to);
     std::fputc('\n', to);
 }

@@ -107,7 +107,8 @@ int send(const QStringList &argv)
         try {
             Image img = Image::fromFile(file);
             const int status = scu.send(img);
-            out(QStringLiteral("%1\t%2").arg(file).arg(status));
+            // The status as the log window writes it (0xA700), not in decimal.
+            out(QStringLiteral("%1\t0x%2").arg(file, QStringLiteral("%1").arg(status, 4, 16, QLatin1Char('0')).toUpper()));
             reportChanges(file, img.valueChanges());
             allGood = allGood && status == 0;
         } catch (const orv::Error &e) {
@@ -133,8 +134,12 @@ int worklist(const QStringList &argv)
     const DataSet id = WorklistScu::standardIdentifier(a.value(QStringLiteral("patient-name")), a.value(QStringLiteral("patient-id")),
                                                        a.value(QStringLiteral("date")), a.value(QStringLiteral("modality")),
                                                        a.value(QStringLiteral("accession")), a.value(QStringLiteral("branch")));
-    for (const DataSet &answer : scu.run(id))
-        out(WorklistScu::gridRow(answer).join(QLatin1Char('\t')));
+    for (const DataSet &answer : scu.run(id)) {
+        QStringList cells = WorklistScu::gridRow(answer);
+        for (QString &cell : cells)
+            cell = printable(cell); // a tab or line break in a value never splits the row
+        out(cells.join(QLatin1Char('\t')));
+    }
     return 0;
 }
 

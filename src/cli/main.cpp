@@ -24,7 +24,7 @@ int dump(const QStringList &argv)
     bool allGood = true;
     for (const QString &file : a.files) {
         try {
-            const QByteArray b = orv::dicom::dumpFile(file).toUtf8();
+            const QByteArray b = printable(orv::dicom::dumpFile(file), u"\n").toUtf8();
             std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
         } catch (const orv::Error &e) {
             std::fflush(stdout);

@@ -2,6 +2,7 @@
 
 #include "SharedState.h"
 #include "frmLog.h"
+#include "outside/Error.h"
 #include "outside/Prompter.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QScreen>
+#include <QStringList>
 #include <QSysInfo>
 #include <QWidget>
 
@@ -23,6 +25,61 @@ void DigitsOnlyKey(int &keyAscii)
         keyAscii -= 32;
     if (keyAscii >= 32 && !(keyAscii >= '0' && keyAscii <= '9'))
         keyAscii = 0;
+}
+
+namespace {
+
+QString nameComponentProblem(const QString &text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("it is empty");
+    if (text == QLatin1String(".") || text == QLatin1String(".."))
+        return QStringLiteral("it names a folder, not a file");
+    if (text.size() > 64)
+        return QStringLiteral("it is longer than 64 characters");
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'/' || u == u'\\')
+            return QStringLiteral("it holds a folder separator");
+        if (u == u':')
+            return QStringLiteral("it holds a colon (a drive or stream)");
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F))
+            return QStringLiteral("it holds a control character");
+        if (QStringView(u"<>\"|?*").contains(c))
+            return QStringLiteral("it holds \"%1\", which Windows refuses in names").arg(c);
+    }
+    if (text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("it ends with a dot or a blank");
+    const QString device = text.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList devices = [] {
+        QStringList d{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL")};
+        for (int i = 1; i <= 9; ++i)
+            d << QStringLiteral("COM%1").arg(i) << QStringLiteral("LPT%1").arg(i);
+        return d;
+    }();
+    if (devices.contains(device))
+        return QStringLiteral("it is the name of a Windows device");
+    return {};
+}
+
+} // namespace
+
+QString nameComponentRefusal(const QString &text, const QString &what)
+{
+    const QString problem = nameComponentProblem(text);
+    if (problem.isEmpty())
+        return {};
+    QString shown = text;
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = QChar(0xFFFD); // the message never carries a terminal escape
+    return QStringLiteral("The %1 \"%2\" cannot name a file: %3.").arg(what, shown, problem);
+}
+
+void requireNameComponent(const QString &text, const QString &what)
+{
+    if (const QString refusal = nameComponentRefusal(text, what); !refusal.isEmpty())
+        throw Error(refusal);
 }
 
 bool RequireText(const QString &value, const QString &message)

@@ -30,6 +30,18 @@ QString OpenFileDialog(QWidget *owner, const QString &filter, const QString &tit
 // The same dialog choosing several files; empty when cancelled.
 QStringList OpenFilesDialog(QWidget *owner, const QString &filter, const QString &title, const QString &initialFolder);
 
+// The one rule for a file or folder name built from a transaction or accession number (capture
+// frames, stills and clips, the disc staging folder, the server folder of a save): such a number
+// must be one plain name component. Returns "" when `text` is one, else the whole message to show:
+// `The <what> "<text>" cannot name a file: <reason>.` Refused: an empty text, "." and "..",
+// a separator ("/", "\\"), a drive or stream colon (":"), control characters (C0, DEL, C1),
+// the characters Windows refuses in names (< > " | ? *), a trailing dot or blank, a Windows
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension), more than 64
+// characters. Nothing is changed: the caller refuses before writing anything.
+QString nameComponentRefusal(const QString &text, const QString &what);
+// nameComponentRefusal() as an exception: throws orv::Error with its message.
+void requireNameComponent(const QString &text, const QString &what);
+
 // The computer's network name, cut at the first NUL.
 QString ComputerName();
 

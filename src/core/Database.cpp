@@ -1,5 +1,7 @@
 #include "Database.h"
 
+#include "outside/PrivateFiles.h"
+
 #include "outside/Error.h"
 
 #include <QDir>
@@ -76,8 +78,10 @@ ConnectionConfig databaseConfig(const QStringList &arguments)
     c.database = pick(QStringLiteral("--db-name"), QStringLiteral("name"));
     c.user = pick(QStringLiteral("--db-user"), QStringLiteral("user"));
     c.dataFolder = pick(QStringLiteral("--data-dir"), QStringLiteral("data_folder"));
-    if (c.dataFolder.isEmpty())
+    if (c.dataFolder.isEmpty()) {
+        makePrivateFolder(perUserDataFolder()); // its own and its neighbours' data are the user's alone
         c.dataFolder = QDir(perUserDataFolder()).filePath(QStringLiteral("databases"));
+    }
     const QString timeout = file.value(QStringLiteral("database/connect_timeout")).toString();
     if (!timeout.isEmpty())
         c.connectTimeoutSeconds = qBound(1, timeout.toInt(), 120);

@@ -3,7 +3,11 @@
 #include "SharedState.h"
 #include "outside/Error.h"
 
+#include "CoreRoutines.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QSet>
 #include <QMutexLocker>
 
 #include <memory>
@@ -19,8 +23,26 @@ const QString kTlsSection = QStringLiteral("DICOM");
 struct PeerFields
 {
     const char *what;
-    DicomNodes::Field host, port, calledAe, tls;
+    DicomNodes::Field host, port, calledAe, tls, hostCheck;
 };
+
+// A TLS peer whose certificate is not matched against its address is said in the log window,
+// once per peer and run.
+void logHostCheckOff(const QString &what, const QString &host, const QString &key)
+{
+    static QMutex mutex;
+    static QSet<QString> said;
+    {
+        QMutexLocker lock(&mutex);
+        if (said.contains(what + host))
+            return;
+        said.insert(what + host);
+    }
+    const QString line = QStringLiteral("DICOM TLS: the certificate of the %1 (%2) is not checked against its address (%3 = 0).")
+                             .arg(what, host, key);
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QMetaObject::invokeMethod(qApp, [line] { AddLog(line); }, Qt::QueuedConnection);
+}
 
 // A port text as a reader converts it: a whole number from 1 to 65535, blanks around it allowed.
 int portNumber(const QString &text, bool *ok)
@@ -95,6 +117,11 @@ QString DicomNodes::defaultValue(Field f)
     case wRemoteNode: return defaultAddress();
     case wRemotePort: return QStringLiteral("105");
     case wRemoteAE: return QStringLiteral("VELMOR");
+    case StorageTLSHostCheck:
+    case wRemoteTLSHostCheck:
+    case PrintTLSHostCheck: return QStringLiteral("1");
+    case ListenAddress:
+        break;
     case Async:
     case StorageTLS:
     case wRemoteTLS:
@@ -132,6 +159,7 @@ QString DicomNodes::ownKey(Field f)
     case StorageCommit: return QStringLiteral("StorageCommitment");
     case AEName: return QStringLiteral("ListenAE");
     case Port: return QStringLiteral("ListenPort");
+    case ListenAddress: return QStringLiteral("ListenAddress");
     default: return {};
     }
 }
@@ -143,7 +171,8 @@ QList<DicomNodes::Field> DicomNodes::storedFields()
 
 QList<DicomNodes::Field> DicomNodes::tlsFields()
 {
-    return {StorageTLS, wRemoteTLS, PrintTLS, TLSCertificate, TLSPrivateKey, TLSTrustedCertificates};
+    return {StorageTLS, wRemoteTLS, PrintTLS, TLSCertificate, TLSPrivateKey, TLSTrustedCertificates,
+            StorageTLSHostCheck, wRemoteTLSHostCheck, PrintTLSHostCheck};
 }
 
 QString DicomNodes::tlsSettingsKey(Field f)
@@ -155,6 +184,9 @@ QString DicomNodes::tlsSettingsKey(Field f)
     case TLSCertificate: return QStringLiteral("TLSCertificate");
     case TLSPrivateKey: return QStringLiteral("TLSPrivateKey");
     case TLSTrustedCertificates: return QStringLiteral("TLSTrustedCertificates");
+    case StorageTLSHostCheck: return QStringLiteral("StorageTLSHostCheck");
+    case wRemoteTLSHostCheck: return QStringLiteral("WorklistTLSHostCheck");
+    case PrintTLSHostCheck: return QStringLiteral("PrintTLSHostCheck");
     default: return {};
     }
 }
@@ -185,8 +217,21 @@ void DicomNodes::store() const
         s.write(apps::VELMORPACS, kSection, settingsKey(f), value(f));
     for (Field f : tlsFields())
         s.write(apps::VelmorOrvaline, kTlsSection, tlsSettingsKey(f), value(f));
-    for (Field f : {StorageCommit, AEName, Port})
+    for (Field f : {StorageCommit, AEName, Port, ListenAddress})
         s.write(apps::VelmorOrvaline, QStringLiteral("DICOM"), ownKey(f), value(f));
+}
+
+dicom::ListenerSettings DicomNodes::listenerSettings() const
+{
+    const dicom::Peer own = listenerAddress();
+    const dicom::Peer archive = storagePeer();
+    dicom::ListenerSettings l;
+    l.aeTitle = own.calledAe;
+    l.port = own.port;
+    l.bindAddress = value(ListenAddress).trimmed();
+    l.callingAeTitles = QStringList{archive.calledAe};
+    l.tls = archive.tls;
+    return l;
 }
 
 dicom::Peer DicomNodes::listenerAddress() const
@@ -233,6 +278,9 @@ dicom::Peer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString 
         if (peer.tls.trustedCertificatesFile.isEmpty())
             throw Error(QStringLiteral("DICOM TLS is on for the %1 but no trusted certificates file is chosen. "
                                        "Choose it in DICOM Settings.").arg(what));
+        peer.tls.checkHostName = n.value(p.hostCheck).trimmed() != QLatin1String("0");
+        if (!peer.tls.checkHostName)
+            logHostCheckOff(what, peer.host, DicomNodes::tlsSettingsKey(p.hostCheck));
         if (peer.tls.certificateFile.isEmpty() != peer.tls.privateKeyFile.isEmpty())
             throw Error(QStringLiteral("DICOM TLS for the %1 needs both the certificate file and its private key file, or "
                                        "neither. Choose the missing one in DICOM Settings.").arg(what));
@@ -244,20 +292,20 @@ dicom::Peer checkedPeer(const DicomNodes &n, const PeerFields &p, const QString 
 
 dicom::Peer DicomNodes::storagePeer() const
 {
-    return checkedPeer(*this, {"storage archive", StorageNode, StoragePort, StorageAE, StorageTLS}, value(CallingAE),
+    return checkedPeer(*this, {"storage archive", StorageNode, StoragePort, StorageAE, StorageTLS, StorageTLSHostCheck}, value(CallingAE),
                        QStringLiteral("calling AE title"));
 }
 
 dicom::Peer DicomNodes::worklistPeer() const
 {
     // The worklist query always calls itself "VELMOR".
-    return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE, wRemoteTLS}, QStringLiteral("VELMOR"),
+    return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE, wRemoteTLS, wRemoteTLSHostCheck}, QStringLiteral("VELMOR"),
                        QStringLiteral("calling AE title"));
 }
 
 dicom::Peer DicomNodes::printPeer() const
 {
-    return checkedPeer(*this, {"film printer", PrintNode, PrintPort, PrintAE, PrintTLS}, value(PrintCallingAE),
+    return checkedPeer(*this, {"film printer", PrintNode, PrintPort, PrintAE, PrintTLS, PrintTLSHostCheck}, value(PrintCallingAE),
                        QStringLiteral("calling AE title of the film printer"));
 }
 

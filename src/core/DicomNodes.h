@@ -35,6 +35,11 @@ public:
         // application "VelmorOrvaline", section "DICOM"; the files by their paths only.
         StorageTLS, wRemoteTLS, PrintTLS, TLSCertificate, TLSPrivateKey, TLSTrustedCertificates,
         StorageCommit,
+        // Security (kept by "OK" in application "VelmorOrvaline", section "DICOM"; no control of
+        // the settings window shows them): whether each TLS peer's certificate must name the
+        // address connected to ("1", the default, or "0"), and the local address the storage
+        // commitment listener opens its port on ("" for every interface).
+        StorageTLSHostCheck, wRemoteTLSHostCheck, PrintTLSHostCheck, ListenAddress,
         FieldCount
     };
     Q_ENUM(Field)
@@ -81,6 +86,10 @@ public:
     // AE title (AEName, else the calling AE title) in calledAe, port in port. Throws orv::Error
     // naming the setting when either cannot be used.
     dicom::Peer listenerAddress() const;
+    // The storage commitment listener: listenerAddress(), on ListenAddress, taking associations
+    // only from the storage archive's AE title, over TLS when TLS is on for the archive. Throws
+    // orv::Error as listenerAddress() and storagePeer() do.
+    dicom::ListenerSettings listenerSettings() const;
 
 signals:
     void changed(orv::DicomNodes::Field field, const QString &value);

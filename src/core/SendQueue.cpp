@@ -1,5 +1,7 @@
 #include "SendQueue.h"
 
+#include "outside/PrivateFiles.h"
+
 #include "CoreRoutines.h"
 #include "Database.h"
 #include "SharedState.h"
@@ -153,7 +155,7 @@ qint64 SendQueue::now() { return QDateTime::currentMSecsSinceEpoch(); }
 
 QString SendQueue::newCopyPath()
 {
-    QDir().mkpath(folder());
+    makePrivateFolder(folder()); // copies of patient images
     return QDir(folder()).filePath(dicom::newUid() + QStringLiteral(".dcm"));
 }
 

@@ -49,20 +49,25 @@ QString SendQueueRunner::ensureListener()
 {
     if (!m_running || !dicomNodes().storageCommitment())
         return {};
-    dicom::Peer address;
+    dicom::ListenerSettings address;
     try {
-        address = dicomNodes().listenerAddress();
+        address = dicomNodes().listenerSettings();
     } catch (const std::exception &e) {
         return describe(e);
     }
-    const QString key = QStringLiteral("%1:%2").arg(address.calledAe).arg(address.port);
+    const QString key = QStringLiteral("%1:%2:%3:%4:%5:%6:%7:%8")
+                            .arg(address.aeTitle)
+                            .arg(address.port)
+                            .arg(address.bindAddress, address.callingAeTitles.join(QLatin1Char('\\')))
+                            .arg(address.tls.enabled)
+                            .arg(address.tls.certificateFile, address.tls.privateKeyFile, address.tls.trustedCertificatesFile);
     if (m_listener && key == m_listenerKey)
         return {};
     m_listener.reset();
     m_listenerKey.clear();
     const ConnectionConfig config = m_config;
     QPointer<SendQueueRunner> self(this);
-    auto listener = std::make_unique<dicom::CommitmentListener>(address.calledAe, address.port, [config, self](const dicom::CommitAnswer &a) {
+    auto listener = std::make_unique<dicom::CommitmentListener>(address, [config, self](const dicom::CommitAnswer &a) {
         // On the listener's thread: a connection of its own for the answer.
         auto db = Connection::open(config);
         SendQueue(*db).recordAnswer(a);

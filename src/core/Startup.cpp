@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include "outside/PrivateFiles.h"
+
 #include "Database.h"
 #include "ImageRow.h"
 #include "SharedState.h"
@@ -45,6 +47,8 @@ void applyToolkitSettings()
     dicom::setUidRoot(s.read(apps::VelmorOrvaline, section, QStringLiteral("UIDRoot")).trimmed());
     const int timeout = SettingsStore::intOf(s.read(apps::VelmorOrvaline, section, QStringLiteral("NetworkTimeout"), QStringLiteral("10")));
     dicom::setNetworkTimeout(timeout > 0 ? timeout : 10);
+    const int limit = SettingsStore::intOf(s.read(apps::VelmorOrvaline, section, QStringLiteral("ExchangeTimeLimit"), QStringLiteral("60")));
+    dicom::setExchangeTimeLimit(limit > 0 ? limit : 60);
 }
 
 QWidget *runStartup(const StartupOptions &options)
@@ -108,7 +112,7 @@ QWidget *runStartup(const StartupOptions &options)
 
     // 11. The temporary folder: one level is created when missing.
     if (st.TempFolder.trimmed().isEmpty()) {
-        QDir().mkpath(perUserDataFolder()); // stands in for the application's folder
+        makePrivateFolder(perUserDataFolder()); // stands in for the application's folder
         st.TempFolder = QDir(perUserDataFolder()).filePath(QStringLiteral("pacstemp"));
     }
     if (!QDir(st.TempFolder).exists() && !QDir().mkdir(st.TempFolder))

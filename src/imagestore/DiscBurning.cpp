@@ -75,10 +75,10 @@ QString stagingRoot()
 
 QString stagingFolder(const QString &transNo, QString *why)
 {
-    const QString reason = unsafeFileNameReason(transNo);
-    if (!reason.isEmpty()) {
+    const QString refusal = nameComponentRefusal(transNo, QStringLiteral("transaction number"));
+    if (!refusal.isEmpty()) {
         if (why)
-            *why = QStringLiteral("The transaction number \"%1\" cannot name a staging folder: %2").arg(transNo, reason);
+            *why = refusal;
         return {};
     }
     return stagingRoot() + QLatin1Char('/') + transNo + QLatin1Char('/');

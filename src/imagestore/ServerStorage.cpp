@@ -232,8 +232,8 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
     QString unsafe;
     if (r.serverName.trimmed().isEmpty() || r.serverFolder.trimmed().isEmpty())
         unsafe = QStringLiteral("The image server is not set: both its name and its folder are needed.");
-    else if (!unsafeFileNameReason(r.transNo).isEmpty())
-        unsafe = QStringLiteral("The transaction number \"%1\" cannot name a folder.").arg(r.transNo);
+    else if (const QString refusal = nameComponentRefusal(r.transNo, QStringLiteral("transaction number")); !refusal.isEmpty())
+        unsafe = refusal;
     else if (!unsafeFileNameReason(r.modalityCode).isEmpty())
         unsafe = QStringLiteral("The modality code \"%1\" cannot name a folder.").arg(r.modalityCode);
 

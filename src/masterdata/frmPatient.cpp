@@ -270,7 +270,7 @@ void frmPatient_Add::addClicked()
                    Prompter::Icon::Critical);
             return;
         }
-        PatientStore::add(db, {txtEmpID->text(), txtFName->text(), txtMName->text(), txtLName->text(), birthDate(), sex()},
+        PatientStore::add(db, {txtEmpID->text(), txtFName->text(), txtMName->text(), txtLName->text(), birthDate(), sex(), QString()},
                           state().CurrentUser.UserID());
         accept();
         researchRegister();
@@ -330,7 +330,7 @@ void frmPatient_Edit::updateClicked()
         return;
     guarded(this, [this] {
         const QString id = txtEmpID->text();
-        PatientStore::update(state().db(), {id, txtFName->text(), txtMName->text(), txtLName->text(), birthDate(), sex()},
+        PatientStore::update(state().db(), {id, txtFName->text(), txtMName->text(), txtLName->text(), birthDate(), sex(), QString()},
                              state().CurrentUser.UserID());
         msgBox(this, id + QStringLiteral(" successfully updated!"), Prompter::Icon::Information);
         accept();

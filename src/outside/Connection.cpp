@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "PrivateFiles.h"
+
 #include "Error.h"
 
 #include <QAtomicInt>
@@ -98,7 +100,7 @@ std::unique_ptr<Connection> Connection::open(const ConnectionConfig &config)
     switch (config.backend) {
     case Backend::SQLite: {
         QDir dir(config.dataFolder);
-        if (config.dataFolder.isEmpty() || (!dir.exists() && !QDir().mkpath(config.dataFolder)))
+        if (config.dataFolder.isEmpty() || !makePrivateFolder(config.dataFolder))
             throw Error(QStringLiteral("Cannot open the database folder \"%1\".").arg(config.dataFolder));
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), c->m_name);
         db.setDatabaseName(QStringLiteral(":memory:"));
@@ -110,6 +112,10 @@ std::unique_ptr<Connection> Connection::open(const ConnectionConfig &config)
             const QFileInfo info(file);
             if (info.exists() && (!info.isFile() || !info.isReadable()))
                 throw Error(QStringLiteral("Cannot open the database file \"%1\": it is not a readable file.").arg(file));
+            // Patients and password hashes: the file (and the journal SQLite derives from its
+            // mode) for the user only.
+            if (!makePrivateFile(file))
+                throw Error(QStringLiteral("Cannot create the database file \"%1\".").arg(file));
             QSqlQuery q(db);
             q.prepare(QStringLiteral("ATTACH DATABASE ? AS %1").arg(name));
             q.addBindValue(file);

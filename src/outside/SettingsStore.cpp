@@ -1,6 +1,9 @@
 #include "SettingsStore.h"
 
+#include "PrivateFiles.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace orv {
@@ -12,6 +15,9 @@ SettingsStore::SettingsStore(const QString &file)
         const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         path = QDir(base).filePath(QStringLiteral("Orvaline/settings.ini"));
     }
+    // The store is created for its user only; its rewrites keep the file's mode.
+    makePrivateFolder(QFileInfo(path).absolutePath());
+    makePrivateFile(path);
     m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 

@@ -353,6 +353,26 @@ private slots:
         QVERIFY(w->cmdCaptureBMP->isEnabled());
     }
 
+    // A number taken from a worklist that would reach outside the temporary folder names no
+    // frame and no clip: the message says why and nothing is written anywhere.
+    void hostileTransactionNumberWritesNothing()
+    {
+        const QString outside = m_dir->filePath(QStringLiteral("X"));
+        openTransactionOf(QStringLiteral("../X"));
+        frmAcquire *w = openStation();
+        QTRY_VERIFY(live(w));
+        w->cmdCaptureBMP->click();
+        w->cmdOutputFile->click();
+        const QString why = QStringLiteral("The transaction number \"../X\" cannot name a file: it holds a folder separator.");
+        QCOMPARE(m_prompter->messages(), (QStringList{why, why}));
+        QVERIFY(w->txtOutputFilename->text().isEmpty());
+        QVERIFY(session().jobs().waitForIdle(10000));
+        QCOMPARE(temp("*"), QStringList());
+        QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("X*")}), QStringList());
+        QVERIFY(!QFileInfo::exists(outside));
+        QCOMPARE(ctlImageList::instance()->rows().size(), 0);
+    }
+
     // The DICOM stage failing after the bitmap was written: reported as such, the bitmap stays.
     void objectThatCannotBeWritten()
     {

@@ -6,7 +6,13 @@
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 
+#include "outside/Connection.h"
+#include "outside/Error.h"
+
 #include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -74,6 +80,60 @@ private slots:
         QCOMPARE(s.read("PACS", "Other", "Key"), u"kept"_s);
         // Another store on the same file sees what was written (the next start).
         QCOMPARE(SettingsStore(s.fileName()).read("velmorpacs", "Main", "CompanyName"), u"A/B \\ C%"_s);
+    }
+
+    // Transaction and accession numbers name files and folders: only a plain name component is
+    // taken, with a message that says why not (and carries no terminal escape).
+    void numbersNameOnlyPlainComponents()
+    {
+        for (const QString &fine : {u"00123"_s, u"ACC-2026_07.b"_s, u"a..b"_s, u"MÜLLER 7"_s})
+            QVERIFY2(nameComponentRefusal(fine, u"accession number"_s).isEmpty(), qPrintable(fine));
+        const std::pair<QString, const char *> refused[] = {
+            {u""_s, "it is empty"},
+            {u".."_s, "it names a folder"},
+            {u"../../../../../../../../tmp/X"_s, "folder separator"},
+            {u"..\\..\\x"_s, "folder separator"},
+            {u"C:x"_s, "colon"},
+            {u"A\x1b[31mB"_s, "control character"},
+            {u"A\tB"_s, "control character"},
+            {u"A?B"_s, "Windows refuses"},
+            {u"ABC."_s, "ends with a dot"},
+            {u"nul.txt"_s, "Windows device"},
+            {QString(65, u'7'), "longer than 64"},
+        };
+        for (const auto &[text, why] : refused) {
+            const QString message = nameComponentRefusal(text, u"accession number"_s);
+            QVERIFY2(message.startsWith(u"The accession number \""_s) && message.contains(QLatin1String(why)), qPrintable(message));
+            QVERIFY(!message.contains(QChar(0x1b)));
+        }
+        bool threw = false;
+        try {
+            requireNameComponent(u"../x"_s, u"transaction number"_s);
+        } catch (const Error &e) {
+            threw = e.description() == u"The transaction number \"../x\" cannot name a file: it holds a folder separator."_s;
+        }
+        QVERIFY(threw);
+    }
+
+    // The settings store, the embedded databases and their folders are the user's alone.
+    void privateFilesAreForTheUserOnly()
+    {
+        QTemporaryDir dir;
+        const QString config = dir.filePath(u"config/Orvaline"_s), data = dir.filePath(u"data/databases"_s);
+        SettingsStore store(config + u"/settings.ini"_s);
+        store.write(u"Orvaline"_s, u"Main"_s, u"Key"_s, u"value"_s);
+        ConnectionConfig c;
+        c.dataFolder = data;
+        Connection::open(c).reset();
+        const auto mode = [](const QString &path) {
+            struct stat st{};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+        };
+        QCOMPARE(mode(config), 0700);
+        QCOMPARE(mode(config + u"/settings.ini"_s), 0600);
+        QCOMPARE(mode(data), 0700);
+        for (const char *name : {"pacs", "Patient_Data", "build_file", "DICOM"})
+            QCOMPARE(mode(data + u"/%1.sqlite"_s.arg(QLatin1String(name))), 0600);
     }
 
     void windowPlacementRoundTrip()

@@ -270,6 +270,9 @@ private slots:
         dicomNodes().setValue(DicomNodes::StorageCommit, "1");
         dicomNodes().setValue(DicomNodes::CallingAE, "WS1");
         dicomNodes().setValue(DicomNodes::Port, QString::number(listen));
+        // The listener hears only the archive the settings name, on loopback here.
+        dicomNodes().setValue(DicomNodes::StorageAE, "ORTHANC");
+        dicomNodes().setValue(DicomNodes::ListenAddress, "127.0.0.1");
         settings().write(apps::VelmorOrvaline, "DICOM", "CommitmentTimeout", "3");
 
         const QList<QueueEntry> answered = enqueue(1, 3, peerAt(orthanc->port(), "ORTHANC"), true, "00601");

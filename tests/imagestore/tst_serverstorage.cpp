@@ -129,7 +129,7 @@ private slots:
             {"00123", "..", "", "outside its folder"},
             {"00123", "evil.dcm", "..\\..\\..\\x", "outside the server folder"},
             {"00123", "evil.dcm", "\\tmp", "not relative"},
-            {"..\\..", "evil.dcm", "", "cannot name a folder"}};
+            {"..\\..", "evil.dcm", "", "cannot name a file"}};
         for (const auto &c : cases) {
             open(Backend::SQLite);
             source("good.dcm", "good");

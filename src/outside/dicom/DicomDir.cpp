@@ -48,6 +48,12 @@ void DicomDirWriter::addImage(Image &image, const QString &relativeName)
         if (!component.match(p).hasMatch())
             fail(QStringLiteral("\"%1\" is not a valid DICOMDIR file name (upper-case letters, digits, \"_\", at most 8 per part).")
                      .arg(relativeName));
+    // A DICOMDIR lists an object once: a second object of the same instance UID would be
+    // written but never listed.
+    const QString uid = image.instanceUid();
+    if (!uid.isEmpty() && m_instances.contains(uid))
+        fail(QStringLiteral("\"%1\" is not exported: its SOP Instance UID %2 is that of %3, already exported.")
+                 .arg(relativeName, uid, m_instances.value(uid)));
     const QString target = m_directory + QLatin1Char('/') + rel;
     if (!QDir().mkpath(QFileInfo(target).path()))
         fail(QStringLiteral("Cannot create the folder of %1.").arg(target));
@@ -60,6 +66,8 @@ void DicomDirWriter::addImage(Image &image, const QString &relativeName)
     }
     moveIntoPlace(temporary, target);
     m_files << rel;
+    if (!uid.isEmpty())
+        m_instances.insert(uid, rel);
 }
 
 void DicomDirWriter::write()

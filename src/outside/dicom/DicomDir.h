@@ -2,6 +2,7 @@
 
 #include "Image.h"
 
+#include <QHash>
 #include <QStringList>
 
 namespace orv::dicom {
@@ -27,8 +28,9 @@ public:
 
     // Writes the image to directory + relativeName and records it. The name must be relative,
     // made of at most eight components of upper-case letters, digits and "_" (at most 8
-    // characters each), without ".."; throws Error (naming the file) otherwise or when the
-    // file cannot be written, and then leaves nothing of it in the folder.
+    // characters each), without ".."; throws Error (naming the file) otherwise, when the image's
+    // SOP Instance UID is that of an image added before (a DICOMDIR lists an object once) or
+    // when the file cannot be written, and then leaves nothing of it in the folder.
     void addImage(Image &image, const QString &relativeName);
     // Writes directory/DICOMDIR of the images added. An image the DICOMDIR cannot take is left
     // out, its file removed, and listed in skipped(). Throws Error when the DICOMDIR cannot be
@@ -43,6 +45,7 @@ private:
     QString m_fileSetId;
     QStringList m_files;
     QList<Skipped> m_skipped;
+    QHash<QString, QString> m_instances; // SOP Instance UID -> relative name of its file
 };
 
 } // namespace orv::dicom

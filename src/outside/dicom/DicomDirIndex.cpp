@@ -1,5 +1,6 @@
 #include "DicomDirIndex.h"
 
+#include "InputLimits.h"
 #include "Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -40,6 +41,12 @@ FileSummary summarizeFile(const QString &path)
     FileSummary s;
     if (!hasPreamble(path)) {
         s.reason = QStringLiteral("not a DICOM file (no DICM preamble)");
+        return s;
+    }
+    try {
+        requireSaneNesting(path);
+    } catch (const Error &e) {
+        s.reason = e.description();
         return s;
     }
     DcmFileFormat file;

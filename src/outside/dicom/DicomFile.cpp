@@ -1,5 +1,6 @@
 #include "DicomFile.h"
 
+#include "InputLimits.h"
 #include "Toolkit.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -41,6 +42,7 @@ std::shared_ptr<DcmFileFormat> readDicomFile(const QString &path)
         fail(QStringLiteral("Cannot read %1: permission denied.").arg(path));
     if (info.size() == 0)
         fail(QStringLiteral("Cannot read %1: the file is empty.").arg(path));
+    requireSaneNesting(path);
     auto file = std::make_shared<DcmFileFormat>();
     try {
         const auto load = [&] {

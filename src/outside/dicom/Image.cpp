@@ -1,6 +1,7 @@
 #include "Image.h"
 
 #include "DicomFile.h"
+#include "InputLimits.h"
 #include "Jpeg2000.h"
 #include "Picture.h"
 
@@ -562,6 +563,7 @@ ValueChanges Image::writeFile(const QString &path, const QString &transferSyntax
 
 void Image::requireDecodable() const
 {
+    requirePixelDataFits(m_file->getDataset());
     requireSoundRle(m_file->getDataset());
     requireSoundJpeg(m_file->getDataset());
 }

@@ -1,9 +1,11 @@
 #include "Network.h"
 
 #include "Image.h"
+#include "InputLimits.h"
 #include "Picture.h"
 #include "SecureTransport.h"
 #include "Toolkit.h"
+#include "TransportGuard.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dccodec.h>
@@ -23,6 +25,13 @@
 #include <optional>
 
 #include <iconv.h>
+#include <dcmtk/dcmnet/dulstruc.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cerrno>
+#include <future>
 #include <cstdio>
 #include <atomic>
 #include <thread>
@@ -69,6 +78,7 @@ public:
         setDIMSEBlockingMode(DIMSE_NONBLOCKING);
         setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
         m_where = peerText(peer.host, peer.port, peer.calledAe);
+        m_expectedHost = peer.tls.checkHostName ? peer.host.trimmed() : QString();
         if (peer.tls.enabled)
             secure = SecureTransport::forSettings(peer.tls);
     }
@@ -78,9 +88,12 @@ public:
         check(initNetwork(), QStringLiteral("Cannot start the network"));
         check(useSecureConnection(secure ? secure->layer() : plainTransport()), QStringLiteral("Cannot set up the connection"));
         if (secure)
-            secure->beginHandshake();
+            secure->beginHandshake(m_expectedHost);
+        watchNextConnection(m_fault);
         const OFCondition cond = negotiateAssociation();
+        watchNextConnection(nullptr);
         if (cond.bad()) {
+            requireNoFault();
             if (secure && secure->handshakeFailed(cond))
                 fail(secure->handshakeFailure(cond, m_where), cond.code());
             if (cond == NET_EC_NoAcceptablePresentationContexts)
@@ -91,10 +104,22 @@ public:
         }
     }
 
+    // Throws the description of what the connection refused of the peer's data, if anything.
+    void requireNoFault()
+    {
+        const QString refused = m_fault->text(m_where);
+        if (!refused.isEmpty()) {
+            if (isConnected())
+                closeAssociation(DCMSCU_ABORT_ASSOCIATION);
+            fail(refused);
+        }
+    }
+
     void require(const OFCondition &cond, const QString &what)
     {
         if (cond.good())
             return;
+        requireNoFault();
         closeAssociation(DCMSCU_ABORT_ASSOCIATION);
         fail(QStringLiteral("%1 with %2 failed: %3").arg(what, m_where, QString::fromLocal8Bit(cond.text())), cond.code());
     }
@@ -137,6 +162,8 @@ public:
 
 private:
     QString m_where;
+    QString m_expectedHost;
+    std::shared_ptr<ConnectionFault> m_fault = std::make_shared<ConnectionFault>();
     Uint16 m_msgId = 0;
 };
 
@@ -383,6 +410,7 @@ bool WorklistScu::run(const DataSet &identifier, const std::function<void(const 
         delete detail;
         scu.setDIMSETimeout(Uint32(timeout));
         if (cond == DIMSE_NODATAAVAILABLE) {
+            scu.requireNoFault();
             if (silence.elapsed() < qint64(timeout) * 1000)
                 continue;
             scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
@@ -727,6 +755,7 @@ StoreAssociation::Identity StoreAssociation::writeForSending(Image &image, const
 StoreAssociation::Identity StoreAssociation::identify(const QString &path)
 {
     initialise();
+    requireSaneNesting(path);
     DcmFileFormat file;
     const OFCondition cond = file.loadFile(OFFilename(path.toLocal8Bit().constData()), EXS_Unknown, EGL_noChange, 1024);
     if (cond.bad())
@@ -791,6 +820,7 @@ int StoreAssociation::send(const QString &path, const QString &sopClass, const Q
         const char *name = dcmFindNameOfUID(cls.c_str(), cls.c_str());
         fail(QStringLiteral("%1 accepts no presentation context for %2.").arg(m_scu->where(), QString::fromLatin1(name)), 0x0122);
     }
+    requireSaneNesting(path);
     DcmFileFormat file;
     const OFCondition read = file.loadFile(OFFilename(path.toLocal8Bit().constData()));
     if (read.bad())
@@ -798,6 +828,7 @@ int StoreAssociation::send(const QString &path, const QString &sopClass, const Q
     Uint16 status = 0;
     const OFCondition cond = m_scu->sendSTORERequest(pc, OFFilename(), file.getDataset(), status);
     if (cond.bad()) {
+        m_scu->requireNoFault();
         m_scu->closeAssociation(DCMSCU_ABORT_ASSOCIATION);
         fail(QStringLiteral("Sending with %1 failed: %2").arg(m_scu->where(), QString::fromLocal8Bit(cond.text())), cond.code());
     }
@@ -908,7 +939,7 @@ bool CommitmentScu::request(const QString &transactionUid, const QList<CommitIte
 
 struct CommitmentListener::Scp : public DcmSCP
 {
-    explicit Scp(Handler handler) : m_handler(std::move(handler)) {}
+    Scp(const ListenerSettings &settings, Handler handler) : m_settings(settings), m_handler(std::move(handler)) {}
 
     OFCondition handleIncomingCommand(T_DIMSE_Message *msg, const DcmPresentationContextInfo &info) override
     {
@@ -933,16 +964,70 @@ struct CommitmentListener::Scp : public DcmSCP
         return STATUS_Success;
     }
 
+    OFBool checkCalledAETitleAccepted(const OFString &calledAe) override
+    {
+        return QString::fromLatin1(calledAe.c_str()).trimmed() == m_settings.aeTitle.trimmed();
+    }
+
+    OFBool checkCallingAETitleAccepted(const OFString &callingAe) override
+    {
+        const QString calling = QString::fromLatin1(callingAe.c_str()).trimmed();
+        return std::any_of(m_settings.callingAeTitles.begin(), m_settings.callingAeTitles.end(),
+                           [&](const QString &ae) { return ae.trimmed() == calling; });
+    }
+
+    // The toolkit opens its port on every interface; before the first association is taken the
+    // socket is replaced, under the same descriptor, by one opened on the chosen address.
+    OFCondition waitForAssociationRQ(T_ASC_Network *network) override
+    {
+        if (!m_bound) {
+            m_bound = true;
+            m_bindResult.set_value(bind(network));
+        }
+        return DcmSCP::waitForAssociationRQ(network);
+    }
+
+    QString bind(T_ASC_Network *network)
+    {
+        if (m_settings.bindAddress.trimmed().isEmpty())
+            return {};
+        const QString where = QStringLiteral("%1:%2").arg(m_settings.bindAddress).arg(m_settings.port);
+        addrinfo hints{}, *found = nullptr;
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        if (getaddrinfo(m_settings.bindAddress.trimmed().toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
+            return QStringLiteral("Cannot listen on %1: the address does not resolve to an IPv4 address of this computer.").arg(where);
+        sockaddr_in address = *reinterpret_cast<sockaddr_in *>(found->ai_addr);
+        freeaddrinfo(found);
+        address.sin_port = htons(quint16(m_settings.port));
+        auto *key = static_cast<PRIVATE_NETWORKKEY *>(network->network);
+        const int listening = int(key->networkSpecific.TCP.listenSocket);
+        const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int reuse = 1;
+        bool ok = fresh >= 0 && ::setsockopt(fresh, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0
+                  && ::dup2(fresh, listening) == listening; // closes the toolkit's socket in the same step
+        if (fresh >= 0)
+            ::close(fresh);
+        ok = ok && ::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listening, 16) == 0;
+        if (!ok)
+            return QStringLiteral("Cannot listen on %1: %2").arg(where, QString::fromLocal8Bit(std::strerror(errno)));
+        return {};
+    }
+
     OFBool stopAfterConnectionTimeout() override { return m_stop.load(); }
     OFBool stopAfterCurrentAssociation() override { return m_stop.load(); }
 
+    ListenerSettings m_settings;
     Handler m_handler;
+    std::shared_ptr<SecureTransport> m_secure;
+    bool m_bound = false;
+    std::promise<QString> m_bindResult;
     std::atomic_bool m_stop{false};
     std::thread m_thread;
 };
 
-CommitmentListener::CommitmentListener(const QString &aeTitle, int port, Handler onAnswer)
-    : m_aeTitle(aeTitle), m_port(port), m_onAnswer(std::move(onAnswer))
+CommitmentListener::CommitmentListener(const ListenerSettings &settings, Handler onAnswer)
+    : m_settings(settings), m_onAnswer(std::move(onAnswer))
 {}
 
 CommitmentListener::~CommitmentListener()
@@ -957,27 +1042,45 @@ CommitmentListener::~CommitmentListener()
 void CommitmentListener::start()
 {
     initialise();
-    if (m_port <= 0 || m_port > 65535)
-        fail(QStringLiteral("%1 is not a valid port number to listen on.").arg(m_port));
-    auto scp = std::make_unique<Scp>(m_onAnswer);
+    const int port = m_settings.port;
+    if (port <= 0 || port > 65535)
+        fail(QStringLiteral("%1 is not a valid port number to listen on.").arg(port));
+    auto scp = std::make_unique<Scp>(m_settings, m_onAnswer);
+    if (m_settings.tls.enabled)
+        scp->m_secure = SecureTransport::forSettings(m_settings.tls, SecureTransport::Role::Acceptor);
     DcmSCPConfig &cfg = scp->getConfig();
-    cfg.setPort(Uint16(m_port));
-    cfg.setAETitle(latin(m_aeTitle));
+    cfg.setPort(Uint16(port));
+    cfg.setAETitle(latin(m_settings.aeTitle));
     cfg.setRespondWithCalledAETitle(OFTrue);
     cfg.setConnectionBlockingMode(DUL_NOBLOCK);
     cfg.setConnectionTimeout(1);
     cfg.setACSETimeout(Uint32(networkTimeout()));
     cfg.setDIMSETimeout(Uint32(networkTimeout()));
     cfg.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    cfg.setTransportLayer(scp->m_secure ? scp->m_secure->layer() : plainTransport());
     cfg.addPresentationContext(kStorageCommitmentClass, uncompressed());
     cfg.addPresentationContext(UID_VerificationSOPClass, uncompressed());
     const OFCondition opened = scp->openListenPort();
     if (opened.bad())
-        fail(QStringLiteral("Cannot listen for storage commitment answers on port %1: %2").arg(m_port).arg(QString::fromLocal8Bit(opened.text())),
+        fail(QStringLiteral("Cannot listen for storage commitment answers on port %1: %2").arg(port).arg(QString::fromLocal8Bit(opened.text())),
              opened.code());
     Scp *raw = scp.get();
-    raw->m_thread = std::thread([raw] { raw->acceptAssociations(); });
+    std::future<QString> bound = raw->m_bindResult.get_future();
+    raw->m_thread = std::thread([raw] {
+        raw->acceptAssociations();
+        if (!raw->m_bound) {
+            raw->m_bound = true;
+            raw->m_bindResult.set_value(QStringLiteral("The storage commitment listener stopped at once."));
+        }
+    });
     m_scp = std::move(scp);
+    const QString refused = bound.get();
+    if (!refused.isEmpty()) {
+        m_scp->m_stop = true;
+        m_scp->m_thread.join();
+        m_scp.reset();
+        fail(refused);
+    }
 }
 
 } // namespace orv::dicom

@@ -25,6 +25,9 @@ struct TlsSettings
     QString certificateFile;
     QString privateKeyFile;
     QString trustedCertificatesFile;
+    // Whether the peer's certificate must be issued for the host name or address the workstation
+    // connects to (its subject alternative names, else its common name).
+    bool checkHostName = true;
 };
 
 // The address of a DICOM peer, the AE titles of one association and how it is secured.
@@ -221,29 +224,46 @@ private:
     Peer m_peer;
 };
 
+// Where and from whom the workstation takes storage commitment answers.
+struct ListenerSettings
+{
+    QString aeTitle;  // the called AE title taken (the workstation's)
+    int port = 0;
+    // The local address (IPv4 or a name resolving to one) the port is opened on; "" for every
+    // interface.
+    QString bindAddress;
+    // The calling AE titles taken (the archive's); associations from any other are rejected.
+    QStringList callingAeTitles;
+    // With tls.enabled only DICOM TLS associations are taken, the workstation shows its
+    // certificate (certificate and key are required) and the archive's must be valid and issued
+    // by a trusted CA. The host name is not checked on this side.
+    TlsSettings tls{};
+};
+
 // Storage Commitment Push Model, listening side: takes the answers an archive sends on
 // associations of its own to the workstation's AE title and port. Each answer is handed to
 // `onAnswer` on the listener's thread before the archive is told it was received; a handler
-// that throws makes the reply a processing failure, so the archive may send it again.
+// that throws makes the reply a processing failure, so the archive may send it again. What an
+// association sends is watched as on every association of this layer (nesting, exchange time
+// limit): a peer that breaks the limits loses its association, the listener goes on.
 class CommitmentListener
 {
 public:
     using Handler = std::function<void(const CommitAnswer &)>;
-    CommitmentListener(const QString &aeTitle, int port, Handler onAnswer);
+    CommitmentListener(const ListenerSettings &settings, Handler onAnswer);
     // Stops listening (within about a second) and waits for the listener's thread.
     ~CommitmentListener();
     CommitmentListener(const CommitmentListener &) = delete;
     CommitmentListener &operator=(const CommitmentListener &) = delete;
     // Opens the port and starts listening on a thread of its own. Throws Error when the port
-    // cannot be opened.
+    // cannot be opened on the address, or the TLS files cannot be used.
     void start();
-    int port() const { return m_port; }
-    QString aeTitle() const { return m_aeTitle; }
+    int port() const { return m_settings.port; }
+    QString aeTitle() const { return m_settings.aeTitle; }
 
 private:
     struct Scp;
-    QString m_aeTitle;
-    int m_port;
+    ListenerSettings m_settings;
     Handler m_onAnswer;
     std::unique_ptr<Scp> m_scp;
 };

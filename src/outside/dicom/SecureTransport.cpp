@@ -2,6 +2,7 @@
 
 #include "Network.h"
 #include "Toolkit.h"
+#include "TransportGuard.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmtls/tlslayer.h>
@@ -11,6 +12,7 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <QDateTime>
 #include <QFile>
@@ -20,6 +22,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <arpa/inet.h>
+
+#include <cerrno>
 
 #include <ctime>
 #include <vector>
@@ -30,6 +36,12 @@ namespace {
 
 // The first certificate the handshake on this thread refused, and why.
 thread_local QString t_verifyFailure;
+// The host name or address the next handshake on this thread must find in the peer's
+// certificate ("" when it is not checked).
+thread_local QString t_expectedHost;
+// Whether the last failed handshake on this thread got as far as agreeing on a TLS version and
+// cipher.
+thread_local bool t_cipherAgreed = false;
 
 QString timeText(const ASN1_TIME *t);
 
@@ -53,6 +65,10 @@ int verifyPeer(int ok, X509_STORE_CTX *ctx)
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         plain = QStringLiteral("it is not issued by a CA of the trusted certificates file");
+        break;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        plain = QStringLiteral("it is not issued for %1, the address the workstation connects to").arg(t_expectedHost);
         break;
     default:
         plain = QStringLiteral("it could not be verified");
@@ -113,6 +129,17 @@ std::vector<X509Ptr> readCertificates(const QString &path, const QString &what, 
     return certs;
 }
 
+// A private key that other users may read is no longer the workstation's alone.
+void requireOwnerOnly(const QString &path)
+{
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)))
+        fail(QStringLiteral("The private key file %1 can be read by other users (mode %2); it is refused. Make it readable by its "
+                            "owner only (chmod 600 %1).")
+                 .arg(path)
+                 .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0')));
+}
+
 KeyPtr readKey(const QString &path, DcmKeyFileFormat *format)
 {
     const QString what = QStringLiteral("private key file");
@@ -133,6 +160,7 @@ KeyPtr readKey(const QString &path, DcmKeyFileFormat *format)
                                 "(openssl pkey -in KEY -out NEWKEY), readable only by its user.").arg(path));
         fail(QStringLiteral("The private key file %1 is not a private key (PEM or DER).").arg(path));
     }
+    requireOwnerOnly(path);
     return key;
 }
 
@@ -167,17 +195,81 @@ void quickAck(DcmNativeSocketType socket)
 #endif
 }
 
-// A connection (TLS or plain TCP) that acknowledges what it receives at once.
+// A connection (TLS or plain TCP) that acknowledges what it receives at once and watches what
+// it receives (PduWatch): a message nested too deep or trickled beyond the exchange time limit
+// fails the read, and with it the association.
 template <class Connection>
-class QuickAck : public Connection
+class Guarded : public Connection
 {
 public:
-    using Connection::Connection;
+    template <class... Args>
+    explicit Guarded(std::shared_ptr<ConnectionFault> fault, Args &&...args)
+        : Connection(std::forward<Args>(args)...), m_watch(std::move(fault))
+    {}
+
     ssize_t read(void *buf, size_t nbyte) override
     {
         quickAck(this->getSocket());
-        return Connection::read(buf, nbyte);
+        const long long left = m_watch.remainingMs();
+        if (left >= 0 && (left == 0 || !Connection::networkDataAvailable(int((left + 999) / 1000)))) {
+            m_watch.timedOut();
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        const ssize_t got = Connection::read(buf, nbyte);
+        if (got > 0 && !m_watch.received(static_cast<const std::uint8_t *>(buf), std::size_t(got))) {
+            errno = EPROTO;
+            return -1;
+        }
+        return got;
     }
+
+    ssize_t write(void *buf, size_t nbyte) override
+    {
+        const ssize_t put = Connection::write(buf, nbyte);
+        if (put > 0)
+            m_watch.sent(static_cast<const std::uint8_t *>(buf), std::size_t(put));
+        return put;
+    }
+
+    OFBool networkDataAvailable(int timeout) override
+    {
+        const long long left = m_watch.remainingMs();
+        if (left == 0) {
+            m_watch.timedOut();
+            return OFFalse;
+        }
+        if (left > 0)
+            timeout = int(std::min<long long>(timeout, (left + 999) / 1000));
+        const OFBool available = Connection::networkDataAvailable(timeout);
+        if (!available && left > 0 && m_watch.remainingMs() == 0)
+            m_watch.timedOut();
+        return available;
+    }
+
+protected:
+    PduWatch m_watch;
+};
+
+// A TLS connection that tells, when its handshake fails, whether a version and cipher had been
+// agreed (a refused certificate) or not (nothing in common).
+class TlsConnection : public Guarded<DcmTLSConnection>
+{
+public:
+    TlsConnection(std::shared_ptr<ConnectionFault> fault, DcmNativeSocketType socket, SSL *ssl)
+        : Guarded<DcmTLSConnection>(std::move(fault), socket, ssl), m_ssl(ssl)
+    {}
+    OFCondition clientSideHandshake() override { return noted(Guarded<DcmTLSConnection>::clientSideHandshake()); }
+    OFCondition serverSideHandshake() override { return noted(Guarded<DcmTLSConnection>::serverSideHandshake()); }
+
+private:
+    OFCondition noted(const OFCondition &cond)
+    {
+        if (cond.bad())
+            t_cipherAgreed = SSL_get_current_cipher(m_ssl) != nullptr;
+        return cond;
+    }
+    SSL *m_ssl;
 };
 
 // Plain TCP whatever the association parameters ask for (see plainTransport()).
@@ -186,23 +278,36 @@ class PlainLayer : public DcmTransportLayer
 public:
     DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool) override
     {
-        return new QuickAck<DcmTCPConnection>(socket);
+        return new Guarded<DcmTCPConnection>(takeConnectionWatch(), socket);
     }
 };
 
-class ClientLayer : public DcmTLSTransportLayer
+class TlsLayer : public DcmTLSTransportLayer
 {
 public:
-    ClientLayer() : DcmTLSTransportLayer(NET_REQUESTOR, nullptr, OFFalse) {}
-    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool useSecureLayer) override
+    explicit TlsLayer(SecureTransport::Role role)
+        : DcmTLSTransportLayer(role == SecureTransport::Role::Acceptor ? NET_ACCEPTOR : NET_REQUESTOR, nullptr, OFFalse)
+    {}
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool) override
     {
-        if (!useSecureLayer)
-            return DcmTLSTransportLayer::createConnection(socket, useSecureLayer);
         SSL *ssl = SSL_new(static_cast<SSL_CTX *>(getNativeHandle()));
         if (!ssl)
             return nullptr;
         SSL_set_fd(ssl, int(socket));
-        return new QuickAck<DcmTLSConnection>(socket, ssl);
+        if (!t_expectedHost.isEmpty()) {
+            X509_VERIFY_PARAM *param = SSL_get0_param(ssl);
+            const QByteArray host = t_expectedHost.toUtf8();
+            X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+            in6_addr any{};
+            const bool address = inet_pton(AF_INET, host.constData(), &any) == 1 || inet_pton(AF_INET6, host.constData(), &any) == 1;
+            if (address)
+                X509_VERIFY_PARAM_set1_ip_asc(param, host.constData());
+            else {
+                X509_VERIFY_PARAM_set1_host(param, host.constData(), 0);
+                SSL_set_tlsext_host_name(ssl, host.constData());
+            }
+        }
+        return new TlsConnection(takeConnectionWatch(), socket, ssl);
     }
 };
 
@@ -210,10 +315,11 @@ public:
 
 struct SecureTransport::Impl
 {
-    ClientLayer layer;
+    explicit Impl(Role role) : layer(role) {}
+    TlsLayer layer;
 };
 
-SecureTransport::SecureTransport(const TlsSettings &settings)
+SecureTransport::SecureTransport(const TlsSettings &settings, Role role)
 {
     static const bool started = [] {
         DcmTLSTransportLayer::initializeOpenSSL();
@@ -221,7 +327,9 @@ SecureTransport::SecureTransport(const TlsSettings &settings)
     }();
     (void)started;
 
-    const bool ownCertificate = !settings.certificateFile.trimmed().isEmpty() || !settings.privateKeyFile.trimmed().isEmpty();
+    // Whoever listens shows a certificate: the workstation's is required then.
+    const bool ownCertificate = role == Role::Acceptor || !settings.certificateFile.trimmed().isEmpty()
+                                || !settings.privateKeyFile.trimmed().isEmpty();
     DcmKeyFileFormat certFormat = DCF_Filetype_PEM, keyFormat = DCF_Filetype_PEM, trustFormat = DCF_Filetype_PEM;
     if (ownCertificate) {
         const auto certs = readCertificates(settings.certificateFile, QStringLiteral("certificate file"), &certFormat);
@@ -241,14 +349,16 @@ SecureTransport::SecureTransport(const TlsSettings &settings)
     }
     readCertificates(settings.trustedCertificatesFile, QStringLiteral("trusted certificates file"), &trustFormat);
 
-    d = std::make_unique<Impl>();
+    d = std::make_unique<Impl>(role);
     DcmTLSTransportLayer &l = d->layer;
     if (!l)
         fail(QStringLiteral("Cannot start DICOM TLS: the TLS library could not be set up."));
-    require(l.setTLSProfile(TSP_Profile_BCP195), QStringLiteral("Cannot start DICOM TLS"));
+    // TLS 1.2 or later with forward-secret ciphers only: the profile that never falls back.
+    require(l.setTLSProfile(TSP_Profile_BCP195_ND), QStringLiteral("Cannot start DICOM TLS"));
     require(l.activateCipherSuites(), QStringLiteral("Cannot start DICOM TLS"));
     l.setPrivateKeyPasswd(nullptr); // no console prompt, ever
     SSL_CTX *ctx = static_cast<SSL_CTX *>(l.getNativeHandle());
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_default_passwd_cb(ctx, noPassphrase);
     if (ownCertificate) {
         require(l.setPrivateKeyFile(local(settings.privateKeyFile).c_str(), keyFormat),
@@ -271,20 +381,22 @@ DcmTransportLayer *plainTransport()
     return &layer;
 }
 
-std::shared_ptr<SecureTransport> SecureTransport::forSettings(const TlsSettings &settings)
+std::shared_ptr<SecureTransport> SecureTransport::forSettings(const TlsSettings &settings, Role role)
 {
-    QString key;
+    QString key = QString::number(int(role)) + QLatin1Char('\n');
     for (const QString &path : {settings.certificateFile, settings.privateKeyFile, settings.trustedCertificatesFile}) {
         const QFileInfo info(path);
         key += QStringLiteral("%1|%2|%3|%4\n").arg(path).arg(info.exists()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
     }
     static QMutex mutex;
-    static QString cachedKey;
-    static std::shared_ptr<SecureTransport> cached;
+    static QString cachedKeys[2];
+    static std::shared_ptr<SecureTransport> cachedTransports[2];
+    QString &cachedKey = cachedKeys[int(role)];
+    std::shared_ptr<SecureTransport> &cached = cachedTransports[int(role)];
     QMutexLocker lock(&mutex);
     if (!cached || key != cachedKey) {
         cached.reset();
-        cached = std::make_shared<SecureTransport>(settings);
+        cached = std::make_shared<SecureTransport>(settings, role);
         cachedKey = key;
     }
     return cached;
@@ -292,7 +404,12 @@ std::shared_ptr<SecureTransport> SecureTransport::forSettings(const TlsSettings 
 
 DcmTransportLayer *SecureTransport::layer() { return &d->layer; }
 
-void SecureTransport::beginHandshake() { t_verifyFailure.clear(); }
+void SecureTransport::beginHandshake(const QString &host)
+{
+    t_verifyFailure.clear();
+    t_expectedHost = host;
+    t_cipherAgreed = true;
+}
 
 bool SecureTransport::handshakeFailed(const OFCondition &cond) const
 {
@@ -307,6 +424,14 @@ QString SecureTransport::handshakeFailure(const OFCondition &cond, const QString
             .arg(where, t_verifyFailure);
     const QString reason = QString::fromLocal8Bit(cond.text());
     QString hint;
+    const bool notTls = reason.contains(QLatin1String("wrong version number"), Qt::CaseInsensitive)
+                        || reason.contains(QLatin1String("packet length"), Qt::CaseInsensitive)
+                        || reason.contains(QLatin1String("http request"), Qt::CaseInsensitive);
+    if (!t_cipherAgreed && !notTls)
+        return QStringLiteral("The secure connection with %1 failed: the peer and the workstation have no TLS version and cipher "
+                              "in common (the workstation takes TLS 1.2 or later with forward-secret ciphers only): %2. Ask the "
+                              "PACS administrator to enable them on the peer.")
+            .arg(where, reason);
     if (reason.contains(QLatin1String("alert"), Qt::CaseInsensitive))
         hint = QStringLiteral(" The peer refused the workstation's certificate or its TLS settings: check the certificate "
                               "and key files in DICOM Settings, and that the peer trusts their CA.");

@@ -46,6 +46,11 @@ QString uidRoot();
 // (10 by default). A peer that does not answer within it fails the operation.
 void setNetworkTimeout(int seconds);
 int networkTimeout();
+// Seconds a whole message from a peer (a command or a data set, however many pieces it comes
+// in) may take from its first byte to its last (60 by default): a peer that trickles its answer
+// fails the exchange within it, however short its pauses.
+void setExchangeTimeLimit(int seconds);
+int exchangeTimeLimit();
 
 // Throws Error with "what: condition text" when the condition is bad.
 void check(const OFCondition &cond, const QString &what);

@@ -161,14 +161,14 @@ void TestDicomNetwork::cliSendsOneLinePerFile()
     const QStringList common{u"send"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(peer->port()), u"--aec"_s, u"STORESCP"_s};
     ToolResult r = runTool(QStringLiteral(ORV_CLI), common + QStringList{a, b});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out, u"%1\t0\n%2\t0\n"_s.arg(a, b));
+    QCOMPARE(r.out, u"%1\t0x0000\n%2\t0x0000\n"_s.arg(a, b));
     QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
 
     const QString empty = m_dir.filePath(u"empty.dcm"_s);
     QFile(empty).open(QIODevice::WriteOnly);
     r = runTool(QStringLiteral(ORV_CLI), common + QStringList{empty, a, m_dir.path(), b, m_dir.filePath(u"missing.dcm"_s)});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out, u"%1\t0\n%2\t0\n"_s.arg(a, b));
+    QCOMPARE(r.out, u"%1\t0x0000\n%2\t0x0000\n"_s.arg(a, b));
     QCOMPARE(r.err.split(u'\n', Qt::SkipEmptyParts),
              QStringList({u"%1: Cannot read %1: the file is empty."_s.arg(empty),
                           u"%1: Cannot read %1: it is a folder, not a file."_s.arg(m_dir.path()),

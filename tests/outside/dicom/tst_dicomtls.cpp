@@ -1,6 +1,8 @@
 // DICOM TLS against Orthanc configured for it, with a test CA made by the openssl command line:
-// the archive's certificate is verified (right CA, wrong CA, expired), the workstation shows its
-// own, and files that cannot be used are named before anything is sent.
+// the archive's certificate is verified (right CA, wrong CA, expired, issued for another
+// address), the workstation shows its own, files that cannot be used are named before anything
+// is sent, and a peer offering only old protocols or ciphers without forward secrecy (openssl's
+// test server) is refused as such.
 
 #include "Peers.h"
 #include "Pictures.h"
@@ -11,6 +13,7 @@
 #include "outside/dicom/Network.h"
 
 #include <QJsonArray>
+#include <QProcess>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
@@ -27,18 +30,21 @@ private slots:
     void onlyAVerifiedArchiveGetsTheImage();
     void unusableFilesAreNamedBeforeConnecting();
     void worklistQueryOverTls();
+    void archiveCertificateMustNameItsAddress();
+    void weakProtocolsAndCiphersAreRefusedAsSuch();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
     bool openssl(const QStringList &args) { return runTool(u"openssl"_s, args).exitCode == 0; }
     // A key and a certificate signed by the test CA, valid for `days` (-1: expired yesterday).
-    bool issue(const QString &name, const QString &cn, int days, int serial)
+    // `names`: its subject alternative names.
+    bool issue(const QString &name, const QString &cn, int days, int serial, const QString &names = u"DNS:localhost,IP:127.0.0.1"_s)
     {
         return openssl({u"req"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, file(name + u".key"_s), u"-out"_s,
-                        file(name + u".csr"_s), u"-subj"_s, u"/CN="_s + cn})
+                        file(name + u".csr"_s), u"-subj"_s, u"/CN="_s + cn, u"-addext"_s, u"subjectAltName="_s + names})
                && openssl({u"x509"_s, u"-req"_s, u"-in"_s, file(name + u".csr"_s), u"-CA"_s, file(u"ca.pem"_s), u"-CAkey"_s,
                            file(u"ca.key"_s), u"-set_serial"_s, QString::number(serial), u"-days"_s, QString::number(days),
-                           u"-out"_s, file(name + u".pem"_s)});
+                           u"-copy_extensions"_s, u"copyall"_s, u"-out"_s, file(name + u".pem"_s)});
     }
     std::unique_ptr<PeerProcess> tlsOrthanc(const QString &server)
     {
@@ -75,6 +81,9 @@ void TestDicomTls::initTestCase()
     QVERIFY(issue(u"server"_s, u"localhost"_s, 2, 2));
     QVERIFY(issue(u"expired"_s, u"localhost"_s, -1, 3));
     QVERIFY(issue(u"client"_s, u"workstation"_s, 2, 4));
+    QVERIFY(issue(u"elsewhere"_s, u"archive.example"_s, 2, 5, u"DNS:archive.example"_s));
+    QVERIFY(QFile::copy(file(u"client.key"_s), file(u"shared.key"_s)));
+    QVERIFY(QFile::setPermissions(file(u"shared.key"_s), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
     QFile text(file(u"notes.txt"_s));
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("-----BEGIN NOTES-----\nnot a certificate\n");
@@ -124,6 +133,7 @@ void TestDicomTls::unusableFilesAreNamedBeforeConnecting()
         {u"ca.pem"_s, u"client.pem"_s, u"client.pem"_s, u"client.pem"_s, u"is not a private key"_s},
         {u"ca.pem"_s, u"client.pem"_s, u"server.key"_s, u"server.key"_s, u"does not belong to the certificate"_s},
         {u"ca.pem"_s, u"expired.pem"_s, u"expired.key"_s, u"expired.pem"_s, u"expired on"_s},
+        {u"ca.pem"_s, u"client.pem"_s, u"shared.key"_s, u"shared.key"_s, u"can be read by other users (mode 0604); it is refused"_s},
     };
     Image img = image(3);
     for (const auto &c : cases) {
@@ -145,6 +155,48 @@ void TestDicomTls::worklistQueryOverTls()
     QCOMPARE(WorklistScu::gridRow(answers.at(0)).mid(0, 3), (QStringList{u"TLS001"_s, u"P77"_s, u"SECURE^PATIENT"_s}));
     wl.tls.trustedCertificatesFile = file(u"other-ca.pem"_s);
     QVERIFY(errorOf([&] { WorklistScu(wl).run(WorklistScu::standardIdentifier({}, {}, {}, {}, {}, {})); }).contains(u"was refused"_s));
+}
+
+// The archive's certificate must be issued for the address the workstation connects to (by
+// name or IP); the check can be turned off for one peer.
+void TestDicomTls::archiveCertificateMustNameItsAddress()
+{
+    auto elsewhere = tlsOrthanc(u"elsewhere"_s);
+    QVERIFY2(elsewhere->isRunning(), qPrintable(elsewhere->log()));
+    Image img = image(4);
+    Peer p = peer(elsewhere->port());
+    const QString refused = errorOf([&] { StoreScu(p).send(img); });
+    QVERIFY2(refused.startsWith(u"The certificate of 127.0.0.1:%1 (ORTHANC) was refused: it is not issued for 127.0.0.1, the address "
+                                "the workstation connects to"_s.arg(elsewhere->port())),
+             qPrintable(refused));
+    QCOMPARE(instances(*elsewhere), 0);
+    p.tls.checkHostName = false;
+    QCOMPARE(StoreScu(p).send(img), 0);
+
+    Peer byName = peer(m_orthanc->port());
+    byName.host = u"localhost"_s;
+    QCOMPARE(StoreScu(byName).send(img), 0);
+}
+
+// A peer that speaks only TLS 1.1, or TLS 1.2 with a cipher without forward secrecy, is told
+// apart from a refused certificate.
+void TestDicomTls::weakProtocolsAndCiphersAreRefusedAsSuch()
+{
+    for (const QStringList &weak : {QStringList{u"-tls1_1"_s, u"-cipher"_s, u"AES128-SHA:@SECLEVEL=0"_s},
+                                    QStringList{u"-tls1_2"_s, u"-cipher"_s, u"AES128-SHA"_s}}) {
+        const quint16 port = freeLoopbackPort();
+        QProcess server;
+        server.start(u"openssl"_s, QStringList{u"s_server"_s, u"-quiet"_s, u"-accept"_s, QString::number(port), u"-cert"_s,
+                                               file(u"server.pem"_s), u"-key"_s, file(u"server.key"_s)} + weak);
+        QVERIFY(waitForPort(port));
+        Image img = image(5);
+        const QString error = errorOf([&] { StoreScu(peer(port)).send(img); });
+        QVERIFY2(error.startsWith(u"The secure connection with 127.0.0.1:%1 (ORTHANC) failed: the peer and the workstation have no TLS "
+                                  "version and cipher in common"_s.arg(port)),
+                 qPrintable(error));
+        server.kill();
+        server.waitForFinished();
+    }
 }
 
 ORV_TEST_MAIN(TestDicomTls)

@@ -158,15 +158,19 @@ void TestOrvalineCli::commandsOverManyFilesTryEveryFile()
                           u"%1: Cannot read %1: the file does not exist."_s.arg(missing),
                           u"%1: Cannot read %1: the file is empty."_s.arg(empty)}));
 
-    // The export skips what it cannot take and is a whole DICOMDIR of the rest; a JPEG 2000
-    // image, which the toolkit cannot convert, is written decoded.
+    // The export skips what it cannot take (a second object of one instance UID among them:
+    // a DICOMDIR lists it once) and is a whole DICOMDIR of the rest; a JPEG 2000 image, which
+    // the toolkit cannot convert, is written decoded.
     const QString out = m_dir.filePath(u"SKIP"_s);
-    r = cli({u"dicomdir"_s, u"--out"_s, out, good.at(0), empty, j2k, good.at(1)});
+    r = cli({u"dicomdir"_s, u"--out"_s, out, good.at(0), empty, j2k, good.at(0), good.at(1)});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.out, u"%1/IMAGES/IMG1\n%1/IMAGES/IMG2\n%1/IMAGES/IMG3\n%1/DICOMDIR\n"_s.arg(out));
     const QStringList err = r.err.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(err.size(), 1);
+    QCOMPARE(err.size(), 2);
     QVERIFY2(err.at(0).startsWith(empty + u": skipped: "_s) && err.at(0).contains(u"empty"_s), qPrintable(err.at(0)));
+    QVERIFY2(err.at(1).startsWith(good.at(0) + u": skipped: \"IMAGES/IMG3\" is not exported: its SOP Instance UID "_s)
+                 && err.at(1).endsWith(u"is that of IMAGES/IMG1, already exported."_s),
+             qPrintable(err.at(1)));
     QCOMPARE(QDir(out + u"/IMAGES"_s).entryList(QDir::Files), QStringList({u"IMG1"_s, u"IMG2"_s, u"IMG3"_s}));
     QCOMPARE(dciodvfyErrors(out + u"/DICOMDIR"_s), QStringList());
     QCOMPARE(runTool(u"dcmdump"_s, {out + u"/DICOMDIR"_s}).out.count(u"[IMAGE]"_s), 3);
