@@ -1,5 +1,6 @@
 #include "Worklist.h"
 
+#include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
@@ -236,6 +237,8 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
                             .arg(f.max)
                             .arg(f.value));
     }
+    // The accession number becomes the transaction number, and so part of file and folder names.
+    requireNameComponent(answer.cell(WorklistAnswer::Accession), QStringLiteral("accession number"));
 
     // The person: found by the worklist's Patient ID (checked against the name and birth date),
     // or a namesake of the register without a hospital number whom the operator confirms, or

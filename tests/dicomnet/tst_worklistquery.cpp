@@ -214,6 +214,11 @@ private slots:
         QVERIFY(errorOf([&] { WorklistAccept::accept(state().db(), solo, longName, u"T01"_s, openTransaction(), true); })
                     .contains(u"longer than"_s));
         QVERIFY(!PatientStore::load(state().db(), u"6001"_s));
+        solo.cells[WorklistAnswer::Accession] = u"../../tmp/X"_s;
+        longName.lastName = u"SOLO"_s;
+        QVERIFY(errorOf([&] { WorklistAccept::accept(state().db(), solo, longName, u"T01"_s, openTransaction(), true); })
+                    .contains(u"cannot name a file"_s));
+        QVERIFY(!PatientStore::load(state().db(), u"6001"_s));
 
         // No answers, then a provider that is down: the message, and the window goes on working.
         // Enter in a search field searches as "&Search" does.
