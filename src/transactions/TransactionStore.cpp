@@ -252,12 +252,13 @@ int issueSeriesNumber(Connection &db, const QString &transNo, int atLeast)
     return issued;
 }
 
-void saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
+bool saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
                         const QString &userId, const QString &date)
 {
-    db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET interpretation=?,radiologist_id=?,by_interpret=?,date_interpret=? "
+    return db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET interpretation=?,radiologist_id=?,by_interpret=?,date_interpret=? "
                               "WHERE trans_no=?"),
-               {interpretation, radiologistId, userId, date, transNo});
+               {interpretation, radiologistId, userId, date, transNo})
+         > 0;
 }
 
 } // namespace TransactionStore

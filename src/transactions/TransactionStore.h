@@ -65,8 +65,9 @@ void save(Connection &db, const OpenTransaction &t);
 // `atLeast` and one past the highest number issued for it so far (on any workstation), recorded
 // as the highest issued. A transaction not stored yet gets `atLeast`.
 int issueSeriesNumber(Connection &db, const QString &transNo, int atLeast);
-// Writes the interpretation, its radiologist, who interpreted and when into the row.
-void saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
+// Writes the interpretation, its radiologist, who interpreted and when into the row; false when
+// no row has that transaction number (nothing was written).
+bool saveInterpretation(Connection &db, const QString &transNo, const QString &interpretation, const QString &radiologistId,
                         const QString &userId, const QString &date);
 
 } // namespace TransactionStore

@@ -373,7 +373,10 @@ void frmTransaction::generateClicked()
 
 void frmTransaction::LoadTransaction(const QString &transNo)
 {
-    session().beginExam();
+    // Another exam begins only once it is found: a number not found, or a read that fails, leaves
+    // the exam shown as it was, its rows and viewer images included.
+    if (transNo.isEmpty())
+        session().beginExam();
     if (!transNo.isEmpty()) {
         bool found = false;
         try {
@@ -383,6 +386,7 @@ void frmTransaction::LoadTransaction(const QString &transNo)
             if (rs.isEmpty()) {
                 msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
             } else {
+                session().beginExam();
                 txtHospNum->setText(rs.text(QStringLiteral("hospnum")));
                 txtPatientID->setText(rs.text(QStringLiteral("patient_id")));
                 txtTransNo->setText(rs.text(QStringLiteral("trans_no")));
@@ -656,8 +660,16 @@ bool frmTransaction::SaveInterpretation()
     if (!RequireText(text.trimmed(), QStringLiteral("Interpretation is required!")))
         return false;
     try {
-        TransactionStore::saveInterpretation(state().db(), txtTransNo->text(), text, txtRadId->text(), state().CurrentUser.UserID(),
-                                             QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
+        if (!TransactionStore::saveInterpretation(state().db(), txtTransNo->text(), text, txtRadId->text(),
+                                                  state().CurrentUser.UserID(), QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")))) {
+            // The text stays in the editor: the operator saves the exam, then the interpretation.
+            msgBox(this,
+                   QStringLiteral("The interpretation is not saved: no exam with the Accession # \"%1\" is stored. Save the exam "
+                                  "first, then save the interpretation again.")
+                       .arg(txtTransNo->text()),
+                   Prompter::Icon::Critical);
+            return false;
+        }
     } catch (const Error &e) {
         msgBox(this, e.description(), Prompter::Icon::Critical);
         return false;

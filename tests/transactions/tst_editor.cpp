@@ -6,6 +6,7 @@
 #include "common/Tools.h"
 #include "core/Database.h"
 #include "outside/Error.h"
+#include "core/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "core/frmServer.h"
@@ -170,12 +171,16 @@ private slots:
         QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Accession Num is required!"));
         QVERIFY(db().query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).isEmpty());
 
+        // A number not found leaves the exam shown as it was, its rows included.
         ed->txtFileNo->setText(QStringLiteral("KEEP"));
+        session().openRows()->append(ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), state().TempFolder,
+                                                    QStringLiteral("kept.dcm"), QString()));
         ed->LoadTransaction(QStringLiteral("404"));
         QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Transaction No. not found!"));
         QCOMPARE(ed->txtFileNo->text(), QStringLiteral("KEEP"));
         QVERIFY(ed->isSaved());
-        QCOMPARE(ed->ctlImageList1->rowCount(), 0);
+        QCOMPARE(ed->ctlImageList1->rowCount(), 1);
+        session().openRows()->clear();
 
         // Clearing the registration number clears the patient block.
         ed->txtLName->setText(QStringLiteral("X"));
@@ -270,6 +275,12 @@ private slots:
         const QString text = QStringLiteral("O'Brien's \"cyst\" -- 2 cm;\nMüller Ωμέγα 所见 ' OR 1=1 --");
         ed->txtInterpret->setPlainText(text);
         ed->txtRadId->setText(QStringLiteral("1004"));
+        // An accession number no stored exam has: refused, and the text stays.
+        ed->txtTransNo->setText(QStringLiteral("78"));
+        ed->cmdSave->click();
+        QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("The interpretation is not saved")));
+        QCOMPARE(ed->txtInterpret->toPlainText(), text);
+        ed->txtTransNo->setText(QStringLiteral("77"));
         ed->cmdSave->click();
         const QString today = QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy"));
         QCOMPARE(m_prompter->lastMessage(), QStringLiteral("Interpretation saved. by: T01 (") + today + QLatin1Char(')'));
@@ -449,6 +460,11 @@ private slots:
         ed->cmdSaveTrans->click();
         QVERIFY(frmLog::instance()->text().startsWith(QStringLiteral("\nCannot save, check field sizes.")));
         QVERIFY(db().query(QStringLiteral("SELECT trans_no FROM pacs..tblTransaction")).isEmpty());
+        // Capture never starts into an exam the database does not hold.
+        const int shown = int(m_prompter->shown.size());
+        ed->btnProceed->click();
+        QCOMPARE(int(m_prompter->shown.size()), shown); // not even "Capture is not available ..."
+        QVERIFY(ed->btnPatient->isEnabled());
     }
 
     // The still-capture buttons do nothing before their windows are in the build: no save, no
