@@ -130,6 +130,7 @@ void ImageListActions::listWaitingFiles(const QString &transNo, const QString &s
     const QString tempFolder = state().TempFolder;
     JobOptions options;
     options.exclusive = false;
+    options.lane = QStringLiteral("waiting files"); // a thread of its own: long sends do not hold it back
     session().jobs().start(transNo, QStringLiteral("waiting files"), [=](JobContext &job) {
         const QList<ImageRow> found = waitingFiles(tempFolder, transNo, studyUid, listed);
         if (found.isEmpty())

@@ -276,7 +276,12 @@ void requirePixelDataFits(DcmItem *item)
     Sint32 frames = 1;
     if (item->findAndGetSint32(DCM_NumberOfFrames, frames).bad() || frames < 1)
         frames = 1;
-    const std::uint64_t frameBytes = (std::uint64_t(rows) * columns * std::max<Uint16>(samples, 1) * bits + 7) / 8;
+    // 4:2:2 colour keeps two samples a pixel (Y for each, Cb and Cr shared by two).
+    OFString photometric;
+    item->findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+    const bool subsampled = samples == 3 && (photometric == "YBR_FULL_422" || photometric == "YBR_PARTIAL_422");
+    const std::uint64_t frameBytes =
+        (std::uint64_t(rows) * columns * (subsampled ? 2u : std::max<Uint16>(samples, 1)) * bits + 7) / 8;
     if (frameBytes > kMaxFrameBytes)
         fail(QStringLiteral("The image declares %1 x %2 pixels of %3 x %4 bits, %5 MB a frame; more than %6 MB is refused.")
                  .arg(columns).arg(rows).arg(samples).arg(bits).arg(frameBytes >> 20).arg(kMaxFrameBytes >> 20));
