@@ -85,9 +85,7 @@ QStringList ExamSession::unfinishedWork() const
     QStringList numbers = m_rows.keys();
     numbers.sort();
     for (const QString &no : std::as_const(numbers)) {
-        int unsaved = 0;
-        for (const ImageRow &r : m_rows.value(no)->rows())
-            unsaved += r.status == kStatusNew;
+        const qsizetype unsaved = m_rows.value(no)->countWithStatus(kStatusNew);
         if (unsaved > 0)
             lines << QStringLiteral("Exam %1 has %2 new image(s) not saved.").arg(no.isEmpty() ? QStringLiteral("(no number)") : no)
                          .arg(unsaved);
