@@ -4,6 +4,7 @@
 #include "core/ExamSession.h"
 #include "imagestore/IdentityStamp.h"
 #include "imagestore/ctlImageList.h"
+#include "outside/Error.h"
 #include "outside/SettingsStore.h"
 #include "outside/capture/Bitmap.h"
 #include "outside/dicom/Toolkit.h"
@@ -14,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <ctime>
 
 namespace orv {
@@ -41,6 +43,36 @@ QSize requestedSize(int index, const QString &text)
 QString captureBaseName(const QString &transNo, const QString &timeStamp, int counter)
 {
     return transNo + QLatin1Char('-') + timeStamp + QLatin1Char('-') + QString::number(counter);
+}
+
+QString freeCaptureName(const QString &folder, const QString &baseName, const QStringList &suffixes)
+{
+    const qsizetype dash = baseName.lastIndexOf(QLatin1Char('-'));
+    const QString stem = baseName.left(dash + 1);
+    qint64 counter = baseName.mid(dash + 1).toLongLong();
+    QString name = baseName;
+    const QDir dir(folder);
+    const auto taken = [&] {
+        return std::any_of(suffixes.begin(), suffixes.end(), [&](const QString &s) { return dir.exists(name + s); });
+    };
+    while (taken())
+        name = stem + QString::number(++counter);
+    return name;
+}
+
+void FrameJob::claimName()
+{
+    for (;;) {
+        baseName = freeCaptureName(folder, baseName, {QStringLiteral(".dcm"), QStringLiteral(".bmp")});
+        bmpPath = QDir(folder).filePath(baseName + QStringLiteral(".bmp"));
+        dcmPath = QDir(folder).filePath(baseName + QStringLiteral(".dcm"));
+        QFile claim(dcmPath);
+        if (claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
+        if (!claim.exists())
+            throw Error(QStringLiteral("Cannot create %1: %2").arg(dcmPath, claim.errorString()));
+        // Taken between the look and the claim: the next name.
+    }
 }
 
 dicom::Image frameImage(const TransactionRecord &tr, int imageNumber, const QString &companyName, const QDateTime &at)
@@ -122,6 +154,7 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
             clock.start();
             const double cpuStart = threadCpuMs();
             try {
+                job.claimName();
                 writeBitmapStage(job);
                 bitmapWritten = true;
                 job.frame = QImage(); // the live picture may paint into it again
@@ -131,6 +164,9 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
                 job.cpuMs = threadCpuMs() - cpuStart;
             } catch (const std::exception &e) {
                 why = describe(e);
+                // An object left empty or partly written is no picture; the name is given up.
+                if (QFileInfo(job.dcmPath).size() == 0)
+                    QFile::remove(job.dcmPath);
             }
             context.post([job, image, bitmapWritten, why, done, changes] {
                 for (const QString &line : changes)

@@ -18,6 +18,12 @@ QSize requestedSize(int index, const QString &text);
 // Base name of a frame or clip: transaction number, "-", time stamp, "-", counter.
 QString captureBaseName(const QString &transNo, const QString &timeStamp, int counter);
 
+// The first base name from `baseName` on (its counter raised one at a time) whose files with the
+// given suffixes do not exist in `folder`. A capture window's counter starts again at 1 when it
+// is opened, so a reopened exam or a second window captures within the same second under an
+// earlier picture's name: that picture must not be overwritten.
+QString freeCaptureName(const QString &folder, const QString &baseName, const QStringList &suffixes);
+
 // A new Secondary Capture object for a captured frame: the transaction's identity stamping
 // (patient, study and series, accession number, `imageNumber` as Instance Number, exam, doctor
 // and operator), with the moment of the capture (`at`) as Content Date and Time. The file name is
@@ -38,6 +44,10 @@ dicom::Image stillImage(const TransactionRecord &transaction, int imageNumber, c
 // One frame on its way from the live picture to the disc.
 struct FrameJob
 {
+    // Takes the first free name from baseName on and claims its object file (created empty,
+    // exclusively) so that no other capture takes it; the paths follow. Throws Error.
+    void claimName();
+
     // A frame of the capture station (its bitmap stays beside the object) or a still of the
     // still-capture windows (stamped by stillImage; its bitmap is removed once the object is
     // written).

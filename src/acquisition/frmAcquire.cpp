@@ -648,7 +648,10 @@ void frmAcquire::cmdOutputFile_Click()
     }
     if (!nextCounter())
         return;
-    txtOutputFilename->setText(captureBaseName(openTransaction().value(OpenTransaction::TransNo), TimeStamp(), m_counter)
+    // One look into the local temporary folder: a clip never takes an earlier clip's name.
+    txtOutputFilename->setText(freeCaptureName(state().TempFolder,
+                                               captureBaseName(openTransaction().value(OpenTransaction::TransNo), TimeStamp(), m_counter),
+                                               {QStringLiteral(".avi")})
                                + QStringLiteral(".avi"));
     txtOutputFilePath->setText(state().TempFolder);
     AVIEncoderX1->setOutputFileName(QDir(txtOutputFilePath->text()).filePath(txtOutputFilename->text()));
@@ -811,8 +814,14 @@ void frmAcquire::cmdCaptureBMP_Click()
     job.transaction = tr.record();
     job.companyName = state().CompanyName;
     job.at = QDateTime::currentDateTime();
-    actiVideoX1->setFrameFileName(job.bmpPath);
     if (tracing) {
+        try {
+            job.claimName(); // the traced steps run here, on the GUI thread, one by one
+        } catch (const std::exception &e) {
+            msgBox(this, describe(e), Prompter::Icon::Critical, kErrorTitle);
+            return;
+        }
+        actiVideoX1->setFrameFileName(job.bmpPath);
         job.imageNumber = tr.takeImageNumbers(1);
         captureTraced(job);
         return;
@@ -830,6 +839,7 @@ void frmAcquire::cmdCaptureBMP_Click()
         }
         QApplication::beep();
         if (window) {
+            window->actiVideoX1->setFrameFileName(written.bmpPath);
             emit window->frameTimed(written.bitmapMs, written.objectMs, written.cpuMs);
             emit window->frameStored(written.dcmPath);
         }

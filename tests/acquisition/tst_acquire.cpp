@@ -373,28 +373,42 @@ private slots:
         QCOMPARE(ctlImageList::instance()->rows().size(), 0);
     }
 
-    // The DICOM stage failing after the bitmap was written: reported as such, the bitmap stays.
-    void objectThatCannotBeWritten()
+    // A frame never takes the name of a picture already waiting (a reopened exam's station counts
+    // from 1 again within the same second); the DICOM stage failing after the bitmap was written
+    // is reported as such, the bitmap stays, and the name claimed is given up.
+    void framesNeverOverwriteAndFailuresKeepTheBitmap()
     {
+        QFile earlier(QDir(state().TempFolder).filePath(QStringLiteral("77-x-1.dcm")));
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier picture") > 0);
+        earlier.close();
         QStringList failures;
+        QStringList written;
         bool bitmapWritten = false;
         FrameJob job;
+        job.folder = state().TempFolder;
         job.transaction = openTransaction().record();
+        job.at = QDateTime::currentDateTime();
+        job.baseName = QStringLiteral("77-x-1");
+        const auto done = [&](const FrameJob &j, bool bitmap, const QString &failure) {
+            failures << failure;
+            written << j.dcmPath;
+            bitmapWritten = bitmap;
+        };
         job.frame = QImage(64, 48, QImage::Format_RGB32);
         job.frame.fill(Qt::darkCyan);
-        job.baseName = QStringLiteral("77-x-1");
-        job.bmpPath = QDir(state().TempFolder).filePath(QStringLiteral("77-x-1.bmp"));
-        job.dcmPath = m_dir->filePath(QStringLiteral("no/such/77-x-1.dcm"));
-        job.at = QDateTime::currentDateTime();
-        submitFrame(job, [&](const FrameJob &, bool bitmap, const QString &failure) {
-            failures << failure;
-            bitmapWritten = bitmap;
-        });
+        submitFrame(job, done);
+        job.frame = QImage(0x10000, 1, QImage::Format_RGB32); // wider than a DICOM image can be
+        job.frame.fill(Qt::darkCyan);
+        submitFrame(job, done);
         QVERIFY(session().jobs().waitForIdle(30000));
-        QCOMPARE(failures.size(), 1);
-        QVERIFY(bitmapWritten && !failures.at(0).isEmpty());
-        QVERIFY(QFile::exists(job.bmpPath));
-        QCOMPARE(session().rows(QStringLiteral("77"))->count(), 0);
+        QCOMPARE(failures.size(), 2);
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        QCOMPARE(earlier.readAll(), QByteArray("earlier picture"));
+        QCOMPARE(QFileInfo(written.at(0)).fileName(), QStringLiteral("77-x-2.dcm"));
+        QVERIFY(failures.at(0).isEmpty() && dicom::Image::fromFile(written.at(0)).dataSet().text(0x0028, 0x0011) == QLatin1String("64"));
+        QVERIFY2(bitmapWritten && failures.at(1).contains(QLatin1String("77-x-3")), qPrintable(failures.at(1)));
+        QCOMPARE(QFileInfo(written.at(1)).fileName(), QStringLiteral("77-x-3.dcm"));
+        QVERIFY(!QFile::exists(written.at(1)) && QFile::exists(QDir(state().TempFolder).filePath(QStringLiteral("77-x-3.bmp"))));
     }
 
     // Save and load through the preset picker: ten slots, the caption set by the opener, a

@@ -6,6 +6,7 @@
 #include "imagestore/PictureImport.h"
 #include "outside/dicom/Image.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -149,6 +150,10 @@ private slots:
         QTest::newRow("truncated jpeg") << "x.jpg" << QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10) << "x.jpg";
         QTest::newRow("missing") << "x.png" << QByteArray() << "does not exist";
         QTest::newRow("no base name") << ".jpg" << QByteArray("\xFF\xD8", 2) << "no name before";
+        QByteArray wide;
+        QBuffer out(&wide);
+        QImage(0x10000, 1, QImage::Format_Grayscale8).save(&out, "PNG");
+        QTest::newRow("wider than an image can be") << "x.png" << wide << "at most 65535";
     }
     void failedImportsWriteNothing()
     {

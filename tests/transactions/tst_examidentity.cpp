@@ -235,10 +235,9 @@ private slots:
         QTRY_VERIFY(!frmTransaction::loaded());
         ed = frmTransaction::instance();
         ed->LoadTransaction(transNo);
-        // Known open fault since the merge of the secure node: the unsaved frames are not always
-        // listed again here (the background listing finds no file); not asserted until mended.
         QVERIFY(session().jobs().waitForIdle(30000));
         list = ed->ctlImageList1;
+        QTRY_COMPARE(list->rowCount(), 9);
         QVERIFY(sendToArchive(list));
 
         // The archive: one patient, one study, and every object with the same patient; no
@@ -246,8 +245,9 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/patients")).array().size(), 1);
         QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/studies")).array().size(), 1);
         const QJsonArray instances = QJsonDocument::fromJson(orthanc->rest("/instances")).array();
-        QVERIFY2(instances.size() >= 8, qPrintable(QString::number(instances.size())));
         QSet<QString> numbered;
+        int pictures = 0; // 5 frames, 2 stills and the imported picture; the clip is sent again with each send
+
         for (const QJsonValue &id : instances) {
             const QJsonObject tags = QJsonDocument::fromJson(orthanc->rest("/instances/" + id.toString() + "/simplified-tags")).object();
             const QStringList patient{tags.value("PatientID").toString(), tags.value("PatientName").toString(),
@@ -257,10 +257,12 @@ private slots:
             QCOMPARE(patient, QStringList({"90002", "REYES^JOSE^GARCIA", "19711102", "M", "ORVALINE GENERAL", kStudyUid,
                                            "SORIANO^BEATRIZ^L"}));
             const QString key = tags.value("SeriesInstanceUID").toString() + '#' + tags.value("InstanceNumber").toString();
+            pictures += tags.value("SOPClassUID").toString() == QLatin1String("1.2.840.10008.5.1.4.1.1.7");
             QVERIFY2(!numbered.contains(key), qPrintable(key));
             numbered.insert(key);
             QVERIFY(tags.value("SeriesNumber").toString().toInt() > 0);
         }
+        QCOMPARE(pictures, 8);
         QCOMPARE(state().db().query(QStringLiteral("SELECT COUNT(*) AS n FROM pacs..tblPatient WHERE name_last='REYES' "
                                                    "AND name_first='JOSE'")).text(QStringLiteral("n")),
                  QStringLiteral("1"));
@@ -277,7 +279,7 @@ private slots:
         viewer->cmdExportDir->click();
         QVERIFY(session().jobs().waitForIdle(60000));
         QCOMPARE(directoryRecords(path(QStringLiteral("EXPORT/DICOMDIR")), QStringLiteral("PATIENT")), 1);
-        QVERIFY(directoryRecords(path(QStringLiteral("EXPORT/DICOMDIR")), QStringLiteral("IMAGE")) >= 6);
+        QCOMPARE(directoryRecords(path(QStringLiteral("EXPORT/DICOMDIR")), QStringLiteral("IMAGE")), 8);
         for (QDirIterator it(path(QStringLiteral("EXPORT")), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             QCOMPARE(dciodvfyErrors(it.next()), QStringList());
 

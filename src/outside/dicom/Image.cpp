@@ -325,6 +325,8 @@ void Image::importPicture(const QString &path, const QString &format)
 {
     const QString fmt = format.isEmpty() ? QFileInfo(path).suffix() : format;
     Picture pic = readPicture(path, fmt);
+    if (pic.width > 0xFFFF || pic.height > 0xFFFF)
+        fail(QStringLiteral("%1 is %2 x %3 pixels; a DICOM image holds at most 65535 x 65535.").arg(path).arg(pic.width).arg(pic.height));
     DcmDataset *ds = m_file->getDataset();
     for (const DcmTagKey &k : {DCM_PixelData, DCM_NumberOfFrames, DCM_FrameIncrementPointer, DCM_FrameTime,
                                DCM_PlanarConfiguration, DCM_LossyImageCompression, DCM_LossyImageCompressionRatio,
