@@ -32,6 +32,9 @@ void applyDemoSettings()
         s.write(apps::velmorPacs, section, QStringLiteral("Server_Name"), server);
         s.write(apps::velmorPacs, section, QStringLiteral("Server_Folder"), QStringLiteral("ACQUIRE"));
     }
+    // The demo's hospital names the patient numbers its objects carry (Issuer of Patient ID).
+    if (s.read(apps::VelmorPACS, QStringLiteral("Main"), QStringLiteral("CompanyName")).isEmpty())
+        s.write(apps::VelmorPACS, QStringLiteral("Main"), QStringLiteral("CompanyName"), QStringLiteral("ORVALINE DEMO HOSPITAL"));
     // A save builds the folders below the server folder, which must exist: the demo's does.
     if (s.read(apps::velmorPacs, section, QStringLiteral("Server_Name")) == server) {
         const QString folder = s.read(apps::velmorPacs, section, QStringLiteral("Server_Folder"));

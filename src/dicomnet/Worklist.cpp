@@ -285,7 +285,9 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
     t.lookup(F::ExamId);
     t.setValue(F::DocID, doctorId);
     t.lookup(F::DocID);
-    for (F f : {F::RadId, F::TechID, F::UserId, F::Interpret, F::RadId, F::IntBy})
+    // The exam is made by the one logged in: User ID and Technologist keep the new exam's
+    // defaults (the logged-in user), so the exam records who created it.
+    for (F f : {F::RadId, F::Interpret, F::IntBy})
         t.setValue(f, QString());
     const bool takeUid = takeStudyUid && !answer.studyUid.isEmpty();
     if (takeUid)

@@ -137,7 +137,9 @@ private slots:
         // Registered once, under the worklist's number, which is also the person's hospital number.
         QCOMPARE(QStringList({ed->txtPatientID->text(), ed->txtBDate->text(), PatientStore::load(state().db(), u"5001"_s)->hospNum}),
                  QStringList({u"5001"_s, u"02/14/1980"_s, u"5001"_s}));
-        QVERIFY(ed->txtTechID->text().isEmpty() && !ed->txtSeriesUID->text().isEmpty());
+        // Made by the one logged in: User ID and Technologist are that user.
+        QCOMPARE(QStringList({ed->txtUserId->text(), ed->txtTechID->text()}), QStringList({u"T01"_s, u"T01"_s}));
+        QVERIFY(!ed->txtSeriesUID->text().isEmpty());
         QCOMPARE(PatientStore::load(state().db(), u"5001"_s)->last, u"NEWMAN"_s);
         QCOMPARE(ExamStore::examName(state().db(), u"RPNEW"_s).value_or(QString()), u"NEW PROC"_s);
 
