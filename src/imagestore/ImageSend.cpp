@@ -9,6 +9,7 @@
 #include "core/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
+#include "outside/PrivateFiles.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Toolkit.h"
@@ -17,6 +18,9 @@
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
@@ -43,6 +47,42 @@ void requireResolvable(const dicom::Peer &peer)
         throw Error(QStringLiteral("The address of the storage archive, \"%1\", cannot be found (%2). Correct it in DICOM "
                                    "Settings.")
                         .arg(peer.host, info.errorString()));
+}
+
+// Where the object a picture or clip row was converted into for this exam is kept: named by
+// the row's file (path, size, time) and the exam's identity, so that a changed file or a changed
+// patient makes a new object while a send of the same row again reuses the one the archive
+// already holds (same instance, series and number) instead of filing a second copy.
+QString keptConversionPath(const QString &source, const TransactionRecord &tr, const QString &companyName)
+{
+    const QFileInfo f(source);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &part : {f.absoluteFilePath(), QString::number(f.size()), QString::number(f.lastModified().toMSecsSinceEpoch()),
+                                tr.transNo, tr.studyUid, tr.hospNum, tr.patientId, tr.patientName(),
+                                tr.birthDate.toString(Qt::ISODate), tr.gender, tr.examType, companyName})
+        hash.addData((part + QChar(0)).toUtf8());
+    return QDir(SendQueue::folder()).filePath(QStringLiteral("converted/") + QString::fromLatin1(hash.result().toHex()) + QStringLiteral(".dcm"));
+}
+
+// Keeps a just-converted object (already written at `copy`) at `kept` for later sends; a copy
+// that cannot be kept only means the next send converts again.
+void keepConversion(const QString &copy, const QString &kept)
+{
+    makePrivateFolder(QFileInfo(kept).absolutePath());
+    const QString part = kept + QStringLiteral(".part");
+    QFile::remove(part);
+    if (QFile::copy(copy, part) && QFile::rename(part, kept))
+        return;
+    QFile::remove(part);
+}
+
+// Kept conversions not used for 30 days are dropped (their exams are long sent).
+void pruneKeptConversions()
+{
+    const QDateTime before = QDateTime::currentDateTime().addDays(-30);
+    for (const QFileInfo &f : QDir(QDir(SendQueue::folder()).filePath(QStringLiteral("converted"))).entryInfoList(QDir::Files))
+        if (f.lastModified() < before)
+            QFile::remove(f.absoluteFilePath());
 }
 
 // Stages a DICOM file of the exam for sending. A file that already carries the exam's patient is
@@ -124,6 +164,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     dicom::Image picture; // one object for every picture of this send
     const auto stopped = [&] { return hooks.stopped && hooks.stopped(); };
     try {
+        pruneKeptConversions();
         for (const ImageRow &row : request.rows) {
             if (stopped())
                 throw Error(QStringLiteral("The send was stopped."));
@@ -137,6 +178,11 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;
                 }
+            } else if ((isPicture(type) || (isVideo(type) && request.sendVideos)) && QFileInfo(path).isFile()
+                       && QFileInfo::exists(keptConversionPath(path, request.transaction, request.companyName))) {
+                const QString kept = keptConversionPath(path, request.transaction, request.companyName);
+                QFile(kept).setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
+                entry = SendQueue::stageCopy(kept);
             } else if (isPicture(type)) {
                 picture.importPicture(path, type);
                 stampIdentity(picture, request.transaction, nextNumber++, request.companyName);
@@ -144,6 +190,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 const auto id = dicom::StoreAssociation::writeForSending(picture, copy);
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
+                keepConversion(copy, keptConversionPath(path, request.transaction, request.companyName));
                 entry = SendQueue::entryFor(copy, id);
             } else if (isVideo(type) && request.sendVideos) {
                 if (!QFileInfo(path).isFile()) {
@@ -161,6 +208,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                              writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName, copy, stopped, clipProgress))
                             log(line);
                         ++nextNumber;
+                        keepConversion(copy, keptConversionPath(path, request.transaction, request.companyName));
                         entry = SendQueue::entryFor(copy, dicom::StoreAssociation::identify(copy));
                     } catch (const Error &e) {
                         if (stopped())
