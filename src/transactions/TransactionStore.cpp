@@ -228,6 +228,11 @@ void save(Connection &db, const OpenTransaction &t)
                        + QStringLiteral(",StudyUID = ?") + QStringLiteral(" where  trans_no =  ?"),
                    values + QVariantList{no});
     }
+    // The worklist order the exam was taken from stays with it for objects stamped after a reopen.
+    if (const ScheduledOrder &order = t.scheduledOrder(); !order.isEmpty() && order.accession == no)
+        db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET order_step_id=?,order_proc_id=?,order_proc_desc=?,order_study_uid=? "
+                                  "WHERE trans_no=?"),
+                   {order.scheduledStepId, order.requestedProcedureId, order.requestedProcedureDescription, order.studyUid, no});
     // The series the exam is in now is issued: a reopened exam goes on after it.
     const int series = numericValue(t.value(F::SeriesNum));
     db.execute(QStringLiteral("UPDATE pacs..tblTransaction SET series_num=? WHERE trans_no=? AND (series_num IS NULL OR series_num<?)"),

@@ -402,6 +402,12 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 txtIntBy->setText(TransactionStore::userFullName(db, rs.text(QStringLiteral("by_interpret"))) + QLatin1Char(' ')
                                   + rs.text(QStringLiteral("date_interpret")));
                 txtStudyUID->setText(rs.text(QStringLiteral("StudyUID")));
+                // An exam taken from the worklist names its order again in what it stamps now.
+                openTransaction().setScheduledOrder(
+                    rs.text(QStringLiteral("order_step_id")).isEmpty() && rs.text(QStringLiteral("order_proc_id")).isEmpty()
+                        ? ScheduledOrder{}
+                        : ScheduledOrder{txtTransNo->text(), rs.text(QStringLiteral("order_proc_id")), rs.text(QStringLiteral("order_proc_desc")),
+                                         rs.text(QStringLiteral("order_step_id")), rs.text(QStringLiteral("order_study_uid"))});
                 txtExamId_LostFocus();
                 RefreshDocs();
                 // The register knows the person by the registration number, the hospital master

@@ -221,6 +221,7 @@ private slots:
         ed->close();
         QTRY_VERIFY(!frmTransaction::loaded());
         ed = frmTransaction::instance();
+        openTransaction().setScheduledOrder({}); // reopened as after a restart or at another workstation
         ed->LoadTransaction(transNo);
         QVERIFY(session().jobs().waitForIdle(30000));
         QCOMPARE(ed->ctlImageList1->rowCount(), 7);
@@ -261,6 +262,10 @@ private slots:
             QVERIFY2(!numbered.contains(key), qPrintable(key));
             numbered.insert(key);
             QVERIFY(tags.value("SeriesNumber").toString().toInt() > 0);
+            // Every object names the worklist order, those stamped after the reopen too.
+            const QJsonObject order = tags.value("RequestAttributesSequence").toArray().at(0).toObject();
+            QCOMPARE(QStringList({order.value("ScheduledProcedureStepID").toString(), order.value("AccessionNumber").toString()}),
+                     QStringList({"SPS0002", "WL0002"}));
         }
         QCOMPARE(state().db().query(QStringLiteral("SELECT COUNT(*) AS n FROM pacs..tblPatient WHERE name_last='REYES' "
                                                    "AND name_first='JOSE'")).text(QStringLiteral("n")),
