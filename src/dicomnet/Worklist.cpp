@@ -239,6 +239,14 @@ Result accept(Connection &db, const WorklistAnswer &answer, const WorklistPatien
     }
     // The accession number becomes the transaction number, and so part of file and folder names.
     requireNameComponent(answer.cell(WorklistAnswer::Accession), QStringLiteral("accession number"));
+    // An exam that holds images (or is making them) keeps its patient: its rows follow its
+    // number, and would otherwise be filed and sent under the worklist entry's patient.
+    const QString openNo = t.value(OpenTransaction::TransNo);
+    const ImageRowsModel *openRows = session().existingRows(openNo);
+    if (!openNo.isEmpty() && ((openRows && openRows->count() > 0) || session().jobs().hasJobs(openNo)))
+        dicom::fail(QStringLiteral("The exam %1 already holds images, so its patient cannot change. Close it and take the "
+                                   "worklist entry into a new exam.")
+                        .arg(openNo));
 
     // The person: found by the worklist's Patient ID (checked against the name and birth date),
     // or a namesake of the register without a hospital number whom the operator confirms, or

@@ -520,6 +520,7 @@ void frmTransaction::captureVideoClicked()
         return;
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
+    cmdWorklist->setEnabled(false); // as for stills: the exam's patient is fixed once it captures
     if (!WindowRegistry::show(QStringLiteral("frmAcquire")))
         msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
 }

@@ -221,6 +221,13 @@ private slots:
         QVERIFY(errorOf([&] { WorklistAccept::accept(state().db(), solo, longName, u"T01"_s, openTransaction(), true); })
                     .contains(u"cannot name a file"_s));
         QVERIFY(!PatientStore::load(state().db(), u"6001"_s));
+        // An exam that holds images keeps its patient: the entry is refused, nothing written.
+        solo.cells[WorklistAnswer::Accession] = u"W9"_s;
+        session().openRows()->append(ImageRow::make(u"New"_s, u"Image"_s, u"localtemp"_s, QString(), u"/tmp"_s, u"W4-1.dcm"_s, QString()));
+        QVERIFY(errorOf([&] { WorklistAccept::accept(state().db(), solo, longName, u"T01"_s, openTransaction(), true); })
+                    .contains(u"already holds images"_s));
+        QVERIFY(!PatientStore::load(state().db(), u"6001"_s) && ed->txtTransNo->text() == u"W4"_s);
+        session().openRows()->clear();
 
         // No answers, then a provider that is down: the message, and the window goes on working.
         // Enter in a search field searches as "&Search" does.
