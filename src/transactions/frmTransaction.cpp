@@ -72,6 +72,10 @@ frmTransaction::frmTransaction()
     cmdWorklist->hide();
     fraInt->setEnabled(false);
     SetSaved(false);
+    // An exam that holds images keeps its number and patient: its rows follow its number, and a
+    // send writes the exam's patient into what it sends.
+    connect(&session(), &ExamSession::openRowsChanged, this, &frmTransaction::watchRows);
+    watchRows(session().openRows());
     // The worklist fills the open transaction and asks for these steps of the editor.
     QPointer<frmTransaction> self(this);
     openTransaction().setEditorSteps({[self] {
@@ -326,6 +330,23 @@ void frmTransaction::DefaultRadiologist()
         txtRadId->setText(state().UserDoctorId);
         txtRadName->setText(state().UserDoctorName);
     }
+}
+
+void frmTransaction::watchRows(ImageRowsModel *rows)
+{
+    for (const QMetaObject::Connection &c : std::as_const(m_rowsWatch))
+        disconnect(c);
+    m_rowsWatch.clear();
+    const auto update = [this, rows = QPointer<ImageRowsModel>(rows)] {
+        const bool imaged = rows && rows->count() > 0;
+        txtTransNo->setReadOnly(imaged);
+        txtPatientID->setReadOnly(imaged);
+    };
+    if (rows)
+        m_rowsWatch = {connect(rows, &QAbstractItemModel::rowsInserted, this, update),
+                       connect(rows, &QAbstractItemModel::rowsRemoved, this, update),
+                       connect(rows, &QAbstractItemModel::modelReset, this, update)};
+    update();
 }
 
 void frmTransaction::NewTransaction()

@@ -15,6 +15,8 @@ class QTabWidget;
 
 namespace orv {
 
+class ImageRowsModel;
+
 class ctlImageList;
 
 class Connection;
@@ -80,6 +82,9 @@ protected:
 private:
     frmTransaction();
     void buildLayout();
+    // Locks the transaction and registration numbers while the shown rows are not empty.
+    void watchRows(ImageRowsModel *rows);
+    QList<QMetaObject::Connection> m_rowsWatch;
     void bind(QLineEdit *edit, OpenTransaction::Field field);
     void loadRoutine();
     QString NextTransNo();

@@ -178,6 +178,7 @@ private slots:
         // The worklist entry, accepted: the operator confirms that the registered REYES is him.
         frmTransaction *ed = frmTransaction::instance();
         ed->NewTransaction();
+        QVERIFY(!ed->txtTransNo->isReadOnly() && !ed->txtPatientID->isReadOnly());
         ed->cmdWorklist->click();
         frmWorklistQuery *w = frmWorklistQuery::loaded();
         QVERIFY(w);
@@ -211,6 +212,8 @@ private slots:
         list->cmdImport->click();
         QVERIFY(session().jobs().waitForIdle(30000));
         QCOMPARE(list->rowCount(), 7);
+        // The exam's number and patient are fixed once it holds images; the worklist is closed to it.
+        QVERIFY(ed->txtTransNo->isReadOnly() && ed->txtPatientID->isReadOnly() && !ed->cmdWorklist->isEnabled());
         list->cmdSave->click();
         QVERIFY(session().jobs().waitForIdle(60000));
         QVERIFY(sendToArchive(list));
