@@ -155,6 +155,7 @@ private slots:
 
         QCOMPARE(session().openTransNo(), QStringLiteral("B200"));
         QCOMPARE(seenInB, QStringList());
+        QCOMPARE(session().openRows()->count(), 0);
         QCOMPARE(openTransaction().value(OpenTransaction::ImgNum), bNumber);
         QCOMPARE(seenInA.contains(listed), true);
         if (work == QLatin1String("save")) {
