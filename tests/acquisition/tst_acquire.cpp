@@ -189,7 +189,6 @@ private slots:
         }
     }
 
-
     // A folder that is gone, a full disc, a device unplugged: the message, no row and no viewer
     // image for the frame, the counter value spent, and the window still usable.
     void failuresLeaveNoRow()
@@ -286,7 +285,6 @@ private slots:
         QCOMPARE(QFileInfo(written.at(1)).fileName(), QStringLiteral("77-x-3.dcm"));
         QVERIFY(!QFile::exists(written.at(1)) && QFile::exists(QDir(state().TempFolder).filePath(QStringLiteral("77-x-3.bmp"))));
     }
-
 };
 
 ORV_TEST_MAIN(tst_Acquire)

@@ -316,7 +316,6 @@ private slots:
         QCOMPARE(videoRows().size(), 4);
         QVERIFY(probe(last).frames > 0);
     }
-
 };
 
 ORV_TEST_MAIN(tst_Clips)

@@ -186,7 +186,6 @@ private slots:
         QCOMPARE(ed->txtImgNum->text(), QStringLiteral("0"));
         QCOMPARE(temp(), QStringList());
     }
-
 };
 
 ORV_TEST_MAIN(tst_Stills)

@@ -181,7 +181,6 @@ private slots:
         c.password = "right-password";
         QCOMPARE(openFailure(c), QString());
     }
-
 };
 
 ORV_TEST_MAIN(tst_Database)

@@ -98,7 +98,6 @@ private slots:
         for (const char *name : {"pacs", "Patient_Data", "build_file", "DICOM"})
             QCOMPARE(mode(data + u"/%1.sqlite"_s.arg(QLatin1String(name))), 0600);
     }
-
 };
 
 ORV_TEST_MAIN(tst_Routines)

@@ -60,7 +60,6 @@ private slots:
         w->btnOk->click();
         QCOMPARE(stored("velmorPacs", "ServerInfo", "Server_Folder"), u"O'Brien wing"_s);
     }
-
 };
 
 ORV_TEST_MAIN(tst_SettingsWindows)

@@ -353,7 +353,6 @@ private slots:
         QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("The transaction number \"../00125\" cannot name")));
         QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/../00125")));
     }
-
 };
 
 ORV_TEST_MAIN(tst_Burn)

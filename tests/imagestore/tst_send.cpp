@@ -305,7 +305,6 @@ private slots:
         QVERIFY(videos.completed && videos.sent == 0);
         QVERIFY(!archive.waitForNewConnection(200));
     }
-
 };
 
 ORV_TEST_MAIN(tst_Send)

@@ -40,7 +40,6 @@ QStringList column(GridModel *m, int c)
     return out;
 }
 
-
 // The backend rows, each with every value of an int column.
 void addBackendRowsTimes(const char *name, std::initializer_list<int> values)
 {

@@ -86,7 +86,6 @@ private slots:
         QCOMPARE(QFileInfo(path).size(), qint64(54 + 16 * 3));
         QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), frame);
     }
-
 };
 
 ORV_TEST_MAIN(tst_CaptureControl)

@@ -402,7 +402,6 @@ private slots:
         QCOMPARE(int(m_prompter->shown.size()), shown); // not even "Capture is not available ..."
         QVERIFY(ed->btnPatient->isEnabled());
     }
-
 };
 
 ORV_TEST_MAIN(tst_Editor)

@@ -155,7 +155,6 @@ private slots:
         QTRY_VERIFY(w->cmdPrint->isEnabled());
         w->close();
     }
-
 };
 
 ORV_TEST_MAIN(tst_PaperPrint)

@@ -354,4 +354,3 @@ void tst_DisplaySurface::jpeg2000FollowsTheDataSetsPixelRepresentation()
 
 ORV_TEST_MAIN(tst_DisplaySurface)
 #include "tst_displaysurface.moc"
-
