@@ -73,7 +73,7 @@ private slots:
     // Five wrong passwords in a row lock the code: even the right one is refused until the minute
     // is over. A right password before the fifth resets the count. Once a lock has run out, a
     // wrong password is refused like any other and five lock the code again.
-    void fiveWrongTriesLockTheCode()
+    void fiveWrongTriesLockTheCodeAndALockRunOutLetsNoWrongPasswordIn()
     {
         auto db = databaseWith("RAD1");
         const auto lockRunsOut = [&] {

@@ -251,9 +251,9 @@ private slots:
     }
 
     // The picker reads its lists through faster statements than the ones written for it: the
-    // same rows, ordered as those order them.
-    void pickerStatementsReturnTheRowsAsWritten_data() { addBackendRows(); }
-    void pickerStatementsReturnTheRowsAsWritten()
+    // same rows, ordered as those order them; "%", "_", "[" and "!" typed match only themselves.
+    void pickerStatementsReturnTheRowsAsWrittenTakingWildcardsLiterally_data() { addBackendRows(); }
+    void pickerStatementsReturnTheRowsAsWrittenTakingWildcardsLiterally()
     {
         ORV_FETCH_BACKEND(b);
         login(b);

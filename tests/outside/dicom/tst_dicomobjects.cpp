@@ -58,7 +58,7 @@ private slots:
     void secondaryCaptureConforms();
     void hostileValuesAreConformedAndReported_data();
     void hostileValuesAreConformedAndReported();
-    void dicomdirOfThreeImages();
+    void dicomdirOfThreeImagesOrNoneWhenItCannotBeWritten();
     void readsForeignFilesAndRewritesThem_data();
     void readsForeignFilesAndRewritesThem();
     void uidsComeFromTheRootAndNeverRepeat();
@@ -229,7 +229,7 @@ void TestDicomObjects::hostileValuesAreConformedAndReported()
 
 // A DICOMDIR of three images; one that cannot be written (the disc full, its name taken by a
 // folder) is an error that leaves nothing of the export behind.
-void TestDicomObjects::dicomdirOfThreeImages()
+void TestDicomObjects::dicomdirOfThreeImagesOrNoneWhenItCannotBeWritten()
 {
     const auto addThree = [this](DicomDirWriter &writer) {
         for (int i = 1; i <= 3; ++i) {
