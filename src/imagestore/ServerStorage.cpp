@@ -27,8 +27,8 @@ namespace {
 
 const QChar kSep = QLatin1Char('\\');
 constexpr qint64 kChunk = 1 << 20;
-// A save stores and records its rows in groups of at most this many files or bytes.
-constexpr int kGroupFiles = 64;
+// A save stores and records its rows in groups of at most SaveRequest::groupFiles files or this
+// many bytes.
 constexpr qint64 kGroupBytes = 128ll << 20;
 
 QString osError() { return QString::fromLocal8Bit(std::strerror(errno)); }
@@ -371,7 +371,7 @@ SaveOutcome ServerStorage::save(Connection &db, const SaveRequest &r, const Save
                 ++outcome.alreadyStored;
             group.append(entry);
             groupNames.insert(row.fileName);
-            if (group.size() >= kGroupFiles || groupBytes >= kGroupBytes)
+            if (group.size() >= qMax(1, r.groupFiles) || groupBytes >= kGroupBytes)
                 commitGroup();
         } catch (const std::exception &e) {
             // The rows before the failing one keep what they reached.

@@ -26,6 +26,7 @@ struct SaveRequest
     QDateTime when;       // the moment of the save: names the year and day folders
     QList<ImageRow> rows; // the list's rows; only New rows are saved
     quint64 rowsMark = 0; // the rows model's mark when the rows were taken
+    int groupFiles = 64;  // at most this many rows are stored and recorded together (see save)
 
     // The open transaction, the shared state and this computer, now, for these rows.
     static SaveRequest fromState(const QList<ImageRow> &rows);

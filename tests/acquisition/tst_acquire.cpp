@@ -1,6 +1,5 @@
 // The capture station over the test pattern driver: frames captured into the open transaction,
-// the opening steps and settings, the connected and disconnected states, the pickers, and what
-// goes wrong (no driver, a refused size, a lost device, a full or missing folder).
+// and what goes wrong (a refused size, a lost device, a full or missing folder, a hostile number).
 #include "common/CaptureTools.h"
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
@@ -43,17 +42,7 @@ using namespace orv::test;
 using T = OpenTransaction;
 
 namespace {
-const QString kConnectFailed = QStringLiteral("An error occured attempting to connect to the specified device driver!");
 const QString kCaptureFailed = QStringLiteral("An error occured while capturing the frame...");
-
-QString codec(const QString &settingKey)
-{
-    return settings().read(apps::VelmorOrvaline, QStringLiteral("Codec"), settingKey);
-}
-void setCodec(const QString &key, int value)
-{
-    settings().write(apps::VelmorOrvaline, QStringLiteral("Codec"), key, QString::number(value));
-}
 } // namespace
 
 class tst_Acquire : public QObject
@@ -86,17 +75,6 @@ private:
         openTransaction().setValue(T::FName, QStringLiteral("SEAN"));
         openTransaction().setValue(T::Gender, QStringLiteral("M"));
         openTransaction().setValue(T::BDate, QStringLiteral("07/22/1984"));
-    }
-
-    // Runs `step` on the modal picker once it is shown (the opener blocks in its exec()).
-    template<typename Dialog>
-    static void whenModal(std::function<void(Dialog *)> step)
-    {
-        QTimer::singleShot(0, [step] {
-            auto *d = qobject_cast<Dialog *>(QApplication::activeModalWidget());
-            QVERIFY2(d, "no modal picker shown");
-            step(d);
-        });
     }
 
 private slots:
@@ -211,109 +189,6 @@ private slots:
         }
     }
 
-    // With no driver the list says so and the driver controls are off; the opening's
-    // Select/Apply and the driver picker fail with the connect message.
-    void noDriverInstalled()
-    {
-        capture::setTestPatternEnabled(false);
-        frmAcquire *w = openStation();
-        QCOMPARE(w->cmbDevices->count(), 1);
-        QVERIFY(!w->cmbDevices->isEnabled() && !w->cmdSelect->isEnabled());
-        QCOMPARE(m_prompter->messages(), QStringList{kConnectFailed});
-        QVERIFY(!w->actiVideoX1->VideoConnected());
-        w->Command2->click(); // the picker connects at once, and fails
-        QCOMPARE(m_prompter->messages(), (QStringList{kConnectFailed, kConnectFailed}));
-    }
-
-    // The seven settings are read when the window opens and written when it closes (F3).
-    void settingsReadOnOpenAndWrittenOnClose()
-    {
-        setCodec(QStringLiteral("ShowOptions"), 1);
-        setCodec(QStringLiteral("Resolution"), 9); // "720x576"
-        setCodec(QStringLiteral("HitOKToCapture"), 1);
-        setCodec(QStringLiteral("CaptureAudio"), 1);
-        setCodec(QStringLiteral("Audio"), 5);
-        setCodec(QStringLiteral("Device"), 4); // beyond the list: the first driver stays
-        setCodec(QStringLiteral("Type"), 9);  // beyond the codec list: the first codec is taken
-        frmAcquire *w = openStation();
-        QVERIFY(m_prompter->shown.isEmpty());
-        QVERIFY(w->fraOptions->isVisible() && w->chkShowOptions->isChecked());
-        QCOMPARE(w->cmbResolution->currentText(), QStringLiteral("720x576"));
-        QCOMPARE(w->actiVideoX1->frameSize(), QSize(720, 576));
-        QVERIFY(w->chkHitOKToCapture->isChecked() && w->chkCaptureAudio->isChecked());
-        QVERIFY(w->actiVideoX1->CaptureAudioEnabled());
-        QCOMPARE(w->cmbAudioFormat->currentText(), QStringLiteral("11.025 KHz, 8 Bit, Mono"));
-        QCOMPARE(w->cmbDevices->currentText(), QStringLiteral("[Test Pattern] Ver. 1.0"));
-
-        w->chkShowOptions->click();
-        QVERIFY(!w->fraOptions->isVisible());
-        w->cmbResolution->setCurrentIndex(7);
-        w->chkHitOKToCapture->setChecked(false);
-        QTest::keyClick(w->cmbResolution, Qt::Key_F8); // a clip starts; Close is refused meanwhile
-        QVERIFY(w->cmdStopEncoder->isEnabled());
-        QTest::keyClick(w->cmbResolution, Qt::Key_F3);
-        QVERIFY(frmAcquire::loaded() && w->isVisible());
-        QTest::keyClick(w->cmbResolution, Qt::Key_F9);
-        QTRY_VERIFY(w->cmdCancel->isEnabled());
-        QTest::keyClick(w->cmbResolution, Qt::Key_F3);
-        QTRY_VERIFY(frmAcquire::loaded() == nullptr);
-        QStringList written;
-        for (const char *key : {"ShowOptions", "Resolution", "HitOKToCapture", "CaptureAudio", "Audio", "Device", "Type"})
-            written << codec(QLatin1String(key));
-        QCOMPARE(written, (QStringList{"0", "7", "0", "1", "5", "0", "0"}));
-    }
-
-    // A size the driver refuses gives the connect message and leaves capture off; Select/Apply
-    // with a size it delivers connects.
-    void refusedResolution()
-    {
-        setCodec(QStringLiteral("Resolution"), 1); // "80x60"
-        frmAcquire *w = openStation();
-        QCOMPARE(m_prompter->messages(), QStringList{kConnectFailed});
-        QVERIFY(!w->actiVideoX1->VideoConnected() && !w->cmdCaptureBMP->isEnabled());
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
-        QCOMPARE(w->actiVideoX1->RequestedWidth(), 80);
-        QCOMPARE(w->actiVideoX1->RequestedHeight(), 60);
-        w->cmbResolution->setCurrentIndex(0);
-        w->cmdSelect->click();
-        QCOMPARE(m_prompter->messages().size(), 1);
-        QVERIFY(w->actiVideoX1->VideoConnected());
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Connected"));
-        QCOMPARE(w->actiVideoX1->RequestedWidth(), 0);
-        QCOMPARE(w->actiVideoX1->frameSize(), QSize(640, 480));
-    }
-
-    // The label tells the driver's connection from the opening on, connected as the station
-    // opens; disconnecting the driver turns capture off; the driver picker connects again; the
-    // encoder's Disconnect leaves the driver connected and Connect attaches it again.
-    void connectedAndDisconnectedStates()
-    {
-        frmAcquire *w = openStation();
-        QTRY_VERIFY(live(w));
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Connected"));
-        QVERIFY(w->cmdSavePreset->isEnabled() && !w->cmdConnect->isEnabled());
-        w->Command1->click();
-        QVERIFY(!w->actiVideoX1->VideoConnected());
-        QVERIFY(!w->cmdCaptureBMP->isEnabled() && !w->cmdSavePreset->isEnabled());
-        QCOMPARE(w->lblVideoConnected->text(), QStringLiteral("Video Not Connected"));
-
-        w->Command2->click(); // the driver picker connects the first driver and closes
-        QVERIFY(m_prompter->shown.isEmpty());
-        QVERIFY(w->actiVideoX1->VideoConnected());
-        QVERIFY(!w->cmdDisplayDialog->isEnabled() && !w->optDsplOverlay->isEnabled()); // the pattern has neither
-        QVERIFY(w->cmdCaptureBMP->isEnabled());
-        QVERIFY(!QApplication::activeModalWidget());
-
-        w->optDsplNone->click();
-        QCOMPARE(w->actiVideoX1->DisplayMode(), 0);
-        w->cmdDisconnect->click(); // detaches the encoder only: the driver stays connected
-        QVERIFY(w->actiVideoX1->VideoConnected());
-        QVERIFY(!w->cmdCaptureBMP->isEnabled());
-        w->cmdConnect->click();
-        QVERIFY(w->cmdCaptureBMP->isEnabled());
-    }
-
-
     // A folder that is gone, a full disc, a device unplugged: the message, no row and no viewer
     // image for the frame, the counter value spent, and the window still usable.
     void failuresLeaveNoRow()
@@ -409,61 +284,6 @@ private slots:
         QVERIFY2(bitmapWritten && failures.at(1).contains(QLatin1String("77-x-3")), qPrintable(failures.at(1)));
         QCOMPARE(QFileInfo(written.at(1)).fileName(), QStringLiteral("77-x-3.dcm"));
         QVERIFY(!QFile::exists(written.at(1)) && QFile::exists(QDir(state().TempFolder).filePath(QStringLiteral("77-x-3.bmp"))));
-    }
-
-    // Save and load through the preset picker: ten slots, the caption set by the opener, a
-    // failure keeps the picker open for another slot.
-    void presetPicker()
-    {
-        frmAcquire *w = openStation();
-        w->Command2->click();
-        QVERIFY(w->cmdSavePreset->isEnabled());
-        whenModal<frmPresets>([](frmPresets *p) {
-            p->cmbPresets->setCurrentIndex(2);
-            p->cmdOk->click();
-        });
-        w->cmdSavePreset->click();
-        QVERIFY(QFile::exists(capture::CaptureControl::presetFolder() + QStringLiteral("/TestGUI-2.ini")));
-        QVERIFY(m_prompter->shown.isEmpty());
-
-        QDir(capture::CaptureControl::presetFolder()).removeRecursively();
-        QFile blocker(capture::CaptureControl::presetFolder());
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        whenModal<frmPresets>([this](frmPresets *p) {
-            p->cmdOk->click();
-            QCOMPARE(m_prompter->lastMessage(), QStringLiteral("An error occured trying to save the preset format!"));
-            QVERIFY(p->isVisible()); // still open for another slot
-            p->cmdCancel->click();
-        });
-        w->cmdSavePreset->click();
-        QFile::remove(capture::CaptureControl::presetFolder());
-
-        whenModal<frmPresets>([this](frmPresets *p) {
-            p->cmbPresets->setCurrentIndex(7);
-            p->cmdOk->click();
-            QCOMPARE(m_prompter->lastMessage(), QStringLiteral("An error occured trying to load the selected preset format!"));
-            p->cmdCancel->click();
-        });
-        w->cmdLoadPreset->click();
-        QCOMPARE(m_prompter->messages().size(), 2);
-    }
-
-    void resolutionTexts_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("Default") << 0 << QStringLiteral("Default") << QSize(0, 0);
-        QTest::newRow("720x576") << 9 << QStringLiteral("720x576") << QSize(720, 576);
-        QTest::newRow("no x") << 3 << QStringLiteral("640") << QSize(640, 0);
-    }
-    void resolutionTexts()
-    {
-        QFETCH(int, index);
-        QFETCH(QString, text);
-        QFETCH(QSize, size);
-        QCOMPARE(requestedSize(index, text), size);
     }
 };
 

@@ -195,43 +195,6 @@ private slots:
         QVERIFY(m_prompter->shown.isEmpty());
     }
 
-    // With "Capture Audio" ticked a live clip carries the sound of the device the store names
-    // (ALSA's null device, silent but real-time), in the listed format and as long as the
-    // pictures, also across a pause; a device that cannot be opened leaves a clip without sound
-    // and a line in the log.
-    void liveClipsRecordSound()
-    {
-        settings().write(apps::VelmorOrvaline, QStringLiteral("Capture"), QStringLiteral("AudioDevice"), QStringLiteral("null"));
-        frmAcquire *w = station();
-        QVERIFY(w);
-        w->lstCODECs->setCurrentRow(0);
-        w->chkCaptureAudio->setChecked(true);
-        const struct { const char *format; int pauseMs, rate, channels; } cases[] = {
-            {"44.100 KHz, 16 Bit, Stereo", 0, 44100, 2},
-            {"22.050 KHz, 8 Bit, Mono", 1000, 22050, 1},
-        };
-        for (const auto &c : cases) {
-            w->cmbAudioFormat->setCurrentIndex(w->cmbAudioFormat->findText(QLatin1String(c.format)));
-            QVERIFY(record(w, 2000, c.pauseMs));
-            const Probe p = probe(clipPath(w));
-            QVERIFY2(p.audio, c.format);
-            QCOMPARE(p.audioRate, c.rate);
-            QCOMPARE(p.audioChannels, c.channels);
-            QVERIFY2(p.audioPackets <= p.audioDuration * 60, qPrintable(QString::number(p.audioPackets))); // not sample by sample
-            QVERIFY2(p.duration > 1.5 && qAbs(p.audioDuration - p.duration) <= 0.2,
-                     qPrintable(QStringLiteral("%1: sound %2 s, pictures %3 s").arg(c.format).arg(p.audioDuration).arg(p.duration)));
-        }
-        QVERIFY(!frmLog::instance()->text().contains(QStringLiteral("without sound")));
-
-        settings().write(apps::VelmorOrvaline, QStringLiteral("Capture"), QStringLiteral("AudioDevice"), QStringLiteral("no-such-device"));
-        QVERIFY(record(w, 1000));
-        const Probe p = probe(clipPath(w));
-        QVERIFY(p.frames > 0 && !p.audio);
-        QTRY_VERIFY(frmLog::instance()->text().contains(QStringLiteral("\"no-such-device\" cannot be opened")));
-        QVERIFY(m_prompter->shown.isEmpty());
-        QTRY_COMPARE(videoRows().size(), 3);
-    }
-
     // An AVI file re-encoded with every codec keeps its frames, its length and its sound.
     void fileReencodeWithEveryCodec()
     {
@@ -352,21 +315,6 @@ private slots:
         QVERIFY(session().jobs().waitForIdle(20000));
         QCOMPARE(videoRows().size(), 4);
         QVERIFY(probe(last).frames > 0);
-    }
-
-    // A Video row opens in the player, which plays it; the player follows the window's size.
-    void videoRowPlays()
-    {
-        const QString clip = makeAvi(m_dir->filePath("clip.avi"), "320x240", 2);
-        GrdFilesAddImage("77", ImageRow::make("New", "Video", "localtemp", QString(), m_dir->path(), "clip.avi", QString()));
-        ctlImageList::instance()->findChild<QPushButton *>("cmdOpenImage")->click();
-        frmVideo *v = frmVideo::loaded();
-        QVERIFY(v && v->isVisible());
-        QCOMPARE(v->filename(), clip);
-        QTRY_VERIFY_WITH_TIMEOUT(v->player->position() > 0, 10000);
-        QVERIFY(qAbs(v->player->duration() - 2000) <= 40);
-        v->resize(700, 600);
-        QVERIFY(v->Video->width() < 700 && v->Video->height() < 600 - 20);
     }
 };
 

@@ -1,5 +1,5 @@
-// The still-capture windows, the source picker and the capture test bench over the test pattern:
-// stills filed under the open exam, new series, the remembered source, and what goes wrong.
+// The still-capture windows over the test pattern: stills filed under the open exam, new
+// series, and what goes wrong.
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
 #include "common/TestLogin.h"
@@ -155,41 +155,6 @@ private slots:
         QVERIFY(frmImageViewer::existing()->Images().item(2).instanceUid() != secondUid);
     }
 
-    // The source picker lists the machine's sources, stores the one chosen and the main window
-    // shows it; the close box keeps the earlier choice. "Capture Image DirectShow" builds from it,
-    // at the frame size stored by "&Format", and logs its captures.
-    void chosenSourceRememberedAndUsed()
-    {
-        frmTransaction *ed = editorOnNewExam();
-        QVERIFY(ed);
-        frmMain *main = frmMain::instance();
-        main->show();
-        main->cmdSelectSource->click();
-        frmSelectSource *picker = frmSelectSource::loaded();
-        QVERIFY(picker && picker->isVisible());
-        picker->cmdOk->click(); // the only source is preselected
-        QCOMPARE(main->lblSource->text(), "Test Pattern");
-        main->cmdSelectSource->click();
-        picker->close();
-        QVERIFY(!picker->valOk);
-        QCOMPARE(captureSource().name(), QStringLiteral("Test Pattern"));
-
-        QDir().mkpath(QFileInfo(frmAcquireImageCapStill::mediaTypeFile()).path());
-        QFile mt(frmAcquireImageCapStill::mediaTypeFile());
-        QVERIFY(mt.open(QIODevice::WriteOnly));
-        mt.write("320x240\n");
-        mt.close();
-        ed->cmdCaptureImage[0]->click();
-        frmAcquireImageCapStill *w = frmAcquireImageCapStill::loaded();
-        QTRY_VERIFY(live(w->capWindow));
-        QCOMPARE(w->capWindow->frameSize(), QSize(320, 240));
-        QSignalSpy stored(w, &StillCaptureWindow::stillStored);
-        w->cmdCap->click();
-        QTRY_COMPARE(stored.count(), 1);
-        QCOMPARE(dciodvfyErrors(stored.at(0).at(0).toString()), QStringList());
-        QCOMPARE(session().rows(ed->txtTransNo->text())->count(), 1);
-    }
-
     // No source: the window says why it has no picture and a capture gives that message, spends
     // a counter value and lists nothing. A source that fails while shown: its message, and the
     // following capture is refused the same way.
@@ -220,42 +185,6 @@ private slots:
         QCOMPARE(session().rows(ed->txtTransNo->text())->count(), 0);
         QCOMPARE(ed->txtImgNum->text(), QStringLiteral("0"));
         QCOMPARE(temp(), QStringList());
-    }
-
-    // Without devices the picker lists nothing and OK stays off; the device scan skips nodes that
-    // are not capture devices.
-    void noDevices()
-    {
-        QTemporaryDir dev;
-        QVERIFY(QFile::link(QStringLiteral("/dev/null"), dev.filePath(QStringLiteral("video0"))));
-        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dev.filePath(QStringLiteral("video2"))));
-        QCOMPARE(mkfifo(QFile::encodeName(dev.filePath(QStringLiteral("video1"))).constData(), 0600), 0);
-        QCOMPARE(capture::V4l2Driver::scan(dev.path()).size(), 0);
-
-        capture::setTestPatternEnabled(false);
-        frmSelectSource *picker = frmSelectSource::instance();
-        picker->show();
-        QCOMPARE(picker->lstFilters->count(), 0);
-        QVERIFY(!picker->cmdOk->isEnabled());
-    }
-
-    // The test bench opened from the main window: menus follow the driver's dialogs, "&Start"
-    // streams frames without writing, "&Preview" turns the picture off.
-    void captureTestBench()
-    {
-        QVERIFY(loginOnFreshDatabase(m_db, Backend::SQLite));
-        frmMain *main = frmMain::instance();
-        main->cmdTest->click();
-        frmCAPTEST *w = frmCAPTEST::loaded();
-        QVERIFY(w && w->isVisible());
-        QTRY_VERIFY(live(w->capWindow));
-        w->mnuStart->trigger();
-        QTRY_VERIFY(w->streamedFrames() >= 3);
-        w->mnuStart->trigger();
-        w->mnuPreview->trigger();
-        QCOMPARE(w->capWindow->DisplayMode(), 0);
-        w->mnuExit->trigger();
-        QTRY_VERIFY(!frmCAPTEST::loaded());
     }
 };
 

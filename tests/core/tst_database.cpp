@@ -1,5 +1,5 @@
 // The department database on every backend the test run has: schema creation, the read idiom,
-// T-SQL giving SQL Server's results, hostile values, refusals, and the schema-upgrade button.
+// T-SQL giving SQL Server's results, hostile values and refusals.
 #include "common/ScriptedPrompter.h"
 #include "common/TestLogin.h"
 #include "common/TestMain.h"
@@ -146,24 +146,6 @@ private slots:
         QCOMPARE(db->query("SELECT employee_code FROM pacs..tblUser").rowCount(), int(hostile.size()));
     }
 
-    // "Update DB" on a schema that has the column already: the description goes to the log and
-    // "Done." is shown all the same.
-    void updateDbButtonLogsAndSaysDone_data() { addBackendRows(); }
-    void updateDbButtonLogsAndSaysDone()
-    {
-        ORV_FETCH_BACKEND(b);
-        auto *prompter = ScriptedPrompter::install();
-        QVERIFY(loginOnFreshDatabase(m_fresh, b));
-        frmOptions *w = frmOptions::instance();
-        w->cmdUpdateDB->click();
-        QCOMPARE(prompter->messages(), QStringList{"Done."});
-        const QString log = frmLog::instance()->text();
-        QVERIFY2(log.startsWith('\n') && log.toLower().contains("studyuid"), qPrintable(log));
-        delete w;
-        delete frmLog::instance();
-        resetState();
-    }
-
     // A file that is no database, or a folder in its place, is refused naming the file.
     void badDatabaseFilesAreNamed()
     {
@@ -198,21 +180,6 @@ private slots:
         QVERIFY2(openFailure(c).contains("password authentication failed"), qPrintable(openFailure(c)));
         c.password = "right-password";
         QCOMPARE(openFailure(c), QString());
-    }
-
-    // The demonstration rows go in once, hostile names intact, and bring no account with them.
-    void demoDataIsSeededOnce_data() { addBackendRows(); }
-    void demoDataIsSeededOnce()
-    {
-        ORV_FETCH_BACKEND(b);
-        auto db = freshDatabase(b);
-        QVERIFY(seedDemoData(*db));
-        const int patients = db->query("SELECT HospNum FROM Patient_Data..tbMaster").rowCount();
-        QVERIFY(patients > 0);
-        QVERIFY(!seedDemoData(*db));
-        QCOMPARE(db->query("SELECT HospNum FROM Patient_Data..tbMaster").rowCount(), patients);
-        QCOMPARE(db->query("SELECT name_last FROM pacs..tblPatient WHERE patient_id = 3").text("name_last"), u"O'BRIEN"_s);
-        QVERIFY(db->query("SELECT employee_code FROM pacs..tblUser").isEmpty());
     }
 };
 

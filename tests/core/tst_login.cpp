@@ -71,18 +71,25 @@ private slots:
     }
 
     // Five wrong passwords in a row lock the code: even the right one is refused until the minute
-    // is over. A right password before the fifth resets the count.
-    void fiveWrongTriesLockTheCode()
+    // is over. A right password before the fifth resets the count. Once a lock has run out, a
+    // wrong password is refused like any other and five lock the code again.
+    void fiveWrongTriesLockTheCodeAndALockRunOutLetsNoWrongPasswordIn()
     {
         auto db = databaseWith("RAD1");
+        const auto lockRunsOut = [&] {
+            db->execute("UPDATE pacs..tblUser SET locked_until = ? WHERE employee_code = ?", {QDateTime::currentSecsSinceEpoch() - 1, "RAD1"});
+        };
         for (int i = 0; i < 4; ++i)
             QCOMPARE(LoginComponent::check(*db, "RAD1", "wrong"), Check::Refused);
         QCOMPARE(LoginComponent::check(*db, "RAD1", "right-password"), Check::Accepted);
         for (int i = 0; i < 5; ++i)
             QCOMPARE(LoginComponent::check(*db, "RAD1", "wrong"), Check::Refused);
         QCOMPARE(LoginComponent::check(*db, "RAD1", "right-password"), Check::Locked);
-        // The minute passes.
-        db->execute("UPDATE pacs..tblUser SET locked_until = ? WHERE employee_code = ?", {QDateTime::currentSecsSinceEpoch() - 1, "RAD1"});
+        lockRunsOut();
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(LoginComponent::check(*db, "RAD1", "wrong"), Check::Refused);
+        QCOMPARE(LoginComponent::check(*db, "RAD1", "wrong"), Check::Locked);
+        lockRunsOut();
         QCOMPARE(LoginComponent::check(*db, "RAD1", "right-password"), Check::Accepted);
     }
 

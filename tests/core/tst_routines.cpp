@@ -26,43 +26,6 @@ class tst_Routines : public QObject
 private slots:
     void init() { resetSettings(); }
 
-    // Digits and the editing keys pass; everything else is swallowed.
-    void keyFilters()
-    {
-        QLineEdit digits, upper;
-        installKeyFilter(&digits, KeyFilter::DigitsOnly);
-        installKeyFilter(&upper, KeyFilter::UpperCase);
-        typeText(&digits, "a1-b2 ü3");
-        typeText(&upper, "o'brien müller");
-        QTest::keyClick(&digits, Qt::Key_Backspace);
-        QCOMPARE(digits.text(), u"12"_s);
-        QCOMPARE(upper.text(), u"O'BRIEN MÜLLER"_s);
-    }
-
-    void textRoutines()
-    {
-        QVERIFY(QRegularExpression("^\\d{4}_\\d{2}_\\d{2}_(0\\d|1[0-2])_\\d{2}_\\d{2}_(AM|PM)$").match(TimeStamp()).hasMatch());
-        auto *p = ScriptedPrompter::install();
-        QVERIFY(RequireText("x", "Patient ID is required!") && p->shown.isEmpty());
-        QVERIFY(!RequireText(QString(), "Patient ID is required!"));
-        QCOMPARE(p->messages(), QStringList{"Patient ID is required!"});
-        const std::pair<const char *, double> numbers[] = {{"", 0}, {"12abc", 12}, {"  7", 7}, {"-3", -3}, {"2.5x", 2.5}, {"abc", 0}};
-        for (const auto &[text, number] : numbers)
-            QCOMPARE(SettingsStore::numberOf(text), number);
-    }
-
-    void addLogStartsWithAnEmptyLine()
-    {
-        AddLog("first");
-        AddLog("second");
-        QVERIFY(frmLog::instance()->isVisible());
-        QCOMPARE(frmLog::instance()->text(), u"\nfirst\nsecond"_s);
-        frmLog::instance()->close(); // closing unloads: the next line starts a new log
-        QTRY_VERIFY(frmLog::existing() == nullptr);
-        AddLog("third");
-        QCOMPARE(frmLog::instance()->text(), u"\nthird"_s);
-    }
-
     void settingsStoreIgnoresCaseAndDeletes()
     {
         SettingsStore &s = settings();
@@ -134,46 +97,6 @@ private slots:
         QCOMPARE(mode(data), 0700);
         for (const char *name : {"pacs", "Patient_Data", "build_file", "DICOM"})
             QCOMPARE(mode(data + u"/%1.sqlite"_s.arg(QLatin1String(name))), 0600);
-    }
-
-    void windowPlacementRoundTrip()
-    {
-        SettingsStore &s = settings();
-        auto store = [&](const QString &key, const QString &value) { s.write("PACS", "WindowSize", key, value); };
-        auto stored = [&](const QString &key) { return s.read("PACS", "WindowSize", key); };
-        store("Transaction Width", "640");
-        store("Transaction Height", "0");
-        store("Transaction Left", "0");
-        store("Transaction Top", "77");
-        QWidget w;
-        w.setWindowTitle("Transaction");
-        w.resize(300, 200);
-        w.move(15, 5);
-        RestoreWindow(&w);
-        QCOMPARE(w.size(), QSize(640, 200)); // 0 keeps the designed height
-        QCOMPARE(w.pos(), QPoint(15, 77));   // a stored Left of 0 keeps the designed position
-        QVERIFY(!(w.windowState() & Qt::WindowMaximized));
-        store("Transaction WinState", "1");
-        QWidget minimised, fixed;
-        for (QWidget *other : {&minimised, &fixed})
-            other->setWindowTitle("Transaction");
-        fixed.setFixedSize(120, 80);
-        RestoreWindow(&minimised);
-        RestoreWindow(&fixed);
-        QVERIFY(minimised.windowState() & Qt::WindowMaximized); // stored minimised comes back maximised
-        QCOMPARE(fixed.size(), QSize(120, 80));                 // a fixed border keeps its size
-
-        QWidget saved;
-        saved.setWindowTitle("Saved Window");
-        saved.resize(410, 220);
-        saved.show();
-        SaveWindow(&saved);
-        QCOMPARE((QStringList{stored("Saved Window Width"), stored("Saved Window Height"), stored("Saved Window WinState")}),
-                 (QStringList{"410", "220", "0"}));
-        saved.showMinimized();
-        store("Saved Window WinState", "2");
-        SaveWindow(&saved); // a minimised window keeps its stored placement
-        QCOMPARE(stored("Saved Window WinState"), u"2"_s);
     }
 };
 

@@ -53,53 +53,6 @@ private slots:
         restart();
     }
 
-    // Typed values are what readers take at once; "OK" keeps the seven stored fields, and only
-    // those survive the next start.
-    void typedValuesLiveForTheRunAndOkStoresSeven()
-    {
-        OptionsBox *w = OptionsBox::instance();
-        w->show();
-        const QList<std::pair<QLineEdit *, QString>> typed{
-            {w->StorageNode, "pacs.example"}, {w->StoragePort, "4242"},   {w->StorageAE, "ARCHIVE"},
-            {w->CallingAE, "WS7"},            {w->PrintNode, "printer1"}, {w->wRemoteNode, "ris.example"},
-            {w->wRemotePort, "2575"},         {w->wRemoteAE, "RIS"},      {w->txtBranchCode, "BR'1"}};
-        for (const auto &[edit, text] : typed) {
-            edit->clear();
-            typeText(edit, text);
-        }
-        w->StudyRoot->click();
-        w->PrintFormat->setCurrentText("STANDARD\\2,3");
-        const dicom::Peer storage = dicomNodes().storagePeer();
-        QCOMPARE((QStringList{storage.host, QString::number(storage.port), storage.callingAe, storage.calledAe}),
-                 (QStringList{"pacs.example", "4242", "WS7", "ARCHIVE"}));
-        QCOMPARE(dicomNodes().value(N::PrintFormat), u"STANDARD\\2,3"_s);
-        QCOMPARE(dicomNodes().value(N::QueryRoot), u"StudyRoot"_s);
-        QCOMPARE(settings().read("velmorpacs", "acquire", "StorageServer", "<none>"), u"<none>"_s); // nothing stored before OK
-
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
-        restart();
-        w = OptionsBox::instance();
-        QCOMPARE((QStringList{w->StorageNode->text(), w->StoragePort->text(), w->StorageAE->text(), w->wRemoteNode->text(),
-                              w->wRemotePort->text(), w->wRemoteAE->text(), w->txtBranchCode->text()}),
-                 (QStringList{"pacs.example", "4242", "ARCHIVE", "ris.example", "2575", "RIS", "BR'1"}));
-        QVERIFY(w->CallingAE->text() != "WS7" && w->PrintNode->text() != "printer1");
-        QVERIFY(w->PrintFormat->currentText() != "STANDARD\\2,3" && w->PatientRoot->isChecked());
-    }
-
-    // Readers that load the settings before the window exists see the stored values, and the
-    // window opened later shows what they changed.
-    void readersLoadTheStoreWithoutTheWindow()
-    {
-        settings().write("VELMORPACS", "ACQUIRE", "StorageServer", "10.1.2.3");
-        settings().write("VELMORPACS", "ACQUIRE", "wRemotePort", "1105");
-        QCOMPARE(dicomNodes().storagePeer().host, u"10.1.2.3"_s);
-        QCOMPARE(dicomNodes().worklistPeer().port, 1105);
-        QVERIFY(!OptionsBox::existing());
-        dicomNodes().setValue(N::CallingAE, "OTHER");
-        QCOMPARE(OptionsBox::instance()->CallingAE->text(), u"OTHER"_s);
-        QCOMPARE(OptionsBox::instance()->StorageNode->text(), u"10.1.2.3"_s);
-    }
-
     // What a reader refuses, with the message the operator sees; a usable value passes, and
     // nothing the operator typed is lost either way.
     void peersAreCheckedBeforeUse()
@@ -120,34 +73,6 @@ private slots:
             QVERIFY2(c.phrase.isEmpty() ? error.isEmpty() : error.contains(c.phrase), qPrintable(error));
             QCOMPARE(dicomNodes().value(c.field), c.value);
         }
-    }
-
-    // Only the operator's click on a C-MOVE option warns, naming the move destination.
-    void moveWarningNamesTheDestination()
-    {
-        OptionsBox *w = OptionsBox::instance();
-        w->show();
-        QTest::mouseClick(w->A_CMOVE, Qt::LeftButton);
-        w->MoveDestination->setText("MYWS");
-        QTest::mouseClick(w->S_CMOVE, Qt::LeftButton);
-        QTest::mouseClick(w->CGET, Qt::LeftButton);
-        dicomNodes().setValue(N::RetrieveMethod, "A_CMOVE");
-        QVERIFY(w->A_CMOVE->isChecked());
-        QCOMPARE(m_prompter->messages(), (QStringList{OptionsBox::moveWarningText() + "LOCAL'", OptionsBox::moveWarningText() + "MYWS'"}));
-    }
-
-    // The settings window's "DICOM Settings" opens the one instance once it is registered.
-    void settingsWindowOpensTheOneInstance()
-    {
-        OptionsBox::registerWindow();
-        frmOptions *options = frmOptions::instance();
-        options->cmdDICOM->click();
-        OptionsBox *w = OptionsBox::existing();
-        QVERIFY(w && w->isVisible());
-        w->close();
-        options->cmdDICOM->click();
-        QCOMPARE(OptionsBox::existing(), w);
-        options->close();
     }
 
     // TLS is chosen per peer with one set of files; a peer with TLS and no trusted CA, or with a

@@ -1,6 +1,6 @@
-// orv_store_worker SOURCE-FOLDER SERVER-NAME yyyy-MM-dd <database options>: saves every file of
-// SOURCE-FOLDER (by name) as a New row of transaction 00123 into SERVER-NAME\ACQUIRE\US and
-// prints the number of rows done after each row; a failure is printed on stderr with exit code 1.
+// orv_store_worker SOURCE-FOLDER SERVER-NAME yyyy-MM-dd GROUP-FILES <database options>: saves every
+// file of SOURCE-FOLDER (by name) as a New row of transaction 00123 into SERVER-NAME\ACQUIRE\US, in
+// groups of GROUP-FILES, and prints the number of rows done after each row once its group is stored; a failure is printed on stderr with exit code 1.
 #include "core/Database.h"
 #include "imagestore/ServerStorage.h"
 #include "outside/Error.h"
@@ -23,6 +23,7 @@ int main(int argc, char **argv)
         r.userId = QStringLiteral("T01");
         r.computerName = QStringLiteral("WS1");
         r.when = QDateTime(QDate::fromString(args.value(3), Qt::ISODate), QTime(10, 0));
+        r.groupFiles = args.value(4).toInt();
         const QDir source(args.value(1));
         for (const QString &name : source.entryList(QDir::Files, QDir::Name))
             r.rows << orv::ImageRow::make(orv::kStatusNew, QStringLiteral("Image"), orv::kLocalTemp, QString(),

@@ -297,60 +297,6 @@ private slots:
                                      QStringLiteral("scan.old.dcm")}));
     }
 
-    // Closing removes the staging folders of every transaction staged since.
-    void closeRemovesEveryStagingFolder()
-    {
-        addRow(dicomFile(QStringLiteral("src2/a.dcm")));
-        cdWrite();
-        window()->close();
-        openExam(QStringLiteral("00124"));
-        addRow(dicomFile(QStringLiteral("src2/b.dcm")));
-        cdWrite();
-        QVERIFY(QFileInfo::exists(root() + QStringLiteral("/00124/b.dcm")));
-        QDir().mkpath(root() + QStringLiteral("/00123"));
-        QFile(root() + QStringLiteral("/00123/left.dcm")).open(QIODevice::WriteOnly);
-        window()->close();
-        QVERIFY(!window()->isVisible());
-        QVERIFY(!QFileInfo::exists(root()));
-        // The renamed root is deleted off the GUI thread.
-        QTRY_COMPARE(QDir(QFileInfo(root()).path()).entryList({QStringLiteral("burntemp.deleting-*")}, QDir::Dirs), QStringList());
-    }
-
-    // Abort mid-burn ends with a result line and leaves the window usable.
-    void abortMidBurn()
-    {
-        QByteArray big(96 << 20, Qt::Uninitialized);
-        QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(big.data()), big.size() / 4);
-        QDir().mkpath(path(QStringLiteral("src3")));
-        QFile f(path(QStringLiteral("src3/big.avi")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(big);
-        f.close();
-        big.clear();
-        addRow(f.fileName());
-        cdWrite();
-        selectDrive(QStringLiteral("Test disc"));
-        QSignalSpy done(window(), &neroFiddlesCOMForm::burnDone);
-        window()->Burn->click();
-        window()->btnAbort->click();
-        QVERIFY(done.wait(60000));
-        QCOMPARE(done.first().first().toInt(), int(ob::BurnUserAbort));
-        QCOMPARE(lastLine(), QStringLiteral("Burn finished NOT (6)successfully!"));
-        QCOMPARE(burnNow(), 0);
-        QCOMPARE(lastLine(), QStringLiteral("Burn finished successfully!"));
-        QCOMPARE(window()->ProgressBar->value(), 100); // a disc written shows as done
-
-        // Closing while a burn runs aborts it; the window closes once the burn has ended and
-        // the staging root goes with it.
-        QSignalSpy ended(window(), &neroFiddlesCOMForm::burnDone);
-        window()->Burn->click();
-        window()->close();
-        QVERIFY(ended.wait(60000));
-        QCOMPARE(ended.first().first().toInt(), int(ob::BurnUserAbort));
-        QTRY_VERIFY(!window()->isVisible());
-        QVERIFY(!QFileInfo::exists(root()));
-    }
-
     // Failures during the burn: the result code 3 line exactly as the window writes it.
     void failedBurnsSayNot3()
     {
@@ -377,44 +323,6 @@ private slots:
         QCOMPARE(lastLine(), QStringLiteral("Burn finished NOT (3)successfully!"));
         QVERIFY(window()->messageLog().contains(QStringLiteral("late.dcm is missing")));
         QCOMPARE(window()->ProgressBar->value(), 0);
-    }
-
-    // A second "CD Write" whose staging ends while the window is open for another exam changes
-    // the window's exam only when the operator says so; "Close" closes the window.
-    void aSecondStagingAsksBeforeTheWindowChangesExam()
-    {
-        addRow(dicomFile(QStringLiteral("src8/a.dcm")));
-        cdWrite();
-        const QString first = window()->valDirPath;
-        openExam(QStringLiteral("00124"));
-        addRow(dicomFile(QStringLiteral("src8/b.dcm")));
-        for (const int answer : {int(Prompter::No), int(Prompter::Yes)}) {
-            m_prompter->buttonAnswers << answer;
-            m_list->cmdBurn->click();
-            QTRY_COMPARE(m_prompter->messages().size(), answer == Prompter::No ? 1 : 2);
-            QTRY_VERIFY(!m_list->isBusy());
-            QCOMPARE(m_prompter->lastMessage(),
-                     QStringLiteral("The disc window shows exam 00123. The files of exam 00124 are staged now: burn those instead?"));
-            QCOMPARE(window()->valDirPath == first, answer == Prompter::No);
-        }
-        QCOMPARE(window()->valStudyID, QStringLiteral("00124"));
-        QCOMPARE(lastLine(), QStringLiteral("The disc is now that of exam 00124."));
-        window()->cmdClose->click();
-        QTRY_VERIFY(!window()->isVisible());
-        QVERIFY(!QFileInfo::exists(root()));
-    }
-
-    // The image recorder asks for the file; cancel ends the burn as aborted.
-    void saveDiscImage()
-    {
-        const QString a = dicomFile(QStringLiteral("src5/a.dcm"));
-        addRow(a);
-        cdWrite();
-        selectDrive(QStringLiteral("Image Recorder (save disc image)"));
-        m_prompter->fileAnswers = {path(QStringLiteral("saved.iso")), QString()};
-        QCOMPARE(burnNow(), 0);
-        QCOMPARE(bytes(extract(path(QStringLiteral("saved.iso"))) + QStringLiteral("/a.dcm")), bytes(a));
-        QCOMPARE(burnNow(), 6);
     }
 
     // Staging refuses what would write outside its folder and stops at a failed copy, before the
@@ -444,17 +352,6 @@ private slots:
         QTRY_COMPARE(m_prompter->messages().size(), 3);
         QVERIFY(m_prompter->lastMessage().startsWith(QStringLiteral("The transaction number \"../00125\" cannot name")));
         QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/../00125")));
-    }
-
-    // No drive chosen: a message, and the window stays ready.
-    void burnWithoutADrive()
-    {
-        addRow(dicomFile(QStringLiteral("src7/a.dcm")));
-        cdWrite();
-        window()->AvailableDevices->setCurrentRow(-1);
-        window()->Burn->click();
-        QCOMPARE(m_prompter->lastMessage(), QStringLiteral("No drive is selected."));
-        QVERIFY(window()->Burn->isEnabled());
     }
 };
 

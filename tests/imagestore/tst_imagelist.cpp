@@ -1,5 +1,5 @@
-// The image list of the editor, driven through its controls offscreen: imports, open, delete and
-// save against a real database and real folders.
+// The image list of the editor, driven through its controls offscreen: imports, delete and save
+// against a real database and real folders.
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
 #include "common/TestLogin.h"
@@ -121,96 +121,6 @@ private slots:
         m_db.reset();
     }
     void initTestCase() { m_dir = std::make_unique<QTemporaryDir>(); }
-
-    // A picture and a DICOM file imported, saved, listed from the database, opened in the viewer
-    // and deleted: every step as the operator sees it, on each backend.
-    void importSaveOpenDelete_data() { addBackendRows(); }
-    void importSaveOpenDelete()
-    {
-        ORV_FETCH_BACKEND(b);
-        m_dir = std::make_unique<QTemporaryDir>();
-        login(b);
-
-        m_prompter->fileAnswers << picture(QStringLiteral("x.y.jpg"), "JPG");
-        run(m_list->cmdImport);
-        QCOMPARE(m_list->rows(), QList<ImageRow>{ImageRow::make("New", "Image", "localtemp", "", state().TempFolder, "x.dcm", "")});
-        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("5"));
-        const QString converted = QDir(state().TempFolder).filePath(QStringLiteral("x.dcm"));
-        QCOMPARE(dciodvfyErrors(converted), QStringList());
-        QCOMPARE(dicom::Image::fromFile(converted).dataSet().text(0x0020, 0x0013), QStringLiteral("5")); // stamped as the transaction
-        QCOMPARE(viewer()->Images().count(), 1);
-        QVERIFY(viewer()->isVisible());
-
-        const QString foreign = dicomFile(QStringLiteral("cd/scan.dcm"));
-        m_prompter->fileAnswers << foreign;
-        run(m_list->cmdImportnon);
-        QCOMPARE(m_list->row(2), ImageRow::make("New", "Image", "localtemp", "", path("cd") + "/", "scan.dcm", ""));
-        QCOMPARE(viewer()->Images().count(), 2);
-        QCOMPARE(viewer()->Images().item(2).patientName(), QStringLiteral("OTHER^PATIENT")); // kept as it came
-        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("5"));
-
-        run(m_list->cmdSave);
-        const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-        const QString relative = day.left(4) + "\\" + day + "\\00123";
-        QCOMPARE(column(0), (QStringList{"Saved", "Saved"}));
-        QCOMPARE(column(6), (QStringList{relative, relative}));
-        QCOMPARE(column(4), (QStringList{"images\\US", "images\\US"}));
-        QVERIFY(!m_list->row(1).fileId.isEmpty());
-        QVERIFY(frmLog::existing() && frmLog::existing()->text().endsWith(QLatin1String("Done.")));
-        const QString stored = m_list->rowPath(2);
-        QCOMPARE(stored, path("server") + "/images/US/" + day.left(4) + "/" + day + "/00123/scan.dcm");
-        QCOMPARE(QFileInfo(stored).size(), QFileInfo(foreign).size());
-        QCOMPARE(records(), 2);
-
-        // Open fills the hidden viewer from the rows; a second Open while it shows adds nothing.
-        viewer()->hide();
-        viewer()->Images().clear();
-        run(m_list->cmdOpenImage);
-        QTRY_VERIFY(viewer()->isVisible());
-        QCOMPARE(viewer()->Images().count(), 2);
-        m_list->cmdOpenImage->click();
-        QCOMPARE(viewer()->Images().count(), 2);
-
-        // A Saved row whose file is gone: the file error is shown, the record and the row still go.
-        QVERIFY(QFile::remove(m_list->rowPath(1)));
-        m_prompter->shown.clear();
-        m_list->grdFiles->setCurrentIndex(m_list->model()->index(0, 0));
-        m_list->cmdDel->click();
-        QCOMPARE(m_prompter->messages(), QStringList{"File not found: " + m_list->rowPath(ImageRow::make("Saved", "Image", state().Server_Name, "images\\US", relative, "x.dcm", ""))});
-        QCOMPARE(records(), 1);
-        QCOMPARE(m_list->rowCount(), 1);
-        m_list->grdFiles->setCurrentIndex(m_list->model()->index(0, 0));
-        m_list->cmdDel->click();
-        QVERIFY(!QFile::exists(stored));
-        QCOMPARE(records(), 0);
-        QCOMPARE(m_list->rowCount(), 0);
-    }
-
-    // Listing from tblFile: the type from the first dot of the name, case kept; the path from the
-    // recorded server or, with the override set, the configured one; a failing listing says so.
-    void listingTypesPathsAndFailure()
-    {
-        login(Backend::SQLite);
-        const QStringList names{"a.dcm", "scan.old.dcm", "b.DCM", "clip.avi", "c.jpg"};
-        for (const QString &n : names)
-            db().execute(QStringLiteral("INSERT INTO pacs..tblFile (trans_no,server_name,server_folder,filedir,filename,compname,user_id) "
-                                        "VALUES('00123',?,?,?,?,'ws','T01')"),
-                         {QStringLiteral("\\\\old"), QStringLiteral("images\\US"), QStringLiteral("2026\\2026-12-01\\00123"), n});
-        db().execute(QStringLiteral("INSERT INTO pacs..tblFile (trans_no,server_name,server_folder,filedir,filename) "
-                                    "VALUES('00124','x','y','z','other.dcm')"));
-        m_list->cmdRefresh->click();
-        QCOMPARE(column(1), (QStringList{"Image", "old.dcm", "DCM", "Video", "jpg"}));
-        QCOMPARE(column(2), names);
-        QCOMPARE(m_list->rowPath(1), QStringLiteral("//old/images/US/2026/2026-12-01/00123/a.dcm"));
-        state().chkOverrideImgPath = QStringLiteral("1");
-        QCOMPARE(m_list->rowPath(1), path("server") + "/images/US/2026/2026-12-01/00123/a.dcm");
-
-        db().execute(QStringLiteral("DROP TABLE pacs..tblFile"));
-        m_list->LoadImages();
-        QVERIFY2(m_prompter->lastMessage().startsWith(QLatin1String("Problem loading. ")), qPrintable(m_prompter->lastMessage()));
-        QVERIFY(m_prompter->lastMessage().size() > QStringLiteral("Problem loading. ").size());
-        QCOMPARE(m_list->rowCount(), 0);
-    }
 
     // A folder import lists the folder's DICOM files in name order with its progress lines; the
     // first unreadable file ends it with the reason, keeping the rows before it; the window keeps

@@ -306,44 +306,6 @@ private slots:
         QVERIFY(videos.completed && videos.sent == 0);
         QVERIFY(!archive.waitForNewConnection(200));
     }
-
-    // "S&end to PACS" of the list: the list is busy while the send runs (a second click does
-    // nothing), the log window gets the lines in order, and refused settings are shown.
-    void listSendsWhileBusyAndShowsRefusals()
-    {
-        auto *prompter = ScriptedPrompter::install();
-        auto scp = PeerProcess::storescp();
-        QVERIFY(scp->isRunning());
-        useArchive(scp->port(), QStringLiteral("STORESCP"));
-        dicomFile(QStringLiteral("a.dcm"), 1);
-        pictureFile(QStringLiteral("p.jpg"), 3);
-        ctlImageList *list = ctlImageList::instance();
-        list->clearRows();
-        for (int i = 0; i < 20; ++i)
-            list->GrdFilesAddImage("New", i % 2 ? "jpg" : "Image", "localtemp", "", m_dir.path(), i % 2 ? "p.jpg" : "a.dcm", "");
-        frmLog::instance()->txtLog->clear();
-        QSignalSpy done(list, &ctlImageList::workFinished);
-
-        QTest::mouseClick(list->cmdSendToPACS, Qt::LeftButton);
-        QVERIFY(list->isBusy() && !list->cmdSendToPACS->isEnabled() && !list->cmdSave->isEnabled());
-        list->cmdSendToPACS->click();
-        QVERIFY(done.wait(60000));
-        QCOMPARE(done.size(), 1);
-        QVERIFY(!list->isBusy() && list->cmdSendToPACS->isEnabled());
-        QCOMPARE(frmLog::instance()->text().trimmed().split('\n'),
-                 (QStringList{QStringLiteral("Sending to: 127.0.0.1 | %1 | LOCAL | STORESCP").arg(scp->port()), "Send Complete."}));
-        // storescp names files by instance: the DICOM file and the picture, each listed ten times,
-        // are one instance each; the picture took one number.
-        QCOMPARE(QDir(scp->folder() + "/in").entryList(QDir::Files).size(), 2);
-        QCOMPARE(openTransaction().value(T::ImgNum), QStringLiteral("5"));
-
-        dicomNodes().setValue(DicomNodes::StoragePort, QString());
-        frmLog::instance()->txtLog->clear();
-        list->cmdSendToPACS->click();
-        QVERIFY(done.wait(10000));
-        QCOMPARE(prompter->lastMessage(), QStringLiteral("The port of the storage archive is empty. Enter it in DICOM Settings."));
-        QCOMPARE(frmLog::instance()->text().trimmed(), QString());
-    }
 };
 
 ORV_TEST_MAIN(tst_Send)

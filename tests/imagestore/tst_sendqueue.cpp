@@ -302,6 +302,24 @@ private slots:
         QCOMPARE(instances(*orthanc).size(), 3);
     }
 
+    // An archive that cannot be reached: each attempt waits twice as long as the one before, up
+    // to the longest back-off, and nothing is due meanwhile.
+    void retriesWaitTwiceAsLongEachTime()
+    {
+        settings().write(apps::VelmorOrvaline, "DICOM", "SendQueueMaxRetry", "5");
+        SendQueue q(db());
+        enqueue(1, 1, peerAt(freeLoopbackPort(), "NOBODY"));
+        int attempt = 0;
+        for (const qint64 wait : {1000, 2000, 4000, 5000, 5000}) {
+            QCOMPARE(q.deliver(q.claimDue()).retrying, 1);
+            const QueueEntry e = q.entries().first();
+            QCOMPARE(e.attempts, ++attempt);
+            QCOMPARE(e.nextAttempt - e.updatedAt, wait);
+            QVERIFY(q.claimDue().isEmpty());
+            db().execute("UPDATE pacs..tblSendQueue SET next_attempt = 0"); // the wait is over
+        }
+    }
+
     // Archives that refuse: every object keeps a state and a reason, none is dropped.
     void refusingArchivesGiveAStatusPerObject()
     {

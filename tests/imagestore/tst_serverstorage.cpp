@@ -83,8 +83,7 @@ private slots:
     }
 
     // New rows are copied into the transaction's day folder and recorded once, values intact;
-    // Saved rows are passed over; a rerun, even on a later day, adds nothing; a different file
-    // under a stored name never replaces it.
+    // Saved rows are passed over; a rerun, even on a later day, adds nothing.
     void savesCopiesAndRecords_data() { addBackendRows(); }
     void savesCopiesAndRecords()
     {
@@ -92,7 +91,6 @@ private slots:
         open(b);
         source("a.dcm", QByteArray(300000, 'a'));
         source("o'brien.dcm", "apostrophe");
-        source("other/a.dcm", "another a");
         const QList<ImageRow> rows{row("a.dcm"), ImageRow::make("Saved", "Image", "srv", "X", "1\\2", "old.dcm", "9"),
                                    row("o'brien.dcm"), row("a.dcm")};
         QList<int> progress;
@@ -111,12 +109,53 @@ private slots:
             QVERIFY(again.ok() && again.copied == 0 && again.recorded == 0 && again.alreadyStored == 3);
         }
         QVERIFY(files(m_server + "/ACQUIRE/US/2024/2024-03-06/00123").isEmpty());
+    }
 
+    // Another picture of the same size under a stored name is never taken as saved: on the day of
+    // the stored one the save stops and says so, on a later day it is stored as a file of its own.
+    void sameSizedOtherPictureIsNeverTakenAsSaved_data() { addBackendRows(); }
+    void sameSizedOtherPictureIsNeverTakenAsSaved()
+    {
+        ORV_FETCH_BACKEND(b);
+        open(b);
+        source("a.dcm", QByteArray(300000, 'a'));
+        source("other/a.dcm", QByteArray(300000, 'b'));
+        QVERIFY(ServerStorage::save(*m_db, request({row("a.dcm")})).ok());
         const SaveOutcome clash = ServerStorage::save(*m_db, request({row("a.dcm", m_source + "/other")}));
         QCOMPARE(clash.failure, "Cannot write to server. Check permissions.A different file named a.dcm is already in "
                                     + m_folder + ".");
         QCOMPARE(content(m_folder + "/a.dcm"), QByteArray(300000, 'a'));
-        QCOMPARE(recorded(), (QStringList{"a.dcm", "o'brien.dcm"}));
+        QCOMPARE(recorded(), QStringList{"a.dcm"});
+        const SaveOutcome later = ServerStorage::save(*m_db, request({row("a.dcm", m_source + "/other")}, 7));
+        QVERIFY(later.ok() && later.copied == 1 && later.recorded == 1 && later.alreadyStored == 0);
+        QCOMPARE(content(m_server + "/ACQUIRE/US/2024/2024-03-07/00123/a.dcm"), QByteArray(300000, 'b'));
+    }
+
+    // Another workstation puts a different file under a name while this save holds that file
+    // only under its hidden name: the save stops and says so, and no record of its group is left
+    // pointing at a file that is not the one this save wrote.
+    void noRecordBeforeItsFileIsInPlace_data() { addBackendRows(); }
+    void noRecordBeforeItsFileIsInPlace()
+    {
+        ORV_FETCH_BACKEND(b);
+        open(b);
+        source("a.dcm", QByteArray(4000, 'a'));
+        source("b.dcm", QByteArray(4000, 'b'));
+        int asked = 0;
+        SaveObserver meanwhile;
+        meanwhile.stopped = [&] {
+            if (++asked == 2) { // a.dcm is written, not yet in place
+                QFile other(m_folder + "/a.dcm");
+                if (!other.open(QIODevice::WriteOnly) || other.write(QByteArray(4000, 'x')) != 4000)
+                    qFatal("cannot write the other workstation's file");
+            }
+            return false;
+        };
+        const SaveOutcome outcome = ServerStorage::save(*m_db, request({row("a.dcm"), row("b.dcm")}), meanwhile);
+        QCOMPARE(outcome.failure, "Cannot write to server. Check permissions.A different file named a.dcm is already in " + m_folder + ".");
+        QCOMPARE(recorded(), QStringList());
+        QCOMPARE(files(m_folder), QStringList{"a.dcm"});
+        QCOMPARE(content(m_folder + "/a.dcm"), QByteArray(4000, 'x'));
     }
 
     // Names that could reach outside the storage folder are refused before anything is written;
@@ -195,7 +234,8 @@ private slots:
     }
 
     // A save killed at random moments never leaves a record without its whole file, nor a torn
-    // file under its own name; a rerun completes the rest without duplicating records.
+    // file under its own name; a rerun completes the rest without duplicating records. Small
+    // groups put the kills between one group's files and another's records.
     void killedSavesRerunToCompletion_data() { addBackendRows(); }
     void killedSavesRerunToCompletion()
     {
@@ -218,7 +258,9 @@ private slots:
         int killed = 0;
         for (int round = 0; round < 20; ++round) {
             QProcess worker;
-            worker.start(ORV_STORE_WORKER, args);
+            QStringList roundArgs = args;
+            roundArgs.insert(3, QString::number(1 + random.bounded(3)));
+            worker.start(ORV_STORE_WORKER, roundArgs);
             QVERIFY(worker.waitForStarted());
             for (int lines = 0, target = int(random.bounded(20)); lines < target && worker.state() == QProcess::Running;)
                 if (worker.waitForReadyRead(1000))
@@ -239,6 +281,7 @@ private slots:
         }
         QVERIFY2(killed > 0, "no save was interrupted");
         QProcess rerun;
+        args.insert(3, "64");
         rerun.start(ORV_STORE_WORKER, args);
         QVERIFY(rerun.waitForFinished(120000));
         QCOMPARE(rerun.readAllStandardError(), QByteArray());

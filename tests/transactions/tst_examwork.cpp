@@ -1,12 +1,16 @@
-// Work started for one exam stays with it when the operator moves on: opening another exam or
-// closing the editor while an import, a frame write and a save run.
+// Work started for one exam stays with it when the operator moves on: another exam opened while
+// an import, a frame, a still, a clip, a save or a send runs, or the editor closed; image numbers
+// given back only while no other was taken.
 #include "common/CaptureTools.h"
 #include "common/ScriptedPrompter.h"
 #include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
+#include "acquisition/ClipRecording.h"
 #include "acquisition/FrameCapture.h"
 #include "core/Database.h"
+#include "core/DicomNodes.h"
+#include "core/SendQueue.h"
 #include "core/ExamSession.h"
 #include "core/frmLog.h"
 #include "imagestore/ImageListActions.h"
@@ -78,7 +82,6 @@ private:
             out << rs.text(QStringLiteral("filedir")) + QLatin1Char('\\') + rs.text(QStringLiteral("filename"));
         return out;
     }
-    static QString accessionOf(const QString &file) { return dicom::Image::fromFile(file).dataSet().text(0x0008, 0x0050); }
 
 private slots:
     void cleanup()
@@ -89,80 +92,123 @@ private slots:
         delete frmLog::existing();
         resetSession();
         resetState();
+        resetDicomNodes();
         m_db.reset();
     }
 
-    // B is opened while an import, a frame write and a save of A run: A's files, rows and
-    // records all end up under A, B's list never shows one of A's rows, and a Delete in B
-    // cannot reach A's files.
-    void anotherExamOpenedWhileWorkRuns_data() { addBackendRows(); }
-    void anotherExamOpenedWhileWorkRuns()
+    // Work started for exam A delivers to A although B is opened before any of it has ended: the
+    // row reaches A's list and never B's, the object carries A's patient and A's next image
+    // number, and B's image number stays as it was; on every path that adds to an exam.
+    void workLandsInTheExamItWasStartedFor_data()
     {
-        ORV_FETCH_BACKEND(b);
-        login(b);
+        QTest::addColumn<QString>("work");
+        for (const char *work : {"import", "frame", "still", "clip", "save", "send"})
+            QTest::newRow(work) << QString::fromLatin1(work);
+    }
+    void workLandsInTheExamItWasStartedFor()
+    {
+        QFETCH(QString, work);
+        login(Backend::SQLite);
         frmTransaction *ed = newExam(QStringLiteral("B200"), QStringLiteral("2"));
-        ctlImageList *list = ed->ctlImageList1;
-        m_prompter->fileAnswers << picture(QStringLiteral("b.jpg"));
-        list->cmdImport->click();
-        QVERIFY(session().jobs().waitForIdle(30000));
-        list->cmdSave->click();
-        QVERIFY(session().jobs().waitForIdle(30000));
-        QCOMPARE(recorded(QStringLiteral("B200")).size(), 1);
-
         newExam(QStringLiteral("A100"), QStringLiteral("1"));
-        m_prompter->fileAnswers << picture(QStringLiteral("a1.jpg"));
-        list->cmdImport->click();
-        QVERIFY(session().jobs().waitForIdle(30000));
-        list->cmdSave->click(); // a1.dcm to the server
-        m_prompter->fileAnswers << picture(QStringLiteral("a2.jpg"), 1500);
-        session().jobs().start(QStringLiteral("A100"), QStringLiteral("wait"), [](JobContext &) {}); // not busy-refused
-        QVERIFY(!ImageListActions::importPicture(path(QStringLiteral("a2.jpg")))); // A is busy saving
-        QVERIFY(session().jobs().waitForIdle(30000));
-        QVERIFY(ImageListActions::importPicture(path(QStringLiteral("a2.jpg"))));
-        FrameJob frame;
-        frame.frame = QImage(1280, 720, QImage::Format_RGB32);
-        frame.frame.fill(Qt::darkGreen);
-        frame.folder = state().TempFolder;
-        frame.baseName = QStringLiteral("A100-frame-1");
-        frame.bmpPath = QDir(frame.folder).filePath(frame.baseName + ".bmp");
-        frame.dcmPath = QDir(frame.folder).filePath(frame.baseName + ".dcm");
-        frame.transaction = openTransaction().record();
-        frame.imageNumber = openTransaction().takeImageNumbers(1);
-        frame.at = QDateTime::currentDateTime();
-        submitFrame(frame, {});
-        session().rows(QStringLiteral("A100"))->append(ImageRow::make(kStatusNew, "Image", kLocalTemp, "", state().TempFolder, "a1.dcm", ""));
-        list->cmdSave->click();
-
-        // B opens before any of that work has shown a result.
+        dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("127.0.0.1"));
+        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(freeLoopbackPort())); // the archive is down
+        QStringList seenInA, seenInB;
+        const auto watch = [this](ImageRowsModel *rows, QStringList *seen) {
+            connect(rows, &QAbstractItemModel::rowsInserted, this, [rows, seen](const QModelIndex &, int first, int last) {
+                for (int r = first; r <= last; ++r)
+                    *seen << rows->row(r).fileName;
+            });
+        };
+        watch(session().openRows(), &seenInA);
+        QString object = path(QStringLiteral("pacstemp/a.dcm")), listed = QStringLiteral("a.dcm");
+        if (work == QLatin1String("import")) {
+            QVERIFY(ImageListActions::importPicture(picture(QStringLiteral("a.jpg"))));
+        } else if (work == QLatin1String("frame") || work == QLatin1String("still")) {
+            FrameJob job;
+            job.kind = work == QLatin1String("still") ? FrameJob::Kind::Still : FrameJob::Kind::StationFrame;
+            job.frame = QImage(320, 240, QImage::Format_RGB32);
+            job.frame.fill(Qt::darkGreen);
+            job.folder = state().TempFolder;
+            job.baseName = QStringLiteral("a");
+            job.bmpPath = path(QStringLiteral("pacstemp/a.bmp"));
+            job.dcmPath = object;
+            job.transaction = openTransaction().record();
+            job.imageNumber = openTransaction().takeImageNumbers(1);
+            job.at = QDateTime::currentDateTime();
+            submitFrame(job, {});
+        } else if (work == QLatin1String("clip")) {
+            listed = QStringLiteral("a.avi");
+            clipExecutor(QStringLiteral("A100"), state().TempFolder, listed)([this](const std::function<bool()> &) {
+                QFile clip(path(QStringLiteral("pacstemp/a.avi")));
+                QVERIFY(clip.open(QIODevice::WriteOnly) && clip.write("RIFF") == 4);
+            });
+        } else {
+            listed = picture(QStringLiteral("pacstemp/a.jpg")).section(QLatin1Char('/'), -1);
+            session().openRows()->append(ImageRow::make(kStatusNew, QStringLiteral("JPG"), kLocalTemp, QString(), state().TempFolder, listed, QString()));
+            QVERIFY(work == QLatin1String("save") ? ImageListActions::save() : ImageListActions::send());
+        }
         ed->LoadTransaction(QStringLiteral("B200"));
-        QStringList seenInB;
-        connect(list->model(), &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex &, int first, int last) {
-            for (int r = first; r <= last; ++r)
-                seenInB << list->row(r + 1).fileName;
-        });
+        const QString bNumber = openTransaction().value(OpenTransaction::ImgNum);
+        watch(session().openRows(), &seenInB);
         QVERIFY(session().jobs().waitForIdle(60000));
-        QCOMPARE(list->model()->transNo(), QStringLiteral("B200"));
+
+        QCOMPARE(session().openTransNo(), QStringLiteral("B200"));
         QCOMPARE(seenInB, QStringList());
-        QCOMPARE(list->rowCount(), 1);
-        QCOMPARE(list->row(1).fileName, QStringLiteral("b.dcm"));
+        QCOMPARE(session().openRows()->count(), 0);
+        QCOMPARE(openTransaction().value(OpenTransaction::ImgNum), bNumber);
+        QCOMPARE(seenInA.contains(listed), true);
+        if (work == QLatin1String("save")) {
+            QCOMPARE(recorded(QStringLiteral("A100")).size(), 1);
+            QVERIFY(recorded(QStringLiteral("A100")).at(0).endsWith(QStringLiteral("\\A100\\a.jpg")));
+            return;
+        }
+        if (work == QLatin1String("send")) {
+            const QList<QueueEntry> queued = SendQueue(state().db()).entries();
+            QVERIFY(queued.size() == 1 && queued.at(0).transNo == QStringLiteral("A100"));
+            object = queued.at(0).filePath;
+        }
+        if (work == QLatin1String("clip"))
+            return;
+        const dicom::DataSet ds = dicom::Image::fromFile(object).dataSet();
+        QCOMPARE((QStringList{ds.text(0x0008, 0x0050), ds.text(0x0010, 0x0010), ds.text(0x0020, 0x0013)}),
+                 (QStringList{"A100", "PATIENT1", "1"}));
+        QCOMPARE(dciodvfyErrors(object), QStringList());
+    }
 
-        const QStringList a = recorded(QStringLiteral("A100"));
-        QCOMPARE(a.size(), 1);
-        QVERIFY2(a.at(0).endsWith(QStringLiteral("\\A100\\a1.dcm")), qPrintable(a.join(',')));
-        QCOMPARE(recorded(QStringLiteral("B200")).size(), 1);
-        QCOMPARE(accessionOf(path(QStringLiteral("pacstemp/a2.dcm"))), QStringLiteral("A100"));
-        QCOMPARE(accessionOf(frame.dcmPath), QStringLiteral("A100"));
-        QCOMPARE(dciodvfyErrors(frame.dcmPath), QStringList());
-
-        // A Delete in B removes B's file only.
-        list->grdFiles->setCurrentIndex(list->model()->index(0, 0));
-        list->cmdDel->click();
-        QCOMPARE(list->rowCount(), 0);
-        QCOMPARE(recorded(QStringLiteral("B200")), QStringList());
-        const QString aServer = nativePath(state().Server_Name + "\\images\\US\\" + a.at(0));
-        QVERIFY2(QFileInfo::exists(aServer), qPrintable(aServer));
-        QVERIFY(QFileInfo::exists(path(QStringLiteral("pacstemp/a2.dcm"))) && QFileInfo::exists(frame.dcmPath));
-        QVERIFY2(m_prompter->messages().isEmpty(), qPrintable(m_prompter->messages().join('|')));
+    // A failed import and a refused send give their image numbers back only while no other
+    // number was taken meanwhile (a frame captured as they ran), so no number is handed out twice.
+    void numbersAreGivenBackOnlyWhileNoneWasTakenSince_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::addColumn<bool>("takenMeanwhile");
+        for (const char *work : {"import", "send"})
+            for (const bool taken : {false, true})
+                QTest::addRow("%s%s", work, taken ? ", a number taken meanwhile" : "") << QString::fromLatin1(work) << taken;
+    }
+    void numbersAreGivenBackOnlyWhileNoneWasTakenSince()
+    {
+        QFETCH(QString, work);
+        QFETCH(bool, takenMeanwhile);
+        login(Backend::SQLite);
+        newExam(QStringLiteral("A100"), QStringLiteral("1"));
+        QFile notAPicture(path(QStringLiteral("pacstemp/x.jpg")));
+        QVERIFY(notAPicture.open(QIODevice::WriteOnly) && notAPicture.write("not a picture") > 0);
+        notAPicture.close();
+        if (work == QLatin1String("import")) {
+            QVERIFY(ImageListActions::importPicture(notAPicture.fileName()));
+        } else {
+            dicomNodes().setValue(DicomNodes::StorageNode, QStringLiteral("no-such-host.invalid"));
+            session().openRows()->append(ImageRow::make(kStatusNew, QStringLiteral("JPG"), kLocalTemp, QString(), state().TempFolder,
+                                                        QStringLiteral("x.jpg"), QString()));
+            QVERIFY(ImageListActions::send());
+        }
+        QCOMPARE(openTransaction().value(OpenTransaction::ImgNum), QStringLiteral("1"));
+        if (takenMeanwhile)
+            QCOMPARE(openTransaction().takeImageNumbers(1), 2);
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(m_prompter->messages().size(), 1);
+        QCOMPARE(openTransaction().value(OpenTransaction::ImgNum), takenMeanwhile ? QStringLiteral("2") : QStringLiteral("0"));
     }
 
     // The editor closed while a save fails half-way: the window goes at once, the GUI thread

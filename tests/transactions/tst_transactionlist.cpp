@@ -138,8 +138,12 @@ private slots:
         QCOMPARE(column(*db, f, 1), QStringList{"10"});
         f.text = "1"; // a number prefix
         QCOMPARE(column(*db, f, 1), (QStringList{"13", "12", "11", "10"}));
-        f.text = "%"; // a typed wildcard matches as SQL Server would
+        f.text = "%"; // typed wildcards match as SQL Server would
         QCOMPARE(column(*db, f, 1).size(), 5);
+        f.text = "O_B";
+        QCOMPARE(column(*db, f, 1), QStringList{"10"});
+        f.text = "_";
+        QCOMPARE(column(*db, f, 1), (QStringList{"13", "9", "12", "11", "10"}));
         f.text.clear();
         f.pendingOnly = true;
         QCOMPARE(column(*db, f, 1), (QStringList{"13", "9", "12", "10"}));

@@ -1,6 +1,5 @@
-// The viewer's mouse tools: every drawing mode leaves its label and returns to Select, the
-// measuring line and shapes measure in millimetres or pixels, side markers and text labels,
-// and labels that stay on their image point through zoom and pan, checked on the pixels drawn.
+// The viewer's mouse tools: the measuring line and shapes measure in millimetres or pixels,
+// checked on the image's values.
 
 #include "SyntheticImages.h"
 
@@ -95,16 +94,9 @@ private:
 private slots:
     void init();
     void cleanup();
-    void everyDrawingModeLeavesItsLabelAndReturnsToSelect_data();
-    void everyDrawingModeLeavesItsLabelAndReturnsToSelect();
     void measuringLineGivesMillimetresWhereCalibrated_data();
     void measuringLineGivesMillimetresWhereCalibrated();
     void closedMeasuringShapesGiveAreaAndMean();
-    void textLabelsAndSideMarkers();
-    void labelsStayOnTheirImagePointThroughZoomAndPan();
-    void labelsTiedToTheCellOrTheSurface();
-    void labelsOffTheImageOrOfNoSizeAreRefused();
-    void labelDetailsGiveNewLabelsTheirLook();
 };
 
 void tst_Labels::init()
@@ -132,43 +124,6 @@ void tst_Labels::cleanup()
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSizeF(12);
     form->setLabelFont(arial);
-}
-
-void tst_Labels::everyDrawingModeLeavesItsLabelAndReturnsToSelect_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QList<int>>("types");
-    QTest::newRow("Text") << 4 << QList<int>{Label::Text};
-    QTest::newRow("Measure") << 5 << QList<int>{Label::Line, Label::Text};
-    QTest::newRow("Line") << 8 << QList<int>{Label::Line};
-    QTest::newRow("Draw") << 9 << QList<int>{Label::PolyLine};
-    QTest::newRow("Rectangle") << 10 << QList<int>{Label::Rectangle};
-    QTest::newRow("Polygon") << 12 << QList<int>{Label::Polygon};
-}
-
-void tst_Labels::everyDrawingModeLeavesItsLabelAndReturnsToSelect()
-{
-    QFETCH(int, mode);
-    QFETCH(QList<int>, types);
-    const Image image = showOne(gradientCt());
-    m_prompter->inputAnswers << QStringLiteral("NOTE");
-    chooseMode(mode);
-    drag(m_w->Viewer, screenOf(image, {40, 40}), screenOf(image, {120, 90}));
-    QList<int> drawn;
-    for (const Label &l : m_w->Viewer->labels(image))
-        drawn << l.type;
-    QCOMPARE(drawn, types);
-    QCOMPARE(m_w->mouseMode(), 1);
-    const Label first = m_w->Viewer->labels(image).first();
-    QCOMPARE(first.transparent, mode != 4); // text labels are never transparent
-    if (mode == 4)
-        QCOMPARE(first.text, QStringLiteral(" NOTE "));
-    // The drawing is in image pixels, from the press to the release point.
-    QVERIFY(std::abs(first.left - 40) < 1 && std::abs(first.top - 40) < 1);
-    if (mode != 9 && mode != 12)
-        QVERIFY(std::abs(first.width - 80) < 1 && std::abs(first.height - 50) < 1);
-    else
-        QCOMPARE(first.points.size(), 5);
 }
 
 void tst_Labels::measuringLineGivesMillimetresWhereCalibrated_data()
@@ -244,121 +199,6 @@ void tst_Labels::closedMeasuringShapesGiveAreaAndMean()
             }
     const double shownMean = m_prompter->messages().value(1).mid(13).toDouble();
     QVERIFY2(std::abs(shownMean - sum / n) < 0.3, qPrintable(m_prompter->messages().value(1)));
-}
-
-void tst_Labels::textLabelsAndSideMarkers()
-{
-    const Image a = uniformImage(0, 64), b = uniformImage(0, 64);
-    m_w->Images().clear();
-    m_w->Images().add(QList<Image>{a, b});
-    // A cancelled prompt leaves a label of two blanks.
-    m_prompter->inputAnswers << std::nullopt;
-    chooseMode(4);
-    const QPointF at = m_w->Viewer->tileRect(0).center();
-    drag(m_w->Viewer, at, at + QPointF(30, 10));
-    QCOMPARE(m_w->Viewer->labels(a).value(0).text, QStringLiteral("  "));
-
-    auto *markers = m_w->findChild<QCheckBox *>(QStringLiteral("AnatomicMarkers"));
-    markers->click();
-    markers->click();
-    markers->click(); // ticked twice, cleared once in between
-    for (const Image &image : {a, b}) {
-        QStringList texts;
-        for (const Label &l : m_w->Viewer->labels(image))
-            if (l.type == Label::SideMarker)
-                texts << l.text + QStringLiteral("@%1,%2:%3").arg(l.left).arg(l.top).arg(l.alignment);
-        QCOMPARE(texts, (QStringList{"LEFT@0,500:0", "TOP@400,0:1", "RIGHT@800,500:2", "BOTTOM@400,800:9"}));
-    }
-    QCOMPARE(m_w->Viewer->labels(a).first().type, int(Label::Text)); // other labels stay
-    // The markers are drawn on the black image: on the tile's left edge, halfway down.
-    const QRect cell = *m_w->Viewer->cellRect(a);
-    const QImage shot = m_w->Viewer->grab().toImage();
-    int light = 0;
-    for (int y = cell.top() + cell.height() / 2; y < cell.top() + cell.height() * 7 / 10; ++y)
-        for (int x = cell.left(); x < cell.left() + cell.width() / 5; ++x)
-            light += qGray(shot.pixel(x, y)) > 200 ? 1 : 0;
-    QVERIFY(light > 20);
-    markers->click();
-    QCOMPARE(m_w->Viewer->labels(b).size(), 0);
-}
-
-void tst_Labels::labelsStayOnTheirImagePointThroughZoomAndPan()
-{
-    const Image image = showOne(uniformImage(0, 200));
-    LabelForm::instance()->LineWidth->setText(QStringLiteral("3"));
-    chooseMode(8);
-    drag(m_w->Viewer, screenOf(image, {60, 100}), screenOf(image, {140, 100}));
-    const auto redAt = [&](QPointF imagePoint) {
-        const QPoint p = screenOf(image, imagePoint).toPoint();
-        const QImage shot = m_w->Viewer->grab().toImage();
-        const QRgb c = shot.pixel(p);
-        return qRed(c) > 150 && qGreen(c) < 80;
-    };
-    QVERIFY(redAt({100, 100}));
-    m_w->Viewer->setZoom(image, 2);
-    m_w->Viewer->setPan(image, 30, -20);
-    QVERIFY(redAt({100, 100}));
-    QVERIFY(redAt({70, 100}));
-    QVERIFY(!redAt({100, 110}));
-    m_w->Viewer->setStretchToFit(image, true);
-    QVERIFY(redAt({100, 100}));
-}
-
-void tst_Labels::labelsTiedToTheCellOrTheSurface()
-{
-    const Image image = showOne(uniformImage(0, 200));
-    LabelForm *form = LabelForm::instance();
-    chooseMode(10);
-    chooseMode(4);
-    form->ImageCell->setChecked(true);
-    const QRect cell = *m_w->Viewer->cellRect(image);
-    m_prompter->inputAnswers << QStringLiteral("CELL");
-    drag(m_w->Viewer, cell.topLeft() + QPointF(10, 20), cell.topLeft() + QPointF(60, 40));
-    const Label inCell = m_w->Viewer->labels(image).value(0);
-    QCOMPARE(inCell.space, Label::Space::Cell);
-    QCOMPARE(QPointF(inCell.left, inCell.top), QPointF(10, 20));
-    form->Control->setChecked(true);
-    chooseMode(4);
-    m_prompter->inputAnswers << QStringLiteral("SURFACE");
-    drag(m_w->Viewer, QPointF(5, 5), QPointF(50, 30));
-    QCOMPARE(m_w->Viewer->surfaceLabels().value(0).text, QStringLiteral(" SURFACE "));
-    QCOMPARE(m_w->Viewer->labels(image).size(), 1);
-    // Measuring ties to the image whatever was chosen, and never keeps the text type.
-    chooseMode(5);
-    QVERIFY(form->ImageScale->isChecked());
-    QVERIFY(form->LabelType[3]->isChecked());
-}
-
-void tst_Labels::labelsOffTheImageOrOfNoSizeAreRefused()
-{
-    const Image image = showOne(uniformImage(0, 64));
-    m_w->findChild<QPushButton *>(QStringLiteral("cmnuTile2x2"))->click();
-    chooseMode(10);
-    const QPointF empty = m_w->Viewer->tileRect(3).center(); // a tile without an image
-    drag(m_w->Viewer, empty, empty + QPointF(20, 20));
-    QCOMPARE(m_prompter->lastMessage(), QStringLiteral("A label is drawn on an image: start it inside one."));
-    chooseMode(8);
-    const QPointF on = m_w->Viewer->tileRect(0).center();
-    mouse(m_w->Viewer, QEvent::MouseButtonPress, on, Qt::LeftButton);
-    mouse(m_w->Viewer, QEvent::MouseButtonRelease, on, Qt::NoButton);
-    QCOMPARE(m_prompter->lastMessage(), QStringLiteral("The label has no size: hold the button down and drag to draw it."));
-    QCOMPARE(m_w->Viewer->labels(image).size(), 0);
-    QCOMPARE(m_w->mouseMode(), 1);
-}
-
-void tst_Labels::labelDetailsGiveNewLabelsTheirLook()
-{
-    LabelForm *form = LabelForm::instance();
-    QFont font(QStringLiteral("Courier"));
-    font.setPointSizeF(10);
-    font.setBold(true);
-    font.setItalic(true);
-    form->setLabelFont(font);
-    form->Alignment[2]->setChecked(true);
-    form->LineWidth->setText(QStringLiteral("x")); // no number: the thinnest line
-    const Label l = form->newLabel(Label::Rectangle);
-    QCOMPARE((QStringList{l.fontName, QString::number(l.fontSize), QString::number(l.alignment), QString::number(l.lineWidth)}),
-             (QStringList{"Courier Bold Italic", "10", "2", "1"}));
 }
 
 ORV_TEST_MAIN(tst_Labels)

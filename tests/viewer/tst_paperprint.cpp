@@ -155,40 +155,6 @@ private slots:
         QTRY_VERIFY(w->cmdPrint->isEnabled());
         w->close();
     }
-
-    // A row starts below the taller image of the row above (a portrait image beside a landscape
-    // one); a birth date as a worklist gives it still prints the age; without a printer the
-    // pages are offered as a PDF.
-    void rowsClearTheTallerImageAndWorklistDatesGiveTheAge()
-    {
-        if (hasDefaultPrinter())
-            QSKIP("a printer is set up here: the print would go to it");
-        ScriptedPrompter *prompter = ScriptedPrompter::install();
-        session().transaction().setValue(OpenTransaction::BDate, QStringLiteral("19690303"));
-        frmImageViewer *w = frmImageViewer::instance();
-        w->Images().clear();
-        w->Images().add({edgeImage(64, 48), edgeImage(48, 64), edgeImage(64, 48)});
-        const QString pdf = m_dir.filePath(QStringLiteral("rows.pdf"));
-        prompter->buttonAnswers << Prompter::Yes;
-        prompter->fileAnswers << pdf;
-        w->printImages(PaperTarget{QString(), 150, QPageSize(QPageSize::Letter)});
-        QVERIFY(session().jobs().waitForIdle(60000));
-        QCOMPARE(prompter->messages(), QStringList{QStringLiteral("No printer is set up on this workstation. Save the pages as a PDF file instead?")});
-        QVERIFY(runTool("pdftotext", {"-layout", pdf, "-"}).out.simplified().contains(
-            QStringLiteral("Age : 03/03/1969 (%1)").arg(QDate::currentDate().year() - 1969)));
-
-        const int dpi = 150;
-        const QRect printable = makePrinter({pdf, dpi, QPageSize(QPageSize::Letter)})->pageLayout().paintRectPixels(dpi);
-        const auto at = [&](double x, double y) { return QPoint(printable.left() + int(x * dpi / 1440), printable.top() + int(y * dpi / 1440)); };
-        const double side = 12240 - 7000, landscape = std::round(side * 48 / 64), portrait = std::round(side * 64 / 48);
-        const QImage page = renderPage(pdf, 1, dpi);
-        QVERIFY(!page.isNull());
-        const double row2 = 1500 + portrait + 500;
-        QVERIFY(qGray(page.pixel(at(6050 + side / 4, 1500 + portrait - 200))) < 40); // the portrait image's foot
-        QVERIFY(qGray(page.pixel(at(450 + side / 4, row2 - 250))) > 215);           // the gap under the row
-        QVERIFY(qGray(page.pixel(at(450 + side / 4, row2 + landscape / 2))) < 40);  // image 3
-        w->close();
-    }
 };
 
 ORV_TEST_MAIN(tst_PaperPrint)

@@ -150,20 +150,6 @@ private slots:
         }
     }
 
-    void answeringNoPrintsNothing()
-    {
-        auto peer = PeerProcess::dcmprscp();
-        QVERIFY(peer->isRunning());
-        fill(2, true);
-        setPrinter(peer->port(), QStringLiteral("STANDARD\\1,1"), QStringLiteral("PORTRAIT"));
-        m_prompter->buttonAnswers << Prompter::No;
-        m_w->cmdPrintAll->click();
-        QVERIFY(session().jobs().waitForIdle(60000));
-        QTest::qWait(300);
-        QVERIFY(QDir(peer->folder() + QStringLiteral("/database")).entryList({QStringLiteral("SP_*")}).isEmpty());
-        QCOMPARE(m_prompter->shown.size(), 1);
-    }
-
     void anUndecodableImageIsNamedAndTheOthersReachTheFilm()
     {
         auto peer = PeerProcess::dcmprscp();
@@ -176,28 +162,6 @@ private slots:
         QVERIFY2(m_prompter->lastMessage().startsWith(QStringLiteral("These images could not be printed:\nImage 2: ")),
                  qPrintable(m_prompter->lastMessage()));
         QCOMPARE(films(*peer, QStringLiteral("STANDARD\\2,3"), QStringLiteral("PORTRAIT")), QList<QList<int>>({{0, 2}}));
-        QTRY_VERIFY(m_w->cmdPrintAll->isEnabled());
-    }
-
-    void aPrinterThatGoesAwayMidJobIsReported()
-    {
-        auto peer = PeerProcess::dcmprscp();
-        QVERIFY(peer->isRunning());
-        fill(40, true);
-        setPrinter(peer->port(), QStringLiteral("STANDARD\\1,1"), QStringLiteral("PORTRAIT"));
-        // The printer is stopped once the second film has been printed.
-        QMetaObject::Connection stop = connect(&session().jobs(), &JobRunner::progress, this, [&peer](const QString &, int done, int) {
-            if (done >= 2)
-                peer.reset();
-        });
-        m_w->cmdPrintAll->click();
-        QVERIFY(session().jobs().waitForIdle(60000));
-        disconnect(stop);
-        QCOMPARE(m_prompter->shown.size(), 2);
-        const QString text = m_prompter->lastMessage();
-        QVERIFY2(text.startsWith(QStringLiteral("Dicom Print failed: ")), qPrintable(text));
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\nImages 1 to (\\d+) of 40 were printed\\.$")).match(text);
-        QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= 2 && m.captured(1).toInt() < 40, qPrintable(text));
         QTRY_VERIFY(m_w->cmdPrintAll->isEnabled());
     }
 

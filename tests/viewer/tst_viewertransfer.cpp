@@ -1,6 +1,6 @@
-// What leaves the viewer: the Information window, sends to a real archive (Orthanc) with the
-// stop at the first refusal, "Save as...", picture and video export, and "Export All" with its
-// DICOMDIR, each run as a background job and checked with dciodvfy and dcmdump.
+// What leaves the viewer: sends to a real archive (Orthanc) with the stop at the first refusal,
+// "Save as...", and "Export All" with its DICOMDIR, each run as a background job and checked
+// with dciodvfy and dcmdump.
 
 #include "Peers.h"
 #include "Pictures.h"
@@ -83,11 +83,9 @@ private slots:
         resetSession();
         resetState(); // the database goes before the application object
     }
-    void informationListsTheImagesAndDumpsTheCurrentOne();
     void sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal();
     void sendToAPeerThatIsDownTellsWhy();
     void saveAsWritesAConformingJpegFile();
-    void exportOffersVideoOnlyForMultiFrameImages();
     void exportAllWritesImagesAndADicomdir();
 };
 
@@ -111,30 +109,6 @@ void tst_ViewerTransfer::cleanup()
         w->close();
         QTRY_VERIFY(!frmImageViewer::existing());
     }
-}
-
-void tst_ViewerTransfer::informationListsTheImagesAndDumpsTheCurrentOne()
-{
-    Information *info = Information::instance();
-    info->NewData(m_w);
-    QCOMPARE(info->AttributeList->toPlainText(), QStringLiteral("No Image available"));
-    QCOMPARE(info->ImageList->count(), 0);
-
-    const Image a = picture(QStringLiteral("ALPHA^ONE"), 1), b = picture(QStringLiteral("BRAVO^TWO"), 2);
-    fill({a, b});
-    m_w->findChild<QPushButton *>(QStringLiteral("cmnuTile1x2"))->click();
-    // The second image selected by a click: the dump is of it.
-    QTest::mouseClick(m_w->Viewer, Qt::LeftButton, {}, m_w->Viewer->tileRect(1).center());
-    click(m_w->cmdImageInfo);
-    QVERIFY(info->isVisible());
-    QCOMPARE(info->ImageList->count(), 2);
-    QCOMPARE(info->ImageList->item(0)->text(), QStringLiteral("ALPHA^ONE #1"));
-    QCOMPARE(info->ImageList->item(1)->text(), QStringLiteral("BRAVO^TWO #2"));
-    const QString text = info->AttributeList->toPlainText();
-    QVERIFY(text.contains(QStringLiteral("(0010,0010) : PatientName                   : BRAVO^TWO\n")));
-    QVERIFY(text.contains(QStringLiteral("(7FE0,0010) : PixelData                     : Pixel data")));
-    info->Hide->click();
-    QVERIFY(!info->isVisible() && Information::instance() == info);
 }
 
 void tst_ViewerTransfer::sendsReachTheArchiveAndSendAllStopsAtTheFirstRefusal()
@@ -201,31 +175,6 @@ void tst_ViewerTransfer::saveAsWritesAConformingJpegFile()
     QCOMPARE(dciodvfyErrors(path), QStringList());
     const ToolResult dump = runTool(QStringLiteral("dcmdump"), {path});
     QVERIFY2(dump.out.contains(QStringLiteral("JPEGExtended:Process2+4")), qPrintable(dump.out.left(600)));
-}
-
-void tst_ViewerTransfer::exportOffersVideoOnlyForMultiFrameImages()
-{
-    const Image single = picture(QStringLiteral("ALPHA^ONE"), 1);
-    const Image twoFrames = Image::fromFile(kPydicom + QStringLiteral("SC_rgb_rle_2frame.dcm"));
-    fill({single, twoFrames});
-    const QString bmp = m_dir.filePath(QStringLiteral("one.bmp"));
-    m_prompter->fileAnswers << bmp;
-    click(m_w->Export);
-    QVERIFY(!m_prompter->shown.last().text.contains(QStringLiteral("AVI")));
-    QVERIFY(waitForJobs());
-    QImage back(bmp);
-    QCOMPARE(back.size(), QSize(64, 48));
-
-    QTest::mouseClick(m_w->Viewer, Qt::LeftButton, {}, m_w->Viewer->tileRect(1).center());
-    const QString avi = m_dir.filePath(QStringLiteral("two.avi"));
-    m_prompter->fileAnswers << avi;
-    click(m_w->Export);
-    QVERIFY(m_prompter->shown.last().text.startsWith(QStringLiteral("AVI (*.avi)")));
-    QVERIFY(waitForJobs());
-    QFile f(avi);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.read(4), QByteArray("RIFF"));
-    QVERIFY(m_prompter->messages().isEmpty());
 }
 
 void tst_ViewerTransfer::exportAllWritesImagesAndADicomdir()

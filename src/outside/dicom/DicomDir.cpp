@@ -95,6 +95,7 @@ void DicomDirWriter::write()
             }
         }
         check(dir.writeDicomDir(), QStringLiteral("Cannot write %1").arg(dicomdir));
+        checkWrittenDicomDir(temporary, int(m_files.size()));
         moveIntoPlace(temporary, dicomdir);
     } catch (const Error &) {
         QFile::remove(temporary);

@@ -141,7 +141,32 @@ void writeDicomDirFor(const QString &directory, const QStringList &fileIds, cons
         check(dir.addDicomFile(OFFilename(r.constData()), OFFilename(base.constData())),
               QStringLiteral("Cannot add %1 to the DICOMDIR").arg(id));
     }
-    check(dir.writeDicomDir(), QStringLiteral("Cannot write %1").arg(dicomdir));
+    try {
+        check(dir.writeDicomDir(), QStringLiteral("Cannot write %1").arg(dicomdir));
+        checkWrittenDicomDir(dicomdir, int(fileIds.size()));
+    } catch (const Error &) {
+        QFile::remove(dicomdir);
+        throw;
+    }
+}
+
+void checkWrittenDicomDir(const QString &path, int files)
+{
+    DcmFileFormat written;
+    const QByteArray p = QFile::encodeName(path);
+    const OFCondition read = written.loadFile(OFFilename(p.constData()));
+    int referenced = 0;
+    DcmSequenceOfItems *records = nullptr;
+    if (read.good() && written.getDataset()->findAndGetSequence(DCM_DirectoryRecordSequence, records).good() && records)
+        for (unsigned long i = 0; i < records->card(); ++i)
+            if (records->getItem(i)->tagExistsWithValue(DCM_ReferencedFileID))
+                ++referenced;
+    if (read.bad() || referenced != files)
+        fail(QStringLiteral("Cannot write %1: the file written is incomplete (%2 of %3 files listed%4).")
+                 .arg(path)
+                 .arg(referenced)
+                 .arg(files)
+                 .arg(read.bad() ? QStringLiteral(", ") + QString::fromLocal8Bit(read.text()) : QString()));
 }
 
 } // namespace orv::dicom

@@ -30,7 +30,12 @@ QString fileSetIdOf(const QString &text);
 // another transfer syntax is still referenced. Throws Error when a file cannot be referenced.
 // `transferSyntaxes`, when given, are those of the files in the order of `fileIds` (as
 // summarizeFile read them), so that the files are not read an extra time to choose the profile.
+// A DICOMDIR that cannot be written whole is removed.
 void writeDicomDirFor(const QString &directory, const QStringList &fileIds, const QString &fileSetId,
                       const QStringList &transferSyntaxes = {});
+
+// Reads back a DICOMDIR just written and throws Error unless it is whole and references `files`
+// files: the toolkit does not notice every failed write (a full disc leaves a short file).
+void checkWrittenDicomDir(const QString &path, int files);
 
 } // namespace orv::dicom

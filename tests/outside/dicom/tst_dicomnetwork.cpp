@@ -1,5 +1,5 @@
 // Storage against real peers: storescp, Orthanc (read back over its REST API), a peer without
-// storage, a refusing peer, a closed port and a silent one; the command-line send.
+// storage, a refusing peer, a closed port and a silent one.
 
 #include "Peers.h"
 #include "Pictures.h"
@@ -58,7 +58,6 @@ private slots:
     void storescpReceivesWhatWasSent();
     void orthancStoresIdenticalObjects();
     void refusalsAndDeadPeersAreErrors();
-    void cliSendsOneLinePerFile();
 
 private:
     QString makeImage(const QString &name, int seed, const char *ts);
@@ -150,29 +149,6 @@ void TestDicomNetwork::refusalsAndDeadPeersAreErrors()
     QVERIFY(errorOf([&] { printer.open(); }) != u"(no error)"_s);
     QVERIFY2(t.elapsed() < 3 * 4000, qPrintable(QString::number(t.elapsed())));
     setNetworkTimeout(10);
-}
-
-// Every file is tried: an empty file first and a folder among them do not stop the others.
-void TestDicomNetwork::cliSendsOneLinePerFile()
-{
-    auto peer = PeerProcess::storescp();
-    QVERIFY(peer->isRunning());
-    const QString a = makeImage(u"cli1"_s, 7, kExplicitLittleEndian), b = makeImage(u"cli2"_s, 8, kJpegExtended);
-    const QStringList common{u"send"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(peer->port()), u"--aec"_s, u"STORESCP"_s};
-    ToolResult r = runTool(QStringLiteral(ORV_CLI), common + QStringList{a, b});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out, u"%1\t0x0000\n%2\t0x0000\n"_s.arg(a, b));
-    QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
-
-    const QString empty = m_dir.filePath(u"empty.dcm"_s);
-    QFile(empty).open(QIODevice::WriteOnly);
-    r = runTool(QStringLiteral(ORV_CLI), common + QStringList{empty, a, m_dir.path(), b, m_dir.filePath(u"missing.dcm"_s)});
-    QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out, u"%1\t0x0000\n%2\t0x0000\n"_s.arg(a, b));
-    QCOMPARE(r.err.split(u'\n', Qt::SkipEmptyParts),
-             QStringList({u"%1: Cannot read %1: the file is empty."_s.arg(empty),
-                          u"%1: Cannot read %1: it is a folder, not a file."_s.arg(m_dir.path()),
-                          u"%1: Cannot read %1: the file does not exist."_s.arg(m_dir.filePath(u"missing.dcm"_s))}));
 }
 
 ORV_TEST_MAIN(TestDicomNetwork)

@@ -4,14 +4,14 @@
 #include "Peers.h"
 #include "Pictures.h"
 
+#include "common/CaptureTools.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "outside/dicom/DicomDir.h"
-#include "outside/dicom/Dump.h"
 #include "outside/dicom/Image.h"
-#include "outside/dicom/ImageCollection.h"
 
 #include <QDir>
+#include <QDirIterator>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcitem.h>
@@ -58,11 +58,10 @@ private slots:
     void secondaryCaptureConforms();
     void hostileValuesAreConformedAndReported_data();
     void hostileValuesAreConformedAndReported();
-    void dumpListsSequencesAndArrays();
-    void dicomdirOfThreeImages();
+    void dicomdirOfThreeImagesOrNoneWhenItCannotBeWritten();
     void readsForeignFilesAndRewritesThem_data();
     void readsForeignFilesAndRewritesThem();
-    void collectionAndUids();
+    void uidsComeFromTheRootAndNeverRepeat();
 
 private:
     QTemporaryDir m_dir;
@@ -228,67 +227,42 @@ void TestDicomObjects::hostileValuesAreConformedAndReported()
     QCOMPARE(changes.size(), changed);
 }
 
-// The listing of a file made by another tool, with nested sequences, multiple values, long
-// descriptions and pixel data, character for character; Latin-1 text is decoded.
-void TestDicomObjects::dumpListsSequencesAndArrays()
+// A DICOMDIR of three images; one that cannot be written (the disc full, its name taken by a
+// folder) is an error that leaves nothing of the export behind.
+void TestDicomObjects::dicomdirOfThreeImagesOrNoneWhenItCannotBeWritten()
 {
-    QStringList v33;
-    for (int i = 1; i <= 33; ++i)
-        v33 << QString::number(i);
-    const QStringList v32 = v33.mid(0, 32);
-    const QString file = m_dir.filePath(u"dumpme.dcm"_s);
-    QVERIFY(writeWorklistFile(u"(0008,0005) CS [ISO_IR 100]\n"
-                              "(0008,0008) CS [ORIGINAL\\PRIMARY\\AXIAL]\n"
-                              "(0008,1111) SQ\n(fffe,e000) -\n"
-                              "(0008,1150) UI [1.2.840.10008.3.1.2.3.3]\n(0008,1155) UI [1.2.3]\n"
-                              "(fffe,e00d) -\n(fffe,e000) -\n(0040,0260) SQ\n(fffe,e0dd) -\n(fffe,e00d) -\n(fffe,e0dd) -\n"
-                              "(0010,0010) PN [MÜLLER^JÖRG]\n(0018,1065) DS [%1]\n(0018,2001) IS [%2]\n"
-                              "(0040,0254) LO [Performed step text]\n(7fe0,0010) OB 01\\02\\03\\04\n"_s
-                                  .arg(v33.join(u'\\'), v32.join(u'\\')),
-                              file));
-    Image img = Image::fromFile(file);
-    QString text;
-    dumpAttributes(text, QString(), img.attributes());
-    QCOMPARE(text, u"(0008,0005) : SpecificCharacterSet          : ISO_IR 100\n"
-                   "(0008,0008) : ImageType                     : Multiple values :\n"
-                   "              ORIGINAL : PRIMARY : AXIAL\n"
-                   "(0008,1111) : ReferencedPerformedProcedureSt: Sequence of 2 items:\n"
-                   ">---------------\n"
-                   ">(0008,1150) : ReferencedSOPClassUID         : 1.2.840.10008.3.1.2.3.3\n"
-                   ">(0008,1155) : ReferencedSOPInstanceUID      : 1.2.3\n"
-                   ">---------------\n"
-                   ">(0040,0260) : PerformedProtocolCodeSequence : Sequence of 0 items:\n"
-                   ">>---------------\n"
-                   ">---------------\n"
-                   "(0010,0010) : PatientName                   : MÜLLER^JÖRG\n"
-                   "(0018,1065) : FrameTimeVector               : Multiple values :\n"
-                   "              Array of 33 elements\n"
-                   "(0018,2001) : PageNumberVector              : Multiple values :\n"
-                   "              %1\n"
-                   "(0040,0254) : PerformedProcedureStepDescript: Performed step text\n"
-                   "(7FE0,0010) : PixelData                     : Pixel data\n"_s.arg(v32.join(u" : "_s)));
-    QString empty;
-    dumpAttributes(empty, u">>"_s, {});
-    QCOMPARE(empty, QString());
-    img.add(0x0010, 0x0020, u"ÅSA"_s); // written back as Latin-1
-    QCOMPARE(img.dataSet().text(0x0010, 0x0020), u"ÅSA"_s);
-}
+    const auto addThree = [this](DicomDirWriter &writer) {
+        for (int i = 1; i <= 3; ++i) {
+            const QString pic = m_dir.filePath(u"dd%1.bmp"_s.arg(i));
+            QVERIFY(colourPicture(64, 48, i).save(pic, "BMP"));
+            Image img;
+            img.setPatientName(u"DIR^TEST"_s);
+            img.setStudyUid(u"1.2.3.9"_s);
+            img.setSeriesUid(u"1.2.3.9.1"_s);
+            img.importPicture(pic);
+            writer.addImage(img, u"IMAGES\\IMG%1"_s.arg(i));
+        }
+    };
+    for (const bool full : {true, false}) {
+        const QString failed = m_dir.filePath(full ? u"full"_s : u"taken"_s);
+        DicomDirWriter writer(failed);
+        addThree(writer);
+        if (!full)
+            QDir().mkpath(failed + u"/DICOMDIR/x"_s);
+        QString error;
+        {
+            FileSizeLimit disc(full ? 600 : RLIM_INFINITY);
+            error = errorOf([&] { writer.write(); });
+        }
+        QVERIFY2(error.startsWith(u"Cannot "_s), qPrintable(error));
+        QDirIterator left(failed, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QVERIFY2(!left.hasNext(), qPrintable(left.hasNext() ? left.next() : QString()));
+    }
 
-void TestDicomObjects::dicomdirOfThreeImages()
-{
     const QString out = m_dir.filePath(u"export"_s);
     QDir().mkpath(out + u"/IMAGES"_s); // an existing directory is reused
     DicomDirWriter writer(out);
-    for (int i = 1; i <= 3; ++i) {
-        const QString pic = m_dir.filePath(u"dd%1.bmp"_s.arg(i));
-        QVERIFY(colourPicture(64, 48, i).save(pic, "BMP"));
-        Image img;
-        img.setPatientName(u"DIR^TEST"_s);
-        img.setStudyUid(u"1.2.3.9"_s);
-        img.setSeriesUid(u"1.2.3.9.1"_s);
-        img.importPicture(pic);
-        writer.addImage(img, u"IMAGES\\IMG%1"_s.arg(i));
-    }
+    addThree(writer);
     QVERIFY(errorOf([&] { Image img; writer.addImage(img, u"../EVIL"_s); }).contains(u"not a valid DICOMDIR file name"_s));
     writer.write();
     for (int i = 1; i <= 3; ++i)
@@ -332,21 +306,9 @@ void TestDicomObjects::readsForeignFilesAndRewritesThem()
     QVERIFY(errorOf([&] { img.writeFile(m_dir.filePath(u"x.dcm"_s), u"1.2.3"_s); }).contains(u"not supported"_s));
 }
 
-void TestDicomObjects::collectionAndUids()
+// New UIDs hang under the configured root and never repeat; a root that is no UID is refused.
+void TestDicomObjects::uidsComeFromTheRootAndNeverRepeat()
 {
-    ImageCollection set;
-    set.readFile(kSamples + u"CT_small.dcm"_s);
-    Image second;
-    second.setDescription(u"second"_s);
-    set.add(second);
-    QCOMPARE(set.count(), 2);
-    QCOMPARE(set.item(1).description(), u"CompressedSamples^CT1"_s); // the patient's name
-    QVERIFY(errorOf([&] { set.item(0); }).contains(u"does not exist"_s));
-    QVERIFY(errorOf([&] { set.readFile(m_dir.filePath(u"missing.dcm"_s)); }).contains(u"missing.dcm"_s));
-    set.remove(1);
-    QCOMPARE(set.count(), 1);
-    QCOMPARE(set.item(1).description(), u"second"_s);
-
     setUidRoot(u"1.2.826.0.1.3680043.9.7777"_s);
     const QString a = newUid();
     QVERIFY(a.startsWith(u"1.2.826.0.1.3680043.9.7777."_s) && a != newUid() && a.size() <= 64);

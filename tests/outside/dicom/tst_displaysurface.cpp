@@ -1,6 +1,6 @@
 // The display surface draws what the toolkit's own renderer computes for the same image and
 // window, for every photometric interpretation and encoding a capture station or archive gives;
-// tiles, windows, zoom, pan and smoothing change the drawn pixels as they should.
+// tiles and windows change the drawn pixels as they should.
 
 #include "SyntheticImages.h"
 
@@ -94,7 +94,6 @@ private slots:
     void tilesShowTheImagesFromTheCurrentOne_data();
     void tilesShowTheImagesFromTheCurrentOne();
     void anImageThatCannotBeDecodedLeavesOnlyItsTileEmpty();
-    void zoomPanAndSmoothingPlaceThePicture();
     void forgetsImagesRemovedFromTheCollection();
     void aBackgroundDecodeIsNotReachedByChangesToTheShownObject();
     void jpeg2000FollowsTheDataSetsPixelRepresentation();
@@ -270,48 +269,6 @@ void tst_DisplaySurface::anImageThatCannotBeDecodedLeavesOnlyItsTileEmpty()
     QVERIFY(!s.failureReason(blank).isEmpty());
 }
 
-void tst_DisplaySurface::zoomPanAndSmoothingPlaceThePicture()
-{
-    DisplaySurface s;
-    s.resize(130, 130); // tile interior 128 x 128 from (1, 1)
-    const Image image = greyImage(eightBit(32), [](int x, int) { return x < 16 ? 100 : 200; });
-    show(s, {image});
-    s.setWindow(image, 256, 128);
-    QVERIFY(s.stretchToFit(image));
-    QImage shot = s.grab().toImage();
-    QCOMPARE(grey(shot, 2, 64), 100); // stretched over the whole tile
-    QCOMPARE(grey(shot, 127, 64), 200);
-
-    s.setStretchToFit(image, false);
-    s.setZoom(image, 2); // 64 x 64 in the middle: x 33..96
-    shot = s.grab().toImage();
-    QCOMPARE(grey(shot, 20, 64), 0);
-    QCOMPARE(grey(shot, 40, 64), 100);
-    QCOMPARE(grey(shot, 90, 64), 200);
-    QCOMPARE(grey(shot, 110, 64), 0);
-
-    s.setPan(image, 30, 0); // the picture moves 30 pixels left: x 3..66
-    shot = s.grab().toImage();
-    QCOMPARE(grey(shot, 10, 64), 100);
-    QCOMPARE(grey(shot, 60, 64), 200);
-    QCOMPARE(grey(shot, 80, 64), 0);
-
-    // Smooth enlarging blends the edge between the halves; nearest neighbour keeps two values.
-    s.setPan(image, 0, 0);
-    s.setZoom(image, 4);
-    const auto valuesAcross = [&] {
-        QSet<int> v;
-        const QImage row = s.grab().toImage();
-        for (int x = 1; x < 129; ++x)
-            v.insert(grey(row, x, 64));
-        return v.size();
-    };
-    QVERIFY(s.displayEnhance1(image) && s.displayEnhance2(image));
-    QVERIFY(valuesAcross() > 2);
-    s.setDisplayEnhance(image, false, false);
-    QCOMPARE(valuesAcross(), 2);
-}
-
 void tst_DisplaySurface::forgetsImagesRemovedFromTheCollection()
 {
     DisplaySurface s;
@@ -397,4 +354,3 @@ void tst_DisplaySurface::jpeg2000FollowsTheDataSetsPixelRepresentation()
 
 ORV_TEST_MAIN(tst_DisplaySurface)
 #include "tst_displaysurface.moc"
-

@@ -41,7 +41,6 @@ class tst_Render : public QObject
 private slots:
     void drawsAsDcm2pnmForTheSameWindow_data();
     void drawsAsDcm2pnmForTheSameWindow();
-    void framesSizesAndNames();
     void damagedJpeg2000IsRefusedAndOthersStillDrawn();
 };
 
@@ -87,32 +86,6 @@ void tst_Render::drawsAsDcm2pnmForTheSameWindow()
     QVERIFY2(ref.exitCode == 0, qPrintable(ref.err));
     const int diff = maxDifference(QImage(png), QImage(expected));
     QVERIFY2(diff >= 0 && diff <= 1, qPrintable(QStringLiteral("difference %1").arg(diff)));
-}
-
-void tst_Render::framesSizesAndNames()
-{
-    const QString out = m_dir.filePath(QStringLiteral("frames"));
-    orv::test::ToolResult r = cli({"render", "--out", out, "--frame", "2", kSamples + "SC_rgb_rle_2frame.dcm"});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-    QVERIFY(QFile::exists(out + QStringLiteral("/SC_rgb_rle_2frame-2.png")));
-    const orv::test::ToolResult ref = orv::test::runTool(QStringLiteral("dcmj2pnm"), {"+on", "+F", "2", kSamples + "SC_rgb_rle_2frame.dcm",
-                                                                                   out + "/expected.png"});
-    QVERIFY2(ref.exitCode == 0, qPrintable(ref.err));
-    QCOMPARE(maxDifference(QImage(out + "/SC_rgb_rle_2frame-2.png"), QImage(out + "/expected.png")), 0);
-
-    // A thumbnail: the image fitted into the size, black around it (CT_small is 128 x 128).
-    r = cli({"render", "--out", out, "--size", "64x32", kSamples + "CT_small.dcm"});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-    const QImage thumb(out + QStringLiteral("/CT_small.png"));
-    QCOMPARE(thumb.size(), QSize(64, 32));
-    QCOMPARE(thumb.pixel(2, 16), qRgb(0, 0, 0));
-    QVERIFY(qGray(thumb.pixel(32, 16)) > 0);
-
-    QCOMPARE(cli({"render", "--out", out, "--window", "400", kSamples + "CT_small.dcm"}).exitCode, 2);
-    QCOMPARE(cli({"render", "--out", out, "--size", "64", kSamples + "CT_small.dcm"}).exitCode, 2);
-    r = cli({"render", "--out", out, "--frame", "3", kSamples + "SC_rgb_rle_2frame.dcm"});
-    QCOMPARE(r.exitCode, 1);
-    QVERIFY(!QFile::exists(out + QStringLiteral("/SC_rgb_rle_2frame-3.png")));
 }
 
 void tst_Render::damagedJpeg2000IsRefusedAndOthersStillDrawn()

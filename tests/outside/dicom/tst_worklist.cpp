@@ -90,7 +90,6 @@ class TestWorklist : public QObject
 
 private slots:
     void wlmscpfsListsTheDay();
-    void orthancListsTheDayAndItemsWithoutStep();
     void namesInOtherCharacterSets();
     void failuresAndCancel();
 };
@@ -114,21 +113,6 @@ void TestWorklist::wlmscpfsListsTheDay()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, rowOf(kItems[2]).join(u'\t') + u'\n');
     QVERIFY(errorOf([] { query(freeLoopbackPort(), u"WLMTEST"_s, QString()); }).contains(u"Cannot connect"_s));
-}
-
-void TestWorklist::orthancListsTheDayAndItemsWithoutStep()
-{
-    auto peer = PeerProcess::orthanc();
-    QVERIFY2(peer->isRunning(), qPrintable(peer->log()));
-    for (int i = 0; i < kItems.size(); ++i)
-        QVERIFY(writeItem(kItems[i], true, peer->folder() + u"/worklists/item%1.wl"_s.arg(i)));
-    QCOMPARE(query(peer->port(), u"ORTHANC"_s, QString()), rowsOf({0, 1, 2, 4}));
-    QCOMPARE(query(peer->port(), u"ORTHANC"_s, u"ALPHA^B"_s), rowsOf({1}));
-
-    // An answer without a Scheduled Procedure Step Sequence is listed like any other.
-    const Item noStep{u"ACC2001"_s, u"P2001"_s, u"DELTA^EVE"_s, u"F"_s, u"19750505"_s, u"D04^KILDARE^JAMES^"_s, u"US"_s, u"RP05"_s, u"KNEE US"_s, u"20261205"_s};
-    QVERIFY(writeItem(noStep, false, peer->folder() + u"/worklists/nostep.wl"_s));
-    QCOMPARE(query(peer->port(), u"ORTHANC"_s, u"DELTA"_s, QString()), QList<QStringList>{rowOf(noStep)});
 }
 
 // Names in UTF-8 and in the ISO 2022 sets for Japanese and Korean reach the grid as text, from
