@@ -17,6 +17,7 @@ RUN_PKGS=(
 )
 TEST_PKGS=(
   clang libclang-rt-14-dev libgtest-dev dicom3tools python3-pydicom xorriso poppler-utils imagemagick ffmpeg openssl
+  rsyslog rsyslog-gnutls libxml2-utils
 )
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
@@ -37,3 +38,6 @@ $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now orthanc >/dev/null 2>&1 || true; fi
 $SUDO service orthanc stop >/dev/null 2>&1 || true
+# rsyslog likewise starts the system logger on install; the audit test runs its own instance.
+if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now rsyslog >/dev/null 2>&1 || true; fi
+$SUDO service rsyslog stop >/dev/null 2>&1 || true

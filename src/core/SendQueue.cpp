@@ -2,6 +2,7 @@
 
 #include "outside/PrivateFiles.h"
 
+#include "Audit.h"
 #include "CoreRoutines.h"
 #include "Database.h"
 #include "SharedState.h"
@@ -357,6 +358,10 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
     };
 
     QSet<QString> stoppedSends; // sends ended by a refusal
+    // For the audit trail, by transaction: the SOP classes of what the archive took, and how many
+    // it did not.
+    QMap<QString, QStringList> transferred;
+    QMap<QString, int> notTransferred;
     qsizetype i = 0;
     try {
         for (; i < claimed.size(); ++i) {
@@ -385,6 +390,7 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
             } catch (const Error &err) {
                 if (err.code() == 0x0122) {
                     log(QStringLiteral("Store refused for %1: %2").arg(e.sourcePath, err.description()));
+                    ++notTransferred[e.transNo];
                     record(e, QueueState::Failed, err.description(), false);
                     ++outcome.notStored;
                     if (hooks.answered)
@@ -406,6 +412,10 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
             }
             if (hooks.answered)
                 hooks.answered(e, status);
+            if (status == 0 || isWarning(status))
+                transferred[e.transNo] << e.sopClass;
+            else
+                ++notTransferred[e.transNo];
             if (status == 0) {
                 record(e, QueueState::Sent, QStringLiteral("Stored"), false);
                 ++outcome.sent;
@@ -441,7 +451,36 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
     releaseFrom(i);
     association.close();
     flush();
+    auditTransfers(claimed.first().peer, transferred, notTransferred);
     return outcome;
+}
+
+void SendQueue::auditTransfers(const dicom::Peer &peer, const QMap<QString, QStringList> &transferred,
+                               const QMap<QString, int> &notTransferred)
+{
+    QStringList transactions = transferred.keys() + notTransferred.keys();
+    transactions.removeDuplicates();
+    for (const QString &transNo : transactions) {
+        audit::Subject s;
+        s.accession = transNo;
+        s.sopClasses = transferred.value(transNo);
+        try {
+            RecordSet rs = m_db.query(QStringLiteral("SELECT hospnum, patient_id, StudyUID FROM pacs..tblTransaction WHERE trans_no = ?"), {transNo});
+            if (!rs.isEmpty()) {
+                s.patientId = rs.text(QStringLiteral("hospnum")).trimmed();
+                if (s.patientId.isEmpty())
+                    s.patientId = rs.text(QStringLiteral("patient_id")).trimmed();
+                s.studyUid = rs.text(QStringLiteral("StudyUID")).trimmed();
+            }
+        } catch (const std::exception &) {
+            // The transfer is recorded with what is known of it.
+        }
+        const bool someRefused = notTransferred.value(transNo) > 0;
+        const audit::Outcome outcome = !someRefused ? audit::Outcome::Success
+                                       : s.sopClasses.isEmpty() ? audit::Outcome::SeriousFailure
+                                                                : audit::Outcome::MinorFailure;
+        auditTrail().instancesTransferred(peer.host, peer.calledAe, s, outcome);
+    }
 }
 
 QStringList SendQueue::transactionsAwaitingCommitment()

@@ -4,6 +4,7 @@
 #include "outside/dicom/Network.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 
 #include <functional>
@@ -147,6 +148,8 @@ public:
 
 private:
     void renewClaims(const QString &token);
+    // One "instances transferred" audit message per transaction of a delivery.
+    void auditTransfers(const dicom::Peer &peer, const QMap<QString, QStringList> &transferred, const QMap<QString, int> &notTransferred);
     Connection &m_db;
     QString m_owner;
     QString m_token; // the claim of the entries last added claimed or claimed due

@@ -2,6 +2,7 @@
 
 #include "outside/PrivateFiles.h"
 
+#include "Audit.h"
 #include "Database.h"
 #include "ImageRow.h"
 #include "SharedState.h"
@@ -63,6 +64,9 @@ QWidget *runStartup(const StartupOptions &options)
     st.DicomDbName = QStringLiteral("DICOM");
     st.PacsDbName = QStringLiteral("PACS");
 
+    // The audit trail records from the first login attempt on.
+    applyAuditSettings();
+
     // 2. The login component, with the department database behind it.
     const ConnectionConfig config = databaseConfig(options.arguments);
     const bool demo = options.demo;
@@ -86,6 +90,7 @@ QWidget *runStartup(const StartupOptions &options)
     // 5.
     st.CurrentUser.setUserID(st.LoginComponent->EmployeeCode());
     st.EmployeeName = st.LoginComponent->EmployeeName();
+    auditTrail().setUser(st.CurrentUser.UserID(), st.EmployeeName);
 
     // 6. The user's own row in the doctor master gives the default radiologist.
     RecordSet rs = st.db().query(

@@ -47,7 +47,13 @@ QVariant WorklistModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    return m_rows.at(index.row()).cells.value(index.column());
+    // A control character (line break, tab, escape) in a provider's value is shown as U+FFFD: a
+    // cell stays one line and shows what was sent.
+    QString shown = m_rows.at(index.row()).cells.value(index.column());
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = QChar(0xFFFD);
+    return shown;
 }
 
 QVariant WorklistModel::headerData(int section, Qt::Orientation orientation, int role) const

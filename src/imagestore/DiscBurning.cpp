@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QThreadPool>
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -230,10 +231,20 @@ bool addPortableFiles(burn::IsoTrack &track, const QString &workRoot, const std:
     // the track.
     const QList<dicom::FileSummary> summaries = QtConcurrent::blockingMapped(
         track.root.files, [](const burn::IsoFileEntry &f) { return dicom::summarizeFile(f.sourcePath); });
+    QHash<QString, QString> listed; // SOP Instance UID -> the name of the file the DICOMDIR lists for it
     for (qsizetype i = 0; i < track.root.files.size(); ++i) {
         const burn::IsoFileEntry &f = track.root.files.at(i);
         Entry e{f.name, f.sourcePath, {}, summaries.at(i)};
+        // A DICOMDIR lists an object once: a second file with the same SOP Instance UID is burned
+        // under its own name but not indexed.
+        if (e.summary.isDicom && listed.contains(e.summary.instanceUid)) {
+            log(QStringLiteral("%1 is left out of the DICOMDIR: it has the SOP Instance UID of %2.").arg(f.name, listed.value(e.summary.instanceUid)));
+            e.summary.isDicom = false;
+            entries << e;
+            continue;
+        }
         if (e.summary.isDicom) {
+            listed.insert(e.summary.instanceUid, f.name);
             e.fileId = QStringLiteral("IMAGES/IMG%1").arg(ids.size() + 1, 5, 10, QLatin1Char('0'));
             // The DICOMDIR is built over links to the staged files; the disc carries the staged
             // bytes once, under both names.

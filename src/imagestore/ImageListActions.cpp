@@ -6,6 +6,7 @@
 #include "PictureImport.h"
 #include "ServerStorage.h"
 
+#include "core/Audit.h"
 #include "core/CoreRoutines.h"
 #include "core/ExamSession.h"
 #include "core/SharedState.h"
@@ -37,8 +38,11 @@ bool busy(const QString &transNo) { return session().jobs().isBusy(transNo); }
 // Adds to the viewer's image set only while the transaction is open.
 void toViewer(const QString &transNo, const QList<dicom::Image> &images)
 {
-    if (session().isOpen(transNo))
-        session().images().add(images);
+    if (!session().isOpen(transNo))
+        return;
+    session().images().add(images);
+    for (const audit::Subject &s : imageSubjects(images))
+        auditTrail().instancesAccessed('R', s);
 }
 
 // Reads `jobs` in order on the job's thread and hands the results to `deliver` on the GUI

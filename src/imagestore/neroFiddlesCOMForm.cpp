@@ -2,6 +2,8 @@
 
 #include "DiscBurning.h"
 
+#include "core/Audit.h"
+#include "core/OpenTransaction.h"
 #include "core/WindowHelpers.h"
 #include "outside/Prompter.h"
 
@@ -176,6 +178,8 @@ void neroFiddlesCOMForm::connectEvents()
         Burn->setEnabled(true);
         // A disc written shows as done; one that was not starts again from 0.
         ProgressBar->setValue(result == burn::BurnOk ? 100 : 0);
+        auditTrail().exported(audit::Media::Disc, drive.address.isEmpty() ? drive.name : drive.address, {m_burnSubject},
+                              result == burn::BurnOk ? audit::Outcome::Success : audit::Outcome::SeriousFailure);
         emit burnDone(result);
         if (m_closeWhenDone)
             close();
@@ -210,6 +214,13 @@ void neroFiddlesCOMForm::Burn_Click()
     Burn->setEnabled(false);
     burn::IsoTrack track = DiscBurning::trackFor(valDirPath, valStudyID, DiscBurning::portableDiscEnabled());
     drive = m_drives.at(index);
+    // The exam on the disc, for the audit trail: known in full when it is the open one.
+    if (openTransaction().value(OpenTransaction::TransNo) == valStudyID) {
+        m_burnSubject = examSubject(openTransaction().record());
+    } else {
+        m_burnSubject = {};
+        m_burnSubject.accession = valStudyID;
+    }
     nero->burnIsoAudioCd(drive, QString(), QString(), false, track, 20, 0, 1);
 }
 

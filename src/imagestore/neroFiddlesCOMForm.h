@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ImageRow.h"
+#include "outside/audit/AuditTrail.h"
 #include "outside/burn/Burner.h"
 
 #include <QList>
@@ -45,6 +46,7 @@ public:
     // The library object (its events are handled below) and the drive of the running burn.
     QPointer<burn::Burner> nero;
     burn::DriveInfo drive;
+    audit::Subject m_burnSubject;
 
 signals:
     // The drive list has been filled (opening).

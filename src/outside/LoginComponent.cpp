@@ -1,5 +1,7 @@
 #include "LoginComponent.h"
 
+#include "audit/AuditTrail.h"
+
 #include "Error.h"
 #include "LoginDialog.h"
 #include "PasswordHash.h"
@@ -61,6 +63,15 @@ void LoginComponent::addUser(Connection &db, const QString &code, const QString 
 
 LoginComponent::Check LoginComponent::check(Connection &db, const QString &code, const QString &password,
                                             QString *fullName)
+{
+    const Check result = checkPassword(db, code, password, fullName);
+    audit::AuditTrail::instance().userAuthentication(normalizedCode(code), true,
+                                                     result == Check::Accepted ? audit::Outcome::Success : audit::Outcome::MinorFailure);
+    return result;
+}
+
+LoginComponent::Check LoginComponent::checkPassword(Connection &db, const QString &code, const QString &password,
+                                                    QString *fullName)
 {
     const QString c = normalizedCode(code);
     RecordSet rs = db.query(QStringLiteral("SELECT full_name, password_hash, failed_tries, locked_until "

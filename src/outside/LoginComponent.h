@@ -52,11 +52,14 @@ public:
     static void addUser(Connection &db, const QString &code, const QString &fullName, const QString &password,
                         const QString &deptCode = QString());
     // Checks a password, counting wrong tries: the fifth in a row locks the code for a minute.
+    // Every check is a login attempt of the audit trail, accepted or refused.
     static Check check(Connection &db, const QString &code, const QString &password, QString *fullName = nullptr);
     static QString normalizedCode(const QString &code) { return code.trimmed().toUpper(); }
     static QString messageFor(Check result);
 
 private:
+    static Check checkPassword(Connection &db, const QString &code, const QString &password, QString *fullName);
+
     ConnectionFactory m_factory;
     std::unique_ptr<Connection> m_connection;
     std::optional<std::pair<QString, QString>> m_script;

@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "core/Audit.h"
 #include "TransactionListModel.h"
 #include "frmTransaction.h"
 
@@ -280,6 +281,9 @@ void frmMain::closeEvent(QCloseEvent *event)
     }
     SaveWindow(this);
     event->accept();
+    // The trail's writer puts the message on disc before the program ends (not waited for here).
+    if (!auditTrail().user().isEmpty())
+        auditTrail().userAuthentication(auditTrail().user(), false, audit::Outcome::Success);
     // The program ends at once: no other window runs its own closing steps.
     QApplication::quit();
 }

@@ -1,5 +1,6 @@
 #include "frmTransaction.h"
 
+#include "core/Audit.h"
 #include "TransactionStore.h"
 #include "frmReport.h"
 
@@ -437,6 +438,7 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 // Frames captured now go into a series of their own after every series issued.
                 txtSeriesNum->setText(QStringLiteral("0"));
                 NewSeries();
+                auditTrail().patientRecord('R', examSubject(openTransaction().record()));
             }
         } catch (const Error &e) {
             msgBox(this, e.description());

@@ -1,5 +1,6 @@
 #include "ViewerTransfer.h"
 
+#include "core/Audit.h"
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "core/ExamSession.h"
@@ -120,7 +121,12 @@ void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done
                 job.progress(placed, int(toPrint.size()));
             }
             printer.close();
+            auditTrail().exported(audit::Media::Film, film.printer.calledAe + QLatin1Char('@') + film.printer.host,
+                                  imageSubjects(toPrint.mid(0, placed)), skipped.isEmpty() ? audit::Outcome::Success : audit::Outcome::MinorFailure);
         } catch (const std::exception &e) {
+            if (printedUpTo > 0)
+                auditTrail().exported(audit::Media::Film, film.printer.calledAe + QLatin1Char('@') + film.printer.host,
+                                      imageSubjects(toPrint.mid(0, printedUpTo)), audit::Outcome::SeriousFailure);
             // What reached film before the printer failed, so the operator knows what to print again.
             QString text = QStringLiteral("Dicom Print failed: ") + describe(e);
             if (printedUpTo > 0)
@@ -145,6 +151,8 @@ void printPaper(const QList<dicom::Image> &images, const PaperHeader &header, co
                 job.progress(placed, total);
                 return !job.cancelled();
             });
+            auditTrail().exported(audit::Media::Paper, target.pdfFile.isEmpty() ? printer->printerName() : target.pdfFile,
+                                  imageSubjects(toPrint), failures.isEmpty() ? audit::Outcome::Success : audit::Outcome::MinorFailure);
         } catch (const std::exception &e) {
             showFailure(job, describe(e));
             return;
@@ -274,6 +282,8 @@ void exportAll(const QList<dicom::Image> &images, const QString &directory, Done
             }
             written << dir.filePath(QStringLiteral("DICOMDIR"));
             writer.write();
+            auditTrail().exported(audit::Media::Folder, QDir::cleanPath(dir.absolutePath()), imageSubjects(toWrite),
+                                  writer.skipped().isEmpty() ? audit::Outcome::Success : audit::Outcome::MinorFailure);
             job.progress(int(toWrite.size()) + 1, int(toWrite.size()) + 1);
             QString text = QStringLiteral("Export complete: %1 of %2 images and the DICOMDIR were written to %3.")
                                .arg(writer.files().size())

@@ -1,5 +1,10 @@
 #include "Tools.h"
 
+#include "outside/audit/AuditTrail.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
@@ -49,6 +54,33 @@ ToolResult runTool(const QString &program, const QStringList &args, int timeoutM
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
+}
+
+QStringList auditMessages()
+{
+    audit::AuditTrail &trail = audit::AuditTrail::instance();
+    trail.flush();
+    QFile f(trail.logFile());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString invalidAuditMessages(const QStringList &lines)
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (const QString &line : lines) {
+        QFile f(dir.filePath(QStringLiteral("m%1.xml").arg(files.size())));
+        if (!f.open(QIODevice::WriteOnly))
+            return QStringLiteral("cannot write ") + f.fileName();
+        f.write(line.toUtf8());
+        files << f.fileName();
+    }
+    const ToolResult r = runTool(QStringLiteral("xmllint"),
+                                 QStringList{QStringLiteral("--noout"), QStringLiteral("--relaxng"),
+                                             QStringLiteral(ORV_SOURCE_DIR "/resources/audit/audit-message.rng")} + files);
+    return r.exitCode == 0 ? QString() : r.out + r.err;
 }
 
 QStringList dciodvfyErrors(const QString &path)

@@ -21,6 +21,12 @@ struct ToolResult
 // Runs an outside tool to completion (at most timeoutMs) and returns what it printed.
 ToolResult runTool(const QString &program, const QStringList &args, int timeoutMs = 60000);
 
+// The audit trail's messages so far (its local file, once every message is written), one a line.
+QStringList auditMessages();
+// The messages of `lines` that xmllint finds invalid against the DICOM audit message schema, with
+// its complaint; empty when all are valid.
+QString invalidAuditMessages(const QStringList &lines);
+
 // Runs dciodvfy on a file; returns the lines that report an error (empty when the object conforms).
 QStringList dciodvfyErrors(const QString &path);
 

@@ -10,6 +10,7 @@
 #include "core/Database.h"
 #include "core/DicomNodes.h"
 #include "core/ExamSession.h"
+#include "dicomnet/Worklist.h"
 #include "dicomnet/frmWorklistQuery.h"
 #include "imagestore/IdentityStamp.h"
 #include "masterdata/MasterDataStore.h"
@@ -95,6 +96,16 @@ private slots:
         QVERIFY(writeEntry(folder, {u"W2"_s, u"4001"_s, u"KNOWN^KAY"_s, u"1004^GONZAGA^PAOLO^R"_s, u"US01"_s, u"OTHER NAME"_s}));
         QVERIFY(writeEntry(folder, {u"W3"_s, u"4001"_s, u"OTHER^OLGA"_s, u"7002^DOC^TWO"_s, u"RPTWO"_s, u"TWO"_s}));
         QVERIFY(writeEntry(folder, {u"W4"_s, u"H-77"_s, u"NAMESAKE^NINA^N"_s, u"1004^GONZAGA^PAOLO^R"_s, u"US01"_s, u"X"_s}));
+    }
+    // A provider's line breaks, tabs and terminal escapes reach the grid as U+FFFD.
+    void gridShowsControlCharactersAsReplacement()
+    {
+        WorklistModel model;
+        WorklistAnswer a;
+        a.cells = QStringList(12, QString());
+        a.cells[WorklistAnswer::PatientName] = u"EVIL\x1b[2J^NAME\nX\tY"_s;
+        model.append({a});
+        QCOMPARE(model.data(model.index(0, WorklistAnswer::PatientName), Qt::DisplayRole).toString(), u"EVIL\uFFFD[2J^NAME\uFFFDX\uFFFDY"_s);
     }
     void cleanupTestCase()
     {

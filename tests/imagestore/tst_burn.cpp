@@ -238,14 +238,16 @@ private slots:
     }
 
     // The whole path: CD Write stages, the window burns, the disc holds every staged file and a
-    // DICOMDIR any viewer reads.
+    // DICOMDIR any viewer reads, listing a copy of an object once; the burn is audited.
     void cdWriteBurnsAPortableDisc()
     {
         const QString d1 = dicomFile(QStringLiteral("src1/IMG-0001.dcm"), 320);
         const QString d2 = dicomFile(QStringLiteral("src1/scan.old.dcm"), 200);
         const QString jpg = picture(QStringLiteral("src1/photo.jpg"));
         const QString d3 = dicomFile(QStringLiteral("src1/captured frame.dcm"), 300, dicom::kJpegExtended);
-        for (const QString &f : {d1, d2, jpg, d3})
+        const QString copy = path(QStringLiteral("src1/copy.dcm"));
+        QVERIFY(QFile::copy(d1, copy));
+        for (const QString &f : {d1, d2, jpg, d3, copy})
             addRow(f);
         cdWrite();
         selectDrive(QStringLiteral("Test disc"));
@@ -254,17 +256,22 @@ private slots:
         QCOMPARE(burnNow(), 0);
         QCOMPARE(lastLine(), QStringLiteral("Burn finished successfully!"));
         QVERIFY(!progress.isEmpty());
+        QVERIFY2(window()->messageLog().contains(QStringLiteral("copy.dcm is left out of the DICOMDIR: it has the SOP Instance UID of IMG-0001.dcm.")),
+                 qPrintable(window()->messageLog()));
+        const QString exported = auditMessages().value(auditMessages().size() - 1);
+        QVERIFY2(exported.contains(QStringLiteral("originalText=\"Export\"")) && exported.contains(QStringLiteral("originalText=\"CD\"")),
+                 qPrintable(exported));
 
         const QString out = extract(path(QStringLiteral("disc.iso")));
-        for (const QString &f : {d1, d2, jpg, d3})
+        for (const QString &f : {d1, d2, jpg, d3, copy})
             QCOMPARE(bytes(out + QLatin1Char('/') + QFileInfo(f).fileName()), bytes(f));
-        // Name order of the staged files: IMG-0001.dcm, captured frame.dcm, photo.jpg, scan.old.dcm.
+        // Name order of the staged files: IMG-0001.dcm, captured frame.dcm, copy.dcm (not indexed), photo.jpg, scan.old.dcm.
         QCOMPARE(bytes(out + QStringLiteral("/IMAGES/IMG00001")), bytes(d1));
         QCOMPARE(bytes(out + QStringLiteral("/IMAGES/IMG00002")), bytes(d3));
         QCOMPARE(bytes(out + QStringLiteral("/IMAGES/IMG00003")), bytes(d2));
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/IMAGES/IMG00004")));
         // The staged bytes are stored once: the image is not much larger than the files.
-        const qint64 staged = QFileInfo(d1).size() + QFileInfo(d2).size() + QFileInfo(jpg).size() + QFileInfo(d3).size();
+        const qint64 staged = 2 * QFileInfo(d1).size() + QFileInfo(d2).size() + QFileInfo(jpg).size() + QFileInfo(d3).size();
         QVERIFY2(QFileInfo(path(QStringLiteral("disc.iso"))).size() < staged + (600 << 10),
                  qPrintable(QStringLiteral("%1 vs %2").arg(QFileInfo(path(QStringLiteral("disc.iso"))).size()).arg(staged)));
         const QString dicomdir = out + QStringLiteral("/DICOMDIR");
@@ -293,8 +300,8 @@ private slots:
         for (QDirIterator it(extract(path(QStringLiteral("disc.iso"))), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot); it.hasNext();)
             names << QFileInfo(it.next()).fileName();
         names.sort();
-        QCOMPARE(names, (QStringList{QStringLiteral("IMG-0001.dcm"), QStringLiteral("captured frame.dcm"), QStringLiteral("photo.jpg"),
-                                     QStringLiteral("scan.old.dcm")}));
+        QCOMPARE(names, (QStringList{QStringLiteral("IMG-0001.dcm"), QStringLiteral("captured frame.dcm"), QStringLiteral("copy.dcm"),
+                                     QStringLiteral("photo.jpg"), QStringLiteral("scan.old.dcm")}));
     }
 
     // Failures during the burn: the result code 3 line exactly as the window writes it.

@@ -331,6 +331,11 @@ private slots:
         QCOMPARE(q.deliver(q.claimDue()).notStored, 2);
         for (const QueueEntry &e : q.entries())
             QVERIFY2(e.state == QueueState::Failed && e.lastStatus.contains("0xC000"), qPrintable(e.lastStatus));
+        // The delivery is audited, to the archive, as a transfer that failed whole.
+        const auto lastAudit = [] { return auditMessages().value(auditMessages().size() - 1); };
+        QVERIFY2(lastAudit().contains("originalText=\"DICOM Instances Transferred\"") && lastAudit().contains("EventOutcomeIndicator=\"8\"")
+                     && lastAudit().contains("UserID=\"ANSWERING\""),
+                 qPrintable(lastAudit()));
         const auto clear = [&] {
             for (const QueueEntry &e : q.entries())
                 q.remove(e.id);
@@ -341,6 +346,7 @@ private slots:
         auto full = PeerProcess::orthanc(QStringLiteral("\"MaximumPatientCount\": 1"));
         enqueue(10, 1, peerAt(full->port(), "ORTHANC"));
         QCOMPARE(q.deliver(q.claimDue()).sent, 1);
+        QVERIFY2(lastAudit().contains("EventOutcomeIndicator=\"0\"") && lastAudit().contains("UserID=\"ORTHANC\""), qPrintable(lastAudit()));
         const QString patient = QJsonDocument::fromJson(full->rest("/patients")).array().at(0).toString();
         full->rest("/patients/" + patient + "/protected", "PUT", "1");
         enqueue(11, 2, peerAt(full->port(), "ORTHANC"));

@@ -210,6 +210,10 @@ private slots:
         QCOMPARE(ed->txtFileNo->text(), QStringLiteral("100%_[]\t'"));
         QCOMPARE(ed->txtUserId->text(), QStringLiteral("'); DROP--"));
         QCOMPARE(ed->txtStudyUID->text(), QStringLiteral("1.2.3'4"));
+        // Opening it is audited under the hospital number, in a message the schema accepts.
+        const QStringList opened = auditMessages().filter(QStringLiteral("originalText=\"Patient Record\""));
+        QVERIFY(!opened.isEmpty() && opened.last().contains(QStringLiteral("ParticipantObjectID=\"Müller;--\"")));
+        QCOMPARE(invalidAuditMessages({opened.last()}), QString());
         // A second save of the same number updates the row.
         QVERIFY(!ed->cmdSaveTrans->isEnabled());
         ed->txtFileNo->clear();

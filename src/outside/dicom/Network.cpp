@@ -4,6 +4,7 @@
 #include "InputLimits.h"
 #include "Picture.h"
 #include "SecureTransport.h"
+#include "outside/audit/AuditTrail.h"
 #include "Toolkit.h"
 #include "TransportGuard.h"
 
@@ -94,8 +95,12 @@ public:
         watchNextConnection(nullptr);
         if (cond.bad()) {
             requireNoFault();
-            if (secure && secure->handshakeFailed(cond))
-                fail(secure->handshakeFailure(cond, m_where), cond.code());
+            if (secure && secure->handshakeFailed(cond)) {
+                const QString why = secure->handshakeFailure(cond, m_where);
+                audit::AuditTrail::instance().securityAlert(QString::fromLatin1(getPeerHostName().c_str()),
+                                                            QString::fromLatin1(getPeerAETitle().c_str()), why);
+                fail(why, cond.code());
+            }
             if (cond == NET_EC_NoAcceptablePresentationContexts)
                 fail(QStringLiteral("%1 accepts none of the proposed presentation contexts.").arg(m_where), cond.code());
             if (cond == DUL_ASSOCIATIONREJECTED)
@@ -966,14 +971,27 @@ struct CommitmentListener::Scp : public DcmSCP
 
     OFBool checkCalledAETitleAccepted(const OFString &calledAe) override
     {
-        return QString::fromLatin1(calledAe.c_str()).trimmed() == m_settings.aeTitle.trimmed();
+        const QString called = QString::fromLatin1(calledAe.c_str()).trimmed();
+        if (called == m_settings.aeTitle.trimmed())
+            return OFTrue;
+        refused(QStringLiteral("An association to the called AE title \"%1\" was rejected by the storage commitment listener.").arg(called));
+        return OFFalse;
     }
 
     OFBool checkCallingAETitleAccepted(const OFString &callingAe) override
     {
         const QString calling = QString::fromLatin1(callingAe.c_str()).trimmed();
-        return std::any_of(m_settings.callingAeTitles.begin(), m_settings.callingAeTitles.end(),
-                           [&](const QString &ae) { return ae.trimmed() == calling; });
+        if (std::any_of(m_settings.callingAeTitles.begin(), m_settings.callingAeTitles.end(),
+                        [&](const QString &ae) { return ae.trimmed() == calling; }))
+            return OFTrue;
+        refused(QStringLiteral("An association from the calling AE title \"%1\" was rejected by the storage commitment listener.").arg(calling));
+        return OFFalse;
+    }
+
+    // A refused association is a security alert of the audit trail.
+    void refused(const QString &why)
+    {
+        audit::AuditTrail::instance().securityAlert(QString::fromLatin1(getPeerIP().c_str()), QString::fromLatin1(getPeerAETitle().c_str()), why);
     }
 
     // The toolkit opens its port on every interface; before the first association is taken the
@@ -984,7 +1002,12 @@ struct CommitmentListener::Scp : public DcmSCP
             m_bound = true;
             m_bindResult.set_value(bind(network));
         }
-        return DcmSCP::waitForAssociationRQ(network);
+        if (m_secure)
+            m_secure->beginHandshake();
+        const OFCondition cond = DcmSCP::waitForAssociationRQ(network);
+        if (m_secure && cond.bad() && cond != DUL_NOASSOCIATIONREQUEST && m_secure->handshakeFailed(cond))
+            audit::AuditTrail::instance().securityAlert(QString(), QString(), m_secure->handshakeFailure(cond, QStringLiteral("a peer of the storage commitment listener")));
+        return cond;
     }
 
     QString bind(T_ASC_Network *network)

@@ -106,6 +106,11 @@ void TestDicomTls::onlyAVerifiedArchiveGetsTheImage()
     const QString untrusted = errorOf([&] { StoreScu(peer(m_orthanc->port(), u"other-ca.pem"_s)).send(other); });
     QVERIFY2(untrusted.startsWith(u"The certificate of %1 was refused: it is not issued by a CA of the trusted certificates file ("_s.arg(where)),
              qPrintable(untrusted));
+    // The failed handshake is a security alert of the audit trail, naming the archive.
+    const QString alert = auditMessages().value(auditMessages().size() - 1);
+    QVERIFY2(alert.contains(u"originalText=\"Security Alert\""_s) && alert.contains(u"UserID=\"ORTHANC\""_s)
+                 && alert.contains(u"was refused: it is not issued by a CA"_s),
+             qPrintable(alert));
 
     auto expired = tlsOrthanc(u"expired"_s);
     QVERIFY2(expired->isRunning(), qPrintable(expired->log()));

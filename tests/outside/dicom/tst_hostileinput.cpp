@@ -234,6 +234,10 @@ void TestHostileInput::commitmentListenerTakesOnlyItsArchive()
         Socket stranger = Socket::connectTo("127.0.0.1", port);
         QVERIFY(stranger.send(associateRq(called, calling, kCommitment)));
         QCOMPARE(stranger.readPdu(nullptr), 0x03); // rejected
+        // and audited as a security alert naming the peer and what it asked for
+        const QString alert = auditMessages().value(auditMessages().size() - 1);
+        QVERIFY2(alert.contains(u"originalText=\"Node Authentication\""_s) && alert.contains(QString::fromLatin1(QByteArray(called) == "WS" ? calling : called)),
+                 qPrintable(alert));
     }
     QVERIFY(!Socket::connectTo("127.0.0.2", port).valid()); // not on every interface
 
