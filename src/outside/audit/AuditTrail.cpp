@@ -274,6 +274,12 @@ void AuditTrail::record(const Message &message)
     m_wake.notify_all();
 }
 
+std::pair<QString, QString> AuditTrail::userAndName() const
+{
+    std::lock_guard lock(m_mutex);
+    return {m_userId, m_userName};
+}
+
 void AuditTrail::userAuthentication(const QString &userId, bool login, Outcome outcome)
 {
     Message m(kAuthentication, 'E', outcome, login ? &kLogin : &kLogout);
@@ -288,40 +294,30 @@ void AuditTrail::userAuthentication(const QString &userId, bool login, Outcome o
     record(m);
 }
 
-void AuditTrail::patientRecord(char action, const Subject &subject)
+void AuditTrail::access(bool patientRecord, char action, Subject subject)
 {
-    Message m(kPatientRecord, action, Outcome::Success);
-    std::unique_lock lock(m_mutex);
-    m.participant(m_userId, m_userName, true);
-    lock.unlock();
+    Message m(patientRecord ? kPatientRecord : kAccessed, action, Outcome::Success);
+    const auto [userId, userName] = userAndName();
+    m.participant(userId, userName, true);
     m.participant(QCoreApplication::applicationName(), QString(), false, hostName());
-    Subject patient = subject;
-    patient.studyUid.clear();
-    m.subject(patient);
-    record(m);
-}
-
-void AuditTrail::instancesAccessed(char action, const Subject &subject)
-{
-    Message m(kAccessed, action, Outcome::Success);
-    std::unique_lock lock(m_mutex);
-    m.participant(m_userId, m_userName, true);
-    lock.unlock();
-    m.participant(QCoreApplication::applicationName(), QString(), false, hostName());
+    if (patientRecord)
+        subject.studyUid.clear(); // the patient's record, not a study of it
     m.subject(subject);
     record(m);
 }
 
+void AuditTrail::patientRecord(char action, const Subject &subject) { access(true, action, subject); }
+
+void AuditTrail::instancesAccessed(char action, const Subject &subject) { access(false, action, subject); }
+
 void AuditTrail::instancesTransferred(const QString &peer, const QString &ae, const Subject &subject, Outcome outcome)
 {
     Message m(kTransferred, 'R', outcome);
-    std::unique_lock lock(m_mutex);
-    const QString user = m_userId, name = m_userName;
-    lock.unlock();
-    m.participant(QCoreApplication::applicationName(), QString(), user.isEmpty(), hostName(), &kSource);
+    const auto [userId, userName] = userAndName();
+    m.participant(QCoreApplication::applicationName(), QString(), userId.isEmpty(), hostName(), &kSource);
     m.participant(ae, QString(), false, peer, &kDestination);
-    if (!user.isEmpty())
-        m.participant(user, name, true);
+    if (!userId.isEmpty())
+        m.participant(userId, userName, true);
     m.subject(subject);
     record(m);
 }
@@ -329,9 +325,8 @@ void AuditTrail::instancesTransferred(const QString &peer, const QString &ae, co
 void AuditTrail::exported(Media media, const QString &destination, const QList<Subject> &subjects, Outcome outcome)
 {
     Message m(kExport, 'R', outcome);
-    std::unique_lock lock(m_mutex);
-    m.participant(m_userId, m_userName, true);
-    lock.unlock();
+    const auto [userId, userName] = userAndName();
+    m.participant(userId, userName, true);
     m.participant(QCoreApplication::applicationName(), QString(), false, hostName(), &kSource);
     const Code type = mediaCode(media);
     m.participant(destination, QString(), false, QString(), &kDestinationMedia, &type);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <thread>
 
 namespace orv::audit {
@@ -80,6 +81,10 @@ public:
     struct Message;
 
 private:
+    // The user logged in now: code and name.
+    std::pair<QString, QString> userAndName() const;
+    // A Patient Record (the subject's study left out) or DICOM Instances Accessed message.
+    void access(bool patientRecord, char action, Subject subject);
     AuditTrail();
     void record(const Message &message);
     void run();
