@@ -65,9 +65,11 @@ QString keptConversionPath(const QString &source, const TransactionRecord &tr, c
 }
 
 // Keeps a just-converted object (already written at `copy`) at `kept` for later sends; a copy
-// that cannot be kept only means the next send converts again.
+// that cannot be kept only means the next send converts again. Nothing is kept without a path.
 void keepConversion(const QString &copy, const QString &kept)
 {
+    if (kept.isEmpty())
+        return;
     makePrivateFolder(QFileInfo(kept).absolutePath());
     const QString part = kept + QStringLiteral(".part");
     QFile::remove(part);
@@ -171,6 +173,11 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             const QString type = row.type.toUpper();
             const QString path = nativePath(rowFilePath(row, request.configuredServerName, request.overrideServerName));
             std::optional<QueueEntry> entry;
+            // Where a picture or clip row's converted object is kept (empty for other rows).
+            const bool converts = isPicture(type) || (isVideo(type) && request.sendVideos);
+            const QString kept = converts && QFileInfo(path).isFile()
+                                     ? keptConversionPath(path, request.transaction, request.companyName)
+                                     : QString();
             if (type == QLatin1String("IMAGE")) {
                 if (QFileInfo(path).isFile()) {
                     entry = stageWithExamPatient(path, request, log);
@@ -178,9 +185,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                     log(QStringLiteral("Cant read/access ") + path);
                     ++outcome.unreadable;
                 }
-            } else if ((isPicture(type) || (isVideo(type) && request.sendVideos)) && QFileInfo(path).isFile()
-                       && QFileInfo::exists(keptConversionPath(path, request.transaction, request.companyName))) {
-                const QString kept = keptConversionPath(path, request.transaction, request.companyName);
+            } else if (!kept.isEmpty() && QFileInfo::exists(kept)) {
                 QFile(kept).setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
                 entry = SendQueue::stageCopy(kept);
             } else if (isPicture(type)) {
@@ -190,7 +195,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                 const auto id = dicom::StoreAssociation::writeForSending(picture, copy);
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
-                keepConversion(copy, keptConversionPath(path, request.transaction, request.companyName));
+                keepConversion(copy, kept);
                 entry = SendQueue::entryFor(copy, id);
             } else if (isVideo(type) && request.sendVideos) {
                 if (!QFileInfo(path).isFile()) {
@@ -208,7 +213,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
                              writeVideoObjectFile(path, request.transaction, nextNumber, request.companyName, copy, stopped, clipProgress))
                             log(line);
                         ++nextNumber;
-                        keepConversion(copy, keptConversionPath(path, request.transaction, request.companyName));
+                        keepConversion(copy, kept);
                         entry = SendQueue::entryFor(copy, dicom::StoreAssociation::identify(copy));
                     } catch (const Error &e) {
                         if (stopped())
