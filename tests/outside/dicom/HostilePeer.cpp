@@ -14,33 +14,21 @@ namespace orv::test::hostile {
 
 namespace {
 
-QByteArray le16(quint16 v)
+// The bytes of `v` in little (data sets) or big (PDU headers) endian order.
+template <typename T, bool Big>
+QByteArray bytes(T v)
 {
-    QByteArray b(2, '\0');
-    qToLittleEndian(v, b.data());
+    QByteArray b(int(sizeof v), '\0');
+    if constexpr (Big)
+        qToBigEndian(v, b.data());
+    else
+        qToLittleEndian(v, b.data());
     return b;
 }
-
-QByteArray le32(quint32 v)
-{
-    QByteArray b(4, '\0');
-    qToLittleEndian(v, b.data());
-    return b;
-}
-
-QByteArray be16(quint16 v)
-{
-    QByteArray b(2, '\0');
-    qToBigEndian(v, b.data());
-    return b;
-}
-
-QByteArray be32(quint32 v)
-{
-    QByteArray b(4, '\0');
-    qToBigEndian(v, b.data());
-    return b;
-}
+const auto le16 = bytes<quint16, false>;
+const auto le32 = bytes<quint32, false>;
+const auto be16 = bytes<quint16, true>;
+const auto be32 = bytes<quint32, true>;
 
 QByteArray even(QByteArray v)
 {
