@@ -23,6 +23,16 @@ TEST_PKGS=(
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
 if [[ "${1:-}" == "--test" ]]; then want+=("${TEST_PKGS[@]}"); fi
 
+# The test peers Debian does not package (a performed procedure step provider) come from the npm
+# registry, installed with the machine's Node.js into the peers' folder.
+if [[ "${1:-}" == "--test" ]]; then
+  peers="$(cd "$(dirname "$0")/.." && pwd)/tests/outside/dicom/peers"
+  if [[ ! -f "$peers/node_modules/dcmjs-dimse/package.json" ]]; then
+    command -v npm >/dev/null || { echo "npm is needed for the test peers (Node.js 18 or later)" >&2; exit 1; }
+    (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+fi
+
 missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

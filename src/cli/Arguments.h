@@ -24,12 +24,13 @@ inline const char *const kUsage =
     "  orvaline-cli send --host H --port P [--aet CALLING] --aec CALLED FILE...\n"
     "  orvaline-cli worklist --host H --port P --aec CALLED [--aet VELMOR] [--patient-name X]\n"
     "                        [--patient-id I] [--date D] [--modality M] [--accession A] [--branch B]\n"
+    "  orvaline-cli mpps --host H --port P [--aet CALLING] --aec CALLED [--discontinue CODE] FILE...\n"
     "  orvaline-cli dump FILE...\n"
     "  orvaline-cli dicomdir --out DIR FILE...\n"
     "  orvaline-cli print --host H --port P [--aet A] --aec C [--format F] [--orientation O]\n"
     "                     [--film-size S] [--magnification M] FILE...\n"
     "  orvaline-cli render --out DIR [--frame N] [--window W --level L] [--size WxH] FILE...\n"
-    "send, worklist and print use DICOM TLS with --tls-ca CA-FILE [--tls-cert CERT --tls-key KEY].\n";
+    "send, worklist, mpps and print use DICOM TLS with --tls-ca CA-FILE [--tls-cert CERT --tls-key KEY].\n";
 
 struct UsageError
 {

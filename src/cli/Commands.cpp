@@ -7,7 +7,10 @@
 
 #include "outside/dicom/DicomDir.h"
 #include "outside/dicom/Image.h"
+#include "outside/dicom/DicomFile.h"
 #include "outside/dicom/Network.h"
+#include "outside/dicom/ProcedureStep.h"
+#include "outside/dicom/Toolkit.h"
 #include "outside/dicom/Rendering.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -117,6 +120,54 @@ int send(const QStringList &argv)
         }
     }
     return allGood ? 0 : 1;
+}
+
+// One performed procedure step for the files: created IN PROGRESS with the first file's patient
+// and study, then COMPLETED (or DISCONTINUED) listing every file's series and instance.
+int mpps(const QStringList &argv)
+{
+    const Args a = parse(argv, {"host", "port", "aet", "aec", "discontinue", "tls-ca", "tls-cert", "tls-key"}, true);
+    const QString host = a.required(QStringLiteral("host"));
+    const int port = a.number(QStringLiteral("port"), -1, 1, 65535);
+    if (port < 0)
+        throw UsageError{QStringLiteral("--port is required")};
+    const Peer peer{host, port, a.value(QStringLiteral("aet"), QStringLiteral("ORVALINE")), a.required(QStringLiteral("aec")), tlsOf(a)};
+    QPair<QString, QString> reason;
+    const bool completed = !a.options.contains(QStringLiteral("discontinue"));
+    if (!completed) {
+        for (const auto &r : discontinuationReasons())
+            if (r.first == a.value(QStringLiteral("discontinue")))
+                reason = r;
+        if (reason.first.isEmpty())
+            throw UsageError{QStringLiteral("--discontinue takes one of the codes 110500, 110501, 110502, 110505, 110510, 110513, 110514, 110515")};
+    }
+    QList<PerformedSeries> series;
+    DataSet first;
+    for (const QString &file : a.files) {
+        const DataSet ds = dataSetOf(readDicomFile(file));
+        if (series.isEmpty())
+            first = ds;
+        const QString uid = ds.text(DCM_SeriesInstanceUID);
+        auto it = std::find_if(series.begin(), series.end(), [&](const PerformedSeries &s) { return s.seriesUid == uid; });
+        if (it == series.end())
+            it = series.insert(series.end(), {uid, ds.text(DCM_SeriesDescription), {}});
+        it->instances.append({ds.text(DCM_SOPClassUID), ds.text(DCM_SOPInstanceUID)});
+    }
+    const QString description = first.text(DCM_RequestedProcedureDescription);
+    const QString step = newUid();
+    ProcedureStepScu scu(peer);
+    const int created = scu.create(step, inProgressMessage(first, {first.text(DCM_AccessionNumber).left(16), peer.callingAe,
+                                                                   QStringLiteral("ORVALINE-CLI"), description,
+                                                                   QDateTime::currentDateTime()}));
+    if (created != 0)
+        throw orv::Error(QStringLiteral("Creating the step was refused (status 0x%1).").arg(created, 4, 16, QLatin1Char('0')));
+    DataSet end = finalMessage(completed, QDateTime::currentDateTime(), description, reason);
+    addPerformedSeries(end, series, description, QString());
+    const int set = scu.set(step, end);
+    if (set != 0)
+        throw orv::Error(QStringLiteral("Ending the step %1 was refused (status 0x%2).").arg(step).arg(set, 4, 16, QLatin1Char('0')));
+    out(step);
+    return 0;
 }
 
 int worklist(const QStringList &argv)
@@ -266,6 +317,7 @@ extern "C" Q_DECL_EXPORT int orvalineCliCommand(const char *command, const QStri
     const QHash<QString, int (*)(const QStringList &)> commands{{QStringLiteral("dicomize"), dicomize},
                                                                 {QStringLiteral("send"), send},
                                                                 {QStringLiteral("worklist"), worklist},
+                                                                {QStringLiteral("mpps"), mpps},
                                                                 {QStringLiteral("dicomdir"), dicomdir},
                                                                 {QStringLiteral("print"), print},
                                                                 {QStringLiteral("render"), render}};

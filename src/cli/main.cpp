@@ -55,7 +55,7 @@ int main(int argc, char **argv)
         orv::dicom::deferPrivateDictionary();
         return guarded(dump, args);
     }
-    static const QSet<QString> others{QStringLiteral("dicomize"), QStringLiteral("send"), QStringLiteral("worklist"),
+    static const QSet<QString> others{QStringLiteral("dicomize"), QStringLiteral("send"), QStringLiteral("worklist"), QStringLiteral("mpps"),
                                       QStringLiteral("dicomdir"), QStringLiteral("print"), QStringLiteral("render")};
     if (!others.contains(command)) {
         std::fprintf(stderr, "orvaline-cli: %s\n%s",

@@ -117,15 +117,20 @@ QString DicomNodes::defaultValue(Field f)
     case wRemoteNode: return defaultAddress();
     case wRemotePort: return QStringLiteral("105");
     case wRemoteAE: return QStringLiteral("VELMOR");
+    case MppsPort: return QStringLiteral("104");
+    case MppsAE: return QStringLiteral("MPPS_SCP");
+    case MppsTLSHostCheck:
     case StorageTLSHostCheck:
     case wRemoteTLSHostCheck:
     case PrintTLSHostCheck: return QStringLiteral("1");
     case ListenAddress:
+    case MppsNode:
         break;
     case Async:
     case StorageTLS:
     case wRemoteTLS:
     case PrintTLS:
+    case MppsTLS:
     case StorageCommit:
     case CopyAllFrames:
     case WindowAll: return QStringLiteral("0");
@@ -160,6 +165,11 @@ QString DicomNodes::ownKey(Field f)
     case AEName: return QStringLiteral("ListenAE");
     case Port: return QStringLiteral("ListenPort");
     case ListenAddress: return QStringLiteral("ListenAddress");
+    case MppsNode: return QStringLiteral("ProcedureStepNode");
+    case MppsPort: return QStringLiteral("ProcedureStepPort");
+    case MppsAE: return QStringLiteral("ProcedureStepAE");
+    case MppsTLS: return QStringLiteral("ProcedureStepTLS");
+    case MppsTLSHostCheck: return QStringLiteral("ProcedureStepTLSHostCheck");
     default: return {};
     }
 }
@@ -217,7 +227,7 @@ void DicomNodes::store() const
         s.write(apps::VELMORPACS, kSection, settingsKey(f), value(f));
     for (Field f : tlsFields())
         s.write(apps::VelmorOrvaline, kTlsSection, tlsSettingsKey(f), value(f));
-    for (Field f : {StorageCommit, AEName, Port, ListenAddress})
+    for (Field f : {StorageCommit, AEName, Port, ListenAddress, MppsNode, MppsPort, MppsAE, MppsTLS, MppsTLSHostCheck})
         s.write(apps::VelmorOrvaline, QStringLiteral("DICOM"), ownKey(f), value(f));
 }
 
@@ -300,6 +310,12 @@ dicom::Peer DicomNodes::worklistPeer() const
 {
     // The worklist query always calls itself "VELMOR".
     return checkedPeer(*this, {"worklist provider", wRemoteNode, wRemotePort, wRemoteAE, wRemoteTLS, wRemoteTLSHostCheck}, QStringLiteral("VELMOR"),
+                       QStringLiteral("calling AE title"));
+}
+
+dicom::Peer DicomNodes::procedureStepPeer() const
+{
+    return checkedPeer(*this, {"performed procedure step provider", MppsNode, MppsPort, MppsAE, MppsTLS, MppsTLSHostCheck}, value(CallingAE),
                        QStringLiteral("calling AE title"));
 }
 

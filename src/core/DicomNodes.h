@@ -40,6 +40,10 @@ public:
         // address connected to ("1", the default, or "0"), and the local address the storage
         // commitment listener opens its port on ("" for every interface).
         StorageTLSHostCheck, wRemoteTLSHostCheck, PrintTLSHostCheck, ListenAddress,
+        // The performed procedure step provider beside the worklist provider (kept by "OK" in
+        // application "VelmorOrvaline", section "DICOM"): no steps are reported while its address
+        // is empty (the default).
+        MppsNode, MppsPort, MppsAE, MppsTLS, MppsTLSHostCheck,
         FieldCount
     };
     Q_ENUM(Field)
@@ -80,6 +84,10 @@ public:
     dicom::Peer storagePeer() const;
     dicom::Peer worklistPeer() const;
     dicom::Peer printPeer() const;
+    // The performed procedure step provider, with CallingAE as the calling AE title.
+    dicom::Peer procedureStepPeer() const;
+    // Whether performed procedure steps are reported (the provider's address is set).
+    bool procedureStepsOn() const { return !value(MppsNode).trimmed().isEmpty(); }
     // Whether stores to the storage archive are followed by a storage commitment request.
     bool storageCommitment() const { return value(StorageCommit).trimmed() == QLatin1String("1"); }
     // Where the workstation listens for answers the archive sends on associations of its own:

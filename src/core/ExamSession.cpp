@@ -24,8 +24,17 @@ ExamSession::~ExamSession()
 ImageRowsModel *ExamSession::rows(const QString &transNo)
 {
     ImageRowsModel *&m = m_rows[transNo];
-    if (!m)
+    if (!m) {
         m = new ImageRowsModel(transNo, this);
+        ImageRowsModel *model = m;
+        connect(model, &QAbstractItemModel::rowsInserted, this, [this, model](const QModelIndex &, int first, int last) {
+            for (int i = first; i <= last; ++i)
+                if (model->row(i).status == kStatusNew) {
+                    emit imagesAdded(model->transNo());
+                    return;
+                }
+        });
+    }
     return m;
 }
 

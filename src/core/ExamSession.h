@@ -56,6 +56,8 @@ signals:
     // The open transaction's rows are now `model` (the number changed or another exam opened).
     void openRowsChanged(orv::ImageRowsModel *model);
     void importLogAppended(const QString &transNo, const QString &text);
+    // New rows (captured or imported images) were added to the transaction's list.
+    void imagesAdded(const QString &transNo);
 
 private:
     void transNoChanged(const QString &transNo);

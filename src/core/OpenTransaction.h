@@ -72,7 +72,9 @@ public:
     enum Field {
         TransNo, PatientID, HospNum, ExamType, FileNo, ExamId, ExamName, DocID, DocName, RadId, RadName,
         TechID, Technologist, UserId, TransDate, StudyUID, SeriesUID, SeriesNum, ImgNum,
-        LName, FName, MName, Gender, BDate, Interpret, IntBy, FieldCount
+        LName, FName, MName, Gender, BDate, Interpret, IntBy,
+        StepState, // the state of the exam's performed procedure step; "" when it has none
+        FieldCount
     };
     Q_ENUM(Field)
 

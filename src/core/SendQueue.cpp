@@ -18,6 +18,9 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+
 #include <atomic>
 
 #ifdef Q_OS_UNIX
@@ -31,7 +34,7 @@ namespace {
 const QString kColumns = QStringLiteral(
     "queue_id, send_id, trans_no, file_path, source_path, label, dest_host, dest_port, dest_calling_ae, dest_called_ae, "
     "commit_wanted, stop_on_failure, sop_class_uid, sop_instance_uid, transfer_syntax, workstation, state, attempts, "
-    "next_attempt, last_status, commit_uid, commit_asked, queued_at, updated_at");
+    "next_attempt, last_status, commit_uid, commit_asked, queued_at, updated_at, service, series_uid");
 
 QList<QueueEntry> readEntries(RecordSet rs)
 {
@@ -48,6 +51,8 @@ QList<QueueEntry> readEntries(RecordSet rs)
                   rs.text(QStringLiteral("dest_calling_ae")), rs.text(QStringLiteral("dest_called_ae"))};
         e.commit = rs.text(QStringLiteral("commit_wanted")).toInt() != 0;
         e.stopOnFailure = rs.text(QStringLiteral("stop_on_failure")).toInt() != 0;
+        e.service = rs.text(QStringLiteral("service"));
+        e.seriesUid = rs.text(QStringLiteral("series_uid"));
         e.sopClass = rs.text(QStringLiteral("sop_class_uid"));
         e.sopInstance = rs.text(QStringLiteral("sop_instance_uid"));
         e.transferSyntax = rs.text(QStringLiteral("transfer_syntax"));
@@ -189,6 +194,7 @@ QueueEntry SendQueue::entryFor(const QString &copy, const dicom::StoreAssociatio
     e.sopClass = id.sopClass;
     e.sopInstance = id.sopInstance;
     e.transferSyntax = id.transferSyntax;
+    e.seriesUid = id.seriesUid;
     return e;
 }
 
@@ -210,12 +216,13 @@ QList<QueueEntry> SendQueue::add(QList<QueueEntry> entries, bool claim)
                 m_db.execute(QStringLiteral("INSERT INTO pacs..tblSendQueue (send_id, trans_no, file_path, source_path, label, dest_host, "
                                             "dest_port, dest_calling_ae, dest_called_ae, commit_wanted, stop_on_failure, sop_class_uid, "
                                             "sop_instance_uid, transfer_syntax, workstation, state, attempts, next_attempt, claimed_by, "
-                                            "claim_until, queued_at, updated_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?, ?, ?)"),
+                                            "claim_until, queued_at, updated_at, service, series_uid) "
+                                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?, ?, ?, ?, ?)"),
                              {text(e.sendId), text(e.transNo), e.filePath, text(e.sourcePath), text(e.label), e.peer.host, e.peer.port,
                               text(e.peer.callingAe), text(e.peer.calledAe), e.commit ? 1 : 0, e.stopOnFailure ? 1 : 0, e.sopClass,
                               e.sopInstance, e.transferSyntax,
                               ws, QueueState::Queued, e.nextAttempt, claim ? QVariant(token) : QVariant(QString()),
-                              claim ? t + qint64(m_timings.leaseSeconds) * 1000 : 0, t, t});
+                              claim ? t + qint64(m_timings.leaseSeconds) * 1000 : 0, t, t, text(e.service), text(e.seriesUid)});
             }
         });
     } catch (...) {
@@ -245,17 +252,25 @@ QList<QueueEntry> SendQueue::claimDue()
     const QString ws = workstation();
     const QString due = QStringLiteral("workstation = ? AND state = 'queued' AND next_attempt <= ? AND "
                                        "(claimed_by IS NULL OR claimed_by = '' OR claim_until < ?)");
-    RecordSet first = m_db.query(QStringLiteral("SELECT TOP 1 trans_no, dest_host, dest_port, dest_calling_ae, dest_called_ae "
-                                                "FROM pacs..tblSendQueue WHERE ") + due + QStringLiteral(" ORDER BY queue_id"),
+    RecordSet first = m_db.query(QStringLiteral("SELECT TOP 1 queue_id, service, trans_no, dest_host, dest_port, dest_calling_ae, dest_called_ae "
+                                                "FROM pacs..tblSendQueue q WHERE ") + due
+                                     + QStringLiteral(" AND (service = '' OR NOT EXISTS (SELECT 1 FROM pacs..tblSendQueue p WHERE "
+                                                      "p.workstation = q.workstation AND p.trans_no = q.trans_no AND p.state = 'queued' "
+                                                      "AND p.queue_id < q.queue_id)) ORDER BY queue_id"),
                                  {ws, t, t});
     if (first.isEmpty())
         return {};
     const QString token = m_owner + QLatin1Char(':') + QString::number(++g_claims);
-    m_db.execute(QStringLiteral("UPDATE pacs..tblSendQueue SET claimed_by = ?, claim_until = ? WHERE ") + due
-                     + QStringLiteral(" AND trans_no = ? AND dest_host = ? AND dest_port = ? AND dest_calling_ae = ? AND dest_called_ae = ?"),
-                 {token, t + qint64(m_timings.leaseSeconds) * 1000, ws, t, t, first.text(QStringLiteral("trans_no")),
-                  first.text(QStringLiteral("dest_host")), first.text(QStringLiteral("dest_port")).toInt(),
-                  first.text(QStringLiteral("dest_calling_ae")), first.text(QStringLiteral("dest_called_ae"))});
+    if (!first.text(QStringLiteral("service")).isEmpty())
+        m_db.execute(QStringLiteral("UPDATE pacs..tblSendQueue SET claimed_by = ?, claim_until = ? WHERE ") + due + QStringLiteral(" AND queue_id = ?"),
+                     {token, t + qint64(m_timings.leaseSeconds) * 1000, ws, t, t, first.text(QStringLiteral("queue_id")).toLongLong()});
+    else
+        m_db.execute(QStringLiteral("UPDATE pacs..tblSendQueue SET claimed_by = ?, claim_until = ? WHERE ") + due
+                         + QStringLiteral(" AND service = '' AND trans_no = ? AND dest_host = ? AND dest_port = ? AND dest_calling_ae = ? "
+                                          "AND dest_called_ae = ?"),
+                     {token, t + qint64(m_timings.leaseSeconds) * 1000, ws, t, t, first.text(QStringLiteral("trans_no")),
+                      first.text(QStringLiteral("dest_host")), first.text(QStringLiteral("dest_port")).toInt(),
+                      first.text(QStringLiteral("dest_calling_ae")), first.text(QStringLiteral("dest_called_ae"))});
     m_token = token;
     return readEntries(m_db.query(QStringLiteral("SELECT ") + kColumns
                                       + QStringLiteral(" FROM pacs..tblSendQueue WHERE claimed_by = ? AND state = 'queued' ORDER BY queue_id"),
@@ -283,6 +298,8 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
     DeliveryOutcome outcome;
     if (claimed.isEmpty())
         return outcome;
+    if (!claimed.first().service.isEmpty())
+        return deliverStep(claimed.first(), hooks);
     const QString token = m_token;
     const auto log = [&](const QString &line) {
         if (hooks.log)
@@ -317,11 +334,9 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
         const qint64 t = now();
         if (backOff) {
             const int attempts = e.attempts + 1;
-            const qint64 delay = std::min<qint64>(qint64(m_timings.maxRetrySeconds) * 1000,
-                                                  qint64(m_timings.retrySeconds) * 1000 << std::min(attempts - 1, 20));
             pending.append({QStringLiteral("UPDATE pacs..tblSendQueue SET state = 'queued', attempts = ?, next_attempt = ?, last_status = ?, "
                                            "claimed_by = NULL, claim_until = 0, updated_at = ? WHERE queue_id = ?"),
-                            {attempts, t + delay, status, t, e.id}});
+                            {attempts, t + retryDelay(attempts), status, t, e.id}});
             return;
         }
         pending.append({QStringLiteral("UPDATE pacs..tblSendQueue SET state = ?, attempts = attempts + 1, last_status = ?, "
@@ -453,6 +468,102 @@ DeliveryOutcome SendQueue::deliver(const QList<QueueEntry> &claimed, const Deliv
     flush();
     auditTransfers(claimed.first().peer, transferred, notTransferred);
     return outcome;
+}
+
+qint64 SendQueue::retryDelay(int attempts) const
+{
+    return std::min<qint64>(qint64(m_timings.maxRetrySeconds) * 1000, qint64(m_timings.retrySeconds) * 1000 << std::min(attempts - 1, 20));
+}
+
+DeliveryOutcome SendQueue::deliverStep(const QueueEntry &e, const DeliveryHooks &hooks)
+{
+    DeliveryOutcome outcome;
+    const auto log = [&](const QString &line) {
+        if (hooks.log)
+            hooks.log(line);
+    };
+    const auto record = [&](const QString &state, const QString &status) {
+        const qint64 t = now();
+        const bool again = state == QueueState::Queued;
+        m_db.execute(QStringLiteral("UPDATE pacs..tblSendQueue SET state = ?, attempts = ?, next_attempt = ?, last_status = ?, "
+                                    "claimed_by = NULL, claim_until = 0, updated_at = ? WHERE queue_id = ?"),
+                     {state, e.attempts + 1, again ? t + retryDelay(e.attempts + 1) : e.nextAttempt, status, t, e.id});
+        if (state == QueueState::Sent)
+            QFile::remove(e.filePath);
+    };
+    if (hooks.stopped && hooks.stopped()) {
+        m_db.execute(QStringLiteral("UPDATE pacs..tblSendQueue SET claimed_by = NULL, claim_until = 0 WHERE queue_id = ?"), {e.id});
+        outcome.failure = QStringLiteral("The send was stopped.");
+        return outcome;
+    }
+    if (hooks.sending)
+        hooks.sending(e);
+    const QString what = QStringLiteral("Procedure step %1 (%2) of %3").arg(e.label, e.service, e.transNo);
+    dicom::DataSet message;
+    try {
+        message = dicom::loadDataSet(e.filePath);
+        if (e.service == kStepSet && !message.text(DCM_PerformedProcedureStepStatus).isEmpty()) {
+            QString retrieveAe;
+            const QList<dicom::PerformedSeries> series = performedSeries(e, &retrieveAe);
+            dicom::addPerformedSeries(message, series, message.text(DCM_PerformedProcedureStepDescription), retrieveAe);
+        }
+    } catch (const std::exception &err) {
+        // Nothing another attempt could mend.
+        log(QStringLiteral("%1 cannot be sent: %2").arg(what, describe(err)));
+        record(QueueState::Failed, describe(err));
+        ++outcome.notStored;
+        return outcome;
+    }
+    int status = 0;
+    try {
+        dicom::ProcedureStepScu scu(e.peer);
+        status = e.service == kStepCreate ? scu.create(e.sopInstance, message) : scu.set(e.sopInstance, message);
+    } catch (const std::exception &err) {
+        outcome.failure = describe(err);
+        record(QueueState::Queued, outcome.failure);
+        ++outcome.retrying;
+        return outcome;
+    }
+    // A step created by an attempt whose answer was lost exists already (0x0111).
+    if (status == 0 || isWarning(status) || (e.service == kStepCreate && status == 0x0111 && e.attempts > 0)) {
+        record(QueueState::Sent, status == 0 ? QStringLiteral("Sent") : QStringLiteral("Sent, status %1").arg(hex(status)));
+        log(what + QStringLiteral(" sent to ") + e.peer.calledAe);
+        ++outcome.sent;
+    } else {
+        const QString text = QStringLiteral("Refused, status %1").arg(hex(status));
+        record(QueueState::Failed, text);
+        log(QStringLiteral("%1 refused by %2 (status %3).").arg(what, e.peer.calledAe, hex(status)));
+        ++outcome.notStored;
+    }
+    return outcome;
+}
+
+QList<dicom::PerformedSeries> SendQueue::performedSeries(const QueueEntry &finalSet, QString *retrieveAe)
+{
+    RecordSet rs = m_db.query(
+        QStringLiteral("SELECT sop_class_uid, sop_instance_uid, series_uid, dest_called_ae FROM pacs..tblSendQueue WHERE trans_no = ? "
+                       "AND service = '' AND state IN ('sent', 'committed', 'timed out') AND queue_id < ? AND queue_id > "
+                       "(SELECT COALESCE(max(queue_id), 0) FROM pacs..tblSendQueue WHERE trans_no = ? AND service = 'N-SET' "
+                       "AND queue_id < ? AND state <> 'failed') ORDER BY queue_id"),
+        {finalSet.transNo, finalSet.id, finalSet.transNo, finalSet.id});
+    QList<dicom::PerformedSeries> out;
+    QHash<QString, qsizetype> bySeries;
+    QSet<QString> seen;
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const QString instance = rs.text(QStringLiteral("sop_instance_uid"));
+        if (seen.contains(instance))
+            continue;
+        seen.insert(instance);
+        const QString series = rs.text(QStringLiteral("series_uid"));
+        if (!bySeries.contains(series)) {
+            bySeries.insert(series, out.size());
+            out.append({series, QString(), {}});
+        }
+        out[bySeries.value(series)].instances.append({rs.text(QStringLiteral("sop_class_uid")), instance});
+        if (retrieveAe && retrieveAe->isEmpty())
+            *retrieveAe = rs.text(QStringLiteral("dest_called_ae"));
+    }
+    return out;
 }
 
 void SendQueue::auditTransfers(const dicom::Peer &peer, const QMap<QString, QStringList> &transferred,

@@ -2,6 +2,7 @@
 
 #include "outside/Connection.h"
 #include "outside/dicom/Network.h"
+#include "outside/dicom/ProcedureStep.h"
 
 #include <QList>
 #include <QMap>
@@ -20,6 +21,10 @@ inline const QString Failed = QStringLiteral("failed");       // refused for goo
 inline const QString TimedOut = QStringLiteral("timed out");  // the commitment answer never came
 } // namespace QueueState
 
+// The services of step messages in the queue.
+inline const QString kStepCreate = QStringLiteral("N-CREATE");
+inline const QString kStepSet = QStringLiteral("N-SET");
+
 // One object of the send queue: a copy ready to send (stamped when it was queued, so nothing is
 // stamped again when it is delivered, however late) and where it goes.
 struct QueueEntry
@@ -33,8 +38,12 @@ struct QueueEntry
     dicom::Peer peer;
     bool commit = false;        // ask the archive to commit it once the transaction's objects are stored
     bool stopOnFailure = false; // a refusal ends the send: the send's later objects are not sent
+    // "" for an object to store; kStepCreate or kStepSet for a performed procedure step message
+    // (its file holds the message's data set, sopInstance is the step's UID).
+    QString service;
     QString sopClass;
     QString sopInstance;
+    QString seriesUid;
     QString transferSyntax;
     QString workstation;
     QString state = QueueState::Queued;
@@ -115,13 +124,19 @@ public:
     QList<QueueEntry> add(QList<QueueEntry> entries, bool claim);
 
     // Claims the due entries of this workstation for one archive and one transaction (those of
-    // the oldest due entry) and returns them oldest first; empty when nothing is due.
+    // the oldest due entry) and returns them oldest first; empty when nothing is due. A step
+    // message is claimed alone, and is not due while an entry of its transaction queued before
+    // it is still queued: a step is created before it is updated, and its final update follows
+    // the stores queued before it.
     QList<QueueEntry> claimDue();
     // The earliest next attempt of this workstation's queued entries; 0 when none is queued.
     qint64 nextDue();
 
     // Sends the claimed entries on one association and records each answer. Entries not
-    // attempted (stopped, association lost) are released as they were.
+    // attempted (stopped, association lost) are released as they were. A step's final N-SET
+    // lists in its Performed Series Sequence every object of the transaction the archive stored
+    // (sent, committed or timed out) that was queued after the step's previous final N-SET and
+    // before it.
     DeliveryOutcome deliver(const QList<QueueEntry> &claimed, const DeliveryHooks &hooks = {});
 
     // Asks the archive to commit the stored entries of `transNo` that want it, once none of
@@ -147,6 +162,9 @@ public:
     const QString &owner() const { return m_owner; }
 
 private:
+    DeliveryOutcome deliverStep(const QueueEntry &entry, const DeliveryHooks &hooks);
+    QList<dicom::PerformedSeries> performedSeries(const QueueEntry &finalSet, QString *retrieveAe);
+    qint64 retryDelay(int attempts) const;
     void renewClaims(const QString &token);
     // One "instances transferred" audit message per transaction of a delivery.
     void auditTransfers(const dicom::Peer &peer, const QMap<QString, QStringList> &transferred, const QMap<QString, int> &notTransferred);

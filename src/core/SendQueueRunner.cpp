@@ -129,16 +129,22 @@ void SendQueueRunner::pass()
                 hooks.stopped = [&job] { return job.cancelled(); };
                 const DeliveryOutcome o = queue.deliver(claimed, hooks);
                 // A retry against an archive that is still down stays out of the log (the status
-                // window shows it); a delivery that reached the archive logs the send's lines.
-                if (o.sent + o.notStored > 0 || o.failure.isEmpty()) {
-                    const dicom::Peer &p = claimed.first().peer;
-                    lines.prepend(QStringLiteral("Sending to: %1 | %2 | %3 | %4").arg(p.host).arg(p.port).arg(p.callingAe, p.calledAe));
-                    lines << (o.failure.isEmpty() ? QStringLiteral("Send Complete.") : QStringLiteral("Cannot Send.") + o.failure);
+                // window shows it); a delivery that reached the archive logs the send's lines. A
+                // step message logs its own line.
+                if (claimed.first().service.isEmpty()) {
+                    if (o.sent + o.notStored > 0 || o.failure.isEmpty()) {
+                        const dicom::Peer &p = claimed.first().peer;
+                        lines.prepend(QStringLiteral("Sending to: %1 | %2 | %3 | %4").arg(p.host).arg(p.port).arg(p.callingAe, p.calledAe));
+                        lines << (o.failure.isEmpty() ? QStringLiteral("Send Complete.") : QStringLiteral("Cannot Send.") + o.failure);
+                    } else {
+                        lines.clear();
+                    }
+                }
+                if (!lines.isEmpty())
                     job.post([lines] {
                         for (const QString &l : lines)
                             AddLog(l);
                     });
-                }
             }
             for (const QString &transNo : queue.transactionsAwaitingCommitment()) {
                 try {

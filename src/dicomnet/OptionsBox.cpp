@@ -210,6 +210,15 @@ OptionsBox::OptionsBox()
     worklistLayout->addWidget(Frame7);
     wRemoteTLS = namedControl<QCheckBox>(worklist, "wRemoteTLS", QStringLiteral("Use DICOM TLS (files on the TLS page)"));
     worklistLayout->addWidget(wRemoteTLS);
+    // Where the start and end of each exam are reported; nothing is while the address is empty.
+    MppsNode = makeEdit(worklist, "MppsNode");
+    MppsPort = makeEdit(worklist, "MppsPort");
+    MppsAE = makeEdit(worklist, "MppsAE");
+    auto *steps = frame(worklist, QStringLiteral("Performed Procedure Step SCP (empty address: off)"),
+                        {{kNode, MppsNode}, {kPort, MppsPort}, {kAe, MppsAE}});
+    worklistLayout->addWidget(steps);
+    MppsTLS = namedControl<QCheckBox>(worklist, "MppsTLS", QStringLiteral("Use DICOM TLS (files on the TLS page)"));
+    worklistLayout->addWidget(MppsTLS);
     worklistLayout->addStretch();
     SSTab1->addTab(worklist, QStringLiteral("Worklist"));
 
@@ -283,6 +292,10 @@ OptionsBox::OptionsBox()
     bind(StorageTLS, N::StorageTLS);
     bind(PrintTLS, N::PrintTLS);
     bind(wRemoteTLS, N::wRemoteTLS);
+    bind(MppsNode, N::MppsNode);
+    bind(MppsPort, N::MppsPort);
+    bind(MppsAE, N::MppsAE);
+    bind(MppsTLS, N::MppsTLS);
     bind(TLSCertificate, N::TLSCertificate);
     bind(TLSPrivateKey, N::TLSPrivateKey);
     bind(TLSTrustedCertificates, N::TLSTrustedCertificates);

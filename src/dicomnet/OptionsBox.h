@@ -55,7 +55,8 @@ public:
     QLineEdit *wRemoteNode = nullptr, *wRemotePort = nullptr, *wRemoteAE = nullptr;
     QLineEdit *txtBranchCode = nullptr;
     // DICOM TLS: a choice on each peer's tab, the files on the "TLS" tab, shared by every peer.
-    QCheckBox *StorageTLS = nullptr, *PrintTLS = nullptr, *wRemoteTLS = nullptr;
+    QCheckBox *StorageTLS = nullptr, *PrintTLS = nullptr, *wRemoteTLS = nullptr, *MppsTLS = nullptr;
+    QLineEdit *MppsNode = nullptr, *MppsPort = nullptr, *MppsAE = nullptr;
     QLineEdit *TLSCertificate = nullptr, *TLSPrivateKey = nullptr, *TLSTrustedCertificates = nullptr;
     QPushButton *cmdTLSCertificate = nullptr, *cmdTLSPrivateKey = nullptr, *cmdTLSTrustedCertificates = nullptr;
 

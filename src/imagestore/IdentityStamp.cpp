@@ -57,33 +57,21 @@ bool carriesPatientIdentity(const dicom::DataSet &ds, const TransactionRecord &t
         && ds.text(DCM_PatientSex) == tr.gender.trimmed() && ds.text(0x0010, 0x1000).isEmpty();
 }
 
-void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNumber, const QString &companyName)
+void writeExamIdentity(dicom::DataSet ds, const TransactionRecord &tr, const QString &companyName)
 {
-    // Identity properties of the image object. The toolkit image has no property of its own for
-    // the exam name; it is carried by Requested Procedure Description below.
-    image.setStudyUid(tr.studyUid);
-    image.setSeriesUid(tr.seriesUid);
-    image.setInstanceUid(dicom::newUid());
-
-    image.add(DCM_ReferringPhysicianName, dicomPersonNameFromShown(tr.docName));
-    writePatientIdentity(image.dataSet(), tr, companyName);
-    image.setDescription(tr.patientName());
-    image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
-    image.add(DCM_StudyDate, dicomDate(tr.transDate));
-    image.add(DCM_StudyTime, QTime::currentTime().toString(QStringLiteral("HH:mm")));
-    image.add(DCM_OperatorsName, dicomPersonNameFromShown(tr.technologist));
-    image.add(DCM_RequestedProcedureID, tr.examId);
-    image.add(DCM_RequestedProcedureDescription, tr.examName);
-    image.add(DCM_AccessionNumber, tr.transNo);
-    image.add(DCM_StudyID, tr.transNo);
-    image.add(DCM_Modality, tr.examType);
-    image.add(DCM_InstanceNumber, QString::number(imageNumber));
-    image.add(DCM_SeriesNumber, QString::number(tr.seriesNumber));
+    ds.add(DCM_StudyInstanceUID, tr.studyUid);
+    ds.add(DCM_ReferringPhysicianName, dicomPersonNameFromShown(tr.docName));
+    writePatientIdentity(ds, tr, companyName);
+    ds.add(DCM_RequestedProcedureID, tr.examId);
+    ds.add(DCM_RequestedProcedureDescription, tr.examName);
+    ds.add(DCM_AccessionNumber, tr.transNo);
+    ds.add(DCM_StudyID, tr.transNo);
+    ds.add(DCM_Modality, tr.examType);
     if (!tr.order.isEmpty()) {
         // The scheduled procedure the exam was taken from, so that the archive and the RIS match
         // the objects to the order.
         dicom::DataSet request;
-        request.setLatin1(image.dataSet().text(DCM_SpecificCharacterSet) == QLatin1String("ISO_IR 100"));
+        request.setLatin1(ds.text(DCM_SpecificCharacterSet) == QLatin1String("ISO_IR 100"));
         request.add(DCM_RequestedProcedureID, tr.order.requestedProcedureId);
         request.add(DCM_AccessionNumber, tr.order.accession);
         if (!tr.order.studyUid.isEmpty())
@@ -91,8 +79,25 @@ void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNu
         request.add(DCM_RequestedProcedureDescription, tr.order.requestedProcedureDescription);
         request.add(DCM_ScheduledProcedureStepID, tr.order.scheduledStepId);
         request.remove(0x0008, 0x0005); // the object's own character set holds for its items
-        image.add(DCM_RequestAttributesSequence, QVariant::fromValue(QList<dicom::DataSet>{request}));
+        ds.add(DCM_RequestAttributesSequence, QVariant::fromValue(QList<dicom::DataSet>{request}));
     }
+}
+
+void stampIdentity(dicom::Image &image, const TransactionRecord &tr, int imageNumber, const QString &companyName)
+{
+    // Identity properties of the image object. The toolkit image has no property of its own for
+    // the exam name; it is carried by Requested Procedure Description.
+    image.setSeriesUid(tr.seriesUid);
+    image.setInstanceUid(dicom::newUid());
+
+    writeExamIdentity(image.dataSet(), tr, companyName);
+    image.setDescription(tr.patientName());
+    image.add(DCM_SOPClassUID, QString::fromLatin1(dicom::kSecondaryCaptureClass));
+    image.add(DCM_StudyDate, dicomDate(tr.transDate));
+    image.add(DCM_StudyTime, QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    image.add(DCM_OperatorsName, dicomPersonNameFromShown(tr.technologist));
+    image.add(DCM_InstanceNumber, QString::number(imageNumber));
+    image.add(DCM_SeriesNumber, QString::number(tr.seriesNumber));
 }
 
 QStringList takeValueChanges(dicom::Image &image)

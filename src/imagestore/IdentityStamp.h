@@ -20,6 +20,12 @@ void writePatientIdentity(dicom::DataSet dataSet, const TransactionRecord &trans
 // True when `dataSet` already carries the exam's patient as writePatientIdentity() writes it.
 bool carriesPatientIdentity(const dicom::DataSet &dataSet, const TransactionRecord &transaction, const QString &companyName);
 
+// The exam's identity every object of the exam carries, written into `dataSet`: the patient
+// (writePatientIdentity), Study Instance UID, referring doctor, the exam as requested procedure,
+// the transaction number as Accession Number and Study ID, the modality, and the worklist order
+// as Request Attributes Sequence when the exam came from the worklist.
+void writeExamIdentity(dicom::DataSet dataSet, const TransactionRecord &transaction, const QString &companyName);
+
 // Identity stamping: writes a transaction's study and series identity, a new SOP instance UID,
 // the patient (writePatientIdentity), exam, referring doctor and operator (names in DICOM form),
 // the exam's date as Study Date, and the numbering into an image object;

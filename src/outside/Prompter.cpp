@@ -71,6 +71,15 @@ std::optional<QString> DialogPrompter::input(QWidget *parent, const QString &pro
     return text;
 }
 
+std::optional<int> DialogPrompter::choice(QWidget *parent, const QString &prompt, const QString &title, const QStringList &items)
+{
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, title, prompt, items, 0, false, &ok);
+    if (!ok)
+        return std::nullopt;
+    return int(items.indexOf(chosen));
+}
+
 QStringList Prompter::openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter)
 {
     const QString path = openFile(parent, title, folder, filter);

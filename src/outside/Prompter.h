@@ -27,6 +27,8 @@ public:
     // An input box; nullopt when cancelled.
     virtual std::optional<QString> input(QWidget *parent, const QString &prompt, const QString &title,
                                          const QString &defaultText = QString()) = 0;
+    // A choice among `items`; the index chosen, nullopt when cancelled.
+    virtual std::optional<int> choice(QWidget *parent, const QString &prompt, const QString &title, const QStringList &items) = 0;
     // File dialogs; an empty text when cancelled. `filter` is in Qt's "Name (*.x *.y);;..." form.
     virtual QString openFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) = 0;
     // Several files chosen at once; empty when cancelled. By default the one file of openFile().
@@ -52,6 +54,7 @@ public:
     int message(QWidget *parent, const QString &text, const QString &title, Icon icon, int buttons) override;
     std::optional<QString> input(QWidget *parent, const QString &prompt, const QString &title,
                                  const QString &defaultText) override;
+    std::optional<int> choice(QWidget *parent, const QString &prompt, const QString &title, const QStringList &items) override;
     QString openFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
     QStringList openFiles(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;
     QString saveFile(QWidget *parent, const QString &title, const QString &folder, const QString &filter) override;

@@ -10,7 +10,10 @@
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
 #include "core/frmServer.h"
+#include "core/DicomNodes.h"
+#include "imagestore/ProcedureSteps.h"
 #include "imagestore/ctlImageList.h"
+#include "outside/dicom/ProcedureStep.h"
 #include "masterdata/PickerHelpers.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
@@ -173,6 +176,8 @@ void frmTransaction::buildLayout()
     cmdCoded = button("cmdCoded", QStringLiteral("&Coded Interpret."));
     cmdSave = button("cmdSave", QStringLiteral("Save &Interpretation"));
     cmdSavePrint = button("cmdSavePrint", QStringLiteral("Save / &Print"));
+    cmdEndExam = button("cmdEndExam", QStringLiteral("End E&xam..."));
+    cmdEndExam->setToolTip(QStringLiteral("Tell the department that this exam is completed or discontinued"));
     for (QPushButton *b : {btnDocID, btnRad, btnTechID, btnExamID})
         b->setFixedWidth(28);
     // Windows owned by later parts of the program: shown disabled until they are registered.
@@ -183,6 +188,8 @@ void frmTransaction::buildLayout()
     lblSaved = new QLabel(QStringLiteral("(Saved)"), this);
     lblSaved->setObjectName(QStringLiteral("lblSaved"));
     lblSaved->setStyleSheet(QStringLiteral("color: #1a7f37; font-weight: bold;"));
+    lblStep = new QLabel(this);
+    lblStep->setObjectName(QStringLiteral("lblStep"));
 
     auto *outer = new QVBoxLayout(this);
     auto *grid = new QGridLayout;
@@ -234,6 +241,8 @@ void frmTransaction::buildLayout()
     buttons->addWidget(cmdSaveTrans);
     buttons->addWidget(lblSaved);
     buttons->addStretch();
+    buttons->addWidget(lblStep);
+    buttons->addWidget(cmdEndExam);
     buttons->addWidget(cmdCaptureImage[0]);
     buttons->addWidget(cmdCaptureImage[1]);
     buttons->addWidget(btnProceed);
@@ -296,6 +305,20 @@ void frmTransaction::buildLayout()
     connect(btnExamID, &QPushButton::clicked, this, &frmTransaction::pickExam);
     connect(btnPatient, &QPushButton::clicked, this, &frmTransaction::pickPatient);
     connect(cmdCoded, &QPushButton::clicked, this, &frmTransaction::pickCodedInterpretation);
+    connect(cmdEndExam, &QPushButton::clicked, this, &frmTransaction::endExamClicked);
+    // The exam's performed procedure step starts with its first image and shows its state here.
+    connect(&session(), &ExamSession::imagesAdded, this, &beginProcedureStep);
+    const auto showStep = [this](const QString &state) {
+        lblStep->setText(state.isEmpty() ? QString() : QStringLiteral("Procedure step: ") + state);
+        lblStep->setVisible(!state.isEmpty());
+        cmdEndExam->setVisible(dicomNodes().procedureStepsOn() || !state.isEmpty());
+        cmdEndExam->setEnabled(state == StepState::InProgress);
+    };
+    connect(&openTransaction(), &OpenTransaction::changed, this, [showStep](F f, const QString &v) {
+        if (f == F::StepState)
+            showStep(v);
+    });
+    showStep(openTransaction().value(F::StepState));
     connect(cmdSave, &QPushButton::clicked, this, [this] {
         if (SaveInterpretation())
             msgBox(this, QStringLiteral("Interpretation saved. by: ") + state().CurrentUser.UserID() + QStringLiteral(" (")
@@ -424,6 +447,7 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 txtIntBy->setText(TransactionStore::userFullName(db, rs.text(QStringLiteral("by_interpret"))) + QLatin1Char(' ')
                                   + rs.text(QStringLiteral("date_interpret")));
                 txtStudyUID->setText(rs.text(QStringLiteral("StudyUID")));
+                openTransaction().setValue(F::StepState, ProcedureSteps(db).state(transNo));
                 // An exam taken from the worklist names its order again in what it stamps now.
                 openTransaction().setScheduledOrder(
                     rs.text(QStringLiteral("order_step_id")).isEmpty() && rs.text(QStringLiteral("order_proc_id")).isEmpty()
@@ -705,6 +729,28 @@ bool frmTransaction::SaveInterpretation()
         return false;
     }
     return true;
+}
+
+void frmTransaction::endExamClicked()
+{
+    const QString transNo = openTransaction().value(F::TransNo);
+    QStringList items{QStringLiteral("Completed")};
+    const auto reasons = dicom::discontinuationReasons();
+    for (const auto &r : reasons)
+        items << QStringLiteral("Discontinued: ") + r.second;
+    const std::optional<int> chosen = Prompter::instance().choice(
+        this, QStringLiteral("How did the exam \"%1\" end?").arg(transNo), QStringLiteral("End Exam"), items);
+    if (!chosen || *chosen < 0)
+        return;
+    const bool completed = *chosen == 0;
+    cmdEndExam->setEnabled(false);
+    QPointer<frmTransaction> self(this);
+    endProcedureStep(transNo, completed, completed ? QPair<QString, QString>() : reasons.value(*chosen - 1), [self](const QString &error) {
+        if (!error.isEmpty() && self) {
+            self->cmdEndExam->setEnabled(openTransaction().value(F::StepState) == StepState::InProgress);
+            msgBox(self, error, Prompter::Icon::Critical);
+        }
+    });
 }
 
 QString frmTransaction::resultReportPath()

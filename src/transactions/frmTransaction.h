@@ -39,6 +39,7 @@ public:
               *txtFName = nullptr, *txtMName = nullptr, *txtGender = nullptr, *txtBDate = nullptr, *txtIntBy = nullptr;
     QPlainTextEdit *txtInterpret = nullptr;
     QLabel *lblSaved = nullptr;
+    QLabel *lblStep = nullptr; // the state of the exam's performed procedure step
     QGroupBox *fraInt = nullptr;
     QTabWidget *tabMain = nullptr;
     ctlImageList *ctlImageList1 = nullptr;
@@ -46,7 +47,7 @@ public:
     QPushButton *cmdSaveTrans = nullptr, *btnRefresh = nullptr, *btnCancel = nullptr, *btnProceed = nullptr,
                 *cmdWorklist = nullptr, *btnPatient = nullptr, *btnDocID = nullptr, *btnRad = nullptr,
                 *btnTechID = nullptr, *btnExamID = nullptr, *cmdCoded = nullptr, *cmdSave = nullptr,
-                *cmdSavePrint = nullptr;
+                *cmdSavePrint = nullptr, *cmdEndExam = nullptr;
     QPushButton *cmdCaptureImage[2] = {nullptr, nullptr};
 
     // Public operations.
@@ -58,6 +59,8 @@ public:
     void NewSeries();
     QString GetPatName() const;
     void RefreshDocs();
+    // Ends the exam's performed procedure step, completed or discontinued as the operator says.
+    void endExamClicked();
     void DefaultRadiologist();
     void txtDocID_LostFocus();
     void txtExamId_LostFocus();

@@ -41,6 +41,14 @@ std::optional<QString> ScriptedPrompter::input(QWidget *, const QString &prompt,
     return defaultText;
 }
 
+std::optional<int> ScriptedPrompter::choice(QWidget *, const QString &prompt, const QString &title, const QStringList &items)
+{
+    shown.append({QStringLiteral("choice"), prompt + QLatin1Char('\n') + items.join(QLatin1Char('\n')), title, Icon::None, 0});
+    if (!choiceAnswers.isEmpty())
+        return choiceAnswers.takeFirst();
+    return 0;
+}
+
 QString ScriptedPrompter::openFile(QWidget *, const QString &title, const QString &, const QString &filter)
 {
     shown.append({QStringLiteral("open"), filter, title, Icon::None, 0});

@@ -5,6 +5,7 @@
 // the export and the disc hold carries the same patient, numbers never repeat in a series, and
 // the register holds the person once.
 #include "Peers.h"
+#include "WorklistExam.h"
 
 #include "common/ScriptedPrompter.h"
 #include "common/TestLogin.h"
@@ -47,22 +48,6 @@ using namespace orv;
 using namespace orv::test;
 
 namespace {
-
-const char *const kStudyUid = "1.2.826.0.1.3680043.9.7777.90002";
-
-bool writeWorklistEntry(const QString &folder)
-{
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
-    return writeWorklistFile(QStringLiteral("(0008,0005) CS [ISO_IR 100]\n(0008,0020) DA [%1]\n(0008,0050) SH [WL0002]\n"
-                                            "(0008,0090) PN [1005^SORIANO^BEATRIZ^L]\n(0010,0010) PN [REYES^JOSE^GARCIA]\n"
-                                            "(0010,0020) LO [90002]\n(0010,0030) DA [19711102]\n(0010,0040) CS [M]\n"
-                                            "(0020,000d) UI [%2]\n(0032,1060) LO [THYROID]\n(0040,0100) SQ\n(fffe,e000) -\n"
-                                            "(0008,0060) CS [US]\n(0040,0001) AE [ORVALINE]\n(0040,0002) DA [%1]\n"
-                                            "(0040,0003) TM [093000]\n(0040,0007) LO [THYROID]\n(0040,0009) SH [SPS0002]\n"
-                                            "(fffe,e00d) -\n(fffe,e0dd) -\n(0040,1001) SH [US04]\n")
-                                 .arg(today, QLatin1String(kStudyUid)),
-                             folder + QStringLiteral("/wl0002.wl"));
-}
 
 // Directory records of a DICOMDIR of one type ("PATIENT"), as dcmdump lists them.
 int directoryRecords(const QString &dicomdir, const QString &type)
@@ -177,19 +162,8 @@ private slots:
 
         // The worklist entry, accepted: the operator confirms that the registered REYES is him.
         frmTransaction *ed = frmTransaction::instance();
-        ed->NewTransaction();
+        QVERIFY(acceptWorklistEntry(ed, m_prompter));
         QVERIFY(!ed->txtTransNo->isReadOnly() && !ed->txtPatientID->isReadOnly());
-        ed->cmdWorklist->click();
-        frmWorklistQuery *w = frmWorklistQuery::loaded();
-        QVERIFY(w);
-        w->PatientName->setText(QStringLiteral("REYES"));
-        w->RunMWL->click();
-        QTRY_COMPARE_WITH_TIMEOUT(w->model()->rowCount(), 1, 15000);
-        w->Grid1->selectRow(0);
-        w->cmdSelect->click();
-        m_prompter->buttonAnswers << Prompter::Yes;
-        w->cmdYes->click();
-        QTRY_VERIFY(!frmWorklistQuery::loaded());
         QCOMPARE(QStringList({ed->txtTransNo->text(), ed->txtHospNum->text(), ed->txtPatientID->text(), ed->txtBDate->text()}),
                  QStringList({"WL0002", "90002", "2", "11/02/1971"}));
 
@@ -259,7 +233,7 @@ private slots:
                                       tags.value("PatientBirthDate").toString(), tags.value("PatientSex").toString(),
                                       tags.value("IssuerOfPatientID").toString(), tags.value("StudyInstanceUID").toString(),
                                       tags.value("ReferringPhysicianName").toString()};
-            QCOMPARE(patient, QStringList({"90002", "REYES^JOSE^GARCIA", "19711102", "M", "ORVALINE GENERAL", kStudyUid,
+            QCOMPARE(patient, QStringList({"90002", "REYES^JOSE^GARCIA", "19711102", "M", "ORVALINE GENERAL", kWorklistStudyUid,
                                            "SORIANO^BEATRIZ^L"}));
             const QString key = tags.value("SeriesInstanceUID").toString() + '#' + tags.value("InstanceNumber").toString();
             QVERIFY2(!numbered.contains(key), qPrintable(key));

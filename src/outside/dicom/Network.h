@@ -158,6 +158,7 @@ public:
         QString sopInstance;
         QString transferSyntax;
         QString studyUid; // empty when the file names none
+        QString seriesUid; // empty when the file names none
     };
     // Reads the identity of a DICOM file (without its pixel data). Throws Error when the file
     // cannot be read as DICOM or names no SOP class or instance.

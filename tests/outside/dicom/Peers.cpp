@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QFile>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTextStream>
 
@@ -44,6 +45,29 @@ std::unique_ptr<PeerProcess> PeerProcess::storescp(const QStringList &extraArgs)
     args << extraArgs << QString::number(p->m_port);
     p->start(QStringLiteral("storescp"), args, p->m_port);
     return p;
+}
+
+std::unique_ptr<PeerProcess> PeerProcess::stepProvider(quint16 port)
+{
+    auto p = std::make_unique<PeerProcess>();
+    p->m_port = port ? port : freeLoopbackPort();
+    p->start(QStringLiteral("node"),
+             {QStringLiteral(ORV_SOURCE_DIR "/tests/outside/dicom/peers/mpps-scp.mjs"), QString::number(p->m_port),
+              p->folder() + QStringLiteral("/steps.jsonl")},
+             p->m_port);
+    return p;
+}
+
+QList<QJsonObject> PeerProcess::steps() const
+{
+    QFile f(folder() + QStringLiteral("/steps.jsonl"));
+    QList<QJsonObject> out;
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            out << QJsonDocument::fromJson(line).object();
+    return out;
 }
 
 std::unique_ptr<PeerProcess> PeerProcess::orthanc(const QString &extraConfig, quint16 dicomPort)

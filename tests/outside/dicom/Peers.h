@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -36,6 +37,12 @@ public:
     static std::unique_ptr<PeerProcess> wlmscpfs(const QString &aeTitle);
     // dcmprscp as printer "IHEFULL", storing films into folder()/database.
     static std::unique_ptr<PeerProcess> dcmprscp();
+    // A performed procedure step provider (npm's dcmjs-dimse) on `port` (0: a free one) taking
+    // every AE title; steps() gives what it was sent.
+    static std::unique_ptr<PeerProcess> stepProvider(quint16 port = 0);
+    // The step messages the provider took, in order: "service" (N-CREATE, N-SET), "uid",
+    // "calling" and "attributes" (keyed by the toolkit's attribute names).
+    QList<QJsonObject> steps() const;
 
 private:
     bool start(const QString &program, const QStringList &args, quint16 waitPort);
