@@ -1,6 +1,7 @@
 #include "frmTransaction.h"
 
 #include "core/Audit.h"
+#include "ResultArchive.h"
 #include "TransactionStore.h"
 #include "frmReport.h"
 
@@ -320,13 +321,23 @@ void frmTransaction::buildLayout()
     });
     showStep(openTransaction().value(F::StepState));
     connect(cmdSave, &QPushButton::clicked, this, [this] {
-        if (SaveInterpretation())
-            msgBox(this, QStringLiteral("Interpretation saved. by: ") + state().CurrentUser.UserID() + QStringLiteral(" (")
-                             + QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")) + QLatin1Char(')'));
+        if (!SaveInterpretation())
+            return;
+        msgBox(this, QStringLiteral("Interpretation saved. by: ") + state().CurrentUser.UserID() + QStringLiteral(" (")
+                         + QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")) + QLatin1Char(')'));
+        ArchiveResult();
     });
     connect(cmdSavePrint, &QPushButton::clicked, this, [this] {
-        if (SaveInterpretation())
-            PrintResult(openTransaction().record().shownPatientName());
+        if (!SaveInterpretation())
+            return;
+        // One filled report is printed and stored; a report file that cannot be read is shown once.
+        try {
+            Report report = resultReport();
+            ArchiveResult(report);
+            showResult(std::move(report), openTransaction().record().shownPatientName());
+        } catch (const Error &e) {
+            msgBox(this, e.description(), Prompter::Icon::Critical);
+        }
     });
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
@@ -758,44 +769,66 @@ QString frmTransaction::resultReportPath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/ResultPrintSQL.rpt");
 }
 
+Report frmTransaction::resultReport() const
+{
+    Report report = Report::open(resultReportPath());
+    const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
+    // The patient as the editor shows it.
+    const TransactionRecord exam = openTransaction().record();
+    for (int i = 1; i <= report.formulaFieldCount(); ++i) {
+        FormulaField &f = report.formulaField(i);
+        if (f.name == QLatin1String("VarDeclaration")) {
+            f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
+                + QStringLiteral(" stringvar PatName := '") + formulaEscape(exam.shownPatientName()) + QStringLiteral("';")
+                + QStringLiteral(" stringvar PatID := '") + formulaEscape(exam.shownPatientId()) + QStringLiteral("' ;")
+                + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
+                + QStringLiteral(" stringvar PatBdate := '") + formulaEscape(shownDate(exam.birthDate)) + QStringLiteral("';")
+                + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")
+                + QStringLiteral(" stringvar ExamName := '") + v(txtExamName) + QStringLiteral("';")
+                + QStringLiteral(" stringvar RefDoc :=  '") + v(txtDocName) + QStringLiteral("';")
+                + QStringLiteral(" stringvar TransNo := '") + v(txtTransNo) + QStringLiteral("';")
+                + QStringLiteral(" stringvar TransDate := '") + v(txtTransDate) + QStringLiteral("';")
+                + QStringLiteral(" stringvar FileNo := '") + v(txtFileNo) + QStringLiteral("';")
+                + QStringLiteral(" stringvar ResultDate  :='") + v(txtIntBy) + QStringLiteral("';")
+                + QStringLiteral(" stringvar RadName  :='Dr. ") + v(txtRadName) + QStringLiteral("';")
+                + QStringLiteral(" stringvar CompanyName  :=' ") + formulaEscape(state().CompanyName) + QStringLiteral("';");
+        } else if (f.name == QLatin1String("Int")) {
+            f.text = QLatin1Char('\'') + formulaEscape(txtInterpret->toPlainText()) + QLatin1Char('\'');
+        }
+    }
+    report.variables(); // a formula that cannot be read stops here
+    return report;
+}
+
+void frmTransaction::showResult(Report report, const QString &title)
+{
+    const LoginComponentType *login = state().LoginComponent.get();
+    report.logOn(state().db().config(), login ? login->ServerName() : QString(), login ? login->UserID() : QString(),
+                 login ? login->ServerPassword() : QString());
+    auto *w = new frmReport(std::move(report), this);
+    w->setWindowTitle(QStringLiteral("Result: ") + title);
+    w->setWindowModality(Qt::ApplicationModal);
+    w->show();
+}
+
 void frmTransaction::PrintResult(const QString &title)
 {
     try {
-        Report report = Report::open(resultReportPath());
-        const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
-        // The patient as the editor shows it.
-        const TransactionRecord exam = openTransaction().record();
-        for (int i = 1; i <= report.formulaFieldCount(); ++i) {
-            FormulaField &f = report.formulaField(i);
-            if (f.name == QLatin1String("VarDeclaration")) {
-                f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatName := '") + formulaEscape(exam.shownPatientName()) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatID := '") + formulaEscape(exam.shownPatientId()) + QStringLiteral("' ;")
-                    + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar PatBdate := '") + formulaEscape(shownDate(exam.birthDate)) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar ExamName := '") + v(txtExamName) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar RefDoc :=  '") + v(txtDocName) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar TransNo := '") + v(txtTransNo) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar TransDate := '") + v(txtTransDate) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar FileNo := '") + v(txtFileNo) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar ResultDate  :='") + v(txtIntBy) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar RadName  :='Dr. ") + v(txtRadName) + QStringLiteral("';")
-                    + QStringLiteral(" stringvar CompanyName  :=' ") + formulaEscape(state().CompanyName) + QStringLiteral("';");
-            } else if (f.name == QLatin1String("Int")) {
-                f.text = QLatin1Char('\'') + formulaEscape(txtInterpret->toPlainText()) + QLatin1Char('\'');
-            }
-        }
-        const LoginComponentType *login = state().LoginComponent.get();
-        report.logOn(state().db().config(), login ? login->ServerName() : QString(), login ? login->UserID() : QString(),
-                     login ? login->ServerPassword() : QString());
-        report.variables(); // a formula that cannot be read stops here, before the window opens
-        auto *w = new frmReport(std::move(report), this);
-        w->setWindowTitle(QStringLiteral("Result: ") + title);
-        w->setWindowModality(Qt::ApplicationModal);
-        w->show();
+        showResult(resultReport(), title);
     } catch (const Error &e) {
         msgBox(this, e.description(), Prompter::Icon::Critical);
+    }
+}
+
+void frmTransaction::ArchiveResult(std::optional<Report> report)
+{
+    if (!reportsToArchive())
+        return;
+    try {
+        ResultArchive::start(ResultArchiveRequest::fromState(report ? std::move(*report) : resultReport()));
+    } catch (const Error &e) {
+        msgBox(this, QStringLiteral("The interpretation is saved, but its report cannot be stored in the archive: ") + e.description(),
+               Prompter::Icon::Critical);
     }
 }
 

@@ -55,6 +55,7 @@ private:
 
     void closeAll()
     {
+        session().jobs().waitForIdle(60000); // a report being stored uses the database
         delete frmTransaction::loaded();
         delete frmMain::loaded();
         delete frmLog::existing();

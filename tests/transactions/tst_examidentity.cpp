@@ -1,9 +1,9 @@
 // One exam, one patient, through the windows: a worklist entry of a person the register already
 // holds under another number is accepted, frames, stills, a picture and a clip are captured,
 // saved and sent to Orthanc; the exam is closed with frames unsaved, reopened, captured into
-// again and sent; then Export All, a disc image and the result report. Every object the archive,
-// the export and the disc hold carries the same patient, numbers never repeat in a series, and
-// the register holds the person once.
+// again and sent; the result report is printed and saved twice into the archive; then Export
+// All and a disc image. Every object the archive, the export and the disc hold carries the same
+// patient, numbers never repeat in a series, and the register holds the person once.
 #include "Peers.h"
 #include "WorklistExam.h"
 
@@ -17,6 +17,9 @@
 #include "acquisition/frmAcquireImage.h"
 #include "core/DicomNodes.h"
 #include "core/ExamSession.h"
+#include "core/SendQueue.h"
+#include "core/SendQueueRunner.h"
+#include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "dicomnet/frmWorklistQuery.h"
 #include "imagestore/Registration.h"
@@ -24,6 +27,7 @@
 #include "imagestore/neroFiddlesCOMForm.h"
 #include "outside/burn/Burner.h"
 #include "outside/capture/CaptureControl.h"
+#include "outside/dicom/EncapsulatedDocument.h"
 #include "outside/encoder/AviEncoder.h"
 #include "transactions/frmReport.h"
 #include "transactions/frmTransaction.h"
@@ -113,6 +117,7 @@ private slots:
 
     void cleanup()
     {
+        SendQueueRunner::instance().stop();
         session().jobs().waitForIdle(60000);
         if (auto *w = neroFiddlesCOMForm::existing()) {
             w->close();
@@ -218,14 +223,58 @@ private slots:
         QTRY_COMPARE(list->rowCount(), 9);
         QVERIFY(sendToArchive(list));
 
+        // The result report: printed as the editor shows the patient, and stored in the archive
+        // by the background sender, one version per save of the interpretation.
+        SendQueueRunner::instance().start(state().db().config());
+        QFile::remove(frmTransaction::resultReportPath());
+        QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath()));
+        ed->txtRadId->setText(QStringLiteral("1004"));
+        ed->txtRadName->setText(QStringLiteral("GONZAGA, PAOLO R"));
+        ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid."));
+        ed->cmdSavePrint->click();
+        auto *report = ed->findChild<frmReport *>();
+        QVERIFY(report);
+        m_prompter->fileAnswers << path(QStringLiteral("report.pdf"));
+        report->cmdSavePdf->click();
+        const ToolResult text = runTool(QStringLiteral("pdftotext"), {path(QStringLiteral("report.pdf")), QStringLiteral("-")});
+        QVERIFY2(text.out.contains(QStringLiteral("REYES, JOSE GARCIA")) && text.out.contains(QStringLiteral("11/02/1971"))
+                     && text.out.contains(QStringLiteral("90002 (2)")),
+                 qPrintable(text.out));
+        report->close();
+        ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid. No nodule."));
+        ed->cmdSave->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(QJsonDocument::fromJson(orthanc->rest("/instances")).array().size(), 11, 30000);
+        // Switched off, a save queues nothing; a report that cannot be made is named, and the
+        // interpretation stays saved.
+        const qsizetype queued = SendQueue(state().db()).entries().size();
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("ReportToArchive"), QStringLiteral("0"));
+        ed->cmdSave->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(SendQueue(state().db()).entries().size(), queued);
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("ReportToArchive"), QStringLiteral("1"));
+        QFile::remove(frmTransaction::resultReportPath());
+        ed->txtInterpret->setPlainText(QStringLiteral("Third text."));
+        ed->cmdSave->click();
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QVERIFY2(m_prompter->lastMessage().startsWith(QStringLiteral("The interpretation is saved, but its report cannot be stored in the "
+                                                                    "archive: "))
+                     && m_prompter->lastMessage().contains(QStringLiteral("ResultPrintSQL.rpt")),
+                 qPrintable(m_prompter->lastMessage()));
+        QCOMPARE(SendQueue(state().db()).entries().size(), queued);
+        QCOMPARE(state().db().query(QStringLiteral("SELECT interpretation FROM pacs..tblTransaction WHERE trans_no=?"), {transNo}).text(0),
+                 QStringLiteral("Third text."));
+
         // The archive: one patient, one study, and every object with the same patient; no
         // instance number twice in a series.
         QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/patients")).array().size(), 1);
         QCOMPARE(QJsonDocument::fromJson(orthanc->rest("/studies")).array().size(), 1);
         const QJsonArray instances = QJsonDocument::fromJson(orthanc->rest("/instances")).array();
-        // 5 frames, 2 stills, the imported picture and the clip: sent twice, each object once.
-        QCOMPARE(instances.size(), 9);
+        // 5 frames, 2 stills, the imported picture and the clip: sent twice, each object once; and
+        // two versions of the report.
+        QCOMPARE(instances.size(), 11);
         QSet<QString> numbered;
+        QMap<QString, QJsonObject> reports; // by Instance Number
 
         for (const QJsonValue &id : instances) {
             const QJsonObject tags = QJsonDocument::fromJson(orthanc->rest("/instances/" + id.toString() + "/simplified-tags")).object();
@@ -243,7 +292,31 @@ private slots:
             const QJsonObject order = tags.value("RequestAttributesSequence").toArray().at(0).toObject();
             QCOMPARE(QStringList({order.value("ScheduledProcedureStepID").toString(), order.value("AccessionNumber").toString()}),
                      QStringList({"SPS0002", "WL0002"}));
+            if (tags.value("SOPClassUID").toString() == QLatin1String(dicom::kEncapsulatedPdfClass)) {
+                QJsonObject report = tags;
+                report.insert("id", id);
+                reports.insert(tags.value("InstanceNumber").toString(), report);
+            }
         }
+        // The report's versions: one series, the second naming the first; each object valid, the
+        // radiologist as its reader, the text as saved.
+        QCOMPARE(reports.keys(), QStringList({"1", "2"}));
+        QCOMPARE(reports["2"].value("SeriesInstanceUID"), reports["1"].value("SeriesInstanceUID"));
+        QCOMPARE(reports["2"].value("SourceInstanceSequence").toArray().at(0).toObject().value("ReferencedSOPInstanceUID"),
+                 reports["1"].value("SOPInstanceUID"));
+        QVERIFY(!reports["1"].contains("SourceInstanceSequence"));
+        QCOMPARE(reports["2"].value("NameOfPhysiciansReadingStudy").toString(), QStringLiteral("GONZAGA^PAOLO^R"));
+        for (const QJsonObject &r : std::as_const(reports)) {
+            const QString file = path(QStringLiteral("report-%1.dcm").arg(r.value("InstanceNumber").toString()));
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(orthanc->rest("/instances/" + r.value("id").toString() + "/file")) > 0);
+            out.close();
+            QCOMPARE(dciodvfyErrors(file), QStringList());
+        }
+        QFile pdf(path(QStringLiteral("report-2.pdf")));
+        QVERIFY(pdf.open(QIODevice::WriteOnly) && pdf.write(orthanc->rest("/instances/" + reports["2"].value("id").toString() + "/pdf")) > 0);
+        pdf.close();
+        QVERIFY(runTool(QStringLiteral("pdftotext"), {pdf.fileName(), QStringLiteral("-")}).out.contains(QStringLiteral("No nodule.")));
         QCOMPARE(state().db().query(QStringLiteral("SELECT COUNT(*) AS n FROM pacs..tblPatient WHERE name_last='REYES' "
                                                    "AND name_first='JOSE'")).text(QStringLiteral("n")),
                  QStringLiteral("1"));
@@ -281,20 +354,6 @@ private slots:
         QVERIFY(readme.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(readme.readAll()).contains(QStringLiteral("(ID 90002)")));
 
-        // The report shows the patient as the editor does.
-        QFile::remove(frmTransaction::resultReportPath());
-        QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath()));
-        ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid."));
-        ed->cmdSavePrint->click();
-        auto *report = ed->findChild<frmReport *>();
-        QVERIFY(report);
-        m_prompter->fileAnswers << path(QStringLiteral("report.pdf"));
-        report->cmdSavePdf->click();
-        const ToolResult text = runTool(QStringLiteral("pdftotext"), {path(QStringLiteral("report.pdf")), QStringLiteral("-")});
-        QVERIFY2(text.out.contains(QStringLiteral("REYES, JOSE GARCIA")) && text.out.contains(QStringLiteral("11/02/1971"))
-                     && text.out.contains(QStringLiteral("90002 (2)")),
-                 qPrintable(text.out));
-        report->close();
     }
 };
 
