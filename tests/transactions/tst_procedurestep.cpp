@@ -17,9 +17,14 @@
 #include "core/frmLog.h"
 #include "imagestore/ProcedureSteps.h"
 #include "imagestore/ctlImageList.h"
+#include "outside/dicom/DicomFile.h"
 #include "transactions/frmTransaction.h"
 
+#include <QDir>
 #include <QImage>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -263,6 +268,42 @@ private slots:
                  QStringList({"DISCONTINUED", "110505", "DCM"}));
         for (const QueueEntry &e : SendQueue(state().db()).entries())
             QCOMPARE(e.state, QueueState::Sent);
+    }
+
+    // orvaline-cli mpps: one step for the files, discontinued with the reason given, its UID printed.
+    void cliReportsOneStepForItsFiles()
+    {
+        auto provider = PeerProcess::stepProvider();
+        QVERIFY(provider->isRunning());
+        m_dir = std::make_unique<QTemporaryDir>();
+        QImage picture(32, 32, QImage::Format_RGB888);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(path(QStringLiteral("p1.bmp"))) && picture.save(path(QStringLiteral("p2.bmp"))));
+        QCOMPARE(runTool(QStringLiteral(ORV_CLI), {"dicomize", "--out", path("dcm"), "--patient-id", "C1", "--accession", "ACC1",
+                                                   path("p1.bmp"), path("p2.bmp")})
+                     .exitCode,
+                 0);
+        const QStringList files = QDir(path(QStringLiteral("dcm"))).entryList({QStringLiteral("*.dcm")});
+        QCOMPARE(files.size(), 2);
+        QSet<QString> instances;
+        QStringList args{"mpps", "--host", "127.0.0.1", "--port", QString::number(provider->port()), "--aec", "RIS", "--discontinue",
+                         "110501"};
+        for (const QString &f : files) {
+            args << path(QStringLiteral("dcm/") + f);
+            instances.insert(dicom::dataSetOf(dicom::readDicomFile(args.last())).text(DCM_SOPInstanceUID));
+        }
+        const ToolResult run = runTool(QStringLiteral(ORV_CLI), args);
+        QCOMPARE(run.exitCode, 0);
+        const QList<QJsonObject> steps = provider->steps();
+        QCOMPARE(steps.size(), 2);
+        QCOMPARE(QStringList({steps.at(0).value("uid").toString(), steps.at(1).value("uid").toString()}),
+                 QStringList({run.out.trimmed(), run.out.trimmed()}));
+        const QJsonObject created = steps.at(0).value(QStringLiteral("attributes")).toObject();
+        QCOMPARE(QStringList({text(created, "PatientID"), text(item(created, "ScheduledStepAttributesSequence"), "AccessionNumber")}),
+                 QStringList({"C1", "ACC1"}));
+        const QJsonObject set = steps.at(1).value(QStringLiteral("attributes")).toObject();
+        QCOMPARE(text(item(set, "PerformedProcedureStepDiscontinuationReasonCodeSequence"), "CodeValue"), QStringLiteral("110501"));
+        QCOMPARE(listedInstances(set), instances);
     }
 };
 
