@@ -45,7 +45,11 @@ QVariant SendQueueModel::data(const QModelIndex &index, int role) const
     switch (Column(index.column())) {
     case Queued: return when(e.queuedAt);
     case Exam: return e.transNo;
-    case Image: return role == Qt::ToolTipRole ? e.sourcePath : QFileInfo(e.sourcePath).fileName();
+    case Image:
+        // A step message shows what it tells: "Procedure step IN PROGRESS (N-CREATE)".
+        if (!e.service.isEmpty())
+            return QStringLiteral("Procedure step %1 (%2)").arg(e.label, e.service);
+        return role == Qt::ToolTipRole ? e.sourcePath : QFileInfo(e.sourcePath).fileName();
     case Archive: return QStringLiteral("%1@%2:%3").arg(e.peer.calledAe, e.peer.host).arg(e.peer.port);
     case State:
         if (e.state == QueueState::Sent && e.commit)

@@ -17,6 +17,8 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
+#include <optional>
+
 using namespace orv::dicom;
 using namespace orv::test;
 using namespace Qt::StringLiterals;
@@ -32,6 +34,7 @@ private slots:
     void worklistQueryOverTls();
     void archiveCertificateMustNameItsAddress();
     void weakProtocolsAndCiphersAreRefusedAsSuch();
+    void commitmentIsAnsweredOverTls();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
@@ -46,11 +49,12 @@ private:
                            file(u"ca.key"_s), u"-set_serial"_s, QString::number(serial), u"-days"_s, QString::number(days),
                            u"-copy_extensions"_s, u"copyall"_s, u"-out"_s, file(name + u".pem"_s)});
     }
-    std::unique_ptr<PeerProcess> tlsOrthanc(const QString &server)
+    std::unique_ptr<PeerProcess> tlsOrthanc(const QString &server, const QString &extra = {})
     {
         return PeerProcess::orthanc(
             uR"("DicomTlsEnabled": true, "DicomTlsCertificate": "%1.pem", "DicomTlsPrivateKey": "%1.key",
-  "DicomTlsTrustedCertificates": "%2", "DicomTlsRemoteCertificateRequired": true)"_s.arg(file(server), file(u"ca.pem"_s)));
+  "DicomTlsTrustedCertificates": "%2", "DicomTlsRemoteCertificateRequired": true)"_s.arg(file(server), file(u"ca.pem"_s))
+            + extra);
     }
     Peer peer(quint16 port, const QString &trusted = u"ca.pem"_s, const QString &cert = u"client.pem"_s,
               const QString &key = u"client.key"_s) const
@@ -202,6 +206,33 @@ void TestDicomTls::weakProtocolsAndCiphersAreRefusedAsSuch()
         server.kill();
         server.waitForFinished();
     }
+}
+
+// The archive answers a commitment request on an association of its own, over TLS, to the
+// listener, which shows the workstation's certificate and takes only the archive's.
+void TestDicomTls::commitmentIsAnsweredOverTls()
+{
+    const quint16 listen = freeLoopbackPort();
+    auto archive = tlsOrthanc(u"server"_s, uR"(, "DicomModalities": { "ws": { "AET": "WS", "Host": "127.0.0.1", "Port": %1,
+  "UseDicomTls": true } })"_s.arg(listen));
+    QVERIFY2(archive->isRunning(), qPrintable(archive->log()));
+    Peer toArchive = peer(archive->port());
+    toArchive.callingAe = u"WS"_s;
+    Image img = image(7);
+    QCOMPARE(StoreScu(toArchive).send(img), 0);
+
+    std::optional<CommitAnswer> answer;
+    ListenerSettings settings{u"WS"_s, listen, u"127.0.0.1"_s, {u"ORTHANC"_s}, toArchive.tls};
+    CommitmentListener listener(settings, [&](const CommitAnswer &a) {
+        QMetaObject::invokeMethod(qApp, [&answer, a] { answer = a; });
+    });
+    listener.start();
+    const QString uid = u"1.2.826.0.1.3680043.9.7777.42"_s;
+    QVERIFY(!CommitmentScu(toArchive).request(uid, {{img.dataSet().text(0x0008, 0x0016), img.instanceUid(), 0}}, 0, nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 20000);
+    QCOMPARE(answer->transactionUid, uid);
+    QCOMPARE(answer->committed.size(), 1);
+    QCOMPARE(answer->committed.first().sopInstance, img.instanceUid());
 }
 
 ORV_TEST_MAIN(TestDicomTls)
