@@ -7,10 +7,14 @@
 #include "Peers.h"
 
 #include "common/ScriptedPrompter.h"
+#include "core/DicomNodes.h"
+#include "core/SharedState.h"
 #include "dicomnet/frmWorklistQuery.h"
 #include "transactions/frmTransaction.h"
 
 #include <QDate>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -32,6 +36,23 @@ inline bool writeWorklistEntry(const QString &folder)
                                             "(fffe,e00d) -\n(fffe,e0dd) -\n(0040,1001) SH [US04]\n")
                                  .arg(today, QLatin1String(kWorklistStudyUid)),
                              folder + QStringLiteral("/wl0002.wl"));
+}
+
+// The workstation's folders in `dir` (local "pacstemp", server "server/ACQUIRE"), company
+// "ORVALINE GENERAL", and `archive` (Orthanc) as storage archive and worklist provider.
+inline void useDepartment(const QTemporaryDir &dir, const PeerProcess &archive)
+{
+    state().TempFolder = dir.filePath(QStringLiteral("pacstemp"));
+    state().Server_Name = dir.filePath(QStringLiteral("server"));
+    state().Server_Folder = QStringLiteral("ACQUIRE");
+    state().CompanyName = QStringLiteral("ORVALINE GENERAL");
+    QDir().mkpath(state().TempFolder);
+    QDir().mkpath(dir.filePath(QStringLiteral("server/ACQUIRE")));
+    for (auto [key, value] : {std::pair{DicomNodes::StorageNode, "127.0.0.1"}, {DicomNodes::StorageAE, "ORTHANC"},
+                              {DicomNodes::wRemoteNode, "127.0.0.1"}, {DicomNodes::wRemoteAE, "ORTHANC"}})
+        dicomNodes().setValue(key, QLatin1String(value));
+    dicomNodes().setValue(DicomNodes::StoragePort, QString::number(archive.port()));
+    dicomNodes().setValue(DicomNodes::wRemotePort, QString::number(archive.port()));
 }
 
 // A new exam in the editor filled from the worklist entry of REYES; the operator confirms that

@@ -152,17 +152,7 @@ private slots:
         m_prompter = ScriptedPrompter::install();
         capture::setTestPatternEnabled(true);
         capture::setDeviceScanEnabled(false);
-        state().TempFolder = path(QStringLiteral("pacstemp"));
-        state().Server_Name = path(QStringLiteral("server"));
-        state().Server_Folder = QStringLiteral("ACQUIRE");
-        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
-        QDir().mkpath(state().TempFolder);
-        QDir().mkpath(path(QStringLiteral("server/ACQUIRE")));
-        for (auto [key, value] : {std::pair{DicomNodes::StorageNode, "127.0.0.1"}, {DicomNodes::StorageAE, "ORTHANC"},
-                                  {DicomNodes::wRemoteNode, "127.0.0.1"}, {DicomNodes::wRemoteAE, "ORTHANC"}})
-            dicomNodes().setValue(key, QLatin1String(value));
-        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(orthanc->port()));
-        dicomNodes().setValue(DicomNodes::wRemotePort, QString::number(orthanc->port()));
+        useDepartment(*m_dir, *orthanc);
         settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("SendVideos"), QStringLiteral("1"));
 
         // The worklist entry, accepted: the operator confirms that the registered REYES is him.

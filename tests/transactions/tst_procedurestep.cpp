@@ -88,18 +88,9 @@ private:
             db.execute(QStringLiteral("DELETE FROM pacs..tblTransaction"));
         }));
         m_prompter = ScriptedPrompter::install();
-        state().TempFolder = path(QStringLiteral("pacstemp"));
-        state().Server_Name = path(QStringLiteral("server"));
-        state().Server_Folder = QStringLiteral("ACQUIRE");
-        state().CompanyName = QStringLiteral("ORVALINE GENERAL");
-        QDir().mkpath(state().TempFolder);
-        QDir().mkpath(path(QStringLiteral("server/ACQUIRE")));
-        for (auto [key, value] : {std::pair{DicomNodes::StorageNode, "127.0.0.1"}, {DicomNodes::StorageAE, "ORTHANC"},
-                                  {DicomNodes::wRemoteNode, "127.0.0.1"}, {DicomNodes::wRemoteAE, "ORTHANC"},
-                                  {DicomNodes::MppsNode, "127.0.0.1"}, {DicomNodes::MppsAE, "RIS"}, {DicomNodes::CallingAE, "US_ROOM_2"}})
+        useDepartment(*m_dir, archive);
+        for (auto [key, value] : {std::pair{DicomNodes::MppsNode, "127.0.0.1"}, {DicomNodes::MppsAE, "RIS"}, {DicomNodes::CallingAE, "US_ROOM_2"}})
             dicomNodes().setValue(key, QLatin1String(value));
-        dicomNodes().setValue(DicomNodes::StoragePort, QString::number(archive.port()));
-        dicomNodes().setValue(DicomNodes::wRemotePort, QString::number(archive.port()));
         dicomNodes().setValue(DicomNodes::MppsPort, QString::number(providerPort));
         settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("SendQueueRetry"), QStringLiteral("1"));
         SendQueueRunner::instance().start(state().db().config());
