@@ -109,6 +109,12 @@ QString ownerToken()
 
 std::atomic<int> g_claims{0};
 
+// Of the entries of the table named q: a step message waits while an entry of its transaction
+// queued before it by this workstation is still queued.
+const QString kNotWaiting = QStringLiteral(" AND (service = '' OR NOT EXISTS (SELECT 1 FROM pacs..tblSendQueue p WHERE "
+                                           "p.workstation = q.workstation AND p.trans_no = q.trans_no AND p.state = 'queued' "
+                                           "AND p.queue_id < q.queue_id))");
+
 } // namespace
 
 QString storeStatusLine(const QString &path, int status)
@@ -253,10 +259,7 @@ QList<QueueEntry> SendQueue::claimDue()
     const QString due = QStringLiteral("workstation = ? AND state = 'queued' AND next_attempt <= ? AND "
                                        "(claimed_by IS NULL OR claimed_by = '' OR claim_until < ?)");
     RecordSet first = m_db.query(QStringLiteral("SELECT TOP 1 queue_id, service, trans_no, dest_host, dest_port, dest_calling_ae, dest_called_ae "
-                                                "FROM pacs..tblSendQueue q WHERE ") + due
-                                     + QStringLiteral(" AND (service = '' OR NOT EXISTS (SELECT 1 FROM pacs..tblSendQueue p WHERE "
-                                                      "p.workstation = q.workstation AND p.trans_no = q.trans_no AND p.state = 'queued' "
-                                                      "AND p.queue_id < q.queue_id)) ORDER BY queue_id"),
+                                                "FROM pacs..tblSendQueue q WHERE ") + due + kNotWaiting + QStringLiteral(" ORDER BY queue_id"),
                                  {ws, t, t});
     if (first.isEmpty())
         return {};
@@ -279,8 +282,8 @@ QList<QueueEntry> SendQueue::claimDue()
 
 qint64 SendQueue::nextDue()
 {
-    RecordSet rs = m_db.query(QStringLiteral("SELECT min(next_attempt) AS due, count(*) AS n FROM pacs..tblSendQueue "
-                                             "WHERE workstation = ? AND state = 'queued'"),
+    RecordSet rs = m_db.query(QStringLiteral("SELECT min(next_attempt) AS due, count(*) AS n FROM pacs..tblSendQueue q "
+                                             "WHERE workstation = ? AND state = 'queued'") + kNotWaiting,
                               {workstation()});
     if (rs.isEmpty() || rs.text(QStringLiteral("n")).toInt() == 0)
         return 0;
@@ -502,7 +505,7 @@ DeliveryOutcome SendQueue::deliverStep(const QueueEntry &e, const DeliveryHooks 
     dicom::DataSet message;
     try {
         message = dicom::loadDataSet(e.filePath);
-        if (e.service == kStepSet && !message.text(DCM_PerformedProcedureStepStatus).isEmpty()) {
+        if (e.service == kStepSet) {
             QString retrieveAe;
             const QList<dicom::PerformedSeries> series = performedSeries(e, &retrieveAe);
             dicom::addPerformedSeries(message, series, message.text(DCM_PerformedProcedureStepDescription), retrieveAe);

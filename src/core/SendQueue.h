@@ -129,7 +129,8 @@ public:
     // it is still queued: a step is created before it is updated, and its final update follows
     // the stores queued before it.
     QList<QueueEntry> claimDue();
-    // The earliest next attempt of this workstation's queued entries; 0 when none is queued.
+    // The earliest next attempt of this workstation's queued entries (step messages waiting for
+    // an earlier entry left out); 0 when none is queued.
     qint64 nextDue();
 
     // Sends the claimed entries on one association and records each answer. Entries not
