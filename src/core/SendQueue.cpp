@@ -529,8 +529,8 @@ DeliveryOutcome SendQueue::deliverStep(const QueueEntry &e, const DeliveryHooks 
     }
     // A step created by an attempt whose answer was lost exists already (0x0111).
     if (status == 0 || isWarning(status) || (e.service == kStepCreate && status == 0x0111 && e.attempts > 0)) {
+        // Shown by the editor and the queue window; the log is for what needs the operator.
         record(QueueState::Sent, status == 0 ? QStringLiteral("Sent") : QStringLiteral("Sent, status %1").arg(hex(status)));
-        log(what + QStringLiteral(" sent to ") + e.peer.calledAe);
         ++outcome.sent;
     } else {
         const QString text = QStringLiteral("Refused, status %1").arg(hex(status));
