@@ -6,6 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 "$root/scripts/install-deps.sh" --test
+"$root/scripts/check-layers.sh"
 "$root/scripts/build.sh"
 if [[ -x "$root/tests/outside/dicom/sanitized.sh" && "${SKIP_SANITIZED:-0}" != 1 ]]; then
   "$root/tests/outside/dicom/sanitized.sh" "${ASAN_BUILD_DIR:-$root/build-asan}"

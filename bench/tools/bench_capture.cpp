@@ -5,7 +5,7 @@
 // usage: orv_bench_capture OUT-FOLDER [frames-per-size] [back-to-back-frames]
 #include "acquisition/Registration.h"
 #include "acquisition/frmAcquire.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/capture/CaptureControl.h"

@@ -8,7 +8,7 @@
 //   file IN OUT CODEC-INDEX   re-encodes IN into OUT through the encoder layer; prints the time.
 #include "acquisition/Registration.h"
 #include "acquisition/frmAcquire.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/capture/CaptureDriver.h"

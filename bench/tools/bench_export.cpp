@@ -2,7 +2,7 @@
 // Reads the files into the session's image set and runs the viewer's "Export All" (the same
 // background job the button starts) into OUT, timing from the start of the job to its end.
 // Prints the seconds taken; exit status 1 when a message was shown (the export failed).
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "outside/Prompter.h"
 #include "viewer/ViewerTransfer.h"

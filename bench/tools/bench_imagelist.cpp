@@ -6,9 +6,9 @@
 // end of the work and the longest gap of the GUI event loop meanwhile (a 5 ms timer).
 #include "common/TestLogin.h"
 #include "core/Database.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "imagestore/ctlImageList.h"
 #include "viewer/frmImageViewer.h"
 

@@ -1,6 +1,6 @@
 // Converts one clip into a DICOM video object as "S&end to PACS" does (transcode to H.264 and
 // write the object) and prints the seconds it took, the frames and the stream's size.
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "imagestore/VideoObjectFile.h"
 #include "outside/Error.h"
 

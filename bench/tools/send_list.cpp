@@ -4,7 +4,7 @@
 // the GUI event loop meanwhile (a 1 ms timer measures it) and the status line of the log.
 #include "common/TestLogin.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "imagestore/ctlImageList.h"

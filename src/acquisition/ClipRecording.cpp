@@ -1,6 +1,6 @@
 #include "ClipRecording.h"
 
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "imagestore/ctlImageList.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "FrameCapture.h"
 
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "imagestore/IdentityStamp.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/Error.h"

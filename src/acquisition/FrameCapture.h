@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "outside/dicom/Image.h"
 
 #include <QDateTime>

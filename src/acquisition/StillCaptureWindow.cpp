@@ -3,8 +3,8 @@
 #include "FrameCapture.h"
 
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
-#include "core/OpenTransaction.h"
+#include "session/ExamSession.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/Prompter.h"
 #include "outside/capture/CaptureControl.h"

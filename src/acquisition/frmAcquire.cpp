@@ -6,7 +6,7 @@
 #include "frmSelectDriver.h"
 
 #include "core/CoreRoutines.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/frmOptions.h"
@@ -14,7 +14,7 @@
 #include "outside/capture/CaptureControl.h"
 #include "outside/encoder/AviEncoder.h"
 #include "outside/dicom/Toolkit.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 
 #include <QApplication>
 #include <QButtonGroup>

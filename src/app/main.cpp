@@ -1,8 +1,8 @@
 // The start-up routine of the workstation.
 #include "acquisition/Registration.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/Database.h"
-#include "core/SendQueueRunner.h"
+#include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
 #include "dicomnet/OptionsBox.h"

@@ -2,7 +2,6 @@
 
 #include "Database.h"
 #include "DicomNodes.h"
-#include "OpenTransaction.h"
 #include "SharedState.h"
 #include "outside/SettingsStore.h"
 #include "outside/dicom/Image.h"
@@ -31,16 +30,6 @@ void applyAuditSettings()
     repo.certificateFile = tlsFile(DicomNodes::TLSCertificate);
     repo.privateKeyFile = tlsFile(DicomNodes::TLSPrivateKey);
     auditTrail().configure(QDir(perUserDataFolder()).filePath(QStringLiteral("audit")), read("SourceID"), repo);
-}
-
-audit::Subject examSubject(const TransactionRecord &r)
-{
-    audit::Subject s;
-    s.patientId = r.hospNum.trimmed().isEmpty() ? r.patientId.trimmed() : r.hospNum.trimmed();
-    s.patientName = r.patientName();
-    s.studyUid = r.studyUid.trimmed();
-    s.accession = r.transNo.trimmed();
-    return s;
 }
 
 QList<audit::Subject> imageSubjects(const QList<dicom::Image> &images)

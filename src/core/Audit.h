@@ -7,7 +7,6 @@
 namespace orv {
 
 namespace dicom { class Image; }
-struct TransactionRecord;
 
 // The audit trail's settings (application "VelmorOrvaline", section "Audit"): RepositoryHost
 // ("": the trail stays in the local file only), RepositoryPort (6514), RepositoryTLS ("1"),
@@ -16,9 +15,7 @@ struct TransactionRecord;
 // start-up, before the login.
 void applyAuditSettings();
 
-// The patient and study of an exam as its images carry them (the hospital number is the Patient
-// ID written), and of images, one subject per study.
-audit::Subject examSubject(const TransactionRecord &record);
+// The patient and study of images, one subject per study.
 QList<audit::Subject> imageSubjects(const QList<dicom::Image> &images);
 
 inline audit::AuditTrail &auditTrail() { return audit::AuditTrail::instance(); }

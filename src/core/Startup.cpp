@@ -3,8 +3,8 @@
 #include "outside/PrivateFiles.h"
 
 #include "Audit.h"
+#include "SafeNames.h"
 #include "Database.h"
-#include "ImageRow.h"
 #include "SharedState.h"
 #include "outside/Error.h"
 #include "outside/dicom/Toolkit.h"

@@ -2,7 +2,7 @@
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "masterdata/MasterDataStore.h"
 #include "outside/Connection.h"

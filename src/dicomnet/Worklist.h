@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "masterdata/MasterDataStore.h"
 #include "outside/dicom/DataSet.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/CoreRoutines.h"
 #include "core/Database.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"

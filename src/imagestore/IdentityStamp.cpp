@@ -1,6 +1,6 @@
 #include "IdentityStamp.h"
 
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/dicom/DataSet.h"
 #include "outside/dicom/Image.h"

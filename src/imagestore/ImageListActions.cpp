@@ -8,7 +8,7 @@
 
 #include "core/Audit.h"
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"

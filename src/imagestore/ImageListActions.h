@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ImageRow.h"
+#include "session/ImageRow.h"
 
 #include <QList>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "ImageReading.h"
 
-#include "core/ImageRow.h"
+#include "session/ImageRow.h"
 
 #include "outside/Error.h"
 

@@ -5,8 +5,8 @@
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
-#include "core/SendQueueRunner.h"
+#include "session/ExamSession.h"
+#include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/PrivateFiles.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/ImageRow.h"
-#include "core/OpenTransaction.h"
-#include "core/SendQueue.h"
+#include "session/ImageRow.h"
+#include "session/OpenTransaction.h"
+#include "sendqueue/SendQueue.h"
 
 #include "outside/dicom/Network.h"
 

@@ -1,7 +1,7 @@
 #include "PictureImport.h"
 
 #include "IdentityStamp.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/dicom/Image.h"

@@ -4,9 +4,9 @@
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
-#include "core/SendQueue.h"
-#include "core/SendQueueRunner.h"
+#include "session/ExamSession.h"
+#include "sendqueue/SendQueue.h"
+#include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/dicom/ProcedureStep.h"

@@ -1,8 +1,8 @@
 #include "ServerStorage.h"
 
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
-#include "core/OpenTransaction.h"
+#include "session/ExamSession.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"

@@ -2,7 +2,7 @@
 
 #include "IdentityStamp.h"
 
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "outside/dicom/Image.h"
 #include "outside/dicom/VideoObject.h"

@@ -4,7 +4,7 @@
 #include "neroFiddlesCOMForm.h"
 
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ImageRowsModel.h"
+#include "session/ImageRowsModel.h"
 
 #include <QList>
 #include <QPointer>

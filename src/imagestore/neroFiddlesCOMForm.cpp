@@ -3,7 +3,7 @@
 #include "DiscBurning.h"
 
 #include "core/Audit.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/WindowHelpers.h"
 #include "outside/Prompter.h"
 

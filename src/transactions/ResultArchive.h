@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "outside/Connection.h"
 #include "outside/dicom/Network.h"
 #include "outside/report/Report.h"

@@ -6,12 +6,12 @@
 
 #include "acquisition/CaptureSource.h"
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
 #include "core/frmOptions.h"
-#include "core/frmSendQueue.h"
+#include "sendqueue/frmSendQueue.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 

@@ -6,7 +6,7 @@
 #include "frmReport.h"
 
 #include "core/CoreRoutines.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"

@@ -1,6 +1,6 @@
 #include "PaperPrint.h"
 
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "outside/Error.h"
 #include "outside/dicom/Picture.h"
 

@@ -6,7 +6,7 @@
 
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "outside/Error.h"

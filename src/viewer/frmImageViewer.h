@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ImageSetModel.h"
+#include "session/ImageSetModel.h"
 #include "outside/dicom/DisplaySurface.h"
 #include "viewer/PaperPrint.h"
 

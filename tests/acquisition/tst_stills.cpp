@@ -11,7 +11,7 @@
 #include "acquisition/frmAcquireImageCapStill.h"
 #include "acquisition/frmCAPTEST.h"
 #include "acquisition/frmSelectSource.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "imagestore/ImageListActions.h"

@@ -9,7 +9,7 @@
 #include "common/Tools.h"
 #include "core/Database.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "dicomnet/Worklist.h"
 #include "dicomnet/frmWorklistQuery.h"
 #include "imagestore/IdentityStamp.h"

@@ -3,7 +3,7 @@
 // one; ORV_QUEUE_PACE (milliseconds) slows each object down so that a test can kill it midway.
 // Exits 0 when nothing is left due; a failure is printed on stderr with exit code 1.
 #include "core/Database.h"
-#include "core/SendQueue.h"
+#include "sendqueue/SendQueue.h"
 #include "outside/Error.h"
 
 #include <QCoreApplication>

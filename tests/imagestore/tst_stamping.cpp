@@ -1,7 +1,7 @@
 // Identity stamping and the import of pictures into the temporary folder.
 #include "common/TestMain.h"
 #include "common/Tools.h"
-#include "core/OpenTransaction.h"
+#include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "imagestore/PictureImport.h"
 #include "outside/dicom/Image.h"

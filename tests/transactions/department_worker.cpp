@@ -7,7 +7,7 @@
 #include "common/ScriptedPrompter.h"
 #include "core/Database.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "imagestore/ImageListActions.h"

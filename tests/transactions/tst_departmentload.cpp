@@ -6,7 +6,7 @@
 #include "common/TestLogin.h"
 #include "common/TestMain.h"
 #include "core/Database.h"
-#include "core/ImageRow.h"
+#include "session/ImageRow.h"
 #include "outside/dicom/Image.h"
 
 #include <QDirIterator>

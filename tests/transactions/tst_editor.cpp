@@ -6,7 +6,7 @@
 #include "common/Tools.h"
 #include "core/Database.h"
 #include "outside/Error.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "core/frmServer.h"

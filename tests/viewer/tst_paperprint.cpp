@@ -7,7 +7,7 @@
 #include "common/ScriptedPrompter.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "viewer/PaperPrint.h"
 #include "viewer/frmImageViewer.h"

@@ -9,7 +9,7 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "outside/dicom/Image.h"
 #include "outside/dicom/Toolkit.h"

@@ -10,7 +10,7 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "core/DicomNodes.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "outside/dicom/Dump.h"

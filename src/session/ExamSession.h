@@ -45,8 +45,8 @@ public:
     void beginExam();
 
     // What ending the program now would cut short or lose, one line each: background work
-    // running (the send queue's own passes and reads excepted: the queue keeps what they have
-    // not done) and New rows not saved. Empty when nothing is.
+    // running (durable jobs excepted: the send queue keeps what its passes and reads have not
+    // done) and New rows not saved. Empty when nothing is.
     QStringList unfinishedWork() const;
 
     // Lines of a running folder import, for the list that shows the transaction.

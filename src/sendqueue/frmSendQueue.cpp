@@ -1,8 +1,8 @@
 #include "frmSendQueue.h"
 
-#include "CoreRoutines.h"
+#include "core/CoreRoutines.h"
 #include "SendQueueModel.h"
-#include "WindowHelpers.h"
+#include "core/WindowHelpers.h"
 #include "outside/Prompter.h"
 
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #include "SendQueueRunner.h"
 
-#include "CoreRoutines.h"
-#include "DicomNodes.h"
-#include "ExamSession.h"
+#include "core/CoreRoutines.h"
+#include "core/DicomNodes.h"
+#include "session/ExamSession.h"
 #include "outside/Error.h"
 
 #include <QCoreApplication>
@@ -111,6 +111,7 @@ void SendQueueRunner::pass()
     JobOptions options;
     options.exclusive = false;
     options.lane = jobKind();
+    options.durable = true;
     const ConnectionConfig config = m_config;
     const QueueTimings timings = QueueTimings::current();
     session().jobs().start(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "outside/audit/AuditTrail.h"
+
 #include <QDate>
 #include <QHash>
 #include <QObject>
@@ -41,6 +43,10 @@ struct TransactionRecord
     // number in parentheses where that differs ("90002 (2)").
     QString shownPatientId() const;
 };
+
+// The patient and study of an exam as its images carry them (the hospital number is the Patient
+// ID written), for the audit trail.
+audit::Subject examSubject(const TransactionRecord &record);
 
 // A person's name in DICOM form: "last^first^middle" without empty trailing parts.
 QString dicomPersonName(const QString &last, const QString &first, const QString &middle);

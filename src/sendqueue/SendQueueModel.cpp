@@ -1,8 +1,8 @@
 #include "SendQueueModel.h"
 
-#include "ExamSession.h"
+#include "session/ExamSession.h"
 #include "SendQueueRunner.h"
-#include "SharedState.h"
+#include "core/SharedState.h"
 #include "outside/Error.h"
 
 #include <QBrush>
@@ -103,6 +103,8 @@ void SendQueueModel::refresh()
     JobOptions options;
     options.exclusive = false;
     options.lane = jobKind();
+    options.durable = true;
+    options.durable = true;
     session().jobs().start(
         QString(), jobKind(),
         [config, read, problem](JobContext &) {

@@ -48,6 +48,9 @@ struct JobOptions
     QString lane;
     // Steps of the work, for the progress shown from its start (0: not known yet).
     int total = 0;
+    // What the job has not done is kept elsewhere (the send queue's passes): ending the program
+    // cuts nothing short that would be lost.
+    bool durable = false;
 };
 
 // The one runner of the session's background work: imports, the viewer fill, saves, sends and
@@ -74,8 +77,9 @@ public:
     int running() const { return int(m_jobs.size()); }
     // Jobs of this kind running now.
     int running(const QString &kind) const;
-    // The kinds of the jobs running now, each once, in the order started.
-    QStringList runningKinds() const;
+    // The kinds of the jobs running now, each once, in the order started; durable jobs only when
+    // `durableToo`.
+    QStringList runningKinds(bool durableToo = true) const;
     void cancel(const QString &transNo);
     // Asks every job to stop, waits until their work has returned and runs what they posted.
     void shutDown();
@@ -96,6 +100,7 @@ private:
         QString kind;
         bool exclusive = true;
         std::shared_ptr<std::atomic_bool> cancel;
+        bool durable = false;
     };
     struct Posted
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/SafeNames.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -57,12 +59,6 @@ QString nativePath(const QString &path);
 // "Video" for exactly "avi" (case-sensitive).
 QString storedFileType(const QString &fileName);
 
-// Why a file name from the list or the database cannot name a file inside a folder ("" when it
-// can): it is empty, holds "..", a separator, a drive or a NUL, or is ".".
-QString unsafeFileNameReason(const QString &fileName);
-// The same for a relative folder stored with "\" between its components: it is absolute, or a
-// component is empty, ".", "..", or holds "/", a drive or a NUL.
-QString unsafeRelativeFolderReason(const QString &folder);
 
 // The rows of a transaction's stored files, in the database's order, as Saved rows.
 QList<ImageRow> LoadImages(Connection &db, const QString &transNo);

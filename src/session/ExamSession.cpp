@@ -1,7 +1,5 @@
 #include "ExamSession.h"
 
-#include "SendQueueModel.h"
-#include "SendQueueRunner.h"
 
 #include <memory>
 
@@ -86,9 +84,7 @@ void ExamSession::prune()
 QStringList ExamSession::unfinishedWork() const
 {
     QStringList lines;
-    QStringList kinds = m_jobs.runningKinds();
-    kinds.removeAll(SendQueueRunner::jobKind());
-    kinds.removeAll(SendQueueModel::jobKind());
+    const QStringList kinds = m_jobs.runningKinds(false);
     if (!kinds.isEmpty())
         lines << QStringLiteral("Background work is running: %1.").arg(kinds.join(QStringLiteral(", ")));
     QStringList numbers = m_rows.keys();

@@ -1,7 +1,7 @@
 // The exam session without any window: background jobs deliver in order to the transaction they
 // were started for, rows follow the open exam, and image numbers are handed out once.
 #include "common/TestMain.h"
-#include "core/ExamSession.h"
+#include "session/ExamSession.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>

@@ -160,6 +160,16 @@ QString OpenTransaction::controlName(Field f)
     return QStringLiteral("txt") + QString::fromLatin1(QMetaEnum::fromType<Field>().valueToKey(f));
 }
 
+audit::Subject examSubject(const TransactionRecord &r)
+{
+    audit::Subject s;
+    s.patientId = r.hospNum.trimmed().isEmpty() ? r.patientId.trimmed() : r.hospNum.trimmed();
+    s.patientName = r.patientName();
+    s.studyUid = r.studyUid.trimmed();
+    s.accession = r.transNo.trimmed();
+    return s;
+}
+
 OpenTransaction &openTransaction()
 {
     return session().transaction();

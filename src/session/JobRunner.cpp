@@ -61,7 +61,7 @@ int JobRunner::start(const QString &transNo, const QString &kind, std::function<
 {
     const int id = m_nextId++;
     const bool wasBusy = isBusy(transNo);
-    Job job{transNo, kind, options.exclusive, std::make_shared<std::atomic_bool>(false)};
+    Job job{transNo, kind, options.exclusive, std::make_shared<std::atomic_bool>(false), options.durable};
     m_jobs.insert(id, job);
     if (options.exclusive && !wasBusy)
         emit busyChanged(transNo, true);
@@ -120,13 +120,13 @@ int JobRunner::running(const QString &kind) const
     return int(std::count_if(m_jobs.begin(), m_jobs.end(), [&](const Job &j) { return j.kind == kind; }));
 }
 
-QStringList JobRunner::runningKinds() const
+QStringList JobRunner::runningKinds(bool durableToo) const
 {
     QList<int> ids = m_jobs.keys();
     std::sort(ids.begin(), ids.end());
     QStringList kinds;
     for (int id : std::as_const(ids))
-        if (!kinds.contains(m_jobs.value(id).kind))
+        if ((durableToo || !m_jobs.value(id).durable) && !kinds.contains(m_jobs.value(id).kind))
             kinds << m_jobs.value(id).kind;
     return kinds;
 }

@@ -2,10 +2,10 @@
 
 #include "outside/PrivateFiles.h"
 
-#include "Audit.h"
-#include "CoreRoutines.h"
-#include "Database.h"
-#include "SharedState.h"
+#include "core/Audit.h"
+#include "core/CoreRoutines.h"
+#include "core/Database.h"
+#include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/dicom/Toolkit.h"
 
