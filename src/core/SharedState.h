@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LogModel.h"
 #include "outside/Connection.h"
 #include "outside/LoginComponent.h"
 #include "outside/SettingsStore.h"
@@ -59,6 +60,9 @@ struct SharedState
 // The shared state of this run. Tests may reset it.
 SharedState &state();
 void resetState();
+
+// The log of this run, shown by the log window. One model for the whole run: resetState() keeps it.
+LogModel &logModel();
 
 // The per-user settings store of this run.
 SettingsStore &settings();
