@@ -52,6 +52,12 @@ struct SharedState
     QString CompanyName;
     int UsePacsDBExamCodes = 1;
     int chkUseHospPat = 0;
+    // "Maintenance Mode" of the options window: numbered trace message boxes in the image list
+    // and in frame capture. Not stored; on only while the options window that set it is open.
+    bool MaintenanceMode = false;
+    // "Transparent" of the label details: new labels other than text get a transparent
+    // background. Ticked at start, not stored.
+    bool LabelTransparent = true;
 
     // The one database connection (owned by the login component).
     Connection &db() const;
