@@ -144,8 +144,10 @@ int main(int argc, char **argv)
         return 1;
     }
     if (!mainWindow) {
-        // The login failed or was cancelled: no window. A scripted login says why.
+        // The login failed or was cancelled: no window. A scripted login says why. The login
+        // component goes before the application object does.
         const QString why = orv::state().LoginComponent ? orv::state().LoginComponent->lastError() : QString();
+        orv::resetState();
         if (options.scriptedLogin && !why.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(why));
             return 1;
