@@ -58,7 +58,8 @@ struct CommandLine
             parser.addOption(QCommandLineOption(QLatin1String(db), QString(), QStringLiteral("value")));
     }
 
-    // False when an option lacks its value. Options the program does not know are ignored.
+    // False when an option lacks its value. Options the program does not know are ignored, as
+    // they always were; beside one of them a missing value goes unnoticed.
     bool parse(const QStringList &args)
     {
         return parser.parse(args) || !parser.unknownOptionNames().isEmpty();
@@ -104,6 +105,7 @@ int main(int argc, char **argv)
     CommandLine cl;
     const bool parsed = cl.parse(args);
 
+    // Also where "--help" would be taken as the value of the option before it.
     if (cl.parser.isSet(cl.help) || args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fputs(usage, stdout);
         return 0;
