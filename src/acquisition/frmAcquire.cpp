@@ -9,7 +9,6 @@
 #include "session/OpenTransaction.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
-#include "core/frmOptions.h"
 #include "outside/Prompter.h"
 #include "outside/capture/CaptureControl.h"
 #include "outside/encoder/AviEncoder.h"
@@ -791,7 +790,7 @@ void frmAcquire::trace(const QString &text)
 
 void frmAcquire::cmdCaptureBMP_Click()
 {
-    const bool tracing = frmOptions::maintenanceMode();
+    const bool tracing = state().MaintenanceMode;
     if (m_counter == std::numeric_limits<qint16>::max()) {
         nextCounter();
         return;

@@ -15,6 +15,8 @@
 #include "transactions/frmMain.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <QTimer>
@@ -36,11 +38,33 @@ const char *usage =
     "                         the password comes from ORVALINE_DB_PASSWORD or libpq's password file\n"
     "  --quit-when-shown      exit once the main window is shown (start-up timing)\n";
 
-QString option(const QStringList &args, const QString &name)
+// The options of the command line. Database options are declared here so that the parser knows
+// them; databaseConfig() reads them from the arguments.
+struct CommandLine
 {
-    const int i = int(args.indexOf(name));
-    return i >= 0 && i + 1 < args.size() ? args.at(i + 1) : QString();
-}
+    QCommandLineParser parser;
+    const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    const QCommandLineOption demo{QStringLiteral("demo")};
+    const QCommandLineOption login{QStringLiteral("login"), QString(), QStringLiteral("code")};
+    const QCommandLineOption addUser{QStringLiteral("add-user"), QString(), QStringLiteral("code")};
+    const QCommandLineOption name{QStringLiteral("name"), QString(), QStringLiteral("name")};
+    const QCommandLineOption dept{QStringLiteral("dept"), QString(), QStringLiteral("code")};
+    const QCommandLineOption quitWhenShown{QStringLiteral("quit-when-shown")};
+
+    CommandLine()
+    {
+        parser.addOptions({help, demo, login, addUser, name, dept, quitWhenShown});
+        for (const char *db : {"db", "db-host", "db-port", "db-name", "db-user", "data-dir"})
+            parser.addOption(QCommandLineOption(QLatin1String(db), QString(), QStringLiteral("value")));
+    }
+
+    // False when an option lacks its value. Options the program does not know are ignored, as
+    // they always were; beside one of them a missing value goes unnoticed.
+    bool parse(const QStringList &args)
+    {
+        return parser.parse(args) || !parser.unknownOptionNames().isEmpty();
+    }
+};
 
 QString readPasswordLine()
 {
@@ -48,17 +72,17 @@ QString readPasswordLine()
     return in.readLine();
 }
 
-int addUser(const QStringList &args)
+int addUser(const CommandLine &cl, const QStringList &args)
 {
-    const QString code = option(args, QStringLiteral("--add-user"));
-    const QString name = option(args, QStringLiteral("--name"));
+    const QString code = cl.parser.value(cl.addUser);
+    const QString name = cl.parser.value(cl.name);
     if (code.isEmpty() || name.isEmpty()) {
         std::fputs(usage, stderr);
         return 2;
     }
     try {
         auto db = orv::openDepartmentDatabase(orv::databaseConfig(args));
-        orv::LoginComponent::addUser(*db, code, name, readPasswordLine(), option(args, QStringLiteral("--dept")));
+        orv::LoginComponent::addUser(*db, code, name, readPasswordLine(), cl.parser.value(cl.dept));
         std::printf("Added the account %s.\n", qPrintable(orv::LoginComponent::normalizedCode(code)));
         return 0;
     } catch (const orv::Error &e) {
@@ -78,15 +102,24 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Orvaline"));
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList args = QApplication::arguments();
+    CommandLine cl;
+    const bool parsed = cl.parse(args);
 
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+    // Also where "--help" would be taken as the value of the option before it.
+    if (cl.parser.isSet(cl.help) || args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fputs(usage, stdout);
         return 0;
     }
-    if (args.contains(QStringLiteral("--add-user")))
-        return addUser(args);
+    if (!parsed) {
+        std::fprintf(stderr, "%s\n", qPrintable(cl.parser.errorText()));
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    if (cl.parser.isSet(cl.addUser))
+        return addUser(cl, args);
 
-    orv::registerAcquisitionWindows(args.contains(QStringLiteral("--demo")));
+    const bool demo = cl.parser.isSet(cl.demo);
+    orv::registerAcquisitionWindows(demo);
     orv::OptionsBox::registerWindow();
     orv::frmWorklistQuery::registerWindow();
     orv::registerMasterDataWindows();
@@ -94,9 +127,9 @@ int main(int argc, char **argv)
 
     orv::StartupOptions options;
     options.arguments = args;
-    options.demo = args.contains(QStringLiteral("--demo"));
-    if (args.contains(QStringLiteral("--login")))
-        options.scriptedLogin = std::make_pair(option(args, QStringLiteral("--login")), readPasswordLine());
+    options.demo = demo;
+    if (cl.parser.isSet(cl.login))
+        options.scriptedLogin = std::make_pair(cl.parser.value(cl.login), readPasswordLine());
     options.showMain = [] {
         orv::frmMain *w = orv::frmMain::instance();
         w->show();
@@ -113,8 +146,10 @@ int main(int argc, char **argv)
         return 1;
     }
     if (!mainWindow) {
-        // The login failed or was cancelled: no window. A scripted login says why.
+        // The login failed or was cancelled: no window. A scripted login says why. The login
+        // component goes before the application object does.
         const QString why = orv::state().LoginComponent ? orv::state().LoginComponent->lastError() : QString();
+        orv::resetState();
         if (options.scriptedLogin && !why.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(why));
             return 1;
@@ -122,7 +157,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    if (args.contains(QStringLiteral("--quit-when-shown"))) {
+    if (cl.parser.isSet(cl.quitWhenShown)) {
         QTimer::singleShot(0, &app, [&clock] {
             std::printf("main window shown after %lld ms\n", static_cast<long long>(clock.elapsed()));
             QApplication::quit();

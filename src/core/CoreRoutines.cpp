@@ -92,7 +92,8 @@ bool RequireText(const QString &value, const QString &message)
 
 void AddLog(const QString &message)
 {
-    frmLog::instance()->append(message);
+    frmLog::showOnNewLines();
+    logModel().append(message);
 }
 
 namespace {

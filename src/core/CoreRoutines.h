@@ -15,7 +15,9 @@ void DigitsOnlyKey(int &keyAscii);
 // Shows `message` (critical icon, empty title) and returns false when `value` is empty.
 bool RequireText(const QString &value, const QString &message);
 
-// Appends a line break and the message to the log window and shows it.
+// Appends the message to the log of this run (logModel()), from any thread; the log window
+// shows it as a line break followed by the message, and is shown. Lines appended on one thread
+// reach the log in the order appended.
 void AddLog(const QString &message);
 
 // Window placement, kept in the settings store under the window's caption.

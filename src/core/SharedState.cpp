@@ -29,6 +29,12 @@ SharedState &state()
     return *stateHolder();
 }
 
+LogModel &logModel()
+{
+    static LogModel log;
+    return log;
+}
+
 void resetState()
 {
     stateHolder() = std::make_unique<SharedState>();

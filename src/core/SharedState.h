@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LogModel.h"
 #include "outside/Connection.h"
 #include "outside/LoginComponent.h"
 #include "outside/SettingsStore.h"
@@ -51,6 +52,12 @@ struct SharedState
     QString CompanyName;
     int UsePacsDBExamCodes = 1;
     int chkUseHospPat = 0;
+    // "Maintenance Mode" of the options window: numbered trace message boxes in the image list
+    // and in frame capture. Not stored; on only while the options window that set it is open.
+    bool MaintenanceMode = false;
+    // "Transparent" of the label details: new labels other than text get a transparent
+    // background. Ticked at start, not stored.
+    bool LabelTransparent = true;
 
     // The one database connection (owned by the login component).
     Connection &db() const;
@@ -59,6 +66,9 @@ struct SharedState
 // The shared state of this run. Tests may reset it.
 SharedState &state();
 void resetState();
+
+// The log of this run, shown by the log window. One model for the whole run: resetState() keeps it.
+LogModel &logModel();
 
 // The per-user settings store of this run.
 SettingsStore &settings();

@@ -1,12 +1,16 @@
 #include "frmLog.h"
 
 #include "CoreRoutines.h"
+#include "SharedState.h"
 #include "WindowHelpers.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QVBoxLayout>
+
+#include <mutex>
 
 namespace orv {
 
@@ -26,6 +30,21 @@ frmLog::frmLog()
     layout->addWidget(txtLog);
     resize(560, 320);
     RestoreWindow(this);
+
+    LogModel &log = logModel();
+    for (const QString &line : log.lines())
+        appendLine(line);
+    connect(&log, &QAbstractItemModel::rowsInserted, this, [this, &log](const QModelIndex &, int first, int last) {
+        for (int row = first; row <= last; ++row)
+            appendLine(log.index(row).data().toString());
+        if (!isVisible())
+            show();
+    });
+}
+
+frmLog::~frmLog()
+{
+    logModel().clear();
 }
 
 frmLog *frmLog::instance()
@@ -41,14 +60,24 @@ frmLog *frmLog::existing()
     return holder();
 }
 
-void frmLog::append(const QString &message)
+void frmLog::showOnNewLines()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // An open window shows the line itself; a new one shows every line the log holds.
+        connect(&logModel(), &LogModel::lineAdded, &logModel(), [] {
+            if (!existing() && qobject_cast<QApplication *>(QCoreApplication::instance()))
+                instance()->show();
+        });
+    });
+}
+
+void frmLog::appendLine(const QString &line)
 {
     QTextCursor c(txtLog->document());
     c.movePosition(QTextCursor::End);
-    c.insertText(QStringLiteral("\n") + message);
+    c.insertText(QStringLiteral("\n") + line);
     txtLog->moveCursor(QTextCursor::End);
-    if (!isVisible())
-        show();
 }
 
 QString frmLog::text() const

@@ -6,16 +6,22 @@ class QPlainTextEdit;
 
 namespace orv {
 
-// The log window: a text box to which AddLog appends lines. One instance per run.
+// The log window: a view of the log of this run (logModel()). Each line shows as a line break
+// followed by the line, so the text starts with an empty line. One instance per run; the window
+// deletes itself when closed, and with it goes what the log held: a line added later opens a
+// new, empty window.
 class frmLog : public QWidget
 {
     Q_OBJECT
 public:
     static frmLog *instance();
     static frmLog *existing();
+    // From now on every line added to the log shows the window (not modal), creating it when
+    // none is open. Called once per run, before the first line; calling it again does nothing.
+    static void showOnNewLines();
 
-    // Appends a line break and the message, and shows the window (not modal).
-    void append(const QString &message);
+    ~frmLog() override;
+
     QString text() const;
 
     QPlainTextEdit *txtLog = nullptr;
@@ -25,6 +31,7 @@ protected:
 
 private:
     frmLog();
+    void appendLine(const QString &line);
 };
 
 } // namespace orv

@@ -46,10 +46,9 @@ frmOptions *frmOptions::loaded()
     return holder();
 }
 
-bool frmOptions::maintenanceMode()
+frmOptions::~frmOptions()
 {
-    frmOptions *w = holder();
-    return w && w->chkDebugMode->isChecked();
+    state().MaintenanceMode = false; // on only while this window is open
 }
 
 frmOptions::frmOptions()
@@ -77,6 +76,8 @@ frmOptions::frmOptions()
     left->addWidget(chkUsePacsDBExamCodes);
     left->addWidget(chkUseHospPat);
     left->addWidget(chkDebugMode);
+    chkDebugMode->setChecked(state().MaintenanceMode);
+    connect(chkDebugMode, &QCheckBox::toggled, this, [](bool on) { state().MaintenanceMode = on; });
 
     fraModality = new QGroupBox(QStringLiteral("Modality"), this);
     fraModality->setObjectName(QStringLiteral("fraModality"));

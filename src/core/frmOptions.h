@@ -17,8 +17,6 @@ public:
     static frmOptions *instance();
     // The loaded instance, if any (no window is created).
     static frmOptions *loaded();
-    // True while "Maintenance Mode" is ticked in the loaded options window.
-    static bool maintenanceMode();
 
     QLineEdit *txtModalityCode = nullptr;
     QCheckBox *chkUsePacsDBExamCodes = nullptr;
@@ -47,6 +45,8 @@ public:
     void cmdAddHospNum_Click();
     void cmdUpdate2_Click();
     void cmdUpdateDB_Click();
+
+    ~frmOptions() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

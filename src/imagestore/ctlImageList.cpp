@@ -8,7 +8,6 @@
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "core/WindowRegistry.h"
-#include "core/frmOptions.h"
 #include "outside/Error.h"
 #include "viewer/ViewerTransfer.h"
 #include "viewer/frmImageViewer.h"
@@ -53,7 +52,7 @@ void showViewer()
 
 void GrdFilesAddImage(const QString &transNo, const ImageRow &row)
 {
-    const bool trace = frmOptions::maintenanceMode();
+    const bool trace = state().MaintenanceMode;
     if (trace)
         msgBox(nullptr, QStringLiteral("A"));
     if (trace)

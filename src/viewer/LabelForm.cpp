@@ -1,5 +1,6 @@
 #include "LabelForm.h"
 
+#include "core/SharedState.h"
 #include "core/WindowHelpers.h"
 #include "outside/Prompter.h"
 
@@ -87,7 +88,8 @@ LabelForm::LabelForm()
     LineWidth = namedControl<QLineEdit>(this, "LineWidth", QStringLiteral("1"));
     LineWidth->setFixedWidth(48);
     Transparent = namedControl<QCheckBox>(this, "Transparent", QStringLiteral("Transparent"));
-    Transparent->setChecked(true);
+    Transparent->setChecked(state().LabelTransparent);
+    connect(Transparent, &QCheckBox::toggled, this, [](bool on) { state().LabelTransparent = on; });
 
     Tied = new QGroupBox(QStringLiteral("Tied To"), this);
     Tied->setObjectName(QStringLiteral("Tied"));
@@ -179,7 +181,7 @@ dicom::Label LabelForm::newLabel(int type) const
 {
     dicom::Label l;
     l.type = type;
-    l.transparent = type == dicom::Label::Text ? false : Transparent->isChecked();
+    l.transparent = type == dicom::Label::Text ? false : state().LabelTransparent;
     l.backColour = m_back;
     l.foreColour = m_fore;
     l.fontName = FontDisplay->text();

@@ -907,7 +907,7 @@ void frmImageViewer::finishDrawing(int x, int y)
             result.fontName = QStringLiteral("Arial Bold");
             result.fontSize = 8.25;
             result.foreColour = QColor(255, 255, 0);
-            result.transparent = LabelForm::instance()->Transparent->isChecked();
+            result.transparent = state().LabelTransparent;
             result.text = dicom::measureText(length.value) + QLatin1Char(' ') + length.unit;
             if (const auto at = Viewer->toImage(image, QPointF(x, y))) {
                 result.left = at->x();

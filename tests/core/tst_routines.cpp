@@ -10,7 +10,9 @@
 #include "outside/Error.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/stat.h>
 #include <QRegularExpression>
@@ -97,6 +99,42 @@ private slots:
         QCOMPARE(mode(data), 0700);
         for (const char *name : {"pacs", "Patient_Data", "build_file", "DICOM"})
             QCOMPARE(mode(data + u"/%1.sqlite"_s.arg(QLatin1String(name))), 0600);
+    }
+
+    // Lines logged on a worker reach the log on the GUI thread in the order logged, after the
+    // lines logged before them; the window shows each as a line break and the line, and shows
+    // itself. Closing the window ends that log: the next line opens an empty window.
+    void logLinesArriveInOrderFromAnyThread()
+    {
+        delete frmLog::existing();
+        QList<QThread *> insertedOn;
+        const auto watch = connect(&logModel(), &LogModel::rowsInserted, this, [&] { insertedOn << QThread::currentThread(); });
+        AddLog(u"first"_s);
+        QVERIFY(frmLog::existing() && frmLog::existing()->isVisible());
+        QCOMPARE(frmLog::existing()->text(), u"\nfirst"_s);
+        frmLog::existing()->hide();
+
+        QStringList expected{u"first"_s};
+        for (int i = 0; i < 300; ++i)
+            expected << u"line %1"_s.arg(i);
+        std::unique_ptr<QThread> worker(QThread::create([&expected] {
+            for (const QString &line : expected.mid(1))
+                AddLog(line);
+        }));
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        QTRY_COMPARE(logModel().lines(), expected);
+        disconnect(watch);
+        QCOMPARE(insertedOn, QList<QThread *>(expected.size(), thread()));
+        QCOMPARE(frmLog::existing()->text(), u"\n"_s + expected.join(u'\n'));
+        QVERIFY(frmLog::existing()->isVisible());
+
+        frmLog::existing()->close();
+        QTRY_VERIFY(!frmLog::existing());
+        AddLog(u"again"_s);
+        QCOMPARE(frmLog::existing()->txtLog->toPlainText(), u"\nagain"_s);
+        QCOMPARE(logModel().lines(), QStringList{u"again"_s});
+        delete frmLog::existing();
     }
 };
 

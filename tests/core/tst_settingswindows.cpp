@@ -1,4 +1,4 @@
-// The image-location window, driven through its controls.
+// The image-location and options windows, driven through their controls.
 #include "common/ScriptedPrompter.h"
 #include "common/TestMain.h"
 #include "common/Tools.h"
@@ -59,6 +59,21 @@ private slots:
         w->show();
         w->btnOk->click();
         QCOMPARE(stored("velmorPacs", "ServerInfo", "Server_Folder"), u"O'Brien wing"_s);
+    }
+
+    // "Maintenance Mode" is what the image list and frame capture read; it holds only while the
+    // options window that ticked it is open.
+    void maintenanceModeLastsWhileOptionsAreOpen()
+    {
+        frmOptions *w = frmOptions::instance();
+        w->show();
+        w->chkDebugMode->setChecked(true);
+        QVERIFY(state().MaintenanceMode);
+        w->cmdCancel->click();
+        QTRY_VERIFY(!frmOptions::loaded());
+        QVERIFY(!state().MaintenanceMode);
+        QVERIFY(!frmOptions::instance()->chkDebugMode->isChecked());
+        delete frmOptions::loaded();
     }
 };
 
