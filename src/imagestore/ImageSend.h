@@ -4,7 +4,7 @@
 #include "core/OpenTransaction.h"
 #include "core/SendQueue.h"
 
-#include "outside/dicom/Network.h"
+#include "outside/dicom/Peer.h"
 
 #include <QList>
 #include <QString>

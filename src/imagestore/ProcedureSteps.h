@@ -3,7 +3,7 @@
 #include "core/OpenTransaction.h"
 
 #include "outside/Connection.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/Peer.h"
 
 #include <QPair>
 #include <QString>
