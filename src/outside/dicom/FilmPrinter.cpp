@@ -26,6 +26,19 @@ struct FilmPrinter::Session
         if (scu.isConnected())
             scu.closeAssociation(DCMSCU_ABORT_ASSOCIATION);
     }
+
+    // N-DELETE of a film box or the film session; the printer's answer status is not checked.
+    void remove(const char *sopClass, const OFString &uid, const QString &what)
+    {
+        T_DIMSE_Message del{};
+        del.CommandField = DIMSE_N_DELETE_RQ;
+        auto &dq = del.msg.NDeleteRQ;
+        dq.MessageID = scu.nextId();
+        OFStandard::strlcpy(dq.RequestedSOPClassUID, sopClass, sizeof dq.RequestedSOPClassUID);
+        OFStandard::strlcpy(dq.RequestedSOPInstanceUID, uid.c_str(), sizeof dq.RequestedSOPInstanceUID);
+        dq.DataSetType = DIMSE_DATASET_NULL;
+        scu.request(pc, del, nullptr, nullptr, what);
+    }
 };
 
 FilmPrinter::FilmPrinter(const QString &host, int port, const QString &calledAe, const QString &callingAe)
@@ -124,18 +137,11 @@ void FilmPrinter::printFilm()
     OFStandard::strlcpy(rq.RequestedSOPInstanceUID, s.filmBoxUid.c_str(), sizeof rq.RequestedSOPInstanceUID);
     rq.ActionTypeID = 1;
     rq.DataSetType = DIMSE_DATASET_NULL;
-    T_DIMSE_Message rsp = s.scu.request(s.pc, msg, nullptr, nullptr, QStringLiteral("Printing the film"));
+    const T_DIMSE_Message rsp = s.scu.request(s.pc, msg, nullptr, nullptr, QStringLiteral("Printing the film"));
     requireStatus(rsp.msg.NActionRSP.DimseStatus, QStringLiteral("Printing the film"), s.scu.where());
     ++m_filmsPrinted;
 
-    T_DIMSE_Message del{};
-    del.CommandField = DIMSE_N_DELETE_RQ;
-    auto &dq = del.msg.NDeleteRQ;
-    dq.MessageID = s.scu.nextId();
-    OFStandard::strlcpy(dq.RequestedSOPClassUID, UID_BasicFilmBoxSOPClass, sizeof dq.RequestedSOPClassUID);
-    OFStandard::strlcpy(dq.RequestedSOPInstanceUID, s.filmBoxUid.c_str(), sizeof dq.RequestedSOPInstanceUID);
-    dq.DataSetType = DIMSE_DATASET_NULL;
-    rsp = s.scu.request(s.pc, del, nullptr, nullptr, QStringLiteral("Deleting the film box"));
+    s.remove(UID_BasicFilmBoxSOPClass, s.filmBoxUid, QStringLiteral("Deleting the film box"));
     s.filmBoxUid.clear();
     s.imageBoxes.clear();
     s.filled = 0;
@@ -209,14 +215,7 @@ void FilmPrinter::close()
     } release{m_session};
     if (keep->filled > 0)
         printFilm();
-    T_DIMSE_Message del{};
-    del.CommandField = DIMSE_N_DELETE_RQ;
-    auto &dq = del.msg.NDeleteRQ;
-    dq.MessageID = keep->scu.nextId();
-    OFStandard::strlcpy(dq.RequestedSOPClassUID, UID_BasicFilmSessionSOPClass, sizeof dq.RequestedSOPClassUID);
-    OFStandard::strlcpy(dq.RequestedSOPInstanceUID, keep->sessionUid.c_str(), sizeof dq.RequestedSOPInstanceUID);
-    dq.DataSetType = DIMSE_DATASET_NULL;
-    keep->scu.request(keep->pc, del, nullptr, nullptr, QStringLiteral("Ending the film session"));
+    keep->remove(UID_BasicFilmSessionSOPClass, keep->sessionUid, QStringLiteral("Ending the film session"));
     keep->scu.releaseAssociation();
 }
 
