@@ -2,9 +2,10 @@
 // video is first handled: the command-line front's commands module takes in the picture code, and
 // linking FFmpeg into it would load FFmpeg's hundred-odd libraries for every command. Measured with
 //   bench/cli-start.sh
-// on the 2-core development machine with other builds running: 379 ms a start as it is, 748 ms
-// with FFmpeg loaded at start (1.97x; storescu 205 ms). Other FFmpeg users of the layer (the
-// H.264 transcode), which the module does not take in, call FFmpeg directly.
+// on the 2-core development machine, shared with other builds (RUNS=20): 89 ms a start as it is,
+// 179 ms with FFmpeg loaded at start (2.00x; storescu 53 ms); under heavier load 379 against
+// 748 ms (1.97x). Other FFmpeg users of the layer (the H.264 transcode), which the module does
+// not take in, call FFmpeg directly.
 
 #include "SharedLibraries.h"
 
