@@ -1,6 +1,6 @@
 #pragma once
 
-#include "outside/dicom/Network.h"
+#include "outside/dicom/StorageCommitment.h"
 
 #include <QMutex>
 #include <QObject>

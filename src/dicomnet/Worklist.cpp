@@ -6,7 +6,7 @@
 #include "core/SharedState.h"
 #include "masterdata/MasterDataStore.h"
 #include "outside/Connection.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/WorklistScu.h"
 #include "outside/dicom/Toolkit.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>

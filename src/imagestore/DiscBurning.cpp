@@ -6,7 +6,8 @@
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
-#include "outside/dicom/DicomDirIndex.h"
+#include "outside/dicom/DicomDir.h"
+#include "outside/dicom/FileSummary.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -224,7 +225,7 @@ bool addPortableFiles(burn::IsoTrack &track, const QString &workRoot, const std:
         dicom::FileSummary summary;
     };
     QList<Entry> entries;
-    QStringList ids, syntaxes;
+    QStringList ids;
     burn::IsoFolder images;
     images.name = QStringLiteral("IMAGES");
     // The files are read (up to their pixel data) on the threads of the pool, in the order of
@@ -253,7 +254,6 @@ bool addPortableFiles(burn::IsoTrack &track, const QString &workRoot, const std:
                 return false;
             }
             ids << e.fileId;
-            syntaxes << e.summary.transferSyntax;
             images.files.append({e.fileId.mid(7), f.sourcePath});
         } else if (f.name.endsWith(QLatin1String(".dcm"), Qt::CaseInsensitive)) {
             log(QStringLiteral("%1 is left out of the DICOMDIR: %2").arg(f.name, e.summary.reason));
@@ -265,7 +265,11 @@ bool addPortableFiles(burn::IsoTrack &track, const QString &workRoot, const std:
         return true;
     }
     try {
-        dicom::writeDicomDirFor(dir, ids, track.volumeName, syntaxes);
+        dicom::DicomDirWriter writer(dir, track.volumeName);
+        for (const Entry &e : std::as_const(entries))
+            if (!e.fileId.isEmpty())
+                writer.addFile(e.fileId, e.summary.instanceUid, e.summary.transferSyntax);
+        writer.write();
     } catch (const std::exception &e) {
         log(QStringLiteral("The DICOMDIR could not be written (%1); the disc carries the files without it.").arg(describe(e)));
         return true;

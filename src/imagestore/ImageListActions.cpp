@@ -12,7 +12,7 @@
 #include "core/SharedState.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/StoreAssociation.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "session/OpenTransaction.h"
 #include "sendqueue/SendQueue.h"
 
-#include "outside/dicom/Network.h"
+#include "outside/dicom/Peer.h"
 
 #include <QList>
 #include <QString>

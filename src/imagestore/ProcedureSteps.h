@@ -3,7 +3,7 @@
 #include "session/OpenTransaction.h"
 
 #include "outside/Connection.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/Peer.h"
 
 #include <QPair>
 #include <QString>

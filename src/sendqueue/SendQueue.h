@@ -1,7 +1,8 @@
 #pragma once
 
 #include "outside/Connection.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/StorageCommitment.h"
+#include "outside/dicom/StoreAssociation.h"
 #include "outside/dicom/ProcedureStep.h"
 
 #include <QList>

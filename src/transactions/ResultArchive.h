@@ -2,7 +2,7 @@
 
 #include "session/OpenTransaction.h"
 #include "outside/Connection.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/Peer.h"
 #include "outside/report/Report.h"
 
 #include <QList>

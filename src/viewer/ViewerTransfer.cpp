@@ -9,7 +9,9 @@
 #include "outside/Error.h"
 #include "outside/Prompter.h"
 #include "outside/dicom/DicomDir.h"
+#include "outside/dicom/FilmPrinter.h"
 #include "outside/dicom/Picture.h"
+#include "outside/dicom/StoreAssociation.h"
 #include "outside/dicom/Toolkit.h"
 
 #include <QDir>

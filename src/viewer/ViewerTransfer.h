@@ -1,7 +1,7 @@
 #pragma once
 
 #include "outside/dicom/Image.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/Peer.h"
 #include "viewer/PaperPrint.h"
 
 #include <QList>

@@ -1,18 +1,23 @@
 #pragma once
 
-#include "Image.h"
-
 #include <QHash>
+#include <QList>
 #include <QStringList>
 
 namespace orv::dicom {
 
-// Builds a DICOMDIR (general-purpose CD profile) for a directory: images are added under a
-// relative file name ("IMAGES\IMG1", "\" or "/" as separator); each image file is written in
-// explicit VR little endian when the image is added, the DICOMDIR when write() is called.
-// An image that cannot be exported is skipped with its reason and the rest still make a
-// DICOMDIR: no file of a failed image stays behind, and every file (images and DICOMDIR) is
-// written under a temporary name and moved into place, so the folder never holds half a file.
+class Image;
+
+// Builds a DICOMDIR for a directory, of image files it writes there itself (addImage) and of
+// DICOM files that already lie there (addFile: referenced, never rewritten, so that a disc can
+// carry one copy of each). Files are named by their DICOM file IDs, relative to the directory:
+// at most eight components of at most eight upper-case letters, digits or "_", "\" or "/"
+// between them. The profile is the general-purpose CD profile (STD-GEN-CD) when every file is in
+// explicit VR little endian, else the general-purpose DVD JPEG profile (STD-GEN-DVD-JPEG); a
+// file in another transfer syntax is still referenced. Every file written (images and DICOMDIR)
+// is written under a temporary name and moved into place, so the folder never holds half a
+// file; the DICOMDIR is read back before it is moved, as the toolkit does not notice every
+// failed write (a full disc leaves a short file).
 class DicomDirWriter
 {
 public:
@@ -22,30 +27,44 @@ public:
         QString reason;
     };
 
-    // `directory` is created when missing. `fileSetId` names the file-set (made fit for a
-    // File-set ID as fileSetIdOf() does; empty: "ORVALINE").
+    // `directory` is created when missing. `fileSetId` names the file-set, made fit for a
+    // File-set ID (upper-case letters, digits, blanks and "_", at most 16; empty: "ORVALINE").
     explicit DicomDirWriter(const QString &directory, const QString &fileSetId = QString());
 
-    // Writes the image to directory + relativeName and records it. The name must be relative,
-    // made of at most eight components of upper-case letters, digits and "_" (at most 8
-    // characters each), without ".."; throws Error (naming the file) otherwise, when the image's
-    // SOP Instance UID is that of an image added before (a DICOMDIR lists an object once) or
-    // when the file cannot be written, and then leaves nothing of it in the folder.
+    // Writes the image to directory + relativeName in explicit VR little endian and records it.
+    // Throws Error (naming the file) when the name is not a file ID, when the image's SOP
+    // Instance UID is that of a file added before (a DICOMDIR lists an object once) or when the
+    // file cannot be written, and then leaves nothing of it in the folder.
     void addImage(Image &image, const QString &relativeName);
-    // Writes directory/DICOMDIR of the images added. An image the DICOMDIR cannot take is left
-    // out, its file removed, and listed in skipped(). Throws Error when the DICOMDIR cannot be
-    // written; then the image files added are removed too and the folder is as it was.
+    // Records the DICOM file that lies at directory + relativeName, of the SOP instance and in
+    // the transfer syntax given (as read from the file). Throws Error as addImage() does for the
+    // name and the SOP Instance UID.
+    void addFile(const QString &relativeName, const QString &instanceUid, const QString &transferSyntax);
+    // Writes directory/DICOMDIR of the files added. An image written here that the DICOMDIR
+    // cannot take is left out, its file removed, and listed in skipped(); a file added by
+    // addFile() that it cannot take is an error. Throws Error when the DICOMDIR cannot be
+    // written; then the image files written here are removed too and the folder is as it was.
     void write();
 
-    QStringList files() const { return m_files; }
+    // The file IDs listed ("/" between components), in the order added.
+    QStringList files() const;
     QList<Skipped> skipped() const { return m_skipped; }
 
 private:
+    struct File
+    {
+        QString id;
+        QString transferSyntax;
+        bool writtenHere = false;
+    };
+    QString record(const QString &relativeName, const QString &instanceUid);
+    void removeWrittenFiles();
+
     QString m_directory;
     QString m_fileSetId;
-    QStringList m_files;
+    QList<File> m_files;
     QList<Skipped> m_skipped;
-    QHash<QString, QString> m_instances; // SOP Instance UID -> relative name of its file
+    QHash<QString, QString> m_instances; // SOP Instance UID -> file ID of its file
 };
 
 } // namespace orv::dicom

@@ -19,13 +19,7 @@ int ProcedureStepScu::request(bool create, const QString &stepUid, const DataSet
     const OFString cls = latin(kProcedureStepClass);
     const OFString uid = latin(stepUid);
     Scu scu(m_peer);
-    scu.addPresentationContext(cls, uncompressed());
-    scu.connect();
-    const T_ASC_PresentationContextID pc = scu.findAnyPresentationContextID(cls, UID_LittleEndianExplicitTransferSyntax);
-    if (pc == 0) {
-        scu.closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
-        fail(QStringLiteral("%1 does not take performed procedure steps.").arg(scu.where()));
-    }
+    const T_ASC_PresentationContextID pc = scu.connectFor(cls, QStringLiteral("%1 does not take performed procedure steps."));
     T_DIMSE_Message msg{};
     const QString what = create ? QStringLiteral("Creating the performed procedure step") : QStringLiteral("Updating the performed procedure step");
     if (create) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DataSet.h"
-#include "Network.h"
+#include "Peer.h"
 
 #include <QDateTime>
 #include <QList>

@@ -4,7 +4,7 @@
 // the layer's timeouts, DICOM TLS when the peer asks for it, the connection guard, and raw DIMSE
 // messages for the N- services.
 
-#include "Network.h"
+#include "Peer.h"
 #include "SecureTransport.h"
 #include "Toolkit.h"
 #include "TransportGuard.h"
@@ -22,6 +22,17 @@ inline OFString latin(const QString &s) { return OFString(s.toLatin1().constData
 inline QString peerText(const QString &host, int port, const QString &calledAe)
 {
     return QStringLiteral("%1:%2 (%3)").arg(host).arg(port).arg(calledAe);
+}
+
+inline const OFList<OFString> &uncompressed()
+{
+    static const OFList<OFString> list = [] {
+        OFList<OFString> l;
+        l.push_back(UID_LittleEndianExplicitTransferSyntax);
+        l.push_back(UID_LittleEndianImplicitTransferSyntax);
+        return l;
+    }();
+    return list;
 }
 
 // DcmSCU with the timeouts of this layer, DICOM TLS when the peer asks for it, and access to
@@ -83,6 +94,21 @@ public:
                 fail(QStringLiteral("The association was rejected by %1.").arg(m_where), cond.code());
             fail(QStringLiteral("Cannot connect to %1: %2").arg(m_where, QString::fromLocal8Bit(cond.text())), cond.code());
         }
+    }
+
+    // Connects proposing `sopClass` alone, uncompressed, and returns the presentation context the
+    // peer accepted for it; when it accepted none, releases the association and throws Error with
+    // `refusal`, in which "%1" stands for the peer.
+    T_ASC_PresentationContextID connectFor(const OFString &sopClass, const QString &refusal)
+    {
+        addPresentationContext(sopClass, uncompressed());
+        connect();
+        const T_ASC_PresentationContextID pc = findAnyPresentationContextID(sopClass, UID_LittleEndianExplicitTransferSyntax);
+        if (pc == 0) {
+            closeAssociation(DCMSCU_RELEASE_ASSOCIATION);
+            fail(refusal.arg(m_where));
+        }
+        return pc;
     }
 
     // Throws the description of what the connection refused of the peer's data, if anything.
@@ -154,17 +180,6 @@ inline void requireStatus(Uint16 status, const QString &what, const QString &whe
     if (status == 0 || status == 0x0001 || status == 0x0107 || status == 0x0116 || (status & 0xF000) == 0xB000)
         return;
     fail(QStringLiteral("%1 refused by %2 (status 0x%3).").arg(what, where).arg(status, 4, 16, QLatin1Char('0')), status);
-}
-
-inline const OFList<OFString> &uncompressed()
-{
-    static const OFList<OFString> list = [] {
-        OFList<OFString> l;
-        l.push_back(UID_LittleEndianExplicitTransferSyntax);
-        l.push_back(UID_LittleEndianImplicitTransferSyntax);
-        return l;
-    }();
-    return list;
 }
 
 } // namespace orv::dicom

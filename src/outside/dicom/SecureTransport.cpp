@@ -1,6 +1,6 @@
 #include "SecureTransport.h"
 
-#include "Network.h"
+#include "Peer.h"
 #include "Toolkit.h"
 #include "TransportGuard.h"
 

@@ -8,7 +8,9 @@
 #include "common/Tools.h"
 #include "outside/dicom/Dump.h"
 #include "outside/dicom/Image.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/FilmPrinter.h"
+#include "outside/dicom/StoreScu.h"
+#include "outside/dicom/WorklistScu.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -10,7 +10,9 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "outside/dicom/Image.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/StorageCommitment.h"
+#include "outside/dicom/StoreScu.h"
+#include "outside/dicom/WorklistScu.h"
 
 #include <QJsonArray>
 #include <QProcess>

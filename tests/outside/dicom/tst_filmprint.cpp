@@ -7,7 +7,6 @@
 #include "common/TestMain.h"
 #include "common/Tools.h"
 #include "outside/dicom/Image.h"
-#include "outside/dicom/Network.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -11,7 +11,9 @@
 #include "common/Tools.h"
 #include "outside/dicom/DicomFile.h"
 #include "outside/dicom/Image.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/StorageCommitment.h"
+#include "outside/dicom/StoreAssociation.h"
+#include "outside/dicom/StoreScu.h"
 #include "outside/dicom/Picture.h"
 #include "outside/dicom/Toolkit.h"
 

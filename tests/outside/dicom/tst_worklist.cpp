@@ -6,7 +6,7 @@
 
 #include "common/TestMain.h"
 #include "common/Tools.h"
-#include "outside/dicom/Network.h"
+#include "outside/dicom/WorklistScu.h"
 #include "outside/dicom/Toolkit.h"
 
 #include <QElapsedTimer>
