@@ -20,12 +20,31 @@ namespace {
 
 const QString kJob = QStringLiteral("procedure step");
 
-JobOptions stepJob()
+// Runs `work` on a connection of its own as a step job of the exam (one after the other, the
+// exam not held busy), then `done` on the GUI thread with "" or the error's text.
+void runStepJob(const QString &transNo, std::function<void(Connection &)> work, std::function<void(const QString &)> done)
 {
-    JobOptions o;
-    o.exclusive = false;
-    o.lane = kJob;
-    return o;
+    JobOptions options;
+    options.exclusive = false;
+    options.lane = kJob;
+    const ConnectionConfig config = state().db().config();
+    session().jobs().start(
+        transNo, kJob,
+        [=](JobContext &job) {
+            QString error;
+            try {
+                auto db = Connection::open(config);
+                work(*db);
+            } catch (const std::exception &e) {
+                error = describe(e);
+            }
+            job.post([=] {
+                if (error.isEmpty())
+                    SendQueueRunner::instance().kick();
+                done(error);
+            });
+        },
+        {}, options);
 }
 
 // Queues a step message; its file is removed when the record fails.
@@ -120,28 +139,15 @@ void beginProcedureStep(const QString &transNo)
     open.setValue(OpenTransaction::StepState, StepState::InProgress);
     const TransactionRecord exam = open.record();
     const QString company = state().CompanyName;
-    const ConnectionConfig config = state().db().config();
-    session().jobs().start(
-        transNo, kJob,
-        [=](JobContext &job) {
-            QString error;
-            try {
-                auto db = Connection::open(config);
-                ProcedureSteps(*db).begin(exam, provider, company);
-            } catch (const std::exception &e) {
-                error = describe(e);
-            }
-            job.post([=] {
-                if (error.isEmpty()) {
-                    SendQueueRunner::instance().kick();
-                    return;
-                }
-                AddLog(QStringLiteral("The procedure step of %1 cannot be started: %2").arg(transNo, error));
-                if (session().isOpen(transNo))
-                    session().transaction().setValue(OpenTransaction::StepState, before);
-            });
-        },
-        {}, stepJob());
+    runStepJob(
+        transNo, [=](Connection &db) { ProcedureSteps(db).begin(exam, provider, company); },
+        [=](const QString &error) {
+            if (error.isEmpty())
+                return;
+            AddLog(QStringLiteral("The procedure step of %1 cannot be started: %2").arg(transNo, error));
+            if (session().isOpen(transNo))
+                session().transaction().setValue(OpenTransaction::StepState, before);
+        });
 }
 
 void endProcedureStep(const QString &transNo, bool completed, const QPair<QString, QString> &reason,
@@ -154,29 +160,14 @@ void endProcedureStep(const QString &transNo, bool completed, const QPair<QStrin
         done(e.description());
         return;
     }
-    const ConnectionConfig config = state().db().config();
     const QString description = session().isOpen(transNo) ? session().transaction().record().examName : QString();
-    session().jobs().start(
-        transNo, kJob,
-        [=](JobContext &job) {
-            QString error;
-            try {
-                auto db = Connection::open(config);
-                ProcedureSteps(*db).end(transNo, completed, reason, provider, description);
-            } catch (const std::exception &e) {
-                error = describe(e);
-            }
-            job.post([=] {
-                if (error.isEmpty()) {
-                    SendQueueRunner::instance().kick();
-                    if (session().isOpen(transNo))
-                        session().transaction().setValue(OpenTransaction::StepState,
-                                                         completed ? StepState::Completed : StepState::Discontinued);
-                }
-                done(error);
-            });
-        },
-        {}, stepJob());
+    runStepJob(
+        transNo, [=](Connection &db) { ProcedureSteps(db).end(transNo, completed, reason, provider, description); },
+        [=](const QString &error) {
+            if (error.isEmpty() && session().isOpen(transNo))
+                session().transaction().setValue(OpenTransaction::StepState, completed ? StepState::Completed : StepState::Discontinued);
+            done(error);
+        });
 }
 
 } // namespace orv

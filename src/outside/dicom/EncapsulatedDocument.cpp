@@ -1,5 +1,6 @@
 #include "EncapsulatedDocument.h"
 
+#include "DerivedObject.h"
 #include "Image.h"
 #include "Toolkit.h"
 
@@ -16,13 +17,7 @@ namespace {
 
 void put(DcmItem *ds, const DcmTagKey &key, const QString &value)
 {
-    check(ds->putAndInsertString(key, value.toUtf8().constData()), QStringLiteral("Cannot set a document attribute"));
-}
-
-void putIfAbsent(DcmItem *ds, const DcmTagKey &key)
-{
-    if (!ds->tagExists(key))
-        put(ds, key, QString());
+    putText(ds, key, value, QStringLiteral("Cannot set a document attribute"));
 }
 
 } // namespace
@@ -40,26 +35,9 @@ ValueChanges writeEncapsulatedPdf(Image &image, const PdfDocument &document, con
                                DCM_DateOfSecondaryCapture, DCM_TimeOfSecondaryCapture})
         ds->findAndDeleteElement(k);
 
-    put(ds, DCM_SOPClassUID, QString::fromLatin1(kEncapsulatedPdfClass));
-    for (const DcmTagKey &k : {DCM_SOPInstanceUID, DCM_StudyInstanceUID, DCM_SeriesInstanceUID}) {
-        OFString v;
-        if (ds->findAndGetOFStringArray(k, v).bad() || v.empty())
-            put(ds, k, newUid());
-    }
+    completeDerivedObject(ds, QString::fromLatin1(kEncapsulatedPdfClass), document.made, {}, QStringLiteral("Cannot set a document attribute"));
     put(ds, DCM_Modality, QStringLiteral("DOC"));
     put(ds, DCM_ConversionType, QStringLiteral("WSD"));
-    for (const DcmTagKey &k : {DCM_PatientName, DCM_PatientID, DCM_PatientBirthDate, DCM_PatientSex, DCM_StudyDate,
-                               DCM_StudyTime, DCM_ReferringPhysicianName, DCM_StudyID, DCM_AccessionNumber, DCM_SeriesNumber,
-                               DCM_InstanceNumber, DCM_Manufacturer})
-        putIfAbsent(ds, k);
-
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime made = document.made.isValid() ? document.made : now;
-    put(ds, DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")));
-    put(ds, DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")));
-    put(ds, DCM_ContentDate, made.toString(QStringLiteral("yyyyMMdd")));
-    put(ds, DCM_ContentTime, made.toString(QStringLiteral("HHmmss")));
-    put(ds, DCM_AcquisitionDateTime, made.toString(QStringLiteral("yyyyMMddHHmmss")));
 
     if (!document.readingPhysician.isEmpty())
         image.add(DCM_NameOfPhysiciansReadingStudy, document.readingPhysician);

@@ -1,5 +1,6 @@
 #include "VideoObject.h"
 
+#include "DerivedObject.h"
 #include "Image.h"
 #include "Toolkit.h"
 
@@ -18,19 +19,7 @@ namespace {
 
 void put(DcmItem *ds, const DcmTagKey &key, const QString &value)
 {
-    check(ds->putAndInsertString(key, value.toUtf8().constData()), QStringLiteral("Cannot set a video attribute"));
-}
-
-void putIfAbsent(DcmItem *ds, const DcmTagKey &key, const QString &value = QString())
-{
-    if (!ds->tagExists(key))
-        put(ds, key, value);
-}
-
-bool emptyValue(DcmItem *ds, const DcmTagKey &key)
-{
-    OFString v;
-    return ds->findAndGetOFStringArray(key, v).bad() || v.empty();
+    putText(ds, key, value, QStringLiteral("Cannot set a video attribute"));
 }
 
 // A decimal string of at most 16 characters.
@@ -50,24 +39,9 @@ ValueChanges writeVideoObject(Image &image, const H264Clip &clip, const QString 
                                DCM_PixelAspectRatio, DCM_BurnedInAnnotation})
         ds->findAndDeleteElement(k);
 
-    put(ds, DCM_SOPClassUID, sopClass);
-    for (const DcmTagKey &k : {DCM_SOPInstanceUID, DCM_StudyInstanceUID, DCM_SeriesInstanceUID})
-        if (emptyValue(ds, k))
-            put(ds, k, newUid());
+    completeDerivedObject(ds, sopClass, clip.recorded, {DCM_PatientOrientation}, QStringLiteral("Cannot set a video attribute"));
     // The modality of both classes is fixed by the class.
     put(ds, DCM_Modality, endoscopic ? QStringLiteral("ES") : QStringLiteral("XC"));
-    for (const DcmTagKey &k : {DCM_PatientName, DCM_PatientID, DCM_PatientBirthDate, DCM_PatientSex, DCM_StudyDate,
-                               DCM_StudyTime, DCM_ReferringPhysicianName, DCM_StudyID, DCM_AccessionNumber,
-                               DCM_SeriesNumber, DCM_InstanceNumber, DCM_Manufacturer, DCM_PatientOrientation})
-        putIfAbsent(ds, k);
-
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime made = clip.recorded.isValid() ? clip.recorded : now;
-    put(ds, DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")));
-    put(ds, DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")));
-    put(ds, DCM_ContentDate, made.toString(QStringLiteral("yyyyMMdd")));
-    put(ds, DCM_ContentTime, made.toString(QStringLiteral("HHmmss")));
-    put(ds, DCM_AcquisitionDateTime, made.toString(QStringLiteral("yyyyMMddHHmmss")));
 
     // VL Image and Image Pixel: what an H.264 stream decodes to.
     put(ds, DCM_ImageType, QStringLiteral("ORIGINAL\\PRIMARY"));
