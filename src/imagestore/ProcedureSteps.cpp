@@ -20,32 +20,6 @@ namespace {
 
 const QString kJob = QStringLiteral("procedure step");
 
-// Runs `work` on a connection of its own as a step job of the exam (one after the other, the
-// exam not held busy), then `done` on the GUI thread with "" or the error's text.
-void runStepJob(const QString &transNo, std::function<void(Connection &)> work, std::function<void(const QString &)> done)
-{
-    JobOptions options;
-    options.exclusive = false;
-    options.lane = kJob;
-    const ConnectionConfig config = state().db().config();
-    session().jobs().start(
-        transNo, kJob,
-        [=](JobContext &job) {
-            QString error;
-            try {
-                auto db = Connection::open(config);
-                work(*db);
-            } catch (const std::exception &e) {
-                error = describe(e);
-            }
-            job.post([=] {
-                if (error.isEmpty())
-                    SendQueueRunner::instance().kick();
-                done(error);
-            });
-        },
-        {}, options);
-}
 
 // Queues a step message; its file is removed when the record fails.
 void queueMessage(Connection &db, const QString &transNo, const QString &stepUid, const QString &service, const QString &label,
@@ -139,8 +113,8 @@ void beginProcedureStep(const QString &transNo)
     open.setValue(OpenTransaction::StepState, StepState::InProgress);
     const TransactionRecord exam = open.record();
     const QString company = state().CompanyName;
-    runStepJob(
-        transNo, [=](Connection &db) { ProcedureSteps(db).begin(exam, provider, company); },
+    SendQueueRunner::queueInBackground(
+        transNo, kJob, [=](Connection &db) { ProcedureSteps(db).begin(exam, provider, company); },
         [=](const QString &error) {
             if (error.isEmpty())
                 return;
@@ -161,8 +135,8 @@ void endProcedureStep(const QString &transNo, bool completed, const QPair<QStrin
         return;
     }
     const QString description = session().isOpen(transNo) ? session().transaction().record().examName : QString();
-    runStepJob(
-        transNo, [=](Connection &db) { ProcedureSteps(db).end(transNo, completed, reason, provider, description); },
+    SendQueueRunner::queueInBackground(
+        transNo, kJob, [=](Connection &db) { ProcedureSteps(db).end(transNo, completed, reason, provider, description); },
         [=](const QString &error) {
             if (error.isEmpty() && session().isOpen(transNo))
                 session().transaction().setValue(OpenTransaction::StepState, completed ? StepState::Completed : StepState::Discontinued);

@@ -3,6 +3,7 @@
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "session/ExamSession.h"
+#include "core/SharedState.h"
 #include "outside/Error.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,32 @@ void SendQueueRunner::kick()
         return;
     }
     pass();
+}
+
+void SendQueueRunner::queueInBackground(const QString &transNo, const QString &kind, std::function<void(Connection &)> queue,
+                                        std::function<void(const QString &error)> done)
+{
+    JobOptions options;
+    options.exclusive = false;
+    options.lane = kind;
+    const ConnectionConfig config = state().db().config();
+    auto error = std::make_shared<QString>();
+    session().jobs().start(
+        transNo, kind,
+        [config, queue = std::move(queue), error](JobContext &) {
+            try {
+                auto db = Connection::open(config);
+                queue(*db);
+            } catch (const std::exception &e) {
+                *error = describe(e);
+            }
+        },
+        [error, done = std::move(done)] {
+            if (error->isEmpty())
+                instance().kick();
+            done(*error);
+        },
+        options);
 }
 
 void SendQueueRunner::pass()

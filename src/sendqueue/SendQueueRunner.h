@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace orv {
@@ -29,6 +30,12 @@ public:
     bool isRunning() const { return m_running; }
     // Runs a pass soon (something was queued, retried or removed).
     void kick();
+    // Queues something for the exam `transNo` in the background: `queue` runs on a connection of
+    // its own to the department database, as a job of `kind` (jobs of one kind one after the
+    // other, the exam not held busy); then, on the GUI thread, the runner is kicked when it
+    // succeeded and `done` gets "" or the error's text.
+    static void queueInBackground(const QString &transNo, const QString &kind, std::function<void(Connection &)> queue,
+                                  std::function<void(const QString &error)> done);
     // Starts the commitment listener when storage commitment is on and it is not listening yet;
     // "" or why it cannot listen.
     QString ensureListener();

@@ -32,7 +32,7 @@ ResultArchiveRequest ResultArchiveRequest::fromState(Report report)
 {
     const SharedState &st = state();
     return {std::move(report), openTransaction().record(), st.CompanyName, st.CurrentUser.UserID(), dicomNodes().storagePeer(),
-            dicomNodes().storageCommitment(), st.db().config()};
+            dicomNodes().storageCommitment()};
 }
 
 namespace ResultArchive {
@@ -127,28 +127,14 @@ ReportVersion queue(const ResultArchiveRequest &request, Connection &db)
 void start(ResultArchiveRequest request)
 {
     const QString transNo = request.transaction.transNo;
-    auto failure = std::make_shared<QString>();
-    JobOptions options;
-    options.exclusive = false;
-    options.lane = QStringLiteral("result report"); // versions are numbered in the order saved
-    session().jobs().start(
-        transNo, QStringLiteral("result report"),
-        [request = std::move(request), failure](JobContext &) {
-            try {
-                auto db = Connection::open(request.database);
-                queue(request, *db);
-            } catch (const std::exception &e) {
-                *failure = describe(e);
-            }
-        },
-        [failure] {
-            if (failure->isEmpty())
-                SendQueueRunner::instance().kick();
-            else
-                msgBox(nullptr, QStringLiteral("The interpretation is saved, but its report cannot be stored in the archive: ") + *failure,
+    // One after the other, so that versions are numbered in the order saved.
+    SendQueueRunner::queueInBackground(
+        transNo, QStringLiteral("result report"), [request = std::move(request)](Connection &db) { queue(request, db); },
+        [](const QString &failure) {
+            if (!failure.isEmpty())
+                msgBox(nullptr, QStringLiteral("The interpretation is saved, but its report cannot be stored in the archive: ") + failure,
                        Prompter::Icon::Critical);
-        },
-        options);
+        });
 }
 
 } // namespace ResultArchive

@@ -34,7 +34,6 @@ struct ResultArchiveRequest
     QString userId;
     dicom::Peer peer;
     bool commit = false;
-    ConnectionConfig database;
 
     // The open transaction, the logged-in user, the company name and the storage archive of the
     // DICOM settings. Throws orv::Error when the archive's settings cannot be used. GUI thread.
