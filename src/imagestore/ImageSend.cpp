@@ -6,6 +6,7 @@
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "session/ExamSession.h"
+#include "sendqueue/QueuedSend.h"
 #include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
@@ -102,8 +103,7 @@ QueueEntry stageWithExamPatient(const QString &path, const SendRequest &request,
     log(QStringLiteral("%1 is sent with the exam's patient (it carried \"%2\", ID \"%3\").")
             .arg(QFileInfo(path).fileName(), ds.text(DCM_PatientName), ds.text(DCM_PatientID)));
     writePatientIdentity(image.dataSet(), request.transaction, request.companyName);
-    const QString copy = SendQueue::newCopyPath();
-    QueueEntry entry = SendQueue::entryFor(copy, dicom::StoreAssociation::writeForSending(image, copy));
+    QueueEntry entry = QueuedSend::stage(image);
     entry.sourcePath = path;
     return entry;
 }
@@ -159,9 +159,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
     const int total = int(request.rows.size());
     int done = 0;
     int nextNumber = request.firstImageNumber;
-    const QString sendId = dicom::newUid();
-    const bool commit = dicomNodes().storageCommitment();
-    QList<QueueEntry> entries;
+    QueuedSend send(request.transaction.transNo, dicomNodes().storageCommitment());
     QString prepareFailure;
     dicom::Image picture; // one object for every picture of this send
     const auto stopped = [&] { return hooks.stopped && hooks.stopped(); };
@@ -191,12 +189,10 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             } else if (isPicture(type)) {
                 picture.importPicture(path, type);
                 stampIdentity(picture, request.transaction, nextNumber++, request.companyName);
-                const QString copy = SendQueue::newCopyPath();
-                const auto id = dicom::StoreAssociation::writeForSending(picture, copy);
+                entry = QueuedSend::stage(picture);
                 for (const QString &line : takeValueChanges(picture))
                     log(line);
-                keepConversion(copy, kept);
-                entry = SendQueue::entryFor(copy, id);
+                keepConversion(entry->filePath, kept);
             } else if (isVideo(type) && request.sendVideos) {
                 if (!QFileInfo(path).isFile()) {
                     log(QStringLiteral("Cant read/access ") + path);
@@ -225,11 +221,7 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
             }
             if (entry) {
                 entry->sourcePath = path;
-                entry->sendId = sendId;
-                entry->transNo = request.transaction.transNo;
-                entry->peer = peerNow();
-                entry->commit = commit;
-                entries << *entry;
+                send.add(*entry, peerNow());
             }
             if (hooks.progress)
                 hooks.progress(++done, total);
@@ -242,25 +234,21 @@ SendOutcome ImageSend::send(const SendRequest &request, const SendHooks &hooks)
 
     QString failure;
     try {
-        auto db = Connection::open(request.database);
-        SendQueue queue(*db);
-        const QList<QueueEntry> queued = queue.add(entries, true);
         int answered = 0;
+        const int staged = send.count();
         DeliveryHooks delivery;
         delivery.log = log;
         delivery.answered = [&](const QueueEntry &, int) {
             if (hooks.progress)
-                hooks.progress(++answered, int(queued.size()));
+                hooks.progress(++answered, staged);
         };
         delivery.stopped = hooks.stopped;
-        const DeliveryOutcome d = queue.deliver(queued, delivery);
-        outcome.sent = d.sent;
-        outcome.notStored = d.notStored;
-        outcome.queued = int(queued.size()) - d.sent - d.notStored;
-        failure = d.failure;
+        const QueuedSend::Outcome d = send.deliver(request.database, delivery);
+        outcome.sent = d.delivery.sent;
+        outcome.notStored = d.delivery.notStored;
+        outcome.queued = d.left();
+        failure = d.delivery.failure;
     } catch (const std::exception &e) {
-        for (const QueueEntry &e : entries)
-            QFile::remove(e.filePath);
         failure = describe(e);
     }
     if (failure.isEmpty())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "outside/dicom/Label.h"
+#include "viewer/MouseTools.h"
 
 #include <QWidget>
 
@@ -17,19 +17,17 @@ namespace orv {
 
 // "Label Details": the look of the labels the viewer's drawing modes create. One instance per
 // run; its settings last as long as the program (hiding keeps them) and are not stored.
-class LabelForm : public QWidget
+class LabelForm : public QWidget, public LabelStyle
 {
     Q_OBJECT
 public:
     static LabelForm *instance();
 
-    enum class Tie { Control, ImageCell, Image };
-
     // A new label of `type` with the form's settings (transparency always off for text).
-    dicom::Label newLabel(int type) const;
+    dicom::Label newLabel(int type) const override;
     // The label type chosen in `LabelTypeBox` (its tag as a number).
-    int labelType() const;
-    Tie tie() const;
+    int labelType() const override;
+    Tie tie() const override;
     // Adjusts the form to a newly chosen mouse mode: "Measure" (5) never keeps the "Text" label
     // type and ties to "Image"; the "Text" type and "Tied To" are usable only in "Text" mode (4).
     void adjustToMode(int mode);

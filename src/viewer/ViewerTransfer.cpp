@@ -4,6 +4,7 @@
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "session/ExamSession.h"
+#include "sendqueue/QueuedSend.h"
 #include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "outside/Error.h"
@@ -11,7 +12,6 @@
 #include "outside/dicom/DicomDir.h"
 #include "outside/dicom/FilmPrinter.h"
 #include "outside/dicom/Picture.h"
-#include "outside/dicom/StoreAssociation.h"
 #include "outside/dicom/Toolkit.h"
 
 #include <QDir>
@@ -75,6 +75,33 @@ void replaceWith(const QString &part, const QString &path)
 } // namespace
 
 QString jobKind() { return QStringLiteral("viewer transfer"); }
+
+FilmSettings filmSettings()
+{
+    const DicomNodes &nodes = dicomNodes();
+    FilmSettings film;
+    film.printer = nodes.printPeer();
+    film.displayFormat = nodes.value(DicomNodes::PrintFormat);
+    film.orientation = nodes.value(DicomNodes::PrintOrientation);
+    film.filmSize = nodes.value(DicomNodes::FilmSize);
+    film.magnification = nodes.value(DicomNodes::Magnification);
+    return film;
+}
+
+PaperHeader paperHeader()
+{
+    const OpenTransaction &t = session().transaction();
+    PaperHeader header;
+    header.patientId = t.record().shownPatientId();
+    header.birthDate = shownDate(t.record().birthDate);
+    header.lastName = t.value(OpenTransaction::LName);
+    header.firstName = t.value(OpenTransaction::FName);
+    header.middleName = t.value(OpenTransaction::MName);
+    header.examType = t.value(OpenTransaction::ExamType);
+    header.transNo = t.value(OpenTransaction::TransNo);
+    header.transDate = t.value(OpenTransaction::TransDate);
+    return header;
+}
 
 void printFilm(const QList<dicom::Image> &images, const FilmSettings &film, Done done)
 {
@@ -174,50 +201,37 @@ void send(const QList<dicom::Image> &images, const dicom::Peer &peer, bool logDe
     const bool commit = dicomNodes().storageCommitment();
     const QString transNo = session().openTransNo();
     run([toSend, descriptions, peer, logDescriptions, database, commit, transNo](JobContext &job) {
-        // Each image is written into the send queue folder and queued, then delivered on one
-        // association; a refusal ends the send (the images after it are recorded as not sent).
-        QList<QueueEntry> entries;
+        // A refusal ends the send: the images after it are recorded as not sent.
         try {
-            const QString sendId = dicom::newUid();
+            QueuedSend send(transNo, commit);
             for (qsizetype i = 0; i < toSend.size() && !job.cancelled(); ++i) {
                 dicom::Image copy = toSend[i];
-                const QString path = SendQueue::newCopyPath();
-                const auto id = dicom::StoreAssociation::writeForSending(copy, path);
-                QueueEntry e = SendQueue::entryFor(path, id);
+                QueueEntry e = QueuedSend::stage(copy);
                 e.sourcePath = descriptions[i];
                 e.label = descriptions[i];
-                e.sendId = sendId;
-                e.transNo = transNo;
-                e.peer = peer;
-                e.commit = commit;
                 e.stopOnFailure = true;
-                entries << e;
+                send.add(e, peer);
             }
-            auto db = Connection::open(database);
-            SendQueue queue(*db);
-            const QList<QueueEntry> queued = queue.add(entries, true);
-            entries.clear(); // recorded: the queue owns the copies now
             DeliveryHooks hooks;
             hooks.sending = [&job, logDescriptions](const QueueEntry &e) {
                 if (logDescriptions)
                     job.post([line = e.label] { AddLog(line); });
             };
             int answered = 0;
+            const int total = send.count();
             hooks.answered = [&](const QueueEntry &, int status) {
-                job.progress(++answered, int(queued.size()));
+                job.progress(++answered, total);
                 if (status != 0)
                     job.post([status] { msgBox(nullptr, QStringLiteral("Send failed - code ") + QString::number(status)); });
             };
             hooks.stopped = [&job] { return job.cancelled(); };
-            const DeliveryOutcome o = queue.deliver(queued, hooks);
+            const QueuedSend::Outcome o = send.deliver(database, hooks);
             job.post([] { SendQueueRunner::instance().kick(); });
-            if (!o.failure.isEmpty()) {
-                showFailure(job, o.failure);
+            if (!o.delivery.failure.isEmpty()) {
+                showFailure(job, o.delivery.failure);
                 return;
             }
         } catch (const std::exception &e) {
-            for (const QueueEntry &q : entries)
-                QFile::remove(q.filePath);
             showFailure(job, describe(e));
             return;
         }

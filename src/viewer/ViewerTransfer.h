@@ -50,6 +50,12 @@ struct FilmSettings
     QString magnification;  // Magnification Type of the film box
 };
 
+// The film settings of the moment. Throws orv::Error when the node settings cannot be used.
+FilmSettings filmSettings();
+
+// The page header of a paper print: the open transaction's patient and exam, as the editor shows them.
+PaperHeader paperHeader();
+
 // Prints every image in order on film: one film session, the images filling the boxes of the
 // chosen display format, a full film printed and the last one printed when the session closes.
 // A colour image makes it a colour session (greyscale, the colour images converted, on a printer

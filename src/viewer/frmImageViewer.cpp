@@ -131,11 +131,16 @@ frmImageViewer::frmImageViewer()
     connect(Viewer, &dicom::DisplaySurface::layoutChanged, this, [this] { syncFromSurface(); });
     connect(Viewer, &dicom::DisplaySurface::imageValuesChanged, this, [this] { copyImageValues(); });
     connect(Viewer, &dicom::DisplaySurface::doubleClick, this, [this] { doubleClicked(); });
-    connect(Viewer, &dicom::DisplaySurface::mouseDown, this,
-            [this](Qt::MouseButton b, int x, int y) { mouseDown(b, x, y); });
-    connect(Viewer, &dicom::DisplaySurface::mouseMove, this,
-            [this](Qt::MouseButtons b, int x, int y) { mouseMove(b, x, y); });
-    connect(Viewer, &dicom::DisplaySurface::mouseUp, this, [this](Qt::MouseButton, int x, int y) { mouseUp(x, y); });
+    MouseTools::Hooks hooks;
+    hooks.target = [this] { return GetSelectedImage(); };
+    hooks.allChange = [this] { return allChange(); };
+    hooks.style = []() -> const LabelStyle & { return *LabelForm::instance(); };
+    m_mouse = new MouseTools(*Viewer, images, std::move(hooks), this);
+    connect(m_mouse, &MouseTools::imageClicked, this, [this](int index) { select(index); });
+    connect(m_mouse, &MouseTools::modeChanged, this, [this](int mode) { modeChanged(mode); });
+    connect(Viewer, &dicom::DisplaySurface::mouseDown, m_mouse, &MouseTools::mouseDown);
+    connect(Viewer, &dicom::DisplaySurface::mouseMove, m_mouse, &MouseTools::mouseMove);
+    connect(Viewer, &dicom::DisplaySurface::mouseUp, m_mouse, [this](Qt::MouseButton, int x, int y) { m_mouse->mouseUp(x, y); });
 
     resize(1100, 760);
     RestoreWindow(this);
@@ -148,8 +153,6 @@ frmImageViewer::frmImageViewer()
     Columns->setText(QString::number(m_savedColumns));
     Rows->setText(QString::number(m_savedRows));
     rowsOrColumnsEdited();
-    m_mouseMode = 1;
-    m_drawing = false;
     Mouse[1]->setChecked(true);
     syncFromSurface();
 }
@@ -659,7 +662,7 @@ void frmImageViewer::doubleClicked()
     }
     m_savedRows = Viewer->rows();
     m_savedColumns = Viewer->columns();
-    Viewer->setCurrentIndex(m_lastClickIndex > 0 ? m_lastClickIndex : Viewer->currentIndex());
+    Viewer->setCurrentIndex(m_mouse->lastClickIndex() > 0 ? m_mouse->lastClickIndex() : Viewer->currentIndex());
     int one = 1, alsoOne = 1;
     SetRC(one, alsoOne);
 }
@@ -673,68 +676,6 @@ void frmImageViewer::select(int index)
     Viewer->setHighlight(*m_selected, 1, QColor(255, 0, 0));
     syncFromSurface();
     redrawMarkers();
-}
-
-void frmImageViewer::mouseDown(Qt::MouseButton button, int x, int y)
-{
-    m_drag = Drag::None;
-    switch (m_mouseMode) {
-    case 1: {
-        const int index = Viewer->imageIndexAt(x, y);
-        m_lastClickIndex = index;
-        if (index == 0)
-            return;
-        select(index);
-        if (button == Qt::LeftButton && !Viewer->stretchToFit(*m_selected)) {
-            m_dragTarget = *m_selected;
-            m_drag = Drag::Pan;
-            m_baseA = Viewer->panX(*m_selected) + x;
-            m_baseB = Viewer->panY(*m_selected) + y;
-        }
-        break;
-    }
-    case 2: {
-        m_dragTarget = GetSelectedImage();
-        m_drag = Drag::Window;
-        m_baseA = Viewer->windowWidth(*m_dragTarget) - x;
-        m_baseB = Viewer->windowLevel(*m_dragTarget) + y;
-        break;
-    }
-    case 3: {
-        m_dragTarget = GetSelectedImage();
-        m_drag = Drag::Pan;
-        m_baseA = Viewer->panX(*m_dragTarget) + x;
-        m_baseB = Viewer->panY(*m_dragTarget) + y;
-        break;
-    }
-    default:
-        startDrawing(x, y);
-        break;
-    }
-}
-
-void frmImageViewer::mouseMove(Qt::MouseButtons buttons, int x, int y)
-{
-    if (m_drawing) {
-        if (buttons == Qt::NoButton)
-            return;
-        m_band.width = x - m_band.left;
-        m_band.height = y - m_band.top;
-        m_band.addPoint(QPointF(x, y));
-        Viewer->setRubberBand(m_band);
-        return;
-    }
-    if (buttons == Qt::NoButton || m_drag == Drag::None || !m_dragTarget)
-        return;
-    if (m_drag == Drag::Pan) {
-        Viewer->setPan(*m_dragTarget, m_baseA - x, m_baseB - y);
-        return;
-    }
-    const double width = m_baseA + x, level = m_baseB - y;
-    Viewer->setWindow(*m_dragTarget, width, level);
-    if (allChange())
-        for (int i = 1; i <= Images().count(); ++i)
-            Viewer->setWindow(Images().item(i), width, level);
 }
 
 bool frmImageViewer::eventFilter(QObject *watched, QEvent *event)
@@ -781,197 +722,24 @@ void frmImageViewer::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-namespace {
+void frmImageViewer::chooseMode(int mode) { m_mouse->setMode(mode); }
 
-// The label type each drawing mode draws.
-int typeOfMode(int mode)
+void frmImageViewer::modeChanged(int mode)
 {
-    switch (mode) {
-    case 4: return dicom::Label::Text;
-    case 5: return dicom::Label::Line;
-    case 7: return dicom::Label::Arrow;
-    case 8: return dicom::Label::Line;
-    case 9: return dicom::Label::PolyLine;
-    case 10: return dicom::Label::Rectangle;
-    case 11: return dicom::Label::Ellipse;
-    case 12: return dicom::Label::Polygon;
-    default: return -1;
-    }
-}
-
-} // namespace
-
-void frmImageViewer::chooseMode(int mode)
-{
-    m_mouseMode = mode;
     if (Mouse[std::size_t(mode)] && !Mouse[std::size_t(mode)]->isChecked())
         Mouse[std::size_t(mode)]->setChecked(true);
     LabelForm::instance()->adjustToMode(mode);
     Viewer->setFocus();
 }
 
-void frmImageViewer::startDrawing(int x, int y)
-{
-    int type = typeOfMode(m_mouseMode);
-    if (type < 0)
-        return;
-    LabelForm *form = LabelForm::instance();
-    // Measuring draws a line, or the closed shape chosen as the label type, whose area is measured.
-    if (m_mouseMode == 5 && (form->labelType() == dicom::Label::Rectangle || form->labelType() == dicom::Label::Ellipse
-                             || form->labelType() == dicom::Label::Polygon))
-        type = form->labelType();
-    m_band = form->newLabel(type);
-    m_band.space = dicom::Label::Space::Surface;
-    m_band.left = x;
-    m_band.top = y;
-    m_band.addPoint(QPointF(x, y));
-    m_drawing = true;
-    Viewer->setRubberBand(m_band);
-}
+void frmImageViewer::redrawMarkers() { m_mouse->showMarkers(AnatomicMarkers->isChecked()); }
 
-void frmImageViewer::mouseUp(int x, int y)
+QList<dicom::Image> frmImageViewer::allImages()
 {
-    m_drag = Drag::None;
-    if (m_drawing)
-        finishDrawing(x, y);
-}
-
-bool frmImageViewer::placeLabel(dicom::Label &label, int mode)
-{
-    const LabelForm::Tie tie = mode == 5 ? LabelForm::Tie::Image : LabelForm::instance()->tie();
-    if (tie == LabelForm::Tie::Control) {
-        label.space = dicom::Label::Space::Surface;
-        Viewer->addSurfaceLabel(label);
-        return true;
-    }
-    const QPointF corner(label.left, label.top);
-    const int index = Viewer->imageIndexAt(int(corner.x()), int(corner.y()));
-    if (index == 0) {
-        msgBox(this, QStringLiteral("A label is drawn on an image: start it inside one."), Prompter::Icon::Warning);
-        return false;
-    }
-    const dicom::Image image = Images().item(index);
-    if (tie == LabelForm::Tie::ImageCell) {
-        const QPointF origin = Viewer->cellRect(image)->topLeft();
-        label = label.mapped([&](const QPointF &p) { return p - origin; });
-        label.space = dicom::Label::Space::Cell;
-    } else {
-        if (!Viewer->placedRect(image)) {
-            msgBox(this, QStringLiteral("This image cannot be displayed, so nothing can be drawn on it."), Prompter::Icon::Warning);
-            return false;
-        }
-        label = label.mapped([&](const QPointF &p) { return *Viewer->toImage(image, p); });
-        label.space = dicom::Label::Space::Image;
-    }
-    m_drawImage = image;
-    Viewer->addLabel(image, label);
-    return true;
-}
-
-void frmImageViewer::finishDrawing(int x, int y)
-{
-    m_drawing = false;
-    Viewer->setRubberBand(std::nullopt);
-    const int mode = m_mouseMode;
-    dicom::Label label = m_band;
-    label.width = x - label.left;
-    label.height = y - label.top;
-    m_drawImage.reset();
-    const auto backToSelect = [this] {
-        Viewer->update();
-        chooseMode(1);
-    };
-
-    const bool poly = label.type == dicom::Label::PolyLine || label.type == dicom::Label::Polygon;
-    const bool sized = poly ? label.bounds().width() + label.bounds().height() > 0 : (label.width != 0 || label.height != 0);
-    if (label.type != dicom::Label::Text && !sized) {
-        msgBox(this, QStringLiteral("The label has no size: hold the button down and drag to draw it."), Prompter::Icon::Warning);
-        backToSelect();
-        return;
-    }
-    if (!placeLabel(label, mode)) {
-        backToSelect();
-        return;
-    }
-    if (mode == 5 && m_drawImage) {
-        const dicom::Image image = *m_drawImage;
-        if (label.isClosed()) {
-            const dicom::Measurement area = dicom::measureArea(image, label);
-            msgBox(this, dicom::measureText(area.value) + QStringLiteral(" square ") + area.unit);
-            const auto pixels = Viewer->pixels(image);
-            const auto mean = pixels ? dicom::meanInside(*pixels, label) : std::nullopt;
-            msgBox(this, QStringLiteral("Mean value = ") + (mean ? dicom::measureText(*mean) : QStringLiteral("none")));
-        } else {
-            const dicom::Measurement length = dicom::measureLength(image, label);
-            dicom::Label result = LabelForm::instance()->newLabel(dicom::Label::Text);
-            result.fontName = QStringLiteral("Arial Bold");
-            result.fontSize = 8.25;
-            result.foreColour = QColor(255, 255, 0);
-            result.transparent = state().LabelTransparent;
-            result.text = dicom::measureText(length.value) + QLatin1Char(' ') + length.unit;
-            if (const auto at = Viewer->toImage(image, QPointF(x, y))) {
-                result.left = at->x();
-                result.top = at->y();
-                result.space = dicom::Label::Space::Image;
-                Viewer->addLabel(image, result);
-            }
-        }
-    }
-    if (mode == 4) {
-        const auto answer = Prompter::instance().input(this, QStringLiteral("Enter label text"), QString());
-        const QString text = QLatin1Char(' ') + answer.value_or(QString()) + QLatin1Char(' ');
-        // The label was placed already: give the stored copy its text.
-        if (label.space == dicom::Label::Space::Surface) {
-            QList<dicom::Label> all = Viewer->surfaceLabels();
-            Viewer->clearSurfaceLabels();
-            all.last().text = text;
-            for (const dicom::Label &l : all)
-                Viewer->addSurfaceLabel(l);
-        } else if (m_drawImage) {
-            QList<dicom::Label> all = Viewer->labels(*m_drawImage);
-            Viewer->removeLabels(*m_drawImage);
-            all.last().text = text;
-            for (const dicom::Label &l : all)
-                Viewer->addLabel(*m_drawImage, l);
-        }
-    }
-    backToSelect();
-}
-
-void frmImageViewer::redrawMarkers()
-{
-    const bool on = AnatomicMarkers->isChecked();
-    if (!on && !m_markersShown)
-        return;
-    m_markersShown = on;
-    const auto marker = [](const QString &text, double left, double top, int alignment) {
-        dicom::Label l;
-        l.type = dicom::Label::SideMarker;
-        l.space = dicom::Label::Space::Marker;
-        l.text = text;
-        l.width = 200;
-        l.height = 200;
-        l.left = left;
-        l.top = top;
-        l.fontName = QStringLiteral("Arial Bold");
-        l.fontSize = 9;
-        l.foreColour = QColor(0, 0, 0);
-        // Black text needs a light ground to be read on a dark image.
-        l.backColour = QColor(255, 255, 255);
-        l.transparent = false;
-        l.alignment = alignment;
-        return l;
-    };
-    for (int i = 1; i <= Images().count(); ++i) {
-        const dicom::Image image = Images().item(i);
-        Viewer->removeLabels(image, dicom::Label::SideMarker);
-        if (!on)
-            continue;
-        Viewer->addLabel(image, marker(QStringLiteral("LEFT"), 0, 500, 0));
-        Viewer->addLabel(image, marker(QStringLiteral("TOP"), 500 - 200 / 2, 0, 1));
-        Viewer->addLabel(image, marker(QStringLiteral("RIGHT"), 1000 - 200, 500, 2));
-        Viewer->addLabel(image, marker(QStringLiteral("BOTTOM"), 500 - 200 / 2, 1000 - 200, 9));
-    }
+    QList<dicom::Image> images;
+    for (int i = 1; i <= Images().count(); ++i)
+        images << Images().item(i);
+    return images;
 }
 
 QList<QPushButton *> frmImageViewer::transferCommands() const
@@ -999,8 +767,7 @@ void frmImageViewer::sendImages(bool all)
 {
     QList<dicom::Image> images;
     if (all)
-        for (int i = 1; i <= Images().count(); ++i)
-            images << Images().item(i);
+        images = allImages();
     else if (Images().count() > 0)
         images << GetSelectedImage();
     if (images.isEmpty()) {
@@ -1019,19 +786,8 @@ void frmImageViewer::sendImages(bool all)
 
 void frmImageViewer::printImages(const PaperTarget &target)
 {
-    const OpenTransaction &t = session().transaction();
-    PaperHeader header;
-    header.patientId = t.record().shownPatientId();
-    header.birthDate = shownDate(t.record().birthDate);
-    header.lastName = t.value(OpenTransaction::LName);
-    header.firstName = t.value(OpenTransaction::FName);
-    header.middleName = t.value(OpenTransaction::MName);
-    header.examType = t.value(OpenTransaction::ExamType);
-    header.transNo = t.value(OpenTransaction::TransNo);
-    header.transDate = t.value(OpenTransaction::TransDate);
-    QList<dicom::Image> images;
-    for (int i = 1; i <= Images().count(); ++i)
-        images << Images().item(i);
+    const PaperHeader header = ViewerTransfer::paperHeader();
+    const QList<dicom::Image> images = allImages();
     if (images.isEmpty())
         return;
     PaperTarget to = target;
@@ -1056,17 +812,10 @@ void frmImageViewer::printOnFilm()
                Prompter::Icon::Question, QString(), Prompter::Yes | Prompter::No)
         != Prompter::Yes)
         return;
-    QList<dicom::Image> images;
-    for (int i = 1; i <= Images().count(); ++i)
-        images << Images().item(i);
+    const QList<dicom::Image> images = allImages();
     ViewerTransfer::FilmSettings film;
     try {
-        const DicomNodes &nodes = dicomNodes();
-        film.printer = nodes.printPeer();
-        film.displayFormat = nodes.value(DicomNodes::PrintFormat);
-        film.orientation = nodes.value(DicomNodes::PrintOrientation);
-        film.filmSize = nodes.value(DicomNodes::FilmSize);
-        film.magnification = nodes.value(DicomNodes::Magnification);
+        film = ViewerTransfer::filmSettings();
     } catch (const std::exception &e) {
         msgBox(this, describe(e), Prompter::Icon::Critical);
         return;
@@ -1120,9 +869,7 @@ void frmImageViewer::exportAll()
     QString directory = answer->trimmed();
     if (!directory.endsWith(QLatin1Char('\\')) && !directory.endsWith(QLatin1Char('/')))
         directory += QDir::separator();
-    QList<dicom::Image> images;
-    for (int i = 1; i <= Images().count(); ++i)
-        images << Images().item(i);
+    const QList<dicom::Image> images = allImages();
     if (images.isEmpty()) {
         msgBox(this, QStringLiteral("No image to export!"), Prompter::Icon::Warning);
         return;

@@ -2,6 +2,7 @@
 
 #include "session/ImageSetModel.h"
 #include "outside/dicom/DisplaySurface.h"
+#include "viewer/MouseTools.h"
 #include "viewer/PaperPrint.h"
 
 #include <QWidget>
@@ -46,7 +47,7 @@ public:
     dicom::Image GetSelectedImage();
     // 1 Select, 2 Window, 3 Hand; 4 Text, 5 Measure, 7 Arrow, 8 Line, 9 Draw, 10 Rectangle,
     // 11 Elipse, 12 Polygon draw labels (see LabelForm) and return to Select when done.
-    int mouseMode() const { return m_mouseMode; }
+    int mouseMode() const { return m_mouse->mode(); }
     // Removes the side markers of every image and, while "Side Markers" is ticked, puts the
     // four markers on each again.
     void redrawMarkers();
@@ -133,9 +134,6 @@ private:
     void stretchClicked(bool on);
     void enhanceClicked(bool on);
     void doubleClicked();
-    void mouseDown(Qt::MouseButton button, int x, int y);
-    void mouseMove(Qt::MouseButtons buttons, int x, int y);
-    void mouseUp(int x, int y);
     void sendImages(bool all);
     // "Dicom Print": every image on film, after the question, with the node settings of the moment.
     void printOnFilm();
@@ -150,32 +148,20 @@ private:
     // Runs `start` with the send and export commands refused until the job's end.
     void transfer(const std::function<void(std::function<void()>)> &start);
     QList<QPushButton *> transferCommands() const;
+    // Every image of the set, in order.
+    QList<dicom::Image> allImages();
     void select(int index);
     void chooseMode(int mode);
-    void startDrawing(int x, int y);
-    void finishDrawing(int x, int y);
-    // Places a finished label (surface pixels) as "Tied To" says; false when refused.
-    bool placeLabel(dicom::Label &label, int mode);
+    // Shows the tool taken (also when the tools return to Select by themselves).
+    void modeChanged(int mode);
     bool allChange() const;
 
     std::optional<dicom::Image> m_selected;
     bool m_placeholder = false;
     int m_savedRows = 3;
     int m_savedColumns = 3;
-    int m_mouseMode = 1;
-    bool m_drawing = false;
-    // The label being drawn, in surface pixels.
-    dicom::Label m_band;
-    bool m_markersShown = false;
-    // The image the last drawing was attached to.
-    std::optional<dicom::Image> m_drawImage;
-    int m_lastClickIndex = 0;
+    MouseTools *m_mouse = nullptr;
     bool m_copying = false;
-    // A drag in progress: its target image and the two base values it moves from.
-    enum class Drag { None, Window, Pan } m_drag = Drag::None;
-    std::optional<dicom::Image> m_dragTarget;
-    double m_baseA = 0;
-    double m_baseB = 0;
 };
 
 } // namespace orv

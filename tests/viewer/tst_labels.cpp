@@ -97,6 +97,7 @@ private slots:
     void measuringLineGivesMillimetresWhereCalibrated_data();
     void measuringLineGivesMillimetresWhereCalibrated();
     void closedMeasuringShapesGiveAreaAndMean();
+    void labelsArePlacedAsTiedOrRefused();
 };
 
 void tst_Labels::init()
@@ -188,17 +189,45 @@ void tst_Labels::closedMeasuringShapesGiveAreaAndMean()
     mouse(m_w->Viewer, QEvent::MouseMove, screenOf(image, {40, 140}), Qt::LeftButton);
     mouse(m_w->Viewer, QEvent::MouseButtonRelease, screenOf(image, {40, 140}), Qt::NoButton);
     QCOMPARE(m_prompter->messages().value(0), QStringLiteral("1250 square mm"));
-    // Mean over the pixel centres inside, computed from the pixel values directly.
-    double sum = 0;
-    int n = 0;
-    for (int y = 40; y < 140; ++y)
-        for (int x = 40; x < 140; ++x)
-            if ((x + 0.5 - 40) + (y + 0.5 - 40) < 100) {
-                sum += x + 2 * y - 1024;
-                ++n;
-            }
+    // The mean of a linear gradient is its value at the centroid (73.3, 73.3), less half a pixel
+    // for pixel centres, within one value for the pixels the edge cuts.
     const double shownMean = m_prompter->messages().value(1).mid(13).toDouble();
-    QVERIFY2(std::abs(shownMean - sum / n) < 0.3, qPrintable(m_prompter->messages().value(1)));
+    QVERIFY2(std::abs(shownMean - (3 * (40 + 100 / 3.0 - 0.5) - 1024)) < 1, qPrintable(m_prompter->messages().value(1)));
+}
+
+// Labels go where "Tied To" says, a text label takes the text typed after it is drawn, and a
+// label started off every image or without a size is refused; each drawing returns to Select.
+void tst_Labels::labelsArePlacedAsTiedOrRefused()
+{
+    const Image image = showOne(gradientCt());
+    LabelForm *form = LabelForm::instance();
+    const auto draw = [&](int mode, QPointF from, QPointF to) {
+        m_prompter->shown.clear();
+        chooseMode(mode);
+        drag(m_w->Viewer, from, to);
+        QCOMPARE(m_w->mouseMode(), 1);
+        QVERIFY(m_w->Mouse[1]->isChecked());
+    };
+    m_prompter->inputAnswers << QStringLiteral("LEFT KNEE");
+    chooseMode(4);
+    form->Control->setChecked(true);
+    draw(4, screenOf(image, {10, 10}), screenOf(image, {60, 30}));
+    QCOMPARE(m_w->Viewer->surfaceLabels().size(), 1);
+    QCOMPARE(m_w->Viewer->surfaceLabels().first().text, QStringLiteral(" LEFT KNEE "));
+
+    form->ImageScale->setChecked(true);
+    draw(10, screenOf(image, {20, 30}), screenOf(image, {60, 50}));
+    QCOMPARE(m_w->Viewer->labels(image).size(), 1);
+    const Label box = m_w->Viewer->labels(image).first();
+    QCOMPARE(box.space, Label::Space::Image);
+    QVERIFY(std::abs(box.left - 20) < 1 && std::abs(box.top - 30) < 1);
+
+    draw(10, screenOf(image, {20, 30}), screenOf(image, {20, 30}));
+    QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("The label has no size: hold the button down and drag to draw it.")});
+    m_w->findChild<QPushButton *>(QStringLiteral("cmnuTile3x3"))->click();
+    draw(10, QPointF(m_w->Viewer->tileRect(5).center()), QPointF(m_w->Viewer->tileRect(5).center()) + QPointF(20, 20));
+    QCOMPARE(m_prompter->messages(), QStringList{QStringLiteral("A label is drawn on an image: start it inside one.")});
+    QCOMPARE(m_w->Viewer->labels(image).size(), 1);
 }
 
 ORV_TEST_MAIN(tst_Labels)

@@ -152,6 +152,10 @@ private:
     void prepareVisible();
     void changed(const Image &image);
     void paintTile(QPainter &painter, int tile, const Image &image);
+    // Maps a greyscale image's sampled pixels straight into the painter's raster device, its
+    // sampled origin at `at` (surface pixels), inside `clip`; false when the device is not a
+    // 32-bit picture drawn on without scaling (the caller then draws a picture).
+    bool mapOntoScreen(QPainter &painter, Entry &e, QPoint at, const QRect &clip);
     int tileOf(const Image &image) const;
     void updateBand(const std::optional<Label> &label);
 

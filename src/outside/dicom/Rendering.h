@@ -106,6 +106,14 @@ Sampled sampleImage(const DecodedImage &image, const QRectF &placed, const QRect
 // picture ready to draw.
 QImage windowImage(const DecodedImage &image, const Sampled &sampled, double width, double level, bool voiLut = false);
 
+// The screen colour of each index of a greyscale image under the window (or its VOI LUT).
+using GreyTable = std::vector<QRgb>;
+GreyTable greyTable(const DecodedImage &image, double width, double level, bool voiLut = false);
+// Writes the greyscale sampled values of `area` (in sampled coordinates) through `table` into
+// `target` (32-bit RGB), the sampled origin lying at `origin` of the target. The caller keeps
+// the area inside both.
+void mapGrey(const Sampled &sampled, const GreyTable &table, QImage &target, QPoint origin, const QRect &area);
+
 // The picture a display surface tile shows for the image with stretch-to-fit and smooth
 // scaling on: at `tile` size (the image fitted, black around it), or, with an empty size, at
 // one screen pixel per image pixel. Without a window the image's own (its VOI LUT if it has

@@ -91,6 +91,7 @@ private slots:
     void drawsWhatTheToolkitRenders_data();
     void drawsWhatTheToolkitRenders();
     void windowChangesThePixelsAsComputed();
+    void drawsTheSameInsideAWindowAsAlone();
     void tilesShowTheImagesFromTheCurrentOne_data();
     void tilesShowTheImagesFromTheCurrentOne();
     void anImageThatCannotBeDecodedLeavesOnlyItsTileEmpty();
@@ -192,6 +193,28 @@ void tst_DisplaySurface::windowChangesThePixelsAsComputed()
     QCOMPARE(at(100, -50), 255); // above it
     QCOMPARE(at(-300, 76), 255); // widths below 1 count as 1: a threshold at level - 0.5
     QCOMPARE(at(1, 77), 0);
+}
+
+// A new window is drawn straight into the window's picture, a repeated one from a kept picture:
+// both land where the surface lies in its window, and nowhere else.
+void tst_DisplaySurface::drawsTheSameInsideAWindowAsAlone()
+{
+    QWidget window;
+    window.resize(200, 160);
+    auto *s = new DisplaySurface(&window);
+    s->setGeometry(17, 23, 150, 110);
+    s->setTiles(1, 2);
+    GreySpec a = eightBit(90), b;
+    b.rows = 80;
+    b.columns = 60;
+    show(*s, {greyImage(a, [](int x, int y) { return (x * 3 + y) % 256; }), greyImage(b, [](int x, int y) { return x * 40 + y; })});
+    for (int round = 0; round < 3; ++round) {
+        s->setWindow(s->images().item(1), round == 2 ? 120 : 200, 100);
+        const QImage inside = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage alone = s->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(inside.copy(s->geometry()), alone);
+        QCOMPARE(inside.pixel(16, 22), window.palette().window().color().rgb());
+    }
 }
 
 void tst_DisplaySurface::tilesShowTheImagesFromTheCurrentOne_data()
