@@ -107,7 +107,7 @@ frmExamCoded::frmExamCoded()
             selectClicked();
     });
     connect(btnClose, &QPushButton::clicked, this, [this] {
-        valOk = false;
+        m_choice.reset();
         close();
     });
     connect(btnDelete, &QPushButton::clicked, this, &frmExamCoded::deleteClicked);
@@ -123,33 +123,35 @@ frmExamCoded::frmExamCoded()
         showModalThen(this, add, [] {});
     });
     connect(cmdRad, &QPushButton::clicked, this, [this] {
-        frmSelectRad *rad = frmSelectRad::instance();
-        rad->prepare();
-        showModalThen(this, rad, [this, rad] {
-            if (!rad->valOk)
+        frmSelectRad::pick(this, [this](const std::optional<DoctorChoice> &rad) {
+            if (!rad)
                 return;
-            txtUserId->setText(rad->RadCode);
-            txtFullName->setText(rad->RadName);
+            txtUserId->setText(rad->code);
+            txtFullName->setText(rad->name);
             fgridExam_refresh();
         });
     });
     connect(cmdExam, &QPushButton::clicked, this, [this] {
-        frmExams *exams = frmExams::instance();
-        exams->prepare();
-        showModalThen(this, exams, [this, exams] {
-            if (!exams->valOk)
+        frmExams::pick(this, std::nullopt, [this](const std::optional<ExamChoice> &exam) {
+            if (!exam)
                 return;
-            txtExamCode->setText(exams->valExamId);
-            txtSearch->setText(exams->valExamName);
+            txtExamCode->setText(exam->id);
+            txtSearch->setText(exam->name);
         });
     });
 }
 
-void frmExamCoded::prepare()
+void frmExamCoded::pick(QWidget *parent, const CodedFilter &filter, PickDone<QString> done)
 {
-    valOk = false;
-    btnSelect->setVisible(valMode == QLatin1String("Select"));
-    fgridExam_refresh();
+    frmExamCoded *w = instance();
+    w->txtExamCode->setText(filter.examCode);
+    w->txtSearch->setText(filter.examName);
+    w->txtUserId->setText(filter.radId);
+    w->txtFullName->setText(filter.radName);
+    w->m_choice.reset();
+    w->btnSelect->setVisible(true);
+    w->fgridExam_refresh();
+    showModalThen(parent ? static_cast<QObject *>(parent) : w, w, [w, done] { done(w->m_choice); });
 }
 
 void frmExamCoded::fgridExam_refresh()
@@ -189,8 +191,7 @@ void frmExamCoded::selectClicked()
 {
     const QString id = currentExamCodeId();
     guarded(this, [&] {
-        valExamCode = id.isEmpty() ? QString() : ExamStore::examCodeText(state().db(), id);
-        valOk = true;
+        m_choice = id.isEmpty() ? QString() : ExamStore::examCodeText(state().db(), id);
         close();
     });
 }
@@ -266,28 +267,24 @@ ExamCodeForm::ExamCodeForm(const char *name, const QString &caption, const char 
     txtRadId->installEventFilter(this);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdExam, &QPushButton::clicked, this, [this] {
-        frmExams *exams = frmExams::instance();
-        exams->prepare();
-        showModalThen(this, exams, [this, exams] {
-            if (!exams->valOk) {
+        frmExams::pick(this, std::nullopt, [this](const std::optional<ExamChoice> &exam) {
+            if (!exam) {
                 txtExamId->setFocus();
                 return;
             }
-            txtExamId->setText(exams->valExamId);
-            txtExamName->setText(exams->valExamName);
+            txtExamId->setText(exam->id);
+            txtExamName->setText(exam->name);
             txtDesc->setFocus();
         });
     });
     connect(cmdRad, &QPushButton::clicked, this, [this] {
-        frmSelectRad *rad = frmSelectRad::instance();
-        rad->prepare();
-        showModalThen(this, rad, [this, rad] {
-            if (!rad->valOk) {
+        frmSelectRad::pick(this, [this](const std::optional<DoctorChoice> &rad) {
+            if (!rad) {
                 txtRadId->setFocus();
                 return;
             }
-            txtRadId->setText(rad->RadCode);
-            txtRadName->setText(rad->RadName);
+            txtRadId->setText(rad->code);
+            txtRadName->setText(rad->name);
             m_action->setFocus();
         });
     });

@@ -9,13 +9,15 @@
 #include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
-#include "core/WindowRegistry.h"
 #include "core/frmServer.h"
 #include "core/DicomNodes.h"
+#include "acquisition/frmAcquire.h"
+#include "acquisition/frmAcquireImage.h"
+#include "acquisition/frmAcquireImageCapStill.h"
+#include "dicomnet/frmWorklistQuery.h"
 #include "imagestore/ProcedureSteps.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/dicom/ProcedureStep.h"
-#include "masterdata/PickerHelpers.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
 #include "masterdata/frmExams.h"
@@ -181,11 +183,6 @@ void frmTransaction::buildLayout()
     cmdEndExam->setToolTip(QStringLiteral("Tell the department that this exam is completed or discontinued"));
     for (QPushButton *b : {btnDocID, btnRad, btnTechID, btnExamID})
         b->setFixedWidth(28);
-    // Windows owned by later parts of the program: shown disabled until they are registered.
-    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{cmdCaptureImage[0], "frmAcquireImageCapStill"},
-                             std::pair{cmdCaptureImage[1], "frmAcquireImage"}}) {
-        WindowRegistry::disableUnlessRegistered(b, QLatin1String(window));
-    }
     lblSaved = new QLabel(QStringLiteral("(Saved)"), this);
     lblSaved->setObjectName(QStringLiteral("lblSaved"));
     lblSaved->setStyleSheet(QStringLiteral("color: #1a7f37; font-weight: bold;"));
@@ -295,10 +292,9 @@ void frmTransaction::buildLayout()
     connect(cmdCaptureImage[1], &QPushButton::clicked, this, [this] { captureImageClicked(1); });
     connect(btnProceed, &QPushButton::clicked, this, &frmTransaction::captureVideoClicked);
     connect(cmdWorklist, &QPushButton::clicked, this, [] {
-        if (QWidget *w = WindowRegistry::instance(QStringLiteral("frmWorklistQuery"))) {
-            w->setWindowModality(Qt::ApplicationModal);
-            w->show();
-        }
+        frmWorklistQuery *w = frmWorklistQuery::instance();
+        w->setWindowModality(Qt::ApplicationModal);
+        w->show();
     });
     connect(btnDocID, &QPushButton::clicked, this, &frmTransaction::pickDoctor);
     connect(btnRad, &QPushButton::clicked, this, &frmTransaction::pickRadiologist);
@@ -566,9 +562,10 @@ void frmTransaction::captureImageClicked(int index)
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
     cmdWorklist->setEnabled(false);
-    const QString window = index == 0 ? QStringLiteral("frmAcquireImageCapStill") : QStringLiteral("frmAcquireImage");
-    if (!WindowRegistry::show(window))
-        msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
+    if (index == 0)
+        showInFront(frmAcquireImageCapStill::instance());
+    else
+        showInFront(frmAcquireImage::instance());
 }
 
 void frmTransaction::captureVideoClicked()
@@ -579,8 +576,7 @@ void frmTransaction::captureVideoClicked()
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
     cmdWorklist->setEnabled(false); // as for stills: the exam's patient is fixed once it captures
-    if (!WindowRegistry::show(QStringLiteral("frmAcquire")))
-        msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
+    showInFront(frmAcquire::instance());
 }
 
 // Lookups: a blank field runs no query; a found identifier shows its name; an identifier missing
@@ -621,100 +617,83 @@ void frmTransaction::txtExamId_LostFocus()
     lookup(txtExamId, txtExamName, &TransactionStore::examName);
 }
 
-// The pickers: each shown modal; its public values are read when it closes.
+// The pickers: each shown modal; its choice arrives when it closes.
 void frmTransaction::pickDoctor()
 {
-    frmSelectDoc *w = frmSelectDoc::instance();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmSelectDoc::pick(this, [this](const std::optional<DoctorChoice> &doc) {
+        if (!doc) {
             txtDocID->setFocus();
             return;
         }
-        txtDocID->setText(w->DocCode);
-        txtDocName->setText(w->DocName);
+        txtDocID->setText(doc->code);
+        txtDocName->setText(doc->name);
         txtTechID->setFocus();
     });
 }
 
 void frmTransaction::pickRadiologist()
 {
-    frmSelectRad *w = frmSelectRad::instance();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmSelectRad::pick(this, [this](const std::optional<DoctorChoice> &rad) {
+        if (!rad) {
             txtRadId->setFocus();
             return;
         }
-        txtRadId->setText(w->RadCode);
-        txtRadName->setText(w->RadName);
+        txtRadId->setText(rad->code);
+        txtRadName->setText(rad->name);
         cmdSave->setFocus();
     });
 }
 
 void frmTransaction::pickTechnologist()
 {
-    frmSelectTech *w = frmSelectTech::instance();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmSelectTech::pick(this, [this](const std::optional<TechnologistChoice> &tech) {
+        if (!tech) {
             txtTechID->setFocus();
             return;
         }
-        txtTechID->setText(w->valTechId);
-        txtTechnologist->setText(w->valLastName + QStringLiteral(", ") + w->valFirstName + QLatin1Char(' ') + w->valMiddleName);
+        txtTechID->setText(tech->id);
+        txtTechnologist->setText(tech->fullName());
     });
 }
 
 void frmTransaction::pickExam()
 {
-    frmExams *w = frmExams::instance();
-    w->valModality = txtExamType->text();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmExams::pick(this, txtExamType->text(), [this](const std::optional<ExamChoice> &exam) {
+        if (!exam) {
             txtExamId->setFocus();
             return;
         }
-        txtExamId->setText(w->valExamId);
-        txtExamName->setText(w->valExamName);
+        txtExamId->setText(exam->id);
+        txtExamName->setText(exam->name);
         txtDocID->setFocus();
     });
 }
 
 void frmTransaction::pickPatient()
 {
-    frmSelectPatient *w = frmSelectPatient::instance();
-    w->prepare(state().chkUseHospPat != 1 ? 1 : 0);
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk)
+    frmSelectPatient::pick(this, state().chkUseHospPat != 1 ? 1 : 0, [this](const std::optional<PatientChoice> &p) {
+        if (!p)
             return;
-        txtHospNum->setText(w->valHospNum);
-        txtPatientID->setText(w->valPatientID);
-        txtBDate->setText(w->valBDate);
-        txtLName->setText(w->valLastName);
-        txtFName->setText(w->valFirstName);
-        txtMName->setText(w->valMiddleName);
-        txtGender->setText(w->valSex);
+        txtHospNum->setText(p->hospNum);
+        txtPatientID->setText(p->patientId);
+        txtBDate->setText(p->birthDate);
+        txtLName->setText(p->lastName);
+        txtFName->setText(p->firstName);
+        txtMName->setText(p->middleName);
+        txtGender->setText(p->sex);
         txtFileNo->setFocus();
     });
 }
 
 void frmTransaction::pickCodedInterpretation()
 {
-    frmExamCoded *w = frmExamCoded::instance();
-    w->valMode = QStringLiteral("Select");
-    w->txtExamCode->setText(txtExamId->text());
-    w->txtSearch->setText(txtExamName->text());
-    w->txtUserId->setText(txtRadId->text());
-    w->txtFullName->setText(txtRadName->text());
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    const CodedFilter filter{txtExamId->text(), txtExamName->text(), txtRadId->text(), txtRadName->text()};
+    frmExamCoded::pick(this, filter, [this](const std::optional<QString> &text) {
+        if (!text) {
             txtInterpret->setFocus();
             return;
         }
-        txtInterpret->setPlainText(w->valExamCode);
+        txtInterpret->setPlainText(*text);
         cmdSave->setFocus();
     });
 }

@@ -22,7 +22,6 @@
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "dicomnet/frmWorklistQuery.h"
-#include "imagestore/Registration.h"
 #include "imagestore/ctlImageList.h"
 #include "imagestore/neroFiddlesCOMForm.h"
 #include "outside/burn/Burner.h"
@@ -111,8 +110,6 @@ private slots:
     void initTestCase()
     {
         registerAcquisitionWindows(true);
-        registerImageStoreWindows();
-        frmWorklistQuery::registerWindow();
     }
 
     void cleanup()
