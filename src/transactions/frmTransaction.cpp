@@ -1,7 +1,8 @@
 #include "frmTransaction.h"
 
 #include "core/Audit.h"
-#include "ResultArchive.h"
+#include "ExamEditing.h"
+#include "ResultReport.h"
 #include "TransactionStore.h"
 #include "frmReport.h"
 
@@ -24,7 +25,6 @@
 #include "masterdata/frmSelectPatient.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
-#include "outside/dicom/Toolkit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -326,14 +326,7 @@ void frmTransaction::buildLayout()
     connect(cmdSavePrint, &QPushButton::clicked, this, [this] {
         if (!SaveInterpretation())
             return;
-        // One filled report is printed and stored; a report file that cannot be read is shown once.
-        try {
-            Report report = resultReport();
-            ArchiveResult(report);
-            showResult(std::move(report), openTransaction().record().shownPatientName());
-        } catch (const Error &e) {
-            msgBox(this, e.description(), Prompter::Icon::Critical);
-        }
+        frmReport::printAndArchiveResult(this);
     });
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
@@ -390,14 +383,10 @@ void frmTransaction::NewTransaction()
 
 void frmTransaction::NewTranDefault()
 {
-    txtTransDate->setText(QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
-    txtStudyUID->setText(dicom::newUid());
-    const QString code = state().LoginComponent ? state().LoginComponent->EmployeeCode() : QString();
-    txtUserId->setText(code);
+    ExamEditing::newDefaults(openTransaction(), state().LoginComponent ? state().LoginComponent->EmployeeCode() : QString());
     btnRefresh->setVisible(true);
     btnPatient->setVisible(true);
     cmdWorklist->setVisible(true);
-    txtTechID->setText(code);
     txtTechID_LostFocus();
     txtSeriesNum->setText(QStringLiteral("0"));
     openTransaction().NewSeries(false); // a new exam: no stored series to go on from
@@ -439,28 +428,7 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
             } else {
                 session().beginExam();
-                txtHospNum->setText(rs.text(QStringLiteral("hospnum")));
-                txtPatientID->setText(rs.text(QStringLiteral("patient_id")));
-                txtTransNo->setText(rs.text(QStringLiteral("trans_no")));
-                txtFileNo->setText(rs.text(QStringLiteral("file_no")));
-                txtExamType->setText(rs.text(QStringLiteral("RevenueID")));
-                txtExamId->setText(rs.text(QStringLiteral("exam_id")));
-                txtDocID->setText(rs.text(QStringLiteral("refdoc_id")));
-                txtRadId->setText(rs.text(QStringLiteral("radiologist_id")));
-                txtTechID->setText(rs.text(QStringLiteral("technologist_id")));
-                txtTransDate->setText(rs.text(QStringLiteral("date_trans")));
-                txtUserId->setText(rs.text(QStringLiteral("by_trans")));
-                txtInterpret->setPlainText(rs.text(QStringLiteral("Interpretation")));
-                txtIntBy->setText(TransactionStore::userFullName(db, rs.text(QStringLiteral("by_interpret"))) + QLatin1Char(' ')
-                                  + rs.text(QStringLiteral("date_interpret")));
-                txtStudyUID->setText(rs.text(QStringLiteral("StudyUID")));
-                openTransaction().setValue(F::StepState, ProcedureSteps(db).state(transNo));
-                // An exam taken from the worklist names its order again in what it stamps now.
-                openTransaction().setScheduledOrder(
-                    rs.text(QStringLiteral("order_step_id")).isEmpty() && rs.text(QStringLiteral("order_proc_id")).isEmpty()
-                        ? ScheduledOrder{}
-                        : ScheduledOrder{txtTransNo->text(), rs.text(QStringLiteral("order_proc_id")), rs.text(QStringLiteral("order_proc_desc")),
-                                         rs.text(QStringLiteral("order_step_id")), rs.text(QStringLiteral("order_study_uid"))});
+                ExamEditing::read(db, openTransaction(), transNo, rs);
                 txtExamId_LostFocus();
                 RefreshDocs();
                 // The register knows the person by the registration number, the hospital master
@@ -493,16 +461,8 @@ void frmTransaction::RefreshDocs()
 
 void frmTransaction::FillPatient(const QString &key)
 {
-    const auto p = TransactionStore::patient(state().db(), key, state().chkUseHospPat);
-    if (!p) {
+    if (!ExamEditing::fillPatient(state().db(), openTransaction(), key, state().chkUseHospPat))
         msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
-        return;
-    }
-    txtFName->setText(p->first);
-    txtMName->setText(p->middle);
-    txtLName->setText(p->last);
-    txtGender->setText(p->gender);
-    txtBDate->setText(p->birthDate);
 }
 
 void frmTransaction::ClearPatient()
@@ -513,8 +473,10 @@ void frmTransaction::ClearPatient()
 
 bool frmTransaction::ValidateTransaction()
 {
-    return RequireText(txtHospNum->text().trimmed(), QStringLiteral("Patient ID is required!"))
-        && RequireText(txtTransNo->text().trimmed(), QStringLiteral("Accession Num is required!"));
+    const QString missing = ExamEditing::missingRequired(openTransaction());
+    if (!missing.isEmpty())
+        msgBox(nullptr, missing, Prompter::Icon::Critical);
+    return missing.isEmpty();
 }
 
 bool frmTransaction::SaveTrans()
@@ -579,42 +541,30 @@ void frmTransaction::captureVideoClicked()
     showInFront(frmAcquire::instance());
 }
 
-// Lookups: a blank field runs no query; a found identifier shows its name; an identifier missing
-// from its table is erased with its name.
-void frmTransaction::lookup(QLineEdit *id, QLineEdit *name,
-                            std::optional<QString> (*find)(Connection &, const QString &), bool skipZero)
+// A failed lookup shows the database's description and leaves the fields as they were.
+void frmTransaction::lookup(F id)
 {
-    if (id->text().trimmed().isEmpty() || (skipZero && id->text() == QLatin1String("0")))
-        return;
-    guarded(this, [&] {
-        const auto found = find(state().db(), id->text());
-        if (found) {
-            name->setText(*found);
-        } else {
-            id->clear();
-            name->clear();
-        }
-    });
+    guarded(this, [id] { ExamEditing::lookUp(state().db(), openTransaction(), id); });
 }
 
 void frmTransaction::txtDocID_LostFocus()
 {
-    lookup(txtDocID, txtDocName, &TransactionStore::doctorName);
+    lookup(F::DocID);
 }
 
 void frmTransaction::txtRadId_LostFocus()
 {
-    lookup(txtRadId, txtRadName, &TransactionStore::doctorName, true); // a radiologist "0" stays
+    lookup(F::RadId);
 }
 
 void frmTransaction::txtTechID_LostFocus()
 {
-    lookup(txtTechID, txtTechnologist, &TransactionStore::technologistName);
+    lookup(F::TechID);
 }
 
 void frmTransaction::txtExamId_LostFocus()
 {
-    lookup(txtExamId, txtExamName, &TransactionStore::examName);
+    lookup(F::ExamId);
 }
 
 // The pickers: each shown modal; its choice arrives when it closes.
@@ -743,72 +693,14 @@ void frmTransaction::endExamClicked()
     });
 }
 
-QString frmTransaction::resultReportPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/ResultPrintSQL.rpt");
-}
-
-Report frmTransaction::resultReport() const
-{
-    Report report = Report::open(resultReportPath());
-    const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
-    // The patient as the editor shows it.
-    const TransactionRecord exam = openTransaction().record();
-    for (int i = 1; i <= report.formulaFieldCount(); ++i) {
-        FormulaField &f = report.formulaField(i);
-        if (f.name == QLatin1String("VarDeclaration")) {
-            f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
-                + QStringLiteral(" stringvar PatName := '") + formulaEscape(exam.shownPatientName()) + QStringLiteral("';")
-                + QStringLiteral(" stringvar PatID := '") + formulaEscape(exam.shownPatientId()) + QStringLiteral("' ;")
-                + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
-                + QStringLiteral(" stringvar PatBdate := '") + formulaEscape(shownDate(exam.birthDate)) + QStringLiteral("';")
-                + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")
-                + QStringLiteral(" stringvar ExamName := '") + v(txtExamName) + QStringLiteral("';")
-                + QStringLiteral(" stringvar RefDoc :=  '") + v(txtDocName) + QStringLiteral("';")
-                + QStringLiteral(" stringvar TransNo := '") + v(txtTransNo) + QStringLiteral("';")
-                + QStringLiteral(" stringvar TransDate := '") + v(txtTransDate) + QStringLiteral("';")
-                + QStringLiteral(" stringvar FileNo := '") + v(txtFileNo) + QStringLiteral("';")
-                + QStringLiteral(" stringvar ResultDate  :='") + v(txtIntBy) + QStringLiteral("';")
-                + QStringLiteral(" stringvar RadName  :='Dr. ") + v(txtRadName) + QStringLiteral("';")
-                + QStringLiteral(" stringvar CompanyName  :=' ") + formulaEscape(state().CompanyName) + QStringLiteral("';");
-        } else if (f.name == QLatin1String("Int")) {
-            f.text = QLatin1Char('\'') + formulaEscape(txtInterpret->toPlainText()) + QLatin1Char('\'');
-        }
-    }
-    report.variables(); // a formula that cannot be read stops here
-    return report;
-}
-
-void frmTransaction::showResult(Report report, const QString &title)
-{
-    const LoginComponentType *login = state().LoginComponent.get();
-    report.logOn(state().db().config(), login ? login->ServerName() : QString(), login ? login->UserID() : QString(),
-                 login ? login->ServerPassword() : QString());
-    auto *w = new frmReport(std::move(report), this);
-    w->setWindowTitle(QStringLiteral("Result: ") + title);
-    w->setWindowModality(Qt::ApplicationModal);
-    w->show();
-}
-
 void frmTransaction::PrintResult(const QString &title)
 {
-    try {
-        showResult(resultReport(), title);
-    } catch (const Error &e) {
-        msgBox(this, e.description(), Prompter::Icon::Critical);
-    }
+    frmReport::printResult(title, this);
 }
 
 void frmTransaction::ArchiveResult(std::optional<Report> report)
 {
-    if (!reportsToArchive())
-        return;
-    try {
-        ResultArchive::start(ResultArchiveRequest::fromState(report ? std::move(*report) : resultReport()));
-    } catch (const Error &e) {
-        msgBox(this, QStringLiteral("The interpretation is saved, but its report cannot be stored in the archive: ") + e.description(),
-               Prompter::Icon::Critical);
-    }
+    ResultReport::archive(this, std::move(report));
 }
 
 bool frmTransaction::tabOrEnter(QObject *field)

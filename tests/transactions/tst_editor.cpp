@@ -14,6 +14,7 @@
 #include "transactions/frmMain.h"
 #include "imagestore/ctlImageList.h"
 #include "transactions/frmReport.h"
+#include "transactions/ResultReport.h"
 #include "transactions/frmTransaction.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
@@ -236,7 +237,7 @@ private slots:
         ORV_FETCH_BACKEND(b);
         login(b);
         state().CompanyName = QStringLiteral("St. Luke's Medical Center");
-        const QString reportFile = frmTransaction::resultReportPath();
+        const QString reportFile = ResultReport::path();
         QFile::remove(reportFile);
         QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), reportFile));
 
