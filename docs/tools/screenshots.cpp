@@ -286,8 +286,7 @@ int main(int argc, char **argv)
     save(addCode, out, QStringLiteral("exam-code-add.png"));
     addCode->hide();
     frmExamCode_Edit *editCode = frmExamCode_Edit::instance();
-    editCode->valExamCodeID = QStringLiteral("1");
-    editCode->loadExamCode();
+    editCode->loadExamCode(QStringLiteral("1"));
     save(editCode, out, QStringLiteral("exam-code-edit.png"));
     editCode->hide();
 

@@ -114,12 +114,7 @@ frmExamCoded::frmExamCoded()
     connect(btnEdit, &QPushButton::clicked, this, &frmExamCoded::editClicked);
     connect(btnAdd, &QPushButton::clicked, this, [this] {
         frmExamCode_Add *add = frmExamCode_Add::instance();
-        add->txtExamId->setText(txtExamCode->text());
-        add->txtRadId->setText(txtUserId->text());
-        add->txtRadName->setText(txtFullName->text());
-        add->txtDesc->clear();
-        add->txtExamName->clear();
-        add->txtExamId_LostFocus();
+        add->prepare(txtExamCode->text(), txtUserId->text(), txtFullName->text());
         showModalThen(this, add, [] {});
     });
     connect(cmdRad, &QPushButton::clicked, this, [this] {
@@ -217,8 +212,7 @@ void frmExamCoded::editClicked()
         return;
     }
     frmExamCode_Edit *edit = frmExamCode_Edit::instance();
-    edit->valExamCodeID = id;
-    if (edit->loadExamCode())
+    if (edit->loadExamCode(id))
         showModalThen(this, edit, [] {});
 }
 
@@ -335,6 +329,16 @@ frmExamCode_Add::frmExamCode_Add()
     connect(btnAdd, &QPushButton::clicked, this, &frmExamCode_Add::addClicked);
 }
 
+void frmExamCode_Add::prepare(const QString &examId, const QString &radId, const QString &radName)
+{
+    txtExamId->setText(examId);
+    txtRadId->setText(radId);
+    txtRadName->setText(radName);
+    txtDesc->clear();
+    txtExamName->clear();
+    txtExamId_LostFocus();
+}
+
 void frmExamCode_Add::addClicked()
 {
     if (!RequireText(txtExamId->text().trimmed(), QStringLiteral("Exam ID is required!"))
@@ -371,11 +375,12 @@ frmExamCode_Edit::frmExamCode_Edit()
     connect(btnUpdate, &QPushButton::clicked, this, &frmExamCode_Edit::updateClicked);
 }
 
-bool frmExamCode_Edit::loadExamCode()
+bool frmExamCode_Edit::loadExamCode(const QString &examCodeId)
 {
+    m_examCodeId = examCodeId;
     std::optional<ExamStore::ExamCode> code;
     try {
-        code = ExamStore::loadExamCode(state().db(), valExamCodeID);
+        code = ExamStore::loadExamCode(state().db(), m_examCodeId);
     } catch (const std::exception &e) {
         msgBox(this, describe(e));
         return false;
@@ -395,7 +400,7 @@ bool frmExamCode_Edit::loadExamCode()
 void frmExamCode_Edit::updateClicked()
 {
     guarded(this, [this] {
-        ExamStore::updateExamCode(state().db(), valExamCodeID, txtDesc->toPlainText(), state().CurrentUser.UserID());
+        ExamStore::updateExamCode(state().db(), m_examCodeId, txtDesc->toPlainText(), state().CurrentUser.UserID());
         msgBox(this, QStringLiteral("Exam Code successfully updated!"));
         accept();
         refreshCoded();

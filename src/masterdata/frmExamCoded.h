@@ -81,6 +81,9 @@ public:
     static frmExamCode_Add *loaded();
     QPushButton *btnAdd = nullptr;
 
+    // A new text for the exam and radiologist given (empty fields otherwise).
+    void prepare(const QString &examId, const QString &radId, const QString &radName);
+
 private:
     frmExamCode_Add();
     void addClicked();
@@ -93,14 +96,14 @@ public:
     static frmExamCode_Edit *instance();
     static frmExamCode_Edit *loaded();
     QPushButton *btnUpdate = nullptr;
-    QString valExamCodeID;
-
-    // Loads valExamCodeID; false (after the message) when the record is gone.
-    bool loadExamCode();
+    // Loads the coded interpretation to edit; false (after the message) when the record is gone.
+    bool loadExamCode(const QString &examCodeId);
 
 private:
     frmExamCode_Edit();
     void updateClicked();
+
+    QString m_examCodeId;
 };
 
 } // namespace orv

@@ -20,8 +20,6 @@ class ImageRowsModel;
 
 class ctlImageList;
 
-class Connection;
-
 // The transaction editor: one exam of one patient. One instance per run, loaded on first use
 // and unloaded when closed. Its fields are bound to the open transaction (OpenTransaction).
 class frmTransaction : public QWidget
