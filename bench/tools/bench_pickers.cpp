@@ -169,11 +169,9 @@ int main(int argc, char **argv)
         }
         // Opening a picker (window, layout, and the doctor list's opening search).
         const Timing open = timed(runs, [&] {
-            frmSelectPatient *w = frmSelectPatient::instance();
-            w->prepare(0);
-            w->show();
+            frmSelectPatient::pick(nullptr, 0, [](const std::optional<PatientChoice> &) {});
             QApplication::processEvents();
-            w->hide();
+            frmSelectPatient::loaded()->hide();
             return 0;
         });
         std::printf("%s, patient picker opens: median %.1f ms (the first opening builds the window)\n", qPrintable(backend), open.ms);

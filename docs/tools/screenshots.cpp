@@ -20,7 +20,6 @@
 #include "core/CoreRoutines.h"
 #include "outside/Error.h"
 #include "dicomnet/OptionsBox.h"
-#include "masterdata/Registration.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
 #include "masterdata/frmExams.h"
@@ -38,6 +37,7 @@
 #include "viewer/PaperPrint.h"
 #include <QProcess>
 #include <QGroupBox>
+#include "transactions/ResultReport.h"
 #include "transactions/frmTransaction.h"
 #include "imagestore/ctlImageList.h"
 #include "core/SharedState.h"
@@ -89,8 +89,7 @@ int main(int argc, char **argv)
         LoginDialog login(*db);
         save(&login, out, QStringLiteral("login.png"));
     }
-    OptionsBox::registerWindow();
-    registerMasterDataWindows();
+    OptionsBox::offerToOptions();
     StartupOptions options;
     options.arguments = {QStringLiteral("orvaline"), QStringLiteral("--demo")};
     options.demo = true;
@@ -127,7 +126,7 @@ int main(int argc, char **argv)
         "IMPRESSION: Normal whole abdomen ultrasound."));
     QTest::qWait(100);
     save(editor, out, QStringLiteral("transaction-report.png"));
-    QFile::copy(QStringLiteral("resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath());
+    QFile::copy(QStringLiteral("resources/ResultPrintSQL.rpt"), ResultReport::path());
     state().CompanyName = QStringLiteral("St. Luke's Medical Center");
     editor->PrintResult(editor->GetPatName());
     if (auto *report = editor->findChild<frmReport *>()) {
@@ -249,33 +248,32 @@ int main(int argc, char **argv)
     save(editPatient, out, QStringLiteral("patient-edit.png"));
     editPatient->hide();
     patients->hide();
-    frmSelectPatient *pickPatient = frmSelectPatient::instance();
-    pickPatient->prepare(0);
+    const auto ignored = [](const auto &) {};
+    frmSelectPatient::pick(nullptr, 0, ignored);
+    frmSelectPatient *pickPatient = frmSelectPatient::loaded();
     pickPatient->optIN->setChecked(true);
     pickPatient->txtSearch->setText(QStringLiteral("A"));
     pickPatient->Search();
     save(pickPatient, out, QStringLiteral("select-patient.png"));
     pickPatient->hide();
-    frmSelectDoc *pickDoc = frmSelectDoc::instance();
-    pickDoc->prepare();
+    frmSelectDoc::pick(nullptr, ignored);
+    frmSelectDoc *pickDoc = frmSelectDoc::loaded();
     save(pickDoc, out, QStringLiteral("select-doctor.png"));
     pickDoc->hide();
-    frmSelectRad *pickRad = frmSelectRad::instance();
-    pickRad->prepare();
+    frmSelectRad::pick(nullptr, ignored);
+    frmSelectRad *pickRad = frmSelectRad::loaded();
     save(pickRad, out, QStringLiteral("select-radiologist.png"));
     pickRad->hide();
-    frmSelectTech *pickTech = frmSelectTech::instance();
-    pickTech->prepare();
+    frmSelectTech::pick(nullptr, ignored);
+    frmSelectTech *pickTech = frmSelectTech::loaded();
     save(pickTech, out, QStringLiteral("select-technologist.png"));
     pickTech->hide();
-    frmExams *exams = frmExams::instance();
-    exams->valModality = QStringLiteral("US");
-    exams->prepare();
+    frmExams::pick(nullptr, QStringLiteral("US"), ignored);
+    frmExams *exams = frmExams::loaded();
     save(exams, out, QStringLiteral("exams.png"));
     exams->hide();
-    frmExamCoded *coded = frmExamCoded::instance();
-    coded->valMode = QStringLiteral("Select");
-    coded->prepare();
+    frmExamCoded::pick(nullptr, CodedFilter{}, ignored);
+    frmExamCoded *coded = frmExamCoded::loaded();
     save(coded, out, QStringLiteral("coded-interpretations.png"));
     coded->hide();
     frmExamCode_Add *addCode = frmExamCode_Add::instance();
@@ -288,8 +286,7 @@ int main(int argc, char **argv)
     save(addCode, out, QStringLiteral("exam-code-add.png"));
     addCode->hide();
     frmExamCode_Edit *editCode = frmExamCode_Edit::instance();
-    editCode->valExamCodeID = QStringLiteral("1");
-    editCode->loadExamCode();
+    editCode->loadExamCode(QStringLiteral("1"));
     save(editCode, out, QStringLiteral("exam-code-edit.png"));
     editCode->hide();
 

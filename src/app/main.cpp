@@ -6,9 +6,6 @@
 #include "core/SharedState.h"
 #include "core/Startup.h"
 #include "dicomnet/OptionsBox.h"
-#include "dicomnet/frmWorklistQuery.h"
-#include "masterdata/Registration.h"
-#include "imagestore/Registration.h"
 #include "outside/Error.h"
 #include "outside/LoginComponent.h"
 #include "outside/Prompter.h"
@@ -120,10 +117,7 @@ int main(int argc, char **argv)
 
     const bool demo = cl.parser.isSet(cl.demo);
     orv::registerAcquisitionWindows(demo);
-    orv::OptionsBox::registerWindow();
-    orv::frmWorklistQuery::registerWindow();
-    orv::registerMasterDataWindows();
-    orv::registerImageStoreWindows();
+    orv::OptionsBox::offerToOptions();
 
     orv::StartupOptions options;
     options.arguments = args;

@@ -33,6 +33,24 @@ Control *namedControl(QWidget *parent, const char *name, const QString &caption 
     return c;
 }
 
+// Shows a window not modal and brings it to the front.
+inline void showInFront(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+// A control that opens a window of a later part of the program is disabled, with a tooltip
+// saying so, while that part has not offered the window (its hook is unset).
+inline void disableUnlessOffered(QWidget *control, bool offered)
+{
+    if (offered)
+        return;
+    control->setEnabled(false);
+    control->setToolTip(QStringLiteral("Not available in this build yet."));
+}
+
 // A length given in twips (1/1440 inch) in pixels at 96 dots per inch (15 twips to a pixel).
 constexpr int twipsToPixels(int twips) { return twips / 15; }
 

@@ -4,7 +4,6 @@
 #include "SharedState.h"
 #include "Startup.h"
 #include "WindowHelpers.h"
-#include "WindowRegistry.h"
 #include "frmServer.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
@@ -31,7 +30,18 @@ QString flag(const QCheckBox *c)
 {
     return c->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
 }
+
+std::function<void()> &dicomSettingsOpener()
+{
+    static std::function<void()> open;
+    return open;
+}
 } // namespace
+
+void frmOptions::setDicomSettingsOpener(std::function<void()> open)
+{
+    dicomSettingsOpener() = std::move(open);
+}
 
 frmOptions *frmOptions::instance()
 {
@@ -128,8 +138,11 @@ frmOptions::frmOptions()
         w->show();
         w->raise();
     });
-    connect(cmdDICOM, &QPushButton::clicked, this, [] { WindowRegistry::show(QStringLiteral("OptionsBox")); });
-    WindowRegistry::disableUnlessRegistered(cmdDICOM, QStringLiteral("OptionsBox"));
+    connect(cmdDICOM, &QPushButton::clicked, this, [] {
+        if (dicomSettingsOpener())
+            dicomSettingsOpener()();
+    });
+    disableUnlessOffered(cmdDICOM, bool(dicomSettingsOpener()));
     connect(cmdResetSettings, &QPushButton::clicked, this, &frmOptions::cmdResetSettings_Click);
     connect(cmdResetWindowPos, &QPushButton::clicked, this, &frmOptions::cmdResetWindowPos_Click);
     connect(cmdAddHospNum, &QPushButton::clicked, this, &frmOptions::cmdAddHospNum_Click);

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
@@ -17,6 +19,9 @@ public:
     static frmOptions *instance();
     // The loaded instance, if any (no window is created).
     static frmOptions *loaded();
+    // Opens the DICOM node settings window: set at start-up by the folder that owns the window,
+    // before the options window is created. Unset, "DICOM" stays disabled.
+    static void setDicomSettingsOpener(std::function<void()> open);
 
     QLineEdit *txtModalityCode = nullptr;
     QCheckBox *chkUsePacsDBExamCodes = nullptr;

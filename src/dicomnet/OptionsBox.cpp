@@ -2,7 +2,7 @@
 
 #include "core/CoreRoutines.h"
 #include "core/WindowHelpers.h"
-#include "core/WindowRegistry.h"
+#include "core/frmOptions.h"
 #include "outside/Prompter.h"
 
 #include <QButtonGroup>
@@ -87,9 +87,9 @@ OptionsBox *OptionsBox::existing()
     return windowInstance<OptionsBox>();
 }
 
-void OptionsBox::registerWindow()
+void OptionsBox::offerToOptions()
 {
-    WindowRegistry::registerWindow(QStringLiteral("OptionsBox"), [] { return instance(); });
+    frmOptions::setDicomSettingsOpener([] { showInFront(instance()); });
 }
 
 QString OptionsBox::moveWarningText()

@@ -26,8 +26,8 @@ class OptionsBox : public QWidget
 public:
     static OptionsBox *instance();
     static OptionsBox *existing();
-    // Makes the window reachable by name ("OptionsBox") through WindowRegistry.
-    static void registerWindow();
+    // Offers the window to the options window's "DICOM" button.
+    static void offerToOptions();
 
     // The C-MOVE warning, to be followed by the move destination and a closing apostrophe.
     static QString moveWarningText();

@@ -4,7 +4,6 @@
 #include "core/DicomNodes.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
-#include "core/WindowRegistry.h"
 
 #include <QCloseEvent>
 #include <QDate>
@@ -35,11 +34,6 @@ frmWorklistQuery *frmWorklistQuery::instance()
 }
 
 frmWorklistQuery *frmWorklistQuery::loaded() { return holder(); }
-
-void frmWorklistQuery::registerWindow()
-{
-    WindowRegistry::registerWindow(QStringLiteral("frmWorklistQuery"), [] { return instance(); });
-}
 
 frmWorklistQuery::frmWorklistQuery()
 {

@@ -25,8 +25,6 @@ class frmWorklistQuery : public QWidget
 public:
     static frmWorklistQuery *instance();
     static frmWorklistQuery *loaded();
-    // Registers the window under its name, for the editor's "&Worklist Patient".
-    static void registerWindow();
 
     QTabWidget *SSTab = nullptr;
     QLineEdit *PatientName = nullptr, *PatientID = nullptr, *StudyDate = nullptr, *Modality = nullptr,

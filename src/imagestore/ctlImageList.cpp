@@ -7,7 +7,6 @@
 #include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
-#include "core/WindowRegistry.h"
 #include "outside/Error.h"
 #include "viewer/ViewerTransfer.h"
 #include "viewer/frmImageViewer.h"
@@ -48,7 +47,18 @@ void showViewer()
     viewer->activateWindow();
 }
 
+std::function<void(const QString &)> &clipPlayer()
+{
+    static std::function<void(const QString &)> play;
+    return play;
+}
+
 } // namespace
+
+void ctlImageList::setClipPlayer(std::function<void(const QString &path)> play)
+{
+    clipPlayer() = std::move(play);
+}
 
 void GrdFilesAddImage(const QString &transNo, const ImageRow &row)
 {
@@ -165,10 +175,6 @@ void ctlImageList::buildLayout()
     col->addWidget(prgWork);
     fra1->setFixedWidth(twipsToPixels(2700));
 
-    WindowRegistry::disableUnlessRegistered(cmdBurn, QStringLiteral("neroFiddlesCOMForm"));
-    if (!cmdBurn->isEnabled())
-        m_unavailable.insert(cmdBurn);
-
     connect(chkImportFolder, &QCheckBox::toggled, fraImport, &QWidget::setVisible);
     connect(cmdImport, &QPushButton::clicked, this, [this] { cmdImport_Click(); });
     connect(cmdImportnon, &QPushButton::clicked, this, [this] { cmdImportnon_Click(); });
@@ -266,7 +272,7 @@ void ctlImageList::setBusy(bool busy)
 {
     for (QWidget *c : std::initializer_list<QWidget *>{cmdImportnon, cmdImport, cmdImportFolder, cmdDel, cmdRefresh,
                                                        cmdOpenImage, cmdSave, cmdSendToPACS, cmdBurn})
-        c->setEnabled(!busy && !m_unavailable.contains(c));
+        c->setEnabled(!busy);
     prgWork->setVisible(busy);
     if (busy) {
         prgWork->setRange(0, 0);
@@ -325,13 +331,11 @@ void ctlImageList::cmdOpenImage_Click()
     const int selected = qMax(1, selectedDataRow());
     const QString type = row(selected).type.toUpper();
     if (type == QLatin1String("VIDEO")) {
-        if (!WindowRegistry::has(QStringLiteral("frmVideo"))) {
+        if (!clipPlayer()) {
             msgBox(this, QStringLiteral("Video playback is not available on this workstation."), Prompter::Icon::Information);
             return;
         }
-        QWidget *player = WindowRegistry::instance(QStringLiteral("frmVideo"));
-        player->setProperty("filename", rowPath(selected));
-        WindowRegistry::show(QStringLiteral("frmVideo"));
+        clipPlayer()(rowPath(selected));
         return;
     }
     if (type != QLatin1String("IMAGE") && type != QLatin1String("JPG") && type != QLatin1String("BMP"))

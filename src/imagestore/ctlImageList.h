@@ -4,8 +4,9 @@
 
 #include <QList>
 #include <QPointer>
-#include <QSet>
 #include <QWidget>
+
+#include <functional>
 
 class QCheckBox;
 class QFrame;
@@ -35,6 +36,9 @@ public:
     static ctlImageList *instance();
     // The instance when loaded, else nullptr.
     static ctlImageList *existing();
+    // Plays a clip file: set at start-up by the folder that owns the clip player. Unset, "&Open"
+    // on a Video row says that playback is not available.
+    static void setClipPlayer(std::function<void(const QString &path)> play);
 
     // Rebuilds the rows from tblFile for the open transaction's number.
     void LoadImages();
@@ -94,7 +98,6 @@ private:
     void appendText1(const QString &lines);
 
     QPointer<ImageRowsModel> m_model;
-    QSet<QWidget *> m_unavailable; // commands whose window is not in this build
 };
 
 } // namespace orv

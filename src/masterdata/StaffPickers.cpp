@@ -78,9 +78,15 @@ void StaffPicker::Search()
 
 void StaffPicker::prepare()
 {
-    valOk = false;
-    txtSearch->setText(valSearch);
+    forget();
+    txtSearch->clear();
     Search();
+}
+
+void StaffPicker::showPick(QWidget *parent, std::function<void()> then)
+{
+    prepare();
+    showModalThen(parent ? static_cast<QObject *>(parent) : this, this, std::move(then));
 }
 
 void StaffPicker::selectClicked()
@@ -90,7 +96,6 @@ void StaffPicker::selectClicked()
         return;
     if (!store(row))
         return;
-    valOk = true;
     close();
 }
 
@@ -128,6 +133,12 @@ frmSelectDoc *frmSelectDoc::loaded()
     return docHolder();
 }
 
+void frmSelectDoc::pick(QWidget *parent, PickDone<DoctorChoice> done)
+{
+    frmSelectDoc *w = instance();
+    w->showPick(parent, [w, done] { done(w->m_choice); });
+}
+
 frmSelectDoc::frmSelectDoc()
     : StaffPicker("frmSelectDoc", QStringLiteral(" Select Doctor "), QStringLiteral(" List of Doctors "), "fgridDoc",
                   {QString(), QStringLiteral("Full Name"), QStringLiteral("Code")}, {0, 5100, 1200})
@@ -140,8 +151,7 @@ frmSelectDoc::frmSelectDoc()
 
 bool frmSelectDoc::store(int row)
 {
-    DocName = m_model->text(row, 1);
-    DocCode = m_model->text(row, 2);
+    m_choice = DoctorChoice{m_model->text(row, 2), m_model->text(row, 1)};
     return true;
 }
 
@@ -170,6 +180,12 @@ frmSelectRad *frmSelectRad::loaded()
     return radHolder();
 }
 
+void frmSelectRad::pick(QWidget *parent, PickDone<DoctorChoice> done)
+{
+    frmSelectRad *w = instance();
+    w->showPick(parent, [w, done] { done(w->m_choice); });
+}
+
 frmSelectRad::frmSelectRad()
     : StaffPicker("frmSelectRad", QStringLiteral(" Select Radiologist "), QString(), "fgridUser",
                   {QString(), QStringLiteral("Full Name"), QStringLiteral("Code")}, {0, 5100, 1200})
@@ -185,8 +201,7 @@ frmSelectRad::frmSelectRad()
 
 bool frmSelectRad::store(int row)
 {
-    RadName = m_model->text(row, 1);
-    RadCode = m_model->text(row, 2);
+    m_choice = DoctorChoice{m_model->text(row, 2), m_model->text(row, 1)};
     return true;
 }
 
@@ -201,6 +216,12 @@ frmSelectTech *frmSelectTech::instance()
 frmSelectTech *frmSelectTech::loaded()
 {
     return techHolder();
+}
+
+void frmSelectTech::pick(QWidget *parent, PickDone<TechnologistChoice> done)
+{
+    frmSelectTech *w = instance();
+    w->showPick(parent, [w, done] { done(w->m_choice); });
 }
 
 frmSelectTech::frmSelectTech()
@@ -251,13 +272,6 @@ frmSelectTech::frmSelectTech()
     });
 }
 
-void frmSelectTech::prepare()
-{
-    valOk = false;
-    txtSearch->clear();
-    Search();
-}
-
 void frmSelectTech::rowClicked()
 {
     const int row = currentRow(grid);
@@ -277,10 +291,8 @@ bool frmSelectTech::store(int row)
     bool numeric = false;
     const QString id = m_model->text(row, 1).trimmed();
     const qlonglong n = id.toLongLong(&numeric);
-    valTechId = numeric ? QString::number(n) : id;
-    valLastName = m_model->text(row, 2);
-    valFirstName = m_model->text(row, 3);
-    valMiddleName = m_model->text(row, 4);
+    m_choice = TechnologistChoice{numeric ? QString::number(n) : id, m_model->text(row, 2), m_model->text(row, 3),
+                                  m_model->text(row, 4)};
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MasterDataStore.h"
+#include "Pick.h"
 
 #include <QDialog>
 
@@ -15,9 +16,23 @@ namespace orv {
 
 class GridModel;
 
-// The pattern of the staff pickers: a last-name search box, a grid bound to the search, a select
-// that keeps the chosen row in public members and closes, and valOk telling whether a row was
-// chosen. One instance of each per run.
+// A doctor or radiologist chosen in a picker.
+struct DoctorChoice
+{
+    QString code, name;
+};
+
+// A technologist chosen in a picker. The id is handed back as a number when it is one ("0012"
+// as "12"), else as stored ("T01").
+struct TechnologistChoice
+{
+    QString id, lastName, firstName, middleName;
+    // "LAST, FIRST MIDDLE", as the editor shows the technologist.
+    QString fullName() const { return lastName + QStringLiteral(", ") + firstName + QLatin1Char(' ') + middleName; }
+};
+
+// The pattern of the staff pickers: a last-name search box, a grid bound to the search, and a
+// select that keeps the chosen row and closes. One instance of each per run.
 class StaffPicker : public QDialog
 {
     Q_OBJECT
@@ -26,19 +41,19 @@ public:
     QTableView *grid = nullptr;
     QPushButton *btnSearch = nullptr, *btnSelect = nullptr, *btnClose = nullptr;
 
-    // A preset search text: put in the search box and searched at once when the window opens.
-    QString valSearch;
-    bool valOk = false;
-
     GridModel *model() const { return m_model; }
     void Search();
-    // Clears the selection flag and runs the preset search (or the window's opening search).
+    // Forgets the last choice and runs the window's opening search.
     virtual void prepare();
 
 protected:
     StaffPicker(const char *name, const QString &caption, const QString &listCaption, const char *gridName,
                 QStringList headers, QList<int> widths);
+    // Keeps the choice of the row; false when the row cannot be chosen.
     virtual bool store(int row) = 0;
+    virtual void forget() = 0;
+    // Prepares the picker and shows it modal; `then` runs once it closes.
+    void showPick(QWidget *parent, std::function<void()> then);
     void selectClicked();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -57,14 +72,17 @@ public:
     static frmSelectDoc *instance();
     static frmSelectDoc *loaded();
     QTableView *fgridDoc = nullptr;
-    QString DocCode, DocName;
+
+    static void pick(QWidget *parent, PickDone<DoctorChoice> done);
 
 protected:
     bool store(int row) override;
+    void forget() override { m_choice.reset(); }
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     frmSelectDoc();
+    std::optional<DoctorChoice> m_choice;
 };
 
 class frmSelectRad : public StaffPicker
@@ -75,13 +93,16 @@ public:
     static frmSelectRad *loaded();
     QTableView *fgridUser = nullptr;
     QCheckBox *chkAllDoctors = nullptr;
-    QString RadCode, RadName;
+
+    static void pick(QWidget *parent, PickDone<DoctorChoice> done);
 
 protected:
     bool store(int row) override;
+    void forget() override { m_choice.reset(); }
 
 private:
     frmSelectRad();
+    std::optional<DoctorChoice> m_choice;
 };
 
 // Also adds technologists and updates their names.
@@ -94,16 +115,17 @@ public:
     QTableView *fgridUser = nullptr;
     QLineEdit *txtExamIDAdd = nullptr, *txtExamNameLast = nullptr, *txtExamNameFirst = nullptr, *txtExamNameMiddle = nullptr;
     QPushButton *cmdAdd = nullptr, *cmdUpdate = nullptr;
-    QString valTechId, valLastName, valFirstName, valMiddleName;
 
-    void prepare() override;
+    static void pick(QWidget *parent, PickDone<TechnologistChoice> done);
 
 protected:
     bool store(int row) override;
+    void forget() override { m_choice.reset(); }
 
 private:
     frmSelectTech();
     void rowClicked();
+    std::optional<TechnologistChoice> m_choice;
 };
 
 } // namespace orv

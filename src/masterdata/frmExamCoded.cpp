@@ -107,49 +107,46 @@ frmExamCoded::frmExamCoded()
             selectClicked();
     });
     connect(btnClose, &QPushButton::clicked, this, [this] {
-        valOk = false;
+        m_choice.reset();
         close();
     });
     connect(btnDelete, &QPushButton::clicked, this, &frmExamCoded::deleteClicked);
     connect(btnEdit, &QPushButton::clicked, this, &frmExamCoded::editClicked);
     connect(btnAdd, &QPushButton::clicked, this, [this] {
         frmExamCode_Add *add = frmExamCode_Add::instance();
-        add->txtExamId->setText(txtExamCode->text());
-        add->txtRadId->setText(txtUserId->text());
-        add->txtRadName->setText(txtFullName->text());
-        add->txtDesc->clear();
-        add->txtExamName->clear();
-        add->txtExamId_LostFocus();
+        add->prepare(txtExamCode->text(), txtUserId->text(), txtFullName->text());
         showModalThen(this, add, [] {});
     });
     connect(cmdRad, &QPushButton::clicked, this, [this] {
-        frmSelectRad *rad = frmSelectRad::instance();
-        rad->prepare();
-        showModalThen(this, rad, [this, rad] {
-            if (!rad->valOk)
+        frmSelectRad::pick(this, [this](const std::optional<DoctorChoice> &rad) {
+            if (!rad)
                 return;
-            txtUserId->setText(rad->RadCode);
-            txtFullName->setText(rad->RadName);
+            txtUserId->setText(rad->code);
+            txtFullName->setText(rad->name);
             fgridExam_refresh();
         });
     });
     connect(cmdExam, &QPushButton::clicked, this, [this] {
-        frmExams *exams = frmExams::instance();
-        exams->prepare();
-        showModalThen(this, exams, [this, exams] {
-            if (!exams->valOk)
+        frmExams::pick(this, std::nullopt, [this](const std::optional<ExamChoice> &exam) {
+            if (!exam)
                 return;
-            txtExamCode->setText(exams->valExamId);
-            txtSearch->setText(exams->valExamName);
+            txtExamCode->setText(exam->id);
+            txtSearch->setText(exam->name);
         });
     });
 }
 
-void frmExamCoded::prepare()
+void frmExamCoded::pick(QWidget *parent, const CodedFilter &filter, PickDone<QString> done)
 {
-    valOk = false;
-    btnSelect->setVisible(valMode == QLatin1String("Select"));
-    fgridExam_refresh();
+    frmExamCoded *w = instance();
+    w->txtExamCode->setText(filter.examCode);
+    w->txtSearch->setText(filter.examName);
+    w->txtUserId->setText(filter.radId);
+    w->txtFullName->setText(filter.radName);
+    w->m_choice.reset();
+    w->btnSelect->setVisible(true);
+    w->fgridExam_refresh();
+    showModalThen(parent ? static_cast<QObject *>(parent) : w, w, [w, done] { done(w->m_choice); });
 }
 
 void frmExamCoded::fgridExam_refresh()
@@ -189,8 +186,7 @@ void frmExamCoded::selectClicked()
 {
     const QString id = currentExamCodeId();
     guarded(this, [&] {
-        valExamCode = id.isEmpty() ? QString() : ExamStore::examCodeText(state().db(), id);
-        valOk = true;
+        m_choice = id.isEmpty() ? QString() : ExamStore::examCodeText(state().db(), id);
         close();
     });
 }
@@ -216,8 +212,7 @@ void frmExamCoded::editClicked()
         return;
     }
     frmExamCode_Edit *edit = frmExamCode_Edit::instance();
-    edit->valExamCodeID = id;
-    if (edit->loadExamCode())
+    if (edit->loadExamCode(id))
         showModalThen(this, edit, [] {});
 }
 
@@ -266,28 +261,24 @@ ExamCodeForm::ExamCodeForm(const char *name, const QString &caption, const char 
     txtRadId->installEventFilter(this);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdExam, &QPushButton::clicked, this, [this] {
-        frmExams *exams = frmExams::instance();
-        exams->prepare();
-        showModalThen(this, exams, [this, exams] {
-            if (!exams->valOk) {
+        frmExams::pick(this, std::nullopt, [this](const std::optional<ExamChoice> &exam) {
+            if (!exam) {
                 txtExamId->setFocus();
                 return;
             }
-            txtExamId->setText(exams->valExamId);
-            txtExamName->setText(exams->valExamName);
+            txtExamId->setText(exam->id);
+            txtExamName->setText(exam->name);
             txtDesc->setFocus();
         });
     });
     connect(cmdRad, &QPushButton::clicked, this, [this] {
-        frmSelectRad *rad = frmSelectRad::instance();
-        rad->prepare();
-        showModalThen(this, rad, [this, rad] {
-            if (!rad->valOk) {
+        frmSelectRad::pick(this, [this](const std::optional<DoctorChoice> &rad) {
+            if (!rad) {
                 txtRadId->setFocus();
                 return;
             }
-            txtRadId->setText(rad->RadCode);
-            txtRadName->setText(rad->RadName);
+            txtRadId->setText(rad->code);
+            txtRadName->setText(rad->name);
             m_action->setFocus();
         });
     });
@@ -338,6 +329,16 @@ frmExamCode_Add::frmExamCode_Add()
     connect(btnAdd, &QPushButton::clicked, this, &frmExamCode_Add::addClicked);
 }
 
+void frmExamCode_Add::prepare(const QString &examId, const QString &radId, const QString &radName)
+{
+    txtExamId->setText(examId);
+    txtRadId->setText(radId);
+    txtRadName->setText(radName);
+    txtDesc->clear();
+    txtExamName->clear();
+    txtExamId_LostFocus();
+}
+
 void frmExamCode_Add::addClicked()
 {
     if (!RequireText(txtExamId->text().trimmed(), QStringLiteral("Exam ID is required!"))
@@ -374,11 +375,12 @@ frmExamCode_Edit::frmExamCode_Edit()
     connect(btnUpdate, &QPushButton::clicked, this, &frmExamCode_Edit::updateClicked);
 }
 
-bool frmExamCode_Edit::loadExamCode()
+bool frmExamCode_Edit::loadExamCode(const QString &examCodeId)
 {
+    m_examCodeId = examCodeId;
     std::optional<ExamStore::ExamCode> code;
     try {
-        code = ExamStore::loadExamCode(state().db(), valExamCodeID);
+        code = ExamStore::loadExamCode(state().db(), m_examCodeId);
     } catch (const std::exception &e) {
         msgBox(this, describe(e));
         return false;
@@ -398,7 +400,7 @@ bool frmExamCode_Edit::loadExamCode()
 void frmExamCode_Edit::updateClicked()
 {
     guarded(this, [this] {
-        ExamStore::updateExamCode(state().db(), valExamCodeID, txtDesc->toPlainText(), state().CurrentUser.UserID());
+        ExamStore::updateExamCode(state().db(), m_examCodeId, txtDesc->toPlainText(), state().CurrentUser.UserID());
         msgBox(this, QStringLiteral("Exam Code successfully updated!"));
         accept();
         refreshCoded();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Pick.h"
+
 #include <QDialog>
 
 class QLineEdit;
@@ -11,9 +13,15 @@ namespace orv {
 
 class GridModel;
 
+// Where the coded interpretations open: the exam (code, and name searched) and the radiologist.
+struct CodedFilter
+{
+    QString examCode, examName, radId, radName;
+};
+
 // The coded interpretations: ready-made interpretation texts per exam and, optionally, per
-// radiologist. One instance per run. In mode "Select" it hands the chosen text back
-// (valExamCode, valOk); in other modes it only maintains the list.
+// radiologist. One instance per run. A pick hands the chosen text back; the list is maintained
+// here too.
 class frmExamCoded : public QDialog
 {
     Q_OBJECT
@@ -26,12 +34,9 @@ public:
     QPushButton *btnSearch = nullptr, *cmdExam = nullptr, *cmdRad = nullptr, *btnAdd = nullptr, *btnEdit = nullptr,
                 *btnDelete = nullptr, *btnSelect = nullptr, *btnClose = nullptr;
 
-    QString valMode;
-    QString valExamCode;
-    bool valOk = false;
-
     GridModel *model() const { return m_model; }
-    void prepare();
+    // Shows the list modal at `filter` to pick a text (a selection of no row picks "").
+    static void pick(QWidget *parent, const CodedFilter &filter, PickDone<QString> done);
     void fgridExam_refresh();
     // Shows the radiologist's name for the id in txtUserId (empty id: no name).
     void txtUserId_LostFocus();
@@ -47,6 +52,7 @@ private:
     void editClicked();
 
     GridModel *m_model = nullptr;
+    std::optional<QString> m_choice;
 };
 
 // The fields shared by the add and edit windows of a coded interpretation.
@@ -75,6 +81,9 @@ public:
     static frmExamCode_Add *loaded();
     QPushButton *btnAdd = nullptr;
 
+    // A new text for the exam and radiologist given (empty fields otherwise).
+    void prepare(const QString &examId, const QString &radId, const QString &radName);
+
 private:
     frmExamCode_Add();
     void addClicked();
@@ -87,14 +96,14 @@ public:
     static frmExamCode_Edit *instance();
     static frmExamCode_Edit *loaded();
     QPushButton *btnUpdate = nullptr;
-    QString valExamCodeID;
-
-    // Loads valExamCodeID; false (after the message) when the record is gone.
-    bool loadExamCode();
+    // Loads the coded interpretation to edit; false (after the message) when the record is gone.
+    bool loadExamCode(const QString &examCodeId);
 
 private:
     frmExamCode_Edit();
     void updateClicked();
+
+    QString m_examCodeId;
 };
 
 } // namespace orv

@@ -89,12 +89,12 @@ frmExams::frmExams()
     onEnter(fgridExam, [this] { selectClicked(); });
     connect(btnSelect, &QPushButton::clicked, this, &frmExams::selectClicked);
     connect(btnClose, &QPushButton::clicked, this, [this] {
-        valOk = false;
+        m_choice.reset();
         close();
     });
     connect(cmdAdd, &QPushButton::clicked, this, [this] {
         guarded(this, [this] {
-            ExamStore::addExam(state().db(), txtExamIDAdd->text(), txtExamNameAdd->text(), valModality);
+            ExamStore::addExam(state().db(), txtExamIDAdd->text(), txtExamNameAdd->text(), m_modality);
             fgridExam_refresh();
         });
     });
@@ -102,7 +102,7 @@ frmExams::frmExams()
         if (lblExamID->text().isEmpty())
             return;
         guarded(this, [this] {
-            ExamStore::updateExam(state().db(), txtExamIDAdd->text(), txtExamNameAdd->text(), valModality);
+            ExamStore::updateExam(state().db(), txtExamIDAdd->text(), txtExamNameAdd->text(), m_modality);
             fgridExam_refresh();
         });
     });
@@ -111,21 +111,30 @@ frmExams::frmExams()
         if (row < 0 || !fgridExam->isEnabled())
             return;
         guarded(this, [&] {
-            ExamStore::deleteExam(state().db(), m_model->text(row, 1), valModality);
+            ExamStore::deleteExam(state().db(), m_model->text(row, 1), m_modality);
             fgridExam_refresh();
         });
     });
 }
 
+void frmExams::pick(QWidget *parent, const std::optional<QString> &modality, PickDone<ExamChoice> done)
+{
+    frmExams *w = instance();
+    if (modality)
+        w->m_modality = *modality;
+    w->prepare();
+    showModalThen(parent ? static_cast<QObject *>(parent) : w, w, [w, done] { done(w->m_choice); });
+}
+
 void frmExams::prepare()
 {
-    valOk = false;
+    m_choice.reset();
     fgridExam_refresh();
 }
 
 void frmExams::fgridExam_refresh()
 {
-    const bool found = fillGrid(this, fgridExam, m_model, ExamStore::examSearch(valModality, txtSearch->text().trimmed()), state().db());
+    const bool found = fillGrid(this, fgridExam, m_model, ExamStore::examSearch(m_modality, txtSearch->text().trimmed()), state().db());
     btnSelect->setEnabled(found);
     setColumnWidths(fgridExam, widths);
     fgridExam->setFocus();
@@ -146,9 +155,7 @@ void frmExams::selectClicked()
     const int row = currentRow(fgridExam);
     if (row < 0 || !fgridExam->isEnabled())
         return;
-    valExamId = m_model->text(row, 1);
-    valExamName = m_model->text(row, 2);
-    valOk = true;
+    m_choice = ExamChoice{m_model->text(row, 1), m_model->text(row, 2)};
     close();
 }
 

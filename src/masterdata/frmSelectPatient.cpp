@@ -97,10 +97,17 @@ void frmSelectPatient::setColumns()
     setColumnWidths(fgridUser, {1300, 1300, 2500, 2500, 2000, 1500, 1000});
 }
 
+void frmSelectPatient::pick(QWidget *parent, int source, PickDone<PatientChoice> done)
+{
+    frmSelectPatient *w = instance();
+    w->prepare(source);
+    showModalThen(parent ? static_cast<QObject *>(parent) : w, w, [w, done] { done(w->m_choice); });
+}
+
 void frmSelectPatient::prepare(int source)
 {
     PatSource = source;
-    valOk = false;
+    m_choice.reset();
     // Opens empty: a previous search's rows and selection would let Enter pick that patient again.
     txtSearch->clear();
     m_model->showEmpty();
@@ -127,15 +134,8 @@ void frmSelectPatient::selectClicked()
     const int row = currentRow(fgridUser);
     if (row < 0 || !fgridUser->isEnabled() || m_model->text(row, 1).isEmpty())
         return;
-    valHospNum = m_model->text(row, 0);
-    valPatientID = m_model->text(row, 1);
-    valLastName = m_model->text(row, 2);
-    valFirstName = m_model->text(row, 3);
-    valMiddleName = m_model->text(row, 4);
-    valBDate = m_model->text(row, 5);
-    valSex = m_model->text(row, 6);
-    valPatType = m_searchedType;
-    valOk = true;
+    m_choice = PatientChoice{m_model->text(row, 0), m_model->text(row, 1), m_model->text(row, 2), m_model->text(row, 3),
+                             m_model->text(row, 4), m_model->text(row, 5), m_model->text(row, 6), m_searchedType};
     close();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Pick.h"
+
 #include <QDialog>
 
 class QGroupBox;
@@ -12,9 +14,14 @@ namespace orv {
 
 class GridModel;
 
+// A patient chosen in the patient picker. patType: "I" or "O", the list searched.
+struct PatientChoice
+{
+    QString hospNum, patientId, lastName, firstName, middleName, birthDate, sex, patType;
+};
+
 // The patient picker of the transaction editor: the department register (source 1) or the
-// hospital master (source 0; in-patients or out-patients). One instance per run; the caller sets
-// PatSource before showing it and reads valOk and the values after it closes.
+// hospital master (source 0; in-patients or out-patients). One instance per run.
 class frmSelectPatient : public QDialog
 {
     Q_OBJECT
@@ -29,12 +36,11 @@ public:
     QPushButton *btnSearch = nullptr, *btnSelect = nullptr, *cmdNewPat = nullptr, *btnClose = nullptr;
 
     int PatSource = 1;
-    QString valHospNum, valPatientID, valLastName, valFirstName, valMiddleName, valBDate, valSex, valPatType;
-    bool valOk = false;
 
     GridModel *model() const { return m_model; }
-    // Prepares the window for a pick: the patient-type frame for the source, no selection.
-    void prepare(int source);
+    // Shows the picker modal on `source`, empty: the patient-type frame for the source, no
+    // selection.
+    static void pick(QWidget *parent, int source, PickDone<PatientChoice> done);
     void Search();
 
 protected:
@@ -42,10 +48,12 @@ protected:
 
 private:
     frmSelectPatient();
+    void prepare(int source);
     void selectClicked();
     void setColumns();
 
     GridModel *m_model = nullptr;
+    std::optional<PatientChoice> m_choice;
     QString m_searchedType;
 };
 

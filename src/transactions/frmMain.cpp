@@ -5,12 +5,14 @@
 #include "frmTransaction.h"
 
 #include "acquisition/CaptureSource.h"
+#include "acquisition/frmCAPTEST.h"
+#include "acquisition/frmSelectSource.h"
 #include "core/CoreRoutines.h"
 #include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
-#include "core/WindowRegistry.h"
 #include "core/frmOptions.h"
+#include "masterdata/frmPatient.h"
 #include "sendqueue/frmSendQueue.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
@@ -39,13 +41,12 @@ namespace {
 auto &holder = windowInstance<frmMain>;
 constexpr auto makeButton = namedControl<QPushButton>;
 
-// A tool button that shows a window owned by a later part of the program; disabled until that
-// window is registered.
-QPushButton *toolButton(QWidget *parent, const char *name, const QString &caption, const QString &window)
+// A tool button that shows, not modal and in front, the one instance of a window.
+template<typename Window>
+QPushButton *toolButton(QWidget *parent, const char *name, const QString &caption)
 {
     QPushButton *b = makeButton(parent, name, caption);
-    QObject::connect(b, &QPushButton::clicked, parent, [window] { WindowRegistry::show(window); });
-    WindowRegistry::disableUnlessRegistered(b, window);
+    QObject::connect(b, &QPushButton::clicked, parent, [] { showInFront(Window::instance()); });
     return b;
 }
 } // namespace
@@ -123,9 +124,9 @@ frmMain::frmMain()
     auto *cmd = new QVBoxLayout(fraCmd);
     sbtnView = makeButton(fraCmd, "sbtnView", QStringLiteral("&View Exam"));
     cmdAcquire = makeButton(fraCmd, "cmdAcquire", QStringLiteral("&New / Acquire"));
-    sbtnPatient = toolButton(fraCmd, "sbtnPatient", QStringLiteral("&Patients"), QStringLiteral("frmPatient"));
-    cmdSelectSource = toolButton(fraCmd, "cmdSelectSource", QStringLiteral("Select Sour&ce"), QStringLiteral("frmSelectSource"));
-    cmdTest = toolButton(fraCmd, "cmdTest", QStringLiteral("Capture &Test"), QStringLiteral("frmCAPTEST"));
+    sbtnPatient = toolButton<frmPatient>(fraCmd, "sbtnPatient", QStringLiteral("&Patients"));
+    cmdSelectSource = toolButton<frmSelectSource>(fraCmd, "cmdSelectSource", QStringLiteral("Select Sour&ce"));
+    cmdTest = toolButton<frmCAPTEST>(fraCmd, "cmdTest", QStringLiteral("Capture &Test"));
     cmdOptions = makeButton(fraCmd, "cmdOptions", QStringLiteral("&Options"));
     cmdSendQueue = makeButton(fraCmd, "cmdSendQueue", QStringLiteral("Send &Queue"));
     lblSource = new QLabel(fraCmd);

@@ -1,8 +1,12 @@
 #include "transactions/frmReport.h"
 
+#include "ResultReport.h"
+
 #include "core/CoreRoutines.h"
 #include "core/WindowHelpers.h"
+#include "outside/Error.h"
 #include "outside/Prompter.h"
+#include "session/OpenTransaction.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -15,6 +19,35 @@
 #include <QVBoxLayout>
 
 namespace orv {
+
+void frmReport::showResult(Report report, const QString &title, QWidget *parent)
+{
+    ResultReport::logOn(report);
+    auto *w = new frmReport(std::move(report), parent);
+    w->setWindowTitle(QStringLiteral("Result: ") + title);
+    w->setWindowModality(Qt::ApplicationModal);
+    w->show();
+}
+
+void frmReport::printResult(const QString &title, QWidget *parent)
+{
+    try {
+        showResult(ResultReport::fill(openTransaction()), title, parent);
+    } catch (const Error &e) {
+        msgBox(parent, e.description(), Prompter::Icon::Critical);
+    }
+}
+
+void frmReport::printAndArchiveResult(QWidget *parent)
+{
+    try {
+        Report report = ResultReport::fill(openTransaction());
+        ResultReport::archive(parent, report);
+        showResult(std::move(report), openTransaction().record().shownPatientName(), parent);
+    } catch (const Error &e) {
+        msgBox(parent, e.description(), Prompter::Icon::Critical);
+    }
+}
 
 frmReport::frmReport(Report report, QWidget *parent)
     : QDialog(parent), m_report(std::move(report)), m_printer(new QPrinter(QPrinter::HighResolution))

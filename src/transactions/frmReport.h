@@ -26,6 +26,18 @@ public:
                 *cmdSavePdf = nullptr, *cmdClose = nullptr;
     QLabel *lblPage = nullptr;
 
+    // Logs the report on (ResultReport::logOn) and shows it over `parent` in a report window
+    // titled "Result: " and the title, application modal. Throws orv::Error when the logon is
+    // refused.
+    static void showResult(Report report, const QString &title, QWidget *parent);
+    // The open transaction's result report, filled and shown as showResult does; a missing report
+    // file or a refused logon is shown and nothing opens.
+    static void printResult(const QString &title, QWidget *parent);
+    // "Save / Print" once the interpretation is saved: one filled report is stored in the archive
+    // (ResultReport::archive) and shown titled with the patient's name; a report file that cannot
+    // be read is shown once.
+    static void printAndArchiveResult(QWidget *parent);
+
     const Report &report() const { return m_report; }
     // Saves the report as a PDF (asks for the file when `path` is empty); false when not saved.
     bool savePdf(QString path = QString());

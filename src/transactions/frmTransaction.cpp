@@ -1,7 +1,8 @@
 #include "frmTransaction.h"
 
 #include "core/Audit.h"
-#include "ResultArchive.h"
+#include "ExamEditing.h"
+#include "ResultReport.h"
 #include "TransactionStore.h"
 #include "frmReport.h"
 
@@ -9,20 +10,21 @@
 #include "session/ExamSession.h"
 #include "core/SharedState.h"
 #include "core/WindowHelpers.h"
-#include "core/WindowRegistry.h"
 #include "core/frmServer.h"
 #include "core/DicomNodes.h"
+#include "acquisition/frmAcquire.h"
+#include "acquisition/frmAcquireImage.h"
+#include "acquisition/frmAcquireImageCapStill.h"
+#include "dicomnet/frmWorklistQuery.h"
 #include "imagestore/ProcedureSteps.h"
 #include "imagestore/ctlImageList.h"
 #include "outside/dicom/ProcedureStep.h"
-#include "masterdata/PickerHelpers.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
 #include "masterdata/frmExams.h"
 #include "masterdata/frmSelectPatient.h"
 #include "outside/Error.h"
 #include "outside/Prompter.h"
-#include "outside/dicom/Toolkit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -181,11 +183,6 @@ void frmTransaction::buildLayout()
     cmdEndExam->setToolTip(QStringLiteral("Tell the department that this exam is completed or discontinued"));
     for (QPushButton *b : {btnDocID, btnRad, btnTechID, btnExamID})
         b->setFixedWidth(28);
-    // Windows owned by later parts of the program: shown disabled until they are registered.
-    for (auto [b, window] : {std::pair{cmdWorklist, "frmWorklistQuery"}, std::pair{cmdCaptureImage[0], "frmAcquireImageCapStill"},
-                             std::pair{cmdCaptureImage[1], "frmAcquireImage"}}) {
-        WindowRegistry::disableUnlessRegistered(b, QLatin1String(window));
-    }
     lblSaved = new QLabel(QStringLiteral("(Saved)"), this);
     lblSaved->setObjectName(QStringLiteral("lblSaved"));
     lblSaved->setStyleSheet(QStringLiteral("color: #1a7f37; font-weight: bold;"));
@@ -295,10 +292,9 @@ void frmTransaction::buildLayout()
     connect(cmdCaptureImage[1], &QPushButton::clicked, this, [this] { captureImageClicked(1); });
     connect(btnProceed, &QPushButton::clicked, this, &frmTransaction::captureVideoClicked);
     connect(cmdWorklist, &QPushButton::clicked, this, [] {
-        if (QWidget *w = WindowRegistry::instance(QStringLiteral("frmWorklistQuery"))) {
-            w->setWindowModality(Qt::ApplicationModal);
-            w->show();
-        }
+        frmWorklistQuery *w = frmWorklistQuery::instance();
+        w->setWindowModality(Qt::ApplicationModal);
+        w->show();
     });
     connect(btnDocID, &QPushButton::clicked, this, &frmTransaction::pickDoctor);
     connect(btnRad, &QPushButton::clicked, this, &frmTransaction::pickRadiologist);
@@ -330,14 +326,7 @@ void frmTransaction::buildLayout()
     connect(cmdSavePrint, &QPushButton::clicked, this, [this] {
         if (!SaveInterpretation())
             return;
-        // One filled report is printed and stored; a report file that cannot be read is shown once.
-        try {
-            Report report = resultReport();
-            ArchiveResult(report);
-            showResult(std::move(report), openTransaction().record().shownPatientName());
-        } catch (const Error &e) {
-            msgBox(this, e.description(), Prompter::Icon::Critical);
-        }
+        frmReport::printAndArchiveResult(this);
     });
     for (QLineEdit *e : {txtDocID, txtExamId, txtFileNo, txtTechID})
         connect(e, &QLineEdit::textEdited, this, [this] { SetSaved(false); });
@@ -394,14 +383,10 @@ void frmTransaction::NewTransaction()
 
 void frmTransaction::NewTranDefault()
 {
-    txtTransDate->setText(QDate::currentDate().toString(QStringLiteral("MM/dd/yyyy")));
-    txtStudyUID->setText(dicom::newUid());
-    const QString code = state().LoginComponent ? state().LoginComponent->EmployeeCode() : QString();
-    txtUserId->setText(code);
+    ExamEditing::newDefaults(openTransaction(), state().LoginComponent ? state().LoginComponent->EmployeeCode() : QString());
     btnRefresh->setVisible(true);
     btnPatient->setVisible(true);
     cmdWorklist->setVisible(true);
-    txtTechID->setText(code);
     txtTechID_LostFocus();
     txtSeriesNum->setText(QStringLiteral("0"));
     openTransaction().NewSeries(false); // a new exam: no stored series to go on from
@@ -443,28 +428,7 @@ void frmTransaction::LoadTransaction(const QString &transNo)
                 msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
             } else {
                 session().beginExam();
-                txtHospNum->setText(rs.text(QStringLiteral("hospnum")));
-                txtPatientID->setText(rs.text(QStringLiteral("patient_id")));
-                txtTransNo->setText(rs.text(QStringLiteral("trans_no")));
-                txtFileNo->setText(rs.text(QStringLiteral("file_no")));
-                txtExamType->setText(rs.text(QStringLiteral("RevenueID")));
-                txtExamId->setText(rs.text(QStringLiteral("exam_id")));
-                txtDocID->setText(rs.text(QStringLiteral("refdoc_id")));
-                txtRadId->setText(rs.text(QStringLiteral("radiologist_id")));
-                txtTechID->setText(rs.text(QStringLiteral("technologist_id")));
-                txtTransDate->setText(rs.text(QStringLiteral("date_trans")));
-                txtUserId->setText(rs.text(QStringLiteral("by_trans")));
-                txtInterpret->setPlainText(rs.text(QStringLiteral("Interpretation")));
-                txtIntBy->setText(TransactionStore::userFullName(db, rs.text(QStringLiteral("by_interpret"))) + QLatin1Char(' ')
-                                  + rs.text(QStringLiteral("date_interpret")));
-                txtStudyUID->setText(rs.text(QStringLiteral("StudyUID")));
-                openTransaction().setValue(F::StepState, ProcedureSteps(db).state(transNo));
-                // An exam taken from the worklist names its order again in what it stamps now.
-                openTransaction().setScheduledOrder(
-                    rs.text(QStringLiteral("order_step_id")).isEmpty() && rs.text(QStringLiteral("order_proc_id")).isEmpty()
-                        ? ScheduledOrder{}
-                        : ScheduledOrder{txtTransNo->text(), rs.text(QStringLiteral("order_proc_id")), rs.text(QStringLiteral("order_proc_desc")),
-                                         rs.text(QStringLiteral("order_step_id")), rs.text(QStringLiteral("order_study_uid"))});
+                ExamEditing::read(db, openTransaction(), transNo, rs);
                 txtExamId_LostFocus();
                 RefreshDocs();
                 // The register knows the person by the registration number, the hospital master
@@ -497,16 +461,8 @@ void frmTransaction::RefreshDocs()
 
 void frmTransaction::FillPatient(const QString &key)
 {
-    const auto p = TransactionStore::patient(state().db(), key, state().chkUseHospPat);
-    if (!p) {
+    if (!ExamEditing::fillPatient(state().db(), openTransaction(), key, state().chkUseHospPat))
         msgBox(this, QStringLiteral("Transaction No. not found!"), Prompter::Icon::Critical);
-        return;
-    }
-    txtFName->setText(p->first);
-    txtMName->setText(p->middle);
-    txtLName->setText(p->last);
-    txtGender->setText(p->gender);
-    txtBDate->setText(p->birthDate);
 }
 
 void frmTransaction::ClearPatient()
@@ -517,8 +473,10 @@ void frmTransaction::ClearPatient()
 
 bool frmTransaction::ValidateTransaction()
 {
-    return RequireText(txtHospNum->text().trimmed(), QStringLiteral("Patient ID is required!"))
-        && RequireText(txtTransNo->text().trimmed(), QStringLiteral("Accession Num is required!"));
+    const QString missing = ExamEditing::missingRequired(openTransaction());
+    if (!missing.isEmpty())
+        msgBox(nullptr, missing, Prompter::Icon::Critical);
+    return missing.isEmpty();
 }
 
 bool frmTransaction::SaveTrans()
@@ -566,9 +524,10 @@ void frmTransaction::captureImageClicked(int index)
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
     cmdWorklist->setEnabled(false);
-    const QString window = index == 0 ? QStringLiteral("frmAcquireImageCapStill") : QStringLiteral("frmAcquireImage");
-    if (!WindowRegistry::show(window))
-        msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
+    if (index == 0)
+        showInFront(frmAcquireImageCapStill::instance());
+    else
+        showInFront(frmAcquireImage::instance());
 }
 
 void frmTransaction::captureVideoClicked()
@@ -579,142 +538,112 @@ void frmTransaction::captureVideoClicked()
     btnRefresh->setEnabled(false);
     btnPatient->setEnabled(false);
     cmdWorklist->setEnabled(false); // as for stills: the exam's patient is fixed once it captures
-    if (!WindowRegistry::show(QStringLiteral("frmAcquire")))
-        msgBox(this, QStringLiteral("Capture is not available in this build yet."), Prompter::Icon::Information);
+    showInFront(frmAcquire::instance());
 }
 
-// Lookups: a blank field runs no query; a found identifier shows its name; an identifier missing
-// from its table is erased with its name.
-void frmTransaction::lookup(QLineEdit *id, QLineEdit *name,
-                            std::optional<QString> (*find)(Connection &, const QString &), bool skipZero)
+// A failed lookup shows the database's description and leaves the fields as they were.
+void frmTransaction::lookup(F id)
 {
-    if (id->text().trimmed().isEmpty() || (skipZero && id->text() == QLatin1String("0")))
-        return;
-    guarded(this, [&] {
-        const auto found = find(state().db(), id->text());
-        if (found) {
-            name->setText(*found);
-        } else {
-            id->clear();
-            name->clear();
-        }
-    });
+    guarded(this, [id] { ExamEditing::lookUp(state().db(), openTransaction(), id); });
 }
 
 void frmTransaction::txtDocID_LostFocus()
 {
-    lookup(txtDocID, txtDocName, &TransactionStore::doctorName);
+    lookup(F::DocID);
 }
 
 void frmTransaction::txtRadId_LostFocus()
 {
-    lookup(txtRadId, txtRadName, &TransactionStore::doctorName, true); // a radiologist "0" stays
+    lookup(F::RadId);
 }
 
 void frmTransaction::txtTechID_LostFocus()
 {
-    lookup(txtTechID, txtTechnologist, &TransactionStore::technologistName);
+    lookup(F::TechID);
 }
 
 void frmTransaction::txtExamId_LostFocus()
 {
-    lookup(txtExamId, txtExamName, &TransactionStore::examName);
+    lookup(F::ExamId);
 }
 
-// The pickers: each shown modal; its public values are read when it closes.
+// The pickers: each shown modal; its choice arrives when it closes.
 void frmTransaction::pickDoctor()
 {
-    frmSelectDoc *w = frmSelectDoc::instance();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmSelectDoc::pick(this, [this](const std::optional<DoctorChoice> &doc) {
+        if (!doc) {
             txtDocID->setFocus();
             return;
         }
-        txtDocID->setText(w->DocCode);
-        txtDocName->setText(w->DocName);
+        txtDocID->setText(doc->code);
+        txtDocName->setText(doc->name);
         txtTechID->setFocus();
     });
 }
 
 void frmTransaction::pickRadiologist()
 {
-    frmSelectRad *w = frmSelectRad::instance();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmSelectRad::pick(this, [this](const std::optional<DoctorChoice> &rad) {
+        if (!rad) {
             txtRadId->setFocus();
             return;
         }
-        txtRadId->setText(w->RadCode);
-        txtRadName->setText(w->RadName);
+        txtRadId->setText(rad->code);
+        txtRadName->setText(rad->name);
         cmdSave->setFocus();
     });
 }
 
 void frmTransaction::pickTechnologist()
 {
-    frmSelectTech *w = frmSelectTech::instance();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmSelectTech::pick(this, [this](const std::optional<TechnologistChoice> &tech) {
+        if (!tech) {
             txtTechID->setFocus();
             return;
         }
-        txtTechID->setText(w->valTechId);
-        txtTechnologist->setText(w->valLastName + QStringLiteral(", ") + w->valFirstName + QLatin1Char(' ') + w->valMiddleName);
+        txtTechID->setText(tech->id);
+        txtTechnologist->setText(tech->fullName());
     });
 }
 
 void frmTransaction::pickExam()
 {
-    frmExams *w = frmExams::instance();
-    w->valModality = txtExamType->text();
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    frmExams::pick(this, txtExamType->text(), [this](const std::optional<ExamChoice> &exam) {
+        if (!exam) {
             txtExamId->setFocus();
             return;
         }
-        txtExamId->setText(w->valExamId);
-        txtExamName->setText(w->valExamName);
+        txtExamId->setText(exam->id);
+        txtExamName->setText(exam->name);
         txtDocID->setFocus();
     });
 }
 
 void frmTransaction::pickPatient()
 {
-    frmSelectPatient *w = frmSelectPatient::instance();
-    w->prepare(state().chkUseHospPat != 1 ? 1 : 0);
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk)
+    frmSelectPatient::pick(this, state().chkUseHospPat != 1 ? 1 : 0, [this](const std::optional<PatientChoice> &p) {
+        if (!p)
             return;
-        txtHospNum->setText(w->valHospNum);
-        txtPatientID->setText(w->valPatientID);
-        txtBDate->setText(w->valBDate);
-        txtLName->setText(w->valLastName);
-        txtFName->setText(w->valFirstName);
-        txtMName->setText(w->valMiddleName);
-        txtGender->setText(w->valSex);
+        txtHospNum->setText(p->hospNum);
+        txtPatientID->setText(p->patientId);
+        txtBDate->setText(p->birthDate);
+        txtLName->setText(p->lastName);
+        txtFName->setText(p->firstName);
+        txtMName->setText(p->middleName);
+        txtGender->setText(p->sex);
         txtFileNo->setFocus();
     });
 }
 
 void frmTransaction::pickCodedInterpretation()
 {
-    frmExamCoded *w = frmExamCoded::instance();
-    w->valMode = QStringLiteral("Select");
-    w->txtExamCode->setText(txtExamId->text());
-    w->txtSearch->setText(txtExamName->text());
-    w->txtUserId->setText(txtRadId->text());
-    w->txtFullName->setText(txtRadName->text());
-    w->prepare();
-    showModalThen(this, w, [this, w] {
-        if (!w->valOk) {
+    const CodedFilter filter{txtExamId->text(), txtExamName->text(), txtRadId->text(), txtRadName->text()};
+    frmExamCoded::pick(this, filter, [this](const std::optional<QString> &text) {
+        if (!text) {
             txtInterpret->setFocus();
             return;
         }
-        txtInterpret->setPlainText(w->valExamCode);
+        txtInterpret->setPlainText(*text);
         cmdSave->setFocus();
     });
 }
@@ -764,72 +693,14 @@ void frmTransaction::endExamClicked()
     });
 }
 
-QString frmTransaction::resultReportPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/ResultPrintSQL.rpt");
-}
-
-Report frmTransaction::resultReport() const
-{
-    Report report = Report::open(resultReportPath());
-    const auto v = [](QLineEdit *e) { return formulaEscape(e->text()); };
-    // The patient as the editor shows it.
-    const TransactionRecord exam = openTransaction().record();
-    for (int i = 1; i <= report.formulaFieldCount(); ++i) {
-        FormulaField &f = report.formulaField(i);
-        if (f.name == QLatin1String("VarDeclaration")) {
-            f.text = QStringLiteral("stringvar TransNumber := '") + v(txtTransNo) + QStringLiteral("';")
-                + QStringLiteral(" stringvar PatName := '") + formulaEscape(exam.shownPatientName()) + QStringLiteral("';")
-                + QStringLiteral(" stringvar PatID := '") + formulaEscape(exam.shownPatientId()) + QStringLiteral("' ;")
-                + QStringLiteral(" stringvar PatGender := '") + v(txtGender) + QStringLiteral("';")
-                + QStringLiteral(" stringvar PatBdate := '") + formulaEscape(shownDate(exam.birthDate)) + QStringLiteral("';")
-                + QStringLiteral(" stringvar ExamType := '") + v(txtExamType) + QStringLiteral("';")
-                + QStringLiteral(" stringvar ExamName := '") + v(txtExamName) + QStringLiteral("';")
-                + QStringLiteral(" stringvar RefDoc :=  '") + v(txtDocName) + QStringLiteral("';")
-                + QStringLiteral(" stringvar TransNo := '") + v(txtTransNo) + QStringLiteral("';")
-                + QStringLiteral(" stringvar TransDate := '") + v(txtTransDate) + QStringLiteral("';")
-                + QStringLiteral(" stringvar FileNo := '") + v(txtFileNo) + QStringLiteral("';")
-                + QStringLiteral(" stringvar ResultDate  :='") + v(txtIntBy) + QStringLiteral("';")
-                + QStringLiteral(" stringvar RadName  :='Dr. ") + v(txtRadName) + QStringLiteral("';")
-                + QStringLiteral(" stringvar CompanyName  :=' ") + formulaEscape(state().CompanyName) + QStringLiteral("';");
-        } else if (f.name == QLatin1String("Int")) {
-            f.text = QLatin1Char('\'') + formulaEscape(txtInterpret->toPlainText()) + QLatin1Char('\'');
-        }
-    }
-    report.variables(); // a formula that cannot be read stops here
-    return report;
-}
-
-void frmTransaction::showResult(Report report, const QString &title)
-{
-    const LoginComponentType *login = state().LoginComponent.get();
-    report.logOn(state().db().config(), login ? login->ServerName() : QString(), login ? login->UserID() : QString(),
-                 login ? login->ServerPassword() : QString());
-    auto *w = new frmReport(std::move(report), this);
-    w->setWindowTitle(QStringLiteral("Result: ") + title);
-    w->setWindowModality(Qt::ApplicationModal);
-    w->show();
-}
-
 void frmTransaction::PrintResult(const QString &title)
 {
-    try {
-        showResult(resultReport(), title);
-    } catch (const Error &e) {
-        msgBox(this, e.description(), Prompter::Icon::Critical);
-    }
+    frmReport::printResult(title, this);
 }
 
 void frmTransaction::ArchiveResult(std::optional<Report> report)
 {
-    if (!reportsToArchive())
-        return;
-    try {
-        ResultArchive::start(ResultArchiveRequest::fromState(report ? std::move(*report) : resultReport()));
-    } catch (const Error &e) {
-        msgBox(this, QStringLiteral("The interpretation is saved, but its report cannot be stored in the archive: ") + e.description(),
-               Prompter::Icon::Critical);
-    }
+    ResultReport::archive(this, std::move(report));
 }
 
 bool frmTransaction::tabOrEnter(QObject *field)

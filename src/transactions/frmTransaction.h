@@ -20,8 +20,6 @@ class ImageRowsModel;
 
 class ctlImageList;
 
-class Connection;
-
 // The transaction editor: one exam of one patient. One instance per run, loaded on first use
 // and unloaded when closed. Its fields are bound to the open transaction (OpenTransaction).
 class frmTransaction : public QWidget
@@ -71,16 +69,9 @@ public:
     // The Report page: writes the interpretation; false (with the message) when it is empty or
     // the statement fails.
     bool SaveInterpretation();
-    // Fills the result report from the editor and shows it in a report window titled "Result: "
-    // and the title; a missing report file or a refused logon is shown and nothing opens.
+    // The result report of the exam shown (frmReport::printResult, ResultReport::archive).
     void PrintResult(const QString &title);
-    // Stores the result report in the archive in the background (ResultArchive) when the
-    // ReportToArchive setting is on: `report` as filled for printing, else filled here. A report
-    // file that cannot be read or archive settings that cannot be used are shown; the
-    // interpretation stays saved either way.
     void ArchiveResult(std::optional<Report> report = std::nullopt);
-    // The report file of the result report, in the program's folder.
-    static QString resultReportPath();
 
     bool isSaved() const { return m_saved; }
 
@@ -96,12 +87,6 @@ private:
     QList<QMetaObject::Connection> m_rowsWatch;
     void bind(QLineEdit *edit, OpenTransaction::Field field);
     void loadRoutine();
-    // The result report filled from the editor: one filling serves the print and the archive.
-    // Throws orv::Error when the report file or a formula cannot be read.
-    Report resultReport() const;
-    // Logs the report on and shows it in a report window titled "Result: " and the title. Throws
-    // orv::Error when the logon is refused.
-    void showResult(Report report, const QString &title);
     QString NextTransNo();
     bool ValidateTransaction();
     void SetSaved(bool saved);
@@ -111,8 +96,7 @@ private:
     void captureImageClicked(int index);
     void captureVideoClicked();
     void generateClicked();
-    void lookup(QLineEdit *id, QLineEdit *name, std::optional<QString> (*find)(Connection &, const QString &),
-                bool skipZero = false);
+    void lookup(OpenTransaction::Field id);
     void pickDoctor();
     void pickRadiologist();
     void pickTechnologist();

@@ -53,6 +53,20 @@ private slots:
         restart();
     }
 
+    // The options window's "DICOM" opens this window once it is offered, and is disabled before.
+    void optionsWindowOpensTheNodeSettingsOnceOffered()
+    {
+        frmOptions *options = frmOptions::instance();
+        QVERIFY(!options->cmdDICOM->isEnabled());
+        delete options;
+        OptionsBox::offerToOptions();
+        options = frmOptions::instance();
+        QVERIFY(options->cmdDICOM->isEnabled());
+        options->cmdDICOM->click();
+        QVERIFY(OptionsBox::existing() && OptionsBox::existing()->isVisible());
+        delete options;
+    }
+
     // What a reader refuses, with the message the operator sees; a usable value passes, and
     // nothing the operator typed is lost either way.
     void peersAreCheckedBeforeUse()

@@ -8,9 +8,7 @@
 #include "session/ExamSession.h"
 #include "session/OpenTransaction.h"
 #include "core/SharedState.h"
-#include "core/WindowRegistry.h"
 #include "imagestore/DiscBurning.h"
-#include "imagestore/Registration.h"
 #include "imagestore/ctlImageList.h"
 #include "imagestore/neroFiddlesCOMForm.h"
 #include "outside/burn/Burner.h"
@@ -126,7 +124,6 @@ private:
 private slots:
     void initTestCase()
     {
-        registerImageStoreWindows();
         m_dir = std::make_unique<QTemporaryDir>();
     }
     void init()

@@ -271,6 +271,22 @@ private slots:
         QVERIFY(QFile::exists(own));
         QCOMPARE(m_prompter->messages(), QStringList());
     }
+
+    // "&Open" on a Video row plays it with the clip player offered at start-up; with none
+    // offered the operator is told that playback is not available.
+    void videoRowsOpenInTheOfferedPlayer()
+    {
+        login(Backend::SQLite);
+        m_list->GrdFilesAddImage("New", "Video", "localtemp", "", path("cd") + "/", "clip.avi", "");
+        ctlImageList::setClipPlayer({});
+        m_list->cmdOpenImage->click();
+        QCOMPARE(m_prompter->messages(), QStringList{"Video playback is not available on this workstation."});
+        QStringList played;
+        ctlImageList::setClipPlayer([&played](const QString &file) { played << file; });
+        m_list->cmdOpenImage->click();
+        ctlImageList::setClipPlayer({});
+        QCOMPARE(played, QStringList{m_list->rowPath(1)});
+    }
 };
 
 ORV_TEST_MAIN(tst_ImageList)

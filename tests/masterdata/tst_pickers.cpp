@@ -1,5 +1,5 @@
-// The patient, staff and exam windows and the editor's pickers, driven through their controls
-// offscreen on each backend.
+// The patient, staff and exam windows and the pickers, driven through their controls offscreen
+// on each backend.
 #include "common/ScriptedPrompter.h"
 #include "common/TestDb.h"
 #include "common/TestLogin.h"
@@ -8,14 +8,11 @@
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "masterdata/GridModel.h"
-#include "masterdata/Registration.h"
 #include "masterdata/StaffPickers.h"
 #include "masterdata/frmExamCoded.h"
 #include "masterdata/frmExams.h"
 #include "masterdata/frmPatient.h"
 #include "masterdata/frmSelectPatient.h"
-#include "transactions/frmMain.h"
-#include "transactions/frmTransaction.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -39,6 +36,21 @@ QStringList column(GridModel *m, int c)
         out << m->text(r, c);
     return out;
 }
+
+// What a picker handed back, and how many times.
+template<typename Choice>
+struct Picked
+{
+    int calls = 0;
+    std::optional<Choice> choice;
+    PickDone<Choice> done()
+    {
+        return [this](const std::optional<Choice> &c) {
+            ++calls;
+            choice = c;
+        };
+    }
+};
 
 // The backend rows, each with every value of an int column.
 void addBackendRowsTimes(const char *name, std::initializer_list<int> values)
@@ -68,15 +80,6 @@ private:
         QVERIFY(loginOnFreshDatabase(m_db, b, [](Connection &db) { seedDemoData(db); }));
     }
 
-    frmTransaction *editor()
-    {
-        frmTransaction *ed = frmTransaction::instance();
-        ed->NewTransaction();
-        ed->show();
-        [&] { QVERIFY(QTest::qWaitForWindowActive(ed)); }();
-        return ed;
-    }
-
     int count(const QString &sql, const QVariantList &params = {}) { return db().query(sql, params).rowCount(); }
     // The first row's values as texts.
     QStringList rowTexts(const QString &sql, const QVariantList &params = {})
@@ -95,7 +98,7 @@ private slots:
     void init() { m_prompter = ScriptedPrompter::install(); }
     void cleanup()
     {
-        for (QWidget *w : std::initializer_list<QWidget *>{frmMain::loaded(), frmTransaction::loaded(), frmPatient::loaded(), frmPatient_Add::loaded(),
+        for (QWidget *w : std::initializer_list<QWidget *>{frmPatient::loaded(), frmPatient_Add::loaded(),
                                                            frmPatient_Edit::loaded(), frmSelectPatient::loaded(), frmSelectDoc::loaded(),
                                                            frmSelectRad::loaded(), frmSelectTech::loaded(), frmExams::loaded(),
                                                            frmExamCoded::loaded(), frmExamCode_Add::loaded(), frmExamCode_Edit::loaded()})
@@ -110,11 +113,8 @@ private slots:
     {
         ORV_FETCH_BACKEND(b);
         login(b);
-        registerMasterDataWindows();
-        frmMain *main = frmMain::instance();
-        main->sbtnPatient->click();                     // "&Patients"
-        frmPatient *w = frmPatient::loaded();
-        QVERIFY(w && w->isVisible());
+        frmPatient *w = frmPatient::instance();
+        w->show();
         QCOMPARE(w->model()->rowCount(), 0); // empty until the first search
         w->btnSearch->click();
         QCOMPARE(w->model()->rowCount(), 30);
@@ -193,26 +193,25 @@ private slots:
         QVERIFY(emptyGrid(w->fgridUser));
     }
 
-    // The editor's patient picker on each source: the register, or the hospital master's
-    // in-patients (name contains the text) and out-patients (name starts with it).
+    // The patient picker on each source: the register, or the hospital master's in-patients
+    // (name contains the text) and out-patients (name starts with it).
     void patientPicker_data() { addBackendRowsTimes("useHospPat", {0, 1}); }
     void patientPicker()
     {
         ORV_FETCH_BACKEND(b);
         QFETCH(int, useHospPat);
         login(b);
-        state().chkUseHospPat = useHospPat;
-        frmTransaction *ed = editor();
-        ed->txtFileNo->setText(QStringLiteral("F-1"));
-        ed->txtPatientID->setFocus();
-        QTest::keyClick(ed->txtPatientID, Qt::Key_Tab); // empty: the picker
+        const int source = useHospPat == 1 ? 0 : 1;
+        Picked<PatientChoice> picked;
+        frmSelectPatient::pick(nullptr, source, picked.done());
         frmSelectPatient *p = frmSelectPatient::loaded();
         QVERIFY(p && p->isVisible() && p->isModal());
         QCOMPARE(p->fraPatType->isVisible(), useHospPat == 1);
-        p->btnClose->click();                           // cancel: nothing changes
-        QCOMPARE(ed->txtPatientID->text(), QString());
+        p->btnClose->click();                           // cancel: no choice
+        QCOMPARE(picked.calls, 1);
+        QVERIFY(!picked.choice);
 
-        ed->btnPatient->click();
+        frmSelectPatient::pick(nullptr, source, picked.done());
         if (useHospPat == 1) {
             p->optIN->setChecked(true);
             p->txtSearch->setText(QStringLiteral("UEV"));
@@ -234,20 +233,23 @@ private slots:
         }
         QTest::keyClick(p->fgridUser, Qt::Key_Return);
         QVERIFY(!p->isVisible());
-        QCOMPARE((QStringList{ed->txtHospNum->text(), ed->txtPatientID->text(), ed->txtLName->text(), ed->txtFName->text(),
-                              ed->txtMName->text(), ed->txtBDate->text(), ed->txtGender->text(), p->valPatType}),
+        QCOMPARE(picked.calls, 2);
+        QVERIFY(picked.choice);
+        const PatientChoice &c = *picked.choice;
+        QCOMPARE((QStringList{c.hospNum, c.patientId, c.lastName, c.firstName, c.middleName, c.birthDate, c.sex, c.patType}),
                  (QStringList{useHospPat ? "D0000001" : "1", useHospPat ? "ID-00001" : "1", "SANTOS", "MARIA", "LOPEZ", "03/14/1958",
                               "F", useHospPat ? "O" : "I"}));
-        QTRY_COMPARE(QApplication::focusWidget(), ed->txtFileNo);
         QVERIFY(m_prompter->shown.isEmpty());
 
         // Opened again, it is empty: Enter cannot pick the previous patient a second time.
-        ed->btnPatient->click();
+        frmSelectPatient::pick(nullptr, source, picked.done());
         QVERIFY(p->isVisible() && p->txtSearch->text().isEmpty() && emptyGrid(p->fgridUser));
         QTest::keyClick(p->fgridUser, Qt::Key_Return);
         p->btnSelect->click();
-        QVERIFY(p->isVisible() && !p->valOk);
+        QVERIFY(p->isVisible());
         p->btnClose->click();
+        QCOMPARE(picked.calls, 3);
+        QVERIFY(!picked.choice);
     }
 
     // The picker reads its lists through faster statements than the ones written for it: the
@@ -308,26 +310,23 @@ private slots:
         QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('O'), QStringLiteral("SANTOS"))).size(), 2);
     }
 
-    // Doctor and radiologist pickers: search, select, cancel, empty results, and the editor's
-    // fields and focus afterwards.
+    // Doctor and radiologist pickers: search, select, cancel, empty results, and the choice
+    // handed back.
     void doctorPickers_data() { addBackendRows(); }
     void doctorPickers()
     {
         ORV_FETCH_BACKEND(b);
         login(b);
-        frmTransaction *ed = editor();
-        ed->txtDocID->setText(QStringLiteral("1005"));
-        ed->txtDocName->setText(QStringLiteral("SORIANO, BEATRIZ L"));
-        ed->btnDocID->click();
+        Picked<DoctorChoice> doc;
+        frmSelectDoc::pick(nullptr, doc.done());
         frmSelectDoc *d = frmSelectDoc::loaded();
         QVERIFY(d && d->isVisible());
         QCOMPARE(d->model()->rowCount(), 8);             // the empty name lists every active doctor
         QTest::keyClick(d->txtSearch, Qt::Key_Escape);   // closes without a pick
         QVERIFY(!d->isVisible());
-        QTRY_COMPARE(QApplication::focusWidget(), ed->txtDocID);
-        QCOMPARE(ed->txtDocID->text(), QStringLiteral("1005"));
+        QVERIFY(doc.calls == 1 && !doc.choice);
 
-        ed->btnDocID->click();
+        frmSelectDoc::pick(nullptr, doc.done());
         for (const char *nothing : {"ZZZ", "%", "_ONZAGA", "O'"}) {
             d->txtSearch->setText(QLatin1String(nothing));
             d->btnSearch->click();
@@ -338,11 +337,11 @@ private slots:
         d->btnSearch->click();
         QCOMPARE(column(d->model(), 2), QStringList{QStringLiteral("1004")});
         d->btnSelect->click();
-        QCOMPARE(ed->txtDocID->text() + '|' + ed->txtDocName->text(), QStringLiteral("1004|GONZAGA, PAOLO R"));
-        QTRY_COMPARE(QApplication::focusWidget(), ed->txtTechID);
+        QVERIFY(doc.calls == 2 && doc.choice);
+        QCOMPARE(doc.choice->code + '|' + doc.choice->name, QStringLiteral("1004|GONZAGA, PAOLO R"));
 
-        ed->tabMain->setCurrentIndex(1);
-        ed->btnRad->click();
+        Picked<DoctorChoice> rad;
+        frmSelectRad::pick(nullptr, rad.done());
         frmSelectRad *r = frmSelectRad::loaded();
         QCOMPARE(column(r->model(), 2), (QStringList{QStringLiteral("1002"), QStringLiteral("1003"), QStringLiteral("1001")}));
         r->chkAllDoctors->setChecked(false);
@@ -358,7 +357,8 @@ private slots:
         QTest::keyClick(r->txtSearch, Qt::Key_Down);       // as in the doctor picker: on to the grid
         QCOMPARE(r->focusWidget(), r->fgridUser);
         QTest::keyClick(r->fgridUser, Qt::Key_Return);
-        QCOMPARE(ed->txtRadId->text() + '|' + ed->txtRadName->text(), QStringLiteral("1003|OKAFOR, NNAMDI "));
+        QVERIFY(rad.calls == 1 && rad.choice);
+        QCOMPARE(rad.choice->code + '|' + rad.choice->name, QStringLiteral("1003|OKAFOR, NNAMDI "));
         QVERIFY(!r->isVisible());
         QVERIFY(m_prompter->shown.isEmpty());
     }
@@ -368,8 +368,8 @@ private slots:
     void databaseGoneWhilePicking()
     {
         login(Backend::SQLite);
-        frmTransaction *ed = editor();
-        ed->btnTechID->click();
+        Picked<TechnologistChoice> tech;
+        frmSelectTech::pick(nullptr, tech.done());
         frmSelectTech *t = frmSelectTech::loaded();
         QCOMPARE(t->model()->rowCount(), 7);
         db().database().close();
@@ -381,6 +381,7 @@ private slots:
         QVERIFY(emptyGrid(t->fgridUser));
         QVERIFY(t->isVisible());
         t->btnClose->click();
+        QVERIFY(tech.calls == 1 && !tech.choice);
         auto again = openDepartmentDatabase(m_db->config());
         QVERIFY(again->query(QStringLiteral("SELECT 1 FROM pacs..tblTechnologist WHERE technologist_id = '1199'")).isEmpty());
     }

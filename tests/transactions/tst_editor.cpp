@@ -14,7 +14,11 @@
 #include "transactions/frmMain.h"
 #include "imagestore/ctlImageList.h"
 #include "transactions/frmReport.h"
+#include "transactions/ResultReport.h"
 #include "transactions/frmTransaction.h"
+#include "masterdata/StaffPickers.h"
+#include "masterdata/frmExamCoded.h"
+#include "masterdata/frmSelectPatient.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -58,6 +62,8 @@ private:
         session().jobs().waitForIdle(60000); // a report being stored uses the database
         delete frmTransaction::loaded();
         delete frmMain::loaded();
+        for (QWidget *picker : std::initializer_list<QWidget *>{frmSelectPatient::loaded(), frmSelectDoc::loaded(), frmExamCoded::loaded()})
+            delete picker;
         delete frmLog::existing();
         resetState();
         m_db.reset();
@@ -231,7 +237,7 @@ private slots:
         ORV_FETCH_BACKEND(b);
         login(b);
         state().CompanyName = QStringLiteral("St. Luke's Medical Center");
-        const QString reportFile = frmTransaction::resultReportPath();
+        const QString reportFile = ResultReport::path();
         QFile::remove(reportFile);
         QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), reportFile));
 
@@ -361,6 +367,54 @@ private slots:
         QVERIFY(ed->isSaved());
         typeText(ed->txtTechID, QStringLiteral("1"));
         QVERIFY(!ed->isSaved());
+    }
+
+    // Tab in an empty field opens its picker; what is picked fills the editor and the next field
+    // takes the focus; a picker closed without a choice leaves the field as it was and focused.
+    void pickersFillTheEditor()
+    {
+        login(Backend::SQLite);
+        frmTransaction *ed = frmTransaction::instance();
+        ed->NewTransaction();
+        QVERIFY(QTest::qWaitForWindowActive(ed));
+        ed->txtPatientID->setFocus();
+        QTest::keyClick(ed->txtPatientID, Qt::Key_Tab);
+        frmSelectPatient *p = frmSelectPatient::loaded();
+        QVERIFY(p && p->isVisible());
+        p->txtSearch->setText(QStringLiteral("SAN"));
+        p->btnSearch->click();
+        QTest::keyClick(p->fgridUser, Qt::Key_Return);
+        QCOMPARE((QStringList{ed->txtPatientID->text(), ed->txtLName->text(), ed->txtFName->text(), ed->txtBDate->text(), ed->txtGender->text()}),
+                 (QStringList{"1", "SANTOS", "MARIA", "03/14/1958", "F"}));
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtFileNo);
+
+        ed->txtDocID->setText(QStringLiteral("1005"));
+        ed->btnDocID->click();
+        frmSelectDoc *d = frmSelectDoc::loaded();
+        QTest::keyClick(d->txtSearch, Qt::Key_Escape);
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtDocID);
+        QCOMPARE(ed->txtDocID->text(), QStringLiteral("1005"));
+        ed->btnDocID->click();
+        d->txtSearch->setText(QStringLiteral("GON"));
+        d->btnSearch->click();
+        d->btnSelect->click();
+        QCOMPARE(ed->txtDocID->text() + '|' + ed->txtDocName->text(), QStringLiteral("1004|GONZAGA, PAOLO R"));
+        QTRY_COMPARE(QApplication::focusWidget(), ed->txtTechID);
+
+        // The coded interpretations open at the editor's exam and radiologist.
+        ed->txtExamId->setText(QStringLiteral("US01"));
+        ed->txtExamId_LostFocus();
+        ed->txtTransNo->setText(QStringLiteral("57"));
+        QVERIFY(ed->SaveTrans());                  // the interpretation opens once the exam is saved
+        ed->txtInterpret->setPlainText(QStringLiteral("KEPT"));
+        ed->cmdCoded->click();
+        frmExamCoded *c = frmExamCoded::loaded();
+        QVERIFY(c && c->isVisible() && c->btnSelect->isVisible());
+        QCOMPARE((QStringList{c->txtExamCode->text(), c->txtSearch->text(), c->txtUserId->text()}),
+                 (QStringList{"US01", "ABDOMEN, WHOLE", "1002"}));
+        c->btnClose->click();
+        QCOMPARE(ed->txtInterpret->toPlainText(), QStringLiteral("KEPT"));
+        QVERIFY(m_prompter->shown.isEmpty());
     }
 
     // A database that goes away: the save is logged with the database's description, nothing

@@ -22,7 +22,6 @@
 #include "core/SharedState.h"
 #include "core/frmLog.h"
 #include "dicomnet/frmWorklistQuery.h"
-#include "imagestore/Registration.h"
 #include "imagestore/ctlImageList.h"
 #include "imagestore/neroFiddlesCOMForm.h"
 #include "outside/burn/Burner.h"
@@ -30,6 +29,7 @@
 #include "outside/dicom/EncapsulatedDocument.h"
 #include "outside/encoder/AviEncoder.h"
 #include "transactions/frmReport.h"
+#include "transactions/ResultReport.h"
 #include "transactions/frmTransaction.h"
 #include "viewer/frmImageViewer.h"
 
@@ -111,8 +111,6 @@ private slots:
     void initTestCase()
     {
         registerAcquisitionWindows(true);
-        registerImageStoreWindows();
-        frmWorklistQuery::registerWindow();
     }
 
     void cleanup()
@@ -216,8 +214,8 @@ private slots:
         // The result report: printed as the editor shows the patient, and stored in the archive
         // by the background sender, one version per save of the interpretation.
         SendQueueRunner::instance().start(state().db().config());
-        QFile::remove(frmTransaction::resultReportPath());
-        QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), frmTransaction::resultReportPath()));
+        QFile::remove(ResultReport::path());
+        QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), ResultReport::path()));
         ed->txtRadId->setText(QStringLiteral("1004"));
         ed->txtRadName->setText(QStringLiteral("GONZAGA, PAOLO R"));
         ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid."));
@@ -243,7 +241,7 @@ private slots:
         QVERIFY(session().jobs().waitForIdle(60000));
         QCOMPARE(SendQueue(state().db()).entries().size(), queued);
         settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("ReportToArchive"), QStringLiteral("1"));
-        QFile::remove(frmTransaction::resultReportPath());
+        QFile::remove(ResultReport::path());
         ed->txtInterpret->setPlainText(QStringLiteral("Third text."));
         ed->cmdSave->click();
         QVERIFY(session().jobs().waitForIdle(60000));

@@ -144,8 +144,6 @@ private:
     }
 
 private slots:
-    void initTestCase() { frmWorklistQuery::registerWindow(); }
-
     void cleanup()
     {
         SendQueueRunner::instance().stop();

@@ -88,7 +88,6 @@ private:
 private slots:
     void initTestCase()
     {
-        frmWorklistQuery::registerWindow();
         m_peer = PeerProcess::wlmscpfs(u"WLMTEST"_s);
         QVERIFY(m_peer->isRunning());
         const QString folder = m_peer->folder() + u"/db/WLMTEST"_s;
