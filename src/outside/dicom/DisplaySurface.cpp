@@ -230,6 +230,8 @@ void DisplaySurface::prepareVisible()
             e->sampledValid = false;
             e->sampled = Sampled();
             e->shown = QImage();
+            e->table = GreyTable();
+            e->mappedDirectly = false;
         }
 }
 
