@@ -1,6 +1,7 @@
 // Display speed measured with bench/viewer.sh (figures at the top of Rendering.cpp): a W/L drag
-// over 3x3 CT tiles maps each tile straight into the screen's backing store, 0.83-0.91x the
-// time DicomImage takes to window the same 9 images.
+// over 3x3 CT tiles maps each tile straight into the screen's backing store: 0.72-0.75x the
+// time DicomImage takes to window the same 9 images on a quiet machine (up to 0.91x while
+// others build).
 #include "DisplaySurface.h"
 
 #include "Rendering.h"
@@ -229,6 +230,8 @@ void DisplaySurface::prepareVisible()
             e->sampledValid = false;
             e->sampled = Sampled();
             e->shown = QImage();
+            e->table = GreyTable();
+            e->mappedDirectly = false;
         }
 }
 

@@ -1,10 +1,10 @@
 // Hand-written display rendering beside DCMTK's DicomImage: an image is decoded once (native
 // greyscale read in place) and a window change only re-maps through a table, straight onto the
 // screen. Kept because it is faster than DicomImage at what the viewer does most, measured with
-//   bench/viewer.sh   (2 cores shared, median of 60 steps, same run):
-//   W/L drag, 3x3 CT 512x512:     1.15-1.41 ms against DicomImage 1.38-1.56 ms (0.83-0.91x)
-//   window change, 3000x3000 CR:  0.38 ms against 2.79 ms (0.14x)
-//   first show, 3000x3000 CR:     62 ms against 160-220 ms (0.3-0.4x)
+//   bench/viewer.sh   (2 shared cores, load 2.4, median of 60 steps, two runs, same run as the peer):
+//   W/L drag, 3x3 CT 512x512:          0.94-1.00 ms against DicomImage 1.31-1.34 ms (0.72-0.75x)
+//   window change, 3000x3000 CR at 1x1: 0.28 ms against 2.69-2.73 ms (0.10x)
+//   first show, 3000x3000 CR:           42-44 ms against 124-130 ms (0.34x)
 #include "Rendering.h"
 
 #include "Image.h"
