@@ -50,18 +50,6 @@ void showViewer()
 
 } // namespace
 
-void GrdFilesAddImage(const QString &transNo, const ImageRow &row)
-{
-    const bool trace = state().MaintenanceMode;
-    if (trace)
-        msgBox(nullptr, QStringLiteral("A"));
-    if (trace)
-        msgBox(nullptr, row.cells().join(QLatin1String(" -- ")));
-    session().rows(transNo)->append(row);
-    if (trace)
-        msgBox(nullptr, QStringLiteral("b"));
-}
-
 ctlImageList *ctlImageList::instance()
 {
     auto &w = windowInstance<ctlImageList>();
@@ -212,7 +200,7 @@ void ctlImageList::GrdFilesAddImage(const QString &status, const QString &type, 
                                      const QString &serverFolder, const QString &fileDir, const QString &fileName,
                                      const QString &fileId)
 {
-    orv::GrdFilesAddImage(session().openTransNo(),
+    session().addImageRow(session().openTransNo(),
                           ImageRow::make(status, type, serverName, serverFolder, fileDir, fileName, fileId));
 }
 
