@@ -110,8 +110,8 @@ private slots:
         m_db.reset();
     }
 
-    // Twenty frames back to back from the editor's "Capture Video": a bitmap and a conforming
-    // JPEG object each, carrying the editor's patient, a New row each, twenty viewer images.
+    // Twenty frames back to back from the editor's "Capture Video": a conforming JPEG object
+    // each, carrying the editor's patient, a New row each, twenty viewer images.
     void captureTwentyFramesIntoTheOpenTransaction()
     {
         const QString folder = state().TempFolder;
@@ -193,6 +193,31 @@ private slots:
             QCOMPARE(shown.fileFormat()->getDataset()->getOriginalXfer(), EXS_JPEGProcess2_4);
             QCOMPARE(shown.render(0).width, image.width());
         }
+    }
+
+    // Maintenance mode: each step of a frame capture is traced in its order on the GUI thread,
+    // and the bitmap the trace names is the frame the object holds.
+    void maintenanceModeTracesEachStep()
+    {
+        state().MaintenanceMode = true;
+        frmAcquire *w = openStation();
+        QTRY_VERIFY(live(w));
+        QSignalSpy stored(w, &frmAcquire::frameStored);
+        w->cmdCaptureBMP->click();
+        QCOMPARE(stored.count(), 1);
+        const QString dcm = stored.at(0).at(0).toString();
+        const QString base = QFileInfo(dcm).completeBaseName();
+        const QString bmp = QDir(state().TempFolder).filePath(base + QStringLiteral(".bmp"));
+        const ImageRow row = ctlImageList::instance()->rows().value(0);
+        QCOMPARE(m_prompter->messages(),
+                 (QStringList{"1", "2", bmp, "3", "3.5", base, QString::fromLatin1(dicom::kJpegExtended), "4", "A",
+                              row.cells().join(QLatin1String(" -- ")), "b", "5", "6"}));
+        QCOMPARE(row.fileName, base + QStringLiteral(".dcm"));
+        QCOMPARE(w->actiVideoX1->FrameFileName(), bmp);
+        QCOMPARE(dciodvfyErrors(dcm), QStringList());
+        const QImage frame(bmp);
+        const dicom::Picture shown = dicom::Image::fromFile(dcm).render(0);
+        QCOMPARE(QSize(shown.width, shown.height), frame.size());
     }
 
     // A folder that is gone, a full disc, a device unplugged: the message, no row and no viewer
