@@ -1,3 +1,7 @@
+// The bitmap reader below is hand-written because it is measured faster than Qt's reader for
+// the pictures imported: `bench/pictures.sh` ("read a BMP to RGB samples"), median per picture,
+// ours against QImageReader + conversion to RGB888: 1280x720 0.32 ms vs 3.21 ms (0.10x),
+// 1920x1080 1.68 ms vs 7.58 ms (0.22x). Bitmaps are written by Qt's writer.
 #include "Picture.h"
 
 #include "Toolkit.h"
