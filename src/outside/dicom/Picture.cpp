@@ -201,6 +201,22 @@ Picture readJpeg(const QByteArray &data, const QString &path)
     return pic;
 }
 
+} // namespace
+
+bool decodeJpegRgb(const std::uint8_t *data, std::size_t size, int width, int height, PixelBuffer &rgb)
+{
+    thread_local TjHandle tj(false);
+    int w = 0, h = 0, subsamp = 0, cs = 0;
+    if (!tj.handle || tjDecompressHeader3(tj.handle, data, (unsigned long)size, &w, &h, &subsamp, &cs) != 0)
+        return false;
+    if (w != width || h != height || cs != TJCS_YCbCr)
+        return false;
+    rgb.resize(std::size_t(w) * h * 3);
+    return tjDecompress2(tj.handle, data, (unsigned long)size, rgb.data(), w, 0, h, TJPF_RGB, TJFLAG_ACCURATEDCT) == 0;
+}
+
+namespace {
+
 QString avError(int err)
 {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
