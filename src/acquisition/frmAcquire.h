@@ -23,11 +23,11 @@ namespace encoder {
 class AVIEncoderX;
 }
 
-// The video capture station ("Acquire"): connects a capture driver, shows the live picture and
-// turns captured frames into DICOM objects of the open transaction (New rows of the image list,
-// images of the viewer). One instance; it unloads (and disconnects the driver) when closed.
-// Frames are written off the GUI thread, one after the other; a close asked for meanwhile
-// happens once the last one is listed.
+// The window of the video capture station ("Acquire"): its controls, settings and messages over
+// a CaptureStation, which connects the driver, captures frames and records clips of the open
+// transaction and signals what happens; the window shows it and polls nothing. One instance; it
+// unloads (and disconnects the driver) when closed. Frames still being written when it closes
+// are listed by the session afterwards.
 class frmAcquire : public QWidget
 {
     Q_OBJECT
