@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The hand-written picture readers (BMP, PNG) and the captured frame's bitmap writer against Qt's
-# image readers and writers on the same frames, 1280x720 and 1920x1080: median time per picture
-# and the ratio (below 1: ours is faster). They are kept only while they are clearly faster.
+# The hand-written bitmap reader (and the PNG import) against Qt's image readers on the same
+# frames, 1280x720 and 1920x1080: median time per picture and the ratio (below 1: ours is
+# faster). The reader is kept only while it is clearly faster.
 # usage: bench/pictures.sh [build-dir]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -1,7 +1,6 @@
 #include "ClipRecording.h"
 
 #include "session/ExamSession.h"
-#include "imagestore/ctlImageList.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,7 +9,7 @@ namespace orv {
 
 void listClip(const QString &transNo, const QString &folder, const QString &fileName)
 {
-    GrdFilesAddImage(transNo, ImageRow::make(kStatusNew, QStringLiteral("Video"), kLocalTemp, QString(), folder,
+    session().addImageRow(transNo, ImageRow::make(kStatusNew, QStringLiteral("Video"), kLocalTemp, QString(), folder,
                                              fileName, QString()));
 }
 

@@ -3,10 +3,8 @@
 #include "core/CoreRoutines.h"
 #include "session/ExamSession.h"
 #include "imagestore/IdentityStamp.h"
-#include "imagestore/ctlImageList.h"
 #include "outside/Error.h"
 #include "outside/SettingsStore.h"
-#include "outside/capture/Bitmap.h"
 #include "outside/dicom/Toolkit.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -102,28 +100,19 @@ void writeFrameObject(dicom::Image &image, const QString &dcmPath)
     }
 }
 
-void writeBitmapStage(const FrameJob &job)
+dicom::Image objectStage(FrameJob &job, QStringList *changes)
 {
-    capture::writeBitmap(job.frame, job.bmpPath);
-}
-
-dicom::Image objectStage(const FrameJob &job, QStringList *changes)
-{
-    const bool still = job.kind == FrameJob::Kind::Still;
-    dicom::Image image = still ? stillImage(job.transaction, job.imageNumber, job.companyName)
-                               : frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
-    image.importPicture(job.bmpPath, QStringLiteral("BMP"));
+    QElapsedTimer clock;
+    clock.start();
+    dicom::Image image = job.kind == FrameJob::Kind::Still
+                             ? stillImage(job.transaction, job.imageNumber, job.companyName)
+                             : frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
+    image.importFrame(job.frame, 100);
+    job.objectMs = double(clock.nsecsElapsed()) / 1e6;
     writeFrameObject(image, job.dcmPath);
-    if (still)
-        QFile::remove(job.bmpPath);
+    job.writeMs = double(clock.nsecsElapsed()) / 1e6 - job.objectMs;
     if (changes)
         *changes = takeValueChanges(image);
-    return viewerImage(job);
-}
-
-dicom::Image viewerImage(const FrameJob &job)
-{
-    dicom::Image image = dicom::Image::fromFile(job.dcmPath);
     image.setListFileName(job.baseName + QStringLiteral(".dcm"));
     return image;
 }
@@ -131,8 +120,8 @@ dicom::Image viewerImage(const FrameJob &job)
 void listFrame(const FrameJob &job, const dicom::Image &image)
 {
     const QString transNo = job.transaction.transNo;
-    GrdFilesAddImage(transNo, ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), job.folder,
-                                             job.baseName + QStringLiteral(".dcm"), QString()));
+    session().addImageRow(transNo, ImageRow::make(kStatusNew, QStringLiteral("Image"), kLocalTemp, QString(), job.folder,
+                                                  job.baseName + QStringLiteral(".dcm"), QString()));
     if (session().isOpen(transNo))
         session().images().add(image);
 }
@@ -146,21 +135,16 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
         submitted.transaction.transNo, QStringLiteral("frame"),
         [submitted, done](JobContext &context) {
             FrameJob job = submitted;
-            bool bitmapWritten = false;
+            bool claimed = false;
             QString why;
             dicom::Image image;
             QStringList changes;
-            QElapsedTimer clock;
-            clock.start();
             const double cpuStart = threadCpuMs();
             try {
                 job.claimName();
-                writeBitmapStage(job);
-                bitmapWritten = true;
-                job.frame = QImage(); // the live picture may paint into it again
-                job.bitmapMs = double(clock.nsecsElapsed()) / 1e6;
+                claimed = true;
                 image = objectStage(job, &changes);
-                job.objectMs = double(clock.nsecsElapsed()) / 1e6 - job.bitmapMs;
+                job.frame = QImage(); // the live picture may paint into it again
                 job.cpuMs = threadCpuMs() - cpuStart;
             } catch (const std::exception &e) {
                 why = describe(e);
@@ -168,13 +152,13 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
                 if (QFileInfo(job.dcmPath).size() == 0)
                     QFile::remove(job.dcmPath);
             }
-            context.post([job, image, bitmapWritten, why, done, changes] {
+            context.post([job, image, claimed, why, done, changes] {
                 for (const QString &line : changes)
                     AddLog(line);
                 if (why.isEmpty())
                     listFrame(job, image);
                 if (done)
-                    done(job, bitmapWritten, why);
+                    done(job, claimed, why);
             });
         },
         {}, options);

@@ -41,52 +41,50 @@ void writeFrameObject(dicom::Image &image, const QString &dcmPath);
 // Safe on any thread.
 dicom::Image stillImage(const TransactionRecord &transaction, int imageNumber, const QString &companyName);
 
-// One frame on its way from the live picture to the disc.
+// One frame on its way from the live picture to the disc: compressed from the buffer it was
+// captured into, written once, and handed to the list and the viewer as written.
 struct FrameJob
 {
     // Takes the first free name from baseName on and claims its object file (created empty,
     // exclusively) so that no other capture takes it; the paths follow. Throws Error.
     void claimName();
 
-    // A frame of the capture station (its bitmap stays beside the object) or a still of the
-    // still-capture windows (stamped by stillImage; its bitmap is removed once the object is
-    // written).
+    // A frame of the capture station (dated with the moment of its capture) or a still of the
+    // still-capture windows (stamped by stillImage).
     enum class Kind { StationFrame, Still };
     Kind kind = Kind::StationFrame;
     QImage frame;          // the frame as it was when the capture was asked for
     QString folder;        // the capture temp folder
     QString baseName;
+    // The frame's bitmap name. No bitmap is written in the course of a capture: nothing reads
+    // one. Only the station's maintenance trace writes it there, for the trace names it.
     QString bmpPath;
     QString dcmPath;
     TransactionRecord transaction; // the open transaction at the moment of the capture
     int imageNumber = 0;           // taken from it for this frame
     QString companyName;
     QDateTime at;
-    // Filled by the writer: milliseconds spent on the bitmap and on the DICOM object, and the
-    // processor time of both (wall time minus what other threads and processes took).
-    double bitmapMs = 0;
+    // Filled by the writer: milliseconds spent on building the object (stamping and the JPEG
+    // compression) and on writing its file, and the processor time of both.
     double objectMs = 0;
+    double writeMs = 0;
     double cpuMs = 0;
 };
 
-// The two stages of writing a frame, also run one by one on the GUI thread (maintenance mode
-// traces them). The object stage returns the image for the viewer: the object as written, read
-// back (its JPEG pixels stay compressed until shown, a fraction of the frame's memory), with the
-// list's file name.
-void writeBitmapStage(const FrameJob &job);
-// `changes`: the toolkit's report of the values it had to change, one line each.
-dicom::Image objectStage(const FrameJob &job, QStringList *changes = nullptr);
-dicom::Image viewerImage(const FrameJob &job);
+// Builds the frame's object (stamped, its pixels compressed from job.frame) and writes it to
+// job.dcmPath. Returns the object as written, for the viewer, with the list's file name.
+// `changes`: the toolkit's report of the values it had to change, one line each. Throws Error.
+dicom::Image objectStage(FrameJob &job, QStringList *changes = nullptr);
 
 // Lists a written frame: the New row in its transaction's rows, the image in the viewer's image
 // set while the transaction is open.
 void listFrame(const FrameJob &job, const dicom::Image &image);
 
 // Writes a captured frame as a job of the session for its transaction, after the frames
-// submitted before it and without making the image list busy: the bitmap, then the DICOM object;
-// then lists it (listFrame) and calls `done` on the GUI thread with an empty failure, or, when
-// nothing could be listed, with the reason (`bitmapWritten` false when even the bitmap failed).
-using FrameDone = std::function<void(const FrameJob &job, bool bitmapWritten, const QString &failure)>;
+// submitted before it and without making the image list busy; then lists it (listFrame) and
+// calls `done` on the GUI thread with an empty failure, or, when nothing could be listed, with
+// the reason (`claimed` false when not even the object's file could be created).
+using FrameDone = std::function<void(const FrameJob &job, bool claimed, const QString &failure)>;
 void submitFrame(const FrameJob &job, FrameDone done);
 
 } // namespace orv

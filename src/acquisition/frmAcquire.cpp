@@ -1,6 +1,6 @@
 #include "frmAcquire.h"
 
-#include "ClipRecording.h"
+#include "CaptureStation.h"
 
 #include "frmPresets.h"
 #include "frmSelectDriver.h"
@@ -31,7 +31,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace orv {
@@ -40,15 +39,7 @@ namespace {
 
 const QString kSection = QStringLiteral("Codec");
 const QString kNoDrivers = QStringLiteral("There are no drivers installed!");
-const QString kConnectFailed = QStringLiteral("An error occured attempting to connect to the specified device driver!");
-const QString kCaptureFailed = QStringLiteral("An error occured while capturing the frame...");
 const QString kErrorTitle = QStringLiteral("Error:");
-const QString kOpenFailed = QStringLiteral("An error occurred trying to open the specified file!");
-const QString kNotSupported = QStringLiteral("The file format is not supported!");
-const QString kEncodeFailed = QStringLiteral("The encoding failed to start!");
-const QString kCaptureStartFailed = QStringLiteral("Failed to start capture!");
-const QString kCounterLimit = QStringLiteral(
-    "This window has named 32767 frames and clips, its limit. Close it and open it again to capture more.");
 
 int readSetting(const QString &key)
 {
@@ -154,17 +145,12 @@ frmAcquire::frmAcquire()
             ReloadCODECs();
             EncodeEnable();
         });
-    connect(actiVideoX1, &capture::CaptureControl::captureFinished, this, &frmAcquire::CaptureFinished);
-    connect(AVIEncoderX1, &encoder::AVIEncoderX::EncodingFinished, this, &frmAcquire::EncodingFinished);
     connect(cmdEncode, &QPushButton::clicked, this, &frmAcquire::cmdEncode_Click);
-    connect(AVIEncoderX1, &encoder::AVIEncoderX::AudioUnavailable, this,
-            [this](const QString &why) { AddLog(QStringLiteral("Clip %1: %2").arg(txtOutputFilename->text(), why)); });
     connect(cmdStopEncoder, &QPushButton::clicked, this, &frmAcquire::cmdStopEncoder_Click);
-    connect(cmdPause, &QPushButton::clicked, this, &frmAcquire::cmdPause_Click);
-    connect(cmdResume, &QPushButton::clicked, this, &frmAcquire::cmdResume_Click);
+    connect(cmdPause, &QPushButton::clicked, m_station, &CaptureStation::pauseClip);
+    connect(cmdResume, &QPushButton::clicked, m_station, &CaptureStation::resumeClip);
     connect(cmdOutputFile, &QPushButton::clicked, this, &frmAcquire::cmdOutputFile_Click);
     connect(cmdInputFile, &QPushButton::clicked, this, &frmAcquire::cmdInputFile_Click);
-    connect(tmrStats, &QTimer::timeout, this, &frmAcquire::tmrStats_Timer);
     connect(lstCODECs, &QListWidget::currentRowChanged, this, &frmAcquire::SelectCODEC);
     connect(cmdAbout, &QPushButton::clicked, AVIEncoderX1, &encoder::AVIEncoderX::ShowAbout);
     connect(cmdAboutCODEC, &QPushButton::clicked, this, [this] {
@@ -175,7 +161,20 @@ frmAcquire::frmAcquire()
         qint32 type = sourceType();
         AVIEncoderX1->ShowCodecConfigure(type, lstCODECs->currentRow());
     });
-    connect(actiVideoX1, &capture::CaptureControl::videoLost, this, &frmAcquire::videoLost);
+
+    // What the station reports.
+    connect(m_station, &CaptureStation::failed, this,
+            [this](const QString &text, Prompter::Icon icon, const QString &title) { msgBox(this, text, icon, title); });
+    connect(m_station, &CaptureStation::traceStep, this, [this](const QString &text) { msgBox(this, text); });
+    connect(m_station, &CaptureStation::frameStored, this, &frmAcquire::frameStored);
+    connect(m_station, &CaptureStation::frameTimed, this, &frmAcquire::frameTimed);
+    connect(m_station, &CaptureStation::statisticsChanged, this, &frmAcquire::showStatistics);
+    connect(m_station, &CaptureStation::clipStateChanged, this, &frmAcquire::showClipState);
+    connect(m_station, &CaptureStation::clipFinished, this, [this](qint32 result) {
+        EncodeEnable();
+        emit clipFinished(result);
+    });
+    connect(m_station, &CaptureStation::videoLost, this, &frmAcquire::videoLost);
     qApp->installEventFilter(this);
 }
 
@@ -192,8 +191,8 @@ void frmAcquire::buildLayout()
     actiVideoX1->setObjectName(QStringLiteral("actiVideoX1"));
     actiVideoX1->setMinimumSize(480, 360);
     actiVideoX1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    AVIEncoderX1 = new encoder::AVIEncoderX(this);
-    AVIEncoderX1->setObjectName(QStringLiteral("AVIEncoderX1"));
+    m_station = new CaptureStation(actiVideoX1, this);
+    AVIEncoderX1 = m_station->encoder();
 
     // Driver area.
     auto *fraDriver = frame(this, "fraDriver", QStringLiteral("Video Source"));
@@ -262,8 +261,6 @@ void frmAcquire::buildLayout()
     fraEnc->hide();
     lblInfo = namedControl<QLabel>(this, "lblInfo",
                             QStringLiteral("    F8=Start Encode   F3=Cancel       F9=Stop Encode   F11=Pause   F12=Resume   "));
-    tmrStats = new QTimer(this);
-    tmrStats->setObjectName(QStringLiteral("tmrStats"));
 
     // Options: capture parameters, files and the encoder.
     fraOptions = frame(this, "fraOptions", QStringLiteral("Options"));
@@ -453,21 +450,16 @@ void frmAcquire::Form_Load()
 
 void frmAcquire::cmdSelect_Click()
 {
-    const QSize size = requestedSize(cmbResolution->currentIndex(), cmbResolution->currentText());
-    actiVideoX1->setRequestedHeight(qint16(size.height()));
-    actiVideoX1->setRequestedWidth(qint16(size.width()));
-    if (actiVideoX1->VideoConnected())
-        actiVideoX1->DisconnectVideo();
     // The controls and the label follow the driver's connection, whatever connected it: a live
     // picture is never shown, nor a frame captured, under "Video Not Connected".
-    if (actiVideoX1->ConnectVideo(qint16(cmbDevices->currentIndex()))) {
-        const bool encoderAttached = AVIEncoderX1->SourceHandle() != 0;
+    if (m_station->selectDriver(cmbDevices->currentIndex(),
+                                requestedSize(cmbResolution->currentIndex(), cmbResolution->currentText()))) {
+        const bool encoderAttached = m_station->encoderAttached();
         ControlsEnabled();
         cmdConnect->setEnabled(!encoderAttached);
         cmdDisconnect->setEnabled(encoderAttached);
     } else {
         applyDisconnectedState();
-        msgBox(this, kConnectFailed, Prompter::Icon::Critical, kErrorTitle);
     }
     followSource();
 }
@@ -475,25 +467,24 @@ void frmAcquire::cmdSelect_Click()
 // An attached encoder follows the capture control to its new connection, or loses its source.
 void frmAcquire::followSource()
 {
-    if (AVIEncoderX1->SourceHandle() == 0)
+    if (!m_station->encoderAttached())
         return;
-    AVIEncoderX1->setSourceHandle(actiVideoX1->CaptureHandle());
+    m_station->followSource();
     EncodeEnable();
 }
 
 void frmAcquire::cmdConnect_Click()
 {
-    if (!actiVideoX1->VideoConnected())
+    if (!m_station->attachEncoder())
         return;
     cmdConnect->setEnabled(false);
     cmdDisconnect->setEnabled(true);
-    AVIEncoderX1->setSourceHandle(actiVideoX1->CaptureHandle());
     EncodeEnable();
 }
 
 void frmAcquire::cmdDisconnect_Click()
 {
-    AVIEncoderX1->setSourceHandle(0);
+    m_station->detachEncoder();
     EncodeEnable();
     cmdConnect->setEnabled(true);
     cmdDisconnect->setEnabled(false);
@@ -501,8 +492,7 @@ void frmAcquire::cmdDisconnect_Click()
 
 void frmAcquire::Command1_Click()
 {
-    if (actiVideoX1->DisconnectVideo()) {
-        AVIEncoderX1->setSourceHandle(0);
+    if (m_station->disconnectSource()) {
         EncodeEnable();
         applyDisconnectedState();
         UpdatePropertiesDisplay();
@@ -585,6 +575,11 @@ void frmAcquire::CaptureFinished()
     AVIEncoderX1->StopEncoding();
 }
 
+int frmAcquire::frameCounter() const
+{
+    return m_station->counter();
+}
+
 int frmAcquire::sourceType() const
 {
     return optSourceFile->isChecked() ? 0 : 1;
@@ -592,12 +587,11 @@ int frmAcquire::sourceType() const
 
 void frmAcquire::EncodeEnable()
 {
-    const bool ready = sourceType() == 1
-                           ? AVIEncoderX1->SourceHandle() != 0
-                           : !AVIEncoderX1->OutputFileName().isEmpty() && !AVIEncoderX1->InputFileName().isEmpty();
-    cmdEncode->setEnabled(ready && !AVIEncoderX1->encoding());
+    const bool ready = m_station->encoderReady(sourceType());
+    const bool recording = m_station->recording();
+    cmdEncode->setEnabled(ready && !recording);
     // A frame needs the live picture whatever the encoder's source.
-    cmdCaptureBMP->setEnabled(ready && actiVideoX1->VideoConnected() && !AVIEncoderX1->encoding());
+    cmdCaptureBMP->setEnabled(ready && actiVideoX1->VideoConnected() && !recording);
 }
 
 void frmAcquire::ReloadCODECs()
@@ -624,36 +618,18 @@ void frmAcquire::SelectCODEC()
     srlQuality->setEnabled(c >= 0 && AVIEncoderX1->CodecSupportsQuality(type, c) != 0);
 }
 
-// Frames and clips share the window's counter; false (and the operator told) at its limit.
-bool frmAcquire::nextCounter()
+// The output named by the station (empty when the transaction number could not name it).
+void frmAcquire::showClipName()
 {
-    if (m_counter == std::numeric_limits<qint16>::max()) {
-        msgBox(this, kCounterLimit, Prompter::Icon::Warning, kErrorTitle);
-        return false;
-    }
-    ++m_counter;
-    return true;
+    txtOutputFilename->setText(m_station->clipFileName());
+    if (!m_station->clipFileName().isEmpty())
+        txtOutputFilePath->setText(m_station->clipFolder());
 }
 
 void frmAcquire::cmdOutputFile_Click()
 {
-    const QString refusal = nameComponentRefusal(openTransaction().value(OpenTransaction::TransNo), QStringLiteral("transaction number"));
-    if (!refusal.isEmpty()) {
-        txtOutputFilename->clear();
-        AVIEncoderX1->setOutputFileName(QString());
-        msgBox(this, refusal, Prompter::Icon::Critical, kErrorTitle);
-        EncodeEnable();
-        return;
-    }
-    if (!nextCounter())
-        return;
-    // One look into the local temporary folder: a clip never takes an earlier clip's name.
-    txtOutputFilename->setText(freeCaptureName(state().TempFolder,
-                                               captureBaseName(openTransaction().value(OpenTransaction::TransNo), TimeStamp(), m_counter),
-                                               {QStringLiteral(".avi")})
-                               + QStringLiteral(".avi"));
-    txtOutputFilePath->setText(state().TempFolder);
-    AVIEncoderX1->setOutputFileName(QDir(txtOutputFilePath->text()).filePath(txtOutputFilename->text()));
+    m_station->nameClip();
+    showClipName();
     EncodeEnable();
 }
 
@@ -663,85 +639,38 @@ void frmAcquire::cmdInputFile_Click()
                                         QStringLiteral("Select Input Filename:"), QString());
     if (path.isEmpty())
         return;
-    AVIEncoderX1->setInputFileName(path);
-    const qint32 status = AVIEncoderX1->InputStatus();
-    if (status == -2 || status == -1) {
-        msgBox(this, status == -2 ? kOpenFailed : kNotSupported, Prompter::Icon::Critical, kErrorTitle);
-        AVIEncoderX1->setInputFileName(QString());
-        EncodeEnable();
-        return;
-    }
-    if (AVIEncoderX1->OutputFileName().isEmpty())
-        cmdOutputFile_Click(); // a file to encode into, so that choosing the input makes the station ready
+    if (m_station->setInputFile(path))
+        showClipName();
     EncodeEnable();
 }
 
 void frmAcquire::cmdEncode_Click()
 {
-    if (AVIEncoderX1->encoding())
+    if (m_station->recording())
         return;
-    cmdOutputFile_Click();
-    if (AVIEncoderX1->OutputFileName().isEmpty())
-        return;
-    const QString transNo = openTransaction().value(OpenTransaction::TransNo);
-    AVIEncoderX1->setExecutor(clipExecutor(transNo, txtOutputFilePath->text(), txtOutputFilename->text()));
-    AVIEncoderX1->setAudioFormat(cmbAudioFormat->currentIndex());
-    // A live clip records sound when asked to, from the capture device the store names.
-    AVIEncoderX1->setAudioDevice(sourceType() == 1 && chkCaptureAudio->isChecked()
-                                     ? settings().read(apps::VelmorOrvaline, QStringLiteral("Capture"),
-                                                       QStringLiteral("AudioDevice"), QStringLiteral("default"))
-                                     : QString());
-    actiVideoX1->setConfirmCapture(chkHitOKToCapture->isChecked());
-    qint32 type = sourceType();
-    const qint32 r = AVIEncoderX1->StartEncoding(
-        type, -1, lstCODECs->currentRow(), srlQuality->value(), chkKeyframes->isChecked() ? -1 : 0,
-        cmbKeyframes->currentText().toInt(), chkDatarate->isChecked() ? -1 : 0, cmbDatarate->currentText().toInt() * 1024,
-        chkInterleave->isChecked() ? -1 : 0, cmbInterleave->currentText().toInt());
-    cmdResume->setEnabled(false);
-    if (r != 1) {
-        AddLog(QStringLiteral("Clip %1: %2").arg(txtOutputFilename->text(), AVIEncoderX1->lastError()));
-        msgBox(this, kEncodeFailed, Prompter::Icon::Critical);
-        return;
-    }
-    if (type == 1) {
-        actiVideoX1->setCaptureToEncoder(1);
-        if (!actiVideoX1->StartCapture()) {
-            msgBox(this, kCaptureStartFailed, Prompter::Icon::Critical);
-            AVIEncoderX1->StopEncoding();
-            return;
-        }
-    }
-    cmdPause->setEnabled(true);
-    for (QPushButton *b : {cmdResume, cmdEncode, cmdCaptureBMP, cmdCancel})
-        b->setEnabled(false);
-    cmdStopEncoder->setEnabled(true);
-    tmrStats->start(500);
+    ClipSettings s;
+    s.sourceType = sourceType();
+    s.codec = lstCODECs->currentRow();
+    s.quality = srlQuality->value();
+    s.forceKeyFrames = chkKeyframes->isChecked();
+    s.keyFrameEvery = cmbKeyframes->currentText().toInt();
+    s.limitDataRate = chkDatarate->isChecked();
+    s.kilobytesPerSecond = cmbDatarate->currentText().toInt();
+    s.interleave = chkInterleave->isChecked();
+    s.interleaveEvery = cmbInterleave->currentText().toInt();
+    s.audioFormat = cmbAudioFormat->currentIndex();
+    s.captureAudio = chkCaptureAudio->isChecked();
+    s.confirmCapture = chkHitOKToCapture->isChecked();
+    const bool started = m_station->startClip(s);
+    showClipName();
+    if (!started)
+        EncodeEnable();
 }
 
-void frmAcquire::tmrStats_Timer()
+void frmAcquire::showStatistics(qint32 elapsedSeconds, qint32 progress)
 {
-    const qint32 elapsed = AVIEncoderX1->ElapsedSeconds();
-    lblTime->setText(elapsed < 0 ? QStringLiteral("N/A") : QStringLiteral("%1 sec.").arg(elapsed));
-    const qint32 progress = AVIEncoderX1->Progress();
+    lblTime->setText(elapsedSeconds < 0 ? QStringLiteral("N/A") : QStringLiteral("%1 sec.").arg(elapsedSeconds));
     lblProgress->setText(progress < 0 ? QStringLiteral("N/A") : QStringLiteral("%1%").arg(progress));
-}
-
-void frmAcquire::cmdPause_Click()
-{
-    if (AVIEncoderX1->Paused())
-        return;
-    AVIEncoderX1->Pause();
-    cmdPause->setEnabled(false);
-    cmdResume->setEnabled(true);
-}
-
-void frmAcquire::cmdResume_Click()
-{
-    if (!AVIEncoderX1->Paused())
-        return;
-    AVIEncoderX1->Resume();
-    cmdPause->setEnabled(true);
-    cmdResume->setEnabled(false);
 }
 
 void frmAcquire::cmdStopEncoder_Click()
@@ -749,155 +678,46 @@ void frmAcquire::cmdStopEncoder_Click()
     cmdStopEncoder->setEnabled(false);
     cmdPause->setEnabled(false);
     fraEnc->show();
-    if (sourceType() == 1 && actiVideoX1->capturing())
-        actiVideoX1->StopCapture(); // its capture-finished event stops the encoder
-    else
-        AVIEncoderX1->StopEncoding();
-    if (!m_stopping && AVIEncoderX1->encoding()) {
-        m_stopping = true;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
+    m_station->stopClip();
 }
 
-void frmAcquire::EncodingFinished(qint32 result)
+void frmAcquire::showClipState(CaptureStation::ClipState state)
 {
-    tmrStats->stop();
-    tmrStats_Timer();
-    if (actiVideoX1->capturing())
-        actiVideoX1->StopCapture(); // the encoder ended on its own (a write failure)
-    for (QPushButton *b : {cmdPause, cmdResume, cmdStopEncoder})
-        b->setEnabled(false);
-    if (m_stopping) {
+    using State = CaptureStation::ClipState;
+    const bool busy = state != State::Idle;
+    cmdPause->setEnabled(state == State::Recording);
+    cmdResume->setEnabled(state == State::Paused);
+    cmdStopEncoder->setEnabled(state == State::Recording || state == State::Paused);
+    fraEnc->setVisible(state == State::Stopping);
+    // The hourglass shows from the stop asked for until the clip is closed.
+    if (state == State::Stopping && !m_stopping) {
+        m_stopping = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (state != State::Stopping && m_stopping) {
         m_stopping = false;
         QApplication::restoreOverrideCursor();
     }
-    fraEnc->hide();
-    EncodeEnable();
-    QApplication::beep();
-    cmdCancel->setEnabled(true);
-    if (result != 0)
-        msgBox(this,
-               QStringLiteral("The clip %1 could not be completed:\n%2\nWhat was recorded up to then is kept.")
-                   .arg(txtOutputFilename->text(), AVIEncoderX1->lastError()),
-               Prompter::Icon::Critical, kErrorTitle);
-    emit clipFinished(result);
-}
-
-void frmAcquire::trace(const QString &text)
-{
-    msgBox(this, text);
+    cmdCancel->setEnabled(!busy);
+    if (busy) {
+        cmdEncode->setEnabled(false);
+        cmdCaptureBMP->setEnabled(false);
+    } else {
+        EncodeEnable();
+    }
 }
 
 void frmAcquire::cmdCaptureBMP_Click()
 {
-    const bool tracing = state().MaintenanceMode;
-    if (m_counter == std::numeric_limits<qint16>::max()) {
-        nextCounter();
-        return;
-    }
-    if (tracing)
-        trace(QStringLiteral("1"));
-    OpenTransaction &tr = openTransaction();
-    if (const QString refusal = nameComponentRefusal(tr.value(OpenTransaction::TransNo), QStringLiteral("transaction number"));
-        !refusal.isEmpty()) {
-        msgBox(this, refusal, Prompter::Icon::Critical, kErrorTitle);
-        return;
-    }
-    ++m_counter;
-    const QString folder = state().TempFolder;
-    FrameJob job;
-    job.folder = folder;
-    job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
-    job.bmpPath = QDir(folder).filePath(job.baseName + QStringLiteral(".bmp"));
-    job.dcmPath = QDir(folder).filePath(job.baseName + QStringLiteral(".dcm"));
-    job.transaction = tr.record();
-    job.companyName = state().CompanyName;
-    job.at = QDateTime::currentDateTime();
-    if (tracing) {
-        try {
-            job.claimName(); // the traced steps run here, on the GUI thread, one by one
-        } catch (const std::exception &e) {
-            msgBox(this, describe(e), Prompter::Icon::Critical, kErrorTitle);
-            return;
-        }
-        actiVideoX1->setFrameFileName(job.bmpPath);
-        job.imageNumber = tr.takeImageNumbers(1);
-        captureTraced(job);
-        return;
-    }
-    job.frame = actiVideoX1->grabFrame();
-    if (job.frame.isNull()) {
-        msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
-        return;
-    }
-    job.imageNumber = tr.takeImageNumbers(1);
-    submitFrame(job, [window = QPointer<frmAcquire>(this)](const FrameJob &written, bool bitmapWritten, const QString &failure) {
-        if (!failure.isEmpty()) {
-            frameFailed(window, written, bitmapWritten, failure);
-            return;
-        }
-        QApplication::beep();
-        if (window) {
-            window->actiVideoX1->setFrameFileName(written.bmpPath);
-            emit window->frameTimed(written.bitmapMs, written.objectMs, written.cpuMs);
-            emit window->frameStored(written.dcmPath);
-        }
-    });
-}
-
-// The same steps on the GUI thread, one by one, with the maintenance trace between them.
-void frmAcquire::captureTraced(FrameJob job)
-{
-    trace(QStringLiteral("2"));
-    qint32 quality = 100;
-    qint16 flags = 0;
-    if (!actiVideoX1->CaptureFrame(quality, flags)) {
-        openTransaction().giveBackImageNumbers(job.imageNumber, 1);
-        msgBox(this, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
-        return;
-    }
-    job.bmpPath = actiVideoX1->FrameFileName();
-    trace(job.bmpPath);
-    try {
-        dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
-        image.importPicture(job.bmpPath, QStringLiteral("BMP"));
-        trace(QStringLiteral("3"));
-        trace(QStringLiteral("3.5"));
-        trace(job.baseName);
-        trace(QString::fromLatin1(dicom::kJpegExtended));
-        writeFrameObject(image, job.dcmPath);
-        const dicom::Image shown = viewerImage(job);
-        trace(QStringLiteral("4"));
-        listFrame(job, shown);
-        QApplication::beep();
-        trace(QStringLiteral("5"));
-        trace(QStringLiteral("6"));
-        emit frameStored(job.dcmPath);
-    } catch (const std::exception &e) {
-        frameFailed(this, job, true, describe(e));
-    }
-}
-
-void frmAcquire::frameFailed(QWidget *parent, const FrameJob &job, bool bitmapWritten, const QString &description)
-{
-    // Nothing was listed: the number the frame took is given back.
-    if (session().isOpen(job.transaction.transNo))
-        openTransaction().giveBackImageNumbers(job.imageNumber, 1);
-    if (!bitmapWritten)
-        msgBox(parent, kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
-    else
-        msgBox(parent, QStringLiteral("The captured frame could not be stored as a DICOM file:\n%1").arg(description),
-               Prompter::Icon::Warning, kErrorTitle);
+    m_station->captureFrame(state().MaintenanceMode);
 }
 
 void frmAcquire::videoLost(const QString &description)
 {
-    AVIEncoderX1->setSourceHandle(0);
     EncodeEnable();
     applyDisconnectedState();
     UpdatePropertiesDisplay();
     msgBox(this, QStringLiteral("The video source stopped delivering frames and was disconnected:\n%1").arg(description),
-           Prompter::Icon::Critical, kErrorTitle);
+           Prompter::Icon::Critical, QStringLiteral("Error:"));
 }
 
 bool frmAcquire::eventFilter(QObject *watched, QEvent *event)
@@ -925,16 +745,11 @@ void frmAcquire::closeEvent(QCloseEvent *event)
 {
     // Frames still being written are listed by the session after the window has gone; so is a
     // clip still recording: it is stopped here and closed and listed by its job.
-    if (AVIEncoderX1->encoding()) {
-        actiVideoX1->StopCapture();
-        AVIEncoderX1->StopEncoding();
-        if (m_stopping) {
-            m_stopping = false;
-            QApplication::restoreOverrideCursor();
-        }
+    m_station->shutDown();
+    if (m_stopping) {
+        m_stopping = false;
+        QApplication::restoreOverrideCursor();
     }
-    if (actiVideoX1->VideoConnected())
-        actiVideoX1->DisconnectVideo();
     SettingsStore::Batch batch(settings());
     writeSetting(QStringLiteral("Type"), lstCODECs->currentRow());
     writeSetting(QStringLiteral("Audio"), cmbAudioFormat->currentIndex());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrameCapture.h"
+#include "CaptureStation.h"
 
 #include <QWidget>
 
@@ -13,7 +13,6 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QSlider;
-class QTimer;
 
 namespace orv {
 
@@ -24,11 +23,11 @@ namespace encoder {
 class AVIEncoderX;
 }
 
-// The video capture station ("Acquire"): connects a capture driver, shows the live picture and
-// turns captured frames into DICOM objects of the open transaction (New rows of the image list,
-// images of the viewer). One instance; it unloads (and disconnects the driver) when closed.
-// Frames are written off the GUI thread, one after the other; a close asked for meanwhile
-// happens once the last one is listed.
+// The window of the video capture station ("Acquire"): its controls, settings and messages over
+// a CaptureStation, which connects the driver, captures frames and records clips of the open
+// transaction and signals what happens; the window shows it and polls nothing. One instance; it
+// unloads (and disconnects the driver) when closed. Frames still being written when it closes
+// are listed by the session afterwards.
 class frmAcquire : public QWidget
 {
     Q_OBJECT
@@ -51,8 +50,9 @@ public:
     void SelectCODEC();
 
     // Frames and clips named so far by this window.
-    int frameCounter() const { return m_counter; }
-    // Frames waiting to be written or listed.
+    int frameCounter() const;
+    // The widget-free station this window shows.
+    CaptureStation *station() const { return m_station; }
 
     capture::CaptureControl *actiVideoX1 = nullptr;
     encoder::AVIEncoderX *AVIEncoderX1 = nullptr;
@@ -75,13 +75,13 @@ public:
     QListWidget *lstCODECs = nullptr;
     QSlider *srlQuality = nullptr;
     QGroupBox *fraOptions = nullptr, *fraEnc = nullptr;
-    QTimer *tmrStats = nullptr;
 
 signals:
     // A captured frame was written, added to the viewer and listed as a New row.
     void frameStored(const QString &dcmPath);
-    // How long the writer took for it (milliseconds; processor time of both stages).
-    void frameTimed(double bitmapMs, double objectMs, double cpuMs);
+    // How long the writer took for it (milliseconds: building the object with its JPEG, writing
+    // the file, and the processor time of both).
+    void frameTimed(double objectMs, double writeMs, double cpuMs);
     // A clip recording has ended (the station is idle again); its row follows from the session.
     void clipFinished(qint32 result);
 
@@ -100,25 +100,20 @@ private:
     void Command1_Click();
     void Command2_Click();
     void cmdCaptureBMP_Click();
-    void captureTraced(FrameJob job);
     void openPresets(bool save);
     void applyDisconnectedState();
     void videoLost(const QString &description);
-    static void frameFailed(QWidget *parent, const FrameJob &job, bool bitmapWritten, const QString &description);
     void followSource();
-    void trace(const QString &text);
     int sourceType() const;
-    bool nextCounter();
+    void showClipName();
+    void showStatistics(qint32 elapsedSeconds, qint32 progress);
+    void showClipState(CaptureStation::ClipState state);
     void cmdOutputFile_Click();
     void cmdInputFile_Click();
     void cmdEncode_Click();
     void cmdStopEncoder_Click();
-    void cmdPause_Click();
-    void cmdResume_Click();
-    void tmrStats_Timer();
-    void EncodingFinished(qint32 result);
 
-    qint16 m_counter = 0;
+    CaptureStation *m_station = nullptr;
     bool m_stopping = false; // a stop was asked for; the hourglass shows until the clip is closed
     bool m_loaded = false;
 };

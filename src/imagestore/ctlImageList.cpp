@@ -60,18 +60,6 @@ void ctlImageList::setClipPlayer(std::function<void(const QString &path)> play)
     clipPlayer() = std::move(play);
 }
 
-void GrdFilesAddImage(const QString &transNo, const ImageRow &row)
-{
-    const bool trace = state().MaintenanceMode;
-    if (trace)
-        msgBox(nullptr, QStringLiteral("A"));
-    if (trace)
-        msgBox(nullptr, row.cells().join(QLatin1String(" -- ")));
-    session().rows(transNo)->append(row);
-    if (trace)
-        msgBox(nullptr, QStringLiteral("b"));
-}
-
 ctlImageList *ctlImageList::instance()
 {
     auto &w = windowInstance<ctlImageList>();
@@ -218,7 +206,7 @@ void ctlImageList::GrdFilesAddImage(const QString &status, const QString &type, 
                                      const QString &serverFolder, const QString &fileDir, const QString &fileName,
                                      const QString &fileId)
 {
-    orv::GrdFilesAddImage(session().openTransNo(),
+    session().addImageRow(session().openTransNo(),
                           ImageRow::make(status, type, serverName, serverFolder, fileDir, fileName, fileId));
 }
 

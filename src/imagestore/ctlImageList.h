@@ -19,11 +19,6 @@ class QTableView;
 
 namespace orv {
 
-
-// Appends a row to a transaction's rows in the session: the list's one way for rows to enter.
-// While "Maintenance Mode" is on it traces the row ("A", the seven values joined by " -- ", "b").
-void GrdFilesAddImage(const QString &transNo, const ImageRow &row);
-
 // The image list of the open transaction, a view: grdFiles shows the session's rows of the
 // transaction open in the editor, and the commands call ImageListActions. While work of that
 // transaction runs the list is busy: its commands are disabled and prgWork shows the progress.

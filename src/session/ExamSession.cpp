@@ -1,5 +1,7 @@
 #include "ExamSession.h"
 
+#include "core/SharedState.h"
+#include "outside/Prompter.h"
 
 #include <memory>
 
@@ -34,6 +36,18 @@ ImageRowsModel *ExamSession::rows(const QString &transNo)
         });
     }
     return m;
+}
+
+void ExamSession::addImageRow(const QString &transNo, const ImageRow &row)
+{
+    const bool trace = state().MaintenanceMode;
+    if (trace)
+        msgBox(nullptr, QStringLiteral("A"));
+    if (trace)
+        msgBox(nullptr, row.cells().join(QLatin1String(" -- ")));
+    rows(transNo)->append(row);
+    if (trace)
+        msgBox(nullptr, QStringLiteral("b"));
 }
 
 void ExamSession::beginExam()

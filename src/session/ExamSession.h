@@ -36,6 +36,10 @@ public:
     ImageRowsModel *openRows() { return rows(openTransNo()); }
     // The rows of a transaction if the session holds them, else nullptr.
     ImageRowsModel *existingRows(const QString &transNo) const { return m_rows.value(transNo); }
+    // Appends a row to a transaction's rows: the one way a captured, imported or listed file
+    // enters a list. While "Maintenance Mode" is on it traces the row ("A", the seven values
+    // joined by " -- ", "b").
+    void addImageRow(const QString &transNo, const ImageRow &row);
 
     ImageSetModel &images() { return m_images; }
     JobRunner &jobs() { return m_jobs; }

@@ -18,6 +18,7 @@
 #include "outside/capture/TestPattern.h"
 #include "outside/encoder/AviEncoder.h"
 
+#include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QJsonArray>
@@ -120,14 +121,18 @@ private:
         return out;
     }
     static QString clipPath(frmAcquire *w) { return w->AVIEncoderX1->OutputFileName(); }
-    // Records a live clip of about `ms`, with an optional pause in the middle; true when it ended well.
+    // Records a live clip of about `ms`, with an optional pause in the middle; true when it ended
+    // well and its length was shown while it was being recorded.
     static bool record(frmAcquire *w, int ms, int pauseMs = 0)
     {
         QSignalSpy done(w, &frmAcquire::clipFinished);
+        w->lblTime->clear();
         w->cmdEncode->click();
         if (!w->cmdStopEncoder->isEnabled())
             return false;
         QTest::qWait(ms / 2);
+        if (!w->lblTime->text().endsWith(QLatin1String(" sec.")))
+            return false;
         if (pauseMs > 0) {
             w->cmdPause->click();
             QTest::qWait(pauseMs);
@@ -185,6 +190,8 @@ private slots:
             QVERIFY(qAbs(p.duration - w->AVIEncoderX1->frameSpan() / 25.0) <= 0.04 + 1e-6);
             QVERIFY2(p.maxGap <= 5, qPrintable(QString::number(p.maxGap))); // the pause (25 frames) left none
             QVERIFY(w->AVIEncoderX1->frameSpan() < 4 * 25 - 15); // the paused second is not in the clip
+            QCOMPARE(w->lblTime->text(), QStringLiteral("%1 sec.").arg(w->AVIEncoderX1->ElapsedSeconds()));
+            QCOMPARE(w->lblProgress->text(), QStringLiteral("N/A"));
         }
         QTRY_COMPARE(videoRows().size(), names.size());
         for (const ImageRow &r : videoRows()) {
@@ -214,6 +221,8 @@ private slots:
             QCOMPARE(done.at(0).at(0).toInt(), 0);
             const Probe p = probe(clipPath(w));
             QCOMPARE(p.frames, 75);
+            QCOMPARE(w->lblProgress->text(), QStringLiteral("100%"));
+            QCOMPARE(w->lblTime->text(), QStringLiteral("3 sec."));
             QVERIFY(qAbs(p.duration - 3.0) <= 0.04 + 1e-6);
             QVERIFY(p.audio);
         }

@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 
 #include <cstring>
 #include <memory>
@@ -321,6 +322,41 @@ int Image::frameCount() const
 int Image::width() const { return int(num(m_file->getDataset(), DCM_Columns)); }
 int Image::height() const { return int(num(m_file->getDataset(), DCM_Rows)); }
 
+namespace {
+// Replaces the image pixel module of `ds` by that of 8-bit pixels of the given size (the pixel
+// data itself is inserted by the caller), and sets the Secondary Capture class that fits.
+void replacePixelModule(DcmDataset *ds, int width, int height, int samples, int frames, double frameTimeMs)
+{
+    for (const DcmTagKey &k : {DCM_PixelData, DCM_NumberOfFrames, DCM_FrameIncrementPointer, DCM_FrameTime,
+                               DCM_PlanarConfiguration, DCM_LossyImageCompression, DCM_LossyImageCompressionRatio,
+                               DCM_LossyImageCompressionMethod, DCM_WindowCenter, DCM_WindowWidth})
+        ds->findAndDeleteElement(k);
+    ds->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(samples));
+    ds->putAndInsertString(DCM_PhotometricInterpretation, samples == 1 ? "MONOCHROME2" : "RGB");
+    ds->putAndInsertUint16(DCM_Rows, Uint16(height));
+    ds->putAndInsertUint16(DCM_Columns, Uint16(width));
+    ds->putAndInsertUint16(DCM_BitsAllocated, 8);
+    ds->putAndInsertUint16(DCM_BitsStored, 8);
+    ds->putAndInsertUint16(DCM_HighBit, 7);
+    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    if (samples == 3)
+        ds->putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    OFString sopClass;
+    ds->findAndGetOFString(DCM_SOPClassUID, sopClass);
+    const bool scFamily = sopClass.empty() || sopClass == kSecondaryCaptureClass || sopClass == kMultiFrameGreyClass
+                          || sopClass == kMultiFrameColourClass;
+    if (frames > 1) {
+        ds->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(frames).constData());
+        ds->putAndInsertTagKey(DCM_FrameIncrementPointer, DCM_FrameTime);
+        ds->putAndInsertString(DCM_FrameTime, QByteArray::number(frameTimeMs, 'f', 2).constData());
+        if (scFamily)
+            ds->putAndInsertString(DCM_SOPClassUID, samples == 1 ? kMultiFrameGreyClass : kMultiFrameColourClass);
+    } else if (scFamily) {
+        ds->putAndInsertString(DCM_SOPClassUID, kSecondaryCaptureClass);
+    }
+}
+} // namespace
+
 void Image::importPicture(const QString &path, const QString &format)
 {
     const QString fmt = format.isEmpty() ? QFileInfo(path).suffix() : format;
@@ -328,33 +364,7 @@ void Image::importPicture(const QString &path, const QString &format)
     if (pic.width > 0xFFFF || pic.height > 0xFFFF)
         fail(QStringLiteral("%1 is %2 x %3 pixels; a DICOM image holds at most 65535 x 65535.").arg(path).arg(pic.width).arg(pic.height));
     DcmDataset *ds = m_file->getDataset();
-    for (const DcmTagKey &k : {DCM_PixelData, DCM_NumberOfFrames, DCM_FrameIncrementPointer, DCM_FrameTime,
-                               DCM_PlanarConfiguration, DCM_LossyImageCompression, DCM_LossyImageCompressionRatio,
-                               DCM_LossyImageCompressionMethod, DCM_WindowCenter, DCM_WindowWidth})
-        ds->findAndDeleteElement(k);
-    ds->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(pic.samples));
-    ds->putAndInsertString(DCM_PhotometricInterpretation, pic.samples == 1 ? "MONOCHROME2" : "RGB");
-    ds->putAndInsertUint16(DCM_Rows, Uint16(pic.height));
-    ds->putAndInsertUint16(DCM_Columns, Uint16(pic.width));
-    ds->putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds->putAndInsertUint16(DCM_BitsStored, 8);
-    ds->putAndInsertUint16(DCM_HighBit, 7);
-    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
-    if (pic.samples == 3)
-        ds->putAndInsertUint16(DCM_PlanarConfiguration, 0);
-    OFString sopClass;
-    ds->findAndGetOFString(DCM_SOPClassUID, sopClass);
-    const bool scFamily = sopClass.empty() || sopClass == kSecondaryCaptureClass || sopClass == kMultiFrameGreyClass
-                          || sopClass == kMultiFrameColourClass;
-    if (pic.frames > 1) {
-        ds->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(pic.frames).constData());
-        ds->putAndInsertTagKey(DCM_FrameIncrementPointer, DCM_FrameTime);
-        ds->putAndInsertString(DCM_FrameTime, QByteArray::number(pic.frameTimeMs, 'f', 2).constData());
-        if (scFamily)
-            ds->putAndInsertString(DCM_SOPClassUID, pic.samples == 1 ? kMultiFrameGreyClass : kMultiFrameColourClass);
-    } else if (scFamily) {
-        ds->putAndInsertString(DCM_SOPClassUID, kSecondaryCaptureClass);
-    }
+    replacePixelModule(ds, pic.width, pic.height, pic.samples, pic.frames, pic.frameTimeMs);
     QFile head(path);
     if (head.open(QIODevice::ReadOnly) && head.read(2) == QByteArray("\xFF\xD8", 2)) {
         ds->putAndInsertString(DCM_LossyImageCompression, "01");
@@ -371,6 +381,35 @@ void Image::importPicture(const QString &path, const QString &format)
     if (len & 1)
         buf[len] = 0;
     ds->insert(pd, OFTrue);
+}
+
+void Image::importFrame(const QImage &frame, int quality)
+{
+    if (frame.isNull())
+        fail(QStringLiteral("There is no frame to write."));
+    if (frame.width() > 0xFFFF || frame.height() > 0xFFFF)
+        fail(QStringLiteral("The frame is %1 x %2 pixels; a DICOM image holds at most 65535 x 65535.").arg(frame.width()).arg(frame.height()));
+    const bool grey = frame.format() == QImage::Format_Grayscale8;
+    QByteArray jpeg = encodeJpeg(frame, quality);
+    if (jpeg.size() & 1)
+        jpeg.append('\0');
+    DcmDataset *ds = m_file->getDataset();
+    replacePixelModule(ds, frame.width(), frame.height(), grey ? 1 : 3, 1, 0);
+    if (!grey)
+        ds->putAndInsertString(DCM_PhotometricInterpretation, "YBR_FULL_422");
+    const double ratio = double(frame.width()) * frame.height() * (grey ? 1 : 3) / double(qMax<qsizetype>(1, jpeg.size()));
+    ds->putAndInsertString(DCM_LossyImageCompression, "01");
+    ds->putAndInsertString(DCM_LossyImageCompressionRatio, QByteArray::number(ratio, 'f', 2).constData());
+    ds->putAndInsertString(DCM_LossyImageCompressionMethod, "ISO_10918_1");
+    auto *seq = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
+    seq->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
+    auto *item = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+    item->putUint8Array(reinterpret_cast<const Uint8 *>(jpeg.constData()), Uint32(jpeg.size()));
+    seq->insert(item);
+    auto *pd = new DcmPixelData(DcmTag(DCM_PixelData, EVR_OB));
+    pd->putOriginalRepresentation(EXS_JPEGProcess2_4, nullptr, seq);
+    ds->insert(pd, OFTrue);
+    ds->updateOriginalXfer();
 }
 
 Picture Image::render(int frame, int frameCountToRender) const

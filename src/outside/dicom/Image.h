@@ -11,6 +11,7 @@
 #include <memory>
 
 class DcmFileFormat;
+class QImage;
 
 namespace orv::dicom {
 
@@ -67,6 +68,11 @@ public:
     // Replaces the pixels with those of a picture: BMP, DIB, JPEG or PNG (8-bit grey or 24-bit
     // colour), or an AVI, which gives a multi-frame object. Attributes set before stay.
     void importPicture(const QString &path, const QString &format = QString());
+    // Replaces the pixels with a captured frame, compressed as JPEG (YCbCr 4:2:2, the given
+    // quality) straight from the frame's buffer: the object then holds only the compressed
+    // pixels, in the JPEG Extended transfer syntax (kJpegExtended), and writeFile in that syntax
+    // writes them as they are. Attributes set before stay. Throws Error.
+    void importFrame(const QImage &frame, int quality = 100);
     // Writes the first frame as "BMP" or "JPG" (displayed values, 8 bits per sample).
     void exportPicture(const QString &path, const QString &format) const;
     // Writes the first frameCount frames as an AVI (Motion JPEG) of the given quality.

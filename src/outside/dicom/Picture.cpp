@@ -1,9 +1,14 @@
+// The bitmap reader below is hand-written because it is measured faster than Qt's reader for
+// the pictures imported: `bench/pictures.sh` ("read a BMP to RGB samples"), median per picture,
+// ours against QImageReader + conversion to RGB888: 1280x720 0.32 ms vs 3.21 ms (0.10x),
+// 1920x1080 1.68 ms vs 7.58 ms (0.22x). Bitmaps are written by Qt's writer.
 #include "Picture.h"
 
 #include "Toolkit.h"
 
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 
 #include <turbojpeg.h>
 
@@ -196,6 +201,22 @@ Picture readJpeg(const QByteArray &data, const QString &path)
     return pic;
 }
 
+} // namespace
+
+bool decodeJpegRgb(const std::uint8_t *data, std::size_t size, int width, int height, PixelBuffer &rgb)
+{
+    thread_local TjHandle tj(false);
+    int w = 0, h = 0, subsamp = 0, cs = 0;
+    if (!tj.handle || tjDecompressHeader3(tj.handle, data, (unsigned long)size, &w, &h, &subsamp, &cs) != 0)
+        return false;
+    if (w != width || h != height || cs != TJCS_YCbCr)
+        return false;
+    rgb.resize(std::size_t(w) * h * 3);
+    return tjDecompress2(tj.handle, data, (unsigned long)size, rgb.data(), w, 0, h, TJPF_RGB, TJFLAG_ACCURATEDCT) == 0;
+}
+
+namespace {
+
 QString avError(int err)
 {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -317,7 +338,8 @@ Picture readVideo(const QString &path)
     return pic;
 }
 
-QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int samples, int quality)
+namespace {
+QByteArray encodeJpegRows(const std::uint8_t *pixels, int width, int pitch, int height, int pixelFormat, int quality)
 {
     thread_local TjHandle tj(true);
     // Output buffer kept across frames: the worst-case size is allocated once, never cleared.
@@ -325,7 +347,7 @@ QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int sam
     thread_local unsigned long capacity = 0;
     if (!tj.handle)
         fail(QStringLiteral("The JPEG encoder cannot be started."));
-    const int subsamp = samples == 1 ? TJSAMP_GRAY : TJSAMP_422;
+    const int subsamp = pixelFormat == TJPF_GRAY ? TJSAMP_GRAY : TJSAMP_422;
     const unsigned long need = tjBufSize(width, height, subsamp);
     if (need == (unsigned long)-1)
         fail(QStringLiteral("JPEG encoding failed: the image size %1 x %2 is invalid.").arg(width).arg(height));
@@ -337,49 +359,50 @@ QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int sam
     }
     unsigned char *buf = buffer.get();
     unsigned long size = capacity;
-    if (tjCompress2(tj.handle, pixels, width, 0, height, samples == 1 ? TJPF_GRAY : TJPF_RGB, &buf, &size, subsamp,
-                    qBound(1, quality, 100), TJFLAG_NOREALLOC | TJFLAG_ACCURATEDCT)
+    if (tjCompress2(tj.handle, pixels, width, pitch, height, pixelFormat, &buf, &size, subsamp, qBound(1, quality, 100),
+                    TJFLAG_NOREALLOC | TJFLAG_ACCURATEDCT)
         != 0)
         fail(QStringLiteral("JPEG encoding failed: %1").arg(QString::fromLatin1(tjGetErrorStr2(tj.handle))));
     return QByteArray(reinterpret_cast<const char *>(buf), qsizetype(size));
 }
+} // namespace
+
+QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int samples, int quality)
+{
+    return encodeJpegRows(pixels, width, 0, height, samples == 1 ? TJPF_GRAY : TJPF_RGB, quality);
+}
+
+QByteArray encodeJpeg(const QImage &frame, int quality)
+{
+    int pixelFormat = -1;
+    switch (frame.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        pixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
+        break;
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888: pixelFormat = TJPF_RGBX; break;
+    case QImage::Format_RGB888: pixelFormat = TJPF_RGB; break;
+    case QImage::Format_BGR888: pixelFormat = TJPF_BGR; break;
+    case QImage::Format_Grayscale8: pixelFormat = TJPF_GRAY; break;
+    default: return encodeJpeg(frame.convertToFormat(QImage::Format_RGB32), quality);
+    }
+    return encodeJpegRows(frame.constBits(), frame.width(), int(frame.bytesPerLine()), frame.height(), pixelFormat, quality);
+}
 
 void writeBmp(const QString &path, const Picture &pic, int frame)
 {
-    const int stride = (pic.width * 3 + 3) & ~3;
-    const quint32 dataSize = quint32(stride) * pic.height;
-    QByteArray out(54 + qsizetype(dataSize), '\0');
-    auto *d = reinterpret_cast<uchar *>(out.data());
-    auto put32 = [&](int at, quint32 v) { for (int i = 0; i < 4; ++i) d[at + i] = uchar(v >> (8 * i)); };
-    d[0] = 'B';
-    d[1] = 'M';
-    put32(2, 54 + dataSize);
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, quint32(pic.width));
-    put32(22, quint32(pic.height));
-    d[26] = 1;
-    d[28] = 24;
-    put32(34, dataSize);
-    put32(38, 2835);
-    put32(42, 2835);
-    const std::uint8_t *src = pic.pixels.data() + pic.frameSize() * frame;
-    for (int y = 0; y < pic.height; ++y) {
-        uchar *row = d + 54 + qsizetype(stride) * (pic.height - 1 - y);
-        const std::uint8_t *s = src + std::size_t(pic.width) * pic.samples * y;
-        for (int x = 0; x < pic.width; ++x, row += 3) {
-            if (pic.samples == 1) {
-                row[0] = row[1] = row[2] = s[x];
-            } else {
-                row[0] = s[3 * x + 2];
-                row[1] = s[3 * x + 1];
-                row[2] = s[3 * x];
-            }
-        }
-    }
+    const QImage view(pic.pixels.data() + pic.frameSize() * frame, pic.width, pic.height,
+                      qsizetype(pic.width) * pic.samples, pic.samples == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    // Grey is written as 24-bit colour too: every reader takes that.
+    const QImage image = pic.samples == 1 ? view.convertToFormat(QImage::Format_RGB888) : view;
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size())
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         fail(QStringLiteral("Cannot write %1: %2").arg(path, f.errorString()));
+    QImageWriter writer(&f, "BMP");
+    if (!writer.write(image))
+        fail(QStringLiteral("Cannot write %1: %2")
+                 .arg(path, f.error() != QFileDevice::NoError ? f.errorString() : writer.errorString()));
 }
 
 void writeJpegFile(const QString &path, const Picture &pic, int frame, int quality)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QImage;
+
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -66,5 +68,12 @@ void writeVideo(const QString &path, const Picture &pic, int frameCount, int qua
 // Encodes one 8-bit grey or RGB frame as a baseline JPEG with libjpeg-turbo; colour is
 // encoded as YCbCr 4:2:2 (chroma halved horizontally).
 QByteArray encodeJpeg(const std::uint8_t *pixels, int width, int height, int samples, int quality);
+// Decodes one 8-bit YCbCr JPEG of exactly width x height into interleaved RGB with
+// libjpeg-turbo. False (nothing to trust in `rgb`) for anything else: the caller then decodes
+// it another way.
+bool decodeJpegRgb(const std::uint8_t *data, std::size_t size, int width, int height, PixelBuffer &rgb);
+// The same, read straight from a frame's own buffer (32-bit RGB, RGB888, BGR888, RGBX8888 or
+// 8-bit grey; any other format is converted first). Grey frames stay grey.
+QByteArray encodeJpeg(const QImage &frame, int quality);
 
 } // namespace orv::dicom

@@ -445,6 +445,24 @@ struct AVIEncoderX::Job
     std::atomic<int> progress{-1};
     int result = 0;
     QString error;
+    qint64 reportedSecond = -1; // what StatisticsChanged last said (the encoding's thread only)
+    int reportedProgress = -2;
+
+    // After a frame is written: StatisticsChanged on the GUI thread when the whole seconds of
+    // video or the percent of the input have moved on.
+    void reportStatistics()
+    {
+        const qint64 second = (lastPts.load() + 1) * rate.den / rate.num;
+        const int percent = live ? -1 : progress.load();
+        if (second == reportedSecond && percent == reportedProgress)
+            return;
+        reportedSecond = second;
+        reportedProgress = percent;
+        QMetaObject::invokeMethod(qApp, [owner = owner, second, percent] {
+            if (owner)
+                emit owner->StatisticsChanged(qint32(second), percent);
+        }, Qt::QueuedConnection);
+    }
 
     void offer(const QImage &frame, qint64 arrivedUs)
     {
@@ -713,6 +731,7 @@ void AVIEncoderX::Job::runLive(AviWriter &writer, const std::function<bool()> &c
                 last = pts;
                 lastPts = pts;
                 written = writer.written();
+                reportStatistics();
             }
         }
         if (audioIn)
@@ -755,6 +774,7 @@ void AVIEncoderX::Job::runFile(AviWriter &writer, Input &in, const std::function
                 progress = int(qMin<qint64>(100, decoded * 100 / total));
             else if (durationUs > 0)
                 progress = int(qMin<qint64>(100, av_rescale_q(pts, av_inv_q(in.rate), {1, 1000000}) * 100 / durationUs));
+            reportStatistics();
         }
     };
     for (;;) {
@@ -790,6 +810,7 @@ void AVIEncoderX::Job::runFile(AviWriter &writer, Input &in, const std::function
     drain();
     if (!stopped() && !cancelled())
         progress = 100;
+    reportStatistics();
 }
 
 AVIEncoderX::AVIEncoderX(QObject *parent) : QObject(parent) {}

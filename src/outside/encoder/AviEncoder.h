@@ -134,6 +134,9 @@ public:
 signals:
     // The encoding has ended: 0 = success, else lastError() says why (what was written is kept).
     void EncodingFinished(qint32 result);
+    // The encoding moved on by a whole second of video or a percent of the input: what
+    // ElapsedSeconds() and Progress() now return. Sent while encoding, in place of polling.
+    void StatisticsChanged(qint32 elapsedSeconds, qint32 progress);
     // The audio device of a live clip could not be opened: the clip goes on without sound.
     void AudioUnavailable(const QString &why);
 
