@@ -74,16 +74,8 @@ void frmSelectSource::accept()
     const QList<QListWidgetItem *> selected = lstFilters->selectedItems();
     if (selected.isEmpty())
         return;
-    valOk = true;
-    valSource = selected.first()->text();
-    captureSource().choose(valSource);
+    captureSource().choose(selected.first()->text());
     QDialog::accept();
-}
-
-void frmSelectSource::reject()
-{
-    valOk = false;
-    QDialog::reject();
 }
 
 } // namespace orv

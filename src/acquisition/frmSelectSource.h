@@ -8,8 +8,8 @@ class QPushButton;
 namespace orv {
 
 // The source picker ("Select Source"): lists the capture devices of the machine each time it is
-// shown and remembers the one chosen (CaptureSource). Modal; one instance that hides rather than
-// closes, so its opener can read valOk and valSource afterwards.
+// shown; OK makes the one chosen the capture source of the shared state (CaptureSource), which
+// the capture station reads. Modal; one instance that hides rather than closes.
 class frmSelectSource : public QDialog
 {
     Q_OBJECT
@@ -20,13 +20,7 @@ public:
     QListWidget *lstFilters = nullptr;
     QPushButton *cmdOk = nullptr, *cmdCancel = nullptr;
 
-    // True after OK, false after Cancel or the close box.
-    bool valOk = false;
-    // The name chosen by the last OK.
-    QString valSource;
-
     void accept() override;
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent *event) override;
