@@ -302,6 +302,9 @@ bool ImageListActions::fillViewer(std::function<void()> then)
         else if (type == QLatin1String("JPG") || type == QLatin1String("BMP"))
             jobs.append({ReadJob::Kind::Picture, path, type, r.fileName});
     }
+    // The fill reads every row, so what the set held (frames added as they were captured while
+    // the viewer was hidden) is replaced rather than shown twice.
+    session().images().clear();
     JobOptions options;
     options.total = int(jobs.size());
     session().jobs().start(

@@ -33,6 +33,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTimer>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -203,6 +204,14 @@ private slots:
         for (std::size_t k = 0; k < toolkit.pixels.size(); ++k)
             worst = std::max(worst, std::abs(int(fast->rgb[k]) - int(toolkit.pixels[k])));
         QVERIFY2(worst <= 2, qPrintable(QString::number(worst)));
+
+        // Opening a row while the viewer is hidden fills it from the list: each frame once.
+        ctlImageList *list = ctlImageList::instance();
+        list->grdFiles->setCurrentIndex(list->model()->index(0, 0));
+        list->cmdOpenImage->click();
+        QTRY_VERIFY(frmImageViewer::instance()->isVisible());
+        QVERIFY(session().jobs().waitForIdle(60000));
+        QCOMPARE(frmImageViewer::instance()->Images().count(), 20);
     }
 
     // Maintenance mode: each step of a frame capture is traced in its order on the GUI thread,
