@@ -142,8 +142,6 @@ void CaptureStation::captureFrame(bool traced)
     FrameJob job;
     job.folder = state().TempFolder;
     job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
-    job.bmpPath = QDir(job.folder).filePath(job.baseName + QStringLiteral(".bmp"));
-    job.dcmPath = QDir(job.folder).filePath(job.baseName + QStringLiteral(".dcm"));
     job.transaction = tr.record();
     job.companyName = state().CompanyName;
     job.at = QDateTime::currentDateTime();
@@ -171,9 +169,9 @@ void CaptureStation::captureFrame(bool traced)
         }
         QApplication::beep();
         if (station) {
-            station->m_control->setFrameFileName(written.bmpPath);
+            station->m_control->setFrameFileName(written.bmpPath());
             emit station->frameTimed(written.objectMs, written.writeMs, written.cpuMs);
-            emit station->frameStored(written.dcmPath);
+            emit station->frameStored(written.dcmPath());
         }
     });
 }
@@ -186,15 +184,15 @@ void CaptureStation::captureTraced(FrameJob job)
         if (job.frame.isNull())
             throw Error(m_control->VideoConnected() ? QStringLiteral("The video source has not delivered a frame yet.")
                                                     : QStringLiteral("No video source is connected."));
-        capture::writeBitmap(job.frame, job.bmpPath);
+        capture::writeBitmap(job.frame, job.bmpPath());
     } catch (const std::exception &) {
         openTransaction().giveBackImageNumbers(job.imageNumber, 1);
-        QFile::remove(job.dcmPath);
+        QFile::remove(job.dcmPath());
         emit failed(kCaptureFailed, Prompter::Icon::Warning, kErrorTitle);
         return;
     }
-    m_control->setFrameFileName(job.bmpPath);
-    emit traceStep(job.bmpPath);
+    m_control->setFrameFileName(job.bmpPath());
+    emit traceStep(job.bmpPath());
     try {
         dicom::Image image = frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
         image.importFrame(job.frame, 100);
@@ -202,14 +200,14 @@ void CaptureStation::captureTraced(FrameJob job)
         emit traceStep(QStringLiteral("3.5"));
         emit traceStep(job.baseName);
         emit traceStep(QString::fromLatin1(dicom::kJpegExtended));
-        writeFrameObject(image, job.dcmPath);
+        writeFrameObject(image, job.dcmPath());
         image.setListFileName(job.baseName + QStringLiteral(".dcm"));
         emit traceStep(QStringLiteral("4"));
         listFrame(job, image);
         QApplication::beep();
         emit traceStep(QStringLiteral("5"));
         emit traceStep(QStringLiteral("6"));
-        emit frameStored(job.dcmPath);
+        emit frameStored(job.dcmPath());
     } catch (const std::exception &e) {
         frameFailed(this, job, true, describe(e));
     }

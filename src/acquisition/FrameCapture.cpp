@@ -58,17 +58,25 @@ QString freeCaptureName(const QString &folder, const QString &baseName, const QS
     return name;
 }
 
+QString FrameJob::bmpPath() const
+{
+    return QDir(folder).filePath(baseName + QStringLiteral(".bmp"));
+}
+
+QString FrameJob::dcmPath() const
+{
+    return QDir(folder).filePath(baseName + QStringLiteral(".dcm"));
+}
+
 void FrameJob::claimName()
 {
     for (;;) {
         baseName = freeCaptureName(folder, baseName, {QStringLiteral(".dcm"), QStringLiteral(".bmp")});
-        bmpPath = QDir(folder).filePath(baseName + QStringLiteral(".bmp"));
-        dcmPath = QDir(folder).filePath(baseName + QStringLiteral(".dcm"));
-        QFile claim(dcmPath);
+        QFile claim(dcmPath());
         if (claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return;
         if (!claim.exists())
-            throw Error(QStringLiteral("Cannot create %1: %2").arg(dcmPath, claim.errorString()));
+            throw Error(QStringLiteral("Cannot create %1: %2").arg(dcmPath(), claim.errorString()));
         // Taken between the look and the claim: the next name.
     }
 }
@@ -109,7 +117,7 @@ dicom::Image objectStage(FrameJob &job, QStringList *changes)
                              : frameImage(job.transaction, job.imageNumber, job.companyName, job.at);
     image.importFrame(job.frame, 100);
     job.objectMs = double(clock.nsecsElapsed()) / 1e6;
-    writeFrameObject(image, job.dcmPath);
+    writeFrameObject(image, job.dcmPath());
     job.writeMs = double(clock.nsecsElapsed()) / 1e6 - job.objectMs;
     if (changes)
         *changes = takeValueChanges(image);
@@ -149,8 +157,8 @@ void submitFrame(const FrameJob &submitted, FrameDone done)
             } catch (const std::exception &e) {
                 why = describe(e);
                 // An object left empty or partly written is no picture; the name is given up.
-                if (QFileInfo(job.dcmPath).size() == 0)
-                    QFile::remove(job.dcmPath);
+                if (QFileInfo(job.dcmPath()).size() == 0)
+                    QFile::remove(job.dcmPath());
             }
             context.post([job, image, claimed, why, done, changes] {
                 for (const QString &line : changes)

@@ -46,7 +46,7 @@ dicom::Image stillImage(const TransactionRecord &transaction, int imageNumber, c
 struct FrameJob
 {
     // Takes the first free name from baseName on and claims its object file (created empty,
-    // exclusively) so that no other capture takes it; the paths follow. Throws Error.
+    // exclusively) so that no other capture takes it. Throws Error.
     void claimName();
 
     // A frame of the capture station (dated with the moment of its capture) or a still of the
@@ -56,10 +56,10 @@ struct FrameJob
     QImage frame;          // the frame as it was when the capture was asked for
     QString folder;        // the capture temp folder
     QString baseName;
-    // The frame's bitmap name. No bitmap is written in the course of a capture: nothing reads
-    // one. Only the station's maintenance trace writes it there, for the trace names it.
-    QString bmpPath;
-    QString dcmPath;
+    // The frame's bitmap name in folder. No bitmap is written in the course of a capture:
+    // nothing reads one. Only the station's maintenance trace writes it, for the trace names it.
+    QString bmpPath() const;
+    QString dcmPath() const; // the frame's object in folder
     TransactionRecord transaction; // the open transaction at the moment of the capture
     int imageNumber = 0;           // taken from it for this frame
     QString companyName;
@@ -72,7 +72,7 @@ struct FrameJob
 };
 
 // Builds the frame's object (stamped, its pixels compressed from job.frame) and writes it to
-// job.dcmPath. Returns the object as written, for the viewer, with the list's file name.
+// job.dcmPath(). Returns the object as written, for the viewer, with the list's file name.
 // `changes`: the toolkit's report of the values it had to change, one line each. Throws Error.
 dicom::Image objectStage(FrameJob &job, QStringList *changes = nullptr);
 

@@ -100,11 +100,9 @@ void StillCaptureWindow::captureStill()
     job.kind = FrameJob::Kind::Still;
     job.folder = state().TempFolder;
     job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
-    job.bmpPath = QDir(job.folder).filePath(job.baseName + QStringLiteral(".bmp"));
-    job.dcmPath = QDir(job.folder).filePath(job.baseName + QStringLiteral(".dcm"));
     const bool logs = m_logsCaptures;
     if (logs) {
-        AddLog(job.bmpPath);
+        AddLog(job.bmpPath());
         AddLog(QStringLiteral("Capture..."));
     }
     job.frame = capWindow->grabFrame();
@@ -142,7 +140,7 @@ void StillCaptureWindow::captureStill()
             }
         }
         if (window)
-            emit window->stillStored(written.dcmPath);
+            emit window->stillStored(written.dcmPath());
     });
 }
 

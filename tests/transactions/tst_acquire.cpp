@@ -317,7 +317,7 @@ private slots:
         job.baseName = QStringLiteral("77-x-1");
         const auto done = [&](const FrameJob &j, bool nameClaimed, const QString &failure) {
             failures << failure;
-            written << j.dcmPath;
+            written << j.dcmPath();
             claimed = nameClaimed;
         };
         job.frame = QImage(64, 48, QImage::Format_RGB32);

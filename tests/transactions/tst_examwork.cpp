@@ -131,8 +131,6 @@ private slots:
             job.frame.fill(Qt::darkGreen);
             job.folder = state().TempFolder;
             job.baseName = QStringLiteral("a");
-            job.bmpPath = path(QStringLiteral("pacstemp/a.bmp"));
-            job.dcmPath = object;
             job.transaction = openTransaction().record();
             job.imageNumber = openTransaction().takeImageNumbers(1);
             job.at = QDateTime::currentDateTime();
