@@ -40,4 +40,9 @@ QueuedSend::Outcome QueuedSend::deliver(const ConnectionConfig &database, const 
     return outcome;
 }
 
+void QueuedSend::queue(Connection &db)
+{
+    SendQueue(db).add(std::exchange(m_entries, {}), false); // the queue owns the copies now
+}
+
 } // namespace orv

@@ -6,9 +6,9 @@
 
 namespace orv {
 
-// One send command of the operator's (the image list's or the viewer's): objects written into
-// the send queue folder, recorded in the queue as one send and delivered at once on one
-// association. What the archive does not take now stays queued and is sent by the background
+// One send command of the operator's (the image list's or the viewer's), or an object queued for
+// the archive (the result report): objects written into the send queue folder, recorded in the
+// queue as one send and, for a command, delivered at once on one association. What the archive does not take now stays queued and is sent by the background
 // sender later. Copies taken and never recorded are removed with this object.
 class QueuedSend
 {
@@ -37,6 +37,9 @@ public:
     // delivers them. Throws orv::Error when the queue cannot be opened or written; the copies
     // are removed then.
     Outcome deliver(const ConnectionConfig &database, const DeliveryHooks &hooks = {});
+    // Records the entries taken in the queue of `db`, unclaimed, for the background sender to
+    // deliver. Throws orv::Error when they cannot be recorded; the copies are removed then.
+    void queue(Connection &db);
 
 private:
     QString m_sendId;

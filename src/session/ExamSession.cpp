@@ -41,10 +41,10 @@ ImageRowsModel *ExamSession::rows(const QString &transNo)
 void ExamSession::addImageRow(const QString &transNo, const ImageRow &row)
 {
     const bool trace = state().MaintenanceMode;
-    if (trace)
+    if (trace) {
         msgBox(nullptr, QStringLiteral("A"));
-    if (trace)
         msgBox(nullptr, row.cells().join(QLatin1String(" -- ")));
+    }
     rows(transNo)->append(row);
     if (trace)
         msgBox(nullptr, QStringLiteral("b"));

@@ -5,7 +5,7 @@
 #include "core/CoreRoutines.h"
 #include "core/DicomNodes.h"
 #include "session/ExamSession.h"
-#include "sendqueue/SendQueue.h"
+#include "sendqueue/QueuedSend.h"
 #include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "imagestore/IdentityStamp.h"
@@ -109,14 +109,12 @@ ReportVersion queue(const ResultArchiveRequest &request, Connection &db)
         throw;
     }
     QueueEntry entry = SendQueue::entryFor(copy, dicom::StoreAssociation::identify(copy));
-    entry.sendId = dicom::newUid();
-    entry.transNo = exam.transNo;
     entry.sourcePath = QStringLiteral("Result report version %1").arg(version.number);
     entry.label = entry.sourcePath;
-    entry.peer = request.peer;
-    entry.commit = request.commit;
+    QueuedSend send(exam.transNo, request.commit);
+    send.add(entry, request.peer);
     try {
-        SendQueue(db).add({entry}, false);
+        send.queue(db);
     } catch (...) {
         db.execute(QStringLiteral("DELETE FROM pacs..tblReportVersion WHERE trans_no=? AND version=?"), {exam.transNo, version.number});
         throw;
