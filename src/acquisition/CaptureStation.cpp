@@ -139,12 +139,7 @@ void CaptureStation::captureFrame(bool traced)
         return;
     }
     ++m_counter;
-    FrameJob job;
-    job.folder = state().TempFolder;
-    job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
-    job.transaction = tr.record();
-    job.companyName = state().CompanyName;
-    job.at = QDateTime::currentDateTime();
+    FrameJob job = captureJob(FrameJob::Kind::StationFrame, m_counter);
     if (traced) {
         try {
             job.claimName(); // the traced steps run here, on the GUI thread, one by one

@@ -1,6 +1,7 @@
 #include "FrameCapture.h"
 
 #include "core/CoreRoutines.h"
+#include "core/SharedState.h"
 #include "session/ExamSession.h"
 #include "imagestore/IdentityStamp.h"
 #include "outside/Error.h"
@@ -66,6 +67,19 @@ QString FrameJob::bmpPath() const
 QString FrameJob::dcmPath() const
 {
     return QDir(folder).filePath(baseName + QStringLiteral(".dcm"));
+}
+
+FrameJob captureJob(FrameJob::Kind kind, int counter)
+{
+    const OpenTransaction &tr = openTransaction();
+    FrameJob job;
+    job.kind = kind;
+    job.folder = state().TempFolder;
+    job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), counter);
+    job.transaction = tr.record();
+    job.companyName = state().CompanyName;
+    job.at = QDateTime::currentDateTime();
+    return job;
 }
 
 void FrameJob::claimName()

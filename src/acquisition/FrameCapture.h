@@ -71,6 +71,11 @@ struct FrameJob
     double cpuMs = 0;
 };
 
+// A new capture of the open transaction, as it stands now: in the capture temp folder, named
+// after the transaction number, the present moment and `counter`. The frame and the image number
+// are the caller's to fill.
+FrameJob captureJob(FrameJob::Kind kind, int counter);
+
 // Builds the frame's object (stamped, its pixels compressed from job.frame) and writes it to
 // job.dcmPath(). Returns the object as written, for the viewer, with the list's file name.
 // `changes`: the toolkit's report of the values it had to change, one line each. Throws Error.

@@ -96,10 +96,7 @@ void StillCaptureWindow::captureStill()
         return;
     }
     ++m_counter;
-    FrameJob job;
-    job.kind = FrameJob::Kind::Still;
-    job.folder = state().TempFolder;
-    job.baseName = captureBaseName(tr.value(OpenTransaction::TransNo), TimeStamp(), m_counter);
+    FrameJob job = captureJob(FrameJob::Kind::Still, m_counter);
     const bool logs = m_logsCaptures;
     if (logs) {
         AddLog(job.bmpPath());
@@ -114,9 +111,6 @@ void StillCaptureWindow::captureStill()
         msgBox(this, why);
         return;
     }
-    job.transaction = tr.record();
-    job.companyName = state().CompanyName;
-    job.at = QDateTime::currentDateTime();
     job.imageNumber = tr.takeImageNumbers(1);
     submitFrame(job, [window = QPointer<StillCaptureWindow>(this), logs](const FrameJob &written, bool bitmapWritten,
                                                                          const QString &failure) {
