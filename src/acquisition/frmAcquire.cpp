@@ -570,11 +570,6 @@ void frmAcquire::UpdatePropertiesDisplay()
     }
 }
 
-void frmAcquire::CaptureFinished()
-{
-    AVIEncoderX1->StopEncoding();
-}
-
 int frmAcquire::frameCounter() const
 {
     return m_station->counter();

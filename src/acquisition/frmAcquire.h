@@ -41,8 +41,6 @@ public:
     void ControlsEnabled();
     // Copies the capture control's properties into the option controls.
     void UpdatePropertiesDisplay();
-    // The capture control's capture has ended (the encoder is stopped by the clip recording).
-    void CaptureFinished();
     // Enables "Capture Video" (and frame capture) when the chosen source is ready.
     void EncodeEnable();
     // Refills the codec list for the source type; enables the options the selected codec takes.
