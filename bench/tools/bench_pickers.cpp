@@ -9,6 +9,8 @@
 // client-side record set bound to the grid reads it. Also times opening the patient and doctor
 // pickers. --analyze gathers statistics after the fill (by default the searches run on the
 // statistics the schema upgrade left).
+#include "DatabaseBench.h"
+
 #include "core/Database.h"
 #include "core/SharedState.h"
 #include "masterdata/GridModel.h"
@@ -18,25 +20,13 @@
 #include "outside/Error.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 
-#include <algorithm>
 #include <cstdio>
-#include <functional>
 
 using namespace orv;
 
 namespace {
-int option(const QStringList &args, const QString &name, int fallback)
-{
-    const int i = int(args.indexOf(name));
-    return i >= 0 && i + 1 < args.size() ? args.at(i + 1).toInt() : fallback;
-}
-
-int count(Connection &db, const QString &table)
-{
-    return db.query(QStringLiteral("SELECT count(*) AS n FROM %1").arg(table)).value(QStringLiteral("n")).toInt();
-}
+using namespace orv::bench;
 
 // Last names of three two-letter syllables (2744 names), spread evenly.
 QString lastName(const QString &i)
@@ -92,32 +82,6 @@ void fill(Connection &db, int master, int admitted, int outpatients, int registe
     std::printf("filled in %.1f s\n", clock.elapsed() / 1000.0);
 }
 
-double median(QList<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-struct Timing
-{
-    double ms = 0;
-    int rows = 0;
-};
-
-Timing timed(int runs, const std::function<int()> &read)
-{
-    QList<double> times;
-    Timing t;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        t.rows = read();
-        times << clock.nsecsElapsed() / 1e6;
-    }
-    t.ms = median(times);
-    return t;
-}
-
 int firstScreen(Connection &db, const ListQuery &q)
 {
     GridModel model({}, false);
@@ -143,7 +107,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     try {
         auto db = openDepartmentDatabase(databaseConfig(args));
-        fill(*db, option(args, QStringLiteral("--master"), 1000000), option(args, QStringLiteral("--admitted"), 50000),
+        fill(*db, option(args, QStringLiteral("--master"), 5000000), option(args, QStringLiteral("--admitted"), 50000),
              option(args, QStringLiteral("--outpatients"), 100000), option(args, QStringLiteral("--register"), 200000));
         if (args.contains(QStringLiteral("--analyze")))
             db->executeScript(QStringLiteral("ANALYZE;"));
