@@ -53,33 +53,34 @@ void fill(Connection &db, int master, int admitted, int outpatients, int registe
         db.executeScript(QString(series).replace(QStringLiteral("%1"), n) + head + QStringLiteral(" SELECT ") + select
                          + QString(from).replace(QStringLiteral("%1"), n) + QLatin1Char(';'));
     };
-    QElapsedTimer clock;
-    clock.start();
-    if (sqlite)
-        db.executeScript(QStringLiteral("BEGIN;"));
-    insert(master, QStringLiteral("INSERT INTO Patient_Data.tbMaster(HospNum,IdNum,LastName,FirstName,MiddleName,BirthDate,sex)"),
-           QStringLiteral("'H' || i, 'R' || i, %1, 'FN' || (i % 977), 'M', %2, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
-               .arg(lastName(QStringLiteral("i")), day.arg(QStringLiteral("i % 25000"))));
-    // Stays and visits of patients spread over the master; as many closed ones as open.
-    for (int closed : {0, 1}) {
-        insert(admitted, QStringLiteral("INSERT INTO Patient_Data.tbPatient(HospNum,AdmDate,RoomID,DcrDate)"),
-               QStringLiteral("'H' || (((i * 19 + %1) %% %2) + 1), %3, 'R' || (i %% 300), %4")
-                   .arg(closed * 7)
-                   .arg(master)
-                   .arg(day.arg(QStringLiteral("30000")), closed ? day.arg(QStringLiteral("30001")) : QStringLiteral("NULL"))
-                   .replace(QStringLiteral("%%"), QStringLiteral("%")));
-        insert(outpatients * (closed ? 2 : 1), QStringLiteral("INSERT INTO Patient_Data.tbOutPatient(HospNum,AdmDate,BillingDate)"),
-               QStringLiteral("'H' || (((i * 37 + %1) %% %2) + 1), %3, %4")
-                   .arg(closed * 11)
-                   .arg(master)
-                   .arg(day.arg(QStringLiteral("30000")), closed ? day.arg(QStringLiteral("30001")) : QStringLiteral("NULL"))
-                   .replace(QStringLiteral("%%"), QStringLiteral("%")));
-    }
-    insert(registered, QStringLiteral("INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type)"),
-           QStringLiteral("i + 1000, %1, 'FN' || (i % 977), 'M', %2, 'F'").arg(lastName(QStringLiteral("(i * 3 + 1)")), day.arg(QStringLiteral("i % 25000"))));
-    if (sqlite)
-        db.executeScript(QStringLiteral("COMMIT;"));
-    std::printf("filled in %.1f s\n", clock.elapsed() / 1000.0);
+    withoutIndexes(db, {QStringLiteral("Patient_Data.tbMaster"), QStringLiteral("Patient_Data.tbPatient"), QStringLiteral("Patient_Data.tbOutPatient"),
+                        QStringLiteral("pacs.tblPatient")},
+                   false, [&] {
+        if (sqlite)
+            db.executeScript(QStringLiteral("BEGIN;"));
+        insert(master, QStringLiteral("INSERT INTO Patient_Data.tbMaster(HospNum,IdNum,LastName,FirstName,MiddleName,BirthDate,sex)"),
+               QStringLiteral("'H' || i, 'R' || i, %1, 'FN' || (i % 977), 'M', %2, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
+                   .arg(lastName(QStringLiteral("i")), day.arg(QStringLiteral("i % 25000"))));
+        // Stays and visits of patients spread over the master; as many closed ones as open.
+        for (int closed : {0, 1}) {
+            insert(admitted, QStringLiteral("INSERT INTO Patient_Data.tbPatient(HospNum,AdmDate,RoomID,DcrDate)"),
+                   QStringLiteral("'H' || (((i * 19 + %1) %% %2) + 1), %3, 'R' || (i %% 300), %4")
+                       .arg(closed * 7)
+                       .arg(master)
+                       .arg(day.arg(QStringLiteral("30000")), closed ? day.arg(QStringLiteral("30001")) : QStringLiteral("NULL"))
+                       .replace(QStringLiteral("%%"), QStringLiteral("%")));
+            insert(outpatients * (closed ? 2 : 1), QStringLiteral("INSERT INTO Patient_Data.tbOutPatient(HospNum,AdmDate,BillingDate)"),
+                   QStringLiteral("'H' || (((i * 37 + %1) %% %2) + 1), %3, %4")
+                       .arg(closed * 11)
+                       .arg(master)
+                       .arg(day.arg(QStringLiteral("30000")), closed ? day.arg(QStringLiteral("30001")) : QStringLiteral("NULL"))
+                       .replace(QStringLiteral("%%"), QStringLiteral("%")));
+        }
+        insert(registered, QStringLiteral("INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type)"),
+               QStringLiteral("i + 1000, %1, 'FN' || (i % 977), 'M', %2, 'F'").arg(lastName(QStringLiteral("(i * 3 + 1)")), day.arg(QStringLiteral("i % 25000"))));
+        if (sqlite)
+            db.executeScript(QStringLiteral("COMMIT;"));
+    });
 }
 
 int firstScreen(Connection &db, const ListQuery &q)
