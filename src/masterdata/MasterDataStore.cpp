@@ -77,37 +77,42 @@ ListQuery pickerSearch(Backend backend, int source, QChar type, const QString &t
     ListQuery q = pickerSearchAsWritten(source, type, text);
     if (source == 1) {
         q.sql += QStringLiteral(", patient_id");
-    } else if (type == QLatin1Char('I') && backend == Backend::PostgreSQL && text.size() >= 3) {
-        // The patients whose name holds the text come first, through the trigram index (taken
-        // on its own so that the plan does not hang on statistics); their open stays follow.
-        q.sql = QStringLiteral(
-            "WITH found AS MATERIALIZED (SELECT HospNum, IdNum, LastName, FirstName, MiddleName, BirthDate, sex "
-            "FROM Patient_Data.dbo.tbMaster WHERE LastName like ? ESCAPE '!') "
-            "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID "
-            " FROM found AS Mas CROSS JOIN Patient_Data.dbo.tbPatient AS InPat "
-            " WHERE InPat.HospNum = Mas.HospNum and InPat.DcrDate IS NULL order by lastname, Mas.HospNum, InPat.AdmDate");
-    } else if (type == QLatin1Char('I') && backend == Backend::SQLite && text.size() >= 3) {
-        // The same on SQLite: the trigram index names the candidates, LIKE still decides.
-        q.sql = QStringLiteral(
-            "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID "
-            " FROM Patient_Data.dbo.tbMaster AS Mas CROSS JOIN Patient_Data.dbo.tbPatient AS InPat "
-            " WHERE Mas.rowid IN (SELECT rowid FROM Patient_Data.dbo.tbMaster_name_trigrams WHERE tbMaster_name_trigrams MATCH ?) "
-            " AND InPat.HospNum = Mas.HospNum AND Mas.LastName like ? ESCAPE '!' and InPat.DcrDate IS NULL "
-            "order by lastname, Mas.HospNum, InPat.AdmDate");
-        QString phrase = text;
-        q.params.prepend(QLatin1Char('"') + phrase.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
-    } else if (type == QLatin1Char('I')) {
-        q.sql += QStringLiteral(", Mas.HospNum, InPat.AdmDate");
-    } else {
-        // The WHERE clause needs a master row, so the outer join is an inner one: the few
-        // patients whose name starts with the text drive the read (CROSS JOIN keeps them first
-        // on SQLite), each looked up among the unbilled visits.
+        return q;
+    }
+    const bool inPatients = type == QLatin1Char('I');
+    if (backend == Backend::SqlServer) {
+        // The hospital's own tables as they stand. Out-patients: the WHERE clause needs a master
+        // row, so the outer join is an inner one, driven by the names that start with the text.
+        if (inPatients) {
+            q.sql += QStringLiteral(", Mas.HospNum, InPat.AdmDate");
+            return q;
+        }
         q.sql = QStringLiteral(
             "SELECT Mas.HospNum ,IdNum, Mas.LastName ,  Mas.FirstName ,Mas.MiddleName,BirthDate,sex, Pat.AdmDate  AS \"Time Registered\"   "
             " FROM  Patient_Data.dbo.tbMaster AS Mas CROSS JOIN Patient_Data.dbo.tbOutPatient AS Pat "
             " WHERE Pat.HospNum = Mas.HospNum AND pat.BillingDate IS NULL  and  Mas.LastName like ? ESCAPE '!' "
             "order by lastname, Mas.HospNum, Pat.AdmDate");
+        return q;
     }
+    // The open stays and unbilled visits carry a copy of their patient's last name (list_last,
+    // kept by the schema's triggers), indexed over the open ones alone: the in-patients are read
+    // in name order with the part of the name looked for along it, the out-patients found by the
+    // name's start; each is then looked up in the master (CROSS JOIN keeps the stays first on
+    // SQLite), whose own name still decides.
+    if (inPatients) {
+        q.sql = QStringLiteral(
+            "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID "
+            " FROM Patient_Data.dbo.tbPatient AS InPat CROSS JOIN Patient_Data.dbo.tbMaster AS Mas "
+            " WHERE InPat.DcrDate IS NULL AND InPat.list_last like ? ESCAPE '!' AND Mas.HospNum = InPat.HospNum "
+            " AND Mas.LastName like ? ESCAPE '!' order by InPat.list_last, InPat.HospNum, InPat.AdmDate");
+    } else {
+        q.sql = QStringLiteral(
+            "SELECT Mas.HospNum ,IdNum, Mas.LastName ,  Mas.FirstName ,Mas.MiddleName,BirthDate,sex, Pat.AdmDate  AS \"Time Registered\"   "
+            " FROM Patient_Data.dbo.tbOutPatient AS Pat CROSS JOIN Patient_Data.dbo.tbMaster AS Mas "
+            " WHERE Pat.BillingDate IS NULL AND Pat.list_last like ? ESCAPE '!' AND Mas.HospNum = Pat.HospNum "
+            " AND Mas.LastName like ? ESCAPE '!' order by Pat.list_last, Pat.HospNum, Pat.AdmDate");
+    }
+    q.params << q.params.first();
     return q;
 }
 

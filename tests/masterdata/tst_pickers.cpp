@@ -277,37 +277,50 @@ private slots:
             }
             return out;
         };
-        for (int source : {0, 1}) {
-            for (QChar type : {QLatin1Char('I'), QLatin1Char('O')}) {
-                if (source == 1 && type == QLatin1Char('O'))
-                    continue; // the register has no patient types
-                for (const QString &text : {QString(), QStringLiteral("S"), QStringLiteral("AN"), QStringLiteral("O'"),
-                                            QStringLiteral("ANT"), QStringLiteral("O'B"), QStringLiteral("10%"), QStringLiteral("\"A\"B"), QStringLiteral("%"),
-                                            QStringLiteral("_"), QStringLiteral("%_A"), QStringLiteral("[B]"), QStringLiteral("!"), QStringLiteral("ZZ")}) {
-                    const auto ours = rows(PatientStore::pickerSearch(b, source, type, text));
-                    auto written = rows(PatientStore::pickerSearchAsWritten(source, type, text));
-                    auto names = [](const QList<QStringList> &r) {
-                        QStringList n;
-                        for (const QStringList &row : r)
-                            n << row.value(2);
-                        return n;
-                    };
-                    QCOMPARE(names(ours), names(written)); // the order as written
-                    // Typed wildcards are literal: in-patients by any part of the name, the others by its start.
-                    const bool anyPart = source == 0 && type == QLatin1Char('I');
-                    for (const QString &name : names(ours))
-                        QVERIFY2(anyPart ? name.contains(text, Qt::CaseInsensitive) : name.startsWith(text, Qt::CaseInsensitive),
-                                 qPrintable(text + QStringLiteral(" found ") + name));
-                    if (text.contains(QLatin1Char('%')) || text.contains(QLatin1Char('_')))
-                        QCOMPARE(names(ours).contains(QStringLiteral("10%_A[B]!")), anyPart || text.startsWith(QLatin1Char('1')));
-                    auto sorted = ours;
-                    std::sort(sorted.begin(), sorted.end());
-                    std::sort(written.begin(), written.end());
-                    QCOMPARE(sorted, written);
+        auto compareAll = [&](bool wildcardNamed) {
+            for (int source : {0, 1}) {
+                for (QChar type : {QLatin1Char('I'), QLatin1Char('O')}) {
+                    if (source == 1 && type == QLatin1Char('O'))
+                        continue; // the register has no patient types
+                    for (const QString &text : {QString(), QStringLiteral("S"), QStringLiteral("AN"), QStringLiteral("O'"),
+                                                QStringLiteral("ANT"), QStringLiteral("O'B"), QStringLiteral("10%"), QStringLiteral("\"A\"B"), QStringLiteral("%"),
+                                                QStringLiteral("_"), QStringLiteral("%_A"), QStringLiteral("[B]"), QStringLiteral("!"), QStringLiteral("ZZ")}) {
+                        const auto ours = rows(PatientStore::pickerSearch(b, source, type, text));
+                        auto written = rows(PatientStore::pickerSearchAsWritten(source, type, text));
+                        auto names = [](const QList<QStringList> &r) {
+                            QStringList n;
+                            for (const QStringList &row : r)
+                                n << row.value(2);
+                            return n;
+                        };
+                        QCOMPARE(names(ours), names(written)); // the order as written
+                        // Typed wildcards are literal: in-patients by any part of the name, the others by its start.
+                        const bool anyPart = source == 0 && type == QLatin1Char('I');
+                        for (const QString &name : names(ours))
+                            QVERIFY2(anyPart ? name.contains(text, Qt::CaseInsensitive) : name.startsWith(text, Qt::CaseInsensitive),
+                                     qPrintable(text + QStringLiteral(" found ") + name));
+                        if (wildcardNamed && (text.contains(QLatin1Char('%')) || text.contains(QLatin1Char('_'))))
+                            QCOMPARE(names(ours).contains(QStringLiteral("10%_A[B]!")), anyPart || text.startsWith(QLatin1Char('1')));
+                        auto sorted = ours;
+                        std::sort(sorted.begin(), sorted.end());
+                        std::sort(written.begin(), written.end());
+                        QCOMPARE(sorted, written);
+                    }
                 }
             }
-        }
+        };
+        compareAll(true);
         QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('O'), QStringLiteral("SANTOS"))).size(), 2);
+        // The stays and visits follow their patient's master row: renamed, registered after
+        // the stay, removed, or a stay moved to another patient.
+        db().execute(QStringLiteral("UPDATE Patient_Data..tbMaster SET LastName = 'ANTONIO' WHERE HospNum = 'D0000097'"));
+        db().execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum, LastName) VALUES('D0000099', 'SANTIAGO')"));
+        db().execute(QStringLiteral("DELETE FROM Patient_Data..tbMaster WHERE HospNum = 'D0000001'"));
+        db().execute(QStringLiteral("UPDATE Patient_Data..tbOutPatient SET HospNum = 'D0000099' WHERE HospNum = 'D0000098'"));
+        compareAll(false);
+        QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('I'), QStringLiteral("TIA"))).size(), 1);
+        QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('O'), QStringLiteral("SANTIAGO"))).size(), 1);
+        QCOMPARE(rows(PatientStore::pickerSearch(b, 0, QLatin1Char('I'), QStringLiteral("10%"))).size(), 0);
     }
 
     // Doctor and radiologist pickers: search, select, cancel, empty results, and the choice
