@@ -95,24 +95,23 @@ ListQuery pickerSearch(Backend backend, int source, QChar type, const QString &t
         return q;
     }
     // The open stays and unbilled visits carry a copy of their patient's last name (list_last,
-    // kept by the schema's triggers), indexed over the open ones alone: the in-patients are read
-    // in name order with the part of the name looked for along it, the out-patients found by the
-    // name's start; each is then looked up in the master (CROSS JOIN keeps the stays first on
-    // SQLite), whose own name still decides.
+    // kept by the schema's triggers; NULL without a master row), indexed over the open ones
+    // alone: the in-patients are read in name order with the part of the name looked for along
+    // it, the out-patients found by the name's start; only then is each looked up in the master
+    // (CROSS JOIN keeps the stays first on SQLite), so a first screen looks up one screen.
     if (inPatients) {
         q.sql = QStringLiteral(
             "SELECT Mas.HospNum,IdNum, Mas.LastName ,  Mas.FirstName , Mas.MiddleName,BirthDate,sex,InPat.AdmDate AS AdmissionDate, InPat.RoomID "
             " FROM Patient_Data.dbo.tbPatient AS InPat CROSS JOIN Patient_Data.dbo.tbMaster AS Mas "
             " WHERE InPat.DcrDate IS NULL AND InPat.list_last like ? ESCAPE '!' AND Mas.HospNum = InPat.HospNum "
-            " AND Mas.LastName like ? ESCAPE '!' order by InPat.list_last, InPat.HospNum, InPat.AdmDate");
+            "order by InPat.list_last, InPat.HospNum, InPat.AdmDate");
     } else {
         q.sql = QStringLiteral(
             "SELECT Mas.HospNum ,IdNum, Mas.LastName ,  Mas.FirstName ,Mas.MiddleName,BirthDate,sex, Pat.AdmDate  AS \"Time Registered\"   "
             " FROM Patient_Data.dbo.tbOutPatient AS Pat CROSS JOIN Patient_Data.dbo.tbMaster AS Mas "
             " WHERE Pat.BillingDate IS NULL AND Pat.list_last like ? ESCAPE '!' AND Mas.HospNum = Pat.HospNum "
-            " AND Mas.LastName like ? ESCAPE '!' order by Pat.list_last, Pat.HospNum, Pat.AdmDate");
+            "order by Pat.list_last, Pat.HospNum, Pat.AdmDate");
     }
-    q.params << q.params.first();
     return q;
 }
 
