@@ -102,21 +102,30 @@ Statement searchStatement(const SearchFilter &f)
         s.sql += QStringLiteral("ORDER BY t.list_last,t.list_first,t.list_middle,t.trans_no desc");
         return s;
     }
-    // A prefix: the transactions of the patients whose last name starts with it, and those whose
-    // number does, each found on its own (one OR over both tables reads every row), drive the
-    // read (CROSS JOIN keeps them first on SQLite); the prefix condition itself still decides,
-    // and the few rows found are sorted. The pattern is bound whole so that the database sees its
-    // fixed prefix.
-    s.sql += hosp ? QStringLiteral(" FROM (SELECT ht.trans_id AS found_id FROM Patient_Data.dbo.tbmaster hp INNER JOIN pacs..tblTransaction ht "
-                                   "ON ht.hospnum = hp.hospnum WHERE hp.LastName LIKE ? ")
-                  : QStringLiteral(" FROM (SELECT pt.trans_id AS found_id FROM pacs..tblPatient pp INNER JOIN pacs..tblTransaction pt "
-                                   "ON pt.patient_id = cast(pp.patient_id as varchar) WHERE pp.name_last LIKE ? ");
-    s.sql += QStringLiteral("UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
+    // A prefix: the patterns are bound whole so that the database sees their fixed prefix; the
+    // prefix condition itself still decides, and the few rows found are sorted.
     const QString pattern = f.text + QLatin1Char('%');
-    s.params << pattern << pattern;
-    joins(s.sql, hosp);
-    modality(s, f);
-    s.sql += QStringLiteral("AND t.trans_id = k.found_id ");
+    if (!hosp) {
+        // The transaction's copy of its patient's last name stands for the patient's own (both
+        // NULL when no patient joins): the name and the number are each found in an index of
+        // the transactions alone.
+        s.sql += QStringLiteral(" FROM");
+        joins(s.sql, false);
+        modality(s, f);
+        s.sql += QStringLiteral("AND (t.list_last LIKE ? OR t.trans_no LIKE ?) ");
+        s.params << pattern << pattern;
+    } else {
+        // The transactions of the patients whose last name starts with it, and those whose
+        // number does, each found on its own (one OR over both tables reads every row), drive
+        // the read (CROSS JOIN keeps them first on SQLite).
+        s.sql += QStringLiteral(" FROM (SELECT ht.trans_id AS found_id FROM Patient_Data.dbo.tbmaster hp INNER JOIN pacs..tblTransaction ht "
+                                "ON ht.hospnum = hp.hospnum WHERE hp.LastName LIKE ? "
+                                "UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
+        s.params << pattern << pattern;
+        joins(s.sql, true);
+        modality(s, f);
+        s.sql += QStringLiteral("AND t.trans_id = k.found_id ");
+    }
     prefix(s, f, hosp);
     dateAndPending(s, f);
     order(s, hosp);

@@ -46,6 +46,9 @@ CREATE INDEX ix_tbOutPatient_unbilled_order ON patient_data.tbOutPatient (list_l
 -- The register picker's list in its order (NULL names first).
 CREATE INDEX ix_tblPatient_register_order ON pacs.tblPatient (name_last NULLS FIRST, patient_id NULLS FIRST);
 
+-- The transaction list's name prefix, through the transaction's copy of its patient's last name.
+CREATE INDEX ix_tblTransaction_list_last_prefix ON pacs.tblTransaction (list_last varchar_pattern_ops);
+
 -- The trigram index of the master's names served the in-patient search alone.
 DROP INDEX patient_data.ix_tbMaster_lastname_trgm;
 
