@@ -78,7 +78,7 @@ void fill(Connection &db, int transactions, int patients)
 int list(Connection &db, const SearchFilter &f, bool all)
 {
     TransactionListModel model;
-    model.search(db, searchStatement(f));
+    model.search(db, searchStatement(db.backend(), f));
     while (all && model.canFetchMore(QModelIndex()))
         model.fetchMore(QModelIndex());
     return model.rowCount();

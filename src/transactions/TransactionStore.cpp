@@ -73,7 +73,7 @@ Statement listStatementFromPieces(const SearchFilter &f)
     return s;
 }
 
-Statement searchStatement(const SearchFilter &f)
+Statement searchStatement(Backend backend, const SearchFilter &f)
 {
     const bool hosp = f.useHospPat == 1;
     Statement s;
@@ -105,10 +105,11 @@ Statement searchStatement(const SearchFilter &f)
     // A prefix: the patterns are bound whole so that the database sees their fixed prefix; the
     // prefix condition itself still decides, and the few rows found are sorted.
     const QString pattern = f.text + QLatin1Char('%');
-    if (!hosp) {
+    if (!hosp && backend == Backend::PostgreSQL) {
         // The transaction's copy of its patient's last name stands for the patient's own (both
         // NULL when no patient joins): the name and the number are each found in an index of
-        // the transactions alone.
+        // the transactions alone (a third of the work of the read below on PostgreSQL; on
+        // SQLite the read below takes a fifth of this one's time).
         s.sql += QStringLiteral(" FROM");
         joins(s.sql, false);
         modality(s, f);
@@ -118,11 +119,13 @@ Statement searchStatement(const SearchFilter &f)
         // The transactions of the patients whose last name starts with it, and those whose
         // number does, each found on its own (one OR over both tables reads every row), drive
         // the read (CROSS JOIN keeps them first on SQLite).
-        s.sql += QStringLiteral(" FROM (SELECT ht.trans_id AS found_id FROM Patient_Data.dbo.tbmaster hp INNER JOIN pacs..tblTransaction ht "
-                                "ON ht.hospnum = hp.hospnum WHERE hp.LastName LIKE ? "
-                                "UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
+        s.sql += hosp ? QStringLiteral(" FROM (SELECT ht.trans_id AS found_id FROM Patient_Data.dbo.tbmaster hp INNER JOIN pacs..tblTransaction ht "
+                                       "ON ht.hospnum = hp.hospnum WHERE hp.LastName LIKE ? ")
+                      : QStringLiteral(" FROM (SELECT pt.trans_id AS found_id FROM pacs..tblPatient pp INNER JOIN pacs..tblTransaction pt "
+                                       "ON pt.patient_id = cast(pp.patient_id as varchar) WHERE pp.name_last LIKE ? ");
+        s.sql += QStringLiteral("UNION SELECT nt.trans_id FROM pacs..tblTransaction nt WHERE nt.trans_no LIKE ?) k CROSS JOIN");
         s.params << pattern << pattern;
-        joins(s.sql, true);
+        joins(s.sql, hosp);
         modality(s, f);
         s.sql += QStringLiteral("AND t.trans_id = k.found_id ");
     }

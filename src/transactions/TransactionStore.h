@@ -32,7 +32,7 @@ struct SearchFilter
 Statement listStatementFromPieces(const SearchFilter &filter);
 // The statement the list runs: the same rows in the same order as listStatementFromPieces on
 // every backend, read through indexes where that one reads or sorts every transaction.
-Statement searchStatement(const SearchFilter &filter);
+Statement searchStatement(Backend backend, const SearchFilter &filter);
 
 struct PatientFields
 {

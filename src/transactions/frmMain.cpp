@@ -212,7 +212,7 @@ void frmMain::Search_Exam()
     m_model->clear();
     try {
         WaitCursor wait;
-        m_model->search(state().db(), searchStatement(f));
+        m_model->search(state().db(), searchStatement(state().db().backend(), f));
     } catch (const Error &e) {
         msgBox(this, e.description());
         return;

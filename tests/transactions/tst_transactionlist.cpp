@@ -60,7 +60,7 @@ QList<QStringList> rowsOf(Connection &db, const SearchFilter &f, bool atOnce)
         return rows;
     }
     TransactionListModel model;
-    model.search(db, searchStatement(f));
+    model.search(db, searchStatement(db.backend(), f));
     while (model.canFetchMore(QModelIndex()))
         model.fetchMore(QModelIndex());
     for (int r = 0; r < model.rowCount(); ++r) {
@@ -286,7 +286,7 @@ private slots:
         SearchFilter f;
         f.modality = "US";
         TransactionListModel model;
-        model.search(*db, searchStatement(f));
+        model.search(*db, searchStatement(db->backend(), f));
         QCOMPARE(model.rowCount(), TransactionListModel::FetchSize);
         QCOMPARE(model.text(0, 1), u"1449"_s);
         transaction(*db, "1", QVariant(), "US", Day2, false); // sorts first

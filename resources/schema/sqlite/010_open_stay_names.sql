@@ -27,10 +27,6 @@ CREATE TRIGGER Patient_Data.trg_tbMaster_stay_names_delete AFTER DELETE ON tbMas
 CREATE INDEX Patient_Data.ix_tbPatient_open_names ON tbPatient (list_last, HospNum, AdmDate) WHERE DcrDate IS NULL;
 CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_names ON tbOutPatient (list_last COLLATE NOCASE) WHERE BillingDate IS NULL;
 
--- The transaction list's name prefix, through the transaction's copy of its patient's last name
--- (NOCASE, as LIKE ignores the case of ASCII letters here).
-CREATE INDEX pacs.ix_tblTransaction_list_last_nocase ON tblTransaction (list_last COLLATE NOCASE);
-
 -- The trigram index of the master's names served the in-patient search alone.
 DROP TRIGGER Patient_Data.trg_tbMaster_trigrams_insert;
 DROP TRIGGER Patient_Data.trg_tbMaster_trigrams_delete;
