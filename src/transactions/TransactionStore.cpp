@@ -105,6 +105,28 @@ Statement searchStatement(Backend backend, const SearchFilter &f)
     // A prefix: the patterns are bound whole so that the database sees their fixed prefix; the
     // prefix condition itself still decides, and the few rows found are sorted.
     const QString pattern = f.text + QLatin1Char('%');
+    if (hosp && backend == Backend::PostgreSQL) {
+        // The transactions of the patients whose last name starts with it, and apart from them
+        // those whose number does, each read whole on its own (one OR over both tables reads
+        // every row) and put together before the sort: a quarter of the work of the read below.
+        s.sql.clear();
+        for (const bool byNumber : {false, true}) {
+            if (byNumber)
+                s.sql += QStringLiteral(" UNION ALL ");
+            columns(s.sql, true);
+            s.sql += byNumber ? QStringLiteral(" FROM pacs..tblTransaction t INNER JOIN Patient_Data.dbo.tbmaster p ON p.hospnum = t.hospnum ")
+                              : QStringLiteral(" FROM Patient_Data.dbo.tbmaster p INNER JOIN pacs..tblTransaction t ON p.hospnum = t.hospnum ");
+            s.sql += QStringLiteral("left outer join pacs..tblExam e ON e.exam_id = t.exam_id ");
+            modality(s, f);
+            s.sql += byNumber ? QStringLiteral("AND t.trans_no LIKE ? AND (p.LastName LIKE ?) IS NOT TRUE ") : QStringLiteral("AND p.LastName LIKE ? ");
+            s.params << pattern;
+            if (byNumber)
+                s.params << pattern;
+            dateAndPending(s, f);
+        }
+        s.sql += QStringLiteral("ORDER BY LastName, FirstName, MiddleName, TransID desc");
+        return s;
+    }
     if (!hosp && backend == Backend::PostgreSQL) {
         // The transaction's copy of its patient's last name stands for the patient's own (both
         // NULL when no patient joins): the name and the number are each found in an index of
