@@ -22,10 +22,11 @@ CREATE TRIGGER Patient_Data.trg_tbMaster_stay_names_update AFTER UPDATE OF HospN
 CREATE TRIGGER Patient_Data.trg_tbMaster_stay_names_delete AFTER DELETE ON tbMaster BEGIN UPDATE tbPatient SET list_last = NULL WHERE HospNum = OLD.HospNum; UPDATE tbOutPatient SET list_last = NULL WHERE HospNum = OLD.HospNum; END;
 
 -- The open stays in list order (a part of the name is looked for along it), and the unbilled
--- visits by name prefix: LIKE ignores the case of ASCII letters here, so its prefix range needs a
--- NOCASE index.
+-- visits by name prefix (LIKE ignores the case of ASCII letters here, so its prefix range needs a
+-- NOCASE index) and in list order.
 CREATE INDEX Patient_Data.ix_tbPatient_open_names ON tbPatient (list_last, HospNum, AdmDate) WHERE DcrDate IS NULL;
 CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_names ON tbOutPatient (list_last COLLATE NOCASE) WHERE BillingDate IS NULL;
+CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_order ON tbOutPatient (list_last, HospNum, AdmDate) WHERE BillingDate IS NULL;
 
 -- The trigram index of the master's names served the in-patient search alone.
 DROP TRIGGER Patient_Data.trg_tbMaster_trigrams_insert;
