@@ -7,8 +7,11 @@
 // writes the hospital master the way the hospital's system does (INSERT of a patient, UPDATE of
 // another): the master is the table whose index the upgrade builds. Reports the upgrade's time
 // (its transaction and its online work) and the longest of those writes during it. The target
-// is met when no write waited longer than ten writes take before the upgrade (their median x 10,
-// and at least 100 ms: below that a save is not told apart from the load of the build itself).
+// is met when no write waited for a lock longer than ten writes take before the upgrade (their
+// median x 10, and at least 100 ms): the second connection's lock timeout (busy timeout on
+// SQLite) is set to that, and a write refused for it counts as locked out. A write only slowed by
+// the load of the build (the server sorting millions of rows beside it) is no lock-out: its time
+// is reported, not judged.
 // --blocking runs the online statements as upgrades used to, inside one transaction without
 // CONCURRENTLY: the peer in the same run.
 #include "DatabaseBench.h"
@@ -31,6 +34,8 @@ struct WriteTimes
 {
     QList<double> save;     // ms, a transaction's UPDATE and INSERT
     QList<double> hospital; // ms, the master's INSERT and UPDATE
+    int refused = 0;        // writes that waited for a lock longer than the limit
+    QString firstRefusal;
 };
 
 double longest(const QList<double> &ms)
@@ -49,8 +54,9 @@ double median(QList<double> ms)
 class Writer
 {
 public:
-    Writer(const ConnectionConfig &config, int patients, int count)
-        : m_thread(QThread::create([=, this] { run(config, patients); })), m_count(count)
+    // `lockLimitMs` > 0: a write that waits longer than this for a lock is refused and counted.
+    Writer(const ConnectionConfig &config, int patients, int count, int lockLimitMs = 0)
+        : m_thread(QThread::create([=, this] { run(config, patients, lockLimitMs); })), m_count(count)
     {
         m_thread->start();
     }
@@ -70,15 +76,25 @@ public:
     }
 
 private:
-    void run(const ConnectionConfig &config, int patients)
+    void run(const ConnectionConfig &config, int patients, int lockLimitMs)
     {
         try {
             auto db = Connection::open(config);
+            if (lockLimitMs > 0)
+                db->executeScript(db->backend() == Backend::PostgreSQL ? QStringLiteral("SET lock_timeout = %1;").arg(lockLimitMs)
+                                                                       : QStringLiteral("PRAGMA busy_timeout = %1;").arg(lockLimitMs));
             static std::atomic<int> serial{0};
-            auto timed = [](const std::function<void()> &work) {
+            auto timed = [&](const std::function<void()> &work) {
                 QElapsedTimer clock;
                 clock.start();
-                work();
+                try {
+                    work();
+                } catch (const Error &e) {
+                    if (lockLimitMs == 0)
+                        throw;
+                    if (m_times.refused++ == 0)
+                        m_times.firstRefusal = e.description();
+                }
                 return clock.nsecsElapsed() / 1e6;
             };
             // The first write of a connection also prepares its statements: not counted.
@@ -150,7 +166,8 @@ int main(int argc, char **argv)
         const QString backend = backendName(db->backend());
 
         const WriteTimes before = Writer(config, patients, 30).finish();
-        Writer during(config, patients, 0);
+        const double limit = std::max(100.0, 10 * std::max(median(before.save), median(before.hospital)));
+        Writer during(config, patients, 0, int(limit));
         QThread::msleep(500); // its first write, not counted, before the upgrade
         QElapsedTimer clock;
         clock.start();
@@ -167,8 +184,6 @@ int main(int argc, char **argv)
         QThread::msleep(300); // the write under way when the upgrade ended
         const WriteTimes writes = during.finish();
 
-        const double limit = std::max(100.0, 10 * std::max(median(before.save), median(before.hospital)));
-        const double worst = std::max(longest(writes.save), longest(writes.hospital));
         std::printf("%s, %d transactions, %d hospital patients%s: upgrade to version %d in %.1f s (its transaction %.2f s, "
                     "then %.1f s of index work%s)\n",
                     qPrintable(backend), transactions, patients, blocking ? " (--blocking)" : "", schemaVersion(*db), total,
@@ -177,7 +192,11 @@ int main(int argc, char **argv)
                     "(median before the upgrade %.2f ms), a hospital-master write at most %.1f ms (median before %.2f ms)\n",
                     qPrintable(backend), int(writes.save.size()), longest(writes.save), median(before.save), longest(writes.hospital),
                     median(before.hospital));
-        std::printf("%s: no write waited longer than %.0f ms during the upgrade: %s\n", qPrintable(backend), limit, verdict(worst < limit));
+        if (writes.refused > 0)
+            std::printf("%s: %d writes refused after waiting %.0f ms for a lock, the first with: %s\n", qPrintable(backend), writes.refused,
+                        limit, qPrintable(writes.firstRefusal.simplified()));
+        std::printf("%s: no write waited longer than %.0f ms for a lock during the upgrade: %s\n", qPrintable(backend), limit,
+                    verdict(writes.refused == 0));
         std::fflush(stdout);
     } catch (const Error &e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.description()));
