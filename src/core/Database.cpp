@@ -194,8 +194,13 @@ void ensureSchema(Connection &db, int upToVersion)
         },
         true);
     // A database created just now has empty tables: its indexes are built before anyone uses it.
-    if (created && server)
-        buildOnlineIndexes(db);
+    // Should that fail, the work stays pending for the online runner of a later start.
+    if (created && server) {
+        try {
+            buildOnlineIndexes(db);
+        } catch (const Error &) {
+        }
+    }
 }
 
 bool buildOnlineIndexes(Connection &db, const std::function<void(const OnlineStep &)> &progress)

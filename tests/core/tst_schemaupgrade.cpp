@@ -4,6 +4,8 @@
 #include "common/TestDb.h"
 #include "common/TestMain.h"
 #include "core/Database.h"
+#include "core/OnlineIndexRunner.h"
+#include "core/SharedState.h"
 #include "outside/Error.h"
 
 #include <QTest>
@@ -111,6 +113,27 @@ private slots:
 
         QVERIFY(buildOnlineIndexes(*openDepartmentDatabase(fresh.config())));
         checkUpgraded(*second);
+    }
+
+    // Closing the workstation that does the online work cancels the build in progress instead of
+    // waiting for it; the work stays pending for the next start.
+    void closingCancelsTheOnlineBuild()
+    {
+        FreshDatabase fresh(Backend::PostgreSQL);
+        auto hospital = Connection::open(fresh.config());
+        ensureSchema(*hospital, 8);
+        hospital->execute("INSERT INTO Patient_Data..tbMaster(HospNum, LastName) VALUES(?, ?)", {"H1", "A"});
+        ensureSchema(*hospital);
+        QVERIFY(hospital->database().transaction());
+        hospital->execute("UPDATE Patient_Data..tbMaster SET FirstName = ? WHERE HospNum = ?", {"X", "H1"});
+
+        OnlineIndexRunner::instance().start(fresh.config());
+        auto other = Connection::open(fresh.config()); // the activity view stays as it was within a transaction
+        QTRY_VERIFY_WITH_TIMEOUT(!other->query("SELECT pid " + waitingBuild()).isEmpty(), 30000);
+        OnlineIndexRunner::instance().stop();
+        QVERIFY(hospital->database().rollback());
+        QCOMPARE(pendingVersions(*hospital), 1);
+        QTRY_VERIFY(logModel().lines().join('\n').contains("Database upgrade, online work stopped (the next start takes it up again)"));
     }
 };
 
