@@ -124,4 +124,58 @@ inline void withoutIndexes(Connection &db, const QStringList &tables, bool withT
     std::fflush(stdout);
 }
 
+// The rows of the transaction list bench, filled once (a table that holds enough rows is left as
+// it is). Patient i is named LN(i % 20000), FN(i % 977) M; transaction i belongs to patient (i % patients) + 1
+// in the register and H((i % patients) + 1) in the hospital master.
+inline void fillListRows(Connection &db, int transactions, int patients)
+{
+    const bool sqlite = db.backend() == Backend::SQLite;
+    auto series = [&](int rows) {
+        return sqlite ? QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) SELECT ").arg(rows)
+                      : QStringLiteral("SELECT ");
+    };
+    auto from = [&](int rows) { return sqlite ? QStringLiteral(" FROM n") : QStringLiteral(" FROM generate_series(1, %1) AS i").arg(rows); };
+    const QString day = sqlite ? QStringLiteral("date('%1', '+' || (%2) || ' days')") : QStringLiteral("DATE '%1' + (%2)");
+    bool filled = false;
+    if (count(db, QStringLiteral("pacs..tblTransaction")) < transactions) {
+        filled = true;
+        std::printf("filling %d transactions and %d patients...\n", transactions, patients);
+        std::fflush(stdout);
+        // The triggers that keep the list's copies of the names are set aside with the indexes;
+        // the fill writes the copies itself through the same join.
+        withoutIndexes(db, {QStringLiteral("pacs.tblTransaction"), QStringLiteral("pacs.tblPatient")}, true, [&] {
+            db.executeScript(sqlite ? QStringLiteral("BEGIN;") : QStringLiteral("SET session_replication_role = replica;"));
+            db.executeScript(QStringLiteral("INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) ")
+                             + series(patients)
+                             + QStringLiteral("i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', %1, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
+                                   .arg(QString(day).arg(QStringLiteral("1950-01-01"), QStringLiteral("i % 20000")))
+                             + from(patients) + QLatin1Char(';'));
+            db.executeScript(QStringLiteral("INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID,"
+                                            "list_last,list_first,list_middle) ")
+                             + series(transactions)
+                             + QStringLiteral("'B' || i, CAST((i % %1) + 1 AS TEXT), 'H' || ((i % %1) + 1), 'US', 'US01', %2, "
+                                              "'1.2.826.0.1.3680043.2.1143.' || i, p.name_last, p.name_first, p.name_middle")
+                                   .arg(patients)
+                                   .arg(QString(day).arg(QStringLiteral("2020-01-01"), QStringLiteral("i % 2000")))
+                             + from(transactions)
+                             + QStringLiteral(" LEFT JOIN pacs.tblPatient p ON p.patient_id = (i % %1) + 1;").arg(patients));
+            db.executeScript(sqlite ? QStringLiteral("COMMIT;") : QStringLiteral("SET session_replication_role = origin;"));
+        });
+    }
+    if (count(db, QStringLiteral("Patient_Data..tbMaster")) < patients) {
+        filled = true;
+        std::printf("filling %d hospital master patients...\n", patients);
+        std::fflush(stdout);
+        withoutIndexes(db, {QStringLiteral("Patient_Data.tbMaster")}, false, [&] {
+            db.executeScript(QStringLiteral("INSERT INTO Patient_Data.tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) ")
+                             + series(patients)
+                             + QStringLiteral("'H' || i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', %1, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
+                                   .arg(QString(day).arg(QStringLiteral("1950-01-01"), QStringLiteral("i % 20000")))
+                             + from(patients) + QLatin1Char(';'));
+        });
+    }
+    if (filled)
+        db.executeScript(QStringLiteral("ANALYZE;"));
+}
+
 } // namespace orv::bench

@@ -2,6 +2,7 @@
 #include "acquisition/Registration.h"
 #include "session/ExamSession.h"
 #include "core/Database.h"
+#include "core/OnlineIndexRunner.h"
 #include "sendqueue/SendQueueRunner.h"
 #include "core/SharedState.h"
 #include "core/Startup.h"
@@ -129,6 +130,8 @@ int main(int argc, char **argv)
         w->show();
         // What earlier runs left in the send queue is delivered from now on.
         orv::SendQueueRunner::instance().start(orv::state().db().config());
+        // The index builds a schema upgrade left to run while the workstations work.
+        orv::OnlineIndexRunner::instance().start(orv::state().db().config());
         return w;
     };
 
@@ -162,6 +165,7 @@ int main(int argc, char **argv)
     // and its results are shown; then the connection and the login component go, all before the
     // application object does.
     orv::SendQueueRunner::instance().stop();
+    orv::OnlineIndexRunner::instance().stop();
     orv::resetSession();
     orv::resetState();
     return rc;

@@ -4,6 +4,7 @@
 
 #include "outside/Error.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -128,37 +129,132 @@ int schemaVersion(Connection &db)
     return rs.isEmpty() ? 0 : rs.text(QStringLiteral("version")).toInt();
 }
 
-void ensureSchema(Connection &db)
+namespace {
+// The session-level lock of the workstation that runs the online index work (the upgrade's own
+// transaction-level lock is 704211).
+constexpr int onlineWorkLock = 704212;
+
+// A schema file's statements before the line "-- Built online" and after it.
+std::pair<QString, QString> splitAtOnlinePart(const QString &text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].trimmed() == QLatin1String("-- Built online"))
+            return {lines.mid(0, i).join(QLatin1Char('\n')), lines.mid(i + 1).join(QLatin1Char('\n'))};
+    }
+    return {text, QString()};
+}
+
+bool onlineWorkTablePresent(Connection &db)
+{
+    return db.query(QStringLiteral("SELECT to_regclass('pacs.tblschemaonline') IS NOT NULL AS present")).value(QStringLiteral("present")).toBool();
+}
+} // namespace
+
+void ensureSchema(Connection &db, int upToVersion)
 {
     initCoreResources();
     const QDir dir(schemaFolder(db.backend()));
-    const QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
+    auto versionOf = [](const QString &file) { return file.section(QLatin1Char('_'), 0, 0).toInt(); };
+    QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
     if (files.isEmpty())
         throw Error(QStringLiteral("The database schema files are missing from this build."));
-    auto versionOf = [](const QString &file) { return file.section(QLatin1Char('_'), 0, 0).toInt(); };
+    files.removeIf([&](const QString &file) { return versionOf(file) > upToVersion; });
     const int latest = files.isEmpty() ? 0 : versionOf(files.last());
     if (schemaVersion(db) >= latest)
         return;
+    const bool server = db.backend() == Backend::PostgreSQL;
+    bool created = false;
     // Workstations starting at once on a new database: one creates the schema, the others wait.
     db.runInTransaction(
         [&] {
-            if (db.backend() == Backend::PostgreSQL)
+            if (server)
                 db.execute(QStringLiteral("SELECT pg_advisory_xact_lock(704211)"));
             const int current = schemaVersion(db);
+            created = current == 0;
             for (const QString &name : files) {
                 if (versionOf(name) <= current)
                     continue;
                 QFile f(dir.filePath(name));
                 if (!f.open(QIODevice::ReadOnly))
                     throw Error(QStringLiteral("Cannot read the schema file %1.").arg(name));
+                // On the embedded files the online part runs in the transaction too: there is no
+                // other workstation to keep working.
+                const auto [inTransaction, online] = server ? splitAtOnlinePart(QString::fromUtf8(f.readAll()))
+                                                            : std::pair(QString::fromUtf8(f.readAll()), QString());
                 try {
-                    db.executeScript(QString::fromUtf8(f.readAll()));
+                    db.executeScript(inTransaction);
+                    if (!Connection::scriptStatements(online).isEmpty())
+                        db.execute(QStringLiteral("INSERT INTO pacs..tblSchemaOnline(version, statements) VALUES(?, ?)"),
+                                   {versionOf(name), online});
                 } catch (const Error &e) {
                     throw Error(QStringLiteral("Cannot create the database schema (%1): %2").arg(name, e.description()));
                 }
             }
         },
         true);
+    // A database created just now has empty tables: its indexes are built before anyone uses it.
+    // Should that fail, the work stays pending for the online runner of a later start.
+    if (created && server) {
+        try {
+            buildOnlineIndexes(db);
+        } catch (const Error &) {
+        }
+    }
+}
+
+bool buildOnlineIndexes(Connection &db, const std::function<void(const OnlineStep &)> &progress)
+{
+    if (db.backend() != Backend::PostgreSQL || !onlineWorkTablePresent(db))
+        return true;
+    const QString pendingWork = QStringLiteral("SELECT version, statements FROM pacs..tblSchemaOnline WHERE done_at IS NULL ORDER BY version");
+    if (db.query(pendingWork).isEmpty())
+        return true;
+    if (!db.query(QStringLiteral("SELECT pg_try_advisory_lock(%1) AS got").arg(onlineWorkLock)).value(QStringLiteral("got")).toBool())
+        return false;
+    struct Unlock
+    {
+        Connection &db;
+        ~Unlock()
+        {
+            try {
+                db.query(QStringLiteral("SELECT pg_advisory_unlock(%1) AS done").arg(onlineWorkLock));
+            } catch (const Error &) {
+                // The connection is gone, and the lock with it.
+            }
+        }
+    } unlock{db};
+    // A build whose workstation has gone is cancelled by the server, instead of running to its
+    // end and holding the lock meanwhile (PostgreSQL 14 and later; older servers build on).
+    try {
+        db.executeScript(QStringLiteral("SET client_connection_check_interval = '5s';"));
+    } catch (const Error &) {
+    }
+    // What an interrupted CONCURRENTLY build or drop left behind: an index marked invalid, which
+    // IF NOT EXISTS would take as built. Only the holder of the lock builds, so none is in progress.
+    for (RecordSet rs = db.query(QStringLiteral("SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname) AS name "
+                                                "FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
+                                                "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE NOT i.indisvalid "
+                                                "AND n.nspname IN ('pacs', 'patient_data', 'build_file', 'dicom')"));
+         !rs.eof(); rs.moveNext()) {
+        const QString drop = QStringLiteral("DROP INDEX CONCURRENTLY IF EXISTS %1;").arg(rs.text(QStringLiteral("name")));
+        if (progress)
+            progress({0, 0, 0, drop});
+        db.executeScript(drop);
+    }
+    // Read again under the lock: another workstation may have completed some meanwhile.
+    for (RecordSet rs = db.query(pendingWork); !rs.eof(); rs.moveNext()) {
+        const int version = rs.value(QStringLiteral("version")).toInt();
+        const QStringList statements = Connection::scriptStatements(rs.text(QStringLiteral("statements")));
+        for (int i = 0; i < statements.size(); ++i) {
+            if (progress)
+                progress({version, i + 1, int(statements.size()), statements[i].simplified()});
+            db.executeScript(statements[i]);
+        }
+        db.execute(QStringLiteral("UPDATE pacs..tblSchemaOnline SET done_at = ? WHERE version = ?"),
+                   {QDateTime::currentMSecsSinceEpoch(), version});
+    }
+    return true;
 }
 
 } // namespace orv

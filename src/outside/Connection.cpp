@@ -367,9 +367,9 @@ void Connection::commitOrRollBack(const std::function<void()> &work)
     }
 }
 
-void Connection::executeScript(const QString &script)
+QStringList Connection::scriptStatements(const QString &script)
 {
-    QSqlDatabase db = database();
+    QStringList statements;
     QString statement;
     const auto lines = script.split(QLatin1Char('\n'));
     for (const QString &line : lines) {
@@ -378,16 +378,22 @@ void Connection::executeScript(const QString &script)
             continue;
         statement += line + QLatin1Char('\n');
         if (trimmed.endsWith(QLatin1Char(';'))) {
-            QSqlQuery q(db);
-            if (!q.exec(statement))
-                throw Error(QStringLiteral("%1 (in: %2)").arg(describe(q.lastError()), statement.trimmed().left(200)));
+            statements << statement;
             statement.clear();
         }
     }
-    if (!statement.trimmed().isEmpty()) {
+    if (!statement.trimmed().isEmpty())
+        statements << statement;
+    return statements;
+}
+
+void Connection::executeScript(const QString &script)
+{
+    QSqlDatabase db = database();
+    for (const QString &statement : scriptStatements(script)) {
         QSqlQuery q(db);
         if (!q.exec(statement))
-            throw Error(describe(q.lastError()));
+            throw Error(QStringLiteral("%1 (in: %2)").arg(describe(q.lastError()), statement.trimmed().left(200)));
     }
 }
 

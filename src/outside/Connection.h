@@ -94,6 +94,9 @@ public:
     int execute(const QString &tsql, const QVariantList &params = {});
     // Runs statements as given, without translation (schema files); stops at the first failure.
     void executeScript(const QString &script);
+    // The statements of a script as executeScript() runs them: split after lines that end in ';',
+    // without comment lines and "GO" lines.
+    static QStringList scriptStatements(const QString &script);
 
     // A forward-only read left open for a caller that fetches rows as it needs them.
     std::unique_ptr<Cursor> openCursor(const QString &tsql, const QVariantList &params = {});

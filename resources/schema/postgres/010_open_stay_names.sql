@@ -35,24 +35,24 @@ $$;
 CREATE TRIGGER trg_tbMaster_stay_names AFTER INSERT OR DELETE OR UPDATE OF HospNum, LastName
   ON patient_data.tbMaster FOR EACH ROW EXECUTE FUNCTION patient_data.tbMaster_stay_names();
 
--- The open stays in list order (a part of the name is looked for along it), and the unbilled
--- visits in list order and by name prefix (pattern operators serve LIKE 'text%' under any
--- collation).
-CREATE INDEX ix_tbPatient_open_names ON patient_data.tbPatient (list_last NULLS FIRST, HospNum NULLS FIRST, AdmDate NULLS FIRST)
-  WHERE DcrDate IS NULL;
-CREATE INDEX ix_tbOutPatient_unbilled_names ON patient_data.tbOutPatient (list_last varchar_pattern_ops) WHERE BillingDate IS NULL;
-CREATE INDEX ix_tbOutPatient_unbilled_order ON patient_data.tbOutPatient (list_last NULLS FIRST, HospNum NULLS FIRST, AdmDate NULLS FIRST)
-  WHERE BillingDate IS NULL;
--- The register picker's list in its order (NULL names first).
-CREATE INDEX ix_tblPatient_register_order ON pacs.tblPatient (name_last NULLS FIRST, patient_id NULLS FIRST);
-
--- The transaction list's name prefix, through the transaction's copy of its patient's last name.
-CREATE INDEX ix_tblTransaction_list_last_prefix ON pacs.tblTransaction (list_last varchar_pattern_ops);
-
--- The trigram index of the master's names served the in-patient search alone.
-DROP INDEX patient_data.ix_tbMaster_lastname_trgm;
-
 UPDATE pacs.tblSchemaVersion SET version = 10;
 
 ANALYZE patient_data.tbPatient;
 ANALYZE patient_data.tbOutPatient;
+
+-- Built online
+-- The open stays in list order (a part of the name is looked for along it), and the unbilled
+-- visits in list order and by name prefix (pattern operators serve LIKE 'text%' under any
+-- collation).
+CREATE INDEX CONCURRENTLY IF NOT EXISTS ix_tbPatient_open_names ON patient_data.tbPatient
+  (list_last NULLS FIRST, HospNum NULLS FIRST, AdmDate NULLS FIRST) WHERE DcrDate IS NULL;
+CREATE INDEX CONCURRENTLY IF NOT EXISTS ix_tbOutPatient_unbilled_names ON patient_data.tbOutPatient (list_last varchar_pattern_ops)
+  WHERE BillingDate IS NULL;
+CREATE INDEX CONCURRENTLY IF NOT EXISTS ix_tbOutPatient_unbilled_order ON patient_data.tbOutPatient
+  (list_last NULLS FIRST, HospNum NULLS FIRST, AdmDate NULLS FIRST) WHERE BillingDate IS NULL;
+-- The register picker's list in its order (NULL names first).
+CREATE INDEX CONCURRENTLY IF NOT EXISTS ix_tblPatient_register_order ON pacs.tblPatient (name_last NULLS FIRST, patient_id NULLS FIRST);
+-- The transaction list's name prefix, through the transaction's copy of its patient's last name.
+CREATE INDEX CONCURRENTLY IF NOT EXISTS ix_tblTransaction_list_last_prefix ON pacs.tblTransaction (list_last varchar_pattern_ops);
+-- The trigram index of the master's names served the in-patient search alone.
+DROP INDEX CONCURRENTLY IF EXISTS patient_data.ix_tbMaster_lastname_trgm;

@@ -21,13 +21,6 @@ CREATE TRIGGER Patient_Data.trg_tbMaster_stay_names_insert AFTER INSERT ON tbMas
 CREATE TRIGGER Patient_Data.trg_tbMaster_stay_names_update AFTER UPDATE OF HospNum, LastName ON tbMaster BEGIN UPDATE tbPatient SET list_last = (SELECT m.LastName FROM tbMaster m WHERE m.HospNum = tbPatient.HospNum) WHERE HospNum IN (OLD.HospNum, NEW.HospNum); UPDATE tbOutPatient SET list_last = (SELECT m.LastName FROM tbMaster m WHERE m.HospNum = tbOutPatient.HospNum) WHERE HospNum IN (OLD.HospNum, NEW.HospNum); END;
 CREATE TRIGGER Patient_Data.trg_tbMaster_stay_names_delete AFTER DELETE ON tbMaster BEGIN UPDATE tbPatient SET list_last = NULL WHERE HospNum = OLD.HospNum; UPDATE tbOutPatient SET list_last = NULL WHERE HospNum = OLD.HospNum; END;
 
--- The open stays in list order (a part of the name is looked for along it), and the unbilled
--- visits by name prefix (LIKE ignores the case of ASCII letters here, so its prefix range needs a
--- NOCASE index) and in list order.
-CREATE INDEX Patient_Data.ix_tbPatient_open_names ON tbPatient (list_last, HospNum, AdmDate) WHERE DcrDate IS NULL;
-CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_names ON tbOutPatient (list_last COLLATE NOCASE) WHERE BillingDate IS NULL;
-CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_order ON tbOutPatient (list_last, HospNum, AdmDate) WHERE BillingDate IS NULL;
-
 -- The trigram index of the master's names served the in-patient search alone.
 DROP TRIGGER Patient_Data.trg_tbMaster_trigrams_insert;
 DROP TRIGGER Patient_Data.trg_tbMaster_trigrams_delete;
@@ -35,3 +28,12 @@ DROP TRIGGER Patient_Data.trg_tbMaster_trigrams_update;
 DROP TABLE Patient_Data.tbMaster_name_trigrams;
 
 UPDATE pacs.tblSchemaVersion SET version = 10;
+
+-- Built online
+-- The open stays in list order (a part of the name is looked for along it), and the unbilled
+-- visits by name prefix (LIKE ignores the case of ASCII letters here, so its prefix range needs a
+-- NOCASE index) and in list order.
+CREATE INDEX Patient_Data.ix_tbPatient_open_names ON tbPatient (list_last, HospNum, AdmDate) WHERE DcrDate IS NULL;
+CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_names ON tbOutPatient (list_last COLLATE NOCASE) WHERE BillingDate IS NULL;
+CREATE INDEX Patient_Data.ix_tbOutPatient_unbilled_order ON tbOutPatient (list_last, HospNum, AdmDate) WHERE BillingDate IS NULL;
+
