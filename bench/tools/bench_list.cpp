@@ -121,7 +121,7 @@ int asWritten(Connection &db, const SearchFilter &f, bool all)
     const Statement s = listStatementFromPieces(f);
     auto cursor = db.openCursor(s.sql, s.params);
     QList<QStringList> rows;
-    while (cursor->fetch(TransactionListModel::FetchSize, rows) && all) {
+    while (cursor->fetch(TransactionListModel().partSize(), rows) && all) {
     }
     return int(rows.size());
 }
