@@ -1,16 +1,24 @@
-// orv_bench_list [--transactions N] [--patients N] [--runs N] <database options>
+// orv_bench_list [--transactions N] [--patients N] [--runs N] [--scroll] <database options>
 // Fills the department database with N transactions and N patients, in the department register
 // and in the hospital master (once), then times the transaction list in both patient modes: a
 // last-name prefix search (all rows fetched) and the empty search (first screen), median of
 // --runs (default 5) each. The peer in the same run is the list statement built from its
 // pieces, read through one open cursor (the list as it was before it read in index order).
+// --scroll: then scrolls the department register's list (empty search) once, page by page,
+// through an offscreen grid of a 1280x800 window, and prints the rows scrolled, the time, the rows
+// the list holds at the end against the rows the grid shows, and the resident memory before and
+// after.
 #include "core/Database.h"
 #include "outside/Error.h"
 #include "transactions/TransactionListModel.h"
 #include "transactions/TransactionStore.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableView>
 
 #include <algorithm>
 #include <cstdio>
@@ -125,11 +133,61 @@ int asWritten(Connection &db, const SearchFilter &f, bool all)
     }
     return int(rows.size());
 }
+
+// The process's resident memory in kB (VmRSS of /proc/self/status), 0 where there is none.
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// The department register's list, empty search, scrolled once page by page through a grid of
+// the main window's size, painted at each page.
+void scroll(Connection &db, const QString &backend)
+{
+    SearchFilter f;
+    f.modality = QStringLiteral("US");
+    const long before = residentKb();
+    TransactionListModel model;
+    QTableView grid;
+    grid.setModel(&model);
+    grid.verticalHeader()->setDefaultSectionSize(grid.fontMetrics().height() + 6);
+    grid.verticalHeader()->hide();
+    grid.resize(1280 - 170, 800 - 90); // the window less its command column and search box
+    watchViewHeight(&grid, &model);
+    grid.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    model.search(db, searchStatement(f));
+    QScrollBar *bar = grid.verticalScrollBar();
+    for (;;) {
+        QCoreApplication::processEvents();
+        grid.viewport()->repaint();
+        if (bar->value() == bar->maximum() && !model.canFetchMore(QModelIndex()))
+            break;
+        bar->setValue(bar->value() + bar->pageStep());
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const long after = residentKb();
+    std::printf("%s, department register, scrolled once: %d rows in %.1f s; rows held at the end %d, rows shown %d: %s "
+                "(held < 2x shown); resident memory %ld kB before, %ld kB after\n",
+                qPrintable(backend), model.rowCount(), seconds, model.heldRows(), model.visibleRows(),
+                model.heldRows() < 2 * model.visibleRows() ? "met" : "NOT met", before, after);
+    std::fflush(stdout);
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const QStringList args = app.arguments();
     try {
         auto db = openDepartmentDatabase(databaseConfig(args));
@@ -153,6 +211,8 @@ int main(int argc, char **argv)
                         qPrintable(backend), mode, p.rows, p.ms, pw.rows, pw.ms, e.rows, e.ms, ew.rows, ew.ms);
             std::fflush(stdout);
         }
+        if (args.contains(QStringLiteral("--scroll")))
+            scroll(*db, backend);
     } catch (const Error &e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.description()));
         return 1;
