@@ -72,8 +72,9 @@ QList<QStringList> PagedRowsModel::readRows(int first, int count)
     if (m_scroll)
         return m_scroll->rows(first, count);
     if (first < m_cursorPos) {
-        // Rows behind the forward read: the read runs anew and passes over the rows before
-        // them, which costs about as much as reading them (only when scrolling back up).
+        // Rows behind the forward read (scrolled back up past the parts held): the read runs
+        // anew and steps over every row before them without making their text, so going back
+        // to row n costs a read of n rows.
         m_cursor = m_cursorDb->openCursor(m_sql, m_params);
         m_cursorPos = 0;
     }
