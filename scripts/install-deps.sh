@@ -10,7 +10,7 @@ BUILD_PKGS=(
   libdcmtk-dev dcmtk libturbojpeg0-dev libjpeg-turbo-progs
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libburn-dev libisofs-dev libsodium-dev libopenjp2-7-dev libssl-dev
-  unixodbc-dev tdsodbc libsqlite3-dev
+  unixodbc-dev tdsodbc libsqlite3-dev libpq-dev
 )
 RUN_PKGS=(
   orthanc postgresql-15 xvfb xauth

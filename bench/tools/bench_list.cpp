@@ -1,10 +1,15 @@
-// orv_bench_list [--transactions N] [--patients N] [--runs N] [--written-runs N] [--analyze] <database options>
+// orv_bench_list [--transactions N] [--patients N] [--runs N] [--written-runs N] [--analyze] [--scroll]
+//                <database options>
 // Fills the department database with N transactions (default ten million) and N patients (default
 // five million) in the department register and in the hospital master (once), then times the
 // transaction list in both patient modes: the empty search's first screen, and a last-name prefix
 // search's first screen and every row, median of --runs (default 5) each, and whether each is
 // within 50 ms. Beside each: the list statement built from its pieces, read through one open
 // cursor (the list as it was before it read in index order), median of --written-runs (default 1).
+// --scroll: then scrolls the department register's list (empty search) once, page by page,
+// through an offscreen grid of a 1280x800 window, and prints the rows scrolled, the time, the rows
+// the list holds at the end against the rows the grid shows, and the resident memory before the
+// search, at the first screen and at the end.
 #include "DatabaseBench.h"
 
 #include "core/Database.h"
@@ -12,7 +17,12 @@
 #include "transactions/TransactionListModel.h"
 #include "transactions/TransactionStore.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableView>
 
 #include <cstdio>
 
@@ -20,59 +30,6 @@ using namespace orv;
 
 namespace {
 using namespace orv::bench;
-
-// Patient i is named LN(i % 20000), FN(i % 977) M; transaction i belongs to patient (i % patients) + 1
-// in the register and H((i % patients) + 1) in the hospital master.
-void fill(Connection &db, int transactions, int patients)
-{
-    const bool sqlite = db.backend() == Backend::SQLite;
-    auto series = [&](int rows) {
-        return sqlite ? QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) SELECT ").arg(rows)
-                      : QStringLiteral("SELECT ");
-    };
-    auto from = [&](int rows) { return sqlite ? QStringLiteral(" FROM n") : QStringLiteral(" FROM generate_series(1, %1) AS i").arg(rows); };
-    const QString day = sqlite ? QStringLiteral("date('%1', '+' || (%2) || ' days')") : QStringLiteral("DATE '%1' + (%2)");
-    bool filled = false;
-    if (count(db, QStringLiteral("pacs..tblTransaction")) < transactions) {
-        filled = true;
-        std::printf("filling %d transactions and %d patients...\n", transactions, patients);
-        std::fflush(stdout);
-        // The triggers that keep the list's copies of the names are set aside with the indexes;
-        // the fill writes the copies itself through the same join.
-        withoutIndexes(db, {QStringLiteral("pacs.tblTransaction"), QStringLiteral("pacs.tblPatient")}, true, [&] {
-            db.executeScript(sqlite ? QStringLiteral("BEGIN;") : QStringLiteral("SET session_replication_role = replica;"));
-            db.executeScript(QStringLiteral("INSERT INTO pacs.tblPatient(patient_id,name_last,name_first,name_middle,date_birth,sex_type) ")
-                             + series(patients)
-                             + QStringLiteral("i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', %1, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
-                                   .arg(QString(day).arg(QStringLiteral("1950-01-01"), QStringLiteral("i % 20000")))
-                             + from(patients) + QLatin1Char(';'));
-            db.executeScript(QStringLiteral("INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID,"
-                                            "list_last,list_first,list_middle) ")
-                             + series(transactions)
-                             + QStringLiteral("'B' || i, CAST((i % %1) + 1 AS TEXT), 'H' || ((i % %1) + 1), 'US', 'US01', %2, "
-                                              "'1.2.826.0.1.3680043.2.1143.' || i, p.name_last, p.name_first, p.name_middle")
-                                   .arg(patients)
-                                   .arg(QString(day).arg(QStringLiteral("2020-01-01"), QStringLiteral("i % 2000")))
-                             + from(transactions)
-                             + QStringLiteral(" LEFT JOIN pacs.tblPatient p ON p.patient_id = (i % %1) + 1;").arg(patients));
-            db.executeScript(sqlite ? QStringLiteral("COMMIT;") : QStringLiteral("SET session_replication_role = origin;"));
-        });
-    }
-    if (count(db, QStringLiteral("Patient_Data..tbMaster")) < patients) {
-        filled = true;
-        std::printf("filling %d hospital master patients...\n", patients);
-        std::fflush(stdout);
-        withoutIndexes(db, {QStringLiteral("Patient_Data.tbMaster")}, false, [&] {
-            db.executeScript(QStringLiteral("INSERT INTO Patient_Data.tbMaster(HospNum,LastName,FirstName,MiddleName,BirthDate,sex) ")
-                             + series(patients)
-                             + QStringLiteral("'H' || i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', %1, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
-                                   .arg(QString(day).arg(QStringLiteral("1950-01-01"), QStringLiteral("i % 20000")))
-                             + from(patients) + QLatin1Char(';'));
-        });
-    }
-    if (filled)
-        db.executeScript(QStringLiteral("ANALYZE;"));
-}
 
 // The list: `all` fetches every row, otherwise the first screen.
 int list(Connection &db, const SearchFilter &f, bool all)
@@ -90,19 +47,72 @@ int asWritten(Connection &db, const SearchFilter &f, bool all)
     const Statement s = listStatementFromPieces(f);
     auto cursor = db.openCursor(s.sql, s.params);
     QList<QStringList> rows;
-    while (cursor->fetch(TransactionListModel::FetchSize, rows) && all) {
+    while (cursor->fetch(TransactionListModel().partSize(), rows) && all) {
     }
     return int(rows.size());
+}
+
+// The process's resident memory in kB (VmRSS of /proc/self/status), 0 where there is none.
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// The department register's list, empty search, scrolled once page by page through a grid of
+// the main window's size, painted at each page.
+void scroll(Connection &db, const QString &backend)
+{
+    SearchFilter f;
+    f.modality = QStringLiteral("US");
+    const long before = residentKb();
+    TransactionListModel model;
+    QTableView grid;
+    grid.setModel(&model);
+    grid.verticalHeader()->setDefaultSectionSize(grid.fontMetrics().height() + 6);
+    grid.verticalHeader()->hide();
+    grid.resize(1280 - 170, 800 - 90); // the window less its command column and search box
+    watchViewHeight(&grid, &model);
+    grid.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    model.search(db, searchStatement(db.backend(), f));
+    QCoreApplication::processEvents();
+    grid.viewport()->repaint();
+    const long firstScreen = residentKb();
+    QScrollBar *bar = grid.verticalScrollBar();
+    for (;;) {
+        QCoreApplication::processEvents();
+        grid.viewport()->repaint();
+        if (bar->value() == bar->maximum() && !model.canFetchMore(QModelIndex()))
+            break;
+        bar->setValue(bar->value() + bar->pageStep());
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const long after = residentKb();
+    std::printf("%s, department register, scrolled once: %d rows in %.1f s; rows held at the end %d, rows shown %d: %s "
+                "(held < 2x shown); resident memory %ld kB before the search, %ld kB at the first screen, %ld kB at the end\n",
+                qPrintable(backend), model.rowCount(), seconds, model.heldRows(), model.visibleRows(),
+                model.heldRows() < 2 * model.visibleRows() ? "met" : "NOT met", before, firstScreen, after);
+    std::fflush(stdout);
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const QStringList args = app.arguments();
     try {
         auto db = openDepartmentDatabase(databaseConfig(args));
-        fill(*db, option(args, QStringLiteral("--transactions"), 10000000), option(args, QStringLiteral("--patients"), 5000000));
+        fillListRows(*db, option(args, QStringLiteral("--transactions"), 10000000), option(args, QStringLiteral("--patients"), 5000000));
         if (args.contains(QStringLiteral("--analyze")))
             db->executeScript(QStringLiteral("ANALYZE;")); // statistics of a fresh sample, as a fresh fill gathers them
         const int runs = option(args, QStringLiteral("--runs"), 5);
@@ -128,6 +138,8 @@ int main(int argc, char **argv)
             }
         }
         summary(missed);
+        if (args.contains(QStringLiteral("--scroll")))
+            scroll(*db, backend);
     } catch (const Error &e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.description()));
         return 1;

@@ -100,7 +100,7 @@ int whole(Connection &db, const ListQuery &q)
 {
     auto cursor = db.openCursor(q.sql, q.params);
     QList<QStringList> rows;
-    while (cursor->fetch(GridModel::FetchSize, rows)) {
+    while (cursor->fetch(GridModel({}, false).partSize(), rows)) {
     }
     return int(rows.size());
 }

@@ -2,56 +2,86 @@
 
 #include "outside/Error.h"
 
-#include <limits>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPointer>
+#include <QTableView>
 
 namespace orv {
 
-namespace {
-const QLatin1String select("SELECT ");
-// Each read of a server asks for this many times more rows than the one before.
-constexpr int TopGrowth = 8;
-} // namespace
+PagedRowsModel::~PagedRowsModel()
+{
+    forget();
+}
 
 QString PagedRowsModel::field(int row, int field) const
 {
-    if (row < 0 || row >= m_rows.size() || field < 0 || field >= m_rows[row].size())
-        return {};
-    return m_rows[row][field];
+    // The parts held are a cache of the read: filling it does not change what the model shows.
+    const QStringList *r = const_cast<PagedRowsModel *>(this)->rowAt(row);
+    return r ? r->value(field) : QString();
 }
 
 int PagedRowsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : m_known;
+}
+
+void PagedRowsModel::setVisibleRows(int rows)
+{
+    // Parts of the former size stay until they are dropped in turn.
+    m_visible = std::max(1, rows);
+}
+
+int PagedRowsModel::heldRows() const
+{
+    int held = 0;
+    for (const Part &p : m_parts)
+        held += int(p.rows.size());
+    return held;
+}
+
+void PagedRowsModel::stopReading()
+{
+    // The cursor before the connection it lives on.
+    m_scroll.reset();
+    m_cursor.reset();
+    m_ownDb.reset();
+    m_cursorDb = nullptr;
+    m_cursorPos = 0;
+    m_atEnd = true;
 }
 
 void PagedRowsModel::forget()
 {
-    m_cursor.reset();
-    m_db = nullptr;
+    stopReading();
     m_sql.clear();
     m_params.clear();
-    m_top = 0;
-    m_cutAtTop = false;
+    m_known = 0;
     m_fields.clear();
-    m_rows.clear();
+    m_parts.clear();
 }
 
-QList<QStringList> PagedRowsModel::unlisted(QList<QStringList> part, qsizetype listed)
+void PagedRowsModel::hold(QList<QStringList> rows)
 {
-    part.remove(0, std::min(part.size(), listed));
-    return part;
+    m_known = int(rows.size());
+    m_parts = {Part{0, std::move(rows)}};
 }
 
-QList<QStringList> PagedRowsModel::readFirst(int top)
+QList<QStringList> PagedRowsModel::readRows(int first, int count)
 {
-    const QString sql = top > 0 ? QStringLiteral("SELECT TOP %1 ").arg(top) + m_sql.mid(select.size()) : m_sql;
-    auto cursor = m_db->openCursor(sql, m_params);
-    m_fields = cursor->columns();
-    QList<QStringList> rows;
-    while (cursor->fetch(FetchSize, rows)) {
+    if (m_scroll)
+        return m_scroll->rows(first, count);
+    if (first < m_cursorPos) {
+        // Rows behind the forward read (scrolled back up past the parts held): the read runs
+        // anew and steps over every row before them without making their text, so going back
+        // to row n costs a read of n rows.
+        m_cursor = m_cursorDb->openCursor(m_sql, m_params);
+        m_cursorPos = 0;
     }
-    m_top = top;
-    m_cutAtTop = top > 0 && rows.size() == top;
+    m_cursorPos += m_cursor->skip(first - m_cursorPos);
+    QList<QStringList> rows;
+    m_cursor->fetch(count, rows);
+    m_cursorPos += rows.size();
     return rows;
 }
 
@@ -61,19 +91,28 @@ void PagedRowsModel::read(Connection &db, const QString &sql, const QVariantList
     forget();
     endResetModel();
     QList<QStringList> first;
-    const QString trimmed = sql.trimmed();
     try {
-        if (db.backend() != Backend::SQLite && trimmed.startsWith(select, Qt::CaseInsensitive)) {
-            m_db = &db;
-            m_sql = trimmed;
-            m_params = params;
-            first = unlisted(readFirst(FetchSize), 0);
-        } else {
-            auto cursor = db.openCursor(sql, params);
-            m_fields = cursor->columns();
-            cursor->fetch(FetchSize, first);
-            m_cursor = std::move(cursor);
+        Connection *on = &db;
+        if (db.backend() != Backend::SQLite) {
+            try {
+                m_ownDb = Connection::open(db.config());
+                on = m_ownDb.get();
+            } catch (const Error &) {
+                // Read on the shared connection instead (see the class comment).
+            }
         }
+        if (db.backend() == Backend::PostgreSQL) {
+            m_scroll = on->openScrollCursor(sql, params, m_ownDb != nullptr);
+        } else {
+            m_cursor = on->openCursor(sql, params);
+            m_cursorDb = on;
+            m_fields = m_cursor->columns();
+        }
+        m_sql = sql;
+        m_params = params;
+        first = readRows(0, partSize());
+        if (m_scroll)
+            m_fields = m_scroll->columns();
     } catch (const Error &) {
         beginResetModel();
         forget();
@@ -81,43 +120,136 @@ void PagedRowsModel::read(Connection &db, const QString &sql, const QVariantList
         throw;
     }
     beginResetModel();
-    m_rows = std::move(first);
+    m_atEnd = first.size() < partSize();
+    hold(std::move(first));
     endResetModel();
+}
+
+void PagedRowsModel::keep(Part part, int near)
+{
+    // A budget of rows rather than of parts: a part cut short by a part held beside it (the
+    // view's height changed in between) leaves room for another.
+    const auto distance = [near](const Part &p) {
+        return near < p.first ? p.first - near : near - (p.first + int(p.rows.size()) - 1);
+    };
+    int held = heldRows();
+    while (!m_parts.isEmpty() && held + part.rows.size() > MaxParts * partSize()) {
+        qsizetype farthest = 0;
+        for (qsizetype i = 1; i < m_parts.size(); ++i)
+            if (distance(m_parts[i]) > distance(m_parts[farthest]))
+                farthest = i;
+        held -= int(m_parts[farthest].rows.size());
+        m_parts.removeAt(farthest);
+    }
+    m_parts.append(std::move(part));
+}
+
+const QStringList *PagedRowsModel::rowAt(int row)
+{
+    if (row < 0 || row >= m_known)
+        return nullptr;
+    const auto held = [this, row]() -> const QStringList * {
+        for (const Part &p : std::as_const(m_parts))
+            if (row >= p.first && row < p.first + p.rows.size())
+                return &p.rows[row - p.first];
+        return nullptr;
+    };
+    if (const QStringList *r = held())
+        return r;
+    if (!m_scroll && !m_cursor)
+        return nullptr;
+    // The row's part, shortened where it would overlap a part held.
+    int first = row - row % partSize();
+    int end = std::min(first + partSize(), m_known);
+    for (const Part &p : std::as_const(m_parts)) {
+        const int pastEnd = p.first + int(p.rows.size());
+        if (pastEnd <= row && pastEnd > first)
+            first = pastEnd;
+        if (p.first > row && p.first < end)
+            end = p.first;
+    }
+    if (m_cursor && first < m_cursorPos && m_cursorPos <= row)
+        first = int(m_cursorPos);
+    QList<QStringList> rows;
+    try {
+        rows = readRows(first, end - first);
+    } catch (const Error &e) {
+        // Asked while the view paints: the message waits for the paint to end.
+        stopReading();
+        QMetaObject::invokeMethod(this, [this, d = e.description()] { emit fetchFailed(d); }, Qt::QueuedConnection);
+        return nullptr;
+    }
+    if (rows.size() <= row - first)
+        return nullptr; // the read found fewer rows than before (it was read anew)
+    keep(Part{first, std::move(rows)}, row);
+    return held();
 }
 
 bool PagedRowsModel::canFetchMore(const QModelIndex &parent) const
 {
-    if (parent.isValid())
-        return false;
-    if (m_db)
-        return m_cutAtTop;
-    return m_cursor && !m_cursor->atEnd();
+    return !parent.isValid() && !m_atEnd;
 }
 
 void PagedRowsModel::fetchMore(const QModelIndex &parent)
 {
     if (!canFetchMore(parent))
         return;
+    // Up to the next multiple of the part size, where rowAt() cuts its parts.
+    const int count = partSize() - m_known % partSize();
     QList<QStringList> more;
     try {
-        if (m_db) {
-            // Read again, further, and keep the rows not listed yet.
-            const int top = m_top > std::numeric_limits<int>::max() / TopGrowth ? 0 : m_top * TopGrowth;
-            more = unlisted(readFirst(top), m_rows.size());
-        } else {
-            m_cursor->fetch(FetchSize, more);
-        }
+        more = readRows(m_known, count);
     } catch (const Error &e) {
-        m_cursor.reset();
-        m_db = nullptr;
+        stopReading();
         emit fetchFailed(e.description());
         return;
     }
+    m_atEnd = more.size() < count;
     if (more.isEmpty())
         return;
-    beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size() + more.size() - 1));
-    m_rows.append(more);
+    const int first = m_known;
+    beginInsertRows(QModelIndex(), first, first + int(more.size()) - 1);
+    m_known += int(more.size());
+    keep(Part{first, std::move(more)}, first);
     endInsertRows();
+}
+
+namespace {
+// Tells the model the rows its view shows at each resize of the view's viewport.
+class ViewHeightWatch : public QObject
+{
+public:
+    ViewHeightWatch(QTableView *view, PagedRowsModel *model) : QObject(view->viewport()), m_view(view), m_model(model)
+    {
+        view->viewport()->installEventFilter(this);
+        tell();
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            tell();
+        return false;
+    }
+
+private:
+    void tell()
+    {
+        const int height = m_view->viewport()->height();
+        const int rowHeight = std::max(1, m_view->verticalHeader()->defaultSectionSize());
+        // Rows cut at the top and at the bottom count as shown.
+        if (m_model && height > 0)
+            m_model->setVisibleRows((height - 1) / rowHeight + 2);
+    }
+
+    QTableView *m_view;
+    QPointer<PagedRowsModel> m_model;
+};
+} // namespace
+
+void watchViewHeight(QTableView *view, PagedRowsModel *model)
+{
+    new ViewHeightWatch(view, model);
 }
 
 } // namespace orv

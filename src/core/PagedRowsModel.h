@@ -7,58 +7,95 @@
 
 #include <memory>
 
+class QTableView;
+
 namespace orv {
 
-// Text rows of a read, fetched as a view needs them, so that a read returning a million rows
-// shows its first screen at once. On SQLite one read stays open and hands rows out as it finds
-// them. A server plans a read for its whole result and sorts every row before it sends the
-// first; asked for its first rows only, it reads them in index order: there a read beginning
-// with "SELECT " is taken whole in growing first parts ("SELECT TOP n"), each skipping the rows
-// already listed, so other statements on the connection cannot cut it short. Such a read must
-// have a total order. The connection must outlive the rows.
+// Text rows of a read, fetched as a view needs them, so that a read returning millions of rows
+// shows its first screen at once and never holds more than the rows near the screen.
+// rowCount() counts the rows known so far and grows as the view fetches more (canFetchMore,
+// fetchMore). The text of a row is held only while the row lies in one of the parts last asked
+// for, at most MaxParts parts' worth of rows; a part is half the rows the view shows
+// (visibleRows(), rounded up), so the rows held stay under twice the rows shown
+// (3 * ceil(v / 2) < 2 * v for v > 3) and the rows on screen fit in the parts held. Asking for
+// a row not held reads its part at once, dropping the parts farthest from it.
+// How parts are read:
+//  - SQLite: one forward read on the connection hands out the parts in order; a part behind it is
+//    read by running the read anew and passing over the rows before the part.
+//  - PostgreSQL: a scrollable cursor on a connection of the model's own, in a read-only
+//    transaction, so that no other statement of the workstation can cut it short; the rows are
+//    those of the moment of the search. When that connection cannot be opened, a cursor held
+//    on the given connection (its server computes the whole result when the search starts).
+//  - SQL Server: a forward read on a connection of the model's own (on the given one when that
+//    fails), read anew for a part behind it, as on SQLite.
+// The given connection must outlive the read.
 class PagedRowsModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    static constexpr int FetchSize = 200;
+    // The rows shown by a view that never told its height.
+    static constexpr int DefaultVisibleRows = 40;
+    static constexpr int MaxParts = 3;
 
     using QAbstractTableModel::QAbstractTableModel;
+    ~PagedRowsModel() override;
 
-    // The read's text of row `row`, field `field`; "" outside the rows.
+    // The read's text of row `row`, field `field`; "" outside the rows. Reads the row's part
+    // when it is not held.
     QString field(int row, int field) const;
     // The read's column names.
     const QStringList &fields() const { return m_fields; }
+
+    // The most rows the view shows at once, partial rows included (watchViewHeight()).
+    void setVisibleRows(int rows);
+    int visibleRows() const { return m_visible; }
+    int partSize() const { return (m_visible + 1) / 2; }
+    // The rows whose text is held now.
+    int heldRows() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     bool canFetchMore(const QModelIndex &parent) const override;
     void fetchMore(const QModelIndex &parent) override;
 
 signals:
+    // A read failed after the search; the rows not held then read as "".
     void fetchFailed(const QString &description);
 
 protected:
-    // Runs the read and takes its first rows (replacing the rows); throws orv::Error when it
+    // Runs the read and takes its first part (replacing the rows); throws orv::Error when it
     // fails, the rows then empty.
     void read(Connection &db, const QString &sql, const QVariantList &params);
     // Forgets the read and the rows (inside a model reset).
     void forget();
-    QList<QStringList> &rows() { return m_rows; }
-    // Of a part read again from the start, the rows not listed yet. Default: those past the
-    // `listed` first ones (the order is total).
-    virtual QList<QStringList> unlisted(QList<QStringList> part, qsizetype listed);
+    // Holds `rows` as the whole result, without a read (inside a model reset, after forget()).
+    void hold(QList<QStringList> rows);
 
 private:
-    // The read's first `top` rows, read whole.
-    QList<QStringList> readFirst(int top);
+    struct Part
+    {
+        int first = 0;
+        QList<QStringList> rows;
+    };
+    const QStringList *rowAt(int row);
+    QList<QStringList> readRows(int first, int count);
+    void keep(Part part, int near);
+    void stopReading();
 
-    std::unique_ptr<Cursor> m_cursor; // SQLite, or a read that is not a SELECT: the open read
-    Connection *m_db = nullptr;       // a server: read in growing first parts
+    std::unique_ptr<Connection> m_ownDb;    // a server: the read's own connection
+    std::unique_ptr<ScrollCursor> m_scroll; // PostgreSQL
+    std::unique_ptr<Cursor> m_cursor;       // SQLite, SQL Server: the forward read
+    Connection *m_cursorDb = nullptr;       // where the forward read runs
     QString m_sql;
     QVariantList m_params;
-    int m_top = 0;                    // the last part's row limit
-    bool m_cutAtTop = false;          // the last part ended at its limit: there may be more
+    qint64 m_cursorPos = 0; // rows the forward read has passed
+    int m_known = 0;
+    bool m_atEnd = true;
+    int m_visible = DefaultVisibleRows;
     QStringList m_fields;
-    QList<QStringList> m_rows;
+    QList<Part> m_parts;
 };
+
+// Tells `model` how many rows `view` shows, now and whenever the view's viewport is resized.
+void watchViewHeight(QTableView *view, PagedRowsModel *model);
 
 } // namespace orv

@@ -18,7 +18,7 @@ void GridModel::showEmpty()
 {
     beginResetModel();
     forget();
-    rows() << QStringList();
+    hold({QStringList()});
     endResetModel();
 }
 

@@ -19,8 +19,7 @@ public:
     GridModel(QStringList headers, bool leadingBlank, QObject *parent = nullptr);
 
     // Runs the read and fetches its first rows; returns false when it found nothing. Throws
-    // orv::Error when it fails (the list is then empty). A read beginning with "SELECT " must
-    // have a total order: on a database server it is read in growing first parts.
+    // orv::Error when it fails (the list is then empty).
     bool search(Connection &db, const ListQuery &query);
     void clear();
     // One blank row: the two-row grid (headers and an empty line) of a search that found nothing.

@@ -28,6 +28,7 @@ inline QTableView *makeGrid(QWidget *parent, const char *name, GridModel *model)
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->setAlternatingRowColors(true);
     view->horizontalHeader()->setStretchLastSection(false);
+    watchViewHeight(view, model);
     return view;
 }
 

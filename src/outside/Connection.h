@@ -64,6 +64,8 @@ public:
     const QStringList &columns() const { return m_columns; }
     // Reads up to `count` more rows into `rows`; false once the result is exhausted.
     bool fetch(int count, QList<QStringList> &rows);
+    // Passes over up to `count` rows without reading their values; returns the rows passed.
+    qint64 skip(qint64 count);
     bool atEnd() const { return m_atEnd; }
 
 private:
@@ -71,6 +73,37 @@ private:
     QStringList m_columns;
     QStringList m_dates;
     bool m_atEnd = false;
+};
+
+// A read the PostgreSQL server holds open as a scrollable cursor, whose rows are taken by
+// position. Values are bound by the server. In its own transaction (`ownTransaction`) the cursor
+// lives in a read-only transaction begun for it: the connection must then run nothing else until
+// the cursor closes. Otherwise it is declared WITH HOLD outside any transaction: the server
+// computes the whole result when it opens it, and the connection's other statements and
+// transactions leave it untouched. Closing it (destruction) ends it and its transaction; a
+// connection already gone is not touched.
+class ScrollCursor
+{
+public:
+    ~ScrollCursor();
+    ScrollCursor(const ScrollCursor &) = delete;
+    ScrollCursor &operator=(const ScrollCursor &) = delete;
+
+    // The read's column names, known from the first call of rows() on.
+    const QStringList &columns() const { return m_columns; }
+    // Rows `first` (from 0) to first + count - 1; fewer at the end of the result.
+    QList<QStringList> rows(qint64 first, int count);
+
+private:
+    friend class Connection;
+    ScrollCursor(QString connection, QString name, bool ownTransaction);
+    QSqlQuery run(const QString &sql);
+
+    QString m_connection; // the QSqlDatabase connection name, looked up at each use
+    QString m_name;
+    bool m_ownTransaction;
+    qint64 m_position = 0; // rows before the cursor
+    QStringList m_columns;
 };
 
 // The one open database connection of a workstation. Statements are written once in T-SQL with
@@ -100,6 +133,8 @@ public:
 
     // A forward-only read left open for a caller that fetches rows as it needs them.
     std::unique_ptr<Cursor> openCursor(const QString &tsql, const QVariantList &params = {});
+    // A read held open by the server (PostgreSQL only; see ScrollCursor).
+    std::unique_ptr<ScrollCursor> openScrollCursor(const QString &tsql, const QVariantList &params, bool ownTransaction);
 
     // Runs `work` inside a transaction that holds the write lock on `table` (a T-SQL name such as
     // "pacs..tblTransNo") from its first statement, so that a read followed by a write is atomic

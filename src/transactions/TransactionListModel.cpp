@@ -31,25 +31,11 @@ void TransactionListModel::clear()
 {
     beginResetModel();
     forget();
-    m_listed.clear();
     endResetModel();
-}
-
-QList<QStringList> TransactionListModel::unlisted(QList<QStringList> part, qsizetype)
-{
-    QList<QStringList> out;
-    for (QStringList &row : part) {
-        if (m_listed.contains(row.value(1)))
-            continue;
-        m_listed.insert(row.value(1));
-        out << std::move(row);
-    }
-    return out;
 }
 
 void TransactionListModel::search(Connection &db, const Statement &statement)
 {
-    m_listed.clear();
     read(db, statement.sql, statement.params);
 }
 

@@ -116,6 +116,7 @@ frmMain::frmMain()
     fgridPacs->verticalHeader()->hide();
     fgridPacs->setAlternatingRowColors(true);
     fgridPacs->installEventFilter(this);
+    watchViewHeight(fgridPacs, m_model);
     left->addWidget(fgridPacs, 1);
     outer->addLayout(left, 1);
 

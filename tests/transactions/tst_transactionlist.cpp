@@ -2,7 +2,7 @@
 // statement as its pieces give it, read whole in one go (the same rows in the same order, every
 // column, for every combination of filters), on a database that had rows before the patients'
 // names were copied into the transactions and after every kind of change those copies must
-// follow; rows added while scrolling; the counter, alone and from several workstations at once.
+// follow; rows added while scrolling; a long list scrolled in a grid; the counter, alone and from several workstations at once.
 #include "common/TestDb.h"
 #include "common/TestMain.h"
 #include "core/Database.h"
@@ -10,8 +10,11 @@
 #include "transactions/TransactionStore.h"
 
 #include <QFile>
+#include <QHeaderView>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSet>
+#include <QTableView>
 #include <QTest>
 
 using namespace orv;
@@ -287,17 +290,100 @@ private slots:
         f.modality = "US";
         TransactionListModel model;
         model.search(*db, searchStatement(db->backend(), f));
-        QCOMPARE(model.rowCount(), TransactionListModel::FetchSize);
+        QCOMPARE(model.rowCount(), model.partSize());
         QCOMPARE(model.text(0, 1), u"1449"_s);
-        transaction(*db, "1", QVariant(), "US", Day2, false); // sorts first
-        while (model.canFetchMore(QModelIndex()))
-            model.fetchMore(QModelIndex());
+        // The rows as they come, taken as a grid scrolling down shows them.
         QSet<QString> seen;
-        for (int r = 0; r < model.rowCount(); ++r) {
-            QVERIFY2(!seen.contains(model.text(r, 1)), qPrintable(model.text(r, 1)));
-            seen.insert(model.text(r, 1));
+        const auto take = [&](int from) {
+            for (int r = from; r < model.rowCount(); ++r) {
+                QVERIFY2(!seen.contains(model.text(r, 1)), qPrintable(model.text(r, 1)));
+                seen.insert(model.text(r, 1));
+            }
+        };
+        take(0);
+        transaction(*db, "1", QVariant(), "US", Day2, false); // sorts first
+        while (model.canFetchMore(QModelIndex())) {
+            const int from = model.rowCount();
+            model.fetchMore(QModelIndex());
+            take(from);
         }
         QVERIFY(seen.contains(before));
+    }
+
+    // Thousands of rows scrolled through once in a grid: every row shown once, in the statement's
+    // order, while the list holds only the rows near the screen; the workstation's own statements
+    // halfway do not cut the list short; back at the top, the first rows show again.
+    void scrollingTheListHoldsOnlyTheRowsNearTheScreen_data() { addBackendRows(); }
+    void scrollingTheListHoldsOnlyTheRowsNearTheScreen()
+    {
+        ORV_FETCH_BACKEND(b);
+        FreshDatabase fresh(b);
+        auto db = openDepartmentDatabase(fresh.config());
+        db->runInTransaction([&] {
+            patient(*db, 1, "BB", "B", nullptr);
+            for (int i = 0; i < 3000; ++i)
+                transaction(*db, QString::number(10000 + i * 7 % 3000), "1", "US", i % 2 ? Day1 : Day2, i % 3 == 0);
+        });
+        SearchFilter f;
+        f.modality = "US";
+        const Statement s = searchStatement(db->backend(), f);
+        QList<QStringList> expected;
+        for (RecordSet rs = db->query(s.sql, s.params); !rs.eof(); rs.moveNext()) {
+            expected << QStringList();
+            for (int c = 0; c < TransactionListModel::ColumnCount; ++c)
+                expected.last() << rs.text(c);
+        }
+        QCOMPARE(expected.size(), 3000);
+
+        TransactionListModel model;
+        QTableView view;
+        view.setModel(&model);
+        view.resize(800, 600);
+        watchViewHeight(&view, &model);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(model.visibleRows() >= view.viewport()->height() / view.verticalHeader()->defaultSectionSize());
+        model.search(*db, s);
+        QMap<int, QStringList> shown;
+        const auto showScreen = [&] {
+            QCoreApplication::processEvents();
+            view.viewport()->repaint();
+            const int top = view.rowAt(0);
+            int bottom = view.rowAt(view.viewport()->height() - 1);
+            if (bottom < 0)
+                bottom = model.rowCount() - 1;
+            for (int r = top; r >= 0 && r <= bottom; ++r) {
+                QStringList row;
+                for (int c = 0; c < TransactionListModel::ColumnCount; ++c)
+                    row << model.data(model.index(r, c)).toString();
+                shown[r] = row;
+            }
+        };
+        QScrollBar *bar = view.verticalScrollBar();
+        showScreen();
+        bool others = false;
+        for (int step = 0; bar->value() < bar->maximum() || model.canFetchMore(QModelIndex()); ++step) {
+            QVERIFY2(step < 3000, "the grid stopped scrolling");
+            if (!others && model.rowCount() > 1500) {
+                QCOMPARE(db->query(s.sql, s.params).rowCount(), 3000);
+                QVERIFY(!TransactionStore::NextTransNo(*db).isEmpty());
+                others = true;
+            }
+            bar->setValue(bar->value() + bar->pageStep());
+            showScreen();
+        }
+        QVERIFY(others);
+        QCOMPARE(model.rowCount(), expected.size());
+        for (int r = 0; r < expected.size(); ++r)
+            QVERIFY2(shown.value(r) == expected[r], qPrintable(u"row %1: [%2], expected [%3]"_s.arg(r).arg(shown.value(r).join('|'), expected[r].join('|'))));
+        QVERIFY2(model.heldRows() < 2 * model.visibleRows(), qPrintable(u"%1 rows held, %2 shown"_s.arg(model.heldRows()).arg(model.visibleRows())));
+
+        shown.clear();
+        bar->setValue(0);
+        showScreen();
+        QVERIFY(shown.size() > 10);
+        for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+            QCOMPARE(it.value(), expected[it.key()]);
     }
 };
 
