@@ -86,10 +86,10 @@ void fill(Connection &db, int master, int admitted, int outpatients, int registe
     });
 }
 
-// The picker's grid: its first screen, or with `all` every row.
-int read(Connection &db, const ListQuery &q, bool all)
+// The picker's grid: its first screen, or with `all` every row. The model is the picker's, which
+// lives as long as the picker: every search runs on it.
+int read(GridModel &model, Connection &db, const ListQuery &q, bool all)
 {
-    GridModel model({}, false);
     model.search(db, q);
     while (all && model.canFetchMore(QModelIndex()))
         model.fetchMore(QModelIndex());
@@ -131,16 +131,17 @@ int main(int argc, char **argv)
                                    {"out-patient prefix", 'O', "BACA"}, {"in-patients", 'I', ""},         {"in-patient substring", 'I', "CADE"},
                                    {"in-patient substring", 'I', "YAB"}, {"in-patient substring", 'I', "LI"}};
         int missed = 0;
+        GridModel model({}, false);
         for (const Search &s : searches) {
             const QString text = QLatin1String(s.text);
             const int source = s.kind == 'R' ? 1 : 0;
             const ListQuery ours = PatientStore::pickerSearch(db->backend(), source, QLatin1Char(s.kind), text);
             const Timing written = timed(writtenRuns, [&] { return whole(*db, PatientStore::pickerSearchAsWritten(source, QLatin1Char(s.kind), text)); });
             const QString what = QStringLiteral("%1, %2 \"%3\"").arg(backend, QLatin1String(s.what), text);
-            missed += !report(what + QStringLiteral(", first screen"), timed(runs, [&] { return read(*db, ours, false); }), written);
+            missed += !report(what + QStringLiteral(", first screen"), timed(runs, [&] { return read(model, *db, ours, false); }), written);
             // A prefix search's every row (a part of a name is looked for among all open stays).
             if (!text.isEmpty() && s.kind != 'I')
-                missed += !report(what + QStringLiteral(", every row"), timed(runs, [&] { return read(*db, ours, true); }), written);
+                missed += !report(what + QStringLiteral(", every row"), timed(runs, [&] { return read(model, *db, ours, true); }), written);
         }
         summary(missed);
         // Opening a picker (window, layout, and the doctor list's opening search).

@@ -12,6 +12,7 @@ namespace orv {
 PagedRowsModel::~PagedRowsModel()
 {
     forget();
+    m_ownDb.reset();
 }
 
 QString PagedRowsModel::field(int row, int field) const
@@ -45,7 +46,6 @@ void PagedRowsModel::stopReading()
     // The cursor before the connection it lives on.
     m_scroll.reset();
     m_cursor.reset();
-    m_ownDb.reset();
     m_cursorDb = nullptr;
     m_cursorPos = 0;
     m_atEnd = true;
@@ -94,12 +94,20 @@ void PagedRowsModel::read(Connection &db, const QString &sql, const QVariantList
     try {
         Connection *on = &db;
         if (db.backend() != Backend::SQLite) {
-            try {
-                m_ownDb = Connection::open(db.config());
-                on = m_ownDb.get();
-            } catch (const Error &) {
-                // Read on the shared connection instead (see the class comment).
+            // The read's own connection stays open from one search to the next: opening one
+            // took longer than a search's first screen.
+            if (m_ownDbOf != &db)
+                m_ownDb.reset();
+            if (!m_ownDb) {
+                try {
+                    m_ownDb = Connection::open(db.config());
+                    m_ownDbOf = &db;
+                } catch (const Error &) {
+                    // Read on the shared connection instead (see the class comment).
+                }
             }
+            if (m_ownDb)
+                on = m_ownDb.get();
         }
         if (db.backend() == Backend::PostgreSQL) {
             m_scroll = on->openScrollCursor(sql, params, m_ownDb != nullptr);
@@ -116,6 +124,7 @@ void PagedRowsModel::read(Connection &db, const QString &sql, const QVariantList
     } catch (const Error &) {
         beginResetModel();
         forget();
+        m_ownDb.reset(); // perhaps lost: the next search opens another
         endResetModel();
         throw;
     }
@@ -176,6 +185,7 @@ const QStringList *PagedRowsModel::rowAt(int row)
     } catch (const Error &e) {
         // Asked while the view paints: the message waits for the paint to end.
         stopReading();
+        m_ownDb.reset(); // perhaps lost: the next search opens another
         QMetaObject::invokeMethod(this, [this, d = e.description()] { emit fetchFailed(d); }, Qt::QueuedConnection);
         return nullptr;
     }
@@ -201,6 +211,7 @@ void PagedRowsModel::fetchMore(const QModelIndex &parent)
         more = readRows(m_known, count);
     } catch (const Error &e) {
         stopReading();
+        m_ownDb.reset(); // perhaps lost: the next search opens another
         emit fetchFailed(e.description());
         return;
     }

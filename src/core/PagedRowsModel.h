@@ -81,7 +81,8 @@ private:
     void keep(Part part, int near);
     void stopReading();
 
-    std::unique_ptr<Connection> m_ownDb;    // a server: the read's own connection
+    std::unique_ptr<Connection> m_ownDb;    // a server: the reads' own connection, kept between searches
+    const Connection *m_ownDbOf = nullptr;  // the connection m_ownDb was opened beside
     std::unique_ptr<ScrollCursor> m_scroll; // PostgreSQL
     std::unique_ptr<Cursor> m_cursor;       // SQLite, SQL Server: the forward read
     Connection *m_cursorDb = nullptr;       // where the forward read runs

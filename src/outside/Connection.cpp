@@ -362,7 +362,7 @@ std::unique_ptr<ScrollCursor> Connection::openScrollCursor(const QString &tsql, 
         // 200000 --patients 100000 on PostgreSQL, department register, first screen of the empty
         // search: 342 ms as the server plans it, 267 ms planned for the first rows, 47-51 ms
         // without compiling as well.
-        cursor->run(QStringLiteral("SET LOCAL cursor_tuple_fraction = 0.0001"));
+        cursor->run(QStringLiteral("SET LOCAL cursor_tuple_fraction = 0.1"));
         cursor->run(QStringLiteral("SET LOCAL jit = off"));
     }
     // The driver binds by preparing the statement, and PostgreSQL prepares no DECLARE: the
