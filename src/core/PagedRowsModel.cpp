@@ -51,6 +51,12 @@ void PagedRowsModel::stopReading()
     m_atEnd = true;
 }
 
+void PagedRowsModel::readFailed()
+{
+    stopReading();
+    m_ownDb.reset(); // perhaps lost: the next search opens another
+}
+
 void PagedRowsModel::forget()
 {
     stopReading();
@@ -124,7 +130,7 @@ void PagedRowsModel::read(Connection &db, const QString &sql, const QVariantList
     } catch (const Error &) {
         beginResetModel();
         forget();
-        m_ownDb.reset(); // perhaps lost: the next search opens another
+        readFailed();
         endResetModel();
         throw;
     }
@@ -184,8 +190,7 @@ const QStringList *PagedRowsModel::rowAt(int row)
         rows = readRows(first, end - first);
     } catch (const Error &e) {
         // Asked while the view paints: the message waits for the paint to end.
-        stopReading();
-        m_ownDb.reset(); // perhaps lost: the next search opens another
+        readFailed();
         QMetaObject::invokeMethod(this, [this, d = e.description()] { emit fetchFailed(d); }, Qt::QueuedConnection);
         return nullptr;
     }
@@ -210,8 +215,7 @@ void PagedRowsModel::fetchMore(const QModelIndex &parent)
     try {
         more = readRows(m_known, count);
     } catch (const Error &e) {
-        stopReading();
-        m_ownDb.reset(); // perhaps lost: the next search opens another
+        readFailed();
         emit fetchFailed(e.description());
         return;
     }

@@ -80,6 +80,8 @@ private:
     QList<QStringList> readRows(int first, int count);
     void keep(Part part, int near);
     void stopReading();
+    // After a failed read: stops it and lets the own connection go.
+    void readFailed();
 
     std::unique_ptr<Connection> m_ownDb;    // a server: the reads' own connection, kept between searches
     const Connection *m_ownDbOf = nullptr;  // the connection m_ownDb was opened beside
