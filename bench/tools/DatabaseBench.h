@@ -184,6 +184,15 @@ inline void fillListRows(Connection &db, int transactions, int patients)
                 db.executeScript(QStringLiteral("SET session_replication_role = origin;"));
         });
     }
+    if (count(db, QStringLiteral("pacs..tblExam")) < 200) {
+        filled = true;
+        // The department's exam catalogue: 50 exams of each of four modalities, the first
+        // ultrasound one ('US01') being the exam of every transaction above.
+        for (const char *modality : {"US", "CT", "MR", "CR"})
+            db.executeScript(QStringLiteral("INSERT INTO pacs.tblExam(exam_id,exam_name,modality_code) ") + series(50)
+                             + QStringLiteral("'%1' || CASE WHEN i < 10 THEN '0' ELSE '' END || i, '%1 exam ' || i, '%1'").arg(QLatin1String(modality))
+                             + from(50) + QLatin1Char(';'));
+    }
     if (filled)
         db.executeScript(QStringLiteral("ANALYZE;"));
 }
