@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 
 class QTableView;
@@ -15,10 +16,12 @@ namespace orv {
 // shows its first screen at once and never holds more than the rows near the screen.
 // rowCount() counts the rows known so far and grows as the view fetches more (canFetchMore,
 // fetchMore). The text of a row is held only while the row lies in one of the parts last asked
-// for, at most MaxParts parts' worth of rows; a part is half the rows the view shows
-// (visibleRows(), rounded up), so the rows held stay under twice the rows shown
-// (3 * ceil(v / 2) < 2 * v for v > 3) and the rows on screen fit in the parts held. Asking for
-// a row not held reads its part at once, dropping the parts farthest from it.
+// for, at most MaxParts parts' worth of rows. A part is as large as keeps the rows held under
+// twice the rows the view shows (v, visibleRows()): floor((2v - 1) / 3), and never under v / 2,
+// so that the rows on screen fit in two parts when the view reaches the last row and asks for
+// the next part, and in three anywhere (3 * part < 2 * v for v > 3). The larger the part, the
+// fewer reads a scroll through the list takes. Asking for a row not held reads its part at
+// once, dropping the parts farthest from it.
 // How parts are read:
 //  - SQLite: one forward read on the connection hands out the parts in order; a part behind it is
 //    read by running the read anew and passing over the rows before the part.
@@ -49,7 +52,7 @@ public:
     // The most rows the view shows at once, partial rows included (watchViewHeight()).
     void setVisibleRows(int rows);
     int visibleRows() const { return m_visible; }
-    int partSize() const { return (m_visible + 1) / 2; }
+    int partSize() const { return std::max((m_visible + 1) / 2, (2 * m_visible - 1) / 3); }
     // The rows whose text is held now.
     int heldRows() const;
 
