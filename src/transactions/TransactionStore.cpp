@@ -109,17 +109,14 @@ Statement searchStatement(Backend backend, const SearchFilter &f)
         // The rows found are read whole and then sorted (MATERIALIZED): planned for its first
         // rows, the cursor may otherwise walk the list's order index past every name, which
         // took two seconds on some fills of ten million transactions.
-        // The transactions whose patient's last name starts with it, and apart from them those
-        // whose number does, each read on its own: one OR over the two reads every row, or let
-        // some statistics plan so. The two conditions are the list's prefix condition, which
-        // the branches do not repeat: its OR would leave the server estimating a row or two
-        // where there are thousands, and then look up each row's exam by reading the whole exam
-        // catalogue (hospital master, ten million transactions, 200 exams: 80 ms instead of 32).
-        // With the department register the name is the transaction's copy of its patient's (both
-        // NULL when no patient joins), in an index of the transactions alone: a third of the work
-        // of the read below (on SQLite the read below takes a fifth of this one's time). With the
-        // hospital master: a quarter.
-        const QString name = hosp ? QStringLiteral("p.LastName") : QStringLiteral("t.list_last");
+        // The transactions whose patient's last name starts with it (the patients found by name
+        // lead to their transactions), and apart from them those whose number does, each read on
+        // its own: one OR over the two reads every row, or let some statistics plan so. The two
+        // conditions are the list's prefix condition, which the branches do not repeat: its OR
+        // would leave the server estimating a row or two where there are thousands, and then
+        // look up each row's exam by reading the whole exam catalogue (hospital master, ten
+        // million transactions, 200 exams: 80 ms instead of 32).
+        const QString name = hosp ? QStringLiteral("p.LastName") : QStringLiteral("p.name_last");
         Statement found;
         for (const bool byNumber : {false, true}) {
             if (byNumber)
