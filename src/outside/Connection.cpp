@@ -336,19 +336,27 @@ std::unique_ptr<Cursor> Connection::openCursor(const QString &tsql, const QVaria
     return std::make_unique<Cursor>(std::move(q), std::move(dates));
 }
 
-std::unique_ptr<ScrollCursor> Connection::openScrollCursor(const QString &tsql, const QVariantList &params, bool ownTransaction)
+namespace {
+// The libpq connection under the Qt connection `name`; throws orv::Error when it is not open.
+PGconn *libpqConnection(const QString &name)
 {
-    QSqlDatabase db = database();
-    if (m_config.backend != Backend::PostgreSQL)
-        throw Error(QStringLiteral("A scrollable read needs a PostgreSQL server."));
-    if (!db.isOpen())
+    const QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (!db.isValid() || !db.isOpen())
         throw Error(QStringLiteral("The database connection is closed."));
     const QVariant handle = db.driver()->handle();
     // The driver's handle is a PGconn*, which Qt names after its struct.
     const bool pgconn = qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0;
     if (!handle.isValid() || !pgconn || !*static_cast<PGconn *const *>(handle.constData()))
         throw Error(QStringLiteral("The database connection is closed."));
-    PGconn *pg = *static_cast<PGconn *const *>(handle.constData());
+    return *static_cast<PGconn *const *>(handle.constData());
+}
+} // namespace
+
+std::unique_ptr<ScrollCursor> Connection::openScrollCursor(const QString &tsql, const QVariantList &params, bool ownTransaction)
+{
+    if (m_config.backend != Backend::PostgreSQL)
+        throw Error(QStringLiteral("A scrollable read needs a PostgreSQL server."));
+    PGconn *pg = libpqConnection(m_name);
     QVariantList values = params;
     const QString sql = translate(tsql, values);
     static QAtomicInt counter;
@@ -418,10 +426,44 @@ QList<QStringList> ScrollCursor::rows(qint64 first, int count)
         run(QStringLiteral("MOVE ABSOLUTE %1 FROM %2").arg(first).arg(m_name));
         m_position = first;
     }
-    Cursor part(run(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(m_name)), {});
-    m_columns = part.columns();
+    // Straight through libpq: through the driver each part took three times as long (75 us more
+    // a part, a quarter of the time to read a prefix's 5,500 rows).
+    PGconn *pg = libpqConnection(m_connection);
+    std::unique_ptr<PGresult, decltype(&PQclear)> part(PQexec(pg, QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(m_name).toUtf8().constData()),
+                                                       &PQclear);
+    if (PQresultStatus(part.get()) != PGRES_TUPLES_OK)
+        throw Error(QString::fromUtf8(PQerrorMessage(pg)).trimmed());
+    // Values as the driver gives them to Connection::displayText(): dates and times as such
+    // (the server's text is ISO), booleans as true and false, the rest as text.
+    constexpr Oid boolType = 16, dateType = 1082, timestampType = 1114, timestampTzType = 1184;
+    const int columns = PQnfields(part.get());
+    m_columns.clear();
+    QList<bool> dates, booleans;
+    for (int c = 0; c < columns; ++c) {
+        m_columns << QString::fromUtf8(PQfname(part.get(), c));
+        const Oid type = PQftype(part.get(), c);
+        dates << (type == dateType || type == timestampType || type == timestampTzType);
+        booleans << (type == boolType);
+    }
     QList<QStringList> rows;
-    part.fetch(count, rows);
+    const int found = PQntuples(part.get());
+    rows.reserve(found);
+    for (int r = 0; r < found; ++r) {
+        QStringList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c) {
+            if (PQgetisnull(part.get(), r, c)) {
+                row << QString();
+                continue;
+            }
+            const QString text = QString::fromUtf8(PQgetvalue(part.get(), r, c), PQgetlength(part.get(), r, c));
+            if (booleans[c])
+                row << (text == QLatin1String("t") ? QStringLiteral("true") : QStringLiteral("false"));
+            else
+                row << (dates[c] ? Connection::displayText(text, true) : text);
+        }
+        rows << row;
+    }
     m_position += rows.size();
     return rows;
 }
