@@ -213,6 +213,10 @@ private slots:
 
         // The result report: printed as the editor shows the patient, and stored in the archive
         // by the background sender, one version per save of the interpretation.
+        // A send refused while the machine is loaded is tried again within seconds, not after
+        // the back-off of a day's work (5 s doubling).
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("SendQueueRetry"), QStringLiteral("1"));
+        settings().write(apps::VelmorOrvaline, QStringLiteral("DICOM"), QStringLiteral("SendQueueMaxRetry"), QStringLiteral("4"));
         SendQueueRunner::instance().start(state().db().config());
         QFile::remove(ResultReport::path());
         QVERIFY(QFile::copy(QStringLiteral(ORV_SOURCE_DIR "/resources/ResultPrintSQL.rpt"), ResultReport::path()));
@@ -232,7 +236,7 @@ private slots:
         ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid. No nodule."));
         ed->cmdSave->click();
         QVERIFY(session().jobs().waitForIdle(60000));
-        QTRY_COMPARE_WITH_TIMEOUT(QJsonDocument::fromJson(orthanc->rest("/instances")).array().size(), 11, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(QJsonDocument::fromJson(orthanc->rest("/instances")).array().size(), 11, 60000);
         // Switched off, a save queues nothing; a report that cannot be made is named, and the
         // interpretation stays saved.
         const qsizetype queued = SendQueue(state().db()).entries().size();
