@@ -97,7 +97,8 @@ public:
 private:
     friend class Connection;
     ScrollCursor(QString connection, QString name, bool ownTransaction);
-    QSqlQuery run(const QString &sql);
+    // Runs a statement on the cursor's connection through libpq; throws orv::Error when it fails.
+    void run(const QString &sql);
 
     QString m_connection; // the QSqlDatabase connection name, looked up at each use
     QString m_name;
