@@ -236,7 +236,15 @@ private slots:
         ed->txtInterpret->setPlainText(QStringLiteral("Normal thyroid. No nodule."));
         ed->cmdSave->click();
         QVERIFY(session().jobs().waitForIdle(60000));
-        QTRY_COMPARE_WITH_TIMEOUT(QJsonDocument::fromJson(orthanc->rest("/instances")).array().size(), 11, 60000);
+        const auto archived = [&] { return QJsonDocument::fromJson(orthanc->rest("/instances")).array().size(); };
+        if (!QTest::qWaitFor([&] { return archived() == 11; }, 60000)) {
+            // What became of each queued object, and what the operator was told.
+            QStringList entries;
+            for (const QueueEntry &e : SendQueue(state().db()).entries())
+                entries << QStringLiteral("%1: %2 after %3 attempts (%4)").arg(e.label, e.state).arg(e.attempts).arg(e.lastStatus);
+            QFAIL(qPrintable(QStringLiteral("%1 objects archived, 11 expected; queue: %2; messages: %3").arg(archived()).arg(entries.join(QStringLiteral("; ")),
+                                                                                                              m_prompter->messages().join(QStringLiteral(" | ")))));
+        }
         // Switched off, a save queues nothing; a report that cannot be made is named, and the
         // interpretation stays saved.
         const qsizetype queued = SendQueue(state().db()).entries().size();
