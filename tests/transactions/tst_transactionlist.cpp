@@ -1,8 +1,8 @@
 // The transaction list on every backend: filters, joins and order; the list against the list
 // statement as its pieces give it, read whole in one go (the same rows in the same order, every
 // column, for every combination of filters), on a database that had rows before the patients'
-// names were copied into the transactions and after every kind of change those copies must
-// follow; rows added while scrolling; a long list scrolled in a grid; the counter, alone and from several workstations at once.
+// columns were copied into the transactions, before and after the copies were filled, and after
+// every kind of change those copies must follow; rows added while scrolling; a long list scrolled in a grid; the counter, alone and from several workstations at once.
 #include "common/TestDb.h"
 #include "common/TestMain.h"
 #include "core/Database.h"
@@ -254,6 +254,11 @@ private slots:
         int compared = 0;
         QString difference = firstDifference(*db, &compared);
         QVERIFY2(difference.isEmpty(), qPrintable("after the upgrade: " + difference));
+        // The server's list reads the transactions' copies of their patients once the online
+        // work has filled them.
+        QVERIFY(buildOnlineIndexes(*db));
+        difference = firstDifference(*db, &compared);
+        QVERIFY2(difference.isEmpty(), qPrintable("after the online work: " + difference));
 
         // Renames, a new registration number, a deleted patient, a patient who arrives after
         // the transaction, transactions moved to another patient or none, new transactions.
@@ -268,9 +273,17 @@ private slots:
         transaction(*db, "70", "12", "US", Day2, false);
         transaction(*db, "71", "012", "US", Day2, false);
         transaction(*db, "72", "99", "US", Day2, false);
+        // The same for the hospital master, and birth dates and sexes on both sides.
+        db->execute("UPDATE pacs..tblPatient SET date_birth='07/08/1990', sex_type='M' WHERE patient_id=13");
+        db->execute("UPDATE Patient_Data..tbMaster SET BirthDate='05/06/1980', Sex='F' WHERE HospNum='H13'");
+        db->execute("UPDATE Patient_Data..tbMaster SET LastName='MAARON' WHERE HospNum='H19'");
+        db->execute("UPDATE Patient_Data..tbMaster SET HospNum='H18' WHERE HospNum='H17'");
+        db->execute("DELETE FROM Patient_Data..tbMaster WHERE HospNum='H16'");
+        master(*db, "H99", "MZULU", "ZIA");
+        db->execute("UPDATE pacs..tblTransaction SET hospnum='H22' WHERE trans_no='61'");
         difference = firstDifference(*db, &compared);
         QVERIFY2(difference.isEmpty(), qPrintable("after the changes: " + difference));
-        QCOMPARE(compared, 2 * 224);
+        QCOMPARE(compared, 3 * 224);
     }
 
     // Rows that come or go while the list is read in parts are neither listed twice nor lost.
