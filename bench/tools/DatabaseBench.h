@@ -2,6 +2,7 @@
 // indexes aside while it fills.
 #pragma once
 
+#include "core/Database.h"
 #include "outside/Connection.h"
 
 #include <QElapsedTimer>
@@ -155,11 +156,17 @@ inline void fillListRows(Connection &db, int transactions, int patients)
                              + QStringLiteral("i, 'LN' || (i % 20000), 'FN' || (i % 977), 'M', %1, CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END")
                                    .arg(QString(day).arg(QStringLiteral("1950-01-01"), QStringLiteral("i % 20000")))
                              + from(patients) + QLatin1Char(';'));
+            // The server's copies of the patient's birth date and sex and of the master's columns
+            // too (schema 12): master patient H<k> has the columns of register patient k.
+            const bool allCopies = !sqlite && schemaVersion(db) >= 12;
             db.executeScript(QStringLiteral("INSERT INTO pacs.tblTransaction(trans_no,patient_id,hospnum,RevenueID,exam_id,date_trans,StudyUID,"
-                                            "list_last,list_first,list_middle) ")
+                                            "list_last,list_first,list_middle")
+                             + (allCopies ? QStringLiteral(",list_birth,list_sex,host_last,host_first,host_middle,host_birth,host_sex) ") : QStringLiteral(") "))
                              + series(transactions)
                              + QStringLiteral("'B' || i, CAST((i % %1) + 1 AS TEXT), 'H' || ((i % %1) + 1), 'US', 'US01', %2, "
                                               "'1.2.826.0.1.3680043.2.1143.' || i, p.name_last, p.name_first, p.name_middle")
+                             + (allCopies ? QStringLiteral(", p.date_birth, p.sex_type, p.name_last, p.name_first, p.name_middle, p.date_birth, p.sex_type")
+                                          : QString())
                                    .arg(patients)
                                    .arg(QString(day).arg(QStringLiteral("2020-01-01"), QStringLiteral("i % 2000")))
                              + from(transactions)
