@@ -165,10 +165,10 @@ inline void fillListRows(Connection &db, int transactions, int patients)
                              + series(transactions)
                              + QStringLiteral("'B' || i, CAST((i % %1) + 1 AS TEXT), 'H' || ((i % %1) + 1), 'US', 'US01', %2, "
                                               "'1.2.826.0.1.3680043.2.1143.' || i, p.name_last, p.name_first, p.name_middle")
-                             + (allCopies ? QStringLiteral(", p.date_birth, p.sex_type, p.name_last, p.name_first, p.name_middle, p.date_birth, p.sex_type")
-                                          : QString())
                                    .arg(patients)
                                    .arg(QString(day).arg(QStringLiteral("2020-01-01"), QStringLiteral("i % 2000")))
+                             + (allCopies ? QStringLiteral(", p.date_birth, p.sex_type, p.name_last, p.name_first, p.name_middle, p.date_birth, p.sex_type")
+                                          : QString())
                              + from(transactions)
                              + QStringLiteral(" LEFT JOIN pacs.tblPatient p ON p.patient_id = (i % %1) + 1;").arg(patients));
             db.executeScript(sqlite ? QStringLiteral("COMMIT;") : QStringLiteral("SET session_replication_role = origin;"));
