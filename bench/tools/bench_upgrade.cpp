@@ -21,6 +21,7 @@
 #include "outside/Error.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QThread>
 
 #include <atomic>
@@ -37,6 +38,8 @@ struct WriteTimes
     QList<double> hospital; // ms, the master's INSERT and UPDATE
     int refused = 0;        // writes that waited for a lock longer than the limit
     QString firstRefusal;
+    qint64 longestSaveStart = 0;     // when the longest save began, ms since 1970
+    qint64 longestHospitalStart = 0; // when the longest master write began
 };
 
 double longest(const QList<double> &ms)
@@ -103,17 +106,23 @@ private:
                 const int n = ++serial;
                 const QString number = QStringLiteral("W%1").arg(n);
                 const QString some = QString::number(1 + (n * 7919) % patients);
+                const qint64 saveStart = QDateTime::currentMSecsSinceEpoch();
                 const double save = timed([&] {
                     db->execute(QStringLiteral("UPDATE pacs..tblTransaction SET file_no = ? WHERE trans_no = ?"), {number, QStringLiteral("B") + some});
                     db->execute(QStringLiteral("INSERT INTO pacs..tblTransaction(trans_no, patient_id, hospnum, RevenueID) VALUES(?, ?, ?, 'US')"),
                                 {number, some, QStringLiteral("H") + some});
                 });
+                const qint64 hospitalStart = QDateTime::currentMSecsSinceEpoch();
                 const double hospital = timed([&] {
                     db->execute(QStringLiteral("INSERT INTO Patient_Data..tbMaster(HospNum, LastName, FirstName) VALUES(?, ?, ?)"),
                                 {number, QStringLiteral("LN") + some, QStringLiteral("FN")});
                     db->execute(QStringLiteral("UPDATE Patient_Data..tbMaster SET MiddleName = ? WHERE HospNum = ?"), {number, QStringLiteral("H") + some});
                 });
                 if (i >= 0) {
+                    if (save > longest(m_times.save))
+                        m_times.longestSaveStart = saveStart;
+                    if (hospital > longest(m_times.hospital))
+                        m_times.longestHospitalStart = hospitalStart;
                     m_times.save << save;
                     m_times.hospital << hospital;
                 }
@@ -173,13 +182,15 @@ int main(int argc, char **argv)
         QThread::msleep(500); // its first write, not counted, before the upgrade
         QElapsedTimer clock;
         clock.start();
+        const qint64 upgradeStart = QDateTime::currentMSecsSinceEpoch();
         ensureSchema(*db);
         const double inTransaction = clock.elapsed() / 1000.0;
         if (blocking && db->backend() == Backend::PostgreSQL)
             buildInTransaction(*db);
         else
-            buildOnlineIndexes(*db, [](const OnlineStep &step) {
-                std::printf("  online: %s\n", qPrintable(step.statement));
+            buildOnlineIndexes(*db, [upgradeStart](const OnlineStep &step) {
+                std::printf("  online, from %.1f s: %s\n", (QDateTime::currentMSecsSinceEpoch() - upgradeStart) / 1000.0,
+                            qPrintable(step.statement));
                 std::fflush(stdout);
             });
         const double total = clock.elapsed() / 1000.0;
@@ -191,8 +202,10 @@ int main(int argc, char **argv)
                     qPrintable(backend), transactions, patients, blocking ? " (--blocking)" : "", schemaVersion(*db), total,
                     inTransaction, total - inTransaction, blocking ? " in a transaction" : " online");
         std::printf("%s: %d writes of each kind on a second connection during the upgrade: a transaction save took at most %.1f ms "
-                    "(median before the upgrade %.2f ms), a hospital-master write at most %.1f ms (median before %.2f ms)\n",
-                    qPrintable(backend), int(writes.save.size()), longest(writes.save), median(before.save), longest(writes.hospital),
+                    "(begun %.1f s into the upgrade; median before the upgrade %.2f ms), a hospital-master write at most %.1f ms "
+                    "(begun %.1f s into it; median before %.2f ms)\n",
+                    qPrintable(backend), int(writes.save.size()), longest(writes.save), (writes.longestSaveStart - upgradeStart) / 1000.0,
+                    median(before.save), longest(writes.hospital), (writes.longestHospitalStart - upgradeStart) / 1000.0,
                     median(before.hospital));
         if (writes.refused > 0)
             std::printf("%s: %d writes refused after waiting %.0f ms for a lock, the first with: %s\n", qPrintable(backend), writes.refused,
